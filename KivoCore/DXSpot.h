@@ -1,0 +1,131 @@
+#pragma once
+
+// Spot feeds, categories, styles and the sanitised FLEX spot record.
+
+#include <QHash>
+#include <QJsonValue>
+#include <QList>
+#include <QString>
+#include <array>
+#include <optional>
+
+namespace kivo {
+
+enum class SpotFeed { Logbook, Contest };
+
+inline constexpr std::array<SpotFeed, 2> allSpotFeeds{SpotFeed::Logbook, SpotFeed::Contest};
+QString rawValue(SpotFeed feed);
+std::optional<SpotFeed> spotFeedFromRaw(const QString &raw);
+
+enum class DXSpotCategory {
+    StationWorkedBefore,
+    DxccNotConfirmed,
+    BandNotConfirmed,
+    ModeNotConfirmed,
+    SlotNotConfirmed,
+    Other,
+    NewMultiplier,
+    WorkedBefore,
+    Useful,
+    Useless,
+    Unknown,
+};
+
+inline constexpr std::array<DXSpotCategory, 11> allDXSpotCategories{
+    DXSpotCategory::StationWorkedBefore, DXSpotCategory::DxccNotConfirmed, DXSpotCategory::BandNotConfirmed,
+    DXSpotCategory::ModeNotConfirmed,    DXSpotCategory::SlotNotConfirmed, DXSpotCategory::Other,
+    DXSpotCategory::NewMultiplier,       DXSpotCategory::WorkedBefore,     DXSpotCategory::Useful,
+    DXSpotCategory::Useless,             DXSpotCategory::Unknown};
+
+QString rawValue(DXSpotCategory category);
+std::optional<DXSpotCategory> dxSpotCategoryFromRaw(const QString &raw);
+QString title(DXSpotCategory category);
+// The categories of one feed, in the order the configuration window lists them.
+QList<DXSpotCategory> categories(SpotFeed feed);
+
+inline size_t qHash(DXSpotCategory category, size_t seed = 0) noexcept
+{
+    return ::qHash(static_cast<int>(category), seed);
+}
+
+struct SpotStyle {
+    int priority = 1;
+    QString colorHex;
+    int lifetimeSeconds = 30;
+
+    SpotStyle() = default;
+    // Clamps priority to 1...5 and the lifetime to 30...86400; the colour is kept.
+    SpotStyle(int priority, const QString &colorHex, int lifetimeSeconds);
+
+    bool operator==(const SpotStyle &) const = default;
+
+    QJsonValue toJson() const;
+    // Takes the values as they stand (no clamping); throws DecodingError.
+    static SpotStyle fromJson(const QJsonValue &value, const QString &key = QStringLiteral("style"));
+};
+
+struct SpotBridgeConfiguration {
+    bool enabled = true;
+    quint16 logbookPort = 12062;
+    quint16 contestPort = 12063;
+    QHash<DXSpotCategory, SpotStyle> styles;
+
+    SpotBridgeConfiguration() = default;
+    SpotBridgeConfiguration(bool enabled, quint16 logbookPort, quint16 contestPort,
+                            QHash<DXSpotCategory, SpotStyle> styles)
+        : enabled(enabled), logbookPort(logbookPort), contestPort(contestPort), styles(std::move(styles))
+    {
+    }
+
+    static const QHash<DXSpotCategory, SpotStyle> &defaultStyles();
+    // Enabled, ports 12062 and 12063, the default styles.
+    static SpotBridgeConfiguration defaults();
+
+    SpotStyle style(DXSpotCategory category) const;
+    void setStyle(const SpotStyle &style, DXSpotCategory category);
+
+    bool operator==(const SpotBridgeConfiguration &) const = default;
+
+    QJsonValue toJson() const;
+    // Requires all four members; throws DecodingError.
+    static SpotBridgeConfiguration fromJson(const QJsonValue &value);
+};
+
+// A spot ready for the radio: only the throwing factory builds one, and it
+// guarantees every value is safe to write into a radio's command line.
+class FlexSpot {
+public:
+    // Throws KivoError: invalidFrequency, or "The spot callsign is invalid.".
+    static FlexSpot make(qint64 frequencyHz, const QString &callsign, const QString &mode, const QString &source,
+                         const QString &spotter, const QString &comment, qint64 timestamp, int lifetimeSeconds,
+                         int priority, const QString &colorHex);
+
+    qint64 frequencyHz() const { return m_frequencyHz; }
+    QString callsign() const { return m_callsign; }
+    QString mode() const { return m_mode; }
+    QString source() const { return m_source; }
+    QString spotter() const { return m_spotter; }
+    QString comment() const { return m_comment; }
+    qint64 timestamp() const { return m_timestamp; }
+    int lifetimeSeconds() const { return m_lifetimeSeconds; }
+    int priority() const { return m_priority; }
+    QString colorHex() const { return m_colorHex; }
+
+    bool operator==(const FlexSpot &) const = default;
+
+private:
+    FlexSpot() = default;
+
+    qint64 m_frequencyHz = 0;
+    QString m_callsign;
+    QString m_mode;
+    QString m_source;
+    QString m_spotter;
+    QString m_comment;
+    qint64 m_timestamp = 0;
+    int m_lifetimeSeconds = 30;
+    int m_priority = 1;
+    QString m_colorHex;
+};
+
+} // namespace kivo

@@ -1,0 +1,114 @@
+#pragma once
+
+// The plain values in which every backend reports the radio's state.
+
+#include <QDateTime>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <optional>
+
+namespace kivo {
+
+struct RadioVFO {
+    QString letter;
+    qint64 frequencyHz = 0;
+    QString mode;
+    bool isReceive = false;
+    bool isTransmit = false;
+    bool ritEnabled = false;
+    int ritOffsetHz = 0;
+    bool xitEnabled = false;
+    int xitOffsetHz = 0;
+
+    RadioVFO() = default;
+    // Upper-cases the letter and the mode.
+    RadioVFO(const QString &letter, qint64 frequencyHz, const QString &mode, bool isReceive, bool isTransmit,
+             bool ritEnabled, int ritOffsetHz, bool xitEnabled, int xitOffsetHz);
+
+    bool operator==(const RadioVFO &) const = default;
+};
+
+struct RemoteStationStatus {
+    int revision = 0;
+    bool radioKnown = false;
+    bool radioStale = false;
+    bool stationBound = false;
+    bool commissioned = false;
+    QString coordinatorState;
+    QSet<QString> supportedCommands;
+    QSet<QString> allowedActions;
+    QStringList inhibitors;
+    QString kpaSummary;
+    std::optional<bool> kpaOperate;
+    QString katSummary;
+    QString routeSummary;
+    QString alarmSummary;
+    QStringList alarmMessages;
+    QString band;
+    QString routeAlignment;
+    QString interlockState;
+    std::optional<double> txPowerWatts;
+    std::optional<double> swr;
+    bool swrIsLive = false;
+    QString kpaDetailPrimary;
+    QString kpaDetailSecondary;
+    QString katDetailPrimary;
+    QString katDetailSecondary;
+    QString routeDetail;
+
+    bool operator==(const RemoteStationStatus &) const = default;
+};
+
+struct RadioSnapshot {
+    qint64 frequencyHz = 0;
+    QString mode;
+    bool isConnected = false;
+    bool isTransmitting = false;
+    QString slice;
+    QString transmitSlice;
+    qint64 transmitFrequencyHz = 0;
+    QString station;
+    QList<RadioVFO> vfos;
+    std::optional<RemoteStationStatus> remoteStationStatus;
+    std::optional<int> rfPowerWatts;
+    std::optional<QDateTime> agentObservedAt;
+    std::optional<QDateTime> transportReceivedAt;
+
+    RadioSnapshot() = default;
+    // Fills the transmit slice, transmit frequency and VFO list when left out.
+    RadioSnapshot(qint64 frequencyHz, const QString &mode, bool isConnected, bool isTransmitting,
+                  const QString &slice, const QString &station,
+                  std::optional<QString> transmitSlice = std::nullopt,
+                  std::optional<qint64> transmitFrequencyHz = std::nullopt,
+                  std::optional<QList<RadioVFO>> vfos = std::nullopt,
+                  std::optional<RemoteStationStatus> remoteStationStatus = std::nullopt,
+                  std::optional<int> rfPowerWatts = std::nullopt,
+                  std::optional<QDateTime> agentObservedAt = std::nullopt,
+                  std::optional<QDateTime> transportReceivedAt = std::nullopt);
+
+    // The first VFO whose letter equals `letter` upper-cased.
+    std::optional<RadioVFO> vfo(const QString &letter) const;
+
+    bool operator==(const RadioSnapshot &) const = default;
+};
+
+enum class RadioConnectionState { Stopped, Discovering, Authenticating, Connecting, Ready, Retrying, Failed };
+
+QString rawValue(RadioConnectionState state);
+std::optional<RadioConnectionState> radioConnectionStateFromRaw(const QString &raw);
+
+enum class CATTransmitMode { Microphone, Data, Tune };
+
+enum class RemoteStationAction { Standby, Operate, Tune, Cancel };
+
+inline constexpr std::array<RemoteStationAction, 4> allRemoteStationActions{
+    RemoteStationAction::Standby, RemoteStationAction::Operate, RemoteStationAction::Tune,
+    RemoteStationAction::Cancel};
+
+QString rawValue(RemoteStationAction action);
+std::optional<RemoteStationAction> remoteStationActionFromRaw(const QString &raw);
+
+} // namespace kivo

@@ -1,0 +1,62 @@
+#pragma once
+
+// Rotator settings. Geometry, the RUMlog datagram parser and the DCU-1
+// client live beside this record.
+
+#include <QHash>
+#include <QJsonValue>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <optional>
+
+namespace kivo {
+
+enum class RotatorAutomaticSource { Country, Station };
+
+inline constexpr std::array<RotatorAutomaticSource, 2> allRotatorAutomaticSources{RotatorAutomaticSource::Country,
+                                                                                 RotatorAutomaticSource::Station};
+QString rawValue(RotatorAutomaticSource source);
+std::optional<RotatorAutomaticSource> rotatorAutomaticSourceFromRaw(const QString &raw);
+
+struct RotatorConfiguration {
+    bool enabled = true;
+    QString name = QStringLiteral("Rotor");
+    QString host;
+    quint16 port = 4001;
+    int pollIntervalMilliseconds = 100;
+    bool connectAtLaunch = true;
+    QString homeGrid;
+    quint16 rumlogPort = 12064;
+    RotatorAutomaticSource automaticSource = RotatorAutomaticSource::Country;
+    bool automaticTurningEnabled = false;
+    int minimumAutomaticTurnDegrees = 0;
+    QSet<QString> enabledBands;
+    QHash<QString, int> bandOffsets;
+    QSet<QString> bidirectionalBands;
+    int beamWidthDegrees = 5;
+    QString callsignDatabasePath;
+
+    // The defaults of a fresh configuration.
+    RotatorConfiguration() = default;
+    // Upper-cases the home grid and clamps the poll interval (100...5000),
+    // the minimum turn (0...180) and the beam width (1...90).
+    RotatorConfiguration(bool enabled, const QString &name, const QString &host, quint16 port,
+                         int pollIntervalMilliseconds, bool connectAtLaunch, const QString &homeGrid,
+                         quint16 rumlogPort, RotatorAutomaticSource automaticSource, bool automaticTurningEnabled,
+                         int minimumAutomaticTurnDegrees, QSet<QString> enabledBands,
+                         QHash<QString, int> bandOffsets, QSet<QString> bidirectionalBands, int beamWidthDegrees,
+                         const QString &callsignDatabasePath);
+
+    // "160m" ... "70cm", "Other": position + 1 is the outside Rotor program's band number.
+    static const QStringList &supportedBands();
+
+    bool operator==(const RotatorConfiguration &) const = default;
+
+    QJsonValue toJson() const;
+    // Requires all sixteen members, stores them unchanged; throws DecodingError.
+    static RotatorConfiguration fromJson(const QJsonValue &value);
+};
+
+} // namespace kivo

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+namespace kivo {
+
+// Trims white space and line breaks from both ends (Unicode aware).
+QString trimmed(const QString &text);
+
+// Upper case without the user's locale.
+QString upperCased(const QString &text);
+
+// True when every character is printable ASCII (0x20 to 0x7E).
+bool isPrintableASCII(const QString &text);
+
+// Replaces every scalar outside printable ASCII, and "|", by one blank, trims,
+// and cuts to `maximum` characters; an empty result gives `fallback`.
+// Values written into a radio's command line pass through here.
+QString sanitizedASCII(const QString &text, int maximum, const QString &fallback = {});
+
+// True when the text holds a carriage return or a line feed.
+bool containsLineBreak(const QString &text);
+
+} // namespace kivo
