@@ -1,0 +1,128 @@
+#pragma once
+
+// A Remote Station Agent on one loopback port: HTTPS requests and the WSS
+// state stream, with a test certificate, an optional base path, a bearer
+// check and scripted answers per command.
+
+#include <QByteArray>
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSslConfiguration>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class QSslServer;
+class QSslSocket;
+class QWebSocket;
+class QWebSocketServer;
+
+namespace kivo::test {
+
+class FakeRemoteAgent : public QObject {
+    Q_OBJECT
+
+public:
+    struct Request {
+        QByteArray method;
+        QByteArray path;
+        // Header names in lower case.
+        QHash<QByteArray, QByteArray> headers;
+        QByteArray body;
+
+        QByteArray header(const QByteArray &name) const { return headers.value(name.toLower()); }
+        QJsonObject json() const;
+        // The members of a command's body.
+        QString command() const;
+        QJsonObject arguments() const;
+        QString requestID() const;
+    };
+
+    struct Reply {
+        int status = 200;
+        QByteArray body;
+        // Answer after this long; never when negative.
+        int delayMs = 0;
+
+        static Reply json(const QJsonObject &object, int status = 200);
+        static Reply text(const QByteArray &body, int status);
+        // {"success": false, "error": {"code": "rejected", "message": <message>}}
+        static Reply failure(const QString &message);
+        static Reply silent() { return Reply{200, {}, -1}; }
+    };
+    using Handler = std::function<Reply(const Request &request)>;
+
+    // `basePath` such as "/agent" puts every resource under it.
+    explicit FakeRemoteAgent(const QString &basePath = {}, QObject *parent = nullptr);
+    ~FakeRemoteAgent() override;
+
+    // Listens on 127.0.0.1 with a port the system chooses.
+    bool listen();
+    quint16 port() const;
+    QString baseURL() const;
+    // Trusts the test certificate authority and nothing else.
+    static QSslConfiguration clientConfiguration();
+
+    // Every command the client can send.
+    static QStringList allCommands();
+    // A connected radio on 14.074 MHz DIGU, VFO A receiving and
+    // transmitting, a commissioned station and every command advertised.
+    static QJsonObject defaultState();
+
+    QString token = QStringLiteral("test-token");
+    // The state document that GET /api/v1/state, command replies and the
+    // stream carry; commands change it unless followCommands is off.
+    QJsonObject state = defaultState();
+    bool followCommands = true;
+    // The configuration that GET /api/v1/config serves and PUT replaces.
+    QJsonObject configuration;
+    // Sends the state to a stream as soon as it opens.
+    bool greetStreams = true;
+    // Refuses stream upgrades with HTTP 401.
+    bool refuseStreams = false;
+
+    // Scripted answers; they win over the defaults.
+    void setStateHandler(Handler handler) { m_stateHandler = std::move(handler); }
+    void setConfigHandler(Handler handler) { m_configHandler = std::move(handler); }
+    void setCommandHandler(const QString &command, Handler handler) { m_commandHandlers[command] = std::move(handler); }
+
+    // Every request in arrival order, stream upgrades included.
+    QList<Request> requests;
+    QList<Request> commandRequests(const QString &command = {}) const;
+    int requestCount(const QByteArray &method, const QString &resource) const;
+
+    int streamCount() const;
+    void pushState();
+    void sendText(const QByteArray &text);
+    void sendBinary(const QByteArray &data);
+    // Closes every open stream from the agent's side.
+    void closeStreams();
+
+    // The reply the default handler gives a command, after applying it.
+    Reply applyCommand(const Request &request);
+
+signals:
+    void requestReceived();
+    void streamOpened();
+
+private:
+    void acceptConnections();
+    void readRequest(QSslSocket *socket);
+    void answer(QSslSocket *socket, const Request &request);
+    void write(QSslSocket *socket, const Reply &reply);
+    QString resource(const QByteArray &path) const;
+
+    QString m_basePath;
+    QSslServer *m_server = nullptr;
+    QWebSocketServer *m_streamServer = nullptr;
+    QList<QPointer<QWebSocket>> m_streams;
+    QHash<QSslSocket *, QByteArray> m_buffers;
+    Handler m_stateHandler;
+    Handler m_configHandler;
+    QHash<QString, Handler> m_commandHandlers;
+};
+
+} // namespace kivo::test

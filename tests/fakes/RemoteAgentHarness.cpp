@@ -1,0 +1,56 @@
+#include "fakes/RemoteAgentHarness.h"
+
+#include "support/RunTask.h"
+
+namespace kivo::test {
+
+RemoteAgentTiming RemoteAgentHarness::quickTiming()
+{
+    RemoteAgentTiming timing;
+    timing.commandRetryDelay = std::chrono::milliseconds(10);
+    timing.backoffSecond = std::chrono::milliseconds(10);
+    timing.jitter = [](double) { return 0.0; };
+    return timing;
+}
+
+RemoteAgentHarness::RemoteAgentHarness(const QString &basePath, RemoteAgentTiming timing) : agent(basePath)
+{
+    if (!agent.listen())
+        qFatal("the fake agent could not listen");
+    client = std::make_unique<RemoteAgentClient>(
+        agent.baseURL(), agent.token, FakeRemoteAgent::clientConfiguration(),
+        [this](RadioConnectionState state, const QString &status) { states.append({state, status}); },
+        [this](const RadioSnapshot &snapshot) { snapshots.append(snapshot); }, std::move(timing));
+}
+
+bool RemoteAgentHarness::startAndWaitForStream()
+{
+    client->start();
+    return waitUntil([this] { return agent.streamCount() == 1; })
+           && waitForStatus(RadioConnectionState::Ready, QStringLiteral("Remote Station Agent connected"));
+}
+
+bool RemoteAgentHarness::waitForStatus(RadioConnectionState state, const QString &status,
+                                       std::chrono::milliseconds timeout)
+{
+    return waitUntil([&] { return states.contains(qMakePair(state, status)); }, timeout);
+}
+
+bool RemoteAgentHarness::waitForStatusStartingWith(RadioConnectionState state, const QString &prefix,
+                                                   std::chrono::milliseconds timeout)
+{
+    return waitUntil(
+        [&] {
+            return std::any_of(states.begin(), states.end(), [&](const auto &entry) {
+                return entry.first == state && entry.second.startsWith(prefix);
+            });
+        },
+        timeout);
+}
+
+int RemoteAgentHarness::countStatus(RadioConnectionState state) const
+{
+    return int(std::count_if(states.begin(), states.end(), [state](const auto &entry) { return entry.first == state; }));
+}
+
+} // namespace kivo::test

@@ -1,0 +1,39 @@
+#pragma once
+
+// A RemoteAgentClient wired to a FakeRemoteAgent, with every reported
+// connection state and snapshot recorded.
+
+#include "KivoCore/RemoteAgentClient.h"
+#include "fakes/FakeRemoteAgent.h"
+
+#include <QList>
+#include <QPair>
+#include <chrono>
+#include <memory>
+
+namespace kivo::test {
+
+class RemoteAgentHarness {
+public:
+    // Short pauses for the retry and the back-off (one "second" lasts 10 ms,
+    // no jitter); everything else keeps its real length unless a test says.
+    static RemoteAgentTiming quickTiming();
+
+    explicit RemoteAgentHarness(const QString &basePath = {}, RemoteAgentTiming timing = quickTiming());
+
+    FakeRemoteAgent agent;
+    QList<QPair<RadioConnectionState, QString>> states;
+    QList<RadioSnapshot> snapshots;
+    std::unique_ptr<RemoteAgentClient> client;
+
+    // Starts the client and waits until its stream is open.
+    bool startAndWaitForStream();
+    bool waitForStatus(RadioConnectionState state, const QString &status,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    bool waitForStatusStartingWith(RadioConnectionState state, const QString &prefix,
+                                   std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    int countStatus(RadioConnectionState state) const;
+    RadioSnapshot lastSnapshot() const { return snapshots.isEmpty() ? RadioSnapshot() : snapshots.last(); }
+};
+
+} // namespace kivo::test
