@@ -452,19 +452,25 @@ void RemoteAgentClient::publishPendingWrites()
 
 QCoro::Task<RadioSnapshot> RemoteAgentClient::snapshot()
 {
-    co_return m_value;
+    // QCoro 0.8 moves from a non-const lvalue given to co_return: copy first.
+    const RadioSnapshot copy = m_value;
+    co_return copy;
 }
 
 QCoro::Task<std::optional<qint64>> RemoteAgentClient::primaryFrequency()
 {
-    const auto vfo = m_value.vfo(QStringLiteral("A"));
-    co_return vfo ? std::optional<qint64>(vfo->frequencyHz) : std::nullopt;
+    std::optional<qint64> hz;
+    if (const auto vfo = m_value.vfo(QStringLiteral("A")))
+        hz = vfo->frequencyHz;
+    co_return hz;
 }
 
 QCoro::Task<std::optional<qint64>> RemoteAgentClient::secondaryFrequency()
 {
-    const auto vfo = m_value.vfo(QStringLiteral("B"));
-    co_return vfo ? std::optional<qint64>(vfo->frequencyHz) : std::nullopt;
+    std::optional<qint64> hz;
+    if (const auto vfo = m_value.vfo(QStringLiteral("B")))
+        hz = vfo->frequencyHz;
+    co_return hz;
 }
 
 QCoro::Task<int> RemoteAgentClient::cwSpeed()

@@ -4,7 +4,9 @@
 // connection state and snapshot recorded.
 
 #include "KivoCore/RemoteAgentClient.h"
+#include "KivoCore/KivoError.h"
 #include "fakes/FakeRemoteAgent.h"
+#include "support/RunTask.h"
 
 #include <QList>
 #include <QPair>
@@ -35,5 +37,17 @@ public:
     int countStatus(RadioConnectionState state) const;
     RadioSnapshot lastSnapshot() const { return snapshots.isEmpty() ? RadioSnapshot() : snapshots.last(); }
 };
+
+// Runs the task and gives the sentence of its failure, or "succeeded".
+template <typename T>
+QString failureOf(QCoro::Task<T> task)
+{
+    try {
+        runTask(std::move(task));
+        return QStringLiteral("succeeded");
+    } catch (...) {
+        return describeException(std::current_exception());
+    }
+}
 
 } // namespace kivo::test
