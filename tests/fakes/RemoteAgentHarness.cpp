@@ -53,4 +53,22 @@ int RemoteAgentHarness::countStatus(RadioConnectionState state) const
     return int(std::count_if(states.begin(), states.end(), [state](const auto &entry) { return entry.first == state; }));
 }
 
+namespace {
+QCoro::Task<void> recordOutcome(QCoro::Task<void> task, QStringList *outcomes)
+{
+    QString outcome = QStringLiteral("succeeded");
+    try {
+        co_await std::move(task);
+    } catch (...) {
+        outcome = describeException(std::current_exception());
+    }
+    outcomes->append(outcome);
+}
+} // namespace
+
+void startRecording(QCoro::Task<void> task, QStringList *outcomes)
+{
+    recordOutcome(std::move(task), outcomes);
+}
+
 } // namespace kivo::test

@@ -50,4 +50,8 @@ QString failureOf(QCoro::Task<T> task)
     }
 }
 
+// Starts the task without waiting; its outcome ("succeeded" or the failure)
+// is appended to `outcomes` when it ends.
+void startRecording(QCoro::Task<void> task, QStringList *outcomes);
+
 } // namespace kivo::test
