@@ -28,7 +28,7 @@ public:
     QList<RadioSnapshot> snapshots;
     std::unique_ptr<RemoteAgentClient> client;
 
-    // Starts the client and waits until its stream is open.
+    // Starts the client and waits until its stream is open and greeted.
     bool startAndWaitForStream();
     bool waitForStatus(RadioConnectionState state, const QString &status,
                        std::chrono::milliseconds timeout = std::chrono::seconds(5));
