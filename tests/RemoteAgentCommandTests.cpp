@@ -356,3 +356,16 @@ TEST(RemoteAgentCommands, AnUnkeyIsRetriedLikeAnyCommand)
     EXPECT_EQ(failureOf(h.client->setTransmit(false)), "succeeded");
     EXPECT_EQ(h.agent.commandRequests("set_ptt").size(), 2);
 }
+
+TEST(RemoteAgentCommands, DestroyingTheClientEndsCommandsInFlight)
+{
+    RemoteAgentHarness h;
+    ASSERT_TRUE(h.startAndWaitForStream());
+    h.agent.setCommandHandler("clear_cw", [](const Request &) { return Reply::silent(); });
+    QStringList outcomes;
+    startRecording(h.client->clearCW(), &outcomes);
+    ASSERT_TRUE(waitUntil([&] { return h.agent.commandRequests("clear_cw").size() == 1; }));
+    h.client.reset();
+    ASSERT_TRUE(waitUntil([&] { return !outcomes.isEmpty(); }));
+    EXPECT_EQ(outcomes, QStringList({"The radio is not connected."}));
+}

@@ -357,6 +357,33 @@ TEST(RemoteAgentConnection, RefusedStreamIsRetried)
     ASSERT_TRUE(waitUntil([&] { return h.agent.streamCount() == 1; }));
 }
 
+TEST(RemoteAgentConnection, UnansweredRequestsTimeOut)
+{
+    RemoteAgentTiming timing = RemoteAgentHarness::quickTiming();
+    timing.requestTimeout = 100ms;
+    timing.streamOpenTimeout = 100ms;
+    RemoteAgentHarness h({}, timing);
+    h.agent.setStateHandler([](const FakeRemoteAgent::Request &) { return FakeRemoteAgent::Reply::silent(); });
+    h.client->start();
+    // The reason is a sentence of its own; the status adds ". Retrying in" all the same.
+    ASSERT_TRUE(h.waitForStatus(State::Retrying, QStringLiteral("The request timed out.. Retrying in 1.0 s")));
+
+    h.agent.setStateHandler({});
+    h.agent.ignoreStreams = true;
+    ASSERT_TRUE(h.waitForStatus(State::Retrying, QStringLiteral("Remote Agent stream interrupted: The request timed "
+                                                                "out.. Retrying in 1.0 s")));
+}
+
+TEST(RemoteAgentConnection, AnUnreachableAgentIsRetried)
+{
+    RemoteAgentHarness h;
+    const QString address = h.agent.baseURL();
+    h.agent.close();
+    h.client->start();
+    ASSERT_TRUE(h.waitForStatusStartingWith(State::Retrying, QStringLiteral("Connection refused")));
+    EXPECT_TRUE(h.states.last().second.endsWith(".. Retrying in 1.0 s"));
+}
+
 TEST(RemoteAgentDisconnectMarking, PutsTheReasonFirstAndOnce)
 {
     RadioSnapshot snapshot = RemoteAgentClient::placeholderSnapshot();

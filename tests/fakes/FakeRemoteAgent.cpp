@@ -136,9 +136,15 @@ bool FakeRemoteAgent::listen()
     return m_server->listen(QHostAddress::LocalHost, 0);
 }
 
+void FakeRemoteAgent::close()
+{
+    m_port = port();
+    m_server->close();
+}
+
 quint16 FakeRemoteAgent::port() const
 {
-    return m_server->serverPort();
+    return m_server->isListening() ? m_server->serverPort() : m_port;
 }
 
 QString FakeRemoteAgent::baseURL() const
@@ -290,6 +296,8 @@ void FakeRemoteAgent::readRequest(QSslSocket *socket)
         requests.append(request);
         emit requestReceived();
         socket->disconnect(this);
+        if (ignoreStreams)
+            return;
         if (refuseStreams || request.header("authorization") != "Bearer " + token.toUtf8()
             || resource(request.path) != QLatin1String("/api/v1/stream")) {
             socket->read(headerEnd + 4);

@@ -61,6 +61,8 @@ public:
 
     // Listens on 127.0.0.1 with a port the system chooses.
     bool listen();
+    // Stops listening; the port then refuses connections.
+    void close();
     quint16 port() const;
     QString baseURL() const;
     // Trusts the test certificate authority and nothing else.
@@ -83,6 +85,8 @@ public:
     bool greetStreams = true;
     // Refuses stream upgrades with HTTP 401.
     bool refuseStreams = false;
+    // Leaves stream upgrades unanswered.
+    bool ignoreStreams = false;
 
     // Scripted answers; they win over the defaults.
     void setStateHandler(Handler handler) { m_stateHandler = std::move(handler); }
@@ -116,6 +120,7 @@ private:
     QString resource(const QByteArray &path) const;
 
     QString m_basePath;
+    quint16 m_port = 0;
     QSslServer *m_server = nullptr;
     QWebSocketServer *m_streamServer = nullptr;
     QList<QPointer<QWebSocket>> m_streams;
