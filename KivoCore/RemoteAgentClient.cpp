@@ -72,6 +72,8 @@ RemoteAgentClient::RemoteAgentClient(const QString &baseURL, const QString &toke
     m_watchdog.setInterval(m_timing.watchdogInterval);
     connect(&m_watchdog, &QTimer::timeout, this, &RemoteAgentClient::checkHeartbeat);
     m_streamOpenTimer.setSingleShot(true);
+    connect(&m_streamOpenTimer, &QTimer::timeout, this,
+            [this] { connectionFailed(streamInterrupted(requestTimedOut()), m_streamGeneration); });
     m_reconnectTimer.setSingleShot(true);
     connect(&m_reconnectTimer, &QTimer::timeout, this, [this] { launch(connectToAgent()); });
 }
@@ -336,9 +338,6 @@ void RemoteAgentClient::openStream(int generation)
     open.setRawHeader("Authorization", "Bearer " + m_token.toUtf8());
 
     m_lastStreamMessage.start();
-    m_streamOpenTimer.disconnect();
-    connect(&m_streamOpenTimer, &QTimer::timeout, this,
-            [this, generation] { connectionFailed(streamInterrupted(requestTimedOut()), generation); });
     m_streamOpenTimer.start(m_timing.streamOpenTimeout);
     m_watchdog.start();
     socket->open(open);

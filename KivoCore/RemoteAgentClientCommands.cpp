@@ -275,7 +275,8 @@ QCoro::Task<void> RemoteAgentClient::setCWSpeed(int wordsPerMinute)
 {
     if (wordsPerMinute < 5 || wordsPerMinute > 100)
         throw KivoError::server(QStringLiteral("CW speed must be 5 through 100 WPM."));
-    const RemoteAgentCommand command{QStringLiteral("set_cw_speed"), {{QStringLiteral("words_per_minute"), A::integer(wordsPerMinute)}}};
+    const RemoteAgentCommand command{QStringLiteral("set_cw_speed"),
+                                     {{QStringLiteral("words_per_minute"), A::integer(wordsPerMinute)}}};
     co_await execute(command);
 }
 

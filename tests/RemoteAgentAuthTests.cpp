@@ -99,7 +99,8 @@ TEST(RemoteAgentRequests, CommandBodyHasSortedKeysAndTypedArguments)
                                   {QStringLiteral("enabled"), RemoteAgentArgument::boolean(true)}}};
     EXPECT_EQ(RemoteAgentRequestBuilder::commandRequest(endpoint, QStringLiteral("t"), QStringLiteral("kivo-2"), rit)
                   .body,
-              R"({"arguments":{"enabled":true,"offset_hz":-9999,"vfo":"A"},"command":"set_rit","request_id":"kivo-2"})");
+              R"({"arguments":{"enabled":true,"offset_hz":-9999,"vfo":"A"},)"
+              R"("command":"set_rit","request_id":"kivo-2"})");
 }
 
 TEST(RemoteAgentRequests, StationAndSpotCommands)
@@ -122,7 +123,8 @@ TEST(RemoteAgentRequests, StationAndSpotCommands)
 
 TEST(RemoteAgentRequests, RequestIdentifiersAreFreshLowerCaseUUIDs)
 {
-    const QRegularExpression form(QStringLiteral("^kivo-[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$"));
+    const QRegularExpression form(
+        QStringLiteral("^kivo-[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$"));
     const QString first = RemoteAgentRequestBuilder::newRequestID();
     EXPECT_TRUE(form.match(first).hasMatch()) << first.toStdString();
     EXPECT_NE(first, RemoteAgentRequestBuilder::newRequestID());

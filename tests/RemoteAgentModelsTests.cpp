@@ -241,8 +241,8 @@ TEST(RemoteAgentStateDecoder, ChoosesTheReceiveAndTransmitVFOs)
     EXPECT_FALSE(split.vfos[0].isTransmit);
     EXPECT_TRUE(split.vfos[1].isTransmit);
 
-    const RadioSnapshot active = decoded(R"("radio":{"vfos":{)"
-                                         R"("b":{"frequency_hz":7074000,"active":true},"a":{"frequency_hz":14074000}}})")
+    const RadioSnapshot active = decoded(R"("radio":{"vfos":{"b":{"frequency_hz":7074000,"active":true},)"
+                                         R"("a":{"frequency_hz":14074000}}})")
                                      .snapshot;
     EXPECT_EQ(active.slice, "B");
     EXPECT_EQ(active.frequencyHz, 7074000);
@@ -275,7 +275,8 @@ TEST(RemoteAgentStateDecoder, ConnectedOnlyWhenTheAgentVouchesForEverything)
 TEST(RemoteAgentStateDecoder, InhibitorsInTheirOrderWithoutRepeats)
 {
     const QByteArray ready = R"("radio":{"connected":true,"known":true,"stale":false,"station_bound":true},)";
-    EXPECT_TRUE(status(ready + R"("station":{"commissioned":true,"coordinator_state":"SAFE_RX"})").inhibitors.isEmpty());
+    EXPECT_TRUE(
+        status(ready + R"("station":{"commissioned":true,"coordinator_state":"SAFE_RX"})").inhibitors.isEmpty());
     EXPECT_EQ(status(ready + R"("station":{"commissioned":true,"coordinator_state":"Armed"})").inhibitors,
               QStringList({"Station coordinator state: armed"}));
     EXPECT_EQ(status(ready + R"("station":{"commissioned":false,"coordinator_state":"armed"})").inhibitors,

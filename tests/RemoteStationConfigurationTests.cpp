@@ -67,7 +67,8 @@ TEST(RemoteStationConfiguration, ThePlaceholderWritesEveryKey)
     EXPECT_EQ(keys(json), QStringList({"commissioned", "flex", "kat500", "kpa500", "policy", "schema_version"}));
     EXPECT_EQ(json.value("flex").toObject(), QJsonObject({{"model", "FLEX-8400"}, {"host", ""}, {"port", 4992},
                                                           {"slice_id", 0}, {"station_name", "Maestro"}}));
-    EXPECT_EQ(json.value("kpa500").toObject(), QJsonObject({{"enabled", true}, {"port", "COM17"}, {"baudrate", 38400}}));
+    EXPECT_EQ(json.value("kpa500").toObject(),
+              QJsonObject({{"enabled", true}, {"port", "COM17"}, {"baudrate", 38400}}));
     EXPECT_EQ(json.value("kat500").toObject().value("port"), "COM15");
 
     const QJsonObject policy = json.value("policy").toObject();
@@ -160,7 +161,9 @@ TEST(RemoteStationConfigurationRequests, FetchReadsTheAgentsConfiguration)
 TEST(RemoteStationConfigurationRequests, RestartRequiredMayBeAbsentOrNull)
 {
     RemoteAgentHarness h;
-    for (const QJsonValue &restart : {QJsonValue(QJsonValue::Undefined), QJsonValue(QJsonValue::Null), QJsonValue(true)}) {
+    const QList<QJsonValue> restarts{QJsonValue(QJsonValue::Undefined), QJsonValue(QJsonValue::Null),
+                                     QJsonValue(true)};
+    for (const QJsonValue &restart : restarts) {
         h.agent.setConfigHandler([restart](const Request &) {
             QJsonObject reply{{"success", true}, {"config", sampleConfig()}};
             if (!restart.isUndefined())

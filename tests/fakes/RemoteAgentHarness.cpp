@@ -54,7 +54,8 @@ bool RemoteAgentHarness::waitForStatusStartingWith(RadioConnectionState state, c
 
 int RemoteAgentHarness::countStatus(RadioConnectionState state) const
 {
-    return int(std::count_if(states.begin(), states.end(), [state](const auto &entry) { return entry.first == state; }));
+    return int(std::count_if(states.begin(), states.end(),
+                             [state](const auto &entry) { return entry.first == state; }));
 }
 
 namespace {
