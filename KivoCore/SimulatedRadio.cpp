@@ -35,7 +35,8 @@ bool SimulatedRadio::receivesOnB() const
 
 QCoro::Task<RadioSnapshot> SimulatedRadio::snapshot()
 {
-    co_return m_value;
+    // QCoro 0.8 moves from a non-const lvalue given to co_return: copy.
+    co_return RadioSnapshot(m_value);
 }
 
 QCoro::Task<std::optional<qint64>> SimulatedRadio::primaryFrequency()

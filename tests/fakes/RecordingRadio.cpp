@@ -65,7 +65,8 @@ QCoro::Task<void> RecordingRadio::transmit(QString operation, QString argument, 
 QCoro::Task<RadioSnapshot> RecordingRadio::snapshot()
 {
     record(QStringLiteral("snapshot"));
-    co_return current;
+    // QCoro 0.8 moves from a non-const lvalue given to co_return: copy.
+    co_return RadioSnapshot(current);
 }
 
 QCoro::Task<std::optional<qint64>> RecordingRadio::primaryFrequency()
