@@ -12,9 +12,10 @@ namespace kivo {
 
 namespace {
 const QString errorReply = QStringLiteral("?;");
-constexpr std::nullopt_t noReply = std::nullopt;
+const std::optional<QString> noReply;
 
 constexpr int frequencyDigits = 11;
+constexpr qint64 noUpperLimit = std::numeric_limits<qint64>::max();
 constexpr int maximumCWTextLength = 128;
 constexpr int minimumCWSpeed = 5;
 constexpr int maximumCWSpeed = 100;
@@ -61,7 +62,12 @@ std::optional<RadioVFO> receiveVFO(const RadioSnapshot &snapshot)
     return snapshot.vfo(onB ? QStringLiteral("B") : QStringLiteral("A"));
 }
 
-// Swift's whitespace set: tab and the Unicode space separators.
+bool isSwitch(const QString &argument)
+{
+    return argument == QLatin1StringView("0") || argument == QLatin1StringView("1");
+}
+
+// Blanks are tabs and the Unicode space separators, not line breaks.
 QString withoutLeadingBlanks(const QString &text)
 {
     qsizetype start = 0;
@@ -94,6 +100,7 @@ QCoro::Task<std::optional<QString>> CATCommandProcessor::handle(QString command)
 
 QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::answer(QString request, RadioSnapshot snapshot)
 {
+    // A local owner keeps the backend alive across every await below.
     const auto radio = m_radio;
     const QString command = upperCased(request);
     const bool connected = snapshot.isConnected;
@@ -111,8 +118,8 @@ QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::answer(QString req
         co_return hz ? reply(QLatin1StringView("FA"), *hz, frequencyDigits) : errorReply;
     }
     if (command == QLatin1StringView("FB")) {
-        // Both getters run before the connection test, as clients have
-        // always seen it; B falls back to A on a radio without VFO B.
+        // B falls back to A on a radio without VFO B; both are read even
+        // while disconnected.
         const auto secondary = co_await radio->secondaryFrequency();
         const auto primary = co_await radio->primaryFrequency();
         const auto hz = secondary ? secondary : primary;
@@ -173,149 +180,131 @@ QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::answer(QString req
 QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::answerSet(QString request, QString command,
                                                                         RadioSnapshot snapshot)
 {
+    const auto radio = m_radio;
     const qsizetype length = characterCount(request);
     const QString argument = request.mid(2);
     const QString prefix = command.left(2);
 
-    Answer result = errorReply;
+    BackendCall call;
     if (prefix == QLatin1StringView("AI") && length == 3)
-        result = setAutoInformation(argument);
+        co_return setAutoInformation(argument) ? noReply : errorReply;
     else if (prefix == QLatin1StringView("FA") && length >= 3)
-        result = co_await setFrequency(argument);
+        call = setFrequency(argument);
     else if (prefix == QLatin1StringView("FB") && length >= 3)
-        result = co_await setSecondaryFrequency(argument);
+        call = setSecondaryFrequency(argument);
     else if (prefix == QLatin1StringView("MD") && length >= 3)
-        result = co_await setMode(argument);
+        call = setMode(argument);
     else if (prefix == QLatin1StringView("KS") && length >= 3)
-        result = co_await setCWSpeed(argument);
+        call = setCWSpeed(argument);
     else if (prefix == QLatin1StringView("FR") && length == 3)
-        result = co_await setReceiveVFO(argument);
+        call = setReceiveVFO(argument);
     else if (prefix == QLatin1StringView("FT") && length == 3)
-        result = co_await setTransmitVFO(argument);
+        call = setTransmitVFO(argument);
+    else if (prefix == QLatin1StringView("KY") && argument.isEmpty())
+        co_return QStringLiteral("KY0;"); // asks for the keyer's state: never refused
     else if (prefix == QLatin1StringView("KY"))
-        result = co_await handleCW(argument);
+        call = handleCW(argument);
     else if (prefix == QLatin1StringView("RT") && length == 3)
-        result = co_await setRIT(argument, snapshot);
+        call = setRIT(argument, snapshot);
     else if (prefix == QLatin1StringView("XT") && length == 3)
-        result = co_await setXIT(argument, snapshot);
+        call = setXIT(argument, snapshot);
     else if (prefix == QLatin1StringView("PC") && length == 5)
-        result = co_await setRFPower(argument);
-    co_return result;
+        call = setRFPower(argument);
+
+    if (!call)
+        co_return errorReply;
+    co_await std::move(*call);
+    co_return noReply;
 }
 
-CATCommandProcessor::Answer CATCommandProcessor::setAutoInformation(const QString &argument)
+bool CATCommandProcessor::setAutoInformation(const QString &argument)
 {
     // Only remembered and echoed: nothing is ever sent unsolicited.
     const auto value = integerIn(argument, 0, 2);
-    if (!value)
-        return errorReply;
-    m_autoInformation = int(*value);
-    return noReply;
+    if (value)
+        m_autoInformation = int(*value);
+    return value.has_value();
 }
 
-QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::setFrequency(QString argument)
+CATCommandProcessor::BackendCall CATCommandProcessor::setFrequency(const QString &argument)
 {
-    const auto radio = m_radio;
-    const auto hz = integerIn(argument, 1, std::numeric_limits<qint64>::max());
+    const auto hz = integerIn(argument, 1, noUpperLimit);
     if (!hz)
-        co_return errorReply;
-    co_await radio->setPrimaryFrequency(*hz);
-    co_return noReply;
+        return std::nullopt;
+    return m_radio->setPrimaryFrequency(*hz);
 }
 
-QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::setSecondaryFrequency(QString argument)
+CATCommandProcessor::BackendCall CATCommandProcessor::setSecondaryFrequency(const QString &argument)
 {
-    const auto radio = m_radio;
-    const auto hz = argument.size() == frequencyDigits
-                        ? integerIn(argument, 1, std::numeric_limits<qint64>::max())
-                        : std::nullopt;
+    const auto hz = argument.size() == frequencyDigits ? integerIn(argument, 1, noUpperLimit) : std::nullopt;
     if (!hz)
-        co_return errorReply;
-    co_await radio->setSecondaryFrequency(*hz);
-    co_return noReply;
+        return std::nullopt;
+    return m_radio->setSecondaryFrequency(*hz);
 }
 
-QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::setMode(QString argument)
+CATCommandProcessor::BackendCall CATCommandProcessor::setMode(const QString &argument)
 {
-    const auto radio = m_radio;
     const auto mode = flexMode(argument);
     if (!mode)
-        co_return errorReply;
-    co_await radio->setMode(*mode);
-    co_return noReply;
+        return std::nullopt;
+    return m_radio->setMode(*mode);
 }
 
-QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::setCWSpeed(QString argument)
+CATCommandProcessor::BackendCall CATCommandProcessor::setCWSpeed(const QString &argument)
 {
-    const auto radio = m_radio;
     const auto speed = argument.size() == 3 ? integerIn(argument, minimumCWSpeed, maximumCWSpeed) : std::nullopt;
     if (!speed)
-        co_return errorReply;
-    co_await radio->setCWSpeed(int(*speed));
-    co_return noReply;
+        return std::nullopt;
+    return m_radio->setCWSpeed(int(*speed));
 }
 
-QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::setReceiveVFO(QString argument)
+CATCommandProcessor::BackendCall CATCommandProcessor::setReceiveVFO(const QString &argument)
 {
-    const auto radio = m_radio;
     const auto vfo = integerIn(argument, 0, 1);
     if (!vfo)
-        co_return errorReply;
-    co_await radio->setReceiveVFO(int(*vfo));
-    co_return noReply;
+        return std::nullopt;
+    return m_radio->setReceiveVFO(int(*vfo));
 }
 
-QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::setTransmitVFO(QString argument)
+CATCommandProcessor::BackendCall CATCommandProcessor::setTransmitVFO(const QString &argument)
 {
-    const auto radio = m_radio;
     const auto vfo = integerIn(argument, 0, 1);
     if (!vfo)
-        co_return errorReply;
-    co_await radio->setSplitTransmit(*vfo == 1);
-    co_return noReply;
+        return std::nullopt;
+    return m_radio->setSplitTransmit(*vfo == 1);
 }
 
-QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::handleCW(QString argument)
+CATCommandProcessor::BackendCall CATCommandProcessor::handleCW(const QString &argument)
 {
-    const auto radio = m_radio;
-    if (argument.isEmpty())
-        co_return QStringLiteral("KY0;");
     // The blank between "KY" and the text counts towards the limit.
     if (!m_allowTransmit || characterCount(argument) > maximumCWTextLength)
-        co_return errorReply;
-    co_await radio->sendCW(withoutLeadingBlanks(argument));
-    co_return noReply;
+        return std::nullopt;
+    return m_radio->sendCW(withoutLeadingBlanks(argument));
 }
 
-QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::setRIT(QString argument, RadioSnapshot snapshot)
+CATCommandProcessor::BackendCall CATCommandProcessor::setRIT(const QString &argument, const RadioSnapshot &snapshot)
 {
-    const auto radio = m_radio;
     const auto vfo = receiveVFO(snapshot);
-    if (!vfo || (argument != QLatin1StringView("0") && argument != QLatin1StringView("1")))
-        co_return errorReply;
+    if (!vfo || !isSwitch(argument))
+        return std::nullopt;
     // Only switches RIT: the offset stays what the radio has.
-    co_await radio->setRIT(argument == QLatin1StringView("1"), vfo->ritOffsetHz, vfo->letter);
-    co_return noReply;
+    return m_radio->setRIT(argument == QLatin1StringView("1"), vfo->ritOffsetHz, vfo->letter);
 }
 
-QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::setXIT(QString argument, RadioSnapshot snapshot)
+CATCommandProcessor::BackendCall CATCommandProcessor::setXIT(const QString &argument, const RadioSnapshot &snapshot)
 {
-    const auto radio = m_radio;
     const auto vfo = receiveVFO(snapshot);
-    if (!m_allowTransmit || !vfo || (argument != QLatin1StringView("0") && argument != QLatin1StringView("1")))
-        co_return errorReply;
-    co_await radio->setXIT(argument == QLatin1StringView("1"), vfo->xitOffsetHz, vfo->letter);
-    co_return noReply;
+    if (!m_allowTransmit || !vfo || !isSwitch(argument))
+        return std::nullopt;
+    return m_radio->setXIT(argument == QLatin1StringView("1"), vfo->xitOffsetHz, vfo->letter);
 }
 
-QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::setRFPower(QString argument)
+CATCommandProcessor::BackendCall CATCommandProcessor::setRFPower(const QString &argument)
 {
-    const auto radio = m_radio;
     const auto watts = integerIn(argument, 1, std::numeric_limits<int>::max());
     if (!m_allowTransmit || !watts)
-        co_return errorReply;
-    co_await radio->setRFPower(int(*watts));
-    co_return noReply;
+        return std::nullopt;
+    return m_radio->setRFPower(int(*watts));
 }
 
 int CATCommandProcessor::kenwoodMode(const QString &mode)

@@ -21,25 +21,26 @@ public:
     // Never throws. No answer means nothing is sent back.
     QCoro::Task<std::optional<QString>> handle(QString command);
 
-    bool allowTransmit() const { return m_allowTransmit; }
-
 private:
     using Answer = std::optional<QString>;
 
     QCoro::Task<Answer> answer(QString request, RadioSnapshot snapshot);
     QCoro::Task<Answer> answerSet(QString request, QString command, RadioSnapshot snapshot);
 
-    Answer setAutoInformation(const QString &argument);
-    QCoro::Task<Answer> setFrequency(QString argument);
-    QCoro::Task<Answer> setSecondaryFrequency(QString argument);
-    QCoro::Task<Answer> setMode(QString argument);
-    QCoro::Task<Answer> setCWSpeed(QString argument);
-    QCoro::Task<Answer> setReceiveVFO(QString argument);
-    QCoro::Task<Answer> setTransmitVFO(QString argument);
-    QCoro::Task<Answer> handleCW(QString argument);
-    QCoro::Task<Answer> setRIT(QString argument, RadioSnapshot snapshot);
-    QCoro::Task<Answer> setXIT(QString argument, RadioSnapshot snapshot);
-    QCoro::Task<Answer> setRFPower(QString argument);
+    // Each set helper checks its argument and starts the backend call, or
+    // gives nothing when a check fails.
+    using BackendCall = std::optional<QCoro::Task<void>>;
+    bool setAutoInformation(const QString &argument);
+    BackendCall setFrequency(const QString &argument);
+    BackendCall setSecondaryFrequency(const QString &argument);
+    BackendCall setMode(const QString &argument);
+    BackendCall setCWSpeed(const QString &argument);
+    BackendCall setReceiveVFO(const QString &argument);
+    BackendCall setTransmitVFO(const QString &argument);
+    BackendCall handleCW(const QString &argument);
+    BackendCall setRIT(const QString &argument, const RadioSnapshot &snapshot);
+    BackendCall setXIT(const QString &argument, const RadioSnapshot &snapshot);
+    BackendCall setRFPower(const QString &argument);
 
     static int kenwoodMode(const QString &mode);
     static std::optional<QString> flexMode(const QString &kenwoodCode);

@@ -21,8 +21,6 @@ public:
     // Never throws; never answers with an empty text.
     QCoro::Task<QString> handle(QString line);
 
-    bool allowTransmit() const { return m_allowTransmit; }
-
 private:
     QCoro::Task<QString> answer(QString line, RadioSnapshot snapshot);
 

@@ -11,6 +11,11 @@ const QString letterB = QStringLiteral("B");
 constexpr int minimumCWSpeed = 5;
 constexpr int maximumCWSpeed = 100;
 constexpr int maximumOffsetHz = 9999;
+void requireFrequency(qint64 hz)
+{
+    if (hz < 1)
+        throw KivoError::invalidFrequency();
+}
 } // namespace
 
 SimulatedRadio::SimulatedRadio(RadioSnapshot seed, SnapshotHandler onSnapshot)
@@ -46,8 +51,7 @@ QCoro::Task<std::optional<qint64>> SimulatedRadio::primaryFrequency()
 
 QCoro::Task<void> SimulatedRadio::setPrimaryFrequency(qint64 hz)
 {
-    if (hz < 1)
-        throw KivoError::invalidFrequency();
+    requireFrequency(hz);
     m_vfoAFrequencyHz = hz;
     refreshVFOs();
     co_return;
@@ -55,8 +59,7 @@ QCoro::Task<void> SimulatedRadio::setPrimaryFrequency(qint64 hz)
 
 QCoro::Task<void> SimulatedRadio::setFrequency(qint64 hz)
 {
-    if (hz < 1)
-        throw KivoError::invalidFrequency();
+    requireFrequency(hz);
     if (receivesOnB())
         m_vfoBFrequencyHz = hz;
     else
@@ -92,8 +95,7 @@ QCoro::Task<std::optional<qint64>> SimulatedRadio::secondaryFrequency()
 
 QCoro::Task<void> SimulatedRadio::setSecondaryFrequency(qint64 hz)
 {
-    if (hz < 1)
-        throw KivoError::invalidFrequency();
+    requireFrequency(hz);
     m_vfoBFrequencyHz = hz;
     if (!m_vfoBMode)
         m_vfoBMode = m_vfoAMode;
