@@ -222,6 +222,15 @@ TEST_F(CATCommandProcessorTest, TransmitKeysInTheRequestedModeAndUnkeys)
                      {"RX", noAnswer, {"setTransmit(false)"}}});
 }
 
+TEST_F(CATCommandProcessorTest, TransmitAnswersOnlyAfterTheRadioHasKeyed)
+{
+    radio->transmitDelay = 20ms;
+    EXPECT_EQ(ask(processor, "TX1"), noAnswer);
+    EXPECT_TRUE(radio->current.isTransmitting);
+    EXPECT_EQ(ask(processor, "RX"), noAnswer);
+    EXPECT_FALSE(radio->current.isTransmitting);
+}
+
 TEST_F(CATCommandProcessorTest, WithoutTransmitPermissionOnlyKeyingCommandsAreRefused)
 {
     CATCommandProcessor guarded(radio, false);
