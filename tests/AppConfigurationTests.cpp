@@ -1,7 +1,7 @@
 #include "KivoCore/AppConfiguration.h"
 #include "KivoCore/JsonFields.h"
 #include "KivoCore/KivoError.h"
-#include "support/QtPrinting.h"
+#include "support/QtPrinters.h"
 
 #include <QJsonDocument>
 #include <gtest/gtest.h>

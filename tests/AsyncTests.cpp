@@ -1,6 +1,6 @@
 #include "KivoCore/Async.h"
 #include "KivoCore/KivoError.h"
-#include "support/QtPrinting.h"
+#include "support/QtPrinters.h"
 #include "support/RunTask.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "KivoCore/KivoError.h"
 #include "KivoCore/Models.h"
 #include "KivoCore/RadioControlling.h"
-#include "support/QtPrinting.h"
+#include "support/QtPrinters.h"
 #include "support/RunTask.h"
 
 #include <gtest/gtest.h>

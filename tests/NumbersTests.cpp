@@ -1,6 +1,6 @@
 #include "KivoCore/Numbers.h"
 #include "KivoCore/Text.h"
-#include "support/QtPrinting.h"
+#include "support/QtPrinters.h"
 
 #include <QLocale>
 #include <clocale>

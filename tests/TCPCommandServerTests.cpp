@@ -2,7 +2,7 @@
 #include "KivoCore/KivoError.h"
 #include "KivoCore/TCPCommandServer.h"
 #include "support/RawClient.h"
-#include "support/QtPrinting.h"
+#include "support/QtPrinters.h"
 #include "support/RunTask.h"
 
 #include <QTcpServer>
