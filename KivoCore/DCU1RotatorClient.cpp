@@ -67,6 +67,20 @@ QList<double> azimuths(const QString &text)
 
 } // namespace DCU1Protocol
 
+QList<double> DCU1ReplyBuffer::append(const QByteArray &data)
+{
+    if (data.isEmpty() || !isASCII(data))
+        return {};
+    m_text.append(QString::fromLatin1(data));
+    if (m_text.size() > limit)
+        m_text = m_text.right(keptAfterCut);
+    const QList<double> values = DCU1Protocol::azimuths(m_text);
+    // Without a complete reply the text waits for the rest.
+    if (!values.isEmpty())
+        m_text.remove(0, m_text.lastIndexOf(QLatin1Char(';')) + 1);
+    return values;
+}
+
 QString rawValue(DCU1RotatorClient::State state)
 {
     switch (state) {
@@ -245,27 +259,13 @@ void DCU1RotatorClient::handleDisconnect(const QString &reason)
 
 void DCU1RotatorClient::readAvailable(QTcpSocket *socket)
 {
-    while (socket == m_socket && socket->bytesAvailable() > 0)
-        consume(socket->read(receiveChunkBytes));
-}
-
-void DCU1RotatorClient::consume(const QByteArray &data)
-{
-    if (data.isEmpty() || !isASCII(data))
-        return;
-    m_receiveBuffer.append(QString::fromLatin1(data));
-    if (m_receiveBuffer.size() > bufferLimit)
-        m_receiveBuffer = m_receiveBuffer.right(bufferKeptAfterCut);
-    const QList<double> values = DCU1Protocol::azimuths(m_receiveBuffer);
-    if (values.isEmpty())
-        return;
-    for (double value : values) {
-        if (m_onAzimuth) {
-            QMetaObject::invokeMethod(
-                this, [this, value] { m_onAzimuth(value); }, Qt::QueuedConnection);
+    while (socket == m_socket && socket->bytesAvailable() > 0) {
+        const QList<double> values = m_receiveBuffer.append(socket->read(receiveChunkBytes));
+        for (double value : values) {
+            if (m_onAzimuth)
+                QMetaObject::invokeMethod(this, [this, value] { m_onAzimuth(value); }, Qt::QueuedConnection);
         }
     }
-    m_receiveBuffer.remove(0, m_receiveBuffer.lastIndexOf(QLatin1Char(';')) + 1);
 }
 
 void DCU1RotatorClient::startPolling()

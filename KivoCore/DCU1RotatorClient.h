@@ -33,6 +33,23 @@ std::optional<QByteArray> turnCommand(double bearing);
 QList<double> azimuths(const QString &text);
 } // namespace DCU1Protocol
 
+// The text received from the controller and not yet consumed. ASCII only;
+// it never stays above 4096 characters.
+class DCU1ReplyBuffer {
+public:
+    static constexpr qsizetype limit = 4096;
+    static constexpr qsizetype keptAfterCut = 1024;
+
+    // Appends the bytes and returns the azimuths now complete, in order.
+    // Bytes that are not ASCII are dropped whole.
+    QList<double> append(const QByteArray &data);
+    void clear() { m_text.clear(); }
+    const QString &text() const { return m_text; }
+
+private:
+    QString m_text;
+};
+
 // After the n-th failure in a row the client waits min(first * 2^(n-1), longest):
 // 2, 4, 8, then 15 seconds.
 struct DCU1RotatorTiming {
@@ -53,8 +70,6 @@ public:
     static constexpr int minimumPollMilliseconds = 100;
     static constexpr int maximumPollMilliseconds = 5000;
     static constexpr qsizetype receiveChunkBytes = 2048;
-    static constexpr qsizetype bufferLimit = 4096;
-    static constexpr qsizetype bufferKeptAfterCut = 1024;
 
     // Both callbacks are posted through the event loop, in order, never
     // called from inside a call on the client.
@@ -87,7 +102,6 @@ private:
     void handleClosed(QTcpSocket *socket);
     void handleDisconnect(const QString &reason);
     void readAvailable(QTcpSocket *socket);
-    void consume(const QByteArray &data);
     void startPolling();
     void stopPolling();
     qint64 writeBytes(const QByteArray &bytes);
@@ -111,7 +125,7 @@ private:
     QTimer m_reconnectTimer;
     bool m_desiredRunning = false;
     int m_reconnectAttempt = 0;
-    QString m_receiveBuffer;
+    DCU1ReplyBuffer m_receiveBuffer;
     // Bytes queued on and flushed from the current socket, for send completion.
     qint64 m_bytesQueued = 0;
     qint64 m_bytesFlushed = 0;

@@ -34,7 +34,6 @@ void UDPSpotReceiver::start(quint16 port)
     if (m_socket)
         throw KivoError::server(alreadyRunningText);
 
-    ++m_generation;
     auto *socket = new QUdpSocket(this);
     if (!socket->bind(QHostAddress::LocalHost, port,
                       QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
@@ -59,7 +58,6 @@ void UDPSpotReceiver::stop()
 {
     if (!m_socket)
         return;
-    ++m_generation;
     QUdpSocket *socket = m_socket;
     m_socket = nullptr;
     socket->disconnect(this);
@@ -89,14 +87,9 @@ void UDPSpotReceiver::postEvent(const QString &event)
 {
     if (!m_onEvent)
         return;
-    const quint64 generation = m_generation;
+    // Posted, so the owner is never re-entered from inside start().
     QMetaObject::invokeMethod(
-        this,
-        [this, generation, event] {
-            if (generation == m_generation)
-                m_onEvent(event);
-        },
-        Qt::QueuedConnection);
+        this, [this, event] { m_onEvent(event); }, Qt::QueuedConnection);
 }
 
 } // namespace kivo

@@ -41,8 +41,6 @@ private:
     DatagramHandler m_onDatagram;
     EventHandler m_onEvent;
     QPointer<QUdpSocket> m_socket;
-    // Events posted for an older start are dropped.
-    quint64 m_generation = 0;
 };
 
 } // namespace kivo
