@@ -298,10 +298,3 @@ TEST(PropagationConditionsClient, PassesTransportFailuresThrough)
     // The transport's own words, none of the service's sentences.
     EXPECT_TRUE(message.contains(QStringLiteral("refused"), Qt::CaseInsensitive)) << message.toStdString();
 }
-
-TEST(PropagationConditionsClient, DefaultsToThePublicReport)
-{
-    const QUrl &endpoint = PropagationConditionsClient::defaultEndpoint();
-    EXPECT_EQ(endpoint.scheme(), QStringLiteral("https"));
-    EXPECT_EQ(endpoint.path(), QStringLiteral("/solarxml.php"));
-}
