@@ -14,7 +14,7 @@
 namespace kivo {
 
 namespace {
-Q_LOGGING_CATEGORY(lcRotator, "com.tarnvale.QuendKivo.rotator")
+Q_LOGGING_CATEGORY(lcRotator, "com.tarnvale.QuendKivo.rotator", QtInfoMsg)
 
 const QString notConnectedText = QStringLiteral("Rotator is not connected.");
 const QString invalidBearingText = QStringLiteral("The rotator bearing is invalid.");
