@@ -1,0 +1,360 @@
+#include "KivoCore/DXSpot.h"
+#include "KivoCore/InternetDateTime.h"
+#include "KivoCore/JsonFields.h"
+#include "KivoCore/KivoError.h"
+
+#include "support/QtPrinters.h"
+#include "support/ThrownMessage.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+
+using namespace kivo;
+using kivo::test::thrownMessage;
+
+namespace {
+
+const QString noFrequency = QStringLiteral("RUMlog spot has no valid frequency.");
+const QString invalidCallsign = QStringLiteral("The spot callsign is invalid.");
+const QString invalidFrequency = QStringLiteral("The frequency is invalid.");
+
+QByteArray spotXml(const QString &inner)
+{
+    return (QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><spot>") + inner + QStringLiteral("</spot>"))
+        .toUtf8();
+}
+
+QByteArray spotWith(const QString &extra)
+{
+    return spotXml(QStringLiteral("<frequency>14025.5</frequency><dxcall>dl1abc</dxcall>") + extra);
+}
+
+FlexSpot makeSpot(const QString &callsign = QStringLiteral("DL1ABC"), const QString &comment = {},
+                  const QString &color = QStringLiteral("#FF453A"), qint64 frequencyHz = 14025500)
+{
+    return FlexSpot::make(frequencyHz, callsign, QStringLiteral("CW"), QStringLiteral("RUMlogNG Logbook"),
+                          QStringLiteral("k1xyz"), comment, 1714564800, 600, 3, color);
+}
+
+} // namespace
+
+// ---- Feeds, categories and styles ----------------------------------------
+
+TEST(SpotVocabulary, RawValuesAreExactAndCaseSensitive)
+{
+    EXPECT_EQ(spotFeedFromRaw(QStringLiteral("Logbook")), SpotFeed::Logbook);
+    EXPECT_EQ(spotFeedFromRaw(QStringLiteral("logbook")), std::nullopt);
+    EXPECT_EQ(dxSpotCategoryFromRaw(QStringLiteral("other")), DXSpotCategory::Other);
+    EXPECT_EQ(dxSpotCategoryFromRaw(QStringLiteral("Other")), std::nullopt);
+    EXPECT_EQ(title(DXSpotCategory::DxccNotConfirmed), QStringLiteral("DXCC not confirmed"));
+}
+
+TEST(SpotVocabulary, EachFeedListsItsCategoriesInOrder)
+{
+    EXPECT_EQ(categories(SpotFeed::Contest),
+              (QList<DXSpotCategory>{DXSpotCategory::NewMultiplier, DXSpotCategory::WorkedBefore,
+                                     DXSpotCategory::Useful, DXSpotCategory::Useless, DXSpotCategory::Unknown}));
+    EXPECT_EQ(categories(SpotFeed::Logbook),
+              (QList<DXSpotCategory>{DXSpotCategory::StationWorkedBefore, DXSpotCategory::DxccNotConfirmed,
+                                     DXSpotCategory::BandNotConfirmed, DXSpotCategory::ModeNotConfirmed,
+                                     DXSpotCategory::SlotNotConfirmed, DXSpotCategory::Other}));
+}
+
+TEST(SpotVocabulary, StyleInitialiserClampsButKeepsTheColourText)
+{
+    EXPECT_EQ(SpotStyle(0, QStringLiteral("red"), 10), (SpotStyle(1, QStringLiteral("red"), 30)));
+    const SpotStyle high(9, QStringLiteral("#30D158"), 100000);
+    EXPECT_EQ(high.priority, 5);
+    EXPECT_EQ(high.lifetimeSeconds, 86400);
+    EXPECT_EQ(high.colorHex, QStringLiteral("#30D158"));
+}
+
+TEST(SpotVocabulary, EffectiveStyleFallsBackToTheDefaults)
+{
+    SpotBridgeConfiguration configuration(true, 12062, 12063, {});
+    EXPECT_EQ(configuration.style(DXSpotCategory::Useless), SpotStyle(1, QStringLiteral("#636366"), 180));
+
+    const SpotStyle mine(2, QStringLiteral("#30D158"), 60);
+    configuration.setStyle(mine, DXSpotCategory::Other);
+    EXPECT_EQ(configuration.style(DXSpotCategory::Other), mine);
+    for (auto category : allDXSpotCategories) {
+        if (category == DXSpotCategory::Other)
+            continue;
+        EXPECT_EQ(configuration.style(category), SpotBridgeConfiguration::defaultStyles().value(category));
+    }
+}
+
+TEST(SpotVocabulary, SettingsSurviveARoundTripAndDecodeUnclamped)
+{
+    SpotBridgeConfiguration configuration = SpotBridgeConfiguration::defaults();
+    SpotStyle unclamped;
+    unclamped.priority = 0;
+    unclamped.colorHex = QStringLiteral("#123456");
+    unclamped.lifetimeSeconds = 5;
+    configuration.setStyle(unclamped, DXSpotCategory::Useful);
+    configuration.contestPort = 12070;
+
+    const QByteArray text = QJsonDocument(configuration.toJson().toObject()).toJson();
+    const auto decoded = SpotBridgeConfiguration::fromJson(QJsonDocument::fromJson(text).object());
+    EXPECT_EQ(decoded, configuration);
+    EXPECT_EQ(decoded.style(DXSpotCategory::Useful).priority, 0);
+}
+
+TEST(SpotVocabulary, AStyleWithoutLifetimeFailsTheWholeRecord)
+{
+    const auto document = QJsonDocument::fromJson(R"({"enabled": true, "logbookPort": 12062,
+        "contestPort": 12063, "styles": ["other", {"priority": 2, "colorHex": "#64D2FF"}]})");
+    EXPECT_THROW(SpotBridgeConfiguration::fromJson(document.object()), DecodingError);
+}
+
+// ---- FLEX spot records ----------------------------------------------------
+
+TEST(FlexSpotRecord, TrimsAndUpperCasesTheCallsignAndSanitisesTheTexts)
+{
+    const QString comment = QStringLiteral("73 | good sig \U0001F600");
+    const FlexSpot spot = makeSpot(QStringLiteral("  dl1abc/p \n"), comment);
+    EXPECT_EQ(spot.callsign(), QStringLiteral("DL1ABC/P"));
+    EXPECT_EQ(spot.comment(), QStringLiteral("73   good sig"));
+    EXPECT_EQ(spot.spotter(), QStringLiteral("K1XYZ"));
+    EXPECT_EQ(spot.mode(), QStringLiteral("CW"));
+
+    EXPECT_EQ(makeSpot(QStringLiteral("DL1ABC"), QString(200, QLatin1Char('a'))).comment().size(), 96);
+}
+
+TEST(FlexSpotRecord, RefusesBadCallsignsAndFrequencies)
+{
+    EXPECT_EQ(thrownMessage([] { makeSpot(QString(33, QLatin1Char('K'))); }), invalidCallsign);
+    EXPECT_EQ(thrownMessage([] { makeSpot(QStringLiteral("   ")); }), invalidCallsign);
+    // The callsign goes into a radio command line unsanitised: refuse separators.
+    EXPECT_EQ(thrownMessage([] { makeSpot(QStringLiteral("DL1|ABC")); }), invalidCallsign);
+    EXPECT_EQ(thrownMessage([] { makeSpot(QStringLiteral("DL1\tABC")); }), invalidCallsign);
+    EXPECT_EQ(thrownMessage([] { makeSpot(QString(32, QLatin1Char('K'))); }), std::nullopt);
+
+    EXPECT_EQ(thrownMessage([] { makeSpot(QStringLiteral("DL1ABC"), {}, {}, 99999); }), invalidFrequency);
+    EXPECT_EQ(thrownMessage([] { makeSpot(QStringLiteral("DL1ABC"), {}, {}, 60000001); }), invalidFrequency);
+    EXPECT_EQ(thrownMessage([] { makeSpot(QStringLiteral("DL1ABC"), {}, {}, 100000); }), std::nullopt);
+    EXPECT_EQ(thrownMessage([] { makeSpot(QStringLiteral("DL1ABC"), {}, {}, 60000000); }), std::nullopt);
+}
+
+TEST(FlexSpotRecord, ColoursAreUpperCasedOrReplaced)
+{
+    EXPECT_EQ(makeSpot(QStringLiteral("DL1ABC"), {}, QStringLiteral("#ff453a")).colorHex(), QStringLiteral("#FF453A"));
+    EXPECT_EQ(makeSpot(QStringLiteral("DL1ABC"), {}, QStringLiteral("#FF453")).colorHex(), QStringLiteral("#0A84FF"));
+    EXPECT_EQ(makeSpot(QStringLiteral("DL1ABC"), {}, QStringLiteral("red")).colorHex(), QStringLiteral("#0A84FF"));
+}
+
+TEST(FlexSpotRecord, ClampsNumbersAndFillsTheSource)
+{
+    const FlexSpot spot = FlexSpot::make(14025500, QStringLiteral("DL1ABC"), QStringLiteral("\u00E9\u00E9"),
+                                         QStringLiteral("\t|\t"), QStringLiteral("   "), {}, -5, 10, 9,
+                                         QStringLiteral("#0A84FF"));
+    EXPECT_EQ(spot.timestamp(), 0);
+    EXPECT_EQ(spot.lifetimeSeconds(), 30);
+    EXPECT_EQ(spot.priority(), 5);
+    EXPECT_EQ(spot.source(), QStringLiteral("RUMlogNG"));
+    EXPECT_EQ(spot.mode(), QString());
+    EXPECT_EQ(spot.spotter(), QString());
+}
+
+// ---- RUMlog spot datagrams -----------------------------------------------
+
+TEST(RUMlogSpotParser, ReadsAMinimalLogbookSpot)
+{
+    const qint64 before = QDateTime::currentSecsSinceEpoch();
+    const ParsedRUMlogSpot spot = RUMlogSpotParser::parse(spotWith({}), SpotFeed::Logbook);
+    const qint64 after = QDateTime::currentSecsSinceEpoch();
+
+    EXPECT_EQ(spot.frequencyHz, 14025500);
+    EXPECT_EQ(spot.callsign, QStringLiteral("dl1abc"));
+    EXPECT_EQ(spot.category, DXSpotCategory::Other);
+    EXPECT_GE(spot.timestamp, before);
+    EXPECT_LE(spot.timestamp, after);
+    EXPECT_EQ(spot.flexSpot(SpotFeed::Logbook, SpotStyle()).callsign(), QStringLiteral("DL1ABC"));
+}
+
+TEST(RUMlogSpotParser, ReadsKilohertzAndHertz)
+{
+    auto frequencyOf = [](const char *text) {
+        return RUMlogSpotParser::parse(
+                   spotXml(QStringLiteral("<frequency>%1</frequency>").arg(QLatin1String(text))), SpotFeed::Logbook)
+            .frequencyHz;
+    };
+    EXPECT_EQ(frequencyOf("14,025.5"), 14025500);
+    EXPECT_EQ(frequencyOf("100000"), 100000);
+    EXPECT_EQ(frequencyOf("14074000"), 14074000);
+    EXPECT_EQ(frequencyOf("50313"), 50313000);
+    EXPECT_EQ(frequencyOf(" 7,010 "), 7010000);
+    EXPECT_EQ(frequencyOf("99999.9"), 99999900);
+    EXPECT_EQ(frequencyOf("14025.0005"), 14025001); // halves away from zero
+}
+
+TEST(RUMlogSpotParser, RefusesFrequenciesThatAreNotUsableNumbers)
+{
+    for (const char *text : {"0", "-7", "abc", "inf", "nan", "1e300", "-1e300", "14.025.5", ""}) {
+        const QByteArray datagram = spotXml(QStringLiteral("<frequency>%1</frequency>").arg(QLatin1String(text)));
+        EXPECT_EQ(thrownMessage([&] { RUMlogSpotParser::parse(datagram, SpotFeed::Logbook); }), noFrequency)
+            << text;
+    }
+    EXPECT_EQ(thrownMessage([] { RUMlogSpotParser::parse(spotXml(QStringLiteral("<dxcall>X</dxcall>")),
+                                                         SpotFeed::Logbook); }),
+              noFrequency);
+}
+
+TEST(RUMlogSpotParser, AFrequencyBeyondTheRadioFailsWhenMakingTheSpot)
+{
+    const auto spot = RUMlogSpotParser::parse(
+        spotXml(QStringLiteral("<frequency>99999.9</frequency><dxcall>DL1ABC</dxcall>")), SpotFeed::Logbook);
+    EXPECT_EQ(thrownMessage([&] { spot.flexSpot(SpotFeed::Logbook, SpotStyle()); }), invalidFrequency);
+
+    const auto huge = RUMlogSpotParser::parse(
+        spotXml(QStringLiteral("<frequency>1e18</frequency><dxcall>DL1ABC</dxcall>")), SpotFeed::Logbook);
+    EXPECT_EQ(thrownMessage([&] { huge.flexSpot(SpotFeed::Logbook, SpotStyle()); }), invalidFrequency);
+}
+
+TEST(RUMlogSpotParser, ReadsElementNamesInAnyCaseAndFlagsLoosely)
+{
+    const auto spot = RUMlogSpotParser::parse(
+        spotXml(QStringLiteral("<FREQUENCY>7010</FREQUENCY><DXCall>K1ABC</DXCall><WKDB4> Yes\n</WKDB4>")),
+        SpotFeed::Logbook);
+    EXPECT_EQ(spot.callsign, QStringLiteral("K1ABC"));
+    EXPECT_EQ(spot.frequencyHz, 7010000);
+    EXPECT_EQ(spot.category, DXSpotCategory::StationWorkedBefore);
+}
+
+TEST(RUMlogSpotParser, ChoosesTheFirstFlagOfEachFeed)
+{
+    auto categoryOf = [](const char *flags, SpotFeed feed) {
+        return RUMlogSpotParser::parse(spotWith(QLatin1String(flags)), feed).category;
+    };
+    EXPECT_EQ(categoryOf("<dxccnotcfd>1</dxccnotcfd><wkdb4>true</wkdb4>", SpotFeed::Logbook),
+              DXSpotCategory::StationWorkedBefore);
+    EXPECT_EQ(categoryOf("<slotnotcfd>y</slotnotcfd><bandnotcfd>1</bandnotcfd>", SpotFeed::Logbook),
+              DXSpotCategory::BandNotConfirmed);
+    EXPECT_EQ(categoryOf("<modenotcfd>YES</modenotcfd><newmulti>1</newmulti>", SpotFeed::Logbook),
+              DXSpotCategory::ModeNotConfirmed);
+    EXPECT_EQ(categoryOf("<useful>1</useful><wkdb4>1</wkdb4>", SpotFeed::Contest), DXSpotCategory::WorkedBefore);
+    EXPECT_EQ(categoryOf("<useless>1</useless><newmulti>1</newmulti>", SpotFeed::Contest),
+              DXSpotCategory::NewMultiplier);
+    EXPECT_EQ(categoryOf("<newmulti>0</newmulti><dxccnotcfd>1</dxccnotcfd>", SpotFeed::Contest),
+              DXSpotCategory::Unknown);
+    EXPECT_EQ(categoryOf("<useless>on</useless>", SpotFeed::Contest), DXSpotCategory::Unknown);
+    EXPECT_EQ(categoryOf("<useless>Y</useless>", SpotFeed::Contest), DXSpotCategory::Useless);
+}
+
+TEST(RUMlogSpotParser, ReadsTimestampsAsSecondsOrInternetDateTimes)
+{
+    auto timestampOf = [](const QString &text) {
+        return RUMlogSpotParser::parse(spotWith(QStringLiteral("<timestamp>%1</timestamp>").arg(text)),
+                                       SpotFeed::Logbook)
+            .timestamp;
+    };
+    EXPECT_EQ(timestampOf(QStringLiteral("1714564800")), 1714564800);
+    EXPECT_EQ(timestampOf(QStringLiteral("+1714564800")), 1714564800);
+    EXPECT_EQ(timestampOf(QStringLiteral("2024-05-01T12:00:00Z")), 1714564800);
+    EXPECT_EQ(timestampOf(QStringLiteral("2024-05-01T12:00:00.750Z")), 1714564800);
+    EXPECT_EQ(timestampOf(QStringLiteral("2024-05-01T14:00:00+02:00")), 1714564800);
+    EXPECT_EQ(timestampOf(QStringLiteral("2024-05-01T07:30:00.5-04:30")), 1714564800);
+    EXPECT_EQ(timestampOf(QStringLiteral("-5")), -5);
+
+    const auto spot = RUMlogSpotParser::parse(spotWith(QStringLiteral("<timestamp>-5</timestamp>")),
+                                              SpotFeed::Logbook);
+    EXPECT_EQ(spot.flexSpot(SpotFeed::Logbook, SpotStyle()).timestamp(), 0);
+
+    const qint64 before = QDateTime::currentSecsSinceEpoch();
+    EXPECT_GE(timestampOf(QStringLiteral("yesterday")), before);
+    EXPECT_GE(timestampOf(QStringLiteral("99999999999999999999")), before);
+}
+
+TEST(InternetDateTime, IsStrict)
+{
+    EXPECT_EQ(unixSecondsFromInternetDateTime(u"1970-01-01T00:00:00Z"), 0);
+    EXPECT_EQ(unixSecondsFromInternetDateTime(u"2024-02-29T00:00:00Z"), 1709164800);
+    // Before 1970 a fraction truncates towards zero.
+    EXPECT_EQ(unixSecondsFromInternetDateTime(u"1969-12-31T23:59:59.5Z"), 0);
+    EXPECT_EQ(unixSecondsFromInternetDateTime(u"1969-12-31T23:59:59Z"), -1);
+
+    for (const char16_t *text :
+         {u"2024-05-01 12:00:00Z", u"2024-05-01t12:00:00Z", u"2024-05-01T12:00:00z", u"2024-05-01T12:00:00",
+          u"2024-05-01T12:00:00+0200", u"2024-05-01T12:00Z", u"2024-05-01T12:00:00.Z", u"2023-02-29T00:00:00Z",
+          u"2024-13-01T00:00:00Z", u"2024-05-01T24:00:00Z", u"2024-05-01T12:60:00Z", u"2024-05-01T12:00:60Z",
+          u"24-05-01T12:00:00Z", u" 2024-05-01T12:00:00Z", u"2024-05-01T12:00:00Z ", u"2024-05-01T12:00:00,5Z",
+          u"2024-05-01T12:00:00+24:00"}) {
+        EXPECT_EQ(unixSecondsFromInternetDateTime(text), std::nullopt) << QString::fromUtf16(text).toStdString();
+    }
+}
+
+TEST(RUMlogSpotParser, MakesTheFlexSpotFromTheFeedAndStyle)
+{
+    const auto parsed = RUMlogSpotParser::parse(
+        spotWith(QStringLiteral("<mode>CW</mode><spottercall></spottercall><stationname>k1xyz</stationname>"
+                                "<comment>73 | good sig \U0001F600</comment><timestamp>1714564800</timestamp>")),
+        SpotFeed::Contest);
+    const FlexSpot spot = parsed.flexSpot(SpotFeed::Contest, SpotStyle(4, QStringLiteral("#30d158"), 900));
+    EXPECT_EQ(spot.frequencyHz(), 14025500);
+    EXPECT_EQ(spot.callsign(), QStringLiteral("DL1ABC"));
+    EXPECT_EQ(spot.mode(), QStringLiteral("CW"));
+    EXPECT_EQ(spot.source(), QStringLiteral("RUMlogNG Contest"));
+    EXPECT_EQ(spot.spotter(), QStringLiteral("K1XYZ"));
+    EXPECT_EQ(spot.comment(), QStringLiteral("73   good sig"));
+    EXPECT_EQ(spot.timestamp(), 1714564800);
+    EXPECT_EQ(spot.priority(), 4);
+    EXPECT_EQ(spot.lifetimeSeconds(), 900);
+    EXPECT_EQ(spot.colorHex(), QStringLiteral("#30D158"));
+}
+
+TEST(RUMlogSpotParser, ABlankSpotterIsKeptAndThenSanitisedAway)
+{
+    const auto parsed = RUMlogSpotParser::parse(
+        spotWith(QStringLiteral("<spottercall>   </spottercall><stationname>K1XYZ</stationname>")),
+        SpotFeed::Logbook);
+    // The reader trims element texts, so blanks read from a datagram are empty.
+    EXPECT_EQ(parsed.flexSpot(SpotFeed::Logbook, SpotStyle()).spotter(), QStringLiteral("K1XYZ"));
+
+    ParsedRUMlogSpot untrimmed = parsed;
+    untrimmed.spotter = QStringLiteral("   ");
+    EXPECT_EQ(untrimmed.flexSpot(SpotFeed::Logbook, SpotStyle()).spotter(), QString());
+}
+
+TEST(RUMlogSpotParser, RecordsOnlyLeafElementsAndIgnoresCData)
+{
+    const auto spot = RUMlogSpotParser::parse(
+        spotXml(QStringLiteral("<frequency>14025</frequency><dxcall><![CDATA[XX9XX]]>DL1ABC</dxcall>"
+                               "<comment>outer<b>inner</b>tail</comment><mode attr=\"FT8\">CW</mode>")),
+        SpotFeed::Logbook);
+    EXPECT_EQ(spot.callsign, QStringLiteral("DL1ABC"));
+    EXPECT_EQ(spot.comment, QString());
+    EXPECT_EQ(spot.mode, QStringLiteral("CW"));
+
+    const auto later = RUMlogSpotParser::parse(
+        spotXml(QStringLiteral("<frequency>14025</frequency><dxcall>first</dxcall><x><dxcall>second</dxcall></x>")),
+        SpotFeed::Logbook);
+    EXPECT_EQ(later.callsign, QStringLiteral("second"));
+}
+
+TEST(RUMlogSpotParser, NeverFetchesAnExternalEntity)
+{
+    const QByteArray datagram =
+        "<?xml version=\"1.0\"?>\n"
+        "<!DOCTYPE spot [<!ENTITY secret SYSTEM \"file:///etc/passwd\">"
+        "<!ENTITY remote SYSTEM \"http://127.0.0.1:9/x\">]>\n"
+        "<spot><frequency>14025</frequency><dxcall>DL1ABC&secret;</dxcall><comment>&remote;</comment></spot>";
+    const auto spot = RUMlogSpotParser::parse(datagram, SpotFeed::Logbook);
+    EXPECT_EQ(spot.callsign, QStringLiteral("DL1ABC"));
+    EXPECT_EQ(spot.comment, QString());
+}
+
+TEST(RUMlogSpotParser, MalformedXmlCarriesTheReadersDescription)
+{
+    auto messageOf = [](const QByteArray &datagram) {
+        return thrownMessage([&] { RUMlogSpotParser::parse(datagram, SpotFeed::Logbook); });
+    };
+    const auto unclosed = messageOf("<spot><frequency>14025</frequency>");
+    ASSERT_TRUE(unclosed.has_value());
+    EXPECT_FALSE(unclosed->isEmpty());
+    EXPECT_NE(*unclosed, noFrequency);
+    EXPECT_TRUE(messageOf(QByteArray()).has_value());
+    EXPECT_TRUE(messageOf("<spot><frequency>14025</frequency></spot><extra/>").has_value());
+    EXPECT_TRUE(messageOf("<spot><dxcall>A&undeclared;</dxcall><frequency>14025</frequency></spot>").has_value());
+}
