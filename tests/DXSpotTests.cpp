@@ -1,14 +1,11 @@
 #include "KivoCore/DXSpot.h"
 #include "KivoCore/InternetDateTime.h"
-#include "KivoCore/JsonFields.h"
 #include "KivoCore/KivoError.h"
 
-#include "support/QtPrinters.h"
+#include "support/QtPrinting.h"
 #include "support/ThrownMessage.h"
 
 #include <QDateTime>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <gtest/gtest.h>
 
 using namespace kivo;
@@ -40,122 +37,17 @@ FlexSpot makeSpot(const QString &callsign = QStringLiteral("DL1ABC"), const QStr
 
 } // namespace
 
-// ---- Feeds, categories and styles ----------------------------------------
+// ---- FLEX spot records (the rest is covered with the configuration) -----
 
-TEST(SpotVocabulary, RawValuesAreExactAndCaseSensitive)
+TEST(FlexSpotLimits, FrequencyBoundsAreInclusiveAndCommentsAreCut)
 {
-    EXPECT_EQ(spotFeedFromRaw(QStringLiteral("Logbook")), SpotFeed::Logbook);
-    EXPECT_EQ(spotFeedFromRaw(QStringLiteral("logbook")), std::nullopt);
-    EXPECT_EQ(dxSpotCategoryFromRaw(QStringLiteral("other")), DXSpotCategory::Other);
-    EXPECT_EQ(dxSpotCategoryFromRaw(QStringLiteral("Other")), std::nullopt);
-    EXPECT_EQ(title(DXSpotCategory::DxccNotConfirmed), QStringLiteral("DXCC not confirmed"));
-}
-
-TEST(SpotVocabulary, EachFeedListsItsCategoriesInOrder)
-{
-    EXPECT_EQ(categories(SpotFeed::Contest),
-              (QList<DXSpotCategory>{DXSpotCategory::NewMultiplier, DXSpotCategory::WorkedBefore,
-                                     DXSpotCategory::Useful, DXSpotCategory::Useless, DXSpotCategory::Unknown}));
-    EXPECT_EQ(categories(SpotFeed::Logbook),
-              (QList<DXSpotCategory>{DXSpotCategory::StationWorkedBefore, DXSpotCategory::DxccNotConfirmed,
-                                     DXSpotCategory::BandNotConfirmed, DXSpotCategory::ModeNotConfirmed,
-                                     DXSpotCategory::SlotNotConfirmed, DXSpotCategory::Other}));
-}
-
-TEST(SpotVocabulary, StyleInitialiserClampsButKeepsTheColourText)
-{
-    EXPECT_EQ(SpotStyle(0, QStringLiteral("red"), 10), (SpotStyle(1, QStringLiteral("red"), 30)));
-    const SpotStyle high(9, QStringLiteral("#30D158"), 100000);
-    EXPECT_EQ(high.priority, 5);
-    EXPECT_EQ(high.lifetimeSeconds, 86400);
-    EXPECT_EQ(high.colorHex, QStringLiteral("#30D158"));
-}
-
-TEST(SpotVocabulary, EffectiveStyleFallsBackToTheDefaults)
-{
-    SpotBridgeConfiguration configuration(true, 12062, 12063, {});
-    EXPECT_EQ(configuration.style(DXSpotCategory::Useless), SpotStyle(1, QStringLiteral("#636366"), 180));
-
-    const SpotStyle mine(2, QStringLiteral("#30D158"), 60);
-    configuration.setStyle(mine, DXSpotCategory::Other);
-    EXPECT_EQ(configuration.style(DXSpotCategory::Other), mine);
-    for (auto category : allDXSpotCategories) {
-        if (category == DXSpotCategory::Other)
-            continue;
-        EXPECT_EQ(configuration.style(category), SpotBridgeConfiguration::defaultStyles().value(category));
-    }
-}
-
-TEST(SpotVocabulary, SettingsSurviveARoundTripAndDecodeUnclamped)
-{
-    SpotBridgeConfiguration configuration = SpotBridgeConfiguration::defaults();
-    SpotStyle unclamped;
-    unclamped.priority = 0;
-    unclamped.colorHex = QStringLiteral("#123456");
-    unclamped.lifetimeSeconds = 5;
-    configuration.setStyle(unclamped, DXSpotCategory::Useful);
-    configuration.contestPort = 12070;
-
-    const QByteArray text = QJsonDocument(configuration.toJson().toObject()).toJson();
-    const auto decoded = SpotBridgeConfiguration::fromJson(QJsonDocument::fromJson(text).object());
-    EXPECT_EQ(decoded, configuration);
-    EXPECT_EQ(decoded.style(DXSpotCategory::Useful).priority, 0);
-}
-
-TEST(SpotVocabulary, AStyleWithoutLifetimeFailsTheWholeRecord)
-{
-    const auto document = QJsonDocument::fromJson(R"({"enabled": true, "logbookPort": 12062,
-        "contestPort": 12063, "styles": ["other", {"priority": 2, "colorHex": "#64D2FF"}]})");
-    EXPECT_THROW(SpotBridgeConfiguration::fromJson(document.object()), DecodingError);
-}
-
-// ---- FLEX spot records ----------------------------------------------------
-
-TEST(FlexSpotRecord, TrimsAndUpperCasesTheCallsignAndSanitisesTheTexts)
-{
-    const QString comment = QStringLiteral("73 | good sig \U0001F600");
-    const FlexSpot spot = makeSpot(QStringLiteral("  dl1abc/p \n"), comment);
-    EXPECT_EQ(spot.callsign(), QStringLiteral("DL1ABC/P"));
-    EXPECT_EQ(spot.comment(), QStringLiteral("73   good sig"));
-    EXPECT_EQ(spot.spotter(), QStringLiteral("K1XYZ"));
-    EXPECT_EQ(spot.mode(), QStringLiteral("CW"));
-
-    EXPECT_EQ(makeSpot(QStringLiteral("DL1ABC"), QString(200, QLatin1Char('a'))).comment().size(), 96);
-}
-
-TEST(FlexSpotRecord, RefusesBadCallsignsAndFrequencies)
-{
-    EXPECT_EQ(thrownMessage([] { makeSpot(QString(33, QLatin1Char('K'))); }), invalidCallsign);
-    EXPECT_EQ(thrownMessage([] { makeSpot(QStringLiteral("   ")); }), invalidCallsign);
-    // The callsign goes into a radio command line unsanitised: refuse separators.
-    EXPECT_EQ(thrownMessage([] { makeSpot(QStringLiteral("DL1|ABC")); }), invalidCallsign);
-    EXPECT_EQ(thrownMessage([] { makeSpot(QStringLiteral("DL1\tABC")); }), invalidCallsign);
-    EXPECT_EQ(thrownMessage([] { makeSpot(QString(32, QLatin1Char('K'))); }), std::nullopt);
-
     EXPECT_EQ(thrownMessage([] { makeSpot(QStringLiteral("DL1ABC"), {}, {}, 99999); }), invalidFrequency);
     EXPECT_EQ(thrownMessage([] { makeSpot(QStringLiteral("DL1ABC"), {}, {}, 60000001); }), invalidFrequency);
     EXPECT_EQ(thrownMessage([] { makeSpot(QStringLiteral("DL1ABC"), {}, {}, 100000); }), std::nullopt);
     EXPECT_EQ(thrownMessage([] { makeSpot(QStringLiteral("DL1ABC"), {}, {}, 60000000); }), std::nullopt);
-}
-
-TEST(FlexSpotRecord, ColoursAreUpperCasedOrReplaced)
-{
-    EXPECT_EQ(makeSpot(QStringLiteral("DL1ABC"), {}, QStringLiteral("#ff453a")).colorHex(), QStringLiteral("#FF453A"));
-    EXPECT_EQ(makeSpot(QStringLiteral("DL1ABC"), {}, QStringLiteral("#FF453")).colorHex(), QStringLiteral("#0A84FF"));
+    EXPECT_EQ(thrownMessage([] { makeSpot(QString(32, QLatin1Char('K'))); }), std::nullopt);
+    EXPECT_EQ(makeSpot(QStringLiteral("DL1ABC"), QString(200, QLatin1Char('a'))).comment().size(), 96);
     EXPECT_EQ(makeSpot(QStringLiteral("DL1ABC"), {}, QStringLiteral("red")).colorHex(), QStringLiteral("#0A84FF"));
-}
-
-TEST(FlexSpotRecord, ClampsNumbersAndFillsTheSource)
-{
-    const FlexSpot spot = FlexSpot::make(14025500, QStringLiteral("DL1ABC"), QStringLiteral("\u00E9\u00E9"),
-                                         QStringLiteral("\t|\t"), QStringLiteral("   "), {}, -5, 10, 9,
-                                         QStringLiteral("#0A84FF"));
-    EXPECT_EQ(spot.timestamp(), 0);
-    EXPECT_EQ(spot.lifetimeSeconds(), 30);
-    EXPECT_EQ(spot.priority(), 5);
-    EXPECT_EQ(spot.source(), QStringLiteral("RUMlogNG"));
-    EXPECT_EQ(spot.mode(), QString());
-    EXPECT_EQ(spot.spotter(), QString());
 }
 
 // ---- RUMlog spot datagrams -----------------------------------------------
@@ -211,6 +103,14 @@ TEST(RUMlogSpotParser, AFrequencyBeyondTheRadioFailsWhenMakingTheSpot)
     const auto huge = RUMlogSpotParser::parse(
         spotXml(QStringLiteral("<frequency>1e18</frequency><dxcall>DL1ABC</dxcall>")), SpotFeed::Logbook);
     EXPECT_EQ(thrownMessage([&] { huge.flexSpot(SpotFeed::Logbook, SpotStyle()); }), invalidFrequency);
+}
+
+TEST(RUMlogSpotParser, AMissingCallsignPassesTheParserButNotTheRecord)
+{
+    const auto spot = RUMlogSpotParser::parse(spotXml(QStringLiteral("<frequency>14025</frequency>")),
+                                              SpotFeed::Contest);
+    EXPECT_EQ(spot.callsign, QString());
+    EXPECT_EQ(thrownMessage([&] { spot.flexSpot(SpotFeed::Contest, SpotStyle()); }), invalidCallsign);
 }
 
 TEST(RUMlogSpotParser, ReadsElementNamesInAnyCaseAndFlagsLoosely)
@@ -357,4 +257,15 @@ TEST(RUMlogSpotParser, MalformedXmlCarriesTheReadersDescription)
     EXPECT_TRUE(messageOf(QByteArray()).has_value());
     EXPECT_TRUE(messageOf("<spot><frequency>14025</frequency></spot><extra/>").has_value());
     EXPECT_TRUE(messageOf("<spot><dxcall>A&undeclared;</dxcall><frequency>14025</frequency></spot>").has_value());
+
+    // Nested internal entities that would expand to gigabytes are refused.
+    QByteArray bomb = "<!DOCTYPE spot [<!ENTITY e0 \"aaaaaaaaaa\">";
+    for (int level = 1; level <= 8; ++level) {
+        bomb += QStringLiteral("<!ENTITY e%1 \"").arg(level).toLatin1();
+        for (int i = 0; i < 10; ++i)
+            bomb += QStringLiteral("&e%1;").arg(level - 1).toLatin1();
+        bomb += "\">";
+    }
+    bomb += "]><spot><frequency>14025</frequency><comment>&e8;</comment></spot>";
+    EXPECT_TRUE(messageOf(bomb).has_value());
 }

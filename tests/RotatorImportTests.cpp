@@ -1,12 +1,9 @@
-#include "KivoCore/JsonFields.h"
 #include "KivoCore/Rotator.h"
 
-#include "support/QtPrinters.h"
+#include "support/QtPrinting.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <limits>
@@ -20,25 +17,6 @@
 #endif
 
 using namespace kivo;
-
-TEST(RotatorConfiguration, InitialiserNormalisesAndDecodingKeepsValues)
-{
-    const RotatorConfiguration record(true, QStringLiteral("Tower"), QStringLiteral("10.0.0.5"), 4001, 20, false,
-                                      QStringLiteral("jo62qm"), 12064, RotatorAutomaticSource::Station, true, 500,
-                                      {QStringLiteral("20m")}, {{QStringLiteral("40m"), -30}},
-                                      {QStringLiteral("10m")}, 0, QStringLiteral("/tmp/grids.txt"));
-    EXPECT_EQ(record.homeGrid, QStringLiteral("JO62QM"));
-    EXPECT_EQ(record.pollIntervalMilliseconds, 100);
-    EXPECT_EQ(record.minimumAutomaticTurnDegrees, 180);
-    EXPECT_EQ(record.beamWidthDegrees, 1);
-    EXPECT_EQ(RotatorConfiguration::fromJson(record.toJson()), record);
-
-    QJsonObject stored = record.toJson().toObject();
-    stored.insert(QStringLiteral("pollIntervalMilliseconds"), 20);
-    EXPECT_EQ(RotatorConfiguration::fromJson(stored).pollIntervalMilliseconds, 20);
-    stored.remove(QStringLiteral("beamWidthDegrees"));
-    EXPECT_THROW(RotatorConfiguration::fromJson(stored), DecodingError);
-}
 
 #ifdef QK_HAVE_PLIST
 
