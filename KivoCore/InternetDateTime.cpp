@@ -17,7 +17,8 @@ public:
         return true;
     }
 
-    std::optional<int> digits(int count)
+    // Exactly `count` digits whose value lies in minimum...maximum.
+    std::optional<int> number(int count, int minimum, int maximum)
     {
         int value = 0;
         for (int i = 0; i < count; ++i) {
@@ -26,6 +27,8 @@ public:
             value = value * 10 + (m_text.at(m_position).unicode() - u'0');
             ++m_position;
         }
+        if (value < minimum || value > maximum)
+            return std::nullopt;
         return value;
     }
 
@@ -61,6 +64,18 @@ int daysInMonth(int year, int month)
     return month == 2 && isLeapYear(year) ? 29 : days[month - 1];
 }
 
+// "HH:MM" as seconds, for the time of day and the zone offset alike.
+std::optional<int> secondsOfHoursAndMinutes(Cursor &cursor)
+{
+    const auto hours = cursor.number(2, 0, 23);
+    if (!hours || !cursor.literal(u':'))
+        return std::nullopt;
+    const auto minutes = cursor.number(2, 0, 59);
+    if (!minutes)
+        return std::nullopt;
+    return *hours * 3600 + *minutes * 60;
+}
+
 // Days from 1970-01-01 to the given proleptic Gregorian date.
 qint64 daysFromCivil(qint64 year, int month, int day)
 {
@@ -76,23 +91,20 @@ qint64 daysFromCivil(qint64 year, int month, int day)
 std::optional<qint64> unixSecondsFromInternetDateTime(QStringView text)
 {
     Cursor cursor(text);
-    const auto year = cursor.digits(4);
+    const auto year = cursor.number(4, 0, 9999);
     if (!year || !cursor.literal(u'-'))
         return std::nullopt;
-    const auto month = cursor.digits(2);
-    if (!month || *month < 1 || *month > 12 || !cursor.literal(u'-'))
+    const auto month = cursor.number(2, 1, 12);
+    if (!month || !cursor.literal(u'-'))
         return std::nullopt;
-    const auto day = cursor.digits(2);
-    if (!day || *day < 1 || *day > daysInMonth(*year, *month) || !cursor.literal(u'T'))
+    const auto day = cursor.number(2, 1, daysInMonth(*year, *month));
+    if (!day || !cursor.literal(u'T'))
         return std::nullopt;
-    const auto hour = cursor.digits(2);
-    if (!hour || *hour > 23 || !cursor.literal(u':'))
+    const auto hoursMinutes = secondsOfHoursAndMinutes(cursor);
+    if (!hoursMinutes || !cursor.literal(u':'))
         return std::nullopt;
-    const auto minute = cursor.digits(2);
-    if (!minute || *minute > 59 || !cursor.literal(u':'))
-        return std::nullopt;
-    const auto second = cursor.digits(2);
-    if (!second || *second > 59)
+    const auto second = cursor.number(2, 0, 59);
+    if (!second)
         return std::nullopt;
 
     bool hasFraction = false;
@@ -112,18 +124,15 @@ std::optional<qint64> unixSecondsFromInternetDateTime(QStringView text)
             sign = -1;
         else
             return std::nullopt;
-        const auto offsetHours = cursor.digits(2);
-        if (!offsetHours || *offsetHours > 23 || !cursor.literal(u':'))
+        const auto offset = secondsOfHoursAndMinutes(cursor);
+        if (!offset)
             return std::nullopt;
-        const auto offsetMinutes = cursor.digits(2);
-        if (!offsetMinutes || *offsetMinutes > 59)
-            return std::nullopt;
-        offsetSeconds = sign * (*offsetHours * 3600 + *offsetMinutes * 60);
+        offsetSeconds = sign * *offset;
     }
     if (!cursor.atEnd())
         return std::nullopt;
 
-    qint64 seconds = daysFromCivil(*year, *month, *day) * 86400 + *hour * 3600 + *minute * 60 + *second - offsetSeconds;
+    qint64 seconds = daysFromCivil(*year, *month, *day) * 86400 + *hoursMinutes + *second - offsetSeconds;
     // The fraction lies between this second and the next: before 1970 that
     // means one second nearer to zero.
     if (hasFraction && seconds < 0)

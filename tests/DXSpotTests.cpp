@@ -191,17 +191,15 @@ TEST(RUMlogSpotParser, MakesTheFlexSpotFromTheFeedAndStyle)
         spotWith(QStringLiteral("<mode>CW</mode><spottercall></spottercall><stationname>k1xyz</stationname>"
                                 "<comment>73 | good sig \U0001F600</comment><timestamp>1714564800</timestamp>")),
         SpotFeed::Contest);
+    EXPECT_EQ(parsed, (ParsedRUMlogSpot{14025500, QStringLiteral("dl1abc"), QStringLiteral("CW"), QString(),
+                                        QStringLiteral("k1xyz"), QStringLiteral("73 | good sig \U0001F600"),
+                                        1714564800, DXSpotCategory::Unknown}));
+
     const FlexSpot spot = parsed.flexSpot(SpotFeed::Contest, SpotStyle(4, QStringLiteral("#30d158"), 900));
-    EXPECT_EQ(spot.frequencyHz(), 14025500);
-    EXPECT_EQ(spot.callsign(), QStringLiteral("DL1ABC"));
-    EXPECT_EQ(spot.mode(), QStringLiteral("CW"));
+    EXPECT_EQ(spot, FlexSpot::make(14025500, QStringLiteral("DL1ABC"), QStringLiteral("CW"),
+                                   QStringLiteral("RUMlogNG Contest"), QStringLiteral("K1XYZ"),
+                                   QStringLiteral("73   good sig"), 1714564800, 900, 4, QStringLiteral("#30D158")));
     EXPECT_EQ(spot.source(), QStringLiteral("RUMlogNG Contest"));
-    EXPECT_EQ(spot.spotter(), QStringLiteral("K1XYZ"));
-    EXPECT_EQ(spot.comment(), QStringLiteral("73   good sig"));
-    EXPECT_EQ(spot.timestamp(), 1714564800);
-    EXPECT_EQ(spot.priority(), 4);
-    EXPECT_EQ(spot.lifetimeSeconds(), 900);
-    EXPECT_EQ(spot.colorHex(), QStringLiteral("#30D158"));
 }
 
 TEST(RUMlogSpotParser, ABlankSpotterIsKeptAndThenSanitisedAway)
