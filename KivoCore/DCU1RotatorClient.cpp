@@ -1,5 +1,7 @@
 #include "KivoCore/DCU1RotatorClient.h"
 
+#include "KivoCore/RotatorGeometry.h"
+
 #include "KivoCore/KivoError.h"
 #include "KivoCore/Numbers.h"
 #include "KivoCore/Text.h"
@@ -20,14 +22,6 @@ const QString notConnectedText = QStringLiteral("Rotator is not connected.");
 const QString invalidBearingText = QStringLiteral("The rotator bearing is invalid.");
 
 // The compass fold: 0 up to 360, as fmod plus one turn for negative angles.
-double foldedDegrees(double degrees)
-{
-    double r = std::fmod(degrees, 360.0);
-    if (r < 0)
-        r += 360.0;
-    return r;
-}
-
 bool isASCII(const QByteArray &bytes)
 {
     return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -41,7 +35,7 @@ std::optional<QByteArray> turnCommand(double bearing)
     // Folding first keeps any finite number inside the integer range.
     if (!std::isfinite(bearing))
         return std::nullopt;
-    const auto whole = roundedToInt64(foldedDegrees(bearing));
+    const auto whole = roundedToInt64(RotatorGeometry::normalized(bearing));
     if (!whole)
         return std::nullopt;
     const qint64 degrees = *whole % 360;

@@ -2,7 +2,7 @@
 #include "KivoCore/InternetDateTime.h"
 #include "KivoCore/KivoError.h"
 
-#include "support/QtPrinting.h"
+#include "support/QtPrinters.h"
 #include "support/ThrownMessage.h"
 
 #include <QDateTime>

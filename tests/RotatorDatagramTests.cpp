@@ -1,6 +1,6 @@
 #include "KivoCore/RotatorDatagram.h"
 
-#include "support/QtPrinting.h"
+#include "support/QtPrinters.h"
 #include "support/ThrownMessage.h"
 
 #include <gtest/gtest.h>

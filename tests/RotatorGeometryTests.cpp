@@ -1,7 +1,7 @@
 #include "KivoCore/JsonFields.h"
 #include "KivoCore/RotatorGeometry.h"
 
-#include "support/QtPrinting.h"
+#include "support/QtPrinters.h"
 
 #include <QJsonObject>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "KivoCore/Rotator.h"
 
-#include "support/QtPrinting.h"
+#include "support/QtPrinters.h"
 
 #include <QDir>
 #include <QFile>
