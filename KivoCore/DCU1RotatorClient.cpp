@@ -1,5 +1,6 @@
 #include "KivoCore/DCU1RotatorClient.h"
 
+#include "KivoCore/RawValue.h"
 #include "KivoCore/RotatorGeometry.h"
 
 #include "KivoCore/KivoError.h"
@@ -94,13 +95,10 @@ QString rawValue(DCU1RotatorClient::State state)
 
 std::optional<DCU1RotatorClient::State> dcu1RotatorStateFromRaw(const QString &raw)
 {
-    for (auto state : {DCU1RotatorClient::State::Stopped, DCU1RotatorClient::State::Connecting,
-                       DCU1RotatorClient::State::Connected, DCU1RotatorClient::State::Reconnecting,
-                       DCU1RotatorClient::State::Failed}) {
-        if (rawValue(state) == raw)
-            return state;
-    }
-    return std::nullopt;
+    using State = DCU1RotatorClient::State;
+    static constexpr State states[]{State::Stopped, State::Connecting, State::Connected, State::Reconnecting,
+                                    State::Failed};
+    return caseFromRaw(states, raw);
 }
 
 DCU1RotatorClient::DCU1RotatorClient(const QString &host, quint16 port, int pollMilliseconds,

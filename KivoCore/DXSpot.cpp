@@ -1,4 +1,5 @@
 #include "KivoCore/DXSpot.h"
+#include "KivoCore/RawValue.h"
 
 #include "KivoCore/InternetDateTime.h"
 #include "KivoCore/JsonFields.h"
@@ -23,11 +24,7 @@ QString rawValue(SpotFeed feed)
 
 std::optional<SpotFeed> spotFeedFromRaw(const QString &raw)
 {
-    for (auto feed : allSpotFeeds) {
-        if (rawValue(feed) == raw)
-            return feed;
-    }
-    return std::nullopt;
+    return caseFromRaw(allSpotFeeds, raw);
 }
 
 namespace {
@@ -66,11 +63,7 @@ QString rawValue(DXSpotCategory category)
 
 std::optional<DXSpotCategory> dxSpotCategoryFromRaw(const QString &raw)
 {
-    for (auto category : allDXSpotCategories) {
-        if (rawValue(category) == raw)
-            return category;
-    }
-    return std::nullopt;
+    return caseFromRaw(allDXSpotCategories, raw);
 }
 
 QString title(DXSpotCategory category)

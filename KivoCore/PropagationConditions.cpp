@@ -1,4 +1,5 @@
 #include "KivoCore/PropagationConditions.h"
+#include "KivoCore/RawValue.h"
 
 #include "KivoCore/Async.h"
 #include "KivoCore/KivoError.h"
@@ -194,11 +195,7 @@ QString rawValue(PropagationRating rating)
 
 std::optional<PropagationRating> propagationRatingFromRaw(const QString &raw)
 {
-    for (auto rating : allRatings) {
-        if (rawValue(rating) == raw)
-            return rating;
-    }
-    return std::nullopt;
+    return caseFromRaw(allRatings, raw);
 }
 
 PropagationRating propagationRatingFromSourceValue(const QString &text)

@@ -1,4 +1,5 @@
 #include "KivoCore/Rotator.h"
+#include "KivoCore/RawValue.h"
 
 #include "KivoCore/JsonFields.h"
 #include "KivoCore/Numbers.h"
@@ -22,11 +23,7 @@ QString rawValue(RotatorAutomaticSource source)
 
 std::optional<RotatorAutomaticSource> rotatorAutomaticSourceFromRaw(const QString &raw)
 {
-    for (auto source : allRotatorAutomaticSources) {
-        if (rawValue(source) == raw)
-            return source;
-    }
-    return std::nullopt;
+    return caseFromRaw(allRotatorAutomaticSources, raw);
 }
 
 RotatorConfiguration::RotatorConfiguration(bool enabled, const QString &name, const QString &host, quint16 port,
