@@ -47,20 +47,6 @@ std::unique_ptr<LegacyKIVOClient> makeClient(quint16 port, Recorder &recorder,
         [&recorder](const RadioSnapshot &snapshot) { recorder.snapshots.append(snapshot); }, timing);
 }
 
-// Starts the client and waits for its first poll to reach the companion
-// (and, when the companion answers, for the answers to be read).
-void startAndPoll(LegacyKIVOClient &client, FakeKIVOCompanion &companion, Recorder &recorder, bool answered = true)
-{
-    client.start();
-    ASSERT_TRUE(waitUntil([&] { return companion.pollCount() >= 1; }));
-    if (answered) {
-        ASSERT_TRUE(waitUntil([&] {
-            // Every answer but a "?" for an unknown VFO B publishes once.
-            return recorder.snapshots.size() >= (companion.vfoBHz ? 7 : 6);
-        }));
-    }
-}
-
 std::optional<KivoError> errorOf(QCoro::Task<void> task)
 {
     try {
@@ -96,6 +82,37 @@ quint16 refusedPort()
 
 } // namespace
 
+namespace {
+
+// A client connected to a fake companion on loopback.
+class LegacyKIVOSession : public ::testing::Test {
+protected:
+    // Starts the client and waits for its first poll to reach the companion
+    // and, when the companion answers, for the answers to be read.
+    void connectClient(bool answering = true, LegacyKIVOClient::Timing timing = quietTiming())
+    {
+        companion.setAnswering(answering);
+        ASSERT_TRUE(companion.listen());
+        client = makeClient(companion.port(), recorder, timing);
+        client->start();
+        ASSERT_TRUE(waitUntil([&] { return companion.pollCount() >= 1; }));
+        if (answering) {
+            // Every answer but a "?" for an unknown VFO B publishes once.
+            ASSERT_TRUE(waitUntil([&] { return recorder.snapshots.size() >= (companion.vfoBHz ? 7 : 6); }));
+        }
+    }
+
+    FakeKIVOCompanion companion;
+    Recorder recorder;
+    std::unique_ptr<LegacyKIVOClient> client;
+};
+
+class LegacyKIVOClientPolling : public LegacyKIVOSession {};
+class LegacyKIVOClientControl : public LegacyKIVOSession {};
+class LegacyKIVOClientLifecycle : public LegacyKIVOSession {};
+
+} // namespace
+
 TEST(LegacyKIVOClientModel, ANewClientHoldsItsDefaultsAndRefusesToSend)
 {
     Recorder recorder;
@@ -115,19 +132,14 @@ TEST(LegacyKIVOClientModel, ANewClientHoldsItsDefaultsAndRefusesToSend)
     EXPECT_TRUE(recorder.snapshots.isEmpty());
 }
 
-TEST(LegacyKIVOClientPolling, PollsEachIntervalAndPublishesBothVFOs)
+TEST_F(LegacyKIVOClientPolling, PollsEachIntervalAndPublishesBothVFOs)
 {
-    FakeKIVOCompanion companion;
-    ASSERT_TRUE(companion.listen());
     companion.vfoAHz = 7074000;
     companion.vfoBHz = 14200000;
     companion.modeDigit = 2;
     companion.receiveVFO = 1;
     companion.wordsPerMinute = 30;
-    Recorder recorder;
-    auto client = makeClient(companion.port(), recorder, {.pollInterval = 20ms, .backoffSecond = 1ms});
-
-    client->start();
+    connectClient(true, {.pollInterval = 20ms, .backoffSecond = 1ms});
     ASSERT_TRUE(waitUntil([&] { return companion.pollCount() >= 3; }));
 
     // Nothing but whole poll batches, one write each.
@@ -156,14 +168,9 @@ TEST(LegacyKIVOClientPolling, PollsEachIntervalAndPublishesBothVFOs)
     EXPECT_EQ(runTask(client->cwSpeed()), 30);
 }
 
-TEST(LegacyKIVOClientPolling, ReadsEachAnswerAsTheCompanionSendsIt)
+TEST_F(LegacyKIVOClientPolling, ReadsEachAnswerAsTheCompanionSendsIt)
 {
-    FakeKIVOCompanion companion;
-    ASSERT_TRUE(companion.listen());
-    companion.setAnswering(false);
-    Recorder recorder;
-    auto client = makeClient(companion.port(), recorder);
-    startAndPoll(*client, companion, recorder, false);
+    connectClient(false);
     EXPECT_TRUE(recorder.snapshots.isEmpty());
 
     auto sendAndWait = [&](const QByteArray &bytes, int snapshots) {
@@ -210,14 +217,9 @@ TEST(LegacyKIVOClientPolling, ReadsEachAnswerAsTheCompanionSendsIt)
     EXPECT_EQ(last.transmitFrequencyHz, 7001000);
 }
 
-TEST(LegacyKIVOClientPolling, AnAnswerWithin64KiBIsRead)
+TEST_F(LegacyKIVOClientPolling, AnAnswerWithin64KiBIsRead)
 {
-    FakeKIVOCompanion companion;
-    ASSERT_TRUE(companion.listen());
-    companion.setAnswering(false);
-    Recorder recorder;
-    auto client = makeClient(companion.port(), recorder);
-    startAndPoll(*client, companion, recorder, false);
+    connectClient(false);
 
     // 65,536 bytes with the ";": never more than the limit in the buffer.
     QByteArray answer = "FA00007000000" + QByteArray(65536 - 14, ' ') + ';';
@@ -227,14 +229,9 @@ TEST(LegacyKIVOClientPolling, AnAnswerWithin64KiBIsRead)
     EXPECT_EQ(runTask(client->primaryFrequency()), 7000000);
 }
 
-TEST(LegacyKIVOClientPolling, MoreThan64KiBWithoutAnEndIsDroppedAndReadingGoesOn)
+TEST_F(LegacyKIVOClientPolling, MoreThan64KiBWithoutAnEndIsDroppedAndReadingGoesOn)
 {
-    FakeKIVOCompanion companion;
-    ASSERT_TRUE(companion.listen());
-    companion.setAnswering(false);
-    Recorder recorder;
-    auto client = makeClient(companion.port(), recorder);
-    startAndPoll(*client, companion, recorder, false);
+    connectClient(false);
 
     // The buffer passes the limit well before the ";", whatever the chunks;
     // what follows is short enough to be read normally.
@@ -245,14 +242,10 @@ TEST(LegacyKIVOClientPolling, MoreThan64KiBWithoutAnEndIsDroppedAndReadingGoesOn
     EXPECT_EQ(runTask(client->primaryFrequency()), 14074000);
 }
 
-TEST(LegacyKIVOClientControl, EachOperationWritesItsKenwoodCommand)
+TEST_F(LegacyKIVOClientControl, EachOperationWritesItsKenwoodCommand)
 {
-    FakeKIVOCompanion companion;
-    ASSERT_TRUE(companion.listen());
     companion.vfoBHz = 14200000;
-    Recorder recorder;
-    auto client = makeClient(companion.port(), recorder);
-    startAndPoll(*client, companion, recorder);
+    connectClient();
     companion.clearReceived();
 
     auto expectSent = [&](QCoro::Task<void> task, const QByteArray &bytes) {
@@ -297,13 +290,9 @@ TEST(LegacyKIVOClientControl, EachOperationWritesItsKenwoodCommand)
     expectSent(client->sendCW(text), "KY " + text.toUtf8() + ";");
 }
 
-TEST(LegacyKIVOClientControl, RefusedArgumentsSendNothing)
+TEST_F(LegacyKIVOClientControl, RefusedArgumentsSendNothing)
 {
-    FakeKIVOCompanion companion;
-    ASSERT_TRUE(companion.listen());
-    Recorder recorder;
-    auto client = makeClient(companion.port(), recorder);
-    startAndPoll(*client, companion, recorder);
+    connectClient();
     companion.clearReceived();
 
     auto kindOf = [](QCoro::Task<void> task) {
@@ -342,14 +331,10 @@ TEST(LegacyKIVOClientControl, RefusedArgumentsSendNothing)
     EXPECT_EQ(companion.received(), "RX;");
 }
 
-TEST(LegacyKIVOClientControl, SetFrequencyRecordsTheVFOItsCommandAddressed)
+TEST_F(LegacyKIVOClientControl, SetFrequencyRecordsTheVFOItsCommandAddressed)
 {
-    FakeKIVOCompanion companion;
-    ASSERT_TRUE(companion.listen());
     companion.vfoBHz = 14200000;
-    Recorder recorder;
-    auto client = makeClient(companion.port(), recorder);
-    startAndPoll(*client, companion, recorder);
+    connectClient();
     companion.clearReceived();
 
     // The switch to VFO B completes while the frequency write is in flight:
@@ -367,11 +352,10 @@ TEST(LegacyKIVOClientControl, SetFrequencyRecordsTheVFOItsCommandAddressed)
     EXPECT_EQ(last.frequencyHz, 14200000);
 }
 
-TEST(LegacyKIVOClientLifecycle, RetriesWithGrowingBackoffAndAReadyConnectionResetsIt)
+TEST_F(LegacyKIVOClientLifecycle, RetriesWithGrowingBackoffAndAReadyConnectionResetsIt)
 {
     const quint16 port = refusedPort();
-    Recorder recorder;
-    auto client = makeClient(port, recorder);
+    client = makeClient(port, recorder);
     client->start();
     ASSERT_TRUE(waitUntil([&] { return retries(recorder).size() >= 7; }));
 
@@ -384,7 +368,6 @@ TEST(LegacyKIVOClientLifecycle, RetriesWithGrowingBackoffAndAReadyConnectionRese
         EXPECT_LE(delays[i].second, ranges[i].second) << "retry " << i + 1;
     }
 
-    FakeKIVOCompanion companion;
     ASSERT_TRUE(companion.listen(port));
     ASSERT_TRUE(waitUntil([&] { return recorder.lastState() == RadioConnectionState::Ready; }));
     ASSERT_TRUE(waitUntil([&] { return companion.pollCount() >= 1 && !recorder.snapshots.isEmpty(); }));
@@ -400,13 +383,9 @@ TEST(LegacyKIVOClientLifecycle, RetriesWithGrowingBackoffAndAReadyConnectionRese
     EXPECT_FALSE(recorder.snapshots.constLast().isConnected);
 }
 
-TEST(LegacyKIVOClientLifecycle, StopWhileReadyReleasesTheKeyerBeforeClosing)
+TEST_F(LegacyKIVOClientLifecycle, StopWhileReadyReleasesTheKeyerBeforeClosing)
 {
-    FakeKIVOCompanion companion;
-    ASSERT_TRUE(companion.listen());
-    Recorder recorder;
-    auto client = makeClient(companion.port(), recorder);
-    startAndPoll(*client, companion, recorder);
+    connectClient();
     companion.clearReceived();
 
     runTask(client->stop());
@@ -423,11 +402,10 @@ TEST(LegacyKIVOClientLifecycle, StopWhileReadyReleasesTheKeyerBeforeClosing)
     EXPECT_EQ(companion.connectionCount(), 1);
 }
 
-TEST(LegacyKIVOClientLifecycle, StopWhileRetryingWritesNothingAndEndsTheRetries)
+TEST_F(LegacyKIVOClientLifecycle, StopWhileRetryingWritesNothingAndEndsTheRetries)
 {
     const quint16 port = refusedPort();
-    Recorder recorder;
-    auto client = makeClient(port, recorder, {.pollInterval = 1h, .backoffSecond = 20ms});
+    client = makeClient(port, recorder, {.pollInterval = 1h, .backoffSecond = 20ms});
     client->start();
     ASSERT_TRUE(waitUntil([&] { return recorder.lastState() == RadioConnectionState::Retrying; }));
 
@@ -435,20 +413,15 @@ TEST(LegacyKIVOClientLifecycle, StopWhileRetryingWritesNothingAndEndsTheRetries)
     EXPECT_EQ(recorder.states.constLast(), qMakePair(RadioConnectionState::Stopped, QStringLiteral("Stopped")));
 
     // The retry that was due would have found this companion.
-    FakeKIVOCompanion companion;
     ASSERT_TRUE(companion.listen(port));
     settle(150ms);
     EXPECT_EQ(companion.connectionCount(), 0);
     EXPECT_EQ(recorder.lastState(), RadioConnectionState::Stopped);
 }
 
-TEST(LegacyKIVOClientLifecycle, ReconnectNowIgnoresTheReplacedConnection)
+TEST_F(LegacyKIVOClientLifecycle, ReconnectNowIgnoresTheReplacedConnection)
 {
-    FakeKIVOCompanion companion;
-    ASSERT_TRUE(companion.listen());
-    Recorder recorder;
-    auto client = makeClient(companion.port(), recorder, {.pollInterval = 20ms, .backoffSecond = 1ms});
-    startAndPoll(*client, companion, recorder);
+    connectClient(true, {.pollInterval = 20ms, .backoffSecond = 1ms});
     recorder.states.clear();
 
     client->reconnectNow();
@@ -462,10 +435,9 @@ TEST(LegacyKIVOClientLifecycle, ReconnectNowIgnoresTheReplacedConnection)
     EXPECT_TRUE(recorder.snapshots.constLast().isConnected);
 }
 
-TEST(LegacyKIVOClientLifecycle, APortOfZeroFailsWithoutRetrying)
+TEST_F(LegacyKIVOClientLifecycle, APortOfZeroFailsWithoutRetrying)
 {
-    Recorder recorder;
-    auto client = makeClient(0, recorder);
+    client = makeClient(0, recorder);
     client->start();
     settle(30ms);
     ASSERT_EQ(recorder.states.size(), 2);
