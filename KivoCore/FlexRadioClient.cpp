@@ -6,7 +6,6 @@
 #include "KivoCore/Numbers.h"
 #include "KivoCore/Text.h"
 
-#include <QLoggingCategory>
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QSslSocket>
@@ -19,7 +18,6 @@
 namespace kivo {
 
 namespace {
-Q_LOGGING_CATEGORY(lcRadio, "com.tarnvale.QuendKivo.radio")
 
 constexpr qsizetype maximumInboundBytes = 1024 * 1024;
 constexpr qint64 maximumReadBytes = 16384;
@@ -176,7 +174,7 @@ QCoro::Task<void> FlexRadioClient::verifyPeer(qint64 generation)
             co_return;
     }
     if (!trusted) {
-        connectionFailed(QStringLiteral("Connection failed: The radio's certificate is not the trusted one."),
+        connectionFailed(QStringLiteral("Connection failed: The radio's certificate is not the trusted one"),
                          generation);
         co_return;
     }
@@ -346,7 +344,6 @@ void FlexRadioClient::connectionFailed(const QString &reason, qint64 generation)
 {
     if (!isCurrent(generation))
         return;
-    qCInfo(lcRadio).noquote() << reason;
     cancelHeartbeat();
     ++m_generation;
     dropConnection();
