@@ -168,6 +168,7 @@ private:
 
     // Control.
     QString requireSelectedSlice() const;
+    QString requireStationSlice(const QString &letter, const KivoError &missing) const;
     void requireReadyToKey() const;
 
     const QString m_host;

@@ -16,6 +16,17 @@ QString frequencyText(qint64 hz)
     return formatFixed(double(hz) / 1e6, 6);
 }
 
+void requireFrequency(qint64 hz)
+{
+    if (hz < 1)
+        throw KivoError::invalidFrequency();
+}
+
+QString tuneCommand(const QString &slice, qint64 hz)
+{
+    return QStringLiteral("slice t %1 %2").arg(slice, frequencyText(hz));
+}
+
 std::optional<qint64> sliceHertz(const std::optional<FlexRadioClient::SliceState> &slice)
 {
     if (!slice || !slice->frequencyMHz)
@@ -38,6 +49,14 @@ bool isModeName(const QString &mode)
                        [](char32_t c) { return QChar::isLetterOrNumber(c) || c == U'-'; });
 }
 } // namespace
+
+QString FlexRadioClient::requireStationSlice(const QString &letter, const KivoError &missing) const
+{
+    const auto slice = stationSlice(letter);
+    if (!slice)
+        throw missing;
+    return QString::number(slice->id);
+}
 
 QString FlexRadioClient::requireSelectedSlice() const
 {
@@ -64,21 +83,16 @@ QCoro::Task<std::optional<qint64>> FlexRadioClient::primaryFrequency()
 
 QCoro::Task<void> FlexRadioClient::setPrimaryFrequency(qint64 hz)
 {
-    if (hz < 1)
-        throw KivoError::invalidFrequency();
-    const auto slice = stationSlice(QStringLiteral("A"));
-    if (!slice)
-        throw KivoError::notConnected();
-    co_await sendCommand(QStringLiteral("slice t %1 %2").arg(QString::number(slice->id), frequencyText(hz)),
-                         m_timing.commandTimeout);
+    requireFrequency(hz);
+    const QString slice = requireStationSlice(QStringLiteral("A"), KivoError::notConnected());
+    co_await sendCommand(tuneCommand(slice, hz), m_timing.commandTimeout);
 }
 
 QCoro::Task<void> FlexRadioClient::setFrequency(qint64 hz)
 {
-    if (hz < 1)
-        throw KivoError::invalidFrequency();
+    requireFrequency(hz);
     const QString slice = requireSelectedSlice();
-    co_await sendCommand(QStringLiteral("slice t %1 %2").arg(slice, frequencyText(hz)), m_timing.commandTimeout);
+    co_await sendCommand(tuneCommand(slice, hz), m_timing.commandTimeout);
 }
 
 QCoro::Task<void> FlexRadioClient::setMode(QString mode)
@@ -113,31 +127,25 @@ QCoro::Task<std::optional<qint64>> FlexRadioClient::secondaryFrequency()
 
 QCoro::Task<void> FlexRadioClient::setSecondaryFrequency(qint64 hz)
 {
-    if (hz < 1)
-        throw KivoError::invalidFrequency();
-    const auto slice = stationSlice(QStringLiteral("B"));
-    if (!slice)
-        throw KivoError::unsupported();
-    co_await sendCommand(QStringLiteral("slice t %1 %2").arg(QString::number(slice->id), frequencyText(hz)),
-                         m_timing.commandTimeout);
+    requireFrequency(hz);
+    const QString slice = requireStationSlice(QStringLiteral("B"), KivoError::unsupported());
+    co_await sendCommand(tuneCommand(slice, hz), m_timing.commandTimeout);
 }
 
 QCoro::Task<void> FlexRadioClient::setSplitTransmit(bool enabled)
 {
-    const auto slice = stationSlice(enabled ? QStringLiteral("B") : QStringLiteral("A"));
-    if (!slice)
-        throw KivoError::unsupported();
-    co_await sendCommand(QStringLiteral("slice s %1 tx=1").arg(slice->id), m_timing.commandTimeout);
+    const QString slice =
+        requireStationSlice(enabled ? QStringLiteral("B") : QStringLiteral("A"), KivoError::unsupported());
+    co_await sendCommand(QStringLiteral("slice s %1 tx=1").arg(slice), m_timing.commandTimeout);
 }
 
 QCoro::Task<void> FlexRadioClient::setReceiveVFO(int vfo)
 {
     if (vfo != 0 && vfo != 1)
         throw KivoError::unsupported();
-    const auto slice = stationSlice(vfo == 1 ? QStringLiteral("B") : QStringLiteral("A"));
-    if (!slice)
-        throw KivoError::unsupported();
-    co_await sendCommand(QStringLiteral("slice s %1 active=1").arg(slice->id), m_timing.commandTimeout);
+    const QString slice =
+        requireStationSlice(vfo == 1 ? QStringLiteral("B") : QStringLiteral("A"), KivoError::unsupported());
+    co_await sendCommand(QStringLiteral("slice s %1 active=1").arg(slice), m_timing.commandTimeout);
 }
 
 QCoro::Task<int> FlexRadioClient::cwSpeed()
