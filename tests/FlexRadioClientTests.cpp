@@ -1,6 +1,7 @@
 #include "KivoCore/FlexRadioClient.h"
 
 #include "fakes/FakeFlexRadio.h"
+#include "support/QtPrinters.h"
 #include "support/RunTask.h"
 
 #include <QFile>
@@ -11,16 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-
-static void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
-static void PrintTo(const QStringList &list, std::ostream *os)
-{
-    *os << '[' << list.join(QStringLiteral(", ")).toStdString() << ']';
-}
 
 namespace kivo {
 namespace {
