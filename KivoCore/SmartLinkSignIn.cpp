@@ -4,7 +4,6 @@
 #include "KivoCore/KivoError.h"
 #include "KivoCore/Text.h"
 
-#include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QNetworkReply>
@@ -66,8 +65,7 @@ QCoro::Task<std::optional<QString>> loadMigrating(std::shared_ptr<SecretStore> s
 
 QString accountDigest(const QString &email)
 {
-    const QByteArray normalised = trimmed(email).toLower().toUtf8();
-    return QString::fromLatin1(QCryptographicHash::hash(normalised, QCryptographicHash::Sha256).toHex());
+    return sha256Hex(trimmed(email).toLower().toUtf8());
 }
 
 // Deletes the reply once the coroutine that read it is done with it.
@@ -145,27 +143,6 @@ QCoro::Task<SmartLinkTokenSet> requestToken(QPointer<QNetworkAccessManager> netw
 }
 
 } // namespace
-
-SmartLinkAuthError::SmartLinkAuthError(Kind kind, const QString &message)
-    : m_kind(kind), m_message(message), m_what(message.toUtf8())
-{
-}
-
-SmartLinkAuthError SmartLinkAuthError::invalidCredentials(const QString &message)
-{
-    return SmartLinkAuthError(Kind::InvalidCredentials, message);
-}
-
-SmartLinkAuthError SmartLinkAuthError::keychain(const SecretStoreError &error)
-{
-    return SmartLinkAuthError(Kind::Keychain, error.message());
-}
-
-SmartLinkAuthError SmartLinkAuthError::invalidResponse()
-{
-    return SmartLinkAuthError(Kind::InvalidResponse,
-                              QStringLiteral("SmartLink authentication returned an invalid response."));
-}
 
 QString SmartLinkKeychain::service()
 {

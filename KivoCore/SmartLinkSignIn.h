@@ -6,6 +6,7 @@
 // lives only for the one call that uses it.
 
 #include "KivoCore/SecretStore.h"
+#include "KivoCore/SmartLinkAuth.h"
 
 #include <QCoroTask>
 #include <QJsonObject>
@@ -21,28 +22,6 @@
 #include <optional>
 
 namespace kivo {
-
-class SmartLinkAuthError : public std::exception {
-public:
-    enum class Kind { InvalidCredentials, Keychain, InvalidResponse };
-
-    // `message` is shown to the user unchanged.
-    static SmartLinkAuthError invalidCredentials(const QString &message);
-    // The secret store's own sentence.
-    static SmartLinkAuthError keychain(const SecretStoreError &error);
-    static SmartLinkAuthError invalidResponse();
-
-    Kind kind() const { return m_kind; }
-    QString message() const { return m_message; }
-    const char *what() const noexcept override { return m_what.constData(); }
-
-private:
-    SmartLinkAuthError(Kind kind, const QString &message);
-
-    Kind m_kind;
-    QString m_message;
-    QByteArray m_what;
-};
 
 struct SmartLinkTokenSet {
     QString idToken;
