@@ -3,6 +3,8 @@
 
 #include "KivoCore/FlexRadioClient.h"
 
+#include "KivoCore/ReconnectBackoff.h"
+
 #include "KivoCore/Numbers.h"
 #include "KivoCore/Text.h"
 
@@ -21,7 +23,6 @@ namespace {
 
 constexpr qsizetype maximumInboundBytes = 1024 * 1024;
 constexpr qint64 maximumReadBytes = 16384;
-constexpr double maximumBackoffSeconds = 30;
 
 double uniformShare()
 {
@@ -359,14 +360,9 @@ void FlexRadioClient::connectionFailed(const QString &reason, qint64 generation)
 void FlexRadioClient::scheduleReconnect(const QString &reason)
 {
     m_reconnectTimer.stop();
-    const qint64 attempt = std::max<qint64>(++m_reconnectAttempt, 1);
-    // 1, 2, 4, 8, 16, then 30 seconds for every later attempt.
-    const double base = attempt > 5 ? maximumBackoffSeconds : double(qint64(1) << (attempt - 1));
-    const double delay = base + base * 0.25 * std::clamp(m_random(), 0.0, 1.0);
-    setState(RadioConnectionState::Retrying,
-             reason + QStringLiteral(". Retrying in ") + formatFixed(delay, 1) + QStringLiteral(" s"));
-    const auto wait = std::chrono::milliseconds(std::llround(delay * double(m_timing.backoffSecond.count())));
-    m_reconnectTimer.start(wait);
+    const double delay = reconnectDelaySeconds(std::max<qint64>(++m_reconnectAttempt, 1), m_random());
+    setState(RadioConnectionState::Retrying, retryingSentence(reason, delay));
+    m_reconnectTimer.start(scaledDelay(delay, m_timing.backoffSecond));
 }
 
 void FlexRadioClient::resetSessionState()
