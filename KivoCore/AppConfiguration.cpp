@@ -1,4 +1,5 @@
 #include "KivoCore/AppConfiguration.h"
+#include "KivoCore/RawValue.h"
 
 #include "KivoCore/JsonFields.h"
 
@@ -19,11 +20,7 @@ QString rawValue(AppConfiguration::ConnectionKind kind)
 
 std::optional<AppConfiguration::ConnectionKind> connectionKindFromRaw(const QString &raw)
 {
-    for (auto kind : allConnectionKinds) {
-        if (rawValue(kind) == raw)
-            return kind;
-    }
-    return std::nullopt;
+    return caseFromRaw(allConnectionKinds, raw);
 }
 
 AppConfiguration AppConfiguration::firstRun()

@@ -1,12 +1,19 @@
 #include "KivoCore/DXSpot.h"
+#include "KivoCore/RawValue.h"
 
+#include "KivoCore/InternetDateTime.h"
 #include "KivoCore/JsonFields.h"
 #include "KivoCore/KivoError.h"
+#include "KivoCore/Numbers.h"
 #include "KivoCore/Text.h"
+#include "KivoCore/XmlLeafFields.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <algorithm>
+#include <cmath>
+#include <utility>
 
 namespace kivo {
 
@@ -17,11 +24,7 @@ QString rawValue(SpotFeed feed)
 
 std::optional<SpotFeed> spotFeedFromRaw(const QString &raw)
 {
-    for (auto feed : allSpotFeeds) {
-        if (rawValue(feed) == raw)
-            return feed;
-    }
-    return std::nullopt;
+    return caseFromRaw(allSpotFeeds, raw);
 }
 
 namespace {
@@ -60,11 +63,7 @@ QString rawValue(DXSpotCategory category)
 
 std::optional<DXSpotCategory> dxSpotCategoryFromRaw(const QString &raw)
 {
-    for (auto category : allDXSpotCategories) {
-        if (rawValue(category) == raw)
-            return category;
-    }
-    return std::nullopt;
+    return caseFromRaw(allDXSpotCategories, raw);
 }
 
 QString title(DXSpotCategory category)
@@ -217,6 +216,94 @@ FlexSpot FlexSpot::make(qint64 frequencyHz, const QString &callsign, const QStri
     spot.m_colorHex = isColorHex(color) ? color : QStringLiteral("#0A84FF");
     spot.m_lifetimeSeconds = std::clamp(lifetimeSeconds, 30, 86400);
     spot.m_priority = std::clamp(priority, 1, 5);
+    return spot;
+}
+
+FlexSpot ParsedRUMlogSpot::flexSpot(SpotFeed feed, const SpotStyle &style) const
+{
+    return FlexSpot::make(frequencyHz, callsign, mode, QStringLiteral("RUMlogNG ") + rawValue(feed),
+                          spotter.isEmpty() ? stationName : spotter, comment, timestamp, style.lifetimeSeconds,
+                          style.priority, style.colorHex);
+}
+
+namespace {
+// RUMlog writes kilohertz ("14,025.5") below 100000 and hertz above.
+std::optional<qint64> spotFrequencyHz(QString text)
+{
+    text.remove(QLatin1Char(','));
+    const auto value = parseDecimal(text);
+    if (!value || !std::isfinite(*value) || *value <= 0)
+        return std::nullopt;
+    // roundedToInt64 refuses what does not fit, such as "1e300".
+    return roundedToInt64(*value < 100000 ? *value * 1000 : *value);
+}
+
+std::optional<qint64> spotTimestamp(const QString &text)
+{
+    if (text.isEmpty())
+        return std::nullopt;
+    if (const auto seconds = parseStrictInteger(text))
+        return seconds;
+    return unixSecondsFromInternetDateTime(text);
+}
+
+bool isFlagSet(const QHash<QString, QString> &fields, const char *name)
+{
+    static const QStringList setTexts{QStringLiteral("1"), QStringLiteral("true"), QStringLiteral("yes"),
+                                      QStringLiteral("y")};
+    return setTexts.contains(trimmed(fields.value(QLatin1String(name))).toLower());
+}
+
+using FlagRule = std::pair<const char *, DXSpotCategory>;
+
+DXSpotCategory spotCategory(const QHash<QString, QString> &fields, SpotFeed feed)
+{
+    // The first flag set decides, in this order.
+    static const FlagRule logbookRules[] = {
+        {"wkdb4", DXSpotCategory::StationWorkedBefore}, {"dxccnotcfd", DXSpotCategory::DxccNotConfirmed},
+        {"bandnotcfd", DXSpotCategory::BandNotConfirmed}, {"modenotcfd", DXSpotCategory::ModeNotConfirmed},
+        {"slotnotcfd", DXSpotCategory::SlotNotConfirmed}};
+    static const FlagRule contestRules[] = {{"newmulti", DXSpotCategory::NewMultiplier},
+                                            {"wkdb4", DXSpotCategory::WorkedBefore},
+                                            {"useful", DXSpotCategory::Useful},
+                                            {"useless", DXSpotCategory::Useless}};
+    if (feed == SpotFeed::Logbook) {
+        for (const auto &[flag, category] : logbookRules) {
+            if (isFlagSet(fields, flag))
+                return category;
+        }
+        return DXSpotCategory::Other;
+    }
+    for (const auto &[flag, category] : contestRules) {
+        if (isFlagSet(fields, flag))
+            return category;
+    }
+    return DXSpotCategory::Unknown;
+}
+} // namespace
+
+ParsedRUMlogSpot RUMlogSpotParser::parse(const QByteArray &bytes, SpotFeed feed)
+{
+    const XmlLeafFields document = readXmlLeafFields(bytes, XmlAttributes::Ignored);
+    if (!document.wellFormed) {
+        throw KivoError::server(document.errorText.isEmpty() ? QStringLiteral("RUMlog sent invalid spot XML.")
+                                                             : document.errorText);
+    }
+    const auto &fields = document.fields;
+    const auto frequency = spotFrequencyHz(fields.value(QStringLiteral("frequency")));
+    if (!frequency)
+        throw KivoError::server(QStringLiteral("RUMlog spot has no valid frequency."));
+
+    ParsedRUMlogSpot spot;
+    spot.frequencyHz = *frequency;
+    spot.callsign = fields.value(QStringLiteral("dxcall"));
+    spot.timestamp =
+        spotTimestamp(fields.value(QStringLiteral("timestamp"))).value_or(QDateTime::currentSecsSinceEpoch());
+    spot.mode = fields.value(QStringLiteral("mode"));
+    spot.spotter = fields.value(QStringLiteral("spottercall"));
+    spot.stationName = fields.value(QStringLiteral("stationname"));
+    spot.comment = fields.value(QStringLiteral("comment"));
+    spot.category = spotCategory(fields, feed);
     return spot;
 }
 

@@ -2,6 +2,7 @@
 
 // Spot feeds, categories, styles and the sanitised FLEX spot record.
 
+#include <QByteArray>
 #include <QHash>
 #include <QJsonValue>
 #include <QList>
@@ -127,5 +128,31 @@ private:
     int m_priority = 1;
     QString m_colorHex;
 };
+
+// One spot as RUMlog sent it, before any range check.
+struct ParsedRUMlogSpot {
+    qint64 frequencyHz = 0;
+    QString callsign;
+    QString mode;
+    QString spotter;
+    QString stationName;
+    QString comment;
+    qint64 timestamp = 0;
+    DXSpotCategory category = DXSpotCategory::Other;
+
+    bool operator==(const ParsedRUMlogSpot &) const = default;
+
+    // Source "RUMlogNG <feed>", the station name standing in for a missing
+    // spotter, and the style's lifetime, priority and colour. Throws what
+    // FlexSpot::make throws.
+    FlexSpot flexSpot(SpotFeed feed, const SpotStyle &style) const;
+};
+
+namespace RUMlogSpotParser {
+// Reads one spot datagram (an XML document) and chooses its category for
+// the feed it arrived on. Throws KivoError: the XML reader's description,
+// or "RUMlog spot has no valid frequency.".
+ParsedRUMlogSpot parse(const QByteArray &bytes, SpotFeed feed);
+} // namespace RUMlogSpotParser
 
 } // namespace kivo

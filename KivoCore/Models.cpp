@@ -1,4 +1,5 @@
 #include "KivoCore/Models.h"
+#include "KivoCore/RawValue.h"
 
 #include "KivoCore/Text.h"
 
@@ -57,13 +58,7 @@ QString rawValue(RadioConnectionState state)
 
 std::optional<RadioConnectionState> radioConnectionStateFromRaw(const QString &raw)
 {
-    for (auto state : {RadioConnectionState::Stopped, RadioConnectionState::Discovering,
-                       RadioConnectionState::Authenticating, RadioConnectionState::Connecting,
-                       RadioConnectionState::Ready, RadioConnectionState::Retrying, RadioConnectionState::Failed}) {
-        if (rawValue(state) == raw)
-            return state;
-    }
-    return std::nullopt;
+    return caseFromRaw(allRadioConnectionStates, raw);
 }
 
 QString rawValue(RemoteStationAction action)
@@ -79,11 +74,7 @@ QString rawValue(RemoteStationAction action)
 
 std::optional<RemoteStationAction> remoteStationActionFromRaw(const QString &raw)
 {
-    for (auto action : allRemoteStationActions) {
-        if (rawValue(action) == raw)
-            return action;
-    }
-    return std::nullopt;
+    return caseFromRaw(allRemoteStationActions, raw);
 }
 
 } // namespace kivo

@@ -97,6 +97,11 @@ struct RadioSnapshot {
 
 enum class RadioConnectionState { Stopped, Discovering, Authenticating, Connecting, Ready, Retrying, Failed };
 
+inline constexpr std::array<RadioConnectionState, 7> allRadioConnectionStates{
+    RadioConnectionState::Stopped, RadioConnectionState::Discovering, RadioConnectionState::Authenticating,
+    RadioConnectionState::Connecting, RadioConnectionState::Ready, RadioConnectionState::Retrying,
+    RadioConnectionState::Failed};
+
 QString rawValue(RadioConnectionState state);
 std::optional<RadioConnectionState> radioConnectionStateFromRaw(const QString &raw);
 

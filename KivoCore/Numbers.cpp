@@ -69,18 +69,16 @@ std::optional<double> parseDecimalBytes(const char *begin, const char *end)
     return negative ? -value : value;
 }
 
-QByteArray toLatin1IfAscii(QStringView text, bool &ok)
+// Numbers are ASCII; anything else cannot be one.
+std::optional<QByteArray> asciiBytes(QStringView text)
 {
     QByteArray bytes;
     bytes.reserve(text.size());
     for (QChar c : text) {
-        if (c.unicode() > 0x7F) {
-            ok = false;
-            return {};
-        }
+        if (c.unicode() > 0x7F)
+            return std::nullopt;
         bytes.append(char(c.unicode()));
     }
-    ok = true;
     return bytes;
 }
 } // namespace
@@ -92,11 +90,8 @@ std::optional<qint64> parseStrictInteger(QByteArrayView text)
 
 std::optional<qint64> parseStrictInteger(QStringView text)
 {
-    bool ok = false;
-    const QByteArray bytes = toLatin1IfAscii(text, ok);
-    if (!ok)
-        return std::nullopt;
-    return parseStrictInteger(QByteArrayView(bytes));
+    const auto bytes = asciiBytes(text);
+    return bytes ? parseStrictInteger(QByteArrayView(*bytes)) : std::nullopt;
 }
 
 std::optional<double> parseDecimal(QByteArrayView text)
@@ -106,11 +101,8 @@ std::optional<double> parseDecimal(QByteArrayView text)
 
 std::optional<double> parseDecimal(QStringView text)
 {
-    bool ok = false;
-    const QByteArray bytes = toLatin1IfAscii(text, ok);
-    if (!ok)
-        return std::nullopt;
-    return parseDecimal(QByteArrayView(bytes));
+    const auto bytes = asciiBytes(text);
+    return bytes ? parseDecimal(QByteArrayView(*bytes)) : std::nullopt;
 }
 
 std::optional<qint64> roundedToInt64(double value)

@@ -1,11 +1,18 @@
 #include "KivoCore/Rotator.h"
+#include "KivoCore/RawValue.h"
 
 #include "KivoCore/JsonFields.h"
+#include "KivoCore/Numbers.h"
+#include "KivoCore/PropertyList.h"
 #include "KivoCore/Text.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QVariantMap>
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace kivo {
 
@@ -16,11 +23,7 @@ QString rawValue(RotatorAutomaticSource source)
 
 std::optional<RotatorAutomaticSource> rotatorAutomaticSourceFromRaw(const QString &raw)
 {
-    for (auto source : allRotatorAutomaticSources) {
-        if (rawValue(source) == raw)
-            return source;
-    }
-    return std::nullopt;
+    return caseFromRaw(allRotatorAutomaticSources, raw);
 }
 
 RotatorConfiguration::RotatorConfiguration(bool enabled, const QString &name, const QString &host, quint16 port,
@@ -125,6 +128,134 @@ RotatorConfiguration RotatorConfiguration::fromJson(const QJsonValue &value)
     result.callsignDatabasePath =
         json::toString(member("callsignDatabasePath"), QStringLiteral("callsignDatabasePath"));
     return result;
+}
+
+namespace {
+const QString rotorLibrary = QStringLiteral("Library/Containers/de.felsbach.Rotor/Data/Library/");
+
+// A boolean itself, or a number other than zero.
+bool rotorFlag(const QVariantMap &settings, const QString &key)
+{
+    const QVariant value = settings.value(key);
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return value.toBool();
+    case QMetaType::LongLong:
+        return value.toLongLong() != 0;
+    case QMetaType::Double:
+        return value.toDouble() != 0;
+    default:
+        return false;
+    }
+}
+
+// An integer itself, or a real cut toward zero when it fits 64 bits.
+std::optional<qint64> rotorInteger(const QVariantMap &settings, const QString &key)
+{
+    const QVariant value = settings.value(key);
+    if (value.typeId() == QMetaType::LongLong)
+        return value.toLongLong();
+    if (value.typeId() == QMetaType::Double) {
+        // Checked in floating point so 1e300 or nan never reaches the conversion.
+        const double cut = std::trunc(value.toDouble());
+        if (cut >= -9223372036854775808.0 && cut < 9223372036854775808.0)
+            return static_cast<qint64>(cut);
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> rotorString(const QVariantMap &settings, const QString &key)
+{
+    const QVariant value = settings.value(key);
+    if (value.typeId() == QMetaType::QString)
+        return value.toString();
+    return std::nullopt;
+}
+
+quint16 rotorPort(const QVariantMap &settings, const QString &key, quint16 fallback)
+{
+    const auto value = rotorInteger(settings, key);
+    if (!value)
+        return fallback;
+    return static_cast<quint16>(std::clamp<qint64>(*value, 0, 65535));
+}
+
+int rotorPollInterval(const QVariantMap &settings)
+{
+    constexpr int minimum = 100;
+    constexpr int maximum = 5000;
+    const QVariant value = settings.value(QStringLiteral("PollRateIdx"));
+    switch (value.typeId()) {
+    case QMetaType::LongLong:
+        return static_cast<int>(std::clamp<qint64>(value.toLongLong(), minimum, maximum));
+    case QMetaType::Double: {
+        const double number = value.toDouble();
+        if (std::isnan(number))
+            return minimum;
+        return static_cast<int>(std::clamp<double>(number, minimum, maximum));
+    }
+    case QMetaType::QString: {
+        // "250 ms" is 250: every character but the digits goes.
+        QString digits;
+        for (QChar c : value.toString()) {
+            if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+                digits.append(c);
+        }
+        const auto parsed = parseStrictInteger(digits);
+        if (!parsed)
+            return minimum;
+        return static_cast<int>(std::clamp<qint64>(*parsed, minimum, maximum));
+    }
+    default:
+        return minimum;
+    }
+}
+} // namespace
+
+std::optional<RotatorConfiguration> RotatorConfiguration::importedRotorConfiguration(const QString &homeDirectory)
+{
+    const QDir home(homeDirectory);
+    const auto primary = readPropertyListDictionary(
+        home.filePath(rotorLibrary + QStringLiteral("Preferences/de.felsbach.Rotor_0.plist")));
+    if (!primary)
+        return std::nullopt;
+    const auto rotorType = rotorString(*primary, QStringLiteral("RotorType"));
+    if (!rotorType || upperCased(*rotorType) != QStringLiteral("DCU-1"))
+        return std::nullopt;
+    // The second file only supplies the home grid.
+    const QVariantMap secondary =
+        readPropertyListDictionary(home.filePath(rotorLibrary + QStringLiteral("Preferences/de.felsbach.Rotor.plist")))
+            .value_or(QVariantMap());
+
+    QSet<QString> enabledBands;
+    QSet<QString> bidirectionalBands;
+    QHash<QString, int> bandOffsets;
+    const QStringList &bands = supportedBands();
+    for (qsizetype index = 0; index < bands.size(); ++index) {
+        const QString number = QString::number(index + 1);
+        const QString &band = bands.at(index);
+        if (rotorFlag(*primary, QStringLiteral("AutoRotate_") + number))
+            enabledBands.insert(band);
+        if (rotorFlag(*primary, QStringLiteral("Bidirectional_") + number))
+            bidirectionalBands.insert(band);
+        // An offset that does not fit our integers counts as no offset.
+        const auto offset = rotorInteger(*primary, QStringLiteral("OffsetIdx_") + number);
+        if (offset && *offset != 0 && *offset >= std::numeric_limits<int>::min()
+            && *offset <= std::numeric_limits<int>::max())
+            bandOffsets.insert(band, static_cast<int>(*offset));
+    }
+
+    const bool useStation = rotorFlag(*primary, QStringLiteral("UseLogStnForAuto"));
+    return RotatorConfiguration(
+        true, rotorString(*primary, QStringLiteral("RotorIdentifier")).value_or(QStringLiteral("Rotor")),
+        rotorString(*primary, QStringLiteral("tcpAddressAz")).value_or(QString()),
+        rotorPort(*primary, QStringLiteral("tcpPortAz"), 4001), rotorPollInterval(*primary),
+        rotorFlag(*primary, QStringLiteral("AutoConnect")),
+        rotorString(secondary, QStringLiteral("MyLocator")).value_or(QString()),
+        rotorPort(*primary, QStringLiteral("LogUdpPort"), 12064),
+        useStation ? RotatorAutomaticSource::Station : RotatorAutomaticSource::Country, false, 0,
+        std::move(enabledBands), std::move(bandOffsets), std::move(bidirectionalBands), 5,
+        home.filePath(rotorLibrary + QStringLiteral("Application Support/de.felsbach.Rotor/grids.txt")));
 }
 
 } // namespace kivo

@@ -52,6 +52,11 @@ struct RotatorConfiguration {
     // "160m" ... "70cm", "Other": position + 1 is the outside Rotor program's band number.
     static const QStringList &supportedBands();
 
+    // The settings of the outside Rotor program, read from its preference
+    // files under the given home directory; nothing when it is not set up
+    // for a DCU-1 controller. Reads only, reports nothing.
+    static std::optional<RotatorConfiguration> importedRotorConfiguration(const QString &homeDirectory);
+
     bool operator==(const RotatorConfiguration &) const = default;
 
     QJsonValue toJson() const;

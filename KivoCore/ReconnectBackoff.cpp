@@ -1,0 +1,47 @@
+#include "KivoCore/ReconnectBackoff.h"
+
+#include "KivoCore/Numbers.h"
+
+#include <QRandomGenerator>
+#include <algorithm>
+#include <cmath>
+
+namespace kivo {
+
+double reconnectDelaySeconds(qint64 attempt, double jitter)
+{
+    const qint64 exponent = std::clamp<qint64>(attempt - 1, 0, 62);
+    const double base = std::min(std::ldexp(1.0, static_cast<int>(exponent)), kReconnectBackoffCapSeconds);
+    return base + base * 0.25 * std::clamp(jitter, 0.0, 1.0);
+}
+
+double drawReconnectDelaySeconds(qint64 attempt)
+{
+    return reconnectDelaySeconds(attempt, QRandomGenerator::global()->generateDouble());
+}
+
+QString retryingSentence(const QString &reason, double delaySeconds)
+{
+    return reason + QStringLiteral(". Retrying in ") + formatFixed(delaySeconds, 1) + QStringLiteral(" s");
+}
+
+std::chrono::milliseconds scaledDelay(double delaySeconds, std::chrono::milliseconds second)
+{
+    return std::chrono::milliseconds(std::llround(delaySeconds * static_cast<double>(second.count())));
+}
+
+bool isWaitingSocketError(QAbstractSocket::SocketError error)
+{
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+    case QAbstractSocket::HostNotFoundError:
+    case QAbstractSocket::NetworkError:
+    case QAbstractSocket::SocketTimeoutError:
+    case QAbstractSocket::TemporaryError:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace kivo

@@ -1,0 +1,73 @@
+#pragma once
+
+// Serves one text protocol to logging programs on 127.0.0.1: cuts each
+// client's byte stream at a one-byte delimiter, hands every request to the
+// handler in arrival order and writes the answers back in the same order.
+
+#include <QByteArray>
+#include <QCoroTask>
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QTcpServer;
+
+namespace kivo {
+
+class CommandConnection;
+
+class TCPCommandServer : public QObject {
+    Q_OBJECT
+
+public:
+    enum class Framing { Semicolon, Newline };
+
+    using Handler = std::function<QCoro::Task<std::optional<QString>>(QString request)>;
+    using DisconnectHandler = std::function<QCoro::Task<void>()>;
+    using EventHandler = std::function<void(const QString &event)>;
+
+    // Inbound bytes without a delimiter beyond this are thrown away.
+    static constexpr qsizetype maximumBufferedBytes = 65536;
+    // One read takes at most this many bytes.
+    static constexpr qsizetype readChunkBytes = 8192;
+
+    // `label` names the logging category and this object. Nothing starts yet.
+    TCPCommandServer(const QString &label, Framing framing, Handler handler, DisconnectHandler onDisconnect,
+                     EventHandler onEvent, QObject *parent = nullptr);
+    ~TCPCommandServer() override;
+
+    // Listens on 127.0.0.1:port (0 lets the system choose). A running server
+    // swaps its listener; clients already connected keep being served.
+    // Throws KivoError with "Could not listen on 127.0.0.1:<port>: <reason>".
+    void start(quint16 port);
+    // Closes the listener and every client. Safe to call at any time.
+    void stop();
+
+    bool isListening() const;
+    // The port actually bound (useful after start(0)); 0 when not listening.
+    quint16 serverPort() const;
+    int clientCount() const { return int(m_connections.size()); }
+
+private:
+    friend class CommandConnection;
+
+    void accept(qintptr descriptor);
+    void forget(CommandConnection *connection);
+    void closeListener();
+
+    QString m_label;
+    char m_delimiter;
+    Handler m_handler;
+    DisconnectHandler m_onDisconnect;
+    EventHandler m_onEvent;
+    QTcpServer *m_listener = nullptr;
+    quint16 m_requestedPort = 0;
+    QHash<CommandConnection *, QPointer<CommandConnection>> m_connections;
+};
+
+} // namespace kivo

@@ -1,4 +1,0 @@
-#include "KivoCore/Async.h"
-#include "support/RunTask.h"
-#include <gtest/gtest.h>
-TEST(Placeholder, Builds) { SUCCEED(); }

@@ -1,0 +1,124 @@
+#pragma once
+
+// A FlexRadio on loopback for tests: speaks the FLEX API's lines (version
+// and handle on connect, numbered replies, status lines), over plain TCP or
+// TLS with a test certificate, answers commands by script and records every
+// line it receives.
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QString>
+#include <QStringList>
+#include <QTcpServer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QTcpSocket;
+
+namespace kivo::test {
+
+class FakeFlexRadio : public QObject {
+    Q_OBJECT
+
+public:
+    // How the radio answers a command.
+    struct Reply {
+        enum class Kind { Accept, Reject, Silent };
+        Kind kind = Kind::Accept;
+        quint32 code = 0;
+        QString message;
+        std::chrono::milliseconds delay{0};
+
+        static Reply accept(std::chrono::milliseconds delay = std::chrono::milliseconds(0));
+        static Reply reject(quint32 code, const QString &message = {},
+                            std::chrono::milliseconds delay = std::chrono::milliseconds(0));
+        // No reply at all; the test may send one itself.
+        static Reply silent();
+    };
+
+    struct Command {
+        int connection = 0; // index into the accepted connections
+        qint64 sequence = 0;
+        QString text;
+    };
+
+    explicit FakeFlexRadio(QObject *parent = nullptr);
+    ~FakeFlexRadio() override;
+
+    // Loopback, port chosen by the system.
+    bool listen();
+    bool listenTls(const QString &certificatePemPath, const QString &keyPemPath);
+    quint16 port() const;
+    void close();
+
+    // Sent to each new client as its session starts (after the handshake for
+    // TLS). Default: a version line and a handle line.
+    void setPrologue(const QStringList &lines) { m_prologue = lines; }
+    static QStringList defaultPrologue();
+    // The lines a real FLEX-6000 sends on a fresh connection.
+    static QStringList samplePrologue();
+
+    // The first rule whose prefix starts the command text decides; without
+    // one, the command is accepted at once.
+    void setReply(const QString &commandPrefix, Reply reply);
+    void clearReplies() { m_rules.clear(); }
+    // Called for every command after its reply (if any) went out.
+    void setCommandHandler(std::function<void(const Command &)> handler) { m_handler = std::move(handler); }
+
+    // To the newest connection, or to connection `index`.
+    void sendLine(const QString &line);
+    void sendLineTo(int connection, const QString &line);
+    void sendRaw(const QByteArray &bytes);
+    void sendReply(qint64 sequence, quint32 code = 0, const QString &message = {});
+    // `bytes` bytes without a line feed.
+    void flood(qint64 bytes, char filler = 'x');
+    // Closes the newest connection (or connection `index`) from the radio's side.
+    void dropClient();
+    void dropConnection(int connection);
+    // True once everything written has left for the peer.
+    bool allWritten() const;
+
+    int connectionCount() const { return int(m_connections.size()); }
+    bool hasClient() const;
+    // Every line received, as received, in order.
+    QStringList receivedLines() const { return m_receivedLines; }
+    QList<Command> commands() const { return m_commands; }
+    // The command texts, in order; heartbeat pings left out unless asked for.
+    QStringList commandTexts(bool withPings = false) const;
+    void clearReceived();
+    // Waits until a command with exactly this text arrived.
+    bool waitForCommand(const QString &text, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+
+    // Status lines as a radio writes them.
+    static QString clientLine(const QString &handle, const QString &clientID, const QString &station,
+                              const QString &program = QStringLiteral("SmartSDR-Win"));
+    static QString sliceLine(int id, const QString &handle, const QString &letter, const QString &mhz,
+                             const QString &mode, bool active, bool transmit);
+
+private:
+    class TlsServer;
+    struct Connection;
+
+    void accept();
+    void startSession(Connection *connection);
+    void readFrom(Connection *connection);
+    void answer(Connection *connection, const QString &line);
+    QTcpSocket *socketAt(int connection) const;
+
+    std::unique_ptr<QTcpServer> m_server;
+    QStringList m_prologue;
+    QList<QPair<QString, Reply>> m_rules;
+    std::function<void(const Command &)> m_handler;
+    QList<std::shared_ptr<Connection>> m_connections;
+    QStringList m_receivedLines;
+    QList<Command> m_commands;
+};
+
+} // namespace kivo::test
