@@ -5,7 +5,7 @@
 
 #include "KivoCore/Async.h"
 #include "KivoCore/KivoError.h"
-#include "KivoCore/Numbers.h"
+#include "KivoCore/ReconnectBackoff.h"
 #include "KivoCore/Text.h"
 
 #include <QJsonDocument>
@@ -13,10 +13,8 @@
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QRandomGenerator>
 #include <QWebSocket>
 #include <algorithm>
-#include <cmath>
 
 namespace kivo {
 
@@ -138,15 +136,6 @@ RadioSnapshot RemoteAgentClient::markedDisconnected(RadioSnapshot snapshot, cons
         status.inhibitors = inhibitors;
     }
     return snapshot;
-}
-
-double RemoteAgentClient::reconnectDelaySeconds(int failures, const std::function<double(double)> &jitter)
-{
-    const int n = std::clamp(failures, 0, 16);
-    const double base = std::min(std::ldexp(1.0, n), 30.0);
-    const double spread = 0.25 * base;
-    const double extra = jitter ? jitter(spread) : QRandomGenerator::system()->generateDouble() * spread;
-    return base + std::clamp(extra, 0.0, spread);
 }
 
 void RemoteAgentClient::validate(std::optional<int> httpStatus, const QByteArray &body)
@@ -414,13 +403,12 @@ void RemoteAgentClient::connectionFailed(const QString &reason, int generation)
 void RemoteAgentClient::scheduleReconnect(const QString &reason)
 {
     m_reconnectTimer.stop();
-    const int failures = std::max(0, m_reconnectAttempt);
+    const qint64 attempt = std::max(0, m_reconnectAttempt) + 1;
     ++m_reconnectAttempt;
-    const double delay = reconnectDelaySeconds(failures, m_timing.jitter);
-    report(RadioConnectionState::Retrying,
-           reason + QStringLiteral(". Retrying in ") + formatFixed(delay, 1) + QStringLiteral(" s"));
-    const auto wait = std::chrono::milliseconds(std::llround(delay * double(m_timing.backoffSecond.count())));
-    m_reconnectTimer.start(wait);
+    const double delay = m_timing.jitter ? reconnectDelaySeconds(attempt, m_timing.jitter())
+                                         : drawReconnectDelaySeconds(attempt);
+    report(RadioConnectionState::Retrying, retryingSentence(reason, delay));
+    m_reconnectTimer.start(scaledDelay(delay, m_timing.backoffSecond));
 }
 
 void RemoteAgentClient::markDisconnected(const QString &reason)

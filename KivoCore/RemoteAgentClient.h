@@ -64,8 +64,8 @@ struct RemoteAgentTiming {
     // The back-off counts seconds (1, 2, 4 … 30 plus jitter) and reports
     // them so; this is how long one of those seconds really lasts.
     std::chrono::milliseconds backoffSecond{1000};
-    // A uniform draw from [0, maximum]; the system generator when empty.
-    std::function<double(double maximum)> jitter;
+    // Where inside the extra quarter a delay falls (0…1); random when empty.
+    std::function<double()> jitter;
 };
 
 // Lets a frequency check withdraw the resend it started: the flag stops the
@@ -135,8 +135,6 @@ public:
     // The snapshot with the radio disconnected and `reason` first among the
     // inhibitors.
     static RadioSnapshot markedDisconnected(RadioSnapshot snapshot, const QString &reason);
-    // min(2^failures, 30) seconds plus a jitter of up to a quarter of that.
-    static double reconnectDelaySeconds(int failures, const std::function<double(double)> &jitter);
     // "A" or "B" from a typed letter, nothing for anything else.
     static std::optional<QString> normalizedVFO(const std::optional<QString> &vfo);
 

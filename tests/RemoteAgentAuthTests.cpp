@@ -5,7 +5,7 @@
 #include "KivoCore/KivoError.h"
 #include "KivoCore/RemoteAgentAuth.h"
 #include "KivoCore/RemoteAgentClient.h"
-#include "support/QtPrinting.h"
+#include "support/QtPrinters.h"
 #include "support/RunTask.h"
 
 #include <QRegularExpression>

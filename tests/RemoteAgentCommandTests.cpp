@@ -3,7 +3,7 @@
 
 #include "KivoCore/DXSpot.h"
 #include "fakes/RemoteAgentHarness.h"
-#include "support/QtPrinting.h"
+#include "support/QtPrinters.h"
 #include "support/RunTask.h"
 
 #include <QJsonArray>

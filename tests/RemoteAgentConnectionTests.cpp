@@ -1,8 +1,9 @@
 // The agent client's connection: the state request, the stream, the
 // watchdog, failures, reconnection with back-off, and stop.
 
+#include "KivoCore/ReconnectBackoff.h"
 #include "fakes/RemoteAgentHarness.h"
-#include "support/QtPrinting.h"
+#include "support/QtPrinters.h"
 #include "support/RunTask.h"
 
 #include <QJsonDocument>
@@ -200,7 +201,7 @@ TEST(RemoteAgentConnection, ASilentStreamTimesOut)
 TEST(RemoteAgentConnection, FailuresBackOffAndASuccessResetsTheSequence)
 {
     RemoteAgentTiming timing = RemoteAgentHarness::quickTiming();
-    timing.jitter = [](double maximum) { return maximum; };
+    timing.jitter = [] { return 1.0; };
     RemoteAgentHarness h({}, timing);
     int failuresLeft = 3;
     h.agent.setStateHandler([&](const FakeRemoteAgent::Request &) {
@@ -226,22 +227,20 @@ TEST(RemoteAgentConnection, FailuresBackOffAndASuccessResetsTheSequence)
 
 TEST(RemoteAgentConnection, BackOffGrowsToThirtySecondsPlusJitter)
 {
-    const auto none = [](double) { return 0.0; };
-    const auto most = [](double maximum) { return maximum; };
-    QList<double> bases;
+    // The client's n-th failure in a row is attempt n of the shared schedule.
+    QList<double> shortest;
     QList<double> longest;
-    for (int failures = 0; failures <= 7; ++failures) {
-        bases << RemoteAgentClient::reconnectDelaySeconds(failures, none);
-        longest << RemoteAgentClient::reconnectDelaySeconds(failures, most);
+    for (qint64 attempt = 1; attempt <= 8; ++attempt) {
+        shortest << reconnectDelaySeconds(attempt, 0.0);
+        longest << reconnectDelaySeconds(attempt, 1.0);
     }
-    EXPECT_EQ(bases, QList<double>({1, 2, 4, 8, 16, 30, 30, 30}));
+    EXPECT_EQ(shortest, QList<double>({1, 2, 4, 8, 16, 30, 30, 30}));
     EXPECT_EQ(longest, QList<double>({1.25, 2.5, 5, 10, 20, 37.5, 37.5, 37.5}));
     for (int i = 0; i < 50; ++i) {
-        const double drawn = RemoteAgentClient::reconnectDelaySeconds(2, {});
+        const double drawn = drawReconnectDelaySeconds(3);
         EXPECT_GE(drawn, 4.0);
         EXPECT_LE(drawn, 5.0);
     }
-    EXPECT_EQ(RemoteAgentClient::reconnectDelaySeconds(1000, none), 30.0);
 }
 
 TEST(RemoteAgentConnection, ReconnectNowMarksDisconnectedThenConnectsAgain)

@@ -4,7 +4,7 @@
 #include "KivoCore/JsonFields.h"
 #include "KivoCore/KivoError.h"
 #include "KivoCore/RemoteAgentModels.h"
-#include "support/QtPrinting.h"
+#include "support/QtPrinters.h"
 
 #include <QFile>
 #include <gtest/gtest.h>

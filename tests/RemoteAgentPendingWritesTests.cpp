@@ -2,7 +2,7 @@
 // confirmation of frequency writes.
 
 #include "fakes/RemoteAgentHarness.h"
-#include "support/QtPrinting.h"
+#include "support/QtPrinters.h"
 #include "support/RunTask.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 #include "KivoCore/JsonFields.h"
 #include "KivoCore/RemoteStationConfiguration.h"
 #include "fakes/RemoteAgentHarness.h"
-#include "support/QtPrinting.h"
+#include "support/QtPrinters.h"
 #include "support/RunTask.h"
 
 #include <QFile>

@@ -1,11 +1,10 @@
 #include "fakes/FakeRemoteAgent.h"
 
-#include <QFile>
+#include "fakes/TestTls.h"
+
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSslCertificate>
-#include <QSslKey>
 #include <QSslServer>
 #include <QSslSocket>
 #include <QTimer>
@@ -15,14 +14,6 @@
 namespace kivo::test {
 
 namespace {
-
-QByteArray readDataFile(const char *name)
-{
-    QFile file(QStringLiteral(QK_TEST_DATA_DIR "/") + QLatin1String(name));
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("missing test data file %s", name);
-    return file.readAll();
-}
 
 QByteArray reasonPhrase(int status)
 {
@@ -99,11 +90,7 @@ FakeRemoteAgent::FakeRemoteAgent(const QString &basePath, QObject *parent)
     : QObject(parent), m_basePath(basePath)
 {
     m_server = new QSslServer(this);
-    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
-    ssl.setLocalCertificate(QSslCertificate(readDataFile("agent-test-server.pem")));
-    ssl.setPrivateKey(QSslKey(readDataFile("agent-test-server-key.pem"), QSsl::Rsa));
-    ssl.setPeerVerifyMode(QSslSocket::VerifyNone);
-    m_server->setSslConfiguration(ssl);
+    m_server->setSslConfiguration(testServerConfiguration());
     // QSslServer hands a socket on once its handshake is done, announced by
     // this signal rather than newConnection.
     connect(m_server, &QTcpServer::pendingConnectionAvailable, this, &FakeRemoteAgent::acceptConnections);
@@ -150,13 +137,6 @@ quint16 FakeRemoteAgent::port() const
 QString FakeRemoteAgent::baseURL() const
 {
     return QStringLiteral("https://127.0.0.1:%1%2").arg(port()).arg(m_basePath);
-}
-
-QSslConfiguration FakeRemoteAgent::clientConfiguration()
-{
-    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
-    ssl.setCaCertificates({QSslCertificate(readDataFile("agent-test-ca.pem"))});
-    return ssl;
 }
 
 QStringList FakeRemoteAgent::allCommands()

@@ -1,8 +1,9 @@
 #pragma once
 
 // A Remote Station Agent on one loopback port: HTTPS requests and the WSS
-// state stream, with a test certificate, an optional base path, a bearer
-// check and scripted answers per command.
+// state stream, with the test certificate of TestTls.h (clients trust it
+// through clientConfigurationTrustingTestCA()), an optional base path, a
+// bearer check and scripted answers per command.
 
 #include <QByteArray>
 #include <QHash>
@@ -10,7 +11,6 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
-#include <QSslConfiguration>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -65,8 +65,6 @@ public:
     void close();
     quint16 port() const;
     QString baseURL() const;
-    // Trusts the test certificate authority and nothing else.
-    static QSslConfiguration clientConfiguration();
 
     // Every command the client can send.
     static QStringList allCommands();

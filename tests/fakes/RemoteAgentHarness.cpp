@@ -1,5 +1,6 @@
 #include "fakes/RemoteAgentHarness.h"
 
+#include "fakes/TestTls.h"
 #include "support/RunTask.h"
 
 namespace kivo::test {
@@ -9,7 +10,7 @@ RemoteAgentTiming RemoteAgentHarness::quickTiming()
     RemoteAgentTiming timing;
     timing.commandRetryDelay = std::chrono::milliseconds(10);
     timing.backoffSecond = std::chrono::milliseconds(10);
-    timing.jitter = [](double) { return 0.0; };
+    timing.jitter = [] { return 0.0; };
     return timing;
 }
 
@@ -18,7 +19,7 @@ RemoteAgentHarness::RemoteAgentHarness(const QString &basePath, RemoteAgentTimin
     if (!agent.listen())
         qFatal("the fake agent could not listen");
     client = std::make_unique<RemoteAgentClient>(
-        agent.baseURL(), agent.token, FakeRemoteAgent::clientConfiguration(),
+        agent.baseURL(), agent.token, clientConfigurationTrustingTestCA(),
         [this](RadioConnectionState state, const QString &status) { states.append({state, status}); },
         [this](const RadioSnapshot &snapshot) { snapshots.append(snapshot); }, std::move(timing));
 }
