@@ -18,7 +18,7 @@ RemoteAgentHarness::RemoteAgentHarness(const QString &basePath, RemoteAgentTimin
 {
     if (!agent.listen())
         qFatal("the fake agent could not listen");
-    client = std::make_unique<RemoteAgentClient>(
+    client = std::make_shared<RemoteAgentClient>(
         agent.baseURL(), agent.token, clientConfigurationTrustingTestCA(),
         [this](RadioConnectionState state, const QString &status) { states.append({state, status}); },
         [this](const RadioSnapshot &snapshot) { snapshots.append(snapshot); }, std::move(timing));

@@ -26,7 +26,7 @@ public:
     FakeRemoteAgent agent;
     QList<QPair<RadioConnectionState, QString>> states;
     QList<RadioSnapshot> snapshots;
-    std::unique_ptr<RemoteAgentClient> client;
+    std::shared_ptr<RemoteAgentClient> client;
 
     // Starts the client and waits until its stream is open and greeted.
     bool startAndWaitForStream();
