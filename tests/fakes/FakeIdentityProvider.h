@@ -4,6 +4,7 @@
 // test certificate, recording each token request and answering it with the
 // next scripted response (a grant or a refusal).
 
+#include "fakes/HttpMessages.h"
 #include "fakes/TestTls.h"
 
 #include <QByteArray>
@@ -19,15 +20,7 @@ class FakeIdentityProvider : public QObject {
     Q_OBJECT
 
 public:
-    struct Request {
-        QByteArray method;
-        QByteArray path;
-        // Header names in lower case.
-        QHash<QByteArray, QByteArray> headers;
-        QByteArray body;
-
-        QJsonObject json() const;
-    };
+    using Request = HttpRequest;
 
     struct Response {
         int status = 200;

@@ -15,19 +15,6 @@ namespace kivo::test {
 
 namespace {
 
-QByteArray reasonPhrase(int status)
-{
-    switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
-    }
-}
-
 QByteArray stateMessage(const QJsonObject &state)
 {
     return QJsonDocument(QJsonObject{{QStringLiteral("type"), QStringLiteral("state")},
@@ -47,11 +34,6 @@ QString vfoKey(const QJsonObject &vfos, const QString &letter)
 }
 
 } // namespace
-
-QJsonObject FakeRemoteAgent::Request::json() const
-{
-    return QJsonDocument::fromJson(body).object();
-}
 
 QString FakeRemoteAgent::Request::command() const
 {
@@ -257,44 +239,29 @@ void FakeRemoteAgent::acceptConnections()
 void FakeRemoteAgent::readRequest(QSslSocket *socket)
 {
     // Peeked, not read: a stream upgrade hands the untouched bytes on.
-    const QByteArray available = socket->peek(socket->bytesAvailable());
-    const qsizetype headerEnd = available.indexOf("\r\n\r\n");
-    if (headerEnd < 0)
+    qsizetype length = 0;
+    const auto parsed = parseHttpRequest(socket->peek(socket->bytesAvailable()), &length);
+    if (!parsed)
         return;
     Request request;
-    const QList<QByteArray> lines = available.left(headerEnd).split('\n');
-    const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
-    request.method = requestLine.value(0);
-    request.path = requestLine.value(1).split('?').value(0);
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const qsizetype colon = lines[i].indexOf(':');
-        if (colon > 0)
-            request.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
-    }
+    static_cast<HttpRequest &>(request) = *parsed;
+    requests.append(request);
+    emit requestReceived();
 
     if (request.header("upgrade").toLower() == "websocket") {
-        requests.append(request);
-        emit requestReceived();
         socket->disconnect(this);
         if (ignoreStreams)
             return;
         if (refuseStreams || request.header("authorization") != "Bearer " + token.toUtf8()
             || resource(request.path) != QLatin1String("/api/v1/stream")) {
-            socket->read(headerEnd + 4);
+            socket->read(length);
             write(socket, Reply::json({{QStringLiteral("detail"), QStringLiteral("Stream refused")}}, 401));
             return;
         }
         m_streamServer->handleConnection(socket);
         return;
     }
-
-    const qsizetype length = request.header("content-length").toLongLong();
-    if (available.size() < headerEnd + 4 + length)
-        return;
-    socket->read(headerEnd + 4);
-    request.body = socket->read(length);
-    requests.append(request);
-    emit requestReceived();
+    socket->read(length);
     answer(socket, request);
 }
 
@@ -372,11 +339,7 @@ void FakeRemoteAgent::write(QSslSocket *socket, const Reply &reply)
         });
         return;
     }
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
-    head += "Content-Type: application/json\r\n";
-    head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
-    head += "Connection: close\r\n\r\n";
-    socket->write(head + reply.body);
+    socket->write(httpResponse(reply.status, reply.body));
     socket->disconnectFromHost();
 }
 

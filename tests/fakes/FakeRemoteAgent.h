@@ -5,6 +5,8 @@
 // through clientConfigurationTrustingTestCA()), an optional base path, a
 // bearer check and scripted answers per command.
 
+#include "fakes/HttpMessages.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QJsonObject>
@@ -26,15 +28,7 @@ class FakeRemoteAgent : public QObject {
     Q_OBJECT
 
 public:
-    struct Request {
-        QByteArray method;
-        QByteArray path;
-        // Header names in lower case.
-        QHash<QByteArray, QByteArray> headers;
-        QByteArray body;
-
-        QByteArray header(const QByteArray &name) const { return headers.value(name.toLower()); }
-        QJsonObject json() const;
+    struct Request : HttpRequest {
         // The members of a command's body.
         QString command() const;
         QJsonObject arguments() const;
