@@ -162,7 +162,10 @@ void RemoteAgentClient::validate(std::optional<int> httpStatus, const QByteArray
 
 RemoteAgentRequest RemoteAgentClient::request(const QByteArray &method, const QString &path) const
 {
-    return RemoteAgentRequestBuilder::request(m_endpoint, m_token, method, path, m_timing.requestTimeout);
+    RemoteAgentRequest built =
+        RemoteAgentRequestBuilder::request(m_endpoint, m_token, method, path, m_timing.requestTimeout);
+    built.request.setSslConfiguration(m_ssl);
+    return built;
 }
 
 QCoro::Task<RemoteAgentClient::HttpAnswer> RemoteAgentClient::perform(
@@ -298,9 +301,7 @@ QCoro::Task<void> RemoteAgentClient::connectToAgent()
 
 QCoro::Task<RemoteAgentDecodedState> RemoteAgentClient::fetchState()
 {
-    RemoteAgentRequest get = request("GET", QStringLiteral("/api/v1/state"));
-    get.request.setSslConfiguration(m_ssl);
-    const HttpAnswer answer = co_await perform(m_network, get);
+    const HttpAnswer answer = co_await perform(m_network, request("GET", QStringLiteral("/api/v1/state")));
     validate(answer.status, answer.body);
     co_return RemoteAgentStateDecoder::stateResponse(answer.body, answer.receivedAt);
 }

@@ -151,7 +151,11 @@ private:
 
     static QCoro::Task<HttpAnswer> perform(QPointer<QNetworkAccessManager> network, RemoteAgentRequest request,
                                            std::shared_ptr<RemoteAgentCancellation> cancellation = {});
+    // A request to the agent with this client's token, time-out and TLS settings.
     RemoteAgentRequest request(const QByteArray &method, const QString &path) const;
+    // One configuration request: the agent's stored configuration, or the
+    // rejection sentence when it answers "success" false.
+    QCoro::Task<RemoteStationConfiguration> exchangeConfiguration(RemoteAgentRequest request, QString rejection);
 
     // Connection and stream.
     QCoro::Task<void> connectToAgent();

@@ -7,31 +7,31 @@
 
 namespace kivo {
 
-QCoro::Task<RemoteStationConfiguration> RemoteAgentClient::fetchConfiguration()
+QCoro::Task<RemoteStationConfiguration> RemoteAgentClient::exchangeConfiguration(RemoteAgentRequest request,
+                                                                                  QString rejection)
 {
-    RemoteAgentRequest get = request("GET", QStringLiteral("/api/v1/config"));
-    get.request.setSslConfiguration(m_ssl);
-    const HttpAnswer answer = co_await perform(m_network, get);
+    const HttpAnswer answer = co_await perform(m_network, request);
     validate(answer.status, answer.body);
     const RemoteConfigResponse response = RemoteConfigResponse::fromJson(answer.body);
     if (!response.success)
-        throw KivoError::server(QStringLiteral("Remote Agent rejected the configuration request."));
+        throw KivoError::server(rejection);
     co_return response.config;
+}
+
+QCoro::Task<RemoteStationConfiguration> RemoteAgentClient::fetchConfiguration()
+{
+    co_return co_await exchangeConfiguration(request("GET", QStringLiteral("/api/v1/config")),
+                                             QStringLiteral("Remote Agent rejected the configuration request."));
 }
 
 QCoro::Task<RemoteStationConfiguration> RemoteAgentClient::saveConfiguration(
     RemoteStationConfiguration configuration)
 {
     RemoteAgentRequest put = request("PUT", QStringLiteral("/api/v1/config"));
-    put.request.setSslConfiguration(m_ssl);
     put.request.setRawHeader("Content-Type", "application/json");
     put.body = RemoteConfigUpdateRequest{configuration}.toJson();
-    const HttpAnswer answer = co_await perform(m_network, put);
-    validate(answer.status, answer.body);
-    const RemoteConfigResponse response = RemoteConfigResponse::fromJson(answer.body);
-    if (!response.success)
-        throw KivoError::server(QStringLiteral("Remote Agent rejected the configuration update."));
-    co_return response.config;
+    co_return co_await exchangeConfiguration(put,
+                                             QStringLiteral("Remote Agent rejected the configuration update."));
 }
 
 } // namespace kivo
