@@ -22,7 +22,9 @@ double drawReconnectDelaySeconds(qint64 attempt)
 
 QString retryingSentence(const QString &reason, double delaySeconds)
 {
-    return reason + QStringLiteral(". Retrying in ") + formatFixed(delaySeconds, 1) + QStringLiteral(" s");
+    // Many reasons are whole sentences already; one full stop is enough.
+    const QString stem = reason.endsWith(QLatin1Char('.')) ? reason.chopped(1) : reason;
+    return stem + QStringLiteral(". Retrying in ") + formatFixed(delaySeconds, 1) + QStringLiteral(" s");
 }
 
 std::chrono::milliseconds scaledDelay(double delaySeconds, std::chrono::milliseconds second)

@@ -19,7 +19,8 @@ double reconnectDelaySeconds(qint64 attempt, double jitter);
 // The same with a jitter drawn from the system's random source.
 double drawReconnectDelaySeconds(qint64 attempt);
 
-// "<reason>. Retrying in <seconds with one decimal> s".
+// "<reason>. Retrying in <seconds with one decimal> s", with one full stop
+// even when the reason already ends in one.
 QString retryingSentence(const QString &reason, double delaySeconds);
 
 // Waits `delaySeconds` of back-off where one second lasts `second`, so tests

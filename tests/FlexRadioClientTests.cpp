@@ -575,7 +575,7 @@ TEST_F(FlexRadioClientTest, FailsBootstrapOnARejection)
     makeClient();
     client->start();
     ASSERT_TRUE(waitForSentence(
-        QStringLiteral("Bootstrap failed: sub radio all: Radio rejected command (0x50000015).. Retrying in 1.0 s")))
+        QStringLiteral("Bootstrap failed: sub radio all: Radio rejected command (0x50000015). Retrying in 1.0 s")))
         << sentences().join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(radio.commandTexts().mid(0, 3), bootstrapCommands.mid(0, 3));
 }
@@ -896,7 +896,7 @@ TEST_F(FlexRadioTlsTest, GivesUpWhenTheRadioNeverValidates)
     makeClient(wan());
     client->start();
     ASSERT_TRUE(waitForSentence(QStringLiteral("Bootstrap failed: The remote radio did not validate the SmartLink "
-                                               "session.. Retrying in 1.0 s")));
+                                               "session. Retrying in 1.0 s")));
     EXPECT_EQ(radio.commandTexts().first(), QStringLiteral("wan validate handle=H0123"));
     EXPECT_FALSE(radio.commandTexts().contains(QStringLiteral("sub client all")));
 }
@@ -909,7 +909,7 @@ TEST_F(FlexRadioTlsTest, RefusesAValidationHandleWithALineBreak)
     makeClient(options);
     client->start();
     ASSERT_TRUE(waitForSentence(QStringLiteral("Bootstrap failed: The radio command contains a line break and was "
-                                               "not sent.. Retrying in 1.0 s")));
+                                               "not sent. Retrying in 1.0 s")));
     runTask(client->stop());
     settle(30ms);
     EXPECT_TRUE(radio.receivedLines().isEmpty());

@@ -156,7 +156,7 @@ TEST(RemoteAgentConnection, ABadFrameFailsTheStreamAndReconnects)
     h.agent.sendText(QJsonDocument(QJsonObject{{"type", "state"}, {"state", future}}).toJson());
     ASSERT_TRUE(h.waitForStatus(State::Retrying,
                                 QStringLiteral("Remote Agent stream interrupted: Remote Agent protocol version 2 "
-                                               "is not supported.. Retrying in 1.0 s")));
+                                               "is not supported. Retrying in 1.0 s")));
 }
 
 TEST(RemoteAgentConnection, ADroppedStreamIsRetriedOnce)
@@ -365,12 +365,12 @@ TEST(RemoteAgentConnection, UnansweredRequestsTimeOut)
     h.agent.setStateHandler([](const FakeRemoteAgent::Request &) { return FakeRemoteAgent::Reply::silent(); });
     h.client->start();
     // The reason is a sentence of its own; the status adds ". Retrying in" all the same.
-    ASSERT_TRUE(h.waitForStatus(State::Retrying, QStringLiteral("The request timed out.. Retrying in 1.0 s")));
+    ASSERT_TRUE(h.waitForStatus(State::Retrying, QStringLiteral("The request timed out. Retrying in 1.0 s")));
 
     h.agent.setStateHandler({});
     h.agent.ignoreStreams = true;
     ASSERT_TRUE(h.waitForStatus(State::Retrying, QStringLiteral("Remote Agent stream interrupted: The request timed "
-                                                                "out.. Retrying in 1.0 s")));
+                                                                "out. Retrying in 1.0 s")));
 }
 
 TEST(RemoteAgentConnection, AnUnreachableAgentIsRetried)
@@ -380,7 +380,7 @@ TEST(RemoteAgentConnection, AnUnreachableAgentIsRetried)
     h.agent.close();
     h.client->start();
     ASSERT_TRUE(h.waitForStatusStartingWith(State::Retrying, QStringLiteral("Connection refused")));
-    EXPECT_TRUE(h.states.last().second.endsWith(".. Retrying in 1.0 s"));
+    EXPECT_TRUE(h.states.last().second.endsWith(". Retrying in 1.0 s"));
 }
 
 TEST(RemoteAgentDisconnectMarking, PutsTheReasonFirstAndOnce)
