@@ -7,16 +7,10 @@
 
 #include <QMetaObject>
 #include <QPointer>
-#include <QRandomGenerator>
 
 namespace kivo {
 
 namespace {
-
-double uniformShare()
-{
-    return QRandomGenerator::global()->generateDouble();
-}
 
 // Parts of the chain are deleted through the event loop, never from inside
 // one of their own calls, and only once every coroutine holding one is done.
@@ -52,7 +46,7 @@ SmartLinkRadioClient::SmartLinkRadioClient(QString email, QString password, QStr
       m_onState(std::move(onState)), m_onSnapshot(std::move(onSnapshot)),
       m_onRadioSelected(std::move(onRadioSelected)), m_brokerEndpoint(std::move(brokerEndpoint)),
       m_pinStore(std::move(pinStore)), m_timing(timing),
-      m_random(random ? std::move(random) : RandomSource(uniformShare)),
+      m_random(random ? std::move(random) : RandomSource(randomJitter)),
       m_value(14074000, QStringLiteral("DIGU"), false, false, m_sliceLetter, m_stationName)
 {
     m_reconnectTimer.setSingleShot(true);
