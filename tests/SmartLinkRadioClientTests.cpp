@@ -269,25 +269,9 @@ TEST_F(SmartLinkRadioClientTest, NoNetworkAtTheFirstSignInRetriesByRefreshOnly)
     EXPECT_EQ(events[3], authenticating);
 }
 
-TEST_F(SmartLinkRadioClientTest, EveryRetrySignsInWithTheSavedRefreshToken)
-{
-    startReady();
-    peers.identity.enqueue(FakeIdentityProvider::grant(QStringLiteral("id-2"), QStringLiteral("refresh-2")));
-    peers.radio.dropClient();
-    ASSERT_TRUE(waitFor(ready, 2));
-
-    ASSERT_EQ(peers.identity.requests().size(), 2);
-    EXPECT_EQ(peers.identity.requests()[1].json(),
-              (QJsonObject{{"grant_type", "refresh_token"},
-                           {"refresh_token", "refresh-1"},
-                           {"client_id", SmartLinkAuthenticator::clientID()}}));
-    EXPECT_TRUE(peers.broker.receivedLines().contains(
-        QStringLiteral("application register name=Quend-Kivo platform=macOS token=id-2")));
-}
-
 // ---------------------------------------------------------------- failures and back-off
 
-TEST_F(SmartLinkRadioClientTest, ARadioDropStartsTheChainAgainFromSignIn)
+TEST_F(SmartLinkRadioClientTest, ARadioDropStartsTheChainAgainFromSignInByRefresh)
 {
     startReady();
     follow();
@@ -295,6 +279,15 @@ TEST_F(SmartLinkRadioClientTest, ARadioDropStartsTheChainAgainFromSignIn)
     const qsizetype before = events.size();
     peers.radio.dropClient();
     ASSERT_TRUE(waitFor(ready, 2));
+
+    // Signed in again with the refresh token the first sign-in saved.
+    ASSERT_EQ(peers.identity.requests().size(), 2);
+    EXPECT_EQ(peers.identity.requests()[1].json(),
+              (QJsonObject{{"grant_type", "refresh_token"},
+                           {"refresh_token", "refresh-1"},
+                           {"client_id", SmartLinkAuthenticator::clientID()}}));
+    EXPECT_TRUE(peers.broker.receivedLines().contains(
+        QStringLiteral("application register name=Quend-Kivo platform=macOS token=id-2")));
 
     // The old session's own reports (its retry, its "Stopped") stay unseen.
     // The session's own loss, then the chain's teardown.
@@ -335,8 +328,9 @@ TEST_F(SmartLinkRadioClientTest, ABrokerFailureDuringTheDialogueRetriesOnce)
     client->start();
     ASSERT_TRUE(waitForPrefix(QStringLiteral("retrying: ")));
     settle(50ms);
-    EXPECT_EQ(events, (QStringList{authenticating, discovering, disconnected,
-                                   QStringLiteral("retrying: SmartLink rejected the login token.. Retrying in 1.0 s")}));
+    const QStringList expected{authenticating, discovering, disconnected,
+                               QStringLiteral("retrying: SmartLink rejected the login token.. Retrying in 1.0 s")};
+    EXPECT_EQ(events, expected);
 }
 
 TEST_F(SmartLinkRadioClientTest, SuccessiveFailuresBackOffUpToThirtySeconds)
@@ -471,7 +465,8 @@ TEST_F(SmartLinkRadioClientTest, AReconnectRequestDuringARetrysTeardownWins)
     peers.radio.clearReplies();
     peers.radio.dropClient();
     ASSERT_TRUE(waitForPrefix(QStringLiteral("retrying: ")));
-    EXPECT_THAT(events.filter(QStringLiteral("retrying: ")).first(), test::QContains(QStringLiteral("in 1.0 s. Retrying in 1.0 s")));
+    EXPECT_THAT(events.filter(QStringLiteral("retrying: ")).first(),
+                test::QContains(QStringLiteral("in 1.0 s. Retrying in 1.0 s")));
 }
 
 // ---------------------------------------------------------------- control
