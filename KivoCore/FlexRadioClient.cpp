@@ -9,7 +9,6 @@
 #include "KivoCore/Text.h"
 
 #include <QPointer>
-#include <QRandomGenerator>
 #include <QSslSocket>
 #include <QStringDecoder>
 #include <QTcpSocket>
@@ -24,10 +23,6 @@ namespace {
 constexpr qsizetype maximumInboundBytes = 1024 * 1024;
 constexpr qint64 maximumReadBytes = 16384;
 
-double uniformShare()
-{
-    return QRandomGenerator::global()->generateDouble();
-}
 } // namespace
 
 FlexRadioClient::FlexRadioClient(QString host, quint16 port, QString stationName, QString sliceLetter,
@@ -39,7 +34,7 @@ FlexRadioClient::FlexRadioClient(QString host, quint16 port, QString stationName
       m_sliceLetter(upperCased(sliceLetter)), m_wanValidationHandle(std::move(wanValidationHandle)),
       m_certificateIdentity(std::move(certificateIdentity)), m_onState(std::move(onState)),
       m_onSnapshot(std::move(onSnapshot)), m_pinStore(std::move(pinStore)), m_timing(timing),
-      m_random(random ? std::move(random) : RandomSource(uniformShare)),
+      m_random(random ? std::move(random) : RandomSource(randomJitter)),
       m_value(14074000, QStringLiteral("DIGU"), false, false, m_sliceLetter, m_stationName)
 {
     setObjectName(QStringLiteral("com.tarnvale.QuendKivo.radio"));

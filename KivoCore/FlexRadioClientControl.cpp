@@ -73,7 +73,8 @@ void FlexRadioClient::requireReadyToKey() const
 
 QCoro::Task<RadioSnapshot> FlexRadioClient::snapshot()
 {
-    co_return m_value;
+    // QCoro 0.8 moves from a non-const lvalue given to co_return: copy.
+    co_return RadioSnapshot(m_value);
 }
 
 QCoro::Task<std::optional<qint64>> FlexRadioClient::primaryFrequency()

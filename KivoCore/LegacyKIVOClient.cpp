@@ -416,7 +416,8 @@ void LegacyKIVOClient::report(RadioConnectionState state, const QString &status)
 
 QCoro::Task<RadioSnapshot> LegacyKIVOClient::snapshot()
 {
-    co_return m_value;
+    // QCoro 0.8 moves from a non-const lvalue given to co_return: copy.
+    co_return RadioSnapshot(m_value);
 }
 
 QCoro::Task<std::optional<qint64>> LegacyKIVOClient::primaryFrequency()

@@ -15,9 +15,14 @@ double reconnectDelaySeconds(qint64 attempt, double jitter)
     return base + base * 0.25 * std::clamp(jitter, 0.0, 1.0);
 }
 
+double randomJitter()
+{
+    return QRandomGenerator::global()->generateDouble();
+}
+
 double drawReconnectDelaySeconds(qint64 attempt)
 {
-    return reconnectDelaySeconds(attempt, QRandomGenerator::global()->generateDouble());
+    return reconnectDelaySeconds(attempt, randomJitter());
 }
 
 QString retryingSentence(const QString &reason, double delaySeconds)

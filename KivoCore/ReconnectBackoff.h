@@ -16,6 +16,9 @@ inline constexpr double kReconnectBackoffCapSeconds = 30.0;
 // 0...1 choosing where inside the extra quarter it falls.
 double reconnectDelaySeconds(qint64 attempt, double jitter);
 
+// A jitter drawn from the system's random source.
+double randomJitter();
+
 // The same with a jitter drawn from the system's random source.
 double drawReconnectDelaySeconds(qint64 attempt);
 

@@ -293,6 +293,16 @@ TEST_F(FlexRadioClientTest, FollowsTheConfiguredStationAndSlice)
     EXPECT_EQ(count(QStringLiteral("Found station Maestro (SmartSDR)")), 1);
 }
 
+TEST_F(FlexRadioClientTest, ReadingTheSnapshotLeavesItWhole)
+{
+    startReady();
+    follow();
+    const RadioSnapshot first = runTask(client->snapshot());
+    EXPECT_EQ(runTask(client->snapshot()), first);
+    EXPECT_EQ(first.mode, QStringLiteral("DIGU"));
+    EXPECT_EQ(first.vfos.size(), 2);
+}
+
 TEST_F(FlexRadioClientTest, MatchesStationNamesWrittenWithUnderscoresOrDel)
 {
     Options options;

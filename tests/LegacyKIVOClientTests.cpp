@@ -121,6 +121,8 @@ TEST(LegacyKIVOClientModel, ANewClientHoldsItsDefaultsAndRefusesToSend)
     const RadioSnapshot snapshot = runTask(client->snapshot());
     EXPECT_EQ(snapshot, RadioSnapshot(14074000, QStringLiteral("DIGU"), false, false, QStringLiteral("A"),
                                       QStringLiteral("KIVO SmartLink")));
+    // Reading it leaves it whole for the next reader.
+    EXPECT_EQ(runTask(client->snapshot()), snapshot);
     EXPECT_EQ(runTask(client->primaryFrequency()), 14074000);
     EXPECT_EQ(runTask(client->secondaryFrequency()), std::nullopt);
     EXPECT_EQ(runTask(client->cwSpeed()), 25);
