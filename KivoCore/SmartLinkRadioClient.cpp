@@ -203,8 +203,9 @@ void SmartLinkRadioClient::radioStateChanged(RadioConnectionState state, const Q
     switch (state) {
     case RadioConnectionState::Retrying:
     case RadioConnectionState::Failed:
-        // The chain, not the radio session, decides when to try again.
-        launch(scheduleReconnect(description));
+        // The chain, not the radio session, decides when to try again, so
+        // the session's own delay is not shown.
+        launch(scheduleReconnect(reasonOfRetry(description)));
         return;
     case RadioConnectionState::Ready:
         m_stableGeneration = generation;

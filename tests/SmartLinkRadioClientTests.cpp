@@ -216,7 +216,7 @@ TEST_F(SmartLinkRadioClientTest, ARadioWhoseCertificateIsNotThePinnedOneIsRefuse
     client->start();
 
     ASSERT_TRUE(waitFor(QStringLiteral("retrying: Connection failed: The radio's certificate is not the trusted "
-                                       "one. Retrying in 1.0 s. Retrying in 1.0 s")));
+                                       "one. Retrying in 1.0 s")));
     EXPECT_FALSE(events.contains(secured));
     EXPECT_TRUE(peers.radio.receivedLines().isEmpty());
     EXPECT_EQ(peers.pin(), pinned);
@@ -293,7 +293,7 @@ TEST_F(SmartLinkRadioClientTest, ARadioDropStartsTheChainAgainFromSignInByRefres
     // The session's own loss, then the chain's teardown.
     const QStringList expected =
         QStringList{disconnected, disconnected,
-                    QStringLiteral("retrying: Radio closed the connection. Retrying in 1.0 s. Retrying in 1.0 s")}
+                    QStringLiteral("retrying: Radio closed the connection. Retrying in 1.0 s")}
         + attempt();
     EXPECT_EQ(eventsFrom(before), expected);
     EXPECT_EQ(peers.radio.connectionCount(), 2);
@@ -310,7 +310,7 @@ TEST_F(SmartLinkRadioClientTest, ABrokerLossClosesTheRadioSessionAndStartsAgain)
     ASSERT_TRUE(waitFor(ready, 2));
 
     const QStringList expected =
-        QStringList{disconnected, QStringLiteral("retrying: SmartLink broker closed.. Retrying in 1.0 s")} + attempt();
+        QStringList{disconnected, QStringLiteral("retrying: SmartLink broker closed. Retrying in 1.0 s")} + attempt();
     EXPECT_EQ(eventsFrom(before), expected);
     // The radio session was closed properly before the new one began.
     EXPECT_EQ(peers.radio.commandTexts().mid(0, 3), closingCommands);
@@ -329,7 +329,7 @@ TEST_F(SmartLinkRadioClientTest, ABrokerFailureDuringTheDialogueRetriesOnce)
     ASSERT_TRUE(waitForPrefix(QStringLiteral("retrying: ")));
     settle(50ms);
     const QStringList expected{authenticating, discovering, disconnected,
-                               QStringLiteral("retrying: SmartLink rejected the login token.. Retrying in 1.0 s")};
+                               QStringLiteral("retrying: SmartLink rejected the login token. Retrying in 1.0 s")};
     EXPECT_EQ(events, expected);
 }
 
@@ -353,7 +353,7 @@ TEST_F(SmartLinkRadioClientTest, SuccessiveFailuresBackOffUpToThirtySeconds)
     }
     EXPECT_EQ(delays.mid(0, 7), (QStringList{"1.2 s", "2.4 s", "4.8 s", "9.6 s", "19.2 s", "36.0 s", "36.0 s"}));
     EXPECT_EQ(events.filter(QStringLiteral("retrying: ")).value(0),
-              QStringLiteral("retrying: No remotely reachable FlexRadio is available in this SmartLink account.. "
+              QStringLiteral("retrying: No remotely reachable FlexRadio is available in this SmartLink account. "
                              "Retrying in 1.2 s"));
 }
 
@@ -465,8 +465,9 @@ TEST_F(SmartLinkRadioClientTest, AReconnectRequestDuringARetrysTeardownWins)
     peers.radio.clearReplies();
     peers.radio.dropClient();
     ASSERT_TRUE(waitForPrefix(QStringLiteral("retrying: ")));
-    EXPECT_THAT(events.filter(QStringLiteral("retrying: ")).first(),
-                test::QContains(QStringLiteral("in 1.0 s. Retrying in 1.0 s")));
+    const QString retry = events.filter(QStringLiteral("retrying: ")).first();
+    EXPECT_TRUE(retry.endsWith(QStringLiteral(". Retrying in 1.0 s"))) << retry.toStdString();
+    EXPECT_EQ(retry.count(QStringLiteral("Retrying in")), 1) << retry.toStdString();
 }
 
 // ---------------------------------------------------------------- control
