@@ -47,10 +47,12 @@ private:
     void serve(QSslSocket *socket);
     void read(QSslSocket *socket);
 
+    // Declared before the server: the server's sockets, destroyed with it,
+    // still remove their buffers on the way out.
+    QHash<QSslSocket *, QByteArray> m_buffers;
     TlsServer m_server;
     QList<Response> m_responses;
     QList<Request> m_requests;
-    QHash<QSslSocket *, QByteArray> m_buffers;
     bool m_silent = false;
 };
 
