@@ -27,8 +27,9 @@ protected:
     {
         ASSERT_TRUE(radio.listen());
         FlexRadioClient::Timing timing;
-        timing.commandTimeout = 500ms;
         timing.closingCommandTimeout = 100ms;
+        // No pings: the tests compare every command the radio receives.
+        timing.heartbeatInterval = std::chrono::hours(1);
         timing.backoffSecond = 1ms;
         client = std::make_shared<FlexRadioClient>(
             QStringLiteral("127.0.0.1"), radio.port(), QStringLiteral("Maestro"), QStringLiteral("A"), std::nullopt,
