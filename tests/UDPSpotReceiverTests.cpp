@@ -50,7 +50,8 @@ TEST(UDPSpotReceiver, DeliversEachDatagramByteForByteAndReportsListening)
     const quint16 port = h.receiver->port();
     ASSERT_NE(port, 0);
 
-    QByteArray binary("<spot>\r\n\0\x01\xff|\t</spot>", 23);
+    static const char raw[] = "<spot>\r\n\0\x01\xff|\t</spot>";
+    const QByteArray binary(raw, sizeof raw - 1);
     QUdpSocket sender;
     sendTo(sender, port, binary);
     sendTo(sender, port, QByteArray(8000, 'x'));
