@@ -1,6 +1,10 @@
 #pragma once
 
 // The few pieces of asynchrony every component shares.
+//
+// A trap of QCoro 0.8 worth knowing: `co_return m_member;` moves the member
+// out (its return_value takes a forwarding reference and moves it). Return
+// a copy of stored state: `co_return RadioSnapshot(m_value);`.
 
 #include <QCoroTask>
 #include <QCoreApplication>
