@@ -93,6 +93,12 @@ public:
             return;
         m_session->closed = true;
         closeDescriptor();
+        // Answers the client never took hold nothing back any more: without
+        // this, the disconnect step would wait for them for ever.
+        if (!m_outgoing.isEmpty()) {
+            m_outgoing.clear();
+            m_session->idle->resolve();
+        }
         event(QStringLiteral("Client disconnected"));
         if (m_server)
             m_server->forget(this);

@@ -23,6 +23,9 @@ struct EchoServer {
     int disconnects = 0;
     std::chrono::milliseconds slowRequestDelay{0};
     QString silentRequest = QStringLiteral("quiet");
+    // Far more than the socket buffers hold, so a client that does not read
+    // leaves the answer half written.
+    qsizetype bigReplyCharacters = 16 * 1024 * 1024;
     std::unique_ptr<TCPCommandServer> server;
 
     explicit EchoServer(TCPCommandServer::Framing framing = TCPCommandServer::Framing::Semicolon)
@@ -36,6 +39,8 @@ struct EchoServer {
                 order.append(request);
                 if (request == silentRequest)
                     co_return std::nullopt;
+                if (request == QStringLiteral("BIG"))
+                    co_return QString(bigReplyCharacters, QLatin1Char('x'));
                 co_return request + QStringLiteral("!");
             },
             [this]() -> QCoro::Task<void> {
@@ -176,6 +181,19 @@ TEST(TCPCommandServerClients, StopWaitsForTheRequestInFlightBeforeTheDisconnectS
     // The request after the stop is never handled.
     EXPECT_THAT(echo.order, ElementsAre("SLOW", "disconnect"));
     EXPECT_TRUE(client.waitForEnd());
+}
+
+TEST(TCPCommandServerClients, StopRunsTheDisconnectStepOfAClientThatStoppedReading)
+{
+    EchoServer echo;
+    RawClient client(echo.start());
+    client.send("BIG;");
+    ASSERT_TRUE(waitUntil([&] { return echo.order.size() == 1; }));
+    settle(); // the answer now waits for the client to make room
+    echo.server->stop();
+    ASSERT_TRUE(waitUntil([&] { return echo.disconnects == 1; }));
+    EXPECT_THAT(echo.events, ElementsAre(QStartsWith("Listening"), "Client connected", "Listener stopped on port 0",
+                                         "Client disconnected"));
 }
 
 TEST(TCPCommandServerClients, AResetClientIsReportedAsFailedAndDisconnectedOnce)
