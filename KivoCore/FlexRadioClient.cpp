@@ -125,7 +125,7 @@ void FlexRadioClient::connectToRadio()
     connect(socket, &QAbstractSocket::readyRead, this, [this, generation] { readAvailable(generation); });
     connect(socket, &QAbstractSocket::errorOccurred, this,
             [this, generation, socket](QAbstractSocket::SocketError error) {
-                socketFailed(generation, socket->errorString(), error == QAbstractSocket::RemoteHostClosedError);
+                socketFailed(generation, socket->errorString(), error);
             });
     connect(socket, &QAbstractSocket::disconnected, this, [this, generation] {
         if (m_shouldRun)
@@ -268,13 +268,16 @@ QCoro::Task<void> FlexRadioClient::heartbeat(qint64 generation, quint64 loop)
     }
 }
 
-void FlexRadioClient::socketFailed(qint64 generation, const QString &description, bool remoteClosed)
+void FlexRadioClient::socketFailed(qint64 generation, const QString &description, QAbstractSocket::SocketError error)
 {
     if (!isCurrent(generation))
         return;
     if (!m_transportReady)
-        connectionFailed(QStringLiteral("Connection failed: ") + description, generation);
-    else if (remoteClosed)
+        connectionFailed((isWaitingSocketError(error) ? QStringLiteral("Network waiting: ")
+                                                      : QStringLiteral("Connection failed: "))
+                             + description,
+                         generation);
+    else if (error == QAbstractSocket::RemoteHostClosedError)
         connectionFailed(QStringLiteral("Radio closed the connection"), generation);
     else
         connectionFailed(QStringLiteral("Receive failed: ") + description, generation);

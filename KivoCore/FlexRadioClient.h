@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QMap>
+#include <QAbstractSocket>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -136,7 +137,7 @@ private:
     QCoro::Task<void> bootstrap(qint64 generation);
     void startPingLoop(qint64 generation);
     QCoro::Task<void> heartbeat(qint64 generation, quint64 loop);
-    void socketFailed(qint64 generation, const QString &description, bool remoteClosed);
+    void socketFailed(qint64 generation, const QString &description, QAbstractSocket::SocketError error);
     void readAvailable(qint64 generation);
     void consume(const QByteArray &chunk, qint64 generation);
     void parse(const QString &line);

@@ -444,12 +444,19 @@ TEST_F(FlexRadioClientTest, EmptiesTheBufferPastOneMebibyte)
     radio.sendRaw("S0|interlock state=TRANSMITTING");
     radio.flood(1024 * 1024 + 1 - qint64(qstrlen("S0|interlock state=TRANSMITTING")));
     ASSERT_TRUE(waitUntil([this] { return radio.allWritten(); }));
-    settle(50ms);
+    // Lines that reach the client in the same read as the flood's last byte
+    // are emptied with it, so repeat them until one gets through.
     const auto before = snapshots.size();
-    radio.sendRaw("\n");
-    sendAndWaitForSnapshot(QStringLiteral("S0|interlock state=PTT_REQUESTED"));
-    EXPECT_EQ(snapshots.size(), before + 1);
-    EXPECT_TRUE(last().isTransmitting);
+    for (int attempt = 0; attempt < 20 && snapshots.size() == before; ++attempt) {
+        radio.sendRaw("\n");
+        radio.sendLine(QStringLiteral("S0|interlock state=PTT_REQUESTED"));
+        waitUntil([&] { return snapshots.size() > before; }, 250ms);
+    }
+    ASSERT_GT(snapshots.size(), before);
+    // Had the cap not emptied the buffer, the first line to complete would be
+    // the flooded interlock line, which does not read as transmitting.
+    for (const RadioSnapshot &snapshot : snapshots.mid(before))
+        EXPECT_TRUE(snapshot.isTransmitting);
 
     // The session goes on.
     EXPECT_EQ(errorOf(client->setCWSpeed(22)), QString());
@@ -561,7 +568,8 @@ TEST_F(FlexRadioClientTest, BacksOffUpToThirtySeconds)
     ASSERT_TRUE(waitUntil([this] { return sentences().filter(QStringLiteral("Retrying in")).size() >= 7; }));
     QStringList delays;
     for (const QString &sentence : sentences().filter(QStringLiteral("Retrying in")).mid(0, 7)) {
-        EXPECT_TRUE(sentence.startsWith(QStringLiteral("Connection failed: "))) << sentence.toStdString();
+        // Nobody listening yet: the network waits rather than fails.
+        EXPECT_TRUE(sentence.startsWith(QStringLiteral("Network waiting: "))) << sentence.toStdString();
         delays.append(sentence.section(QStringLiteral("Retrying in "), 1));
     }
     EXPECT_EQ(delays, (QStringList{"1.2 s", "2.5 s", "5.0 s", "10.0 s", "20.0 s", "37.5 s", "37.5 s"}));

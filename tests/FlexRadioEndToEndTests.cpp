@@ -45,6 +45,8 @@ protected:
         radio.sendLine(FakeFlexRadio::sliceLine(3, handle, QStringLiteral("B"), QStringLiteral("10.136000"),
                                                 QStringLiteral("USB"), false, false));
         ASSERT_TRUE(waitUntil([this] { return published.isConnected; }));
+        // The binding goes out on its own; let it land before the comparisons start.
+        ASSERT_TRUE(radio.waitForCommand(QStringLiteral("client bind client_id=CID")));
 
         AppConfiguration configuration = AppConfiguration::firstRun();
         configuration.catPort = 0;
