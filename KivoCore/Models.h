@@ -32,7 +32,7 @@ struct RadioVFO {
 };
 
 struct RemoteStationStatus {
-    int revision = 0;
+    qint64 revision = 0;
     bool radioKnown = false;
     bool radioStale = false;
     bool stationBound = false;

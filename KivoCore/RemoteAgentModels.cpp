@@ -207,10 +207,7 @@ StateDTO StateDTO::fromJson(const Reader &r)
 {
     StateDTO s;
     s.protocolVersion = r.requiredInteger(QStringLiteral("protocol_version"));
-    const qint64 revision = r.requiredInteger(QStringLiteral("revision"));
-    if (revision < std::numeric_limits<int>::min() || revision > std::numeric_limits<int>::max())
-        throw outOfRange(r, QStringLiteral("revision"));
-    s.revision = int(revision);
+    s.revision = r.requiredInteger(QStringLiteral("revision"));
     s.agent = optionalRecord<AgentDTO>(r, QStringLiteral("agent"), [](const Reader &o) {
         return AgentDTO{o.optionalString(QStringLiteral("last_error"))};
     });

@@ -160,9 +160,9 @@ struct ElecraftDTO {
 };
 
 struct StateDTO {
-    // Kept exact; a revision beyond an int fails the document.
+    // Both kept exact, whatever the agent counts up to.
     qint64 protocolVersion = 0;
-    int revision = 0;
+    qint64 revision = 0;
     std::optional<AgentDTO> agent;
     std::optional<RadioDTO> radio;
     std::optional<ElecraftDTO> elecraft;

@@ -106,6 +106,10 @@ TEST(RemoteAgentStateDocument, NumbersThatDoNotFitFailInsteadOfWrapping)
               R"(Could not decode "state.radio.cw_speed": the number is out of range.)");
     // 64-bit integers stay exact.
     EXPECT_EQ(decoded(R"("radio":{"frequency_hz":9007199254740993})").snapshot.frequencyHz, 9007199254740993LL);
+    // A revision is the agent's to count; one past 32 bits is passed on as sent.
+    const RemoteAgentDecodedState late = RemoteAgentStateDecoder::stateResponse(
+        R"({"success":true,"state":{"protocol_version":1,"revision":1736935200250}})", receivedAt);
+    EXPECT_EQ(late.snapshot.remoteStationStatus->revision, 1736935200250LL);
 }
 
 TEST(RemoteAgentStateDocument, FrequencyInMegahertzIsRoundedToHertz)
