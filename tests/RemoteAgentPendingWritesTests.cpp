@@ -216,7 +216,11 @@ TEST(RemoteAgentFrequencyConfirmation, AWriteConfirmedAfterTheResendEndsSilently
 
 TEST(RemoteAgentFrequencyConfirmation, ANewerWriteReplacesTheOlderCheck)
 {
-    RemoteAgentHarness h({}, checkTiming());
+    // The second write must land while the first check still waits, even on
+    // a slow machine.
+    RemoteAgentTiming timing = checkTiming();
+    timing.verificationDelay = 400ms;
+    RemoteAgentHarness h({}, timing);
     ignoreFrequencyWrites(h);
     ASSERT_TRUE(h.startAndWaitForStream());
     runTask(h.client->setFrequency(7074000));
