@@ -4,7 +4,6 @@
 #include "KivoCore/Text.h"
 
 #include <QHash>
-#include <QTextBoundaryFinder>
 
 #include <limits>
 
@@ -19,16 +18,6 @@ constexpr qint64 noUpperLimit = std::numeric_limits<qint64>::max();
 constexpr int maximumCWTextLength = 128;
 constexpr int minimumCWSpeed = 5;
 constexpr int maximumCWSpeed = 100;
-
-// Lengths are counted in user-perceived characters, as a client counts them.
-qsizetype characterCount(const QString &text)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype count = 0;
-    while (finder.toNextBoundary() != -1)
-        ++count;
-    return count;
-}
 
 QString reply(QLatin1StringView letters, qint64 value, int width)
 {

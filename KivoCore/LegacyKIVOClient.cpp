@@ -6,7 +6,6 @@
 
 #include <QLoggingCategory>
 #include <QStringDecoder>
-#include <QTextBoundaryFinder>
 #include <algorithm>
 #include <limits>
 
@@ -60,15 +59,6 @@ std::optional<QString> flexMode(const QString &code)
 QByteArray frequencyCommand(int vfo, qint64 hz)
 {
     return (vfo == 1 ? QByteArrayLiteral("FB") : QByteArrayLiteral("FA")) + zeroPadded(hz, 11).toLatin1() + ';';
-}
-
-qsizetype graphemeCount(const QString &text)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype count = 0;
-    while (finder.toNextBoundary() > 0)
-        ++count;
-    return count;
 }
 } // namespace
 
@@ -534,7 +524,7 @@ QCoro::Task<void> LegacyKIVOClient::setCWSpeed(int wordsPerMinute)
 
 QCoro::Task<void> LegacyKIVOClient::sendCW(QString text)
 {
-    const qsizetype characters = graphemeCount(text);
+    const qsizetype characters = characterCount(text);
     if (characters < 1 || characters > 128 || text.contains(u';'))
         throw KivoError::server(QStringLiteral("CW text must contain 1 through 128 safe characters."));
     co_await send(QByteArrayLiteral("KY ") + text.toUtf8() + ';');

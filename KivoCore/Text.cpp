@@ -1,6 +1,7 @@
 #include "KivoCore/Text.h"
 
 #include <QList>
+#include <QTextBoundaryFinder>
 
 namespace kivo {
 
@@ -58,6 +59,15 @@ QString sanitizedASCII(const QString &text, int maximum, const QString &fallback
     if (replaced.isEmpty())
         return fallback;
     return replaced.left(maximum);
+}
+
+qsizetype characterCount(const QString &text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype count = 0;
+    while (finder.toNextBoundary() > 0)
+        ++count;
+    return count;
 }
 
 bool containsLineBreak(const QString &text)

@@ -18,6 +18,9 @@ bool isPrintableASCII(const QString &text);
 // Values written into a radio's command line pass through here.
 QString sanitizedASCII(const QString &text, int maximum, const QString &fallback = {});
 
+// Length in user-perceived characters (grapheme clusters), as a client counts.
+qsizetype characterCount(const QString &text);
+
 // True when the text holds a carriage return or a line feed.
 bool containsLineBreak(const QString &text);
 

@@ -1,6 +1,7 @@
 #include "KivoCore/LegacyKIVOClient.h"
 #include "fakes/FakeKIVOCompanion.h"
 #include "support/RunTask.h"
+#include "support/ThrownMessage.h"
 
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -45,16 +46,6 @@ std::unique_ptr<LegacyKIVOClient> makeClient(quint16 port, Recorder &recorder,
         QStringLiteral("127.0.0.1"), port,
         [&recorder](RadioConnectionState state, const QString &text) { recorder.states.append({state, text}); },
         [&recorder](const RadioSnapshot &snapshot) { recorder.snapshots.append(snapshot); }, timing);
-}
-
-std::optional<KivoError> errorOf(QCoro::Task<void> task)
-{
-    try {
-        runTask(std::move(task));
-    } catch (const KivoError &error) {
-        return error;
-    }
-    return std::nullopt;
 }
 
 // The seconds of every "Retrying in" sentence, with the reason before it.

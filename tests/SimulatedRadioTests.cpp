@@ -2,6 +2,7 @@
 #include "fakes/RecordingRadio.h"
 #include "support/QtPrinters.h"
 #include "support/RunTask.h"
+#include "support/ThrownMessage.h"
 
 #include <gtest/gtest.h>
 
@@ -9,17 +10,6 @@ using namespace kivo;
 using namespace kivo::test;
 
 namespace {
-
-// The KivoError a call threw, or nothing when it succeeded.
-std::optional<KivoError> errorOf(QCoro::Task<void> task)
-{
-    try {
-        runTask(std::move(task), 2s);
-    } catch (const KivoError &error) {
-        return error;
-    }
-    return std::nullopt;
-}
 
 RadioVFO vfo(const char *letter, qint64 hz, const char *mode, bool receive, bool transmit, bool rit = false,
              int ritHz = 0, bool xit = false, int xitHz = 0)

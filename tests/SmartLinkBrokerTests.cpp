@@ -1,6 +1,7 @@
 #include "KivoCore/SmartLinkBroker.h"
 #include "fakes/FakeSmartLinkBroker.h"
 #include "support/RunTask.h"
+#include "support/ThrownMessage.h"
 
 #include <gtest/gtest.h>
 
@@ -142,16 +143,6 @@ protected:
     QStringList disconnects;
 };
 
-std::optional<SmartLinkBrokerError> errorOf(QCoro::Task<SmartLinkWANSession> task)
-{
-    try {
-        runTask(std::move(task));
-    } catch (const SmartLinkBrokerError &error) {
-        return error;
-    }
-    return std::nullopt;
-}
-
 } // namespace
 
 TEST_F(SmartLinkBrokerDialogue, RegistersChoosesARadioAndReturnsItsSession)
@@ -204,7 +195,7 @@ TEST_F(SmartLinkBrokerDialogue, RefusesAConnectReadyForAnotherRadio)
     ASSERT_TRUE(waitUntil([&] { return !fake.receivedLinesStartingWith("application connect").isEmpty(); }));
 
     fake.sendLine("radio connect_ready handle=H serial=B");
-    const auto error = errorOf(std::move(connecting));
+    const auto error = errorOf<SmartLinkBrokerError>(std::move(connecting));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind(), SmartLinkBrokerError::Kind::MalformedResponse);
     EXPECT_EQ(error->message(), "SmartLink returned an invalid radio connection response.");
@@ -224,7 +215,7 @@ TEST_F(SmartLinkBrokerDialogue, TimesOutWhenTheConnectReadyIsUnusable)
 
     fake.sendLine("radio connect_ready handle= serial=A");
     const QString timedOut = QStringLiteral("SmartLink broker timed out waiting for the radio.");
-    EXPECT_EQ(errorOf(std::move(connecting))->message(), timedOut);
+    EXPECT_EQ(errorOf<SmartLinkBrokerError>(std::move(connecting))->message(), timedOut);
     ASSERT_TRUE(waitUntil([&] { return !disconnects.isEmpty(); }));
     EXPECT_EQ(disconnects, QStringList{timedOut});
 }
@@ -237,7 +228,7 @@ TEST_F(SmartLinkBrokerDialogue, ARefusedTokenEndsTheDialogue)
 
     fake.sendLine("application registration_invalid reason=expired");
     const QString rejected = QStringLiteral("SmartLink rejected the login token.");
-    EXPECT_EQ(errorOf(std::move(connecting))->message(), rejected);
+    EXPECT_EQ(errorOf<SmartLinkBrokerError>(std::move(connecting))->message(), rejected);
     ASSERT_TRUE(waitUntil([&] { return !disconnects.isEmpty(); }));
     EXPECT_EQ(disconnects, QStringList{rejected});
 }
@@ -270,7 +261,7 @@ TEST_F(SmartLinkBrokerDialogue, StopWhileConnectingEndsConnectQuietly)
 
     broker->stop();
     broker->stop();
-    EXPECT_EQ(errorOf(std::move(connecting))->message(), "SmartLink broker stopped.");
+    EXPECT_EQ(errorOf<SmartLinkBrokerError>(std::move(connecting))->message(), "SmartLink broker stopped.");
     EXPECT_TRUE(waitUntil([&] { return !fake.hasClient(); }));
     settle();
     EXPECT_TRUE(disconnects.isEmpty());
@@ -319,7 +310,7 @@ TEST_F(SmartLinkBrokerDialogue, MoreThanOneMebibyteFailsOnceAndStopsReading)
     ASSERT_EQ(list.size(), 1048577);
     fake.sendRaw(list);
     const QString limit = QStringLiteral("SmartLink broker response exceeded the safety limit.");
-    EXPECT_EQ(errorOf(std::move(connecting))->message(), limit);
+    EXPECT_EQ(errorOf<SmartLinkBrokerError>(std::move(connecting))->message(), limit);
     EXPECT_TRUE(fake.receivedLinesStartingWith("application connect").isEmpty());
 
     // More of the same, then a line that would be acted on: neither is read.
@@ -335,7 +326,7 @@ TEST_F(SmartLinkBrokerDialogue, TransportFailuresEndTheDialogueAndAreReported)
     SmartLinkBrokerEndpoint untrusted = endpoint();
     untrusted.sslConfiguration.reset();
     auto strict = makeBroker({}, untrusted);
-    const auto refused = errorOf(strict->connect());
+    const auto refused = errorOf<SmartLinkBrokerError>(strict->connect());
     ASSERT_TRUE(refused);
     EXPECT_TRUE(refused->message().startsWith("SmartLink broker failed: ")) << refused->message().toStdString();
     ASSERT_TRUE(waitUntil([&] { return disconnects.size() == 1; }));
@@ -348,7 +339,7 @@ TEST_F(SmartLinkBrokerDialogue, TransportFailuresEndTheDialogueAndAreReported)
     closed.port = probe.serverPort();
     probe.close();
     auto unreachable = makeBroker({}, closed);
-    EXPECT_EQ(errorOf(unreachable->connect())->message(), "SmartLink broker waiting: Connection refused");
+    EXPECT_EQ(errorOf<SmartLinkBrokerError>(unreachable->connect())->message(), "SmartLink broker waiting: Connection refused");
     ASSERT_TRUE(waitUntil([&] { return disconnects.size() == 2; }));
     settle();
     EXPECT_EQ(disconnects.size(), 2);

@@ -2,6 +2,7 @@
 #include "KivoCore/SmartLinkSignIn.h"
 #include "fakes/FakeIdentityProvider.h"
 #include "support/RunTask.h"
+#include "support/ThrownMessage.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -46,17 +47,6 @@ protected:
     std::shared_ptr<InMemorySecretStore> store = std::make_shared<InMemorySecretStore>();
     const QString account = digestOf("ham@example.org");
 };
-
-template <typename T>
-std::optional<SmartLinkAuthError> authErrorOf(QCoro::Task<T> task)
-{
-    try {
-        runTask(std::move(task));
-    } catch (const SmartLinkAuthError &error) {
-        return error;
-    }
-    return std::nullopt;
-}
 
 } // namespace
 
@@ -131,15 +121,15 @@ TEST_F(SmartLinkSignIn, MissingCredentialsOrSessionAreRefusedWithoutARequest)
 {
     auto auth = authenticator();
     const QString required = QStringLiteral("SmartLink email and password are required.");
-    EXPECT_EQ(authErrorOf(auth->authenticate(QStringLiteral(" \n"), QStringLiteral("pw")))->message(), required);
-    EXPECT_EQ(authErrorOf(auth->authenticate(QStringLiteral("ham@example.org"), QString()))->message(), required);
+    EXPECT_EQ(errorOf<SmartLinkAuthError>(auth->authenticate(QStringLiteral(" \n"), QStringLiteral("pw")))->message(), required);
+    EXPECT_EQ(errorOf<SmartLinkAuthError>(auth->authenticate(QStringLiteral("ham@example.org"), QString()))->message(), required);
 
-    const auto noSession = authErrorOf(auth->refresh());
+    const auto noSession = errorOf<SmartLinkAuthError>(auth->refresh());
     ASSERT_TRUE(noSession);
     EXPECT_EQ(noSession->kind(), SmartLinkAuthError::Kind::InvalidCredentials);
     EXPECT_EQ(noSession->message(), QStringLiteral("No saved SmartLink session is available. Enter the password once."));
     runTask(store->write(item(account).first, account, QString()));
-    EXPECT_EQ(authErrorOf(auth->refresh())->message(), noSession->message());
+    EXPECT_EQ(errorOf<SmartLinkAuthError>(auth->refresh())->message(), noSession->message());
 
     EXPECT_TRUE(provider.requests().isEmpty());
 }
@@ -167,7 +157,7 @@ TEST_F(SmartLinkSignIn, RefusalsBecomeTheProvidersSentenceAndAreNotRetried)
     for (const Case &c : cases) {
         const auto before = provider.requests().size();
         provider.enqueue(c.response);
-        const auto error = authErrorOf(auth->authenticate(QStringLiteral("ham@example.org"), QStringLiteral("pw")));
+        const auto error = errorOf<SmartLinkAuthError>(auth->authenticate(QStringLiteral("ham@example.org"), QStringLiteral("pw")));
         ASSERT_TRUE(error) << c.message.toStdString();
         EXPECT_EQ(error->kind(), SmartLinkAuthError::Kind::InvalidCredentials);
         EXPECT_EQ(error->message(), c.message);
@@ -183,13 +173,13 @@ TEST_F(SmartLinkSignIn, UnusableGrantsAreInvalidResponsesAndUnreadableOnesAreNot
     auto signIn = [&] { return auth->authenticate(QStringLiteral("ham@example.org"), QStringLiteral("pw")); };
 
     provider.enqueue(FakeIdentityProvider::answer(200, QJsonObject{{"refresh_token", "r"}}));
-    EXPECT_EQ(authErrorOf(signIn())->message(), invalid);
+    EXPECT_EQ(errorOf<SmartLinkAuthError>(signIn())->message(), invalid);
     provider.enqueue(FakeIdentityProvider::answer(200, QJsonObject{{"id_token", ""}, {"refresh_token", "r"}}));
-    EXPECT_EQ(authErrorOf(signIn())->kind(), SmartLinkAuthError::Kind::InvalidResponse);
+    EXPECT_EQ(errorOf<SmartLinkAuthError>(signIn())->kind(), SmartLinkAuthError::Kind::InvalidResponse);
     provider.enqueue(FakeIdentityProvider::answer(200, QJsonObject{{"id_token", 42}}));
-    EXPECT_EQ(authErrorOf(signIn())->message(), invalid);
+    EXPECT_EQ(errorOf<SmartLinkAuthError>(signIn())->message(), invalid);
     provider.enqueue(FakeIdentityProvider::answer(200, QByteArray("[]")));
-    EXPECT_EQ(authErrorOf(signIn())->message(), invalid);
+    EXPECT_EQ(errorOf<SmartLinkAuthError>(signIn())->message(), invalid);
     EXPECT_TRUE(store->items().isEmpty());
 
     // Not JSON at all: the reader's own error, which a caller may retry.
@@ -245,13 +235,13 @@ TEST_F(SmartLinkSignIn, SecretStoreFailuresAreKeychainErrors)
     auto auth = authenticator();
     store->setFailure(QStringLiteral("the collection is locked"));
 
-    const auto onRefresh = authErrorOf(auth->refresh());
+    const auto onRefresh = errorOf<SmartLinkAuthError>(auth->refresh());
     ASSERT_TRUE(onRefresh);
     EXPECT_EQ(onRefresh->kind(), SmartLinkAuthError::Kind::Keychain);
     EXPECT_EQ(onRefresh->message(), QStringLiteral("The keychain returned an error: the collection is locked."));
 
     // A grant whose refresh token cannot be saved gives no token set.
-    const auto onSave = authErrorOf(auth->authenticate(QStringLiteral("ham@example.org"), QStringLiteral("pw")));
+    const auto onSave = errorOf<SmartLinkAuthError>(auth->authenticate(QStringLiteral("ham@example.org"), QStringLiteral("pw")));
     ASSERT_TRUE(onSave);
     EXPECT_EQ(onSave->kind(), SmartLinkAuthError::Kind::Keychain);
     EXPECT_EQ(provider.requests().size(), 1);

@@ -1,8 +1,9 @@
 #pragma once
 
-// The message a user would see when an operation throws KivoError.
+// The errors a call or a task throws, as a user or a caller would see them.
 
 #include "KivoCore/KivoError.h"
+#include "support/RunTask.h"
 
 #include <QString>
 #include <optional>
@@ -18,6 +19,18 @@ std::optional<QString> thrownMessage(Call &&call)
         std::forward<Call>(call)();
     } catch (const KivoError &error) {
         return error.message();
+    }
+    return std::nullopt;
+}
+
+// The error of type Error a task threw, or nothing when it finished normally.
+template <typename Error = KivoError, typename T>
+std::optional<Error> errorOf(QCoro::Task<T> task, std::chrono::milliseconds timeout = 10s)
+{
+    try {
+        runTask(std::move(task), timeout);
+    } catch (const Error &error) {
+        return error;
     }
     return std::nullopt;
 }
