@@ -1,9 +1,9 @@
 // Quend-Kivo: serves CAT and rigctld to logging software on loopback.
 
-#include "KivoCore/Async.h"
-#include "KivoCore/KivoError.h"
-#include "KivoCore/SimulatedRadio.h"
-#include "QuendKivoApp/CommandBridge.h"
+#include "KivoCore/support/Async.h"
+#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/radio/SimulatedRadio.h"
+#include "QuendKivoApp/model/CommandBridge.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

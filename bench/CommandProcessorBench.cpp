@@ -1,9 +1,9 @@
 // Cost of one CAT or rigctld request against the simulator, which never
 // suspends, so a request runs to completion inside handle().
 
-#include "KivoCore/CATCommandProcessor.h"
-#include "KivoCore/RigCtlCommandProcessor.h"
-#include "KivoCore/SimulatedRadio.h"
+#include "KivoCore/radio/CATCommandProcessor.h"
+#include "KivoCore/radio/RigCtlCommandProcessor.h"
+#include "KivoCore/radio/SimulatedRadio.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,4 +1,4 @@
-#include "KivoCore/Numbers.h"
+#include "KivoCore/support/Numbers.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
 #include "fakes/FakeFlexRadio.h"
 
-#include "KivoCore/Numbers.h"
+#include "KivoCore/support/Numbers.h"
 #include "support/RunTask.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "fakes/FakeKIVOCompanion.h"
 
-#include "KivoCore/Numbers.h"
+#include "KivoCore/support/Numbers.h"
 
 namespace kivo::test {
 

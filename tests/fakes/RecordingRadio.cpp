@@ -1,6 +1,6 @@
 #include "fakes/RecordingRadio.h"
 
-#include "KivoCore/Async.h"
+#include "KivoCore/support/Async.h"
 
 namespace kivo::test {
 

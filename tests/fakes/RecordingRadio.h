@@ -1,6 +1,6 @@
 #pragma once
 
-#include "KivoCore/RadioControlling.h"
+#include "KivoCore/radio/RadioControlling.h"
 
 #include <QSet>
 #include <QStringList>

@@ -3,8 +3,8 @@
 // A RemoteAgentClient wired to a FakeRemoteAgent, with every reported
 // connection state and snapshot recorded.
 
-#include "KivoCore/RemoteAgentClient.h"
-#include "KivoCore/KivoError.h"
+#include "KivoCore/agent/RemoteAgentClient.h"
+#include "KivoCore/radio/KivoError.h"
 #include "fakes/FakeRemoteAgent.h"
 #include "support/RunTask.h"
 

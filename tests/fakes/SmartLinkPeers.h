@@ -5,9 +5,9 @@
 // (TLS with its own self-signed certificate), plus the secret store that
 // holds the refresh token and the radio's certificate pin.
 
-#include "KivoCore/SmartLinkAuth.h"
-#include "KivoCore/SmartLinkBroker.h"
-#include "KivoCore/SmartLinkSignIn.h"
+#include "KivoCore/flex/SmartLinkAuth.h"
+#include "KivoCore/flex/SmartLinkBroker.h"
+#include "KivoCore/flex/SmartLinkSignIn.h"
 #include "fakes/FakeFlexRadio.h"
 #include "fakes/FakeIdentityProvider.h"
 #include "fakes/FakeSmartLinkBroker.h"

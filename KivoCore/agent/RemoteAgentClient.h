@@ -1,0 +1,230 @@
+#pragma once
+
+// The radio backend that reaches the station through the Remote Station
+// Agent: HTTPS requests for state, commands and configuration, a WebSocket
+// stream of state documents, reconnection with back-off, pending writes laid
+// over the agent's state, and the confirmation of frequency writes.
+
+#include "KivoCore/radio/RadioControlling.h"
+#include "KivoCore/agent/RemoteAgentAuth.h"
+#include "KivoCore/agent/RemoteAgentModels.h"
+#include "KivoCore/agent/RemoteStationConfiguration.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QObject>
+#include <QPointer>
+#include <QSslConfiguration>
+#include <QTimer>
+#include <QUuid>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+class QWebSocket;
+
+namespace kivo {
+
+// Successful frequency and mode writes that the agent has not shown yet,
+// keyed by VFO letter; each is laid over the published snapshot until the
+// agent shows it or it expires.
+struct PendingRadioWrites {
+    using Clock = std::chrono::steady_clock;
+
+    template <typename T>
+    struct Value {
+        T value;
+        Clock::time_point expiresAt;
+        bool operator==(const Value &) const = default;
+    };
+
+    QHash<QString, Value<qint64>> frequencies;
+    QHash<QString, Value<QString>> modes;
+    std::chrono::milliseconds lifetime{10000};
+
+    void recordFrequency(const QString &vfo, qint64 hz, Clock::time_point now);
+    void recordMode(const QString &vfo, const QString &mode, Clock::time_point now);
+
+    // Overlays what is still pending and drops what is confirmed or expired.
+    void reconcile(RadioSnapshot &snapshot, Clock::time_point now);
+};
+
+struct RemoteAgentTiming {
+    std::chrono::milliseconds requestTimeout = remoteAgentRequestTimeout;
+    std::chrono::milliseconds streamOpenTimeout{30000};
+    std::chrono::milliseconds watchdogInterval{5000};
+    // A stream silent for longer than this is given up.
+    std::chrono::milliseconds heartbeatTimeout{35000};
+    std::chrono::milliseconds commandRetryDelay{200};
+    std::chrono::milliseconds verificationDelay{2000};
+    std::chrono::milliseconds verificationRecheckDelay{4000};
+    std::chrono::milliseconds pendingWriteLifetime{10000};
+    // The back-off counts seconds (1, 2, 4 … 30 plus jitter) and reports
+    // them so; this is how long one of those seconds really lasts.
+    std::chrono::milliseconds backoffSecond{1000};
+    // Where inside the extra quarter a delay falls (0…1); random when empty.
+    std::function<double()> jitter;
+};
+
+// Lets a frequency check withdraw the resend it started: the flag stops the
+// retry, the abort ends the request in flight.
+struct RemoteAgentCancellation {
+    bool cancelled = false;
+    QPointer<QNetworkReply> reply;
+
+    void cancel();
+};
+
+class RemoteAgentClient final : public QObject, public RadioControlling {
+    Q_OBJECT
+
+public:
+    using Timing = RemoteAgentTiming;
+    using StateHandler = std::function<void(RadioConnectionState state, const QString &status)>;
+    using SnapshotHandler = std::function<void(const RadioSnapshot &snapshot)>;
+
+    // No state document is expected to come near this.
+    static constexpr qint64 maxStreamMessageBytes = 1 << 20;
+
+    // Throws KivoError for an invalid address or an empty token. Nothing is
+    // sent and no handler runs before start(). Both handlers are called
+    // directly from the client; a receiver that wants to call back into the
+    // client posts the work first.
+    RemoteAgentClient(const QString &baseURL, const QString &token, const QSslConfiguration &ssl,
+                      StateHandler onState, SnapshotHandler onSnapshot, Timing timing = {},
+                      QObject *parent = nullptr);
+    ~RemoteAgentClient() override;
+
+    void start();
+    void stop();
+    void reconnectNow();
+
+    QCoro::Task<RadioSnapshot> snapshot() override;
+    QCoro::Task<std::optional<qint64>> primaryFrequency() override;
+    QCoro::Task<std::optional<qint64>> secondaryFrequency() override;
+    QCoro::Task<int> cwSpeed() override;
+    QCoro::Task<void> setPrimaryFrequency(qint64 hz) override;
+    QCoro::Task<void> setFrequency(qint64 hz) override;
+    QCoro::Task<void> setSecondaryFrequency(qint64 hz) override;
+    QCoro::Task<void> setMode(QString mode) override;
+    QCoro::Task<void> setTransmit(bool on) override;
+    QCoro::Task<void> setTransmit(CATTransmitMode mode) override;
+    QCoro::Task<void> setSplitTransmit(bool on) override;
+    QCoro::Task<void> setReceiveVFO(int vfo) override;
+    QCoro::Task<void> setCWSpeed(int wordsPerMinute) override;
+    QCoro::Task<void> sendCW(QString text) override;
+    QCoro::Task<void> clearCW() override;
+    QCoro::Task<void> setRIT(bool enabled, int offsetHz, std::optional<QString> vfo) override;
+    QCoro::Task<void> setXIT(bool enabled, int offsetHz, std::optional<QString> vfo) override;
+    QCoro::Task<void> setRFPower(int watts) override;
+    QCoro::Task<void> performStationAction(RemoteStationAction action) override;
+    QCoro::Task<void> addSpot(FlexSpot spot) override;
+
+    // Work whether or not the client runs, as long as the agent answers.
+    QCoro::Task<RemoteStationConfiguration> fetchConfiguration();
+    QCoro::Task<RemoteStationConfiguration> saveConfiguration(RemoteStationConfiguration configuration);
+
+    // Checks the answer to every agent request: no status means no HTTP
+    // response; a status outside 200…299 throws the agent's sentence.
+    static void validate(std::optional<int> httpStatus, const QByteArray &body);
+
+    // What the client shows before the agent's first state.
+    static RadioSnapshot placeholderSnapshot();
+    // The snapshot with the radio disconnected and `reason` first among the
+    // inhibitors.
+    static RadioSnapshot markedDisconnected(RadioSnapshot snapshot, const QString &reason);
+    // "A" or "B" from a typed letter, nothing for anything else.
+    static std::optional<QString> normalizedVFO(const std::optional<QString> &vfo);
+
+private:
+    struct HttpAnswer {
+        std::optional<int> status;
+        QByteArray body;
+        QDateTime receivedAt;
+    };
+    struct Verification {
+        QUuid id;
+        std::shared_ptr<RemoteAgentCancellation> cancellation;
+    };
+
+    static QCoro::Task<HttpAnswer> perform(QPointer<QNetworkAccessManager> network, RemoteAgentRequest request,
+                                           std::shared_ptr<RemoteAgentCancellation> cancellation = {});
+    // A request to the agent with this client's token, time-out and TLS settings.
+    RemoteAgentRequest request(const QByteArray &method, const QString &path) const;
+    // One configuration request: the agent's stored configuration, or the
+    // rejection sentence when it answers "success" false.
+    QCoro::Task<RemoteStationConfiguration> exchangeConfiguration(RemoteAgentRequest request, QString rejection);
+
+    // Connection and stream.
+    QCoro::Task<void> connectToAgent();
+    QCoro::Task<RemoteAgentDecodedState> fetchState();
+    void openStream(int generation);
+    void closeStream();
+    void handleStreamMessage(const QByteArray &bytes, int generation);
+    void handleStreamEnd(int generation);
+    void checkHeartbeat();
+    void connectionFailed(const QString &reason, int generation);
+    void scheduleReconnect(const QString &reason);
+    void markDisconnected(const QString &reason);
+    void abandonConnection(const QString &reason);
+    void report(RadioConnectionState state, const QString &status);
+
+    // Publication.
+    void apply(const RemoteAgentDecodedState &state);
+    void publishPendingWrites();
+    void publish();
+
+    // Commands.
+    QCoro::Task<void> execute(RemoteAgentCommand command,
+                              std::shared_ptr<RemoteAgentCancellation> cancellation = {});
+    // One attempt: the decoded state of a successful reply, not yet applied.
+    static QCoro::Task<std::optional<RemoteAgentDecodedState>> postCommand(
+        QPointer<QNetworkAccessManager> network, RemoteAgentRequest post,
+        std::shared_ptr<RemoteAgentCancellation> cancellation);
+    QCoro::Task<void> writeFrequency(qint64 hz, QString vfo);
+    QString receiveVFODefault() const;
+
+    // Frequency confirmation.
+    void scheduleFrequencyVerification(qint64 hz, const QString &vfo);
+    QCoro::Task<void> verifyFrequency(qint64 hz, QString vfo, QUuid id,
+                                      std::shared_ptr<RemoteAgentCancellation> cancellation);
+    bool isCurrentVerification(const QString &vfo, const QUuid &id) const;
+    bool agentShows(const QString &vfo, qint64 hz) const;
+    void cancelVerifications();
+
+    const RemoteAgentEndpoint m_endpoint;
+    const QString m_token;
+    const QSslConfiguration m_ssl;
+    const StateHandler m_onState;
+    const SnapshotHandler m_onSnapshot;
+    const Timing m_timing;
+    QNetworkAccessManager *m_network = nullptr;
+
+    RadioSnapshot m_value;
+    RadioSnapshot m_authoritativeValue;
+    // After a failure the radio shows disconnected until the next agent
+    // state, even when pending writes are republished meanwhile.
+    std::optional<RadioSnapshot> m_disconnectedBase;
+    int m_wordsPerMinute = 25;
+    RadioConnectionState m_connectionState = RadioConnectionState::Stopped;
+
+    bool m_shouldRun = false;
+    int m_generation = 0;
+    int m_reconnectAttempt = 0;
+    // Counts unkey commands sent, so a keying command's retry can tell.
+    quint64 m_unkeyCount = 0;
+
+    QPointer<QWebSocket> m_socket;
+    int m_streamGeneration = 0;
+    QElapsedTimer m_lastStreamMessage;
+    QTimer m_watchdog;
+    QTimer m_streamOpenTimer;
+    QTimer m_reconnectTimer;
+
+    PendingRadioWrites m_pendingWrites;
+    QHash<QString, Verification> m_verifications;
+};
+
+} // namespace kivo

@@ -1,0 +1,220 @@
+// The radio-control operations: checks first, then one FLEX command each.
+// Nothing here changes the snapshot; the radio's status lines do.
+
+#include "KivoCore/flex/FlexRadioClient.h"
+
+#include "KivoCore/support/Numbers.h"
+#include "KivoCore/support/Text.h"
+
+#include <QPointer>
+
+namespace kivo {
+
+namespace {
+QString frequencyText(qint64 hz)
+{
+    return formatFixed(double(hz) / 1e6, 6);
+}
+
+void requireFrequency(qint64 hz)
+{
+    if (hz < 1)
+        throw KivoError::invalidFrequency();
+}
+
+QString tuneCommand(const QString &slice, qint64 hz)
+{
+    return QStringLiteral("slice t %1 %2").arg(slice, frequencyText(hz));
+}
+
+std::optional<qint64> sliceHertz(const std::optional<FlexRadioClient::SliceState> &slice)
+{
+    if (!slice || !slice->frequencyMHz)
+        return std::nullopt;
+    return roundedToInt64(*slice->frequencyMHz * 1e6);
+}
+
+// The radio reads a blank as the end of a value; it shows DEL as a blank.
+QString spotValue(QString text)
+{
+    return text.replace(QLatin1Char(' '), QChar(0x7F));
+}
+
+bool isModeName(const QString &mode)
+{
+    if (mode.isEmpty())
+        return false;
+    const auto scalars = mode.toUcs4();
+    return std::all_of(scalars.cbegin(), scalars.cend(),
+                       [](char32_t c) { return QChar::isLetterOrNumber(c) || c == U'-'; });
+}
+} // namespace
+
+QString FlexRadioClient::requireStationSlice(const QString &letter, const KivoError &missing) const
+{
+    const auto slice = stationSlice(letter);
+    if (!slice)
+        throw missing;
+    return QString::number(slice->id);
+}
+
+QString FlexRadioClient::requireSelectedSlice() const
+{
+    if (!m_selectedSliceID)
+        throw KivoError::notConnected();
+    return QString::number(*m_selectedSliceID);
+}
+
+void FlexRadioClient::requireReadyToKey() const
+{
+    if (m_state != RadioConnectionState::Ready || !m_value.isConnected || !m_selectedSliceID)
+        throw KivoError::notConnected();
+}
+
+QCoro::Task<RadioSnapshot> FlexRadioClient::snapshot()
+{
+    // QCoro 0.8 moves from a non-const lvalue given to co_return: copy.
+    co_return RadioSnapshot(m_value);
+}
+
+QCoro::Task<std::optional<qint64>> FlexRadioClient::primaryFrequency()
+{
+    co_return sliceHertz(stationSlice(QStringLiteral("A")));
+}
+
+QCoro::Task<void> FlexRadioClient::setPrimaryFrequency(qint64 hz)
+{
+    requireFrequency(hz);
+    const QString slice = requireStationSlice(QStringLiteral("A"), KivoError::notConnected());
+    co_await sendCommand(tuneCommand(slice, hz), m_timing.commandTimeout);
+}
+
+QCoro::Task<void> FlexRadioClient::setFrequency(qint64 hz)
+{
+    requireFrequency(hz);
+    const QString slice = requireSelectedSlice();
+    co_await sendCommand(tuneCommand(slice, hz), m_timing.commandTimeout);
+}
+
+QCoro::Task<void> FlexRadioClient::setMode(QString mode)
+{
+    const QString name = upperCased(trimmed(mode));
+    if (!isModeName(name))
+        throw KivoError::invalidMode();
+    const QString slice = requireSelectedSlice();
+    co_await sendCommand(QStringLiteral("slice s %1 mode=%2").arg(slice, name), m_timing.commandTimeout);
+}
+
+QCoro::Task<void> FlexRadioClient::setTransmit(bool on)
+{
+    QPointer<FlexRadioClient> self(this);
+    if (!m_transportReady)
+        throw KivoError::notConnected();
+    if (!on) {
+        co_await sendCommand(QStringLiteral("transmit tune 0"), m_timing.commandTimeout);
+        if (!self)
+            throw KivoError::notConnected();
+        co_await sendCommand(QStringLiteral("xmit 0"), m_timing.commandTimeout);
+        co_return;
+    }
+    requireReadyToKey();
+    co_await sendCommand(QStringLiteral("xmit 1"), m_timing.commandTimeout);
+}
+
+QCoro::Task<std::optional<qint64>> FlexRadioClient::secondaryFrequency()
+{
+    co_return sliceHertz(stationSlice(QStringLiteral("B")));
+}
+
+QCoro::Task<void> FlexRadioClient::setSecondaryFrequency(qint64 hz)
+{
+    requireFrequency(hz);
+    const QString slice = requireStationSlice(QStringLiteral("B"), KivoError::unsupported());
+    co_await sendCommand(tuneCommand(slice, hz), m_timing.commandTimeout);
+}
+
+QCoro::Task<void> FlexRadioClient::setSplitTransmit(bool enabled)
+{
+    const QString slice =
+        requireStationSlice(enabled ? QStringLiteral("B") : QStringLiteral("A"), KivoError::unsupported());
+    co_await sendCommand(QStringLiteral("slice s %1 tx=1").arg(slice), m_timing.commandTimeout);
+}
+
+QCoro::Task<void> FlexRadioClient::setReceiveVFO(int vfo)
+{
+    if (vfo != 0 && vfo != 1)
+        throw KivoError::unsupported();
+    const QString slice =
+        requireStationSlice(vfo == 1 ? QStringLiteral("B") : QStringLiteral("A"), KivoError::unsupported());
+    co_await sendCommand(QStringLiteral("slice s %1 active=1").arg(slice), m_timing.commandTimeout);
+}
+
+QCoro::Task<int> FlexRadioClient::cwSpeed()
+{
+    co_return m_wordsPerMinute;
+}
+
+QCoro::Task<void> FlexRadioClient::setCWSpeed(int wordsPerMinute)
+{
+    QPointer<FlexRadioClient> self(this);
+    if (wordsPerMinute < 5 || wordsPerMinute > 100)
+        throw KivoError::server(QStringLiteral("CW speed must be 5 through 100 WPM."));
+    co_await sendCommand(QStringLiteral("cw wpm %1").arg(wordsPerMinute), m_timing.commandTimeout);
+    if (self)
+        m_wordsPerMinute = wordsPerMinute;
+}
+
+QCoro::Task<void> FlexRadioClient::sendCW(QString text)
+{
+    // One character per scalar: line breaks, other controls, anything beyond
+    // ASCII and the field separator "|" all become blanks.
+    QString mapped;
+    const auto scalars = text.toUcs4();
+    mapped.reserve(scalars.size());
+    for (char32_t c : scalars)
+        mapped.append(c >= 0x20 && c <= 0x7E && c != U'|' ? QChar(char16_t(c)) : QChar(u' '));
+    if (trimmed(mapped).isEmpty() || mapped.size() > 128)
+        throw KivoError::server(QStringLiteral("CW text must contain 1 through 128 printable characters."));
+    co_await sendCommand(QStringLiteral("cwx send ") + mapped, m_timing.commandTimeout);
+}
+
+QCoro::Task<void> FlexRadioClient::clearCW()
+{
+    QPointer<FlexRadioClient> self(this);
+    co_await sendCommand(QStringLiteral("cwx clear"), m_timing.commandTimeout);
+    if (!self)
+        co_return;
+    try {
+        co_await setTransmit(false);
+    } catch (...) {
+    }
+}
+
+QCoro::Task<void> FlexRadioClient::setTransmit(CATTransmitMode mode)
+{
+    requireReadyToKey();
+    if (mode == CATTransmitMode::Tune)
+        co_await sendCommand(QStringLiteral("transmit tune 1"), m_timing.commandTimeout);
+    else
+        co_await setTransmit(true);
+}
+
+QCoro::Task<void> FlexRadioClient::addSpot(FlexSpot spot)
+{
+    const QStringList parts{
+        QStringLiteral("spot add"),
+        QStringLiteral("rx_freq=") + frequencyText(spot.frequencyHz()),
+        QStringLiteral("callsign=") + spotValue(spot.callsign()),
+        QStringLiteral("mode=") + spotValue(spot.mode()),
+        QStringLiteral("source=") + spotValue(spot.source()),
+        QStringLiteral("spotter_callsign=") + spotValue(spot.spotter()),
+        QStringLiteral("timestamp=") + QString::number(spot.timestamp()),
+        QStringLiteral("lifetime_seconds=") + QString::number(spot.lifetimeSeconds()),
+        QStringLiteral("priority=") + QString::number(spot.priority()),
+        QStringLiteral("comment=") + spotValue(spot.comment()),
+        QStringLiteral("color=") + spot.colorHex(),
+    };
+    co_await sendCommand(parts.join(QLatin1Char(' ')), m_timing.commandTimeout);
+}
+
+} // namespace kivo

@@ -1,0 +1,548 @@
+#include "KivoCore/flex/LegacyKIVOClient.h"
+
+#include "KivoCore/support/Numbers.h"
+#include "KivoCore/support/ReconnectBackoff.h"
+#include "KivoCore/support/Text.h"
+
+#include <QLoggingCategory>
+#include <QStringDecoder>
+#include <algorithm>
+#include <limits>
+
+namespace kivo {
+
+namespace {
+Q_LOGGING_CATEGORY(lcLegacyKIVO, "com.tarnvale.QuendKivo.legacy-kivo")
+
+constexpr qint64 kReadChunkBytes = 8192;
+const QByteArray kPollBatch = QByteArrayLiteral("KS;FB;FA;FR;MD;FT;IF;");
+// Clears whatever the companion's keyer still holds.
+const QByteArray kBlankKeyerCommand = QByteArrayLiteral("KY") + QByteArray(24, ' ') + ';';
+const QByteArray kReceiveCommand = QByteArrayLiteral("RX;");
+
+std::optional<int> kenwoodMode(const QString &name)
+{
+    const QString mode = upperCased(name);
+    if (mode == u"LSB")
+        return 1;
+    if (mode == u"USB")
+        return 2;
+    if (mode == u"CW")
+        return 3;
+    if (mode == u"FM" || mode == u"NFM")
+        return 4;
+    if (mode == u"AM" || mode == u"SAM")
+        return 5;
+    if (mode == u"DIGL" || mode == u"RTTY" || mode == u"RTTYR")
+        return 6;
+    if (mode == u"CWR")
+        return 7;
+    if (mode == u"DIGU" || mode == u"PKTUSB")
+        return 9;
+    return std::nullopt;
+}
+
+std::optional<QString> flexMode(const QString &code)
+{
+    static const QHash<QString, QString> modes{
+        {QStringLiteral("1"), QStringLiteral("LSB")}, {QStringLiteral("2"), QStringLiteral("USB")},
+        {QStringLiteral("3"), QStringLiteral("CW")},  {QStringLiteral("4"), QStringLiteral("FM")},
+        {QStringLiteral("5"), QStringLiteral("AM")},  {QStringLiteral("6"), QStringLiteral("DIGL")},
+        {QStringLiteral("7"), QStringLiteral("CWR")}, {QStringLiteral("9"), QStringLiteral("DIGU")},
+    };
+    const auto it = modes.constFind(code);
+    if (it == modes.constEnd())
+        return std::nullopt;
+    return *it;
+}
+
+QByteArray frequencyCommand(int vfo, qint64 hz)
+{
+    return (vfo == 1 ? QByteArrayLiteral("FB") : QByteArrayLiteral("FA")) + zeroPadded(hz, 11).toLatin1() + ';';
+}
+} // namespace
+
+LegacyKIVOClient::LegacyKIVOClient(QString host, quint16 port, StateHandler onState, SnapshotHandler onSnapshot,
+                                   Timing timing, QObject *parent)
+    : QObject(parent),
+      m_host(std::move(host)),
+      m_port(port),
+      m_onState(std::move(onState)),
+      m_onSnapshot(std::move(onSnapshot)),
+      m_timing(timing),
+      m_value(14074000, QStringLiteral("DIGU"), false, false, QStringLiteral("A"), QStringLiteral("KIVO SmartLink"))
+{
+    setObjectName(QStringLiteral("com.tarnvale.QuendKivo.legacy-kivo"));
+    m_reconnectTimer.setSingleShot(true);
+    QObject::connect(&m_reconnectTimer, &QTimer::timeout, this, [this] { connect(); });
+}
+
+LegacyKIVOClient::~LegacyKIVOClient()
+{
+    // Operations still waiting for their bytes end with an error instead of
+    // waiting forever; none of them touches this object afterwards.
+    m_shouldRun = false;
+    ++m_generation;
+    ++m_pollLoop;
+    dropConnection();
+}
+
+void LegacyKIVOClient::start()
+{
+    if (m_shouldRun)
+        return;
+    m_shouldRun = true;
+    m_reconnectAttempt = 0;
+    connect();
+}
+
+void LegacyKIVOClient::connect()
+{
+    if (!m_shouldRun || m_socket)
+        return;
+    const qint64 generation = ++m_generation;
+    m_inboundBuffer.clear();
+    report(RadioConnectionState::Connecting,
+           QStringLiteral("Connecting to KIVO at %1:%2").arg(m_host, QString::number(m_port)));
+    if (m_port == 0) {
+        report(RadioConnectionState::Failed, QStringLiteral("Invalid KIVO port"));
+        return;
+    }
+
+    auto *socket = new QTcpSocket(this);
+    m_socket = socket;
+    m_socketConnected = false;
+    m_bytesQueued = 0;
+    m_bytesWritten = 0;
+    QObject::connect(socket, &QTcpSocket::connected, this, [this, generation] { handleConnected(generation); });
+    QObject::connect(socket, &QTcpSocket::errorOccurred, this,
+                     [this, generation](QAbstractSocket::SocketError error) { handleSocketError(generation, error); });
+    QObject::connect(socket, &QTcpSocket::disconnected, this, [this, generation] { handleDisconnected(generation); });
+    QObject::connect(socket, &QTcpSocket::readyRead, this, [this, generation] { receive(generation); });
+    QObject::connect(socket, &QTcpSocket::bytesWritten, this,
+                     [this, generation](qint64 bytes) { handleBytesWritten(generation, bytes); });
+    socket->connectToHost(m_host, m_port);
+}
+
+void LegacyKIVOClient::handleConnected(qint64 generation)
+{
+    if (generation != m_generation || !m_socket)
+        return;
+    m_socketConnected = true;
+    m_reconnectAttempt = 0;
+    report(RadioConnectionState::Ready, QStringLiteral("Remote Flex connected through supervised KIVO"));
+    if (generation != m_generation || !m_socket)
+        return;
+    receive(generation);
+    startPollLoop(generation);
+}
+
+void LegacyKIVOClient::handleSocketError(qint64 generation, QAbstractSocket::SocketError error)
+{
+    if (generation != m_generation || !m_socket)
+        return;
+    const QString description = m_socket->errorString();
+    if (!m_socketConnected) {
+        connectionFailed((isWaitingSocketError(error) ? QStringLiteral("KIVO waiting: ")
+                                                      : QStringLiteral("KIVO connection failed: "))
+                             + description,
+                         generation);
+    } else if (error == QAbstractSocket::RemoteHostClosedError) {
+        // Answers that came with the end of the stream still count.
+        receive(generation);
+        connectionFailed(QStringLiteral("KIVO closed the connection"), generation);
+    } else {
+        connectionFailed(QStringLiteral("KIVO receive failed: ") + description, generation);
+    }
+}
+
+void LegacyKIVOClient::handleDisconnected(qint64 generation)
+{
+    if (generation != m_generation || !m_socket)
+        return;
+    if (m_socketConnected) {
+        receive(generation);
+        connectionFailed(QStringLiteral("KIVO closed the connection"), generation);
+    } else if (m_shouldRun) {
+        connectionFailed(QStringLiteral("KIVO connection closed"), generation);
+    }
+}
+
+void LegacyKIVOClient::handleBytesWritten(qint64 generation, qint64 bytes)
+{
+    if (generation != m_generation)
+        return;
+    m_bytesWritten += bytes;
+    while (!m_pendingWrites.isEmpty() && m_pendingWrites.constFirst().endOffset <= m_bytesWritten)
+        m_pendingWrites.takeFirst().done.resolve();
+}
+
+void LegacyKIVOClient::receive(qint64 generation)
+{
+    // Reads in bounded chunks so the buffer limit applies to each one.
+    while (generation == m_generation && m_socket && m_socket->bytesAvailable() > 0)
+        consume(m_socket->read(kReadChunkBytes), generation);
+}
+
+void LegacyKIVOClient::consume(const QByteArray &bytes, qint64 generation)
+{
+    if (generation != m_generation)
+        return;
+    m_inboundBuffer.append(bytes);
+    if (m_inboundBuffer.size() > kMaximumBufferedBytes) {
+        qCWarning(lcLegacyKIVO) << "Dropped" << m_inboundBuffer.size() << "bytes without an end of answer";
+        m_inboundBuffer.clear();
+        return;
+    }
+    for (;;) {
+        const qsizetype end = m_inboundBuffer.indexOf(';');
+        if (end < 0)
+            return;
+        const QByteArray raw = m_inboundBuffer.left(end);
+        m_inboundBuffer.remove(0, end + 1);
+        QStringDecoder decoder(QStringDecoder::Utf8);
+        const QString answer = decoder.decode(raw);
+        if (decoder.hasError())
+            continue;
+        parse(trimmed(answer));
+        // A callback may have stopped or replaced the connection.
+        if (generation != m_generation)
+            return;
+    }
+}
+
+void LegacyKIVOClient::parse(const QString &answer)
+{
+    const QStringView rest = QStringView(answer).mid(2);
+    bool recognised = true;
+    if (answer.startsWith(u"FA") && parseStrictInteger(rest)) {
+        m_vfoAFrequencyHz = *parseStrictInteger(rest);
+    } else if (answer.startsWith(u"FB") && parseStrictInteger(rest)) {
+        m_vfoBFrequencyHz = *parseStrictInteger(rest);
+        if (!m_vfoBMode)
+            m_vfoBMode = m_vfoAMode;
+    } else if (answer.startsWith(u"KS") && parseStrictInteger(rest)) {
+        m_wordsPerMinute = *parseStrictInteger(rest);
+    } else if (const auto mode = answer.startsWith(u"MD") ? flexMode(rest.toString()) : std::nullopt) {
+        if (m_receiveVFO == 1)
+            m_vfoBMode = *mode;
+        else
+            m_vfoAMode = *mode;
+    } else if (answer == u"FR0" || answer == u"FR1") {
+        m_receiveVFO = answer == u"FR1" ? 1 : 0;
+    } else if (answer == u"FT0" || answer == u"FT1") {
+        m_transmitVFO = answer == u"FT1" ? 1 : 0;
+    } else {
+        recognised = answer.startsWith(u"IF");
+    }
+    if (!recognised)
+        return;
+    m_value.isConnected = true;
+    refreshSnapshot();
+}
+
+QCoro::Task<void> LegacyKIVOClient::send(QByteArray command)
+{
+    if (m_state != RadioConnectionState::Ready || !m_socket)
+        throw KivoError::notConnected();
+    QPointer<LegacyKIVOClient> guard(this);
+    if (m_socket->write(command) != command.size())
+        throw KivoError::server(m_socket->errorString());
+    m_bytesQueued += command.size();
+    OneShot<> done;
+    m_pendingWrites.append({m_bytesQueued, done});
+    co_await done;
+    // The caller carries on with this object only when it still exists.
+    if (!guard)
+        throw KivoError::notConnected();
+}
+
+void LegacyKIVOClient::startPollLoop(qint64 generation)
+{
+    launch(pollLoop(generation, ++m_pollLoop));
+}
+
+QCoro::Task<void> LegacyKIVOClient::pollLoop(qint64 generation, quint64 loop)
+{
+    QPointer<LegacyKIVOClient> guard(this);
+    const auto interval = m_timing.pollInterval;
+    for (;;) {
+        if (!guard || loop != m_pollLoop)
+            co_return;
+        bool failed = false;
+        try {
+            co_await send(kPollBatch);
+        } catch (...) {
+            failed = true;
+        }
+        if (!guard)
+            co_return;
+        if (failed) {
+            connectionFailed(QStringLiteral("KIVO polling failed"), generation);
+            co_return;
+        }
+        co_await sleepFor(interval);
+    }
+}
+
+void LegacyKIVOClient::connectionFailed(const QString &reason, qint64 generation)
+{
+    if (generation != m_generation)
+        return;
+    ++m_pollLoop;
+    ++m_generation;
+    dropConnection();
+    m_value.isConnected = false;
+    m_value.isTransmitting = false;
+    publishValue();
+    if (!m_shouldRun)
+        report(RadioConnectionState::Stopped, QStringLiteral("Stopped"));
+    else
+        scheduleReconnect(reason);
+}
+
+void LegacyKIVOClient::scheduleReconnect(const QString &reason)
+{
+    m_reconnectTimer.stop();
+    const double delay = drawReconnectDelaySeconds(++m_reconnectAttempt);
+    report(RadioConnectionState::Retrying, retryingSentence(reason, delay));
+    m_reconnectTimer.start(scaledDelay(delay, m_timing.backoffSecond));
+}
+
+void LegacyKIVOClient::dropConnection()
+{
+    if (m_socket) {
+        QTcpSocket *socket = m_socket;
+        m_socket = nullptr;
+        socket->disconnect(this);
+        socket->abort();
+        socket->deleteLater();
+    }
+    m_socketConnected = false;
+    const auto pending = std::exchange(m_pendingWrites, {});
+    for (auto write : pending)
+        write.done.fail(KivoError::notConnected());
+}
+
+QCoro::Task<void> LegacyKIVOClient::stop()
+{
+    QPointer<LegacyKIVOClient> guard(this);
+    m_shouldRun = false;
+    m_reconnectTimer.stop();
+    ++m_pollLoop;
+    if (m_state == RadioConnectionState::Ready) {
+        // Leave the radio neither keying nor sending CW.
+        try {
+            co_await send(kBlankKeyerCommand);
+        } catch (...) {
+        }
+        if (!guard)
+            co_return;
+        try {
+            co_await send(kReceiveCommand);
+        } catch (...) {
+        }
+        if (!guard)
+            co_return;
+    }
+    ++m_generation;
+    dropConnection();
+    m_inboundBuffer.clear();
+    m_value.isConnected = false;
+    m_value.isTransmitting = false;
+    publishValue();
+    report(RadioConnectionState::Stopped, QStringLiteral("Stopped"));
+}
+
+void LegacyKIVOClient::reconnectNow()
+{
+    if (!m_shouldRun) {
+        m_shouldRun = true;
+        m_reconnectAttempt = 0;
+    } else {
+        m_reconnectAttempt = 0;
+        ++m_generation;
+        ++m_pollLoop;
+        dropConnection();
+    }
+    connect();
+}
+
+void LegacyKIVOClient::refreshSnapshot()
+{
+    QList<RadioVFO> vfos{RadioVFO(QStringLiteral("A"), m_vfoAFrequencyHz, m_vfoAMode, m_receiveVFO == 0,
+                                  m_transmitVFO == 0, false, 0, false, 0)};
+    if (m_vfoBFrequencyHz) {
+        vfos.append(RadioVFO(QStringLiteral("B"), *m_vfoBFrequencyHz, m_vfoBMode.value_or(m_vfoAMode),
+                             m_receiveVFO == 1, m_transmitVFO == 1, false, 0, false, 0));
+    }
+    m_value.vfos = vfos;
+    m_value.slice = m_receiveVFO == 1 ? QStringLiteral("B") : QStringLiteral("A");
+    m_value.transmitSlice = m_transmitVFO == 1 ? QStringLiteral("B") : QStringLiteral("A");
+    if (const auto receive = m_value.vfo(m_value.slice)) {
+        m_value.frequencyHz = receive->frequencyHz;
+        m_value.mode = receive->mode;
+    } else {
+        m_value.frequencyHz = m_vfoAFrequencyHz;
+        m_value.mode = m_vfoAMode;
+    }
+    const auto transmit = m_value.vfo(m_value.transmitSlice);
+    m_value.transmitFrequencyHz = transmit ? transmit->frequencyHz : m_vfoAFrequencyHz;
+    publishValue();
+}
+
+void LegacyKIVOClient::publishValue()
+{
+    if (m_onSnapshot)
+        m_onSnapshot(m_value);
+}
+
+void LegacyKIVOClient::report(RadioConnectionState state, const QString &status)
+{
+    m_state = state;
+    if (m_onState)
+        m_onState(state, status);
+}
+
+QCoro::Task<RadioSnapshot> LegacyKIVOClient::snapshot()
+{
+    // QCoro 0.8 moves from a non-const lvalue given to co_return: copy.
+    co_return RadioSnapshot(m_value);
+}
+
+QCoro::Task<std::optional<qint64>> LegacyKIVOClient::primaryFrequency()
+{
+    co_return m_vfoAFrequencyHz;
+}
+
+QCoro::Task<std::optional<qint64>> LegacyKIVOClient::secondaryFrequency()
+{
+    co_return m_vfoBFrequencyHz;
+}
+
+QCoro::Task<int> LegacyKIVOClient::cwSpeed()
+{
+    co_return static_cast<int>(std::clamp<qint64>(m_wordsPerMinute, std::numeric_limits<int>::min(),
+                                                  std::numeric_limits<int>::max()));
+}
+
+QCoro::Task<void> LegacyKIVOClient::setVFOFrequency(int vfo, qint64 hz)
+{
+    if (hz < 1)
+        throw KivoError::invalidFrequency();
+    co_await send(frequencyCommand(vfo, hz));
+    // The VFO the command named, whatever the receive VFO is by now.
+    if (vfo == 1) {
+        m_vfoBFrequencyHz = hz;
+        if (!m_vfoBMode)
+            m_vfoBMode = m_vfoAMode;
+    } else {
+        m_vfoAFrequencyHz = hz;
+    }
+    refreshSnapshot();
+}
+
+QCoro::Task<void> LegacyKIVOClient::setPrimaryFrequency(qint64 hz)
+{
+    return setVFOFrequency(0, hz);
+}
+
+QCoro::Task<void> LegacyKIVOClient::setSecondaryFrequency(qint64 hz)
+{
+    return setVFOFrequency(1, hz);
+}
+
+QCoro::Task<void> LegacyKIVOClient::setFrequency(qint64 hz)
+{
+    return setVFOFrequency(m_receiveVFO, hz);
+}
+
+QCoro::Task<void> LegacyKIVOClient::setMode(QString mode)
+{
+    const auto digit = kenwoodMode(mode);
+    if (!digit)
+        throw KivoError::invalidMode();
+    co_await send(QByteArrayLiteral("MD") + QByteArray::number(*digit) + ';');
+    if (m_receiveVFO == 1)
+        m_vfoBMode = upperCased(mode);
+    else
+        m_vfoAMode = upperCased(mode);
+    refreshSnapshot();
+}
+
+QCoro::Task<void> LegacyKIVOClient::setTransmit(bool on)
+{
+    co_await send(on ? QByteArrayLiteral("TX;") : kReceiveCommand);
+    m_value.isTransmitting = on;
+    publishValue();
+}
+
+QCoro::Task<void> LegacyKIVOClient::setTransmit(CATTransmitMode mode)
+{
+    QByteArray command;
+    switch (mode) {
+    case CATTransmitMode::Microphone:
+        command = QByteArrayLiteral("TX0;");
+        break;
+    case CATTransmitMode::Data:
+        command = QByteArrayLiteral("TX1;");
+        break;
+    case CATTransmitMode::Tune:
+        command = QByteArrayLiteral("TX2;");
+        break;
+    }
+    co_await send(command);
+    m_value.isTransmitting = true;
+    publishValue();
+}
+
+QCoro::Task<void> LegacyKIVOClient::setSplitTransmit(bool on)
+{
+    if (on && !m_vfoBFrequencyHz)
+        throw KivoError::unsupported();
+    co_await send(on ? QByteArrayLiteral("FT1;") : QByteArrayLiteral("FT0;"));
+    m_transmitVFO = on ? 1 : 0;
+    refreshSnapshot();
+}
+
+QCoro::Task<void> LegacyKIVOClient::setReceiveVFO(int vfo)
+{
+    if ((vfo != 0 && vfo != 1) || (vfo == 1 && !m_vfoBFrequencyHz))
+        throw KivoError::unsupported();
+    co_await send(vfo == 1 ? QByteArrayLiteral("FR1;") : QByteArrayLiteral("FR0;"));
+    m_receiveVFO = vfo;
+    refreshSnapshot();
+}
+
+QCoro::Task<void> LegacyKIVOClient::setCWSpeed(int wordsPerMinute)
+{
+    if (wordsPerMinute < 5 || wordsPerMinute > 100)
+        throw KivoError::server(QStringLiteral("CW speed must be 5 through 100 WPM."));
+    co_await send(QByteArrayLiteral("KS") + zeroPadded(wordsPerMinute, 3).toLatin1() + ';');
+    m_wordsPerMinute = wordsPerMinute;
+}
+
+QCoro::Task<void> LegacyKIVOClient::sendCW(QString text)
+{
+    const qsizetype characters = characterCount(text);
+    if (characters < 1 || characters > 128 || text.contains(u';'))
+        throw KivoError::server(QStringLiteral("CW text must contain 1 through 128 safe characters."));
+    co_await send(QByteArrayLiteral("KY ") + text.toUtf8() + ';');
+}
+
+QCoro::Task<void> LegacyKIVOClient::clearCW()
+{
+    co_await send(kBlankKeyerCommand);
+    bool released = true;
+    try {
+        co_await send(kReceiveCommand);
+    } catch (...) {
+        released = false;
+    }
+    if (released) {
+        m_value.isTransmitting = false;
+        publishValue();
+    }
+}
+
+} // namespace kivo

@@ -1,0 +1,122 @@
+#pragma once
+
+// The backend that reaches the radio through the legacy KIVO companion
+// program: its Kenwood-style CAT port over TCP, polled once a second.
+
+#include "KivoCore/support/Async.h"
+#include "KivoCore/radio/Models.h"
+#include "KivoCore/radio/RadioControlling.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+namespace kivo {
+
+struct LegacyKIVOClientTiming {
+    // How often the companion is asked for the radio's state.
+    std::chrono::milliseconds pollInterval{1000};
+    // How long one second of reconnection back-off lasts.
+    std::chrono::milliseconds backoffSecond{1000};
+};
+
+class LegacyKIVOClient : public QObject, public RadioControlling {
+    Q_OBJECT
+
+public:
+    using StateHandler = std::function<void(RadioConnectionState state, const QString &status)>;
+    using SnapshotHandler = std::function<void(const RadioSnapshot &snapshot)>;
+
+    using Timing = LegacyKIVOClientTiming;
+    static constexpr qsizetype kMaximumBufferedBytes = 65536;
+
+    LegacyKIVOClient(QString host, quint16 port, StateHandler onState, SnapshotHandler onSnapshot,
+                     Timing timing = {}, QObject *parent = nullptr);
+    ~LegacyKIVOClient() override;
+
+    void start();
+    QCoro::Task<void> stop();
+    void reconnectNow();
+
+    QCoro::Task<RadioSnapshot> snapshot() override;
+    QCoro::Task<std::optional<qint64>> primaryFrequency() override;
+    QCoro::Task<void> setPrimaryFrequency(qint64 hz) override;
+    QCoro::Task<void> setFrequency(qint64 hz) override;
+    QCoro::Task<void> setMode(QString mode) override;
+    QCoro::Task<void> setTransmit(bool on) override;
+    QCoro::Task<std::optional<qint64>> secondaryFrequency() override;
+    QCoro::Task<void> setSecondaryFrequency(qint64 hz) override;
+    QCoro::Task<void> setSplitTransmit(bool on) override;
+    QCoro::Task<void> setReceiveVFO(int vfo) override;
+    QCoro::Task<int> cwSpeed() override;
+    QCoro::Task<void> setCWSpeed(int wordsPerMinute) override;
+    QCoro::Task<void> sendCW(QString text) override;
+    QCoro::Task<void> clearCW() override;
+    QCoro::Task<void> setTransmit(CATTransmitMode mode) override;
+    using RadioControlling::setTransmit;
+
+private:
+    struct PendingWrite {
+        qint64 endOffset = 0;
+        OneShot<> done;
+    };
+
+    void connect();
+    void handleConnected(qint64 generation);
+    void handleSocketError(qint64 generation, QAbstractSocket::SocketError error);
+    void handleDisconnected(qint64 generation);
+    void handleBytesWritten(qint64 generation, qint64 bytes);
+    void receive(qint64 generation);
+    void consume(const QByteArray &bytes, qint64 generation);
+    void parse(const QString &answer);
+    QCoro::Task<void> send(QByteArray command);
+    void startPollLoop(qint64 generation);
+    QCoro::Task<void> pollLoop(qint64 generation, quint64 loop);
+    void connectionFailed(const QString &reason, qint64 generation);
+    void scheduleReconnect(const QString &reason);
+    void dropConnection();
+    void refreshSnapshot();
+    void publishValue();
+    void report(RadioConnectionState state, const QString &status);
+    QCoro::Task<void> setVFOFrequency(int vfo, qint64 hz);
+
+    const QString m_host;
+    const quint16 m_port;
+    const StateHandler m_onState;
+    const SnapshotHandler m_onSnapshot;
+    const Timing m_timing;
+
+    QPointer<QTcpSocket> m_socket;
+    bool m_socketConnected = false;
+    qint64 m_generation = 0;
+    bool m_shouldRun = false;
+    qint64 m_reconnectAttempt = 0;
+    QTimer m_reconnectTimer;
+    // Bumped to end the running poll loop at its next wake-up.
+    quint64 m_pollLoop = 0;
+    QByteArray m_inboundBuffer;
+    // Bytes handed to the socket and bytes it reported written, so a send
+    // completes when its own bytes have left.
+    qint64 m_bytesQueued = 0;
+    qint64 m_bytesWritten = 0;
+    QList<PendingWrite> m_pendingWrites;
+
+    RadioConnectionState m_state = RadioConnectionState::Stopped;
+    RadioSnapshot m_value;
+    qint64 m_vfoAFrequencyHz = 14074000;
+    std::optional<qint64> m_vfoBFrequencyHz;
+    QString m_vfoAMode = QStringLiteral("DIGU");
+    std::optional<QString> m_vfoBMode;
+    int m_receiveVFO = 0;
+    int m_transmitVFO = 0;
+    qint64 m_wordsPerMinute = 25;
+};
+
+} // namespace kivo

@@ -1,0 +1,398 @@
+#include "KivoCore/flex/SmartLinkRadioClient.h"
+
+#include "KivoCore/support/Async.h"
+#include "KivoCore/support/KeychainSecretStore.h"
+#include "KivoCore/support/ReconnectBackoff.h"
+#include "KivoCore/support/Text.h"
+
+#include <QMetaObject>
+#include <QPointer>
+
+namespace kivo {
+
+namespace {
+
+// Parts of the chain are deleted through the event loop, never from inside
+// one of their own calls, and only once every coroutine holding one is done.
+template <typename T, typename... Arguments>
+std::shared_ptr<T> makeLink(Arguments &&...arguments)
+{
+    return std::shared_ptr<T>(new T(std::forward<Arguments>(arguments)...), [](T *link) { link->deleteLater(); });
+}
+
+// Runs `work` later through the event loop; dropped if the client is gone by then.
+template <typename Work>
+void later(const QPointer<SmartLinkRadioClient> &client, Work work)
+{
+    if (client)
+        QMetaObject::invokeMethod(client.data(), std::move(work), Qt::QueuedConnection);
+}
+
+} // namespace
+
+SmartLinkRadioClient::SmartLinkRadioClient(QString email, QString password, QString preferredSerial,
+                                           QString stationName, QString sliceLetter,
+                                           std::shared_ptr<SmartLinkAuthenticator> authenticator,
+                                           StateHandler onState, SnapshotHandler onSnapshot,
+                                           RadioSelectedHandler onRadioSelected, SmartLinkBrokerEndpoint brokerEndpoint,
+                                           SmartLinkCertificatePinStore pinStore, Timing timing, RandomSource random,
+                                           QObject *parent)
+    : QObject(parent), m_email(trimmed(email)), m_password(std::move(password)),
+      m_preferredSerial(trimmed(preferredSerial)), m_stationName(std::move(stationName)),
+      m_sliceLetter(upperCased(sliceLetter)),
+      m_authenticator(authenticator ? std::move(authenticator)
+                                    : std::make_shared<SmartLinkAuthenticator>(
+                                          SmartLinkKeychain(std::make_shared<KeychainSecretStore>(), email))),
+      m_onState(std::move(onState)), m_onSnapshot(std::move(onSnapshot)),
+      m_onRadioSelected(std::move(onRadioSelected)), m_brokerEndpoint(std::move(brokerEndpoint)),
+      m_pinStore(std::move(pinStore)), m_timing(timing),
+      m_random(random ? std::move(random) : RandomSource(randomJitter)),
+      m_value(14074000, QStringLiteral("DIGU"), false, false, m_sliceLetter, m_stationName)
+{
+    m_reconnectTimer.setSingleShot(true);
+    connect(&m_reconnectTimer, &QTimer::timeout, this, [this] { launch(establish(m_reconnectGeneration)); });
+    m_stableConnectionTimer.setSingleShot(true);
+    connect(&m_stableConnectionTimer, &QTimer::timeout, this, &SmartLinkRadioClient::stableConnectionReached);
+}
+
+SmartLinkRadioClient::~SmartLinkRadioClient() = default;
+
+void SmartLinkRadioClient::start()
+{
+    if (m_shouldRun)
+        return;
+    m_shouldRun = true;
+    m_reconnectAttempt = 0;
+    beginConnection();
+}
+
+QCoro::Task<void> SmartLinkRadioClient::stop()
+{
+    QPointer<SmartLinkRadioClient> self(this);
+    m_shouldRun = false;
+    ++m_generation;
+    m_reconnectTimer.stop();
+    m_stableConnectionTimer.stop();
+    co_await teardown();
+    if (self)
+        report(RadioConnectionState::Stopped, QStringLiteral("Stopped"));
+}
+
+QCoro::Task<void> SmartLinkRadioClient::reconnectNow()
+{
+    QPointer<SmartLinkRadioClient> self(this);
+    if (!m_shouldRun) {
+        start();
+        co_return;
+    }
+    m_reconnectAttempt = 0;
+    ++m_generation;
+    m_reconnectTimer.stop();
+    m_stableConnectionTimer.stop();
+    co_await teardown();
+    if (self)
+        beginConnection();
+}
+
+void SmartLinkRadioClient::beginConnection()
+{
+    if (!m_shouldRun)
+        return;
+    m_reconnectGeneration = ++m_generation;
+    m_reconnectTimer.start(0);
+}
+
+QCoro::Task<void> SmartLinkRadioClient::establish(qint64 generation)
+{
+    QPointer<SmartLinkRadioClient> self(this);
+    if (!isCurrent(generation))
+        co_return;
+    report(RadioConnectionState::Authenticating, QStringLiteral("Authenticating with SmartLink"));
+    if (!self || !isCurrent(generation))
+        co_return;
+
+    // Copies: the sign-in outlives nothing it relies on.
+    const std::shared_ptr<SmartLinkAuthenticator> authenticator = m_authenticator;
+    const QString email = m_email;
+    const QString password = m_password;
+    std::optional<SmartLinkTokenSet> tokens;
+    std::exception_ptr failure;
+    try {
+        if (password.isEmpty())
+            tokens = co_await authenticator->refresh();
+        else
+            tokens = co_await authenticator->authenticate(email, password);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    // Every later attempt signs in by the saved refresh token.
+    m_password.clear();
+    if (failure) {
+        attemptFailed(failure, generation);
+        co_return;
+    }
+    if (!isCurrent(generation))
+        co_return;
+    report(RadioConnectionState::Discovering, QStringLiteral("Finding your remote FlexRadio"));
+    if (!self || !isCurrent(generation))
+        co_return;
+
+    const auto broker = makeLink<SmartLinkBroker>(tokens->idToken, m_preferredSerial, brokerCallback(generation),
+                                                  m_brokerEndpoint);
+    m_broker = broker;
+    std::optional<SmartLinkWANSession> session;
+    try {
+        session = co_await broker->connect();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self) {
+        broker->stop();
+        co_return;
+    }
+    if (failure) {
+        attemptFailed(failure, generation);
+        co_return;
+    }
+    if (!isCurrent(generation)) {
+        broker->stop();
+        co_return;
+    }
+
+    const SmartLinkRadio radio = session->radio;
+    if (m_onRadioSelected)
+        m_onRadioSelected(radio);
+    if (!self || !isCurrent(generation))
+        co_return;
+    report(RadioConnectionState::Connecting,
+           QStringLiteral("Connecting to ") + radio.nickname + QStringLiteral(" (") + radio.model + u')');
+    if (!self || !isCurrent(generation))
+        co_return;
+
+    const auto inner = makeLink<FlexRadioClient>(radio.publicIP, radio.tlsPort, m_stationName, m_sliceLetter,
+                                                 std::optional<QString>(session->validationHandle),
+                                                 std::optional<QString>(radio.serial), radioStateCallback(generation),
+                                                 radioSnapshotCallback(generation), m_pinStore, m_timing.radio,
+                                                 m_random, nullptr);
+    m_radio = inner;
+    inner->start();
+}
+
+void SmartLinkRadioClient::attemptFailed(std::exception_ptr error, qint64 generation)
+{
+    if (!isCurrent(generation))
+        return;
+    try {
+        std::rethrow_exception(error);
+    } catch (const SmartLinkAuthError &refused) {
+        // Only the user can cure this: rest here until stopped or asked again.
+        report(RadioConnectionState::Failed, refused.message());
+        return;
+    } catch (...) {
+    }
+    launch(scheduleReconnect(describeException(error)));
+}
+
+void SmartLinkRadioClient::radioStateChanged(RadioConnectionState state, const QString &description,
+                                             qint64 generation)
+{
+    if (!isCurrent(generation))
+        return;
+    switch (state) {
+    case RadioConnectionState::Retrying:
+    case RadioConnectionState::Failed:
+        // The chain, not the radio session, decides when to try again, so
+        // the session's own delay is not shown.
+        launch(scheduleReconnect(reasonOfRetry(description)));
+        return;
+    case RadioConnectionState::Ready:
+        m_stableGeneration = generation;
+        m_stableConnectionTimer.start(m_timing.stableConnection);
+        report(state, description);
+        return;
+    default:
+        report(state, description);
+        return;
+    }
+}
+
+void SmartLinkRadioClient::radioSnapshotChanged(const RadioSnapshot &snapshot, qint64 generation)
+{
+    if (!isCurrent(generation))
+        return;
+    m_value = snapshot;
+    if (m_onSnapshot)
+        m_onSnapshot(m_value);
+}
+
+void SmartLinkRadioClient::stableConnectionReached()
+{
+    if (isCurrent(m_stableGeneration))
+        m_reconnectAttempt = 0;
+}
+
+QCoro::Task<void> SmartLinkRadioClient::scheduleReconnect(QString reason)
+{
+    QPointer<SmartLinkRadioClient> self(this);
+    const qint64 generation = ++m_generation;
+    m_stableConnectionTimer.stop();
+    co_await teardown();
+    // A stop or a reconnect request during the teardown has the last word;
+    // a retry now would only replace the attempt it started.
+    if (!self || !m_shouldRun || generation != m_generation)
+        co_return;
+    const double delay = reconnectDelaySeconds(++m_reconnectAttempt, m_random());
+    report(RadioConnectionState::Retrying, retryingSentence(reason, delay));
+    if (!self || !isCurrent(generation))
+        co_return;
+    m_reconnectGeneration = generation;
+    m_reconnectTimer.start(scaledDelay(delay, m_timing.backoffSecond));
+}
+
+QCoro::Task<void> SmartLinkRadioClient::teardown()
+{
+    const std::shared_ptr<FlexRadioClient> radio = std::exchange(m_radio, nullptr);
+    const std::shared_ptr<SmartLinkBroker> broker = std::exchange(m_broker, nullptr);
+    m_value.isConnected = false;
+    if (m_onSnapshot)
+        m_onSnapshot(m_value);
+    // Nothing of this client is touched from here on: it may be gone.
+    if (radio)
+        co_await radio->stop();
+    if (broker)
+        broker->stop();
+}
+
+SmartLinkBroker::DisconnectHandler SmartLinkRadioClient::brokerCallback(qint64 generation)
+{
+    QPointer<SmartLinkRadioClient> self(this);
+    return [self, generation](const QString &message) {
+        later(self, [self, generation, message] {
+            if (self && self->isCurrent(generation))
+                launch(self->scheduleReconnect(message));
+        });
+    };
+}
+
+FlexRadioClient::StateHandler SmartLinkRadioClient::radioStateCallback(qint64 generation)
+{
+    QPointer<SmartLinkRadioClient> self(this);
+    return [self, generation](RadioConnectionState state, const QString &description) {
+        later(self, [self, generation, state, description] {
+            if (self)
+                self->radioStateChanged(state, description, generation);
+        });
+    };
+}
+
+FlexRadioClient::SnapshotHandler SmartLinkRadioClient::radioSnapshotCallback(qint64 generation)
+{
+    QPointer<SmartLinkRadioClient> self(this);
+    return [self, generation](const RadioSnapshot &snapshot) {
+        later(self, [self, generation, snapshot] {
+            if (self)
+                self->radioSnapshotChanged(snapshot, generation);
+        });
+    };
+}
+
+void SmartLinkRadioClient::report(RadioConnectionState state, const QString &sentence)
+{
+    if (m_onState)
+        m_onState(state, sentence);
+}
+
+std::shared_ptr<FlexRadioClient> SmartLinkRadioClient::requireRadio() const
+{
+    if (!m_radio)
+        throw KivoError::notConnected();
+    return m_radio;
+}
+
+// The radio session is held until its answer is in, even if the chain is
+// torn down meanwhile.
+template <typename Result, typename... Parameters, typename... Arguments>
+QCoro::Task<Result> SmartLinkRadioClient::forward(QCoro::Task<Result> (FlexRadioClient::*operation)(Parameters...),
+                                                  Arguments... arguments)
+{
+    const std::shared_ptr<FlexRadioClient> radio = requireRadio();
+    co_return co_await ((*radio).*operation)(std::move(arguments)...);
+}
+
+QCoro::Task<RadioSnapshot> SmartLinkRadioClient::snapshot()
+{
+    // QCoro 0.8 moves from a non-const lvalue given to co_return: copy.
+    co_return RadioSnapshot(m_value);
+}
+
+QCoro::Task<void> SmartLinkRadioClient::setFrequency(qint64 hz)
+{
+    return forward(&FlexRadioClient::setFrequency, hz);
+}
+
+QCoro::Task<void> SmartLinkRadioClient::setMode(QString mode)
+{
+    return forward(&FlexRadioClient::setMode, std::move(mode));
+}
+
+QCoro::Task<void> SmartLinkRadioClient::setTransmit(bool on)
+{
+    return forward(static_cast<QCoro::Task<void> (FlexRadioClient::*)(bool)>(&FlexRadioClient::setTransmit), on);
+}
+
+QCoro::Task<std::optional<qint64>> SmartLinkRadioClient::secondaryFrequency()
+{
+    co_return std::nullopt;
+}
+
+QCoro::Task<void> SmartLinkRadioClient::setSecondaryFrequency(qint64 hz)
+{
+    return forward(&FlexRadioClient::setSecondaryFrequency, hz);
+}
+
+QCoro::Task<void> SmartLinkRadioClient::setSplitTransmit(bool enabled)
+{
+    return forward(&FlexRadioClient::setSplitTransmit, enabled);
+}
+
+QCoro::Task<void> SmartLinkRadioClient::setReceiveVFO(int vfo)
+{
+    return forward(&FlexRadioClient::setReceiveVFO, vfo);
+}
+
+QCoro::Task<int> SmartLinkRadioClient::cwSpeed()
+{
+    co_return 25;
+}
+
+QCoro::Task<void> SmartLinkRadioClient::setCWSpeed(int wordsPerMinute)
+{
+    return forward(&FlexRadioClient::setCWSpeed, wordsPerMinute);
+}
+
+QCoro::Task<void> SmartLinkRadioClient::sendCW(QString text)
+{
+    return forward(&FlexRadioClient::sendCW, std::move(text));
+}
+
+QCoro::Task<void> SmartLinkRadioClient::clearCW()
+{
+    if (!m_radio)
+        co_return;
+    co_await forward(&FlexRadioClient::clearCW);
+}
+
+QCoro::Task<void> SmartLinkRadioClient::setTransmit(CATTransmitMode mode)
+{
+    return forward(
+        static_cast<QCoro::Task<void> (FlexRadioClient::*)(CATTransmitMode)>(&FlexRadioClient::setTransmit), mode);
+}
+
+QCoro::Task<void> SmartLinkRadioClient::addSpot(FlexSpot spot)
+{
+    return forward(&FlexRadioClient::addSpot, std::move(spot));
+}
+
+} // namespace kivo

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "KivoCore/station/DXSpot.h"
+#include "KivoCore/station/Rotator.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <array>
+#include <optional>
+
+namespace kivo {
+
+struct AppConfiguration {
+    enum class ConnectionKind { SmartLink, RemoteAgent, Local, LegacyKIVO, Simulator };
+
+    ConnectionKind connectionKind = ConnectionKind::SmartLink;
+    QString radioHost;
+    quint16 radioPort = 4992;
+    QString stationName = QStringLiteral("Maestro");
+    QString sliceLetter = QStringLiteral("A");
+    QString smartLinkEmail;
+    QString smartLinkRadioSerial;
+    QString remoteAgentBaseURL;
+    quint16 catPort = 5002;
+    quint16 rigCtlPort = 4532;
+    QString legacyKIVOHost = QStringLiteral("127.0.0.1");
+    quint16 legacyKIVOPort = 5002;
+    bool superviseLegacyKIVO = true;
+    bool allowCATTransmit = false;
+    bool launchServersAutomatically = true;
+    SpotBridgeConfiguration spotBridge = SpotBridgeConfiguration::defaults();
+    RotatorConfiguration rotator;
+
+    bool operator==(const AppConfiguration &) const = default;
+
+    // Simulator, CAT port 15002, rigctld port 14532, everything else the
+    // decoding defaults: what a station starts with on first run.
+    static AppConfiguration firstRun();
+
+    QJsonObject toJson() const;
+    // Tolerant: a missing or null member takes its default; a member of the
+    // wrong type fails the whole record with DecodingError.
+    static AppConfiguration fromJson(const QJsonValue &value);
+};
+
+inline constexpr std::array<AppConfiguration::ConnectionKind, 5> allConnectionKinds{
+    AppConfiguration::ConnectionKind::SmartLink, AppConfiguration::ConnectionKind::RemoteAgent,
+    AppConfiguration::ConnectionKind::Local, AppConfiguration::ConnectionKind::LegacyKIVO,
+    AppConfiguration::ConnectionKind::Simulator};
+
+// The raw value is also the display name ("Local network").
+QString rawValue(AppConfiguration::ConnectionKind kind);
+std::optional<AppConfiguration::ConnectionKind> connectionKindFromRaw(const QString &raw);
+
+} // namespace kivo

@@ -1,0 +1,80 @@
+#include "KivoCore/radio/Models.h"
+#include "KivoCore/support/RawValue.h"
+
+#include "KivoCore/support/Text.h"
+
+namespace kivo {
+
+RadioVFO::RadioVFO(const QString &letter, qint64 frequencyHz, const QString &mode, bool isReceive,
+                   bool isTransmit, bool ritEnabled, int ritOffsetHz, bool xitEnabled, int xitOffsetHz)
+    : letter(upperCased(letter)), frequencyHz(frequencyHz), mode(upperCased(mode)), isReceive(isReceive),
+      isTransmit(isTransmit), ritEnabled(ritEnabled), ritOffsetHz(ritOffsetHz), xitEnabled(xitEnabled),
+      xitOffsetHz(xitOffsetHz)
+{
+}
+
+RadioSnapshot::RadioSnapshot(qint64 frequencyHz, const QString &mode, bool isConnected, bool isTransmitting,
+                             const QString &slice, const QString &station, std::optional<QString> transmitSlice,
+                             std::optional<qint64> transmitFrequencyHz, std::optional<QList<RadioVFO>> vfos,
+                             std::optional<RemoteStationStatus> remoteStationStatus,
+                             std::optional<int> rfPowerWatts, std::optional<QDateTime> agentObservedAt,
+                             std::optional<QDateTime> transportReceivedAt)
+    : frequencyHz(frequencyHz), mode(mode), isConnected(isConnected), isTransmitting(isTransmitting), slice(slice),
+      transmitSlice(transmitSlice.value_or(slice)), transmitFrequencyHz(transmitFrequencyHz.value_or(frequencyHz)),
+      station(station), remoteStationStatus(std::move(remoteStationStatus)), rfPowerWatts(rfPowerWatts),
+      agentObservedAt(std::move(agentObservedAt)), transportReceivedAt(std::move(transportReceivedAt))
+{
+    if (vfos) {
+        this->vfos = *vfos;
+    } else {
+        const bool transmits = upperCased(this->transmitSlice) == upperCased(slice);
+        this->vfos = {RadioVFO(slice, frequencyHz, mode, true, transmits, false, 0, false, 0)};
+    }
+}
+
+std::optional<RadioVFO> RadioSnapshot::vfo(const QString &letter) const
+{
+    const QString wanted = upperCased(letter);
+    for (const auto &candidate : vfos) {
+        if (candidate.letter == wanted)
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+QString rawValue(RadioConnectionState state)
+{
+    switch (state) {
+    case RadioConnectionState::Stopped: return QStringLiteral("stopped");
+    case RadioConnectionState::Discovering: return QStringLiteral("discovering");
+    case RadioConnectionState::Authenticating: return QStringLiteral("authenticating");
+    case RadioConnectionState::Connecting: return QStringLiteral("connecting");
+    case RadioConnectionState::Ready: return QStringLiteral("ready");
+    case RadioConnectionState::Retrying: return QStringLiteral("retrying");
+    case RadioConnectionState::Failed: return QStringLiteral("failed");
+    }
+    return {};
+}
+
+std::optional<RadioConnectionState> radioConnectionStateFromRaw(const QString &raw)
+{
+    return caseFromRaw(allRadioConnectionStates, raw);
+}
+
+QString rawValue(RemoteStationAction action)
+{
+    switch (action) {
+    case RemoteStationAction::Standby: return QStringLiteral("standby");
+    case RemoteStationAction::Operate: return QStringLiteral("operate");
+    case RemoteStationAction::Tune: return QStringLiteral("tune");
+    case RemoteStationAction::Cancel: return QStringLiteral("cancel");
+    }
+    return {};
+}
+
+std::optional<RemoteStationAction> remoteStationActionFromRaw(const QString &raw)
+{
+    return caseFromRaw(allRemoteStationActions, raw);
+}
+
+} // namespace kivo

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "KivoCore/station/DXSpot.h"
+#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/radio/Models.h"
+
+#include <QCoroTask>
+#include <optional>
+
+namespace kivo {
+
+// The one interface through which the command processors and the
+// application drive whichever radio backend is configured. Every call runs
+// on the main thread; each co_await is a point where other calls may run.
+// Arguments are taken by value: a coroutine must not hold references.
+//
+// A backend implements snapshot, setFrequency, setMode and setTransmit(bool);
+// everything else has a default that answers the same way on every backend.
+// Backends that override one overload of setTransmit add
+// `using RadioControlling::setTransmit;`.
+class RadioControlling {
+public:
+    virtual ~RadioControlling() = default;
+
+    virtual QCoro::Task<RadioSnapshot> snapshot() = 0;
+    // Default: VFO "A" of the snapshot, absent without one.
+    virtual QCoro::Task<std::optional<qint64>> primaryFrequency();
+    // Default: setFrequency.
+    virtual QCoro::Task<void> setPrimaryFrequency(qint64 hz);
+    virtual QCoro::Task<void> setFrequency(qint64 hz) = 0;
+    virtual QCoro::Task<void> setMode(QString mode) = 0;
+    virtual QCoro::Task<void> setTransmit(bool on) = 0;
+    virtual QCoro::Task<std::optional<qint64>> secondaryFrequency();
+    virtual QCoro::Task<void> setSecondaryFrequency(qint64 hz);
+    // Default: false succeeds without effect, true is unsupported.
+    virtual QCoro::Task<void> setSplitTransmit(bool on);
+    // Default: 0 succeeds without effect, anything else is unsupported.
+    virtual QCoro::Task<void> setReceiveVFO(int vfo);
+    // Default: 25.
+    virtual QCoro::Task<int> cwSpeed();
+    virtual QCoro::Task<void> setCWSpeed(int wordsPerMinute);
+    virtual QCoro::Task<void> sendCW(QString text);
+    virtual QCoro::Task<void> clearCW();
+    // Default: setTransmit(true), the mode ignored.
+    virtual QCoro::Task<void> setTransmit(CATTransmitMode mode);
+    virtual QCoro::Task<void> setRIT(bool enabled, int offsetHz, std::optional<QString> vfo);
+    virtual QCoro::Task<void> setXIT(bool enabled, int offsetHz, std::optional<QString> vfo);
+    virtual QCoro::Task<void> setRFPower(int watts);
+    virtual QCoro::Task<void> performStationAction(RemoteStationAction action);
+    virtual QCoro::Task<void> addSpot(FlexSpot spot);
+};
+
+} // namespace kivo

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "KivoCore/radio/RadioControlling.h"
+
+#include <QHash>
+#include <functional>
+
+namespace kivo {
+
+// The backend of the "Simulator" connection: a radio held in memory with
+// VFO A (and B once created), RIT/XIT per VFO, CW speed, transmit state and
+// RF power. Every visible change is published through onSnapshot, called
+// synchronously from the operation that caused it; the callback must not call
+// back into the simulator. Operations never suspend.
+class SimulatedRadio : public RadioControlling {
+public:
+    using SnapshotHandler = std::function<void(const RadioSnapshot &)>;
+
+    // Seeds the VFOs from the snapshot; publishes nothing.
+    SimulatedRadio(RadioSnapshot seed, SnapshotHandler onSnapshot);
+
+    QCoro::Task<RadioSnapshot> snapshot() override;
+    QCoro::Task<std::optional<qint64>> primaryFrequency() override;
+    QCoro::Task<void> setPrimaryFrequency(qint64 hz) override;
+    QCoro::Task<void> setFrequency(qint64 hz) override;
+    QCoro::Task<void> setMode(QString mode) override;
+    QCoro::Task<void> setTransmit(bool on) override;
+    QCoro::Task<std::optional<qint64>> secondaryFrequency() override;
+    QCoro::Task<void> setSecondaryFrequency(qint64 hz) override;
+    QCoro::Task<void> setSplitTransmit(bool on) override;
+    QCoro::Task<void> setReceiveVFO(int vfo) override;
+    QCoro::Task<int> cwSpeed() override;
+    QCoro::Task<void> setCWSpeed(int wordsPerMinute) override;
+    QCoro::Task<void> sendCW(QString text) override;
+    QCoro::Task<void> clearCW() override;
+    QCoro::Task<void> setTransmit(CATTransmitMode mode) override;
+    QCoro::Task<void> setRIT(bool enabled, int offsetHz, std::optional<QString> vfo) override;
+    QCoro::Task<void> setXIT(bool enabled, int offsetHz, std::optional<QString> vfo) override;
+    QCoro::Task<void> setRFPower(int watts) override;
+
+private:
+    struct VFOOffset {
+        bool ritEnabled = false;
+        int ritOffsetHz = 0;
+        bool xitEnabled = false;
+        int xitOffsetHz = 0;
+    };
+
+    bool hasVFOB() const { return m_vfoBFrequencyHz.has_value(); }
+    bool receivesOnB() const;
+    // The letter an RIT/XIT request addresses; throws for an offset out of range.
+    QString offsetLetter(int offsetHz, const std::optional<QString> &vfo) const;
+    RadioVFO buildVFO(const QString &letter, qint64 frequencyHz, const QString &mode) const;
+    void refreshVFOs();
+    void publish();
+
+    RadioSnapshot m_value;
+    qint64 m_vfoAFrequencyHz = 0;
+    std::optional<qint64> m_vfoBFrequencyHz;
+    QString m_vfoAMode;
+    std::optional<QString> m_vfoBMode;
+    int m_speed = 25;
+    QString m_cwText;
+    SnapshotHandler m_onSnapshot;
+    QHash<QString, VFOOffset> m_vfoOffsets;
+};
+
+} // namespace kivo

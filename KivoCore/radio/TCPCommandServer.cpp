@@ -1,0 +1,315 @@
+#include "KivoCore/radio/TCPCommandServer.h"
+
+#include "KivoCore/support/Async.h"
+#include "KivoCore/radio/KivoError.h"
+
+#include <QHostAddress>
+#include <QLoggingCategory>
+#include <QSocketNotifier>
+#include <QTcpServer>
+
+#include <QStringDecoder>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace kivo {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcServer, "com.tarnvale.QuendKivo.server")
+
+// Qt's QTcpSocket closes the whole socket when the peer ends its stream, so a
+// client that sends "FA;" and shuts down its sending side would never see the
+// answer. Connections therefore own their descriptor and close it only after
+// the last answer has gone out.
+class DescriptorListener : public QTcpServer {
+public:
+    explicit DescriptorListener(std::function<void(qintptr)> onIncoming, QObject *parent)
+        : QTcpServer(parent), m_onIncoming(std::move(onIncoming))
+    {
+    }
+
+protected:
+    void incomingConnection(qintptr descriptor) override { m_onIncoming(descriptor); }
+
+private:
+    std::function<void(qintptr)> m_onIncoming;
+};
+
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+// What one client's requests share across chunks, kept apart from the socket
+// so a request still in the handler outlives a closed connection safely.
+struct CommandSession {
+    char delimiter;
+    TCPCommandServer::Handler handler;
+    TCPCommandServer::DisconnectHandler onDisconnect;
+    QByteArray buffer;
+    bool closed = false;
+    bool didDisconnect = false;
+    // Resolved each time a chunk's requests and answers are done.
+    std::optional<OneShot<>> idle;
+};
+
+class CommandConnection : public QObject {
+public:
+    CommandConnection(TCPCommandServer *server, qintptr descriptor)
+        : QObject(server), m_server(server), m_descriptor(int(descriptor)),
+          m_session(std::make_shared<CommandSession>())
+    {
+        m_session->delimiter = server->m_delimiter;
+        m_session->handler = server->m_handler;
+        m_session->onDisconnect = server->m_onDisconnect;
+        m_onEvent = server->m_onEvent;
+        ::fcntl(m_descriptor, F_SETFL, ::fcntl(m_descriptor, F_GETFL) | O_NONBLOCK);
+        m_reader = new QSocketNotifier(m_descriptor, QSocketNotifier::Read, this);
+        m_writer = new QSocketNotifier(m_descriptor, QSocketNotifier::Write, this);
+        m_writer->setEnabled(false);
+        connect(m_reader, &QSocketNotifier::activated, this, [this] { readChunk(); });
+        connect(m_writer, &QSocketNotifier::activated, this, [this] { flush(); });
+    }
+
+    ~CommandConnection() override { closeDescriptor(); }
+
+    void begin()
+    {
+        event(QStringLiteral("Client connected"));
+    }
+
+    // Ends the connection; the disconnect step follows once the request in
+    // the handler (if any) has finished, so an unkey always comes last.
+    void cancel()
+    {
+        if (m_session->closed)
+            return;
+        m_session->closed = true;
+        closeDescriptor();
+        // Answers the client never took hold nothing back any more: without
+        // this, the disconnect step would wait for them for ever.
+        if (!m_outgoing.isEmpty()) {
+            m_outgoing.clear();
+            m_session->idle->resolve();
+        }
+        event(QStringLiteral("Client disconnected"));
+        if (m_server)
+            m_server->forget(this);
+        launch(disconnectStep(m_session));
+        deleteLater();
+    }
+
+private:
+    void event(const QString &text)
+    {
+        if (m_onEvent)
+            m_onEvent(text);
+    }
+
+    void fail(int error)
+    {
+        event(QStringLiteral("Client failed: %1").arg(errnoText(error)));
+        cancel();
+    }
+
+    void closeDescriptor()
+    {
+        if (m_descriptor < 0)
+            return;
+        m_reader->setEnabled(false);
+        m_writer->setEnabled(false);
+        ::close(m_descriptor);
+        m_descriptor = -1;
+    }
+
+    void readChunk()
+    {
+        if (m_session->closed)
+            return;
+        char bytes[TCPCommandServer::readChunkBytes];
+        const ssize_t count = ::recv(m_descriptor, bytes, sizeof bytes, 0);
+        if (count < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+                return;
+            fail(errno);
+            return;
+        }
+        if (count == 0) {
+            // End of stream: every earlier answer has already been written.
+            cancel();
+            return;
+        }
+        // One chunk at a time: the next read waits until its answers are out.
+        m_reader->setEnabled(false);
+        m_session->idle.emplace();
+        launch(serveChunk(m_session, QPointer<CommandConnection>(this), QByteArray(bytes, int(count))));
+    }
+
+    static QCoro::Task<void> serveChunk(std::shared_ptr<CommandSession> session, QPointer<CommandConnection> self,
+                                        QByteArray chunk)
+    {
+        const QByteArray answers = co_await ingest(session, std::move(chunk));
+        if (self && !session->closed) {
+            self->m_outgoing.append(answers);
+            self->flush();
+        } else {
+            session->idle->resolve();
+        }
+    }
+
+    // Cuts the frames of one chunk and collects their answers in order.
+    static QCoro::Task<QByteArray> ingest(std::shared_ptr<CommandSession> session, QByteArray chunk)
+    {
+        session->buffer.append(chunk);
+        if (session->buffer.size() > TCPCommandServer::maximumBufferedBytes) {
+            session->buffer.clear();
+            co_return QByteArray();
+        }
+        QByteArray answers;
+        qsizetype end;
+        while (!session->closed && (end = session->buffer.indexOf(session->delimiter)) >= 0) {
+            const QByteArray frame = session->buffer.left(end);
+            session->buffer.remove(0, end + 1);
+            QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+            const QString text = decoder.decode(frame);
+            if (decoder.hasError())
+                continue; // not UTF-8: dropped without an answer
+            std::optional<QString> answer;
+            try {
+                answer = co_await session->handler(text);
+            } catch (...) {
+                // A handler answers every failure itself; should one escape,
+                // the client loses that answer, not its connection.
+                qCWarning(lcServer).noquote() << "Request handler failed:" << describeException(std::current_exception());
+            }
+            if (answer)
+                answers.append(answer->toUtf8());
+        }
+        co_return answers;
+    }
+
+    void flush()
+    {
+        while (!m_outgoing.isEmpty()) {
+            const ssize_t sent = ::send(m_descriptor, m_outgoing.constData(), size_t(m_outgoing.size()), MSG_NOSIGNAL);
+            if (sent < 0) {
+                if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+                    m_writer->setEnabled(true);
+                    return;
+                }
+                const int error = errno;
+                m_outgoing.clear();
+                m_session->idle->resolve();
+                fail(error);
+                return;
+            }
+            m_outgoing.remove(0, sent);
+        }
+        m_writer->setEnabled(false);
+        m_session->idle->resolve();
+        if (!m_session->closed)
+            m_reader->setEnabled(true);
+    }
+
+    static QCoro::Task<void> disconnectStep(std::shared_ptr<CommandSession> session)
+    {
+        if (session->idle)
+            co_await *session->idle;
+        if (session->didDisconnect)
+            co_return;
+        session->didDisconnect = true;
+        if (session->onDisconnect)
+            co_await session->onDisconnect();
+    }
+
+    QPointer<TCPCommandServer> m_server;
+    int m_descriptor;
+    std::shared_ptr<CommandSession> m_session;
+    TCPCommandServer::EventHandler m_onEvent;
+    QSocketNotifier *m_reader = nullptr;
+    QSocketNotifier *m_writer = nullptr;
+    QByteArray m_outgoing;
+};
+
+TCPCommandServer::TCPCommandServer(const QString &label, Framing framing, Handler handler,
+                                   DisconnectHandler onDisconnect, EventHandler onEvent, QObject *parent)
+    : QObject(parent), m_label(label), m_delimiter(framing == Framing::Semicolon ? ';' : '\n'),
+      m_handler(std::move(handler)), m_onDisconnect(std::move(onDisconnect)), m_onEvent(std::move(onEvent))
+{
+    setObjectName(label);
+}
+
+TCPCommandServer::~TCPCommandServer()
+{
+    stop();
+}
+
+void TCPCommandServer::start(quint16 port)
+{
+    closeListener();
+    auto *listener = new DescriptorListener([this](qintptr descriptor) { accept(descriptor); }, this);
+    if (!listener->listen(QHostAddress::LocalHost, port)) {
+        const QString reason = listener->errorString();
+        delete listener;
+        if (m_onEvent)
+            m_onEvent(QStringLiteral("Listener failed on port %1: %2").arg(port).arg(reason));
+        throw KivoError::server(QStringLiteral("Could not listen on 127.0.0.1:%1: %2").arg(port).arg(reason));
+    }
+    m_listener = listener;
+    m_requestedPort = port;
+    if (m_onEvent)
+        m_onEvent(QStringLiteral("Listening on 127.0.0.1:%1").arg(port));
+}
+
+void TCPCommandServer::closeListener()
+{
+    if (!m_listener)
+        return;
+    m_listener->close();
+    m_listener->deleteLater();
+    m_listener = nullptr;
+    if (m_onEvent)
+        m_onEvent(QStringLiteral("Listener stopped on port %1").arg(m_requestedPort));
+}
+
+void TCPCommandServer::stop()
+{
+    closeListener();
+    const auto connections = m_connections.values();
+    m_connections.clear();
+    for (const auto &connection : connections) {
+        if (connection)
+            connection->cancel();
+    }
+}
+
+bool TCPCommandServer::isListening() const
+{
+    return m_listener != nullptr;
+}
+
+quint16 TCPCommandServer::serverPort() const
+{
+    return m_listener ? m_listener->serverPort() : 0;
+}
+
+void TCPCommandServer::accept(qintptr descriptor)
+{
+    auto *connection = new CommandConnection(this, descriptor);
+    m_connections.insert(connection, connection);
+    connection->begin();
+}
+
+void TCPCommandServer::forget(CommandConnection *connection)
+{
+    m_connections.remove(connection);
+}
+
+} // namespace kivo

@@ -1,0 +1,32 @@
+#include "KivoCore/support/Async.h"
+
+#include "KivoCore/radio/KivoError.h"
+
+#include <QLoggingCategory>
+
+namespace kivo {
+
+namespace {
+Q_LOGGING_CATEGORY(lcAsync, "com.tarnvale.QuendKivo.async")
+
+QCoro::Task<void> guarded(QCoro::Task<void> task, ErrorReporter onError)
+{
+    try {
+        co_await std::move(task);
+    } catch (...) {
+        const QString message = describeException(std::current_exception());
+        if (onError)
+            onError(message);
+        else
+            qCWarning(lcAsync).noquote() << "Detached task failed:" << message;
+    }
+}
+} // namespace
+
+void launch(QCoro::Task<void> task, ErrorReporter onError)
+{
+    // The wrapper never throws; QCoro frees its frame when it finishes.
+    guarded(std::move(task), std::move(onError));
+}
+
+} // namespace kivo

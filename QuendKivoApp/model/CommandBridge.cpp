@@ -1,0 +1,90 @@
+#include "QuendKivoApp/model/CommandBridge.h"
+
+#include "KivoCore/radio/CATCommandProcessor.h"
+#include "KivoCore/radio/RigCtlCommandProcessor.h"
+
+namespace kivo {
+
+CommandBridge::CommandBridge(std::shared_ptr<RadioControlling> radio, LogHandler log, QObject *parent)
+    : QObject(parent), m_radio(std::move(radio)), m_log(std::move(log))
+{
+}
+
+CommandBridge::~CommandBridge()
+{
+    stopServers();
+}
+
+QCoro::Task<void> CommandBridge::makeSafe(std::shared_ptr<RadioControlling> radio)
+{
+    try {
+        co_await radio->clearCW();
+    } catch (...) {
+    }
+    try {
+        co_await radio->setTransmit(false);
+    } catch (...) {
+    }
+}
+
+void CommandBridge::start(const AppConfiguration &configuration)
+{
+    if (m_running)
+        return;
+    m_cat = std::make_shared<CATCommandProcessor>(m_radio, configuration.allowCATTransmit);
+    m_rigCtl = std::make_shared<RigCtlCommandProcessor>(m_radio, configuration.allowCATTransmit);
+
+    auto radio = m_radio;
+    auto onDisconnect = [radio]() { return makeSafe(radio); };
+    auto logWith = [this](const QString &prefix) {
+        return [this, prefix](const QString &event) {
+            if (m_log)
+                m_log(prefix + event);
+        };
+    };
+    auto cat = m_cat;
+    m_catServer = std::make_unique<TCPCommandServer>(
+        QStringLiteral("com.tarnvale.QuendKivo.cat"), TCPCommandServer::Framing::Semicolon,
+        [cat](QString request) { return cat->handle(std::move(request)); }, onDisconnect,
+        logWith(QStringLiteral("CAT: ")));
+    auto rigCtl = m_rigCtl;
+    m_rigCtlServer = std::make_unique<TCPCommandServer>(
+        QStringLiteral("com.tarnvale.QuendKivo.rigctl"), TCPCommandServer::Framing::Newline,
+        [rigCtl](QString line) -> QCoro::Task<std::optional<QString>> { co_return co_await rigCtl->handle(line); },
+        onDisconnect, logWith(QStringLiteral("RigCtlD: ")));
+    try {
+        m_catServer->start(configuration.catPort);
+        m_rigCtlServer->start(configuration.rigCtlPort);
+    } catch (...) {
+        stopServers();
+        throw;
+    }
+    m_running = true;
+}
+
+void CommandBridge::stopServers()
+{
+    if (m_catServer)
+        m_catServer->stop();
+    if (m_rigCtlServer)
+        m_rigCtlServer->stop();
+    m_running = false;
+}
+
+QCoro::Task<void> CommandBridge::stop()
+{
+    stopServers();
+    co_await makeSafe(m_radio);
+}
+
+quint16 CommandBridge::catPort() const
+{
+    return m_catServer ? m_catServer->serverPort() : 0;
+}
+
+quint16 CommandBridge::rigCtlPort() const
+{
+    return m_rigCtlServer ? m_rigCtlServer->serverPort() : 0;
+}
+
+} // namespace kivo
