@@ -250,12 +250,13 @@ void RemoteAgentClient::abandonConnection(const QString &reason)
     markDisconnected(reason);
 }
 
-void RemoteAgentClient::stop()
+QCoro::Task<void> RemoteAgentClient::stop()
 {
     m_shouldRun = false;
     ++m_generation;
     abandonConnection(QStringLiteral("Stopped"));
     report(RadioConnectionState::Stopped, QStringLiteral("Stopped"));
+    co_return;
 }
 
 void RemoteAgentClient::reconnectNow()

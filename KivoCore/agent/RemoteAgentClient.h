@@ -5,7 +5,7 @@
 // stream of state documents, reconnection with back-off, pending writes laid
 // over the agent's state, and the confirmation of frequency writes.
 
-#include "KivoCore/radio/RadioControlling.h"
+#include "KivoCore/radio/RadioBackend.h"
 #include "KivoCore/agent/RemoteAgentAuth.h"
 #include "KivoCore/agent/RemoteAgentModels.h"
 #include "KivoCore/agent/RemoteStationConfiguration.h"
@@ -77,13 +77,11 @@ struct RemoteAgentCancellation {
     void cancel();
 };
 
-class RemoteAgentClient final : public QObject, public RadioControlling {
+class RemoteAgentClient final : public QObject, public RadioBackend {
     Q_OBJECT
 
 public:
     using Timing = RemoteAgentTiming;
-    using StateHandler = std::function<void(RadioConnectionState state, const QString &status)>;
-    using SnapshotHandler = std::function<void(const RadioSnapshot &snapshot)>;
 
     // No state document is expected to come near this.
     static constexpr qint64 maxStreamMessageBytes = 1 << 20;
@@ -97,9 +95,9 @@ public:
                       QObject *parent = nullptr);
     ~RemoteAgentClient() override;
 
-    void start();
-    void stop();
-    void reconnectNow();
+    void start() override;
+    QCoro::Task<void> stop() override;
+    void reconnectNow() override;
 
     QCoro::Task<RadioSnapshot> snapshot() override;
     QCoro::Task<std::optional<qint64>> primaryFrequency() override;

@@ -5,7 +5,7 @@
 // hands over a wide-area session.
 
 #include "KivoCore/support/Async.h"
-#include "KivoCore/radio/RadioControlling.h"
+#include "KivoCore/radio/RadioBackend.h"
 #include "KivoCore/flex/SmartLinkAuth.h"
 
 #include <QByteArray>
@@ -65,12 +65,10 @@ struct FlexRadioTiming {
     std::chrono::milliseconds backoffSecond{1000};
 };
 
-class FlexRadioClient : public QObject, public RadioControlling {
+class FlexRadioClient : public QObject, public RadioBackend {
     Q_OBJECT
 
 public:
-    using StateHandler = std::function<void(RadioConnectionState state, const QString &status)>;
-    using SnapshotHandler = std::function<void(const RadioSnapshot &snapshot)>;
     // Uniform in [0, 1]: the share of the back-off's random extra.
     using RandomSource = std::function<double()>;
 
@@ -96,11 +94,10 @@ public:
                     RandomSource random = {}, QObject *parent = nullptr);
     ~FlexRadioClient() override;
 
-    void start();
+    void start() override;
     // Closing commands while the session is up, then "Stopped".
-    QCoro::Task<void> stop();
-    // Drops the connection and connects at once with the back-off cleared.
-    void reconnectNow();
+    QCoro::Task<void> stop() override;
+    void reconnectNow() override;
 
     QCoro::Task<RadioSnapshot> snapshot() override;
     QCoro::Task<std::optional<qint64>> primaryFrequency() override;

@@ -5,7 +5,7 @@
 
 #include "KivoCore/support/Async.h"
 #include "KivoCore/radio/Models.h"
-#include "KivoCore/radio/RadioControlling.h"
+#include "KivoCore/radio/RadioBackend.h"
 
 #include <QByteArray>
 #include <QList>
@@ -27,12 +27,10 @@ struct LegacyKIVOClientTiming {
     std::chrono::milliseconds backoffSecond{1000};
 };
 
-class LegacyKIVOClient : public QObject, public RadioControlling {
+class LegacyKIVOClient : public QObject, public RadioBackend {
     Q_OBJECT
 
 public:
-    using StateHandler = std::function<void(RadioConnectionState state, const QString &status)>;
-    using SnapshotHandler = std::function<void(const RadioSnapshot &snapshot)>;
 
     using Timing = LegacyKIVOClientTiming;
     static constexpr qsizetype kMaximumBufferedBytes = 65536;
@@ -41,9 +39,9 @@ public:
                      Timing timing = {}, QObject *parent = nullptr);
     ~LegacyKIVOClient() override;
 
-    void start();
-    QCoro::Task<void> stop();
-    void reconnectNow();
+    void start() override;
+    QCoro::Task<void> stop() override;
+    void reconnectNow() override;
 
     QCoro::Task<RadioSnapshot> snapshot() override;
     QCoro::Task<std::optional<qint64>> primaryFrequency() override;
@@ -60,7 +58,7 @@ public:
     QCoro::Task<void> sendCW(QString text) override;
     QCoro::Task<void> clearCW() override;
     QCoro::Task<void> setTransmit(CATTransmitMode mode) override;
-    using RadioControlling::setTransmit;
+    using RadioBackend::setTransmit;
 
 private:
     struct PendingWrite {

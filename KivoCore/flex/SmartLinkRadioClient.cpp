@@ -78,7 +78,12 @@ QCoro::Task<void> SmartLinkRadioClient::stop()
         report(RadioConnectionState::Stopped, QStringLiteral("Stopped"));
 }
 
-QCoro::Task<void> SmartLinkRadioClient::reconnectNow()
+void SmartLinkRadioClient::reconnectNow()
+{
+    launch(restartChain());
+}
+
+QCoro::Task<void> SmartLinkRadioClient::restartChain()
 {
     QPointer<SmartLinkRadioClient> self(this);
     if (!m_shouldRun) {

@@ -7,7 +7,7 @@
 // sign-in is final.
 
 #include "KivoCore/flex/FlexRadioClient.h"
-#include "KivoCore/radio/RadioControlling.h"
+#include "KivoCore/radio/RadioBackend.h"
 #include "KivoCore/flex/SmartLinkAuth.h"
 #include "KivoCore/flex/SmartLinkBroker.h"
 #include "KivoCore/flex/SmartLinkSignIn.h"
@@ -37,12 +37,10 @@ struct SmartLinkRadioClientTiming {
     FlexRadioTiming radio;
 };
 
-class SmartLinkRadioClient : public QObject, public RadioControlling {
+class SmartLinkRadioClient : public QObject, public RadioBackend {
     Q_OBJECT
 
 public:
-    using StateHandler = FlexRadioClient::StateHandler;
-    using SnapshotHandler = FlexRadioClient::SnapshotHandler;
     using RadioSelectedHandler = std::function<void(const SmartLinkRadio &radio)>;
     // Uniform in [0, 1]: the share of the back-off's random extra.
     using RandomSource = FlexRadioClient::RandomSource;
@@ -59,11 +57,11 @@ public:
                          RandomSource random = {}, QObject *parent = nullptr);
     ~SmartLinkRadioClient() override;
 
-    void start();
+    void start() override;
     // Stops the radio session and the broker, then "Stopped".
-    QCoro::Task<void> stop();
-    // Starts the chain again at once with the back-off cleared.
-    QCoro::Task<void> reconnectNow();
+    QCoro::Task<void> stop() override;
+    // Starts the chain again from sign-in, the back-off cleared.
+    void reconnectNow() override;
 
     QCoro::Task<RadioSnapshot> snapshot() override;
     QCoro::Task<void> setFrequency(qint64 hz) override;
@@ -84,6 +82,7 @@ public:
     QCoro::Task<void> addSpot(FlexSpot spot) override;
 
 private:
+    QCoro::Task<void> restartChain();
     void beginConnection();
     QCoro::Task<void> establish(qint64 generation);
     void attemptFailed(std::exception_ptr error, qint64 generation);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "KivoCore/radio/RadioControlling.h"
+#include "KivoCore/radio/RadioBackend.h"
 
 #include <QHash>
 #include <functional>
@@ -12,12 +12,16 @@ namespace kivo {
 // RF power. Every visible change is published through onSnapshot, called
 // synchronously from the operation that caused it; the callback must not call
 // back into the simulator. Operations never suspend.
-class SimulatedRadio : public RadioControlling {
+class SimulatedRadio : public RadioBackend {
 public:
-    using SnapshotHandler = std::function<void(const RadioSnapshot &)>;
 
     // Seeds the VFOs from the snapshot; publishes nothing.
     SimulatedRadio(RadioSnapshot seed, SnapshotHandler onSnapshot);
+
+    // Nothing to connect: always ready.
+    void start() override {}
+    QCoro::Task<void> stop() override { co_return; }
+    void reconnectNow() override {}
 
     QCoro::Task<RadioSnapshot> snapshot() override;
     QCoro::Task<std::optional<qint64>> primaryFrequency() override;

@@ -238,7 +238,7 @@ TEST_F(SmartLinkRadioClientTest, ARefusedSignInIsFinalUntilAReconnectRequest)
     EXPECT_EQ(peers.broker.connectionCount(), 0);
 
     // The password was used once and is gone: a new attempt needs a saved session.
-    runTask(client->reconnectNow());
+    client->reconnectNow();
     ASSERT_TRUE(waitFor(noSavedSession));
     EXPECT_EQ(peers.identity.requests().size(), 1);
 }
@@ -437,7 +437,7 @@ TEST_F(SmartLinkRadioClientTest, ReconnectNowReplacesTheChainWithoutARetry)
     startReady();
     peers.identity.enqueue(FakeIdentityProvider::grant(QStringLiteral("id-2")));
     const qsizetype before = events.size();
-    runTask(client->reconnectNow());
+    client->reconnectNow();
     ASSERT_TRUE(waitFor(ready, 2));
     EXPECT_EQ(eventsFrom(before), QStringList(disconnected) + attempt());
     EXPECT_EQ(peers.identity.requests().last().json().value(u"grant_type").toString(),
@@ -454,7 +454,7 @@ TEST_F(SmartLinkRadioClientTest, AReconnectRequestDuringARetrysTeardownWins)
     peers.identity.enqueue(FakeIdentityProvider::grant(QStringLiteral("id-3")));
     peers.broker.closeClient();
     ASSERT_TRUE(peers.radio.waitForCommand(QStringLiteral("transmit tune 0")));
-    runTask(client->reconnectNow());
+    client->reconnectNow();
     ASSERT_TRUE(waitFor(ready, 2));
     settle(200ms);
 
