@@ -52,7 +52,7 @@ double applyRotatorBandRules(double bearing, const QString &band, const RotatorC
 }
 
 bool automaticTurnDue(std::optional<double> azimuth, double bearing, int minimumTurnDegrees,
-                      const std::optional<AutomaticRotatorCommand> &last, const QDateTime &now,
+                      const std::optional<AutomaticRotatorCommand> &last, std::chrono::milliseconds now,
                       std::chrono::milliseconds repeatInterval)
 {
     if (!azimuth)
@@ -60,7 +60,7 @@ bool automaticTurnDue(std::optional<double> azimuth, double bearing, int minimum
     if (!RotatorGeometry::shouldAutomaticallyTurn(*azimuth, bearing, double(minimumTurnDegrees)))
         return false;
     if (last && std::abs(RotatorGeometry::shortestDifference(last->bearing, bearing)) < 0.5 &&
-        last->at.msecsTo(now) < repeatInterval.count())
+        now - last->at < repeatInterval)
         return false;
     return true;
 }

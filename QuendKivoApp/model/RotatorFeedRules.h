@@ -6,7 +6,6 @@
 #include "KivoCore/station/Rotator.h"
 #include "KivoCore/station/RotatorDatagram.h"
 
-#include <QDateTime>
 #include <QString>
 #include <chrono>
 #include <optional>
@@ -35,7 +34,7 @@ double applyRotatorBandRules(double bearing, const QString &band, const RotatorC
 
 struct AutomaticRotatorCommand {
     double bearing = 0;
-    QDateTime at;
+    std::chrono::milliseconds at{0}; // monotonic
 };
 
 // The same automatic target is not sent twice within this time.
@@ -44,7 +43,7 @@ inline constexpr std::chrono::milliseconds automaticTurnRepeatInterval{30000};
 // Whether an automatic turn to `bearing` is due: the antenna's position is
 // known and far enough off, and the same target was not just sent.
 bool automaticTurnDue(std::optional<double> azimuth, double bearing, int minimumTurnDegrees,
-                      const std::optional<AutomaticRotatorCommand> &last, const QDateTime &now,
+                      const std::optional<AutomaticRotatorCommand> &last, std::chrono::milliseconds now,
                       std::chrono::milliseconds repeatInterval = automaticTurnRepeatInterval);
 
 } // namespace kivo

@@ -117,9 +117,10 @@ TEST(StationRules, BandRulesAndTheAutomaticTurnDecision)
     EXPECT_EQ(applyRotatorBandRules(100, "40m", rotator, 10.0), 100);
     EXPECT_EQ(applyRotatorBandRules(200, "15m", rotator, 10.0), 200);
 
-    const QDateTime now = QDateTime::fromSecsSinceEpoch(1000000, Qt::UTC);
-    const AutomaticRotatorCommand recent{90.3, now.addSecs(-29)};
-    const AutomaticRotatorCommand old{90.3, now.addSecs(-30)};
+    using namespace std::chrono_literals;
+    const std::chrono::milliseconds now = 100s;
+    const AutomaticRotatorCommand recent{90.3, now - 29s};
+    const AutomaticRotatorCommand old{90.3, now - 30s};
     EXPECT_FALSE(automaticTurnDue(std::nullopt, 90, 0, std::nullopt, now));
     EXPECT_FALSE(automaticTurnDue(85, 90, 10, std::nullopt, now));
     EXPECT_TRUE(automaticTurnDue(85, 90, 0, std::nullopt, now));
