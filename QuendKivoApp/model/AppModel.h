@@ -425,7 +425,6 @@ private:
     // Spot bridge: the generation tells a running bridge's datagrams and
     // add-spot results from those of a stopped or restarted one.
     std::unique_ptr<UDPSpotReceiver> makeSpotReceiver(SpotFeed feed, std::shared_ptr<RadioControlling> radio);
-    void stopSpotReceivers();
     void handleSpotDatagram(const QByteArray &data, SpotFeed feed, std::shared_ptr<RadioControlling> radio);
     QCoro::Task<void> forwardSpot(FlexSpot spot, std::shared_ptr<RadioControlling> radio, quint64 bridge);
     quint64 m_spotBridgeGeneration = 0;
@@ -433,7 +432,6 @@ private:
     // Rotator: the generation tells the stored client's reports and command
     // results from those of a client stopped since.
     enum class RotatorCommand { Turn, Clockwise, CounterClockwise, Stop };
-    std::chrono::milliseconds stationClock() const;
     void applyRotatorAzimuth(double azimuth);
     void noteRotatorMotion(const QString &direction);
     void endRotatorMotion();

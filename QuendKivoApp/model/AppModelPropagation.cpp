@@ -15,13 +15,9 @@ void AppModel::startPropagationUpdates()
 {
     if (m_propagationTimer)
         return;
-    if (!m_dependencies.propagationFetcher) {
-        QNetworkAccessManager *network = m_dependencies.network;
-        if (!network)
-            network = new QNetworkAccessManager(this);
-        m_propagationClient =
-            std::make_unique<PropagationConditionsClient>(network, m_dependencies.propagationEndpoint);
-    }
+    if (!m_dependencies.propagationFetcher && !m_dependencies.network)
+        m_propagationClient = std::make_unique<PropagationConditionsClient>(new QNetworkAccessManager(this),
+                                                                            m_dependencies.propagationEndpoint);
     // The next fetch is due one interval after the previous one finished.
     m_propagationTimer = new QTimer(this);
     m_propagationTimer->setSingleShot(true);

@@ -19,14 +19,6 @@ namespace kivo {
 using RotatorGeometry::normalized;
 using RotatorGeometry::shortestDifference;
 
-std::chrono::milliseconds AppModel::stationClock() const
-{
-    if (m_dependencies.monotonic)
-        return m_dependencies.monotonic();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now().time_since_epoch());
-}
-
 void AppModel::startRotatorIfNeeded()
 {
     const RotatorConfiguration &rotator = m_configuration.rotator;
@@ -95,7 +87,7 @@ void AppModel::endRotatorMotion()
 void AppModel::noteRotatorMotion(const QString &direction)
 {
     assign(m_rotatorIsMoving, true, &AppModel::rotatorIsMovingChanged);
-    m_lastRotatorMovementAt = stationClock();
+    m_lastRotatorMovementAt = m_dependencies.monotonic();
     assign(m_rotatorMotionDirection, direction, &AppModel::rotatorMotionDirectionChanged);
 }
 

@@ -98,7 +98,7 @@ void AppModel::handleRotatorDatagram(const QByteArray &data)
 
 void AppModel::commandAutomaticTurnIfNeeded(double bearing)
 {
-    const std::chrono::milliseconds now = stationClock();
+    const std::chrono::milliseconds now = m_dependencies.monotonic();
     if (!automaticTurnDue(m_rotatorAzimuth, bearing, m_configuration.rotator.minimumAutomaticTurnDegrees,
                           m_lastAutomaticRotatorCommand, now))
         return;

@@ -57,7 +57,7 @@ void AppModel::startSpotBridge(std::shared_ptr<RadioControlling> radio)
            QString::number(spots.contestPort));
 }
 
-void AppModel::stopSpotReceivers()
+void AppModel::stopSpotBridge()
 {
     ++m_spotBridgeGeneration;
     if (m_logbookSpotReceiver)
@@ -66,14 +66,6 @@ void AppModel::stopSpotReceivers()
         m_contestSpotReceiver->stop();
     m_logbookSpotReceiver.reset();
     m_contestSpotReceiver.reset();
-}
-
-void AppModel::stopSpotBridge()
-{
-    stopSpotReceivers();
-    assign(m_spotBridgeStatus, QStringLiteral("Stopped"), &AppModel::spotBridgeStatusChanged);
-    m_spotCapabilityWarningShown = false;
-    m_lastSpotError.clear();
 }
 
 void AppModel::refreshSpotBridgeStatus()
@@ -90,7 +82,7 @@ void AppModel::refreshSpotBridgeStatus()
 void AppModel::restartSpotBridge()
 {
     save();
-    stopSpotReceivers();
+    stopSpotBridge();
     if (!m_configuration.spotBridge.enabled) {
         assign(m_spotBridgeStatus, QStringLiteral("Disabled"), &AppModel::spotBridgeStatusChanged);
         record(QStringLiteral("Spots: bridge disabled"));
