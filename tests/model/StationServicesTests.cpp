@@ -5,6 +5,7 @@
 #include "KivoCore/support/SecretStore.h"
 #include "QuendKivoApp/model/AppModel.h"
 #include "fakes/FakeDCU1Controller.h"
+#include "fakes/FakeFlexRadio.h"
 #include "support/QtPrinters.h"
 #include "support/RunTask.h"
 
@@ -75,7 +76,71 @@ void sendTo(quint16 port, const QByteArray &datagram)
     socket.writeDatagram(datagram, QHostAddress::LocalHost, port);
 }
 
+// Two distinct UDP ports that were free a moment ago.
+std::pair<quint16, quint16> freeUdpPorts()
+{
+    QUdpSocket first, second;
+    first.bind(QHostAddress::LocalHost, 0);
+    second.bind(QHostAddress::LocalHost, 0);
+    return {first.localPort(), second.localPort()};
+}
+
 } // namespace
+
+TEST(StationServicesSpots, RumlogSpotsReachTheRadioWithCountersSummaryAndState)
+{
+    FakeFlexRadio radio;
+    ASSERT_TRUE(radio.listen());
+    Station station;
+    station.model = std::make_unique<AppModel>(station.dependencies());
+    AppModel &model = *station.model;
+    AppConfiguration configuration = model.configuration();
+    configuration.connectionKind = AppConfiguration::ConnectionKind::Local;
+    configuration.radioHost = QStringLiteral("127.0.0.1");
+    configuration.radioPort = radio.port();
+    configuration.catPort = 0;
+    configuration.rigCtlPort = 0;
+    configuration.rotator.enabled = false;
+    const auto [logbook, contest] = freeUdpPorts();
+    configuration.spotBridge.logbookPort = logbook;
+    configuration.spotBridge.contestPort = contest;
+    model.setConfiguration(configuration);
+    model.start();
+    ASSERT_TRUE(waitUntil([&] { return model.spotBridgeStatus() == "Listening \u2014 waiting for radio"; }));
+    EXPECT_EQ(model.events().filter(QStringLiteral("Spots: listening on UDP %1 / %2").arg(logbook).arg(contest)).size(), 1);
+
+    const QByteArray spot = "<spot><frequency>14025.0</frequency><dxcall>dl1abc</dxcall></spot>";
+    sendTo(logbook, spot);
+    ASSERT_TRUE(waitUntil([&] { return model.spotsRejected() == 1; }));
+    EXPECT_EQ(model.spotBridgeStatus(), "Listening \u2014 radio disconnected");
+    EXPECT_EQ(model.events().filter("Spots: DL1ABC rejected: ").size(), 1);
+
+    ASSERT_TRUE(radio.waitForCommand(QStringLiteral("slice list")));
+    radio.sendLine(FakeFlexRadio::clientLine("0x40A1", "CID", "Maestro"));
+    radio.sendLine(FakeFlexRadio::sliceLine(2, "0x40A1", "A", "14.074000", "DIGU", true, true));
+    ASSERT_TRUE(waitUntil([&] { return model.isRadioConnected(); }));
+    sendTo(logbook, spot);
+    ASSERT_TRUE(waitUntil([&] { return model.spotsForwarded() == 1; }));
+    EXPECT_EQ(radio.commandTexts().filter("spot add rx_freq=14.025000 callsign=DL1ABC").size(), 1);
+    EXPECT_EQ(model.spotBridgeStatus(), "Listening \u2014 forwarding to FLEX");
+    EXPECT_THAT(model.lastSpotSummary(), QStartsWith("DL1ABC \u00B7 14.025 MHz \u00B7 "));
+    EXPECT_EQ(model.events().filter("Spots: sent DL1ABC to FLEX").size(), 1);
+
+    sendTo(contest, "not a spot");
+    ASSERT_TRUE(waitUntil([&] { return model.spotsRejected() == 2; }));
+    EXPECT_EQ(model.lastSpotSummary(), "Rejected RUMlog datagram");
+    EXPECT_EQ(model.spotsReceived(), 3);
+
+    // A result that arrives after Stop counts, but the bridge stays stopped.
+    radio.setReply(QStringLiteral("spot add"), FakeFlexRadio::Reply::silent());
+    sendTo(logbook, "<spot><frequency>7010.0</frequency><dxcall>ja1xyz</dxcall></spot>");
+    ASSERT_TRUE(waitUntil([&] { return !radio.commandTexts().filter("callsign=JA1XYZ").isEmpty(); }));
+    model.stop();
+    ASSERT_TRUE(waitUntil([&] { return model.spotsForwarded() + model.spotsRejected() == 4; }));
+    EXPECT_EQ(model.spotBridgeStatus(), "Stopped");
+    EXPECT_EQ(model.spotsReceived(), 4);
+    runTask(model.waitForStop());
+}
 
 TEST(StationServicesRotator, ConnectsAfterAFailedStartAndTurnsToAResolvedGrid)
 {
