@@ -266,6 +266,9 @@ TEST(AppModel, StationActionsAndNewestConfigurationResultWin)
     EXPECT_EQ(f.model->remoteAgentToken(), "");
     EXPECT_EQ(f.secrets->items().size(), 1);
     EXPECT_EQ(f.model->remoteConfiguration().schemaVersion, 7);
+    f.model->noteTelemetryRendered("Status");
+    f.model->noteTelemetryRendered("Status");
+    EXPECT_EQ(f.messages().filter(QRegularExpression("^Latency Status: Agent→App .+ · App→Status \\d+ ms$")).size(), 1);
 
     EXPECT_TRUE(f.model->remoteActionAllowed(RemoteStationAction::Standby));
     EXPECT_FALSE(f.model->remoteActionAllowed(RemoteStationAction::Tune));
