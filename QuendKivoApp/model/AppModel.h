@@ -447,6 +447,7 @@ private:
 
     // Propagation.
     QCoro::Task<void> loadPropagationConditions();
+    QCoro::Task<void> periodicPropagationLoad();
     QTimer *m_propagationTimer = nullptr;
     QTimer *m_propagationWakeCheck = nullptr;
     QDateTime m_lastWakeCheckWall;

@@ -18,11 +18,11 @@ void AppModel::startPropagationUpdates()
     if (!m_dependencies.propagationFetcher && !m_dependencies.network)
         m_propagationClient = std::make_unique<PropagationConditionsClient>(new QNetworkAccessManager(this),
                                                                             m_dependencies.propagationEndpoint);
-    // The next fetch is due one interval after the previous one finished.
+    // The loop's next fetch is due one interval after its previous one finished.
     m_propagationTimer = new QTimer(this);
     m_propagationTimer->setSingleShot(true);
     m_propagationTimer->setInterval(m_dependencies.propagationInterval);
-    connect(m_propagationTimer, &QTimer::timeout, this, [this] { launch(loadPropagationConditions()); });
+    connect(m_propagationTimer, &QTimer::timeout, this, [this] { launch(periodicPropagationLoad()); });
 
     // Timers stand still while the computer sleeps; a wall clock that ran
     // ahead of them means it woke up, and the report is refreshed at once.
@@ -38,7 +38,15 @@ void AppModel::startPropagationUpdates()
             refreshPropagationConditions();
     });
     m_propagationWakeCheck->start();
-    launch(loadPropagationConditions());
+    launch(periodicPropagationLoad());
+}
+
+QCoro::Task<void> AppModel::periodicPropagationLoad()
+{
+    QPointer<AppModel> self(this);
+    co_await loadPropagationConditions();
+    if (self)
+        m_propagationTimer->start();
 }
 
 void AppModel::refreshPropagationConditions()
@@ -55,8 +63,6 @@ QCoro::Task<void> AppModel::loadPropagationConditions()
         co_return;
     QPointer<AppModel> self(this);
     assign(m_propagationIsRefreshing, true, &AppModel::propagationIsRefreshingChanged);
-    if (m_propagationTimer)
-        m_propagationTimer->stop();
     if (!m_propagationConditions)
         assign(m_propagationStatus, QStringLiteral("Loading solar conditions"), &AppModel::propagationStatusChanged);
     std::optional<PropagationConditionsSnapshot> fetched;
@@ -76,8 +82,6 @@ QCoro::Task<void> AppModel::loadPropagationConditions()
         assign(m_propagationConditions, fetched, &AppModel::propagationConditionsChanged);
     assign(m_propagationStatus, status, &AppModel::propagationStatusChanged);
     assign(m_propagationIsRefreshing, false, &AppModel::propagationIsRefreshingChanged);
-    if (m_propagationTimer)
-        m_propagationTimer->start();
 }
 
 QString AppModel::currentBand() const
