@@ -150,6 +150,9 @@ TEST(StationServicesRotator, TurnsToResolvedGridsAndAutomaticallyForRumlogDatagr
     ASSERT_TRUE(model.rotatorTargetBearing().has_value());
     const double bearing = *model.rotatorTargetBearing();
     EXPECT_EQ(model.rotatorTargetLabel(), "JO62");
+    model.toggleRotatorPath();
+    EXPECT_EQ(model.rotatorTargetSource(), "Maidenhead grid \u00B7 long path");
+    model.toggleRotatorPath();
     EXPECT_EQ(model.rotatorTargetSource(), "Maidenhead grid");
 
     QStringList statuses;
