@@ -207,6 +207,10 @@ TEST(AppModel, ConfigurationStoreKeepsUnreadableTextAndReportsSaveFailures)
     EXPECT_FALSE(runTask(f.model->save()));
     EXPECT_EQ(f.messages().last(), "Could not save settings: Enter the Remote Agent HTTPS URL first.");
     EXPECT_EQ(f.model->remoteAgentToken(), "secret");
+    f.secrets->setFailure("locked");
+    f.model->forgetRemoteAgentToken();
+    EXPECT_EQ(f.messages().last(), "Could not forget Remote Agent token: The keychain returned an error: locked.");
+    EXPECT_EQ(f.model->remoteAgentToken(), "secret");
 
     // A settings file that cannot be written is reported, not claimed saved.
     f.make(std::nullopt, f.dir.path());
