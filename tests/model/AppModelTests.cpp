@@ -122,11 +122,11 @@ TEST(AppModel, SimulatorServesCATAndStaysStoppedAfterStop)
 TEST(AppModel, FailedStartReportsFreesItsPortsAndNeverConnects)
 {
     Fixture f;
-    CountingRadio *built = nullptr;
+    std::shared_ptr<CountingRadio> built;
     f.factory = [&built](const AppBackendRequest &request) {
         auto radio = std::make_shared<CountingRadio>(initialSimulatorSnapshot(request.configuration),
                                                      request.onSnapshot);
-        built = radio.get();
+        built = radio;
         return AppBackend{radio, nullptr};
     };
     QTcpServer taken;
