@@ -46,13 +46,12 @@ int main(int argc, char **argv)
     dependencies.network = &network;
 
     // Print each events-log line as it is recorded, the ones of creation included.
-    AppModel *model = nullptr;
     auto print = [](const QString &line) {
         std::printf("%s\n", qPrintable(line));
         std::fflush(stdout);
     };
     AppModel appModel(std::move(dependencies));
-    model = &appModel;
+    AppModel *model = &appModel;
     for (const QString &line : model->events())
         print(line);
     QObject::connect(model, &AppModel::eventRecorded, &app, print);

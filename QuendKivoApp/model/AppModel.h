@@ -69,7 +69,7 @@ struct AppModelDependencies {
     std::chrono::milliseconds propagationWakeCheckInterval{60 * 1000};
     std::chrono::milliseconds rotatorIdleCheckDelay{2500};
     DCU1RotatorTiming rotatorTiming;
-    // A fresh model does not start the propagation loop (tests of other rules).
+    // Off: the model never starts the propagation loop (tests of other rules).
     bool startPropagation = true;
 };
 

@@ -2,6 +2,8 @@
 #include "KivoCore/radio/SimulatedRadio.h"
 #include "KivoCore/support/SecretStore.h"
 #include "QuendKivoApp/model/AppModel.h"
+#include "fakes/FakeFlexRadio.h"
+#include "fakes/FakeKIVOCompanion.h"
 #include "fakes/RemoteAgentHarness.h"
 #include "fakes/TestTls.h"
 #include "support/QtPrinters.h"
@@ -119,14 +121,57 @@ TEST(AppModel, SimulatorServesCATAndStaysStoppedAfterStop)
     EXPECT_EQ(f.ownMessages().last(), "Quend-Kivo stopped");
 }
 
+TEST(AppModel, LocalRadioKindConnectsAndServesCAT)
+{
+    FakeFlexRadio radio;
+    ASSERT_TRUE(radio.listen());
+    Fixture f;
+    AppConfiguration c = quiet(Kind::Local);
+    c.radioHost = "127.0.0.1";
+    c.radioPort = radio.port();
+    f.make(c);
+    f.model->start();
+    EXPECT_EQ(f.model->status(), "Connecting to radio");
+    ASSERT_TRUE(waitUntil([&] { return radio.connectionCount() == 1 && f.messages().contains("Radio: Connected; waiting for Maestro slice A"); }))
+        << f.messages().join('\n').toStdString();
+    radio.sendLine(FakeFlexRadio::clientLine("0x40A1", "CID", "Maestro"));
+    radio.sendLine(FakeFlexRadio::sliceLine(2, "0x40A1", "A", "14.074000", "DIGU", true, true));
+    ASSERT_TRUE(waitUntil([&] { return f.model->isRadioConnected(); }));
+    EXPECT_EQ(f.model->status(), "VFO A · RX+TX · 14.074 MHz DIGU\nVFO B · inactive");
+    RawClient client(f.model->catServerPort());
+    client.send("FA;");
+    EXPECT_EQ(client.read(14), "FA00014074000;");
+    f.stopAndSettle();
+}
+
+TEST(AppModel, LegacyKindServesCATAndUnkeysOnStop)
+{
+    FakeKIVOCompanion companion;
+    ASSERT_TRUE(companion.listen());
+    Fixture f;
+    AppConfiguration c = quiet(Kind::LegacyKIVO);
+    c.legacyKIVOPort = companion.port();
+    c.superviseLegacyKIVO = false;
+    f.make(c);
+    f.model->start();
+    ASSERT_TRUE(waitUntil([&] { return f.model->isRadioConnected(); }));
+    RawClient client(f.model->catServerPort());
+    client.send("FA;");
+    EXPECT_EQ(client.read(14), "FA00014074000;");
+    companion.clearReceived();
+    f.stopAndSettle();
+    EXPECT_TRUE(companion.received().contains("RX;")) << companion.received().toStdString();
+    EXPECT_TRUE(f.launches.isEmpty());
+}
+
 TEST(AppModel, FailedStartReportsFreesItsPortsAndNeverConnects)
 {
     Fixture f;
-    CountingRadio *built = nullptr;
+    std::shared_ptr<CountingRadio> built;
     f.factory = [&built](const AppBackendRequest &request) {
         auto radio = std::make_shared<CountingRadio>(initialSimulatorSnapshot(request.configuration),
                                                      request.onSnapshot);
-        built = radio.get();
+        built = radio;
         return AppBackend{radio, nullptr};
     };
     QTcpServer taken;
@@ -206,6 +251,10 @@ TEST(AppModel, ConfigurationStoreKeepsUnreadableTextAndReportsSaveFailures)
     f.model->setRemoteAgentToken("secret");
     EXPECT_FALSE(runTask(f.model->save()));
     EXPECT_EQ(f.messages().last(), "Could not save settings: Enter the Remote Agent HTTPS URL first.");
+    EXPECT_EQ(f.model->remoteAgentToken(), "secret");
+    f.secrets->setFailure("locked");
+    f.model->forgetRemoteAgentToken();
+    EXPECT_EQ(f.messages().last(), "Could not forget Remote Agent token: The keychain returned an error: locked.");
     EXPECT_EQ(f.model->remoteAgentToken(), "secret");
 
     // A settings file that cannot be written is reported, not claimed saved.
@@ -293,5 +342,9 @@ TEST(AppModel, StationActionsAndNewestConfigurationResultWin)
     runTask(sleepFor(std::chrono::milliseconds(400)));
     EXPECT_EQ(f.model->remoteConfigurationStatus(), "Saved — restart the Windows agent to apply");
     EXPECT_EQ(f.model->remoteConfiguration().schemaVersion, 9);
+    f.stopAndSettle();
+    // The token saved by the first start serves the next one.
+    f.model->start();
+    EXPECT_TRUE(waitUntil([&] { return f.model->isRemoteAgentConnected(); }));
     f.stopAndSettle();
 }
