@@ -1,6 +1,13 @@
 #include "QuendKivoApp/model/AppBackendFactory.h"
 
+#include "KivoCore/agent/RemoteAgentClient.h"
+#include "KivoCore/flex/FlexRadioClient.h"
+#include "KivoCore/flex/LegacyKIVOClient.h"
+#include "KivoCore/flex/SmartLinkRadioClient.h"
 #include "KivoCore/radio/SimulatedRadio.h"
+#include "KivoCore/support/SecretStore.h"
+
+#include <QSslConfiguration>
 
 namespace kivo {
 
@@ -12,9 +19,36 @@ RadioSnapshot initialSimulatorSnapshot(const AppConfiguration &configuration)
 
 AppBackend makeAppBackend(const AppBackendRequest &request)
 {
+    using Kind = AppConfiguration::ConnectionKind;
+    const AppConfiguration &c = request.configuration;
     AppBackend backend;
-    backend.radio = std::make_shared<SimulatedRadio>(initialSimulatorSnapshot(request.configuration),
-                                                     request.onSnapshot);
+    switch (c.connectionKind) {
+    case Kind::SmartLink:
+        backend.radio = std::make_shared<SmartLinkRadioClient>(
+            c.smartLinkEmail, request.smartLinkPassword, c.smartLinkRadioSerial, c.stationName, c.sliceLetter,
+            nullptr, request.onState, request.onSnapshot, request.onRadioSelected, SmartLinkBrokerEndpoint{},
+            SmartLinkCertificatePinStore(request.secrets));
+        break;
+    case Kind::RemoteAgent:
+        backend.remoteAgent = std::make_shared<RemoteAgentClient>(
+            request.remoteAgentBaseURL, request.remoteAgentToken, QSslConfiguration::defaultConfiguration(),
+            request.onState, request.onSnapshot);
+        backend.radio = backend.remoteAgent;
+        break;
+    case Kind::Local:
+        backend.radio = std::make_shared<FlexRadioClient>(c.radioHost, c.radioPort, c.stationName, c.sliceLetter,
+                                                          std::nullopt, std::nullopt, request.onState,
+                                                          request.onSnapshot,
+                                                          SmartLinkCertificatePinStore(request.secrets));
+        break;
+    case Kind::LegacyKIVO:
+        backend.radio = std::make_shared<LegacyKIVOClient>(c.legacyKIVOHost, c.legacyKIVOPort, request.onState,
+                                                           request.onSnapshot);
+        break;
+    case Kind::Simulator:
+        backend.radio = std::make_shared<SimulatedRadio>(initialSimulatorSnapshot(c), request.onSnapshot);
+        break;
+    }
     return backend;
 }
 

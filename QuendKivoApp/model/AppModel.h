@@ -10,6 +10,8 @@
 #include "KivoCore/station/PropagationConditions.h"
 #include "KivoCore/station/RotatorGeometry.h"
 #include "QuendKivoApp/model/AppBackendFactory.h"
+#include "QuendKivoApp/model/AppModelRules.h"
+#include "QuendKivoApp/model/LegacyKIVOProcess.h"
 
 #include <QCoroTask>
 #include <QDateTime>
@@ -28,9 +30,9 @@ class QSettings;
 
 namespace kivo {
 
+class CommandBridge;
 class RemoteAgentClient;
 class SecretStore;
-class TCPCommandServer;
 class UDPSpotReceiver;
 
 // What main fills with the real things and a test with controlled ones.
@@ -42,11 +44,14 @@ struct AppModelDependencies {
     // Wall clock (event times, snapshot times, latency).
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
     // Monotonic clock for throttles.
-    std::function<std::chrono::milliseconds()> monotonic;
-    // Legacy supervision: start a program detached (true on success) and the
-    // names of the current user's running processes.
-    std::function<bool(const QString &program, const QStringList &arguments)> launchProcess;
-    std::function<QStringList()> runningProcessNames;
+    std::function<std::chrono::milliseconds()> monotonic = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now().time_since_epoch());
+    };
+    // Legacy supervision: start a program detached (true on success), and
+    // whether a process of that name runs for the current user.
+    std::function<bool(const QString &program, const QStringList &arguments)> launchProcess = launchDetached;
+    std::function<bool(const QString &name)> isProcessRunning = currentUserRunsProcess;
     // Rotor program settings are looked for under this directory.
     QString homeDirectory;
     // Propagation report: the network session (may be null when a fetcher is
@@ -108,14 +113,7 @@ class AppModel : public QObject {
     Q_PROPERTY(bool propagationIsRefreshing READ propagationIsRefreshing NOTIFY propagationIsRefreshingChanged)
 
 public:
-    // One frequency-change timing sample of the agent backend.
-    struct TelemetryTiming {
-        qint64 frequencyHz = 0;
-        QDateTime receivedAt;
-        std::optional<qint64> transportMilliseconds;
-        QMap<QString, qint64> renderMilliseconds;
-        bool operator==(const TelemetryTiming &) const = default;
-    };
+    using TelemetryTiming = kivo::TelemetryTiming;
 
     // Loads the configuration, imports the Rotor settings when no rotator
     // host is set, and starts the propagation loop.
@@ -194,7 +192,7 @@ public:
     void startAutomatically();
 
     // Settings actions. save() reports whether the settings were written.
-    bool save();
+    QCoro::Task<bool> save();
     void forgetSmartLinkSession();
     void resetSmartLinkCertificatePin();
     void forgetRemoteAgentToken();
@@ -291,8 +289,10 @@ private:
     bool persistConfiguration(QString *failure = nullptr);
 
     // Start and stop.
-    AppBackend buildBackend(const QString &agentBaseURL, const QString &agentToken);
+    AppBackend buildBackend(quint64 generation, const QString &agentBaseURL, const QString &agentToken);
     QCoro::Task<void> startTask(quint64 generation);
+    QCoro::Task<void> forgetSecret(QString success, QString failurePrefix, std::function<QCoro::Task<void>()> remove,
+                                   bool clearToken);
     QCoro::Task<void> connectBackend(quint64 generation, std::shared_ptr<RadioBackend> backend,
                                      std::shared_ptr<RemoteAgentClient> agent);
     QCoro::Task<void> stopBackend(std::shared_ptr<RadioBackend> radio);
@@ -307,7 +307,8 @@ private:
     void handleSimulatorSnapshot(quint64 generation, const RadioSnapshot &snapshot);
     void applyRemoteAgentSnapshot(const RadioSnapshot &snapshot);
     void handleRadioSelected(quint64 generation, const SmartLinkRadio &radio);
-    void handleServerEvent(const QString &prefix, const QString &event);
+    void handleServerEvent(quint64 generation, const QString &line);
+    void post(std::function<void()> work);
     void ensureLegacyKIVORunning();
     void publishSnapshot(const RadioSnapshot &snapshot);
 
@@ -320,6 +321,7 @@ private:
     QCoro::Task<void> saveRemoteConfigurationTask(std::shared_ptr<RemoteAgentClient> client,
                                                   RemoteStationConfiguration copy, quint64 ticket);
     void startTimingSample(const RadioSnapshot &snapshot);
+    void setStatus(const QString &status) { assign(m_status, status, &AppModel::statusChanged); }
 
     AppModelDependencies m_dependencies;
     std::unique_ptr<QSettings> m_settings;
@@ -368,9 +370,9 @@ private:
     QString m_propagationStatus = QStringLiteral("Loading solar conditions");
     bool m_propagationIsRefreshing = false;
 
-    // Bridge handles.
-    std::unique_ptr<TCPCommandServer> m_catServer;
-    std::unique_ptr<TCPCommandServer> m_rigCtlServer;
+    // Bridge handles: the CAT and rigctld servers live in the bridge.
+    std::unique_ptr<CommandBridge> m_bridge;
+    bool m_starting = false;
     std::shared_ptr<RadioBackend> m_radio;
     std::shared_ptr<RemoteAgentClient> m_remoteAgent;
     std::optional<std::chrono::milliseconds> m_lastLegacyKIVOLaunch;
