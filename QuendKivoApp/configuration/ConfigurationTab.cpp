@@ -1,5 +1,6 @@
 #include "QuendKivoApp/configuration/ConfigurationTab.h"
 
+#include "KivoCore/support/Async.h"
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
 #include "QuendKivoApp/kit/NumberField.h"
@@ -56,6 +57,9 @@ QString configurationGuidance(Kind kind)
 
 namespace {
 
+// The button does not wait for the save; its outcome is a line of the log.
+QCoro::Task<void> withoutResult(QCoro::Task<bool> task) { co_await task; }
+
 QGridLayout *settingsGrid(QWidget *parent)
 {
     auto *grid = new QGridLayout(parent);
@@ -104,7 +108,7 @@ ConfigurationTab::ConfigurationTab(AppModel &model, QWidget *parent) : QWidget(p
     // A button's shortcut fires only while it is visible and enabled: on
     // this tab, while the bridge is stopped.
     save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-    connect(save, &QPushButton::clicked, this, [this] { m_model.save(); });
+    connect(save, &QPushButton::clicked, this, [this] { launch(withoutResult(m_model.save())); });
     footer->addWidget(save);
     layout->addLayout(footer);
     layout->addStretch(1);
