@@ -48,6 +48,8 @@ DesktopApplication::DesktopApplication(AppModel &model, const QString &settingsP
     , m_configurationWindow(std::make_unique<ContentView>(model))
     , m_stationMonitor(std::make_unique<StationMonitorWindow>(model))
 {
+    // Closing both windows keeps the bridge running; only Quit ends it.
+    QApplication::setQuitOnLastWindowClosed(false);
     m_configurationWindow->restoreGeometry(m_settings->value(configurationWindowKey).toByteArray());
     m_stationMonitor->restoreGeometry(m_settings->value(stationMonitorKey).toByteArray());
 
@@ -179,8 +181,6 @@ int runDesktopApplication(int &argc, char **argv, const QString &settingsPath,
     QApplication::setOrganizationDomain(QStringLiteral("tarnvale.com"));
     QApplication::setDesktopFileName(QStringLiteral("quend-kivo"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    // Closing both windows keeps the bridge running.
-    QApplication::setQuitOnLastWindowClosed(false);
 
     const QString serverName = instanceServerName();
     if (DesktopApplication::handOverToRunningInstance(serverName))
