@@ -1,9 +1,9 @@
 // Writes PNG pictures of every tab of the configuration window and of the
 // window at its minimum size, for people to look at. Asserts nothing.
 
-#include "KivoCore/support/SecretStore.h"
 #include "QuendKivoApp/configuration/ContentView.h"
 #include "QuendKivoApp/kit/Animations.h"
+#include "QuendKivoApp/OfflineModel.h"
 #include "QuendKivoApp/model/AppModel.h"
 
 #include <QApplication>
@@ -46,16 +46,8 @@ int main(int argc, char **argv)
     QDir().mkpath(directory.path());
 
     QTemporaryDir settings;
-    AppModelDependencies dependencies;
-    dependencies.settingsPath = settings.filePath(QStringLiteral("settings.ini"));
-    dependencies.secrets = std::make_shared<InMemorySecretStore>();
-    dependencies.startPropagation = false;
-    AppModel model(std::move(dependencies));
-    AppConfiguration configuration = model.configuration();
-    configuration.catPort = 0;
-    configuration.rigCtlPort = 0;
-    configuration.spotBridge.enabled = false;
-    model.setConfiguration(configuration);
+    const auto offline = makeOfflineModel(settings.filePath(QStringLiteral("settings.ini")));
+    AppModel &model = *offline;
 
     ContentView window(model);
     window.show();

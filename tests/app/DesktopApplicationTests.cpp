@@ -1,5 +1,5 @@
-#include "KivoCore/support/SecretStore.h"
 #include "QuendKivoApp/DesktopApplication.h"
+#include "QuendKivoApp/OfflineModel.h"
 #include "QuendKivoApp/configuration/ContentView.h"
 #include "QuendKivoApp/model/AppModel.h"
 
@@ -16,16 +16,8 @@ TEST(DesktopApplicationTest, ClosingWindowsKeepsRunningAndQuitStopsOnceBeforeExi
 {
     QTemporaryDir directory;
     const QString settingsPath = directory.filePath("settings.ini");
-    AppModelDependencies dependencies;
-    dependencies.settingsPath = settingsPath;
-    dependencies.secrets = std::make_shared<InMemorySecretStore>();
-    dependencies.startPropagation = false;
-    AppModel model(std::move(dependencies));
-    AppConfiguration configuration = model.configuration();
-    configuration.catPort = 0;
-    configuration.rigCtlPort = 0;
-    configuration.spotBridge.enabled = false;
-    model.setConfiguration(configuration);
+    const auto offline = makeOfflineModel(settingsPath);
+    AppModel &model = *offline;
 
     int exits = 0;
     bool runningAtExit = true;

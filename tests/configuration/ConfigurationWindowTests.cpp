@@ -1,4 +1,4 @@
-#include "KivoCore/support/SecretStore.h"
+#include "QuendKivoApp/OfflineModel.h"
 #include "QuendKivoApp/configuration/ActivityTab.h"
 #include "QuendKivoApp/configuration/ConfigurationTab.h"
 #include "QuendKivoApp/configuration/ContentView.h"
@@ -27,15 +27,10 @@ class ConfigurationWindowTest : public ::testing::Test {
 protected:
     ConfigurationWindowTest()
     {
-        AppModelDependencies dependencies;
-        dependencies.settingsPath = directory.filePath("settings.ini");
-        dependencies.secrets = std::make_shared<InMemorySecretStore>();
-        dependencies.startPropagation = false;
-        model = std::make_unique<AppModel>(std::move(dependencies));
+        model = makeOfflineModel(directory.filePath("settings.ini"));
         AppConfiguration configuration = model->configuration();
         configuration.connectionKind = Kind::Simulator;
         configuration.launchServersAutomatically = false;
-        configuration.spotBridge.enabled = false;
         model->setConfiguration(configuration);
         window = std::make_unique<ContentView>(*model);
         window->show();
@@ -56,13 +51,8 @@ protected:
         auto *picker = find<QComboBox>("configuration.connectionKind");
         picker->setCurrentIndex(picker->findData(int(kind)));
     }
-    // Ports chosen by the system, so tests never collide.
     void startSimulator()
     {
-        AppConfiguration configuration = model->configuration();
-        configuration.catPort = 0;
-        configuration.rigCtlPort = 0;
-        model->setConfiguration(configuration);
         find<QPushButton>("header.startStop")->click();
         ASSERT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, deadline)) << model->events().join("\n").toStdString();
     }
@@ -143,6 +133,9 @@ TEST_F(ConfigurationWindowTest, KindSwitchShowsItsRowsAndKeepsHiddenValues)
 
 TEST_F(ConfigurationWindowTest, PortFieldsTakeOnlyNumbersInRange)
 {
+    AppConfiguration configuration = model->configuration();
+    configuration.catPort = 15002;
+    model->setConfiguration(configuration);
     auto *cat = find<NumberField>("configuration.catPort");
     EXPECT_EQ(cat->text(), "15,002");
     for (const QString typed : {"70000", "letters"}) {
