@@ -63,8 +63,10 @@ void AppModel::loadConfiguration()
     const QVariant stored = m_settings->value(configurationKey);
     if (!stored.isValid())
         return;
-    const QByteArray text = stored.typeId() == QMetaType::QByteArray ? stored.toByteArray()
-                                                                      : stored.toString().toUtf8();
+    // A hand-written value with unquoted commas reads back as a list.
+    const QByteArray text = stored.typeId() == QMetaType::QByteArray  ? stored.toByteArray()
+                            : stored.typeId() == QMetaType::QStringList ? stored.toStringList().join(", ").toUtf8()
+                                                                        : stored.toString().toUtf8();
     try {
         QJsonParseError error;
         const QJsonDocument document = QJsonDocument::fromJson(text, &error);
@@ -72,12 +74,13 @@ void AppModel::loadConfiguration()
             throw DecodingError(configurationKey, error.errorString());
         m_configuration =
             AppConfiguration::fromJson(document.isObject() ? QJsonValue(document.object()) : QJsonValue());
-    } catch (const std::exception &) {
+    } catch (...) {
         // Keep what could not be read, so a save cannot destroy it.
         m_settings->setValue(unreadableKey, QString::fromUtf8(text));
         m_settings->sync();
-        record(QStringLiteral("Stored settings could not be read; they were kept under \"") + unreadableKey +
-               QStringLiteral("\" and the first-run settings are used"));
+        record(QStringLiteral("Stored settings could not be read (%1); they were kept under \"%2\" and the "
+                              "first-run settings are used")
+                   .arg(describeException(std::current_exception()), unreadableKey));
     }
 }
 
