@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -176,9 +177,16 @@ QString instanceServerName()
 int runDesktopApplication(int &argc, char **argv, const QString &settingsPath,
                           const std::function<std::unique_ptr<AppModel>()> &makeModel)
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quend-Kivo"));
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        std::fprintf(stderr, "quend-kivo: no display; running offscreen, the bridge still serves\n");
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    // The same names as the model's settings file uses.
+    QApplication::setOrganizationName(QStringLiteral("tarnvale"));
     QApplication::setOrganizationDomain(QStringLiteral("tarnvale.com"));
+    QApplication::setApplicationName(QStringLiteral("Quend-Kivo"));
+    QApplication app(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("quend-kivo"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 

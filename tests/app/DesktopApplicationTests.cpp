@@ -42,3 +42,16 @@ TEST(DesktopApplicationTest, ClosingWindowsKeepsRunningAndQuitStopsOnceBeforeExi
     EXPECT_EQ(model.events().filter("Quend-Kivo stopped").size(), 1);
     EXPECT_TRUE(QSettings(settingsPath, QSettings::IniFormat).contains("QuendMainConfigurationWindow"));
 }
+
+TEST(DesktopApplicationTest, ASecondStartBringsTheConfigurationWindowBack)
+{
+    QTemporaryDir directory;
+    const auto model = makeOfflineModel(directory.filePath("settings.ini"));
+    DesktopApplication desktop(*model, directory.filePath("settings.ini"), [] {});
+    const QString name = "quend-kivo-test-" + QString::number(QCoreApplication::applicationPid());
+    EXPECT_FALSE(DesktopApplication::handOverToRunningInstance(name));
+    ASSERT_TRUE(desktop.listenForLaterInstances(name));
+    EXPECT_FALSE(desktop.configurationWindow()->isVisible());
+    EXPECT_TRUE(DesktopApplication::handOverToRunningInstance(name));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return desktop.configurationWindow()->isVisible(); }, 10000));
+}
