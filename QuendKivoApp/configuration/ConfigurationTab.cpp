@@ -82,8 +82,9 @@ QWidget *hbox(std::initializer_list<QWidget *> widgets)
     auto *row = new QWidget;
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
+    // Text fields of no fixed width share the room; buttons keep their size.
     for (QWidget *widget : widgets)
-        layout->addWidget(widget, qobject_cast<QLineEdit *>(widget) && widget->maximumWidth() > 1000 ? 1 : 0);
+        layout->addWidget(widget, qobject_cast<QLineEdit *>(widget) && widget->maximumWidth() == QWIDGETSIZE_MAX ? 1 : 0);
     return row;
 }
 
