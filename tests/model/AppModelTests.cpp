@@ -2,6 +2,7 @@
 #include "KivoCore/radio/SimulatedRadio.h"
 #include "KivoCore/support/SecretStore.h"
 #include "QuendKivoApp/model/AppModel.h"
+#include "fakes/FakeFlexRadio.h"
 #include "fakes/RemoteAgentHarness.h"
 #include "fakes/TestTls.h"
 #include "support/QtPrinters.h"
@@ -119,14 +120,37 @@ TEST(AppModel, SimulatorServesCATAndStaysStoppedAfterStop)
     EXPECT_EQ(f.ownMessages().last(), "Quend-Kivo stopped");
 }
 
+TEST(AppModel, LocalRadioKindConnectsAndServesCAT)
+{
+    FakeFlexRadio radio;
+    ASSERT_TRUE(radio.listen());
+    Fixture f;
+    AppConfiguration c = quiet(Kind::Local);
+    c.radioHost = "127.0.0.1";
+    c.radioPort = radio.port();
+    f.make(c);
+    f.model->start();
+    EXPECT_EQ(f.model->status(), "Connecting to radio");
+    ASSERT_TRUE(waitUntil([&] { return radio.connectionCount() == 1 && f.messages().contains("Radio: Connected; waiting for Maestro slice A"); }))
+        << f.messages().join('\n').toStdString();
+    radio.sendLine(FakeFlexRadio::clientLine("0x40A1", "CID", "Maestro"));
+    radio.sendLine(FakeFlexRadio::sliceLine(2, "0x40A1", "A", "14.074000", "DIGU", true, true));
+    ASSERT_TRUE(waitUntil([&] { return f.model->isRadioConnected(); }));
+    EXPECT_EQ(f.model->status(), "VFO A · RX+TX · 14.074 MHz DIGU\nVFO B · inactive");
+    RawClient client(f.model->catServerPort());
+    client.send("FA;");
+    EXPECT_EQ(client.read(14), "FA00014074000;");
+    f.stopAndSettle();
+}
+
 TEST(AppModel, FailedStartReportsFreesItsPortsAndNeverConnects)
 {
     Fixture f;
-    CountingRadio *built = nullptr;
+    std::shared_ptr<CountingRadio> built;
     f.factory = [&built](const AppBackendRequest &request) {
         auto radio = std::make_shared<CountingRadio>(initialSimulatorSnapshot(request.configuration),
                                                      request.onSnapshot);
-        built = radio.get();
+        built = radio;
         return AppBackend{radio, nullptr};
     };
     QTcpServer taken;
