@@ -266,6 +266,9 @@ void ContentView::refreshHeader()
     palette.setColor(QPalette::WindowText, color);
     m_connectionLabel->setPalette(palette);
     m_kindLabel->setText(shown.kindName);
+    // The two lines are read as one.
+    m_connectionLabel->setAccessibleName(shown.connection.label + QStringLiteral(", ") + shown.kindName);
+    m_kindLabel->setAccessibleName(m_connectionLabel->accessibleName());
     m_reconnect->setVisible(shown.reconnectShown);
     m_startStop->setText(shown.startStopLabel);
     m_configurationTab->setEnabled(!m_model.isRunning());

@@ -232,3 +232,19 @@ TEST_F(ConfigurationWindowTest, RenderReportOnShowAndOnEachFrequencyChange)
     EXPECT_EQ(reports.count(), 2);
     EXPECT_EQ(reports.last().first().toString(), "Status");
 }
+
+TEST_F(ConfigurationWindowTest, StatusTabShowsTheAgentLinesOnlyForTheAgentKind)
+{
+    startSimulator();
+    EXPECT_EQ(find<QLabel>("status.connectionLabel")->text(), "Connected");
+    EXPECT_TRUE(find<LineLimitedLabel>("status.statusText")->fullText().startsWith("VFO A"));
+    EXPECT_FALSE(shown("status.latency"));
+    EXPECT_FALSE(shown("status.remoteControl"));
+    EXPECT_TRUE(shown("status.waiting"));
+    find<QPushButton>("header.startStop")->click();
+
+    setKind(Kind::RemoteAgent);
+    EXPECT_TRUE(shown("status.latency"));
+    EXPECT_TRUE(shown("status.remoteControl"));
+    EXPECT_EQ(find<QLabel>("status.connectionLabel")->text(), "Stopped");
+}
