@@ -278,7 +278,8 @@ void SpotsTab::refresh()
         showChoice(it->lifetime, style.lifetimeSeconds);
         it->color->showColor(color(style.colorHex));
     }
-    m_restart->setText(spotButtonTitle(m_model.isRunning()));
+    // "&" would mark a mnemonic.
+    m_restart->setText(spotButtonTitle(m_model.isRunning()).replace(u'&', QStringLiteral("&&")));
 }
 
 } // namespace kivo
