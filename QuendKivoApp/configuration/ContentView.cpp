@@ -21,6 +21,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QTimer>
@@ -251,7 +252,12 @@ QWidget *ContentView::makeStationPage()
         QStringLiteral("desktopcomputer.trianglebadge.exclamationmark"),
         QStringLiteral("Select Remote Station Agent in Configuration to edit Windows station policy."));
     m_stationUnavailable->setObjectName(QStringLiteral("station.unavailable"));
-    m_stationEditor = pageWrapper(new StationTab(m_model), 8);
+    // Eleven band rows do not fit the window's smallest height.
+    auto *scroll = new QScrollArea;
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(pageWrapper(new StationTab(m_model), 8));
+    m_stationEditor = scroll;
     layout->addWidget(m_stationUnavailable);
     layout->addWidget(m_stationEditor);
     return page;

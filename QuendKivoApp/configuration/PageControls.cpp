@@ -1,5 +1,6 @@
 #include "QuendKivoApp/configuration/PageControls.h"
 
+#include "QuendKivoApp/kit/EntryField.h"
 #include "QuendKivoApp/kit/Fonts.h"
 
 #include <QComboBox>
@@ -42,7 +43,7 @@ QLabel *rowLabel(const QString &text)
 
 QLineEdit *textField(const QString &placeholder, int width, const QString &name)
 {
-    auto *field = new QLineEdit;
+    auto *field = new EntryField;
     field->setPlaceholderText(placeholder);
     field->setFixedWidth(width);
     field->setObjectName(name);

@@ -243,6 +243,10 @@ QWidget *StationTab::makeBandGrid()
         grid->addWidget(digital, row, 6);
         grid->addWidget(numberControl(QStringLiteral("Digital W"), 64, key + QStringLiteral("digitalW"),
                                       remotePowerBinding(band, RemotePowerKind::Digital)), row, 7);
+        for (int column = 4; column < 8; ++column) {
+            if (auto *field = qobject_cast<NumberField *>(grid->itemAtPosition(row, column)->widget()))
+                field->setAccessibleName(band + QLatin1Char(' ') + field->placeholderText());
+        }
         ++row;
     }
     return box;
@@ -282,7 +286,6 @@ NumberField *StationTab::numberControl(const QString &placeholder, int width, co
 {
     auto *control = new NumberField(LLONG_MIN, LLONG_MAX);
     control->setPlaceholderText(placeholder);
-    control->setAccessibleName(placeholder);
     control->setFixedWidth(width);
     control->setObjectName(name);
     connect(control, &NumberField::valueCommitted, this,

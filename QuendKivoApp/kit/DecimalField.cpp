@@ -1,12 +1,11 @@
 #include "QuendKivoApp/kit/DecimalField.h"
 
-#include <QKeyEvent>
 #include <QLocale>
 #include <cmath>
 
 namespace kivo {
 
-DecimalField::DecimalField(QWidget *parent) : QLineEdit(parent)
+DecimalField::DecimalField(QWidget *parent) : EntryField(parent)
 {
     showValue();
     connect(this, &QLineEdit::editingFinished, this, &DecimalField::commit);
@@ -44,14 +43,6 @@ void DecimalField::commit()
     showValue();
     if (changed)
         emit valueCommitted(m_value);
-}
-
-void DecimalField::keyPressEvent(QKeyEvent *event)
-{
-    QLineEdit::keyPressEvent(event);
-    // Return ends the edit here and never reaches a window-level action.
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
-        event->accept();
 }
 
 } // namespace kivo

@@ -4,12 +4,12 @@
 // "1,5" in de_DE). Text that does not parse, or parses to no finite
 // number, leaves the value unchanged and the field shows the value again.
 
-#include <QLineEdit>
+#include "QuendKivoApp/kit/EntryField.h"
 #include <optional>
 
 namespace kivo {
 
-class DecimalField : public QLineEdit {
+class DecimalField : public EntryField {
     Q_OBJECT
 public:
     explicit DecimalField(QWidget *parent = nullptr);
@@ -24,9 +24,6 @@ public:
 
 signals:
     void valueCommitted(double value);
-
-protected:
-    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void commit();
