@@ -1,7 +1,12 @@
 // Writes PNG pictures of every tab of the configuration window and of the
-// window at its minimum size, for people to look at. Asserts nothing.
+// window at its minimum size, for people to look at; the agent's pages are
+// loaded from the tests' fake agent. Asserts nothing.
 
+#include "KivoCore/agent/RemoteAgentClient.h"
 #include "QuendKivoApp/configuration/ContentView.h"
+#include "fakes/FakeRemoteAgent.h"
+#include "fakes/RemoteAgentHarness.h"
+#include "fakes/TestTls.h"
 #include "QuendKivoApp/kit/Animations.h"
 #include "QuendKivoApp/OfflineModel.h"
 #include "QuendKivoApp/model/AppModel.h"
@@ -46,7 +51,18 @@ int main(int argc, char **argv)
     QDir().mkpath(directory.path());
 
     QTemporaryDir settings;
-    const auto offline = makeOfflineModel(settings.filePath(QStringLiteral("settings.ini")));
+    test::FakeRemoteAgent agent;
+    agent.configuration = RemoteStationConfiguration::placeholder().toJson();
+    agent.listen();
+    const auto offline = makeOfflineModel(settings.filePath(QStringLiteral("settings.ini")),
+                                          [](const AppBackendRequest &r) -> AppBackend {
+        if (r.configuration.connectionKind != AppConfiguration::ConnectionKind::RemoteAgent)
+            return makeAppBackend(r);
+        auto client = std::make_shared<RemoteAgentClient>(r.remoteAgentBaseURL, r.remoteAgentToken,
+                                                          test::clientConfigurationTrustingTestCA(), r.onState,
+                                                          r.onSnapshot, test::RemoteAgentHarness::quickTiming());
+        return AppBackend{client, client};
+    });
     AppModel &model = *offline;
 
     ContentView window(model);
@@ -68,5 +84,24 @@ int main(int argc, char **argv)
     window.selectTab(ContentView::WorkspaceTab::Status);
     window.resize(window.minimumSize());
     save(&window, directory, QStringLiteral("8-window-minimum"));
+
+    window.resize(900, 720);
+    AppConfiguration configuration = model.configuration();
+    configuration.connectionKind = AppConfiguration::ConnectionKind::RemoteAgent;
+    configuration.remoteAgentBaseURL = agent.baseURL();
+    model.setConfiguration(configuration);
+    model.setRemoteAgentToken(agent.token);
+    model.start();
+    settle([&] { return model.remoteConfigurationLoaded() && model.isRadioConnected(); }, 5000);
+    const std::pair<ContentView::WorkspaceTab, const char *> agentPages[] = {
+        {ContentView::WorkspaceTab::Status, "9-status-agent"},
+        {ContentView::WorkspaceTab::Spots, "10-spots-agent"},
+        {ContentView::WorkspaceTab::Station, "11-station-agent"}};
+    for (const auto &[tab, name] : agentPages) {
+        window.selectTab(tab);
+        save(&window, directory, QString::fromLatin1(name));
+    }
+    model.stop();
+    settle([&] { return !model.isStopping(); }, 5000);
     return 0;
 }
