@@ -5,6 +5,7 @@
 
 #include "KivoCore/support/Async.h"
 #include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/ConnectionLifecycle.h"
 #include "KivoCore/support/ReconnectBackoff.h"
 #include "KivoCore/support/Text.h"
 
@@ -441,9 +442,7 @@ void RemoteAgentClient::publishPendingWrites()
 
 QCoro::Task<RadioSnapshot> RemoteAgentClient::snapshot()
 {
-    // QCoro 0.8 moves from a non-const lvalue given to co_return: copy first.
-    const RadioSnapshot copy = m_value;
-    co_return copy;
+    return snapshotCopy(m_value);
 }
 
 QCoro::Task<std::optional<qint64>> RemoteAgentClient::primaryFrequency()

@@ -3,8 +3,8 @@
 // The few pieces of asynchrony every component shares.
 //
 // A trap of QCoro 0.8 worth knowing: `co_return m_member;` moves the member
-// out (its return_value takes a forwarding reference and moves it). Return
-// a copy of stored state: `co_return RadioSnapshot(m_value);`.
+// out. Backends hand out their snapshot through snapshotCopy()
+// (ConnectionLifecycle.h).
 
 #include <QCoroTask>
 #include <QCoreApplication>
@@ -140,6 +140,18 @@ inline QCoro::Task<void> sleepFor(std::chrono::milliseconds duration)
     OneShot<> done;
     QTimer::singleShot(duration, QCoreApplication::instance(), [done]() mutable { done.resolve(); });
     co_await done;
+}
+
+// Waits for `event` at most `timeout`, then fails it (and so every waiter)
+// with `error`. Nothing stays suspended once the deadline has passed.
+template <typename T, typename E>
+QCoro::Task<T> awaitWithin(OneShot<T> event, std::chrono::milliseconds timeout, E error)
+{
+    event.failAfter(timeout, std::make_exception_ptr(std::move(error)));
+    if constexpr (std::is_void_v<T>)
+        co_await event;
+    else
+        co_return co_await event;
 }
 
 } // namespace kivo

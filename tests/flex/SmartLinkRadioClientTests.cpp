@@ -76,7 +76,7 @@ protected:
         timing.radio.commandTimeout = 500ms;
         timing.radio.closingCommandTimeout = 500ms;
         timing.radio.heartbeatInterval = 1h;
-        timing.radio.handleWaitStep = 2ms;
+        timing.radio.handleWait = 160ms;
         const double random = options.random;
         client = std::make_unique<SmartLinkRadioClient>(
             options.email, options.password, options.preferredSerial, QStringLiteral("Maestro"), options.slice,
