@@ -23,6 +23,8 @@ bool ConnectionLifecycle::begin()
         return false;
     m_shouldRun = true;
     m_failures = 0;
+    if (m_ended.isDone())
+        m_ended = OneShot<>();
     return true;
 }
 
@@ -30,6 +32,7 @@ void ConnectionLifecycle::end()
 {
     m_shouldRun = false;
     m_retryTimer.stop();
+    m_ended.resolve();
 }
 
 void ConnectionLifecycle::retryAfter(std::chrono::milliseconds delay)

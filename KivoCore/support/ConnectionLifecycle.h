@@ -5,6 +5,7 @@
 // and the timer that starts the next one. A backend writes only its protocol.
 
 #include "KivoCore/radio/Models.h"
+#include "KivoCore/support/Async.h"
 
 #include <QCoroTask>
 
@@ -48,6 +49,9 @@ public:
     bool shouldRun() const { return m_shouldRun; }
     // Wants the connection; false when it was wanted already.
     bool begin();
+    // Has an outcome once end() was called after the latest begin(): a wake
+    // for sleeps that must not outlast a stop.
+    OneShot<> ended() const { return m_ended; }
     // No longer wants it and no retry is pending. The current attempt stays
     // current, so a backend can still say goodbye on it; advance() then.
     void end();
@@ -74,6 +78,7 @@ private:
     qint64 m_generation = 0;
     qint64 m_failures = 0;
     QTimer m_retryTimer;
+    OneShot<> m_ended;
 };
 
 // The radio backends' life cycle: the shared part plus the state they are

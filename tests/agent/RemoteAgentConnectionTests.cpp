@@ -274,7 +274,7 @@ TEST(RemoteAgentConnection, StopClosesTheStreamAndMarksTheRadioStopped)
 {
     RemoteAgentHarness h;
     ASSERT_TRUE(h.startAndWaitForStream());
-    h.client->stop();
+    runTask(h.client->stop());
     EXPECT_EQ(h.states.last(), qMakePair(State::Stopped, QStringLiteral("Stopped")));
     EXPECT_FALSE(h.lastSnapshot().isConnected);
     EXPECT_EQ(firstInhibitor(h.lastSnapshot()), "Stopped");
@@ -297,7 +297,7 @@ TEST(RemoteAgentConnection, ALateStateReplyAfterStopChangesNothing)
     });
     h.client->start();
     ASSERT_TRUE(waitUntil([&] { return h.agent.requests.size() == 1; }));
-    h.client->stop();
+    runTask(h.client->stop());
     const auto states = h.states;
     const auto snapshots = h.snapshots;
     settle(250ms);
@@ -316,7 +316,7 @@ TEST(RemoteAgentConnection, ALateFailureAfterStopIsIgnored)
     });
     h.client->start();
     ASSERT_TRUE(waitUntil([&] { return h.agent.requests.size() == 1; }));
-    h.client->stop();
+    runTask(h.client->stop());
     settle(250ms);
     EXPECT_EQ(h.countStatus(State::Retrying), 0);
     EXPECT_EQ(h.states.last().first, State::Stopped);

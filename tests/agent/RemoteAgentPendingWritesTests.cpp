@@ -239,7 +239,7 @@ TEST(RemoteAgentFrequencyConfirmation, StopDuringTheWaitEndsTheCheck)
     ignoreFrequencyWrites(h);
     ASSERT_TRUE(h.startAndWaitForStream());
     runTask(h.client->setFrequency(7074000));
-    h.client->stop();
+    runTask(h.client->stop());
     settle(250ms);
     EXPECT_EQ(frequencyWrites(h), QList<qint64>({7074000}));
     EXPECT_EQ(h.states.last(), qMakePair(State::Stopped, QStringLiteral("Stopped")));
@@ -273,7 +273,7 @@ TEST(RemoteAgentFrequencyConfirmation, AResendCutShortByStopEndsSilently)
     ASSERT_TRUE(h.startAndWaitForStream());
     runTask(h.client->setFrequency(7074000));
     ASSERT_TRUE(waitUntil([&] { return writes == 2; }));
-    h.client->stop();
+    runTask(h.client->stop());
     settle(300ms);
     EXPECT_EQ(writes, 2);
     EXPECT_EQ(h.states.last(), qMakePair(State::Stopped, QStringLiteral("Stopped")));
