@@ -44,8 +44,11 @@ int main(int argc, char **argv)
 
     const AppConfiguration configuration = AppConfiguration::firstRun();
     auto radio = std::make_shared<SimulatedRadio>(
-        RadioSnapshot(14074000, QStringLiteral("DIGU"), true, false, configuration.sliceLetter,
-                      configuration.stationName),
+        RadioSnapshot({.frequencyHz = 14074000,
+                       .mode = QStringLiteral("DIGU"),
+                       .isConnected = true,
+                       .slice = configuration.sliceLetter,
+                       .station = configuration.stationName}),
         [](const RadioSnapshot &) {});
 
     CommandBridge bridge(radio, printLine);

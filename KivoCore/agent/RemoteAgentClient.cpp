@@ -118,8 +118,14 @@ RadioSnapshot RemoteAgentClient::placeholderSnapshot()
 
     const QString a = QStringLiteral("A");
     const QString digu = QStringLiteral("DIGU");
-    return RadioSnapshot(14074000, digu, false, false, a, QStringLiteral("Remote Agent"), a, 14074000,
-                         QList<RadioVFO>{RadioVFO(a, 14074000, digu, true, true, false, 0, false, 0)}, status);
+    return RadioSnapshot({.frequencyHz = 14074000,
+                          .mode = digu,
+                          .slice = a,
+                          .station = QStringLiteral("Remote Agent"),
+                          .transmitSlice = a,
+                          .transmitFrequencyHz = 14074000,
+                          .vfos = QList<RadioVFO>{RadioVFO(a, 14074000, digu, true, true, false, 0, false, 0)},
+                          .remoteStationStatus = status});
 }
 
 RadioSnapshot RemoteAgentClient::markedDisconnected(RadioSnapshot snapshot, const QString &reason)

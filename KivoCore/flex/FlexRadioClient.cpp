@@ -33,7 +33,7 @@ FlexRadioClient::FlexRadioClient(Options options, StateHandler onState, Snapshot
       m_timing(options.timing),
       m_life(this, [this] { connectToRadio(); },
              {std::move(onState), std::move(onSnapshot), options.timing.backoffSecond, std::move(options.random)}),
-      m_value(14074000, QStringLiteral("DIGU"), false, false, m_sliceLetter, m_stationName)
+      m_value({.frequencyHz = 14074000, .mode = QStringLiteral("DIGU"), .slice = m_sliceLetter, .station = m_stationName})
 {
     setObjectName(QStringLiteral("com.tarnvale.QuendKivo.radio"));
     m_heartbeatTimer.setSingleShot(true);

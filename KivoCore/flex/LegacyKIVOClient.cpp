@@ -69,7 +69,7 @@ LegacyKIVOClient::LegacyKIVOClient(QString host, quint16 port, StateHandler onSt
       m_port(port),
       m_timing(timing),
       m_life(this, [this] { connect(); }, {std::move(onState), std::move(onSnapshot), timing.backoffSecond, {}}),
-      m_value(14074000, QStringLiteral("DIGU"), false, false, QStringLiteral("A"), QStringLiteral("KIVO SmartLink"))
+      m_value({.frequencyHz = 14074000, .mode = QStringLiteral("DIGU"), .slice = QStringLiteral("A"), .station = QStringLiteral("KIVO SmartLink")})
 {
     setObjectName(QStringLiteral("com.tarnvale.QuendKivo.legacy-kivo"));
     m_pollTimer.setSingleShot(true);

@@ -47,7 +47,7 @@ SmartLinkRadioClient::SmartLinkRadioClient(QString email, QString password, QStr
       m_pinStore(std::move(pinStore)), m_timing(timing),
       m_life(this, [this] { launch(establish(m_reconnectGeneration)); },
              {std::move(onState), std::move(onSnapshot), timing.backoffSecond, std::move(random)}),
-      m_value(14074000, QStringLiteral("DIGU"), false, false, m_sliceLetter, m_stationName)
+      m_value({.frequencyHz = 14074000, .mode = QStringLiteral("DIGU"), .slice = m_sliceLetter, .station = m_stationName})
 {
     m_stableConnectionTimer.setSingleShot(true);
     connect(&m_stableConnectionTimer, &QTimer::timeout, this, &SmartLinkRadioClient::stableConnectionReached);

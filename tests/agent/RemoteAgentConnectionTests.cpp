@@ -166,7 +166,8 @@ TEST(RemoteAgentConnection, ADroppedStreamIsRetriedOnce)
     h.agent.closeStreams();
     ASSERT_TRUE(h.waitForStatusStartingWith(State::Retrying, QStringLiteral("Remote Agent stream interrupted: ")));
     ASSERT_TRUE(waitUntil([&] { return h.countStatus(State::Ready) == 2; }));
-    settle(50ms);
+    // The second stream's upgrade comes after the second Ready.
+    ASSERT_TRUE(waitUntil([&] { return h.agent.requestCount("GET", QStringLiteral("/api/v1/stream")) >= 2; }));
     // The close and the socket's error arrive together; they count as one.
     EXPECT_EQ(h.countStatus(State::Retrying), 1);
     EXPECT_EQ(h.agent.requestCount("GET", QStringLiteral("/api/v1/stream")), 2);
@@ -399,7 +400,12 @@ TEST(RemoteAgentDisconnectMarking, PutsTheReasonFirstAndOnce)
     EXPECT_TRUE(marked.remoteStationStatus->radioStale);
     EXPECT_TRUE(marked.remoteStationStatus->stationBound);
 
-    RadioSnapshot plain(7074000, "LSB", true, true, "A", "Station");
+    RadioSnapshot plain({.frequencyHz = 7074000,
+                         .mode = "LSB",
+                         .isConnected = true,
+                         .isTransmitting = true,
+                         .slice = "A",
+                         .station = "Station"});
     RadioSnapshot expected = plain;
     expected.isConnected = false;
     expected.isTransmitting = false;

@@ -34,7 +34,11 @@ QString text(CATTransmitMode mode)
 
 RadioSnapshot connectedSnapshot()
 {
-    return RadioSnapshot(14074000, QStringLiteral("DIGU"), true, false, QStringLiteral("A"), QStringLiteral("Test"));
+    return RadioSnapshot({.frequencyHz = 14074000,
+                          .mode = QStringLiteral("DIGU"),
+                          .isConnected = true,
+                          .slice = QStringLiteral("A"),
+                          .station = QStringLiteral("Test")});
 }
 
 RecordingRadio::RecordingRadio() : RecordingRadio(connectedSnapshot()) {}
