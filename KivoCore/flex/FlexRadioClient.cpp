@@ -152,7 +152,7 @@ void FlexRadioClient::transportConnected(qint64 generation)
 
 QCoro::Task<void> FlexRadioClient::verifyPeer(qint64 generation)
 {
-    QPointer<FlexRadioClient> self(this);
+    const AttemptGuard current = m_life.guard(generation);
     auto *secure = qobject_cast<QSslSocket *>(m_connection);
     if (!isCurrent(generation) || !secure)
         co_return;
@@ -161,7 +161,7 @@ QCoro::Task<void> FlexRadioClient::verifyPeer(qint64 generation)
     if (!chain.isEmpty()) {
         const QString identity = m_certificateIdentity.value_or(m_host);
         trusted = co_await m_pinStore.verifyOrTrustFirstUse(identity, chain.first().toDer());
-        if (!self || !isCurrent(generation))
+        if (!current)
             co_return;
     }
     if (!trusted) {
@@ -174,31 +174,31 @@ QCoro::Task<void> FlexRadioClient::verifyPeer(qint64 generation)
 
 QCoro::Task<void> FlexRadioClient::runSession(qint64 generation)
 {
-    QPointer<FlexRadioClient> self(this);
+    const AttemptGuard current = m_life.guard(generation);
     std::exception_ptr failure;
     try {
         if (m_wanValidationHandle) {
             co_await sendCommand(QStringLiteral("wan validate handle=") + *m_wanValidationHandle,
                                  m_timing.commandTimeout);
-            if (!self || !isCurrent(generation))
+            if (!current)
                 co_return;
             co_await awaitWithin(m_clientHandle, m_timing.handleWait,
                                  KivoError::server(
                                      QStringLiteral("The remote radio did not validate the SmartLink session.")));
-            if (!self || !isCurrent(generation))
+            if (!current)
                 co_return;
         }
         co_await bootstrap(generation);
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!self)
+    if (!current.ownerAlive())
         co_return;
     if (failure) {
         connectionFailed(QStringLiteral("Bootstrap failed: ") + describeException(failure), generation);
         co_return;
     }
-    if (!isCurrent(generation))
+    if (!current)
         co_return;
     setState(RadioConnectionState::Ready,
              QStringLiteral("Connected; waiting for %1 slice %2").arg(m_stationName, m_sliceLetter));
@@ -208,7 +208,7 @@ QCoro::Task<void> FlexRadioClient::runSession(qint64 generation)
 
 QCoro::Task<void> FlexRadioClient::bootstrap(qint64 generation)
 {
-    QPointer<FlexRadioClient> self(this);
+    const AttemptGuard current = m_life.guard(generation);
     const QStringList commands{QStringLiteral("sub client all"), QStringLiteral("sub slice all"),
                                QStringLiteral("sub radio all"),  QStringLiteral("keepalive enable"),
                                QStringLiteral("slice list"),     QStringLiteral("ping")};
@@ -221,14 +221,14 @@ QCoro::Task<void> FlexRadioClient::bootstrap(qint64 generation)
         }
         if (failure)
             throw KivoError::server(command + QStringLiteral(": ") + describeException(failure));
-        if (!self || !isCurrent(generation))
+        if (!current)
             co_return;
     }
 }
 
 QCoro::Task<void> FlexRadioClient::heartbeat(qint64 generation)
 {
-    QPointer<FlexRadioClient> self(this);
+    const AttemptGuard current = m_life.guard(generation);
     bool answered = true;
     try {
         co_await sendCommand(QStringLiteral("ping"), m_timing.commandTimeout);
@@ -236,7 +236,7 @@ QCoro::Task<void> FlexRadioClient::heartbeat(qint64 generation)
         answered = false;
     }
     // A stop sends its closing commands meanwhile and has the last word.
-    if (!self || !isCurrent(generation) || !m_life.shouldRun())
+    if (!current || !m_life.shouldRun())
         co_return;
     if (!answered)
         connectionFailed(QStringLiteral("Radio heartbeat failed"), generation);

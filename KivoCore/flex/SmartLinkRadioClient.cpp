@@ -103,11 +103,11 @@ void SmartLinkRadioClient::beginConnection()
 
 QCoro::Task<void> SmartLinkRadioClient::establish(qint64 generation)
 {
-    QPointer<SmartLinkRadioClient> self(this);
-    if (!isCurrent(generation))
+    const AttemptGuard current = m_life.guard(generation);
+    if (!current)
         co_return;
     report(RadioConnectionState::Authenticating, QStringLiteral("Authenticating with SmartLink"));
-    if (!self || !isCurrent(generation))
+    if (!current)
         co_return;
 
     // Copies: the sign-in outlives nothing it relies on.
@@ -124,7 +124,7 @@ QCoro::Task<void> SmartLinkRadioClient::establish(qint64 generation)
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!self)
+    if (!current.ownerAlive())
         co_return;
     // Every later attempt signs in by the saved refresh token.
     m_password.clear();
@@ -132,10 +132,10 @@ QCoro::Task<void> SmartLinkRadioClient::establish(qint64 generation)
         attemptFailed(failure, generation);
         co_return;
     }
-    if (!isCurrent(generation))
+    if (!current)
         co_return;
     report(RadioConnectionState::Discovering, QStringLiteral("Finding your remote FlexRadio"));
-    if (!self || !isCurrent(generation))
+    if (!current)
         co_return;
 
     const auto broker = makeLink<SmartLinkBroker>(tokens->idToken, m_preferredSerial, brokerCallback(generation),
@@ -147,7 +147,7 @@ QCoro::Task<void> SmartLinkRadioClient::establish(qint64 generation)
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!self) {
+    if (!current.ownerAlive()) {
         broker->stop();
         co_return;
     }
@@ -155,7 +155,7 @@ QCoro::Task<void> SmartLinkRadioClient::establish(qint64 generation)
         attemptFailed(failure, generation);
         co_return;
     }
-    if (!isCurrent(generation)) {
+    if (!current) {
         broker->stop();
         co_return;
     }
@@ -163,11 +163,11 @@ QCoro::Task<void> SmartLinkRadioClient::establish(qint64 generation)
     const SmartLinkRadio radio = session->radio;
     if (m_onRadioSelected)
         m_onRadioSelected(radio);
-    if (!self || !isCurrent(generation))
+    if (!current)
         co_return;
     report(RadioConnectionState::Connecting,
            QStringLiteral("Connecting to ") + radio.nickname + QStringLiteral(" (") + radio.model + u')');
-    if (!self || !isCurrent(generation))
+    if (!current)
         co_return;
 
     FlexRadioClient::Options options{.host = radio.publicIP,
