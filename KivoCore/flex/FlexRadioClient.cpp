@@ -41,7 +41,16 @@ FlexRadioClient::FlexRadioClient(Options options, StateHandler onState, Snapshot
     connect(&m_heartbeatTimer, &QTimer::timeout, this, [this] { launch(heartbeat(m_life.generation())); });
 }
 
-FlexRadioClient::~FlexRadioClient() = default;
+FlexRadioClient::~FlexRadioClient()
+{
+    // Work still waiting for the radio ends instead of staying suspended; it
+    // touches nothing of this object afterwards.
+    m_life.end();
+    m_life.advance();
+    dropConnection();
+    failAllPending();
+    m_clientHandle.fail(KivoError::notConnected());
+}
 
 void FlexRadioClient::start()
 {
