@@ -1,13 +1,14 @@
-// Quend-Kivo: serves CAT and rigctld to logging software on loopback.
+// Quend-Kivo: serves CAT and rigctld to logging software on loopback, with
+// the station's stored settings choosing the radio backend.
 
 #include "KivoCore/support/Async.h"
-#include "KivoCore/radio/KivoError.h"
-#include "KivoCore/radio/SimulatedRadio.h"
-#include "QuendKivoApp/model/CommandBridge.h"
+#include "KivoCore/support/KeychainSecretStore.h"
+#include "QuendKivoApp/model/AppModel.h"
 
 #include <QCoreApplication>
+#include <QNetworkAccessManager>
 #include <QSocketNotifier>
-#include <QTime>
+#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
@@ -26,42 +27,35 @@ void onSignal(int)
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
 }
 
-// Each line as the events log shows it: local time, two blanks, the message.
-void printLine(const QString &message)
-{
-    std::printf("%s  %s\n", qPrintable(QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))),
-                qPrintable(message));
-    std::fflush(stdout);
-}
+// A stop that hangs is abandoned after this long.
+constexpr int stopLimitMilliseconds = 10000;
 
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("Quend-Kivo"));
+    // Settings live in $XDG_CONFIG_HOME/tarnvale/Quend-Kivo.conf (INI).
+    QCoreApplication::setOrganizationName(QStringLiteral("tarnvale"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("tarnvale.com"));
+    QCoreApplication::setApplicationName(QStringLiteral("Quend-Kivo"));
 
-    const AppConfiguration configuration = AppConfiguration::firstRun();
-    auto radio = std::make_shared<SimulatedRadio>(
-        RadioSnapshot({.frequencyHz = 14074000,
-                       .mode = QStringLiteral("DIGU"),
-                       .isConnected = true,
-                       .slice = configuration.sliceLetter,
-                       .station = configuration.stationName}),
-        [](const RadioSnapshot &) {});
+    QNetworkAccessManager network;
+    AppModelDependencies dependencies;
+    dependencies.secrets = std::make_shared<KeychainSecretStore>();
+    dependencies.network = &network;
 
-    CommandBridge bridge(radio, printLine);
-    try {
-        bridge.start(configuration);
-    } catch (const KivoError &error) {
-        printLine(QStringLiteral("Start failed: ") + error.message());
-        std::fprintf(stderr, "%s\n", qPrintable(error.message()));
-        return 1;
-    }
-    printLine(QStringLiteral("Quend-Kivo started"));
+    // Print each events-log line as it is recorded, the ones of creation included.
+    auto print = [](const QString &line) {
+        std::printf("%s\n", qPrintable(line));
+        std::fflush(stdout);
+    };
+    AppModel appModel(std::move(dependencies));
+    AppModel *model = &appModel;
+    for (const QString &line : model->events())
+        print(line);
+    QObject::connect(model, &AppModel::eventRecorded, &app, print);
 
-    // Ctrl-C and SIGTERM stop the servers cleanly through the event loop.
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return 1;
     QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
@@ -72,15 +66,18 @@ int main(int argc, char **argv)
         if (stopping)
             return;
         stopping = true;
-        auto stopAll = [&]() -> QCoro::Task<void> {
-            co_await bridge.stop();
-            printLine(QStringLiteral("Quend-Kivo stopped"));
+        model->stop();
+        QTimer::singleShot(stopLimitMilliseconds, &app, [] { QCoreApplication::exit(1); });
+        auto finish = [](AppModel *m) -> QCoro::Task<void> {
+            co_await m->waitForStop();
             QCoreApplication::quit();
         };
-        launch(stopAll());
+        launch(finish(model));
     });
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
+    std::signal(SIGHUP, onSignal);
 
+    QTimer::singleShot(0, model, [model] { model->startAutomatically(); });
     return app.exec();
 }

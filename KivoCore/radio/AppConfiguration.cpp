@@ -48,6 +48,8 @@ QJsonObject AppConfiguration::toJson() const
         {QStringLiteral("legacyKIVOHost"), legacyKIVOHost},
         {QStringLiteral("legacyKIVOPort"), legacyKIVOPort},
         {QStringLiteral("superviseLegacyKIVO"), superviseLegacyKIVO},
+        {QStringLiteral("legacyKIVOLaunchCommand"), legacyKIVOLaunchCommand},
+        {QStringLiteral("legacyKIVOProcessName"), legacyKIVOProcessName},
         {QStringLiteral("allowCATTransmit"), allowCATTransmit},
         {QStringLiteral("launchServersAutomatically"), launchServersAutomatically},
         {QStringLiteral("spotBridge"), spotBridge.toJson()},
@@ -92,6 +94,8 @@ AppConfiguration AppConfiguration::fromJson(const QJsonValue &value)
     string("legacyKIVOHost", c.legacyKIVOHost);
     port("legacyKIVOPort", c.legacyKIVOPort);
     flag("superviseLegacyKIVO", c.superviseLegacyKIVO);
+    string("legacyKIVOLaunchCommand", c.legacyKIVOLaunchCommand);
+    string("legacyKIVOProcessName", c.legacyKIVOProcessName);
     flag("allowCATTransmit", c.allowCATTransmit);
     flag("launchServersAutomatically", c.launchServersAutomatically);
     const QJsonValue spotBridge = object.value(QStringLiteral("spotBridge"));

@@ -26,6 +26,11 @@ struct AppConfiguration {
     QString legacyKIVOHost = QStringLiteral("127.0.0.1");
     quint16 legacyKIVOPort = 5002;
     bool superviseLegacyKIVO = true;
+    // How this computer starts the legacy application (program and arguments,
+    // split like a shell would) and the process name that shows it runs
+    // (empty: the program's base name).
+    QString legacyKIVOLaunchCommand;
+    QString legacyKIVOProcessName;
     bool allowCATTransmit = false;
     bool launchServersAutomatically = true;
     SpotBridgeConfiguration spotBridge = SpotBridgeConfiguration::defaults();

@@ -1,0 +1,17 @@
+#pragma once
+
+// A model that reaches no keyring, no network and no fixed port: what the
+// screenshots program and the window tests run the windows with.
+
+#include <QString>
+#include <memory>
+
+namespace kivo {
+
+class AppModel;
+
+// In-memory secrets, no propagation loop, both servers on ports the system
+// chooses, the spot bridge off.
+std::unique_ptr<AppModel> makeOfflineModel(const QString &settingsPath);
+
+} // namespace kivo

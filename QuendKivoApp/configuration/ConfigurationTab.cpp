@@ -1,0 +1,313 @@
+#include "QuendKivoApp/configuration/ConfigurationTab.h"
+
+#include "KivoCore/support/Async.h"
+#include "QuendKivoApp/kit/Fonts.h"
+#include "QuendKivoApp/kit/LineLimitedLabel.h"
+#include "QuendKivoApp/kit/NumberField.h"
+#include "QuendKivoApp/model/AppModel.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+namespace kivo {
+
+using Kind = AppConfiguration::ConnectionKind;
+
+QStringList connectionRowTitles(Kind kind)
+{
+    switch (kind) {
+    case Kind::SmartLink:
+        return {QStringLiteral("SmartLink email"), QStringLiteral("Password"), QStringLiteral("Radio serial"),
+                QStringLiteral("Station")};
+    case Kind::RemoteAgent:
+        return {QStringLiteral("Agent HTTPS URL"), QStringLiteral("Bearer token")};
+    case Kind::Local:
+        return {QStringLiteral("Radio host"), QStringLiteral("Station")};
+    case Kind::LegacyKIVO:
+        return {QStringLiteral("KIVO host"), QStringLiteral("KIVO CAT port"), QStringLiteral("Supervision")};
+    case Kind::Simulator:
+        return {QStringLiteral("Station")};
+    }
+    return {};
+}
+
+QString configurationGuidance(Kind kind)
+{
+    switch (kind) {
+    case Kind::SmartLink:
+        return QStringLiteral("The password remains in memory; refresh credentials and the radio certificate pin are stored in Keychain.");
+    case Kind::RemoteAgent:
+        return QStringLiteral("The bearer token is stored in the system keychain. All radio and station commands go through the Windows agent.");
+    case Kind::LegacyKIVO:
+        return QStringLiteral("RUMlogNG \u2192 Quend-Kivo \u2192 KIVO \u2192 SmartLink \u2192 FlexRadio");
+    case Kind::Local:
+    case Kind::Simulator:
+        return QStringLiteral("CAT and RigCtlD listeners bind only to this computer's loopback interface.");
+    }
+    return {};
+}
+
+namespace {
+
+// The button does not wait for the save; its outcome is a line of the log.
+QCoro::Task<void> withoutResult(QCoro::Task<bool> task) { co_await task; }
+
+QGridLayout *settingsGrid(QWidget *parent)
+{
+    auto *grid = new QGridLayout(parent);
+    grid->setContentsMargins(4, 4, 4, 4);
+    grid->setHorizontalSpacing(16);
+    grid->setVerticalSpacing(8);
+    grid->setColumnStretch(1, 1);
+    return grid;
+}
+
+QLabel *secondaryLabel(const QString &text)
+{
+    auto *label = new QLabel(text);
+    setSecondaryStyle(label);
+    return label;
+}
+
+QWidget *hbox(std::initializer_list<QWidget *> widgets)
+{
+    auto *row = new QWidget;
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    // Text fields of no fixed width share the room; buttons keep their size.
+    for (QWidget *widget : widgets)
+        layout->addWidget(widget, qobject_cast<QLineEdit *>(widget) && widget->maximumWidth() == QWIDGETSIZE_MAX ? 1 : 0);
+    return row;
+}
+
+} // namespace
+
+ConfigurationTab::ConfigurationTab(AppModel &model, QWidget *parent) : QWidget(parent), m_model(model)
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(16);
+    layout->addWidget(makeConnectionBox());
+    layout->addWidget(makeLocalServicesBox());
+
+    auto *footer = new QHBoxLayout;
+    m_guidance = new LineLimitedLabel(2);
+    m_guidance->setObjectName(QStringLiteral("configuration.guidance"));
+    m_guidance->setFont(styleFont(TextStyle::Caption));
+    setSecondaryStyle(m_guidance);
+    footer->addWidget(m_guidance, 1);
+    auto *save = new QPushButton(QStringLiteral("Save Settings"));
+    save->setObjectName(QStringLiteral("configuration.save"));
+    // A button's shortcut fires only while it is visible and enabled: on
+    // this tab, while the bridge is stopped.
+    save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    connect(save, &QPushButton::clicked, this, [this] { launch(withoutResult(m_model.save())); });
+    footer->addWidget(save);
+    layout->addLayout(footer);
+    layout->addStretch(1);
+
+    connect(&model, &AppModel::configurationChanged, this, &ConfigurationTab::refresh);
+    connect(&model, &AppModel::smartLinkPasswordChanged, this, &ConfigurationTab::refresh);
+    connect(&model, &AppModel::remoteAgentTokenChanged, this, &ConfigurationTab::refresh);
+    refresh();
+}
+
+void ConfigurationTab::edit(const std::function<void(AppConfiguration &)> &change)
+{
+    AppConfiguration configuration = m_model.configuration();
+    change(configuration);
+    m_model.setConfiguration(configuration);
+}
+
+void ConfigurationTab::addRow(QGridLayout *grid, const QString &title, QWidget *content, bool fixedTitle)
+{
+    const int row = grid->rowCount();
+    QLabel *label = secondaryLabel(title);
+    if (fixedTitle)
+        label->setFixedWidth(154);
+    grid->addWidget(label, row, 0);
+    grid->addWidget(content, row, 1);
+    m_rows[title] = {label, content};
+}
+
+QLineEdit *ConfigurationTab::textField(const QString &name, const QString &placeholder, TextField field)
+{
+    auto *lineEdit = new QLineEdit;
+    lineEdit->setObjectName(name);
+    lineEdit->setPlaceholderText(placeholder);
+    connect(lineEdit, &QLineEdit::textEdited, this,
+            [this, field](const QString &text) { edit([&](AppConfiguration &c) { c.*field = text; }); });
+    m_refreshers.append([this, lineEdit, field] {
+        const QString value = m_model.configuration().*field;
+        if (!lineEdit->hasFocus() && lineEdit->text() != value) {
+            const QSignalBlocker blocker(lineEdit);
+            lineEdit->setText(value);
+        }
+    });
+    return lineEdit;
+}
+
+QLineEdit *ConfigurationTab::secretField(const QString &name, const QString &placeholder,
+                                         void (AppModel::*setter)(const QString &))
+{
+    auto *lineEdit = new QLineEdit;
+    lineEdit->setObjectName(name);
+    lineEdit->setPlaceholderText(placeholder);
+    lineEdit->setEchoMode(QLineEdit::Password);
+    connect(lineEdit, &QLineEdit::textEdited, this, [this, setter](const QString &text) { (m_model.*setter)(text); });
+    const auto getter = setter == &AppModel::setSmartLinkPassword ? &AppModel::smartLinkPassword
+                                                                   : &AppModel::remoteAgentToken;
+    m_refreshers.append([this, lineEdit, getter] {
+        const QString value = (m_model.*getter)();
+        // The model empties a saved token: show the placeholder again even
+        // while the field still has focus from typing it.
+        if ((!lineEdit->hasFocus() || value.isEmpty()) && lineEdit->text() != value) {
+            const QSignalBlocker blocker(lineEdit);
+            lineEdit->setText(value);
+        }
+    });
+    return lineEdit;
+}
+
+NumberField *ConfigurationTab::portField(const QString &name, const QString &title, PortField field)
+{
+    auto *number = new NumberField(0, 65535);
+    number->setObjectName(name);
+    number->setPlaceholderText(title);
+    connect(number, &NumberField::valueCommitted, this,
+            [this, field](qint64 value) { edit([&](AppConfiguration &c) { c.*field = quint16(value); }); });
+    m_refreshers.append([this, number, field] {
+        const QSignalBlocker blocker(number);
+        number->setValue(m_model.configuration().*field);
+    });
+    return number;
+}
+
+QCheckBox *ConfigurationTab::toggle(const QString &name, const QString &label, Switch field)
+{
+    auto *box = new QCheckBox(label);
+    box->setObjectName(name);
+    connect(box, &QCheckBox::toggled, this,
+            [this, field](bool on) { edit([&](AppConfiguration &c) { c.*field = on; }); });
+    m_refreshers.append([this, box, field] {
+        const QSignalBlocker blocker(box);
+        box->setChecked(m_model.configuration().*field);
+    });
+    return box;
+}
+
+QPushButton *ConfigurationTab::button(const QString &name, const QString &title, void (AppModel::*operation)())
+{
+    auto *push = new QPushButton(title);
+    push->setObjectName(name);
+    connect(push, &QPushButton::clicked, this, [this, operation] { (m_model.*operation)(); });
+    return push;
+}
+
+QWidget *ConfigurationTab::makeConnectionBox()
+{
+    auto *box = new QGroupBox(QStringLiteral("Connection"));
+    box->setObjectName(QStringLiteral("configuration.connection"));
+    auto *grid = settingsGrid(box);
+
+    m_kindPicker = new QComboBox;
+    m_kindPicker->setObjectName(QStringLiteral("configuration.connectionKind"));
+    m_kindPicker->setAccessibleName(QStringLiteral("Radio connection"));
+    for (const Kind kind : allConnectionKinds)
+        m_kindPicker->addItem(rawValue(kind), int(kind));
+    connect(m_kindPicker, &QComboBox::currentIndexChanged, this, [this](int index) {
+        const Kind kind = Kind(m_kindPicker->itemData(index).toInt());
+        edit([&](AppConfiguration &c) { c.connectionKind = kind; });
+    });
+    m_refreshers.append([this] {
+        const QSignalBlocker blocker(m_kindPicker);
+        m_kindPicker->setCurrentIndex(m_kindPicker->findData(int(m_model.configuration().connectionKind)));
+    });
+    addRow(grid, QStringLiteral("Radio connection"), m_kindPicker);
+
+    using C = AppConfiguration;
+    addRow(grid, QStringLiteral("SmartLink email"),
+           textField(QStringLiteral("configuration.smartLinkEmail"), QStringLiteral("Email"), &C::smartLinkEmail));
+    addRow(grid, QStringLiteral("Password"),
+           secretField(QStringLiteral("configuration.smartLinkPassword"), QStringLiteral("Needed once"),
+                       &AppModel::setSmartLinkPassword));
+    addRow(grid, QStringLiteral("Radio serial"),
+           hbox({textField(QStringLiteral("configuration.smartLinkRadioSerial"),
+                           QStringLiteral("Optional preferred serial"), &C::smartLinkRadioSerial),
+                 button(QStringLiteral("configuration.forgetSession"), QStringLiteral("Forget session"),
+                        &AppModel::forgetSmartLinkSession),
+                 button(QStringLiteral("configuration.resetPin"), QStringLiteral("Reset pin"),
+                        &AppModel::resetSmartLinkCertificatePin)}));
+    addRow(grid, QStringLiteral("Agent HTTPS URL"),
+           textField(QStringLiteral("configuration.remoteAgentBaseURL"),
+                     QStringLiteral("https://station-pc.local:8443"), &C::remoteAgentBaseURL));
+    addRow(grid, QStringLiteral("Bearer token"),
+           hbox({secretField(QStringLiteral("configuration.remoteAgentToken"),
+                             QStringLiteral("Stored securely in Keychain"), &AppModel::setRemoteAgentToken),
+                 button(QStringLiteral("configuration.forgetToken"), QStringLiteral("Forget saved token"),
+                        &AppModel::forgetRemoteAgentToken)}));
+    addRow(grid, QStringLiteral("Radio host"),
+           textField(QStringLiteral("configuration.radioHost"), QStringLiteral("IP address or hostname"), &C::radioHost));
+
+    QLineEdit *slice = textField(QStringLiteral("configuration.sliceLetter"), QStringLiteral("A"), &C::sliceLetter);
+    slice->setFixedWidth(64);
+    addRow(grid, QStringLiteral("Station"),
+           hbox({textField(QStringLiteral("configuration.stationName"), QStringLiteral("Station name"), &C::stationName),
+                 secondaryLabel(QStringLiteral("Slice")), slice}));
+    addRow(grid, QStringLiteral("KIVO host"),
+           textField(QStringLiteral("configuration.legacyKIVOHost"), QStringLiteral("Host"), &C::legacyKIVOHost));
+    addRow(grid, QStringLiteral("KIVO CAT port"),
+           portField(QStringLiteral("configuration.legacyKIVOPort"), QStringLiteral("Port"), &C::legacyKIVOPort));
+    addRow(grid, QStringLiteral("Supervision"),
+           toggle(QStringLiteral("configuration.superviseLegacyKIVO"),
+                  QStringLiteral("Restart KIVO automatically if it crashes"), &C::superviseLegacyKIVO),
+           false);
+    return box;
+}
+
+QWidget *ConfigurationTab::makeLocalServicesBox()
+{
+    using C = AppConfiguration;
+    auto *box = new QGroupBox(QStringLiteral("Local services"));
+    box->setObjectName(QStringLiteral("configuration.localServices"));
+    auto *grid = settingsGrid(box);
+    addRow(grid, QStringLiteral("CAT port"), portField(QStringLiteral("configuration.catPort"), QStringLiteral("CAT port"), &C::catPort));
+    addRow(grid, QStringLiteral("RigCtlD port"),
+           portField(QStringLiteral("configuration.rigCtlPort"), QStringLiteral("RigCtlD port"), &C::rigCtlPort));
+    addRow(grid, QStringLiteral("Control"),
+           toggle(QStringLiteral("configuration.allowCATTransmit"), QStringLiteral("Enable full CAT and station control"),
+                  &C::allowCATTransmit),
+           false);
+    addRow(grid, QStringLiteral("Startup"),
+           toggle(QStringLiteral("configuration.launchServersAutomatically"),
+                  QStringLiteral("Start protocol servers automatically"), &C::launchServersAutomatically),
+           false);
+    return box;
+}
+
+void ConfigurationTab::refresh()
+{
+    for (const auto &refresher : m_refreshers)
+        refresher();
+    const Kind kind = m_model.configuration().connectionKind;
+    static const QStringList alwaysShown{QStringLiteral("Radio connection"), QStringLiteral("CAT port"),
+                                         QStringLiteral("RigCtlD port"), QStringLiteral("Control"),
+                                         QStringLiteral("Startup")};
+    const QStringList shown = connectionRowTitles(kind);
+    for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it) {
+        const bool visible = alwaysShown.contains(it.key()) || shown.contains(it.key());
+        for (QWidget *widget : it.value())
+            widget->setVisible(visible);
+    }
+    m_guidance->setFullText(configurationGuidance(kind));
+}
+
+} // namespace kivo

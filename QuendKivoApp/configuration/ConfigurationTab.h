@@ -1,0 +1,60 @@
+#pragma once
+
+// The Configuration tab: the backend and what it needs, the loopback ports,
+// transmit control and automatic start, and Save Settings. Every control
+// writes straight into the model; nothing is stored until save().
+
+#include "KivoCore/radio/AppConfiguration.h"
+
+#include <QHash>
+#include <QStringList>
+#include <QWidget>
+#include <functional>
+
+class QCheckBox;
+class QComboBox;
+class QGridLayout;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace kivo {
+
+class AppModel;
+class LineLimitedLabel;
+class NumberField;
+
+// The Connection box's row titles after "Radio connection", for a kind.
+QStringList connectionRowTitles(AppConfiguration::ConnectionKind kind);
+QString configurationGuidance(AppConfiguration::ConnectionKind kind);
+
+class ConfigurationTab : public QWidget {
+    Q_OBJECT
+public:
+    explicit ConfigurationTab(AppModel &model, QWidget *parent = nullptr);
+
+private:
+    using TextField = QString AppConfiguration::*;
+    using PortField = quint16 AppConfiguration::*;
+    using Switch = bool AppConfiguration::*;
+
+    QWidget *makeConnectionBox();
+    QWidget *makeLocalServicesBox();
+    void addRow(QGridLayout *grid, const QString &title, QWidget *content, bool fixedTitle = true);
+    QLineEdit *textField(const QString &name, const QString &placeholder, TextField field);
+    QLineEdit *secretField(const QString &name, const QString &placeholder,
+                           void (AppModel::*setter)(const QString &));
+    NumberField *portField(const QString &name, const QString &title, PortField field);
+    QCheckBox *toggle(const QString &name, const QString &label, Switch field);
+    QPushButton *button(const QString &name, const QString &title, void (AppModel::*operation)());
+    void edit(const std::function<void(AppConfiguration &)> &change);
+    void refresh();
+
+    AppModel &m_model;
+    QComboBox *m_kindPicker = nullptr;
+    LineLimitedLabel *m_guidance = nullptr;
+    QHash<QString, QList<QWidget *>> m_rows;
+    QList<std::function<void()>> m_refreshers;
+};
+
+} // namespace kivo

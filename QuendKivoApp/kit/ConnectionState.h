@@ -1,0 +1,22 @@
+#pragma once
+
+// The connection flags as the header and the Status tab show them.
+
+#include "QuendKivoApp/kit/Palette.h"
+
+#include <QString>
+
+namespace kivo {
+
+struct ConnectionPresentation {
+    QString label;
+    PlatformColor color;
+    QString symbol;
+
+    bool operator==(const ConnectionPresentation &) const = default;
+};
+
+ConnectionPresentation connectionPresentation(bool isRadioConnected, bool kindIsRemoteAgent,
+                                              bool isRemoteAgentConnected, bool isRunning);
+
+} // namespace kivo

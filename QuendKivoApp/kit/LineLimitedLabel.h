@@ -1,0 +1,41 @@
+#pragma once
+
+// A label that wraps its text and shows at most N lines. Cutting the end
+// puts an ellipsis on the last shown line; keeping the end drops lines from
+// the top, so the newest line of a log always shows.
+
+#include <QFont>
+#include <QLabel>
+#include <QStringList>
+
+namespace kivo {
+
+enum class LineCut { KeepStart, KeepEnd };
+
+// The visual lines that show of `text` wrapped to `width` pixels in `font`.
+QStringList visibleLines(const QString &text, const QFont &font, int width, int maxLines, LineCut cut);
+
+class LineLimitedLabel : public QLabel {
+    Q_OBJECT
+public:
+    LineLimitedLabel(int maxLines, LineCut cut = LineCut::KeepStart, QWidget *parent = nullptr);
+
+    void setFullText(const QString &text);
+    QString fullText() const { return m_fullText; }
+
+    QSize minimumSizeHint() const override;
+    QSize sizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    void relayout();
+
+    int m_maxLines;
+    LineCut m_cut;
+    QString m_fullText;
+};
+
+} // namespace kivo

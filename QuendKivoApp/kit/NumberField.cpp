@@ -1,0 +1,66 @@
+#include "QuendKivoApp/kit/NumberField.h"
+
+#include <QKeyEvent>
+#include <QLocale>
+
+namespace kivo {
+
+NumberField::NumberField(qint64 minimum, qint64 maximum, CommitRule rule, QWidget *parent)
+    : QLineEdit(parent), m_minimum(minimum), m_maximum(maximum), m_value(minimum)
+{
+    showValue();
+    connect(this, &QLineEdit::editingFinished, this, &NumberField::commit);
+    if (rule == CommitRule::OnEveryChange) {
+        connect(this, &QLineEdit::textEdited, this, [this](const QString &text) {
+            if (const auto parsed = parse(text, m_minimum, m_maximum); parsed && *parsed != m_value) {
+                m_value = *parsed;
+                emit valueCommitted(m_value);
+            }
+        });
+    }
+}
+
+std::optional<qint64> NumberField::parse(const QString &text, qint64 minimum, qint64 maximum)
+{
+    bool ok = false;
+    const qint64 number = QLocale().toLongLong(text.trimmed(), &ok);
+    if (!ok || number < minimum || number > maximum)
+        return std::nullopt;
+    return number;
+}
+
+void NumberField::setValue(qint64 value)
+{
+    m_value = value;
+    if (!hasFocus())
+        showValue();
+}
+
+void NumberField::showValue()
+{
+    const QString shown = QLocale().toString(m_value);
+    if (text() != shown)
+        setText(shown);
+}
+
+void NumberField::commit()
+{
+    const auto parsed = parse(text(), m_minimum, m_maximum);
+    const bool changed = parsed && *parsed != m_value;
+    if (parsed)
+        m_value = *parsed;
+    showValue();
+    if (changed)
+        emit valueCommitted(m_value);
+}
+
+void NumberField::keyPressEvent(QKeyEvent *event)
+{
+    QLineEdit::keyPressEvent(event);
+    // Return ends the edit here and goes no further, so it never reaches a
+    // window-level default action.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        event->accept();
+}
+
+} // namespace kivo

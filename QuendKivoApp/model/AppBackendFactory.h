@@ -1,0 +1,44 @@
+#pragma once
+
+// The one place that builds radio backends for the application model, so a
+// change to a client's constructor touches nothing else.
+
+#include "KivoCore/flex/SmartLinkBroker.h"
+#include "KivoCore/radio/AppConfiguration.h"
+#include "KivoCore/radio/RadioBackend.h"
+
+#include <functional>
+#include <memory>
+
+namespace kivo {
+
+class RemoteAgentClient;
+class SecretStore;
+
+struct AppBackendRequest {
+    AppConfiguration configuration;
+    // Trimmed agent address and the token to present (typed or stored).
+    QString remoteAgentBaseURL;
+    QString remoteAgentToken;
+    QString smartLinkPassword;
+    std::shared_ptr<SecretStore> secrets;
+    RadioBackend::StateHandler onState;
+    RadioBackend::SnapshotHandler onSnapshot;
+    std::function<void(const SmartLinkRadio &radio)> onRadioSelected;
+};
+
+struct AppBackend {
+    std::shared_ptr<RadioBackend> radio;
+    // The same object under its concrete type when the agent was built.
+    std::shared_ptr<RemoteAgentClient> remoteAgent;
+};
+
+// May throw (the agent client refuses an empty token or a bad address).
+using AppBackendFactory = std::function<AppBackend(const AppBackendRequest &request)>;
+
+AppBackend makeAppBackend(const AppBackendRequest &request);
+
+// 14.074 MHz DIGU, connected, on the configured slice and station.
+RadioSnapshot initialSimulatorSnapshot(const AppConfiguration &configuration);
+
+} // namespace kivo

@@ -1,0 +1,209 @@
+// The application model's state, configuration store, events log and
+// settings actions.
+
+#include "QuendKivoApp/model/AppModel.h"
+
+#include "KivoCore/agent/RemoteAgentAuth.h"
+#include "KivoCore/agent/RemoteAgentClient.h"
+#include "KivoCore/flex/SmartLinkAuth.h"
+#include "KivoCore/flex/SmartLinkSignIn.h"
+#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/station/UDPSpotReceiver.h"
+#include "KivoCore/support/JsonFields.h"
+#include "KivoCore/support/Async.h"
+#include "QuendKivoApp/model/CommandBridge.h"
+
+#include <QCoroSignal>
+#include <QDir>
+#include <QJsonDocument>
+#include <QSettings>
+
+namespace kivo {
+
+namespace {
+
+const QString configurationKey = QStringLiteral("configuration");
+const QString unreadableKey = QStringLiteral("configuration.unreadable");
+constexpr qsizetype maximumEvents = 200;
+
+} // namespace
+
+AppModel::AppModel(AppModelDependencies dependencies, QObject *parent)
+    : QObject(parent), m_dependencies(std::move(dependencies))
+{
+    if (!m_dependencies.secrets)
+        m_dependencies.secrets = std::make_shared<InMemorySecretStore>();
+    m_settings = m_dependencies.settingsPath.isEmpty()
+                     ? std::make_unique<QSettings>()
+                     : std::make_unique<QSettings>(m_dependencies.settingsPath, QSettings::IniFormat);
+    m_telemetryLatencySummary = QStringLiteral("Waiting for a frequency change");
+    m_remoteConfigurationStatus = QStringLiteral("Connect to load station settings");
+    m_propagationClient = std::make_unique<PropagationConditionsClient>(m_dependencies.network,
+                                                                        m_dependencies.propagationEndpoint);
+    loadConfiguration();
+    if (m_configuration.rotator.host.trimmed().isEmpty()) {
+        const QString home =
+            m_dependencies.homeDirectory.isEmpty() ? QDir::homePath() : m_dependencies.homeDirectory;
+        if (auto imported = RotatorConfiguration::importedRotorConfiguration(home))
+            m_configuration.rotator = *imported;
+    }
+    if (m_dependencies.startPropagation)
+        startPropagationUpdates();
+}
+
+AppModel::~AppModel()
+{
+    // Late callbacks of components still alive must find nothing current.
+    ++m_generation;
+}
+
+void AppModel::loadConfiguration()
+{
+    m_configuration = AppConfiguration::firstRun();
+    const QVariant stored = m_settings->value(configurationKey);
+    if (!stored.isValid())
+        return;
+    // A hand-written value with unquoted commas reads back as a list.
+    const QByteArray text = stored.typeId() == QMetaType::QByteArray  ? stored.toByteArray()
+                            : stored.typeId() == QMetaType::QStringList ? stored.toStringList().join(", ").toUtf8()
+                                                                        : stored.toString().toUtf8();
+    try {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(text, &error);
+        if (error.error != QJsonParseError::NoError)
+            throw DecodingError(configurationKey, error.errorString());
+        m_configuration =
+            AppConfiguration::fromJson(document.isObject() ? QJsonValue(document.object()) : QJsonValue());
+    } catch (...) {
+        // Keep what could not be read, so a save cannot destroy it.
+        m_settings->setValue(unreadableKey, QString::fromUtf8(text));
+        m_settings->sync();
+        record(QStringLiteral("Stored settings could not be read (%1); they were kept under \"%2\" and the "
+                              "first-run settings are used")
+                   .arg(describeException(std::current_exception()), unreadableKey));
+    }
+}
+
+bool AppModel::persistConfiguration(QString *failure)
+{
+    const QByteArray text = QJsonDocument(m_configuration.toJson()).toJson(QJsonDocument::Compact);
+    m_settings->setValue(configurationKey, QString::fromUtf8(text));
+    m_settings->sync();
+    if (m_settings->status() == QSettings::NoError)
+        return true;
+    if (failure)
+        *failure = m_settings->status() == QSettings::AccessError
+                       ? QStringLiteral("%1 could not be written.").arg(m_settings->fileName())
+                       : QStringLiteral("%1 is not a valid settings file.").arg(m_settings->fileName());
+    return false;
+}
+
+void AppModel::record(const QString &message)
+{
+    const QString line = eventLine(m_dependencies.now(), message);
+    m_events.append(line);
+    if (m_events.size() > maximumEvents)
+        m_events.remove(0, m_events.size() - maximumEvents);
+    emit eventsChanged();
+    emit eventRecorded(line);
+}
+
+QCoro::Task<bool> AppModel::save()
+{
+    QPointer<AppModel> self(this);
+    QString failure;
+    const QString token = m_remoteAgentToken.trimmed();
+    if (m_configuration.connectionKind == AppConfiguration::ConnectionKind::RemoteAgent && !token.isEmpty()) {
+        const QString address = m_configuration.remoteAgentBaseURL.trimmed();
+        if (address.isEmpty()) {
+            failure = KivoError::server(QStringLiteral("Enter the Remote Agent HTTPS URL first.")).message();
+        } else {
+            auto secrets = m_dependencies.secrets;
+            try {
+                co_await RemoteAgentKeychain(address, *secrets).saveToken(token);
+            } catch (...) {
+                failure = describeException(std::current_exception());
+            }
+            if (!self)
+                co_return false;
+            if (failure.isEmpty())
+                setRemoteAgentToken(QString());
+        }
+    }
+    if (failure.isEmpty() && persistConfiguration(&failure)) {
+        record(QStringLiteral("Settings saved"));
+        co_return true;
+    }
+    record(QStringLiteral("Could not save settings: ") + failure);
+    co_return false;
+}
+
+QCoro::Task<void> AppModel::forgetSecret(QString success, QString failurePrefix,
+                                         std::function<QCoro::Task<void>()> remove, bool clearToken)
+{
+    QPointer<AppModel> self(this);
+    QString failure;
+    try {
+        co_await remove();
+    } catch (...) {
+        failure = describeException(std::current_exception());
+    }
+    if (!self)
+        co_return;
+    if (!failure.isEmpty()) {
+        record(failurePrefix + failure);
+        co_return;
+    }
+    if (clearToken)
+        setRemoteAgentToken(QString());
+    record(success);
+}
+
+void AppModel::forgetSmartLinkSession()
+{
+    auto keychain = std::make_shared<SmartLinkKeychain>(m_dependencies.secrets, m_configuration.smartLinkEmail);
+    launch(forgetSecret(QStringLiteral("Forgot the saved SmartLink session"),
+                        QStringLiteral("Could not forget SmartLink session: "),
+                        [keychain] { return keychain->deleteRefreshToken(); }, false));
+}
+
+void AppModel::resetSmartLinkCertificatePin()
+{
+    const QString serial = m_configuration.smartLinkRadioSerial.trimmed();
+    if (serial.isEmpty()) {
+        record(QStringLiteral("Connect once or enter a radio serial before resetting its certificate pin"));
+        return;
+    }
+    auto pins = std::make_shared<SmartLinkCertificatePinStore>(m_dependencies.secrets);
+    launch(forgetSecret(QStringLiteral("Reset the trusted certificate for radio ") + serial,
+                        QStringLiteral("Could not reset the trusted certificate: "),
+                        [pins, serial] { return pins->remove(serial); }, false));
+}
+
+void AppModel::forgetRemoteAgentToken()
+{
+    auto secrets = m_dependencies.secrets;
+    auto keychain = std::make_shared<RemoteAgentKeychain>(m_configuration.remoteAgentBaseURL, *secrets);
+    launch(forgetSecret(QStringLiteral("Forgot the saved Remote Agent token"),
+                        QStringLiteral("Could not forget Remote Agent token: "),
+                        [keychain, secrets] { return keychain->deleteToken(); }, true));
+}
+
+QCoro::Task<void> AppModel::waitForStop()
+{
+    if (m_stopping)
+        co_await qCoro(this, &AppModel::stopTaskFinished);
+}
+
+void AppModel::setConfiguration(const AppConfiguration &value) { assign(m_configuration, value, &AppModel::configurationChanged); }
+void AppModel::setSmartLinkPassword(const QString &value) { assign(m_smartLinkPassword, value, &AppModel::smartLinkPasswordChanged); }
+void AppModel::setRemoteAgentToken(const QString &value) { assign(m_remoteAgentToken, value, &AppModel::remoteAgentTokenChanged); }
+void AppModel::setRemoteRITEnabled(bool value) { assign(m_remoteRITEnabled, value, &AppModel::remoteRITEnabledChanged); }
+void AppModel::setRemoteRITOffsetHz(int value) { assign(m_remoteRITOffsetHz, value, &AppModel::remoteRITOffsetHzChanged); }
+void AppModel::setRemoteXITEnabled(bool value) { assign(m_remoteXITEnabled, value, &AppModel::remoteXITEnabledChanged); }
+void AppModel::setRemoteXITOffsetHz(int value) { assign(m_remoteXITOffsetHz, value, &AppModel::remoteXITOffsetHzChanged); }
+void AppModel::setRemoteRFPowerWatts(int value) { assign(m_remoteRFPowerWatts, value, &AppModel::remoteRFPowerWattsChanged); }
+void AppModel::setRemoteConfiguration(const RemoteStationConfiguration &value) { assign(m_remoteConfiguration, value, &AppModel::remoteConfigurationChanged); }
+void AppModel::setRotatorTargetInput(const QString &value) { assign(m_rotatorTargetInput, value, &AppModel::rotatorTargetInputChanged); }
+
+} // namespace kivo

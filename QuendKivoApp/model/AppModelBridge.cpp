@@ -1,0 +1,367 @@
+// Bridge start and stop, the backend and server callbacks, and legacy
+// supervision.
+
+#include "QuendKivoApp/model/AppModel.h"
+
+#include "KivoCore/agent/RemoteAgentAuth.h"
+#include "KivoCore/agent/RemoteAgentClient.h"
+#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/station/UDPSpotReceiver.h"
+#include "KivoCore/support/Async.h"
+#include "QuendKivoApp/model/CommandBridge.h"
+
+#include <QTimer>
+
+namespace kivo {
+
+using Kind = AppConfiguration::ConnectionKind;
+
+void AppModel::post(std::function<void()> work)
+{
+    QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+}
+
+void AppModel::start()
+{
+    if (m_isRunning || m_stopping || m_starting)
+        return;
+    m_starting = true;
+    m_legacyMissingCommandReported = false;
+    launch(startTask(++m_generation));
+}
+
+AppBackend AppModel::buildBackend(quint64 generation, const QString &agentBaseURL, const QString &agentToken)
+{
+    QPointer<AppModel> self(this);
+    // Every report is queued and carries the generation of this start.
+    auto queued = [self, generation](auto handler) {
+        return [self, generation, handler](auto... arguments) {
+            if (self)
+                self->post([self, generation, handler, arguments...] {
+                    if (self)
+                        (self.data()->*handler)(generation, arguments...);
+                });
+        };
+    };
+    AppBackendRequest request;
+    request.configuration = m_configuration;
+    request.remoteAgentBaseURL = agentBaseURL;
+    request.remoteAgentToken = agentToken;
+    request.smartLinkPassword = m_smartLinkPassword;
+    request.secrets = m_dependencies.secrets;
+    switch (m_configuration.connectionKind) {
+    case Kind::LegacyKIVO:
+        request.onState = queued(&AppModel::handleLegacyState);
+        request.onSnapshot = queued(&AppModel::handleSnapshot);
+        break;
+    case Kind::RemoteAgent:
+        request.onState = queued(&AppModel::handleAgentState);
+        request.onSnapshot = [self, generation](const RadioSnapshot &snapshot) {
+            if (self)
+                self->post([self, generation, snapshot] {
+                    if (self && generation == self->m_generation)
+                        self->applyRemoteAgentSnapshot(snapshot);
+                });
+        };
+        break;
+    case Kind::Simulator:
+        request.onSnapshot = queued(&AppModel::handleSimulatorSnapshot);
+        break;
+    default:
+        request.onState = queued(&AppModel::handleRadioState);
+        request.onSnapshot = queued(&AppModel::handleSnapshot);
+        request.onRadioSelected = queued(&AppModel::handleRadioSelected);
+    }
+    return m_dependencies.backendFactory(request);
+}
+
+QCoro::Task<void> AppModel::startTask(quint64 generation)
+{
+    QPointer<AppModel> self(this);
+    const Kind kind = m_configuration.connectionKind;
+    auto secrets = m_dependencies.secrets;
+    QString failure;
+    try {
+        AppBackend backend;
+        QString agentBaseURL;
+        QString agentToken;
+        bool typedToken = false;
+        switch (kind) {
+        case Kind::SmartLink:
+            if (m_configuration.smartLinkEmail.trimmed().isEmpty())
+                throw KivoError::server(QStringLiteral("Enter the SmartLink email address."));
+            backend = buildBackend(generation, {}, {});
+            setSmartLinkPassword(QString());
+            break;
+        case Kind::RemoteAgent: {
+            agentBaseURL = m_configuration.remoteAgentBaseURL.trimmed();
+            if (agentBaseURL.isEmpty())
+                throw KivoError::server(QStringLiteral("Enter the Remote Agent HTTPS URL."));
+            agentToken = m_remoteAgentToken.trimmed();
+            typedToken = !agentToken.isEmpty();
+            if (!typedToken) {
+                const auto stored = co_await RemoteAgentKeychain(agentBaseURL, *secrets).loadToken();
+                if (!self || generation != m_generation)
+                    co_return;
+                agentToken = stored.value_or(QString());
+            }
+            backend = buildBackend(generation, agentBaseURL, agentToken);
+            if (typedToken) {
+                co_await RemoteAgentKeychain(agentBaseURL, *secrets).saveToken(agentToken);
+                if (!self || generation != m_generation)
+                    co_return;
+            }
+            setRemoteAgentToken(QString());
+            break;
+        }
+        case Kind::Local:
+            if (m_configuration.radioHost.trimmed().isEmpty())
+                throw KivoError::server(QStringLiteral("Enter the local radio host or IP address."));
+            backend = buildBackend(generation, {}, {});
+            break;
+        case Kind::LegacyKIVO:
+            ensureLegacyKIVORunning();
+            backend = buildBackend(generation, {}, {});
+            break;
+        case Kind::Simulator:
+            backend = buildBackend(generation, {}, {});
+            break;
+        }
+        m_radio = backend.radio;
+        m_remoteAgent = backend.remoteAgent;
+
+        auto bridge = std::make_unique<CommandBridge>(m_radio, [self, generation](const QString &line) {
+            if (self)
+                self->post([self, generation, line] {
+                    if (self)
+                        self->handleServerEvent(generation, line);
+                });
+        });
+        bridge->start(m_configuration);
+        m_bridge = std::move(bridge);
+
+        m_starting = false;
+        assign(m_isRunning, true, &AppModel::isRunningChanged);
+        assign(m_isRadioConnected, kind == Kind::Simulator, &AppModel::isRadioConnectedChanged);
+        setStatus(kind == Kind::Simulator ? radioStatusText(initialSimulatorSnapshot(m_configuration))
+                                          : QStringLiteral("Connecting to radio"));
+        record(QStringLiteral("Quend-Kivo started"));
+
+        if (kind != Kind::Simulator) {
+            auto radio = m_radio;
+            auto agent = m_remoteAgent;
+            // Begins only after start returned, and only for this very start.
+            QTimer::singleShot(0, this, [this, generation, radio, agent] {
+                launch(connectBackend(generation, radio, agent));
+            });
+        }
+        if (m_configuration.spotBridge.enabled)
+            startSpotBridge(m_radio);
+        startRotatorIfNeeded();
+        co_return;
+    } catch (...) {
+        failure = describeException(std::current_exception());
+    }
+    if (self && generation == m_generation)
+        failStart(failure);
+}
+
+QCoro::Task<void> AppModel::connectBackend(quint64 generation, std::shared_ptr<RadioBackend> backend,
+                                           std::shared_ptr<RemoteAgentClient> agent)
+{
+    if (!isCurrent(generation) || m_radio != backend)
+        co_return;
+    backend->start();
+    if (agent)
+        co_await loadRemoteConfiguration(agent);
+}
+
+void AppModel::failStart(const QString &description)
+{
+    m_starting = false;
+    stop();
+    setStatus(description);
+    record(QStringLiteral("Start failed: ") + description);
+}
+
+void AppModel::stop()
+{
+    if (m_stopping)
+        return;
+    ++m_generation;
+    m_starting = false;
+    m_bridge.reset();
+    stopSpotBridge();
+    stopRotator();
+    std::shared_ptr<RadioBackend> radio = std::move(m_radio);
+    m_radio.reset();
+    m_remoteAgent.reset();
+
+    assign(m_isRunning, false, &AppModel::isRunningChanged);
+    assign(m_isRadioConnected, false, &AppModel::isRadioConnectedChanged);
+    assign(m_isRemoteAgentConnected, false, &AppModel::isRemoteAgentConnectedChanged);
+    assign(m_radioSnapshot, std::optional<RadioSnapshot>(), &AppModel::radioSnapshotChanged);
+    assign(m_lastSnapshotAt, std::optional<QDateTime>(), &AppModel::lastSnapshotAtChanged);
+    assign(m_telemetryLatencySummary, QStringLiteral("Waiting for a frequency change"),
+           &AppModel::telemetryLatencySummaryChanged);
+    m_lastTimedFrequency.reset();
+    m_pendingTelemetryTiming.reset();
+    assign(m_remoteStationStatus, std::optional<RemoteStationStatus>(), &AppModel::remoteStationStatusChanged);
+    assign(m_remoteConfigurationLoaded, false, &AppModel::remoteConfigurationLoadedChanged);
+    assign(m_remoteConfigurationStatus, QStringLiteral("Connect to load station settings"),
+           &AppModel::remoteConfigurationStatusChanged);
+    assign(m_remoteConfigurationBusy, false, &AppModel::remoteConfigurationBusyChanged);
+    assign(m_spotBridgeStatus, QStringLiteral("Stopped"), &AppModel::spotBridgeStatusChanged);
+    m_spotCapabilityWarningShown = false;
+    m_lastSpotError.clear();
+    setStatus(QStringLiteral("Stopped"));
+    record(QStringLiteral("Quend-Kivo stopped"));
+
+    m_stopping = true;
+    launch(stopBackend(std::move(radio)));
+}
+
+QCoro::Task<void> AppModel::stopBackend(std::shared_ptr<RadioBackend> radio)
+{
+    QPointer<AppModel> self(this);
+    if (radio) {
+        co_await CommandBridge::makeSafe(radio);
+        co_await radio->stop();
+    }
+    if (self) {
+        m_stopping = false;
+        emit stopTaskFinished();
+    }
+}
+
+void AppModel::startAutomatically()
+{
+    if (m_configuration.launchServersAutomatically)
+        start();
+    else
+        startRotatorIfNeeded();
+}
+
+quint16 AppModel::catServerPort() const
+{
+    return m_bridge ? m_bridge->catPort() : 0;
+}
+
+quint16 AppModel::rigCtlServerPort() const
+{
+    return m_bridge ? m_bridge->rigCtlPort() : 0;
+}
+
+void AppModel::publishSnapshot(const RadioSnapshot &snapshot)
+{
+    assign(m_isRadioConnected, snapshot.isConnected, &AppModel::isRadioConnectedChanged);
+    assign(m_radioSnapshot, std::optional<RadioSnapshot>(snapshot), &AppModel::radioSnapshotChanged);
+    assign(m_lastSnapshotAt, std::optional<QDateTime>(m_dependencies.now()), &AppModel::lastSnapshotAtChanged);
+}
+
+void AppModel::handleRadioState(quint64 generation, RadioConnectionState state, const QString &message)
+{
+    if (generation == m_generation && state != RadioConnectionState::Ready) {
+        assign(m_isRadioConnected, false, &AppModel::isRadioConnectedChanged);
+        setStatus(message);
+    }
+    record(QStringLiteral("Radio: ") + message);
+}
+
+void AppModel::handleLegacyState(quint64 generation, RadioConnectionState state, const QString &message)
+{
+    const bool current = generation == m_generation;
+    if (current) {
+        setStatus(message);
+        if (state != RadioConnectionState::Ready)
+            assign(m_isRadioConnected, false, &AppModel::isRadioConnectedChanged);
+    }
+    record(QStringLiteral("Radio: ") + message);
+    if (current && (state == RadioConnectionState::Retrying || state == RadioConnectionState::Failed))
+        ensureLegacyKIVORunning();
+}
+
+void AppModel::handleAgentState(quint64 generation, RadioConnectionState state, const QString &message)
+{
+    if (generation == m_generation) {
+        assign(m_isRemoteAgentConnected, state == RadioConnectionState::Ready,
+               &AppModel::isRemoteAgentConnectedChanged);
+        if (state != RadioConnectionState::Ready) {
+            assign(m_isRadioConnected, false, &AppModel::isRadioConnectedChanged);
+            setStatus(message);
+        }
+    }
+    record(QStringLiteral("Agent: ") + message);
+}
+
+void AppModel::handleSnapshot(quint64 generation, const RadioSnapshot &snapshot)
+{
+    if (generation != m_generation)
+        return;
+    publishSnapshot(snapshot);
+    if (snapshot.isConnected)
+        setStatus(radioStatusText(snapshot));
+}
+
+void AppModel::handleSimulatorSnapshot(quint64 generation, const RadioSnapshot &snapshot)
+{
+    if (generation != m_generation)
+        return;
+    publishSnapshot(snapshot);
+    setStatus(radioStatusText(snapshot));
+}
+
+void AppModel::applyRemoteAgentSnapshot(const RadioSnapshot &snapshot)
+{
+    publishSnapshot(snapshot);
+    assign(m_remoteStationStatus, snapshot.remoteStationStatus, &AppModel::remoteStationStatusChanged);
+    setStatus(radioStatusText(snapshot));
+    refreshSpotBridgeStatus();
+    startTimingSample(snapshot);
+}
+
+void AppModel::handleRadioSelected(quint64 generation, const SmartLinkRadio &radio)
+{
+    if (generation != m_generation || m_configuration.smartLinkRadioSerial == radio.serial)
+        return;
+    m_configuration.smartLinkRadioSerial = radio.serial;
+    emit configurationChanged();
+    persistConfiguration();
+    record(QStringLiteral("Selected SmartLink radio ") + radio.nickname + QStringLiteral(" (") + radio.serial +
+           QStringLiteral(")"));
+}
+
+void AppModel::handleServerEvent(quint64 generation, const QString &line)
+{
+    record(line);
+    const qsizetype cut = line.indexOf(QStringLiteral(": "));
+    const QString event = cut < 0 ? line : line.mid(cut + 2);
+    if (generation == m_generation && event.contains(QStringLiteral("failed")))
+        setStatus(event);
+}
+
+void AppModel::ensureLegacyKIVORunning()
+{
+    if (m_configuration.connectionKind != Kind::LegacyKIVO || !m_configuration.superviseLegacyKIVO)
+        return;
+    const std::chrono::milliseconds now = m_dependencies.monotonic();
+    if (!legacyLaunchDue(m_lastLegacyKIVOLaunch, now))
+        return;
+    const QString command = m_configuration.legacyKIVOLaunchCommand.trimmed();
+    const QStringList words = legacyLaunchArguments(command);
+    if (words.isEmpty()) {
+        if (!m_legacyMissingCommandReported)
+            record(QStringLiteral("Could not start legacy KIVO: no launch command is configured."));
+        m_legacyMissingCommandReported = true;
+        return;
+    }
+    if (m_dependencies.isProcessRunning(legacyProcessName(command, m_configuration.legacyKIVOProcessName)))
+        return;
+    m_lastLegacyKIVOLaunch = now;
+    if (m_dependencies.launchProcess(words.first(), words.mid(1)))
+        record(QStringLiteral("Started legacy KIVO for SmartLink transport"));
+    else
+        record(QStringLiteral("Could not start ") + command);
+}
+
+} // namespace kivo

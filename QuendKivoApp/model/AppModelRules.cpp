@@ -1,0 +1,114 @@
+#include "QuendKivoApp/model/AppModelRules.h"
+
+#include <QFileInfo>
+#include <QProcess>
+
+#include <cmath>
+#include <cstdio>
+
+namespace kivo {
+
+namespace {
+
+const QString separator = QStringLiteral(" · ");
+
+QString vfoLine(const RadioSnapshot &snapshot, const QString &letter)
+{
+    const auto vfo = snapshot.vfo(letter);
+    if (!vfo)
+        return QStringLiteral("VFO ") + letter + separator + QStringLiteral("inactive");
+    QStringList roles;
+    if (vfo->isReceive)
+        roles << QStringLiteral("RX");
+    if (vfo->isTransmit)
+        roles << QStringLiteral("TX");
+    const QString role = roles.isEmpty() ? QStringLiteral("standby") : roles.join(QLatin1Char('+'));
+    char frequency[64];
+    std::snprintf(frequency, sizeof frequency, "%.3f MHz", double(vfo->frequencyHz) / 1000000.0);
+    return QStringLiteral("VFO ") + letter + separator + role + separator + QString::fromLatin1(frequency) +
+           QLatin1Char(' ') + vfo->mode;
+}
+
+} // namespace
+
+QString radioStatusText(const RadioSnapshot &snapshot)
+{
+    return vfoLine(snapshot, QStringLiteral("A")) + QLatin1Char('\n') + vfoLine(snapshot, QStringLiteral("B"));
+}
+
+QString latencySummary(const TelemetryTiming &timing)
+{
+    QStringList parts;
+    parts << (timing.transportMilliseconds
+                  ? QStringLiteral("Agent→App %1 ms").arg(*timing.transportMilliseconds)
+                  : QStringLiteral("Agent→App --"));
+    for (auto it = timing.renderMilliseconds.cbegin(); it != timing.renderMilliseconds.cend(); ++it)
+        parts << QStringLiteral("App→%1 %2 ms").arg(it.key()).arg(it.value());
+    return parts.join(separator);
+}
+
+std::optional<qint64> elapsedMilliseconds(const QDateTime &from, const QDateTime &to)
+{
+    if (!from.isValid() || !to.isValid())
+        return std::nullopt;
+    constexpr qint64 aYear = 366LL * 24 * 3600 * 1000;
+    const qint64 difference = from.msecsTo(to);
+    if (difference > aYear || difference < -aYear)
+        return std::nullopt;
+    return std::max<qint64>(0, difference);
+}
+
+bool remoteActionPermitted(RemoteStationAction action, bool isRunning, bool isRadioConnected,
+                           const std::optional<RemoteStationStatus> &status, bool allowCATTransmit)
+{
+    if (!isRunning || !isRadioConnected || !status)
+        return false;
+    if (!status->supportedCommands.contains(QStringLiteral("station_") + rawValue(action)))
+        return false;
+    if (action == RemoteStationAction::Operate || action == RemoteStationAction::Tune)
+        return allowCATTransmit;
+    return true;
+}
+
+std::optional<RemoteStationAction> amplifierToggle(const std::optional<RemoteStationStatus> &status)
+{
+    if (!status || !status->kpaOperate)
+        return std::nullopt;
+    return *status->kpaOperate ? RemoteStationAction::Standby : RemoteStationAction::Operate;
+}
+
+QString eventLine(const QDateTime &at, const QString &message)
+{
+    return at.toLocalTime().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral("  ") + message;
+}
+
+bool legacyLaunchDue(std::optional<std::chrono::milliseconds> lastLaunch, std::chrono::milliseconds now)
+{
+    return !lastLaunch || now - *lastLaunch >= legacyLaunchInterval;
+}
+
+QStringList legacyLaunchArguments(const QString &command)
+{
+    return QProcess::splitCommand(command);
+}
+
+QString legacyProcessName(const QString &command, const QString &configuredName)
+{
+    const QString configured = configuredName.trimmed();
+    if (!configured.isEmpty())
+        return configured;
+    const QStringList words = legacyLaunchArguments(command);
+    return words.isEmpty() ? QString() : QFileInfo(words.first()).fileName();
+}
+
+bool processMatches(const QString &name, const QString &comm, const QByteArray &cmdline)
+{
+    if (name.isEmpty())
+        return false;
+    if (comm.trimmed() == name)
+        return true;
+    const QByteArray first = cmdline.left(cmdline.indexOf('\0'));
+    return !first.isEmpty() && QFileInfo(QString::fromLocal8Bit(first)).fileName() == name;
+}
+
+} // namespace kivo

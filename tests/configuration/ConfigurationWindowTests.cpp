@@ -1,0 +1,250 @@
+#include "QuendKivoApp/OfflineModel.h"
+#include "QuendKivoApp/configuration/ActivityTab.h"
+#include "QuendKivoApp/configuration/ConfigurationTab.h"
+#include "QuendKivoApp/configuration/ContentView.h"
+#include "QuendKivoApp/kit/LineLimitedLabel.h"
+#include "QuendKivoApp/kit/NumberField.h"
+#include "QuendKivoApp/model/AppModel.h"
+#include "support/RawClient.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace kivo;
+using Kind = AppConfiguration::ConnectionKind;
+
+namespace {
+
+constexpr int deadline = 10000;
+
+class ConfigurationWindowTest : public ::testing::Test {
+protected:
+    ConfigurationWindowTest()
+    {
+        model = makeOfflineModel(directory.filePath("settings.ini"));
+        AppConfiguration configuration = model->configuration();
+        configuration.connectionKind = Kind::Simulator;
+        configuration.launchServersAutomatically = false;
+        model->setConfiguration(configuration);
+        window = std::make_unique<ContentView>(*model);
+        window->show();
+        window->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+    ~ConfigurationWindowTest() override
+    {
+        window.reset();
+        model->stop();
+        QTest::qWaitFor([&] { return !model->isStopping(); }, deadline);
+    }
+
+    template <typename T> T *find(const char *name) { return window->findChild<T *>(QString::fromLatin1(name)); }
+    bool shown(const char *name) { return find<QWidget>(name)->isVisibleTo(window.get()); }
+    void setKind(Kind kind)
+    {
+        auto *picker = find<QComboBox>("configuration.connectionKind");
+        picker->setCurrentIndex(picker->findData(int(kind)));
+    }
+    void startSimulator()
+    {
+        find<QPushButton>("header.startStop")->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, deadline)) << model->events().join("\n").toStdString();
+    }
+    int eventsContaining(const QString &text) { return int(model->events().filter(text).size()); }
+
+    QTemporaryDir directory;
+    std::unique_ptr<AppModel> model;
+    std::unique_ptr<ContentView> window;
+};
+
+} // namespace
+
+TEST(HeaderPresentationTest, ReconnectOnlyWhileRunningWithTheAgentAndTheButtonFollowsRunning)
+{
+    for (const Kind kind : allConnectionKinds) {
+        for (const bool running : {false, true}) {
+            const auto header = presentHeader(running, false, false, kind);
+            EXPECT_EQ(header.reconnectShown, running && kind == Kind::RemoteAgent) << rawValue(kind).toStdString();
+            EXPECT_EQ(header.startStopLabel, running ? "Stop" : "Start");
+            EXPECT_EQ(header.kindName, rawValue(kind));
+        }
+    }
+    EXPECT_EQ(presentHeader(true, true, true, Kind::RemoteAgent).connection.label, "Connected");
+    EXPECT_EQ(presentHeader(true, false, true, Kind::Local).connection.label, "Connecting");
+}
+
+TEST(ConfigurationRowsTest, RowsAndGuidanceFollowTheKind)
+{
+    const QString loopback = "CAT and RigCtlD listeners bind only to this computer's loopback interface.";
+    const struct {
+        Kind kind;
+        QStringList rows;
+        QString guidanceStart;
+    } table[] = {
+        {Kind::SmartLink, {"SmartLink email", "Password", "Radio serial", "Station"}, "The password remains in memory"},
+        {Kind::RemoteAgent, {"Agent HTTPS URL", "Bearer token"}, "The bearer token is stored in the system keychain. All"},
+        {Kind::Local, {"Radio host", "Station"}, loopback},
+        {Kind::LegacyKIVO, {"KIVO host", "KIVO CAT port", "Supervision"}, "RUMlogNG \u2192 Quend-Kivo \u2192 KIVO"},
+        {Kind::Simulator, {"Station"}, loopback},
+    };
+    for (const auto &row : table) {
+        EXPECT_EQ(connectionRowTitles(row.kind), row.rows);
+        EXPECT_TRUE(configurationGuidance(row.kind).startsWith(row.guidanceStart));
+    }
+}
+
+TEST(ActivityPresentationTest, ShowsTheLastEighteenAndCountsAll)
+{
+    QStringList events;
+    for (int i = 1; i <= 25; ++i)
+        events.append(QString("event %1").arg(i));
+    EXPECT_EQ(shownEvents(events).first(), "event 8");
+    EXPECT_EQ(shownEvents(events).last(), "event 25");
+    EXPECT_EQ(shownEvents(events.mid(0, 3)).size(), 3);
+    EXPECT_EQ(eventsTotalText(200), "200 total");
+}
+
+TEST_F(ConfigurationWindowTest, KindSwitchShowsItsRowsAndKeepsHiddenValues)
+{
+    window->selectTab(ContentView::WorkspaceTab::Configuration);
+    setKind(Kind::RemoteAgent);
+    EXPECT_TRUE(shown("configuration.remoteAgentBaseURL"));
+    EXPECT_FALSE(shown("configuration.stationName"));
+    EXPECT_FALSE(shown("configuration.radioHost"));
+
+    setKind(Kind::Local);
+    auto *host = find<QLineEdit>("configuration.radioHost");
+    host->setFocus();
+    QTest::keyClicks(host, "flex.local");
+    setKind(Kind::Simulator);
+    EXPECT_FALSE(shown("configuration.radioHost"));
+    EXPECT_TRUE(shown("configuration.stationName"));
+    setKind(Kind::Local);
+    EXPECT_EQ(host->text(), "flex.local");
+    EXPECT_EQ(model->configuration().radioHost, "flex.local");
+    EXPECT_EQ(model->configuration().connectionKind, Kind::Local);
+}
+
+TEST_F(ConfigurationWindowTest, PortFieldsTakeOnlyNumbersInRange)
+{
+    AppConfiguration configuration = model->configuration();
+    configuration.catPort = 15002;
+    model->setConfiguration(configuration);
+    auto *cat = find<NumberField>("configuration.catPort");
+    EXPECT_EQ(cat->text(), "15,002");
+    for (const QString typed : {"70000", "letters"}) {
+        cat->setText(typed);
+        emit cat->editingFinished();
+        EXPECT_EQ(model->configuration().catPort, 15002);
+        EXPECT_EQ(cat->text(), "15,002");
+    }
+    cat->setText("4,600");
+    emit cat->editingFinished();
+    EXPECT_EQ(model->configuration().catPort, 4600);
+}
+
+TEST_F(ConfigurationWindowTest, RefreshNeverOverwritesAnEditedFieldNorWritesBack)
+{
+    window->selectTab(ContentView::WorkspaceTab::Configuration);
+    auto *host = find<QLineEdit>("configuration.radioHost");
+    setKind(Kind::Local);
+    host->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return host->hasFocus(); }, deadline));
+    QTest::keyClicks(host, "typed");
+
+    QSignalSpy changes(model.get(), &AppModel::configurationChanged);
+    AppConfiguration configuration = model->configuration();
+    configuration.radioHost = "from model";
+    configuration.allowCATTransmit = true;
+    configuration.catPort = 7000;
+    model->setConfiguration(configuration);
+    EXPECT_EQ(host->text(), "typed");
+    EXPECT_TRUE(find<QCheckBox>("configuration.allowCATTransmit")->isChecked());
+    EXPECT_EQ(find<NumberField>("configuration.catPort")->text(), "7,000");
+    EXPECT_EQ(changes.count(), 1);
+}
+
+TEST_F(ConfigurationWindowTest, StartStopAndSaveOnlyWhileStopped)
+{
+    window->selectTab(ContentView::WorkspaceTab::Configuration);
+    QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return eventsContaining("Settings saved") == 1; }, deadline));
+
+    startSimulator();
+    auto *button = find<QPushButton>("header.startStop");
+    EXPECT_EQ(button->text(), "Stop");
+    EXPECT_FALSE(find<QWidget>("configuration.catPort")->isEnabled());
+    QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(eventsContaining("Settings saved"), 1);
+
+    button->click();
+    EXPECT_FALSE(model->isRunning());
+    EXPECT_EQ(button->text(), "Start");
+    EXPECT_TRUE(find<QWidget>("configuration.catPort")->isEnabled());
+}
+
+TEST_F(ConfigurationWindowTest, ReturnTogglesTheBridgeOnlyOutsideFields)
+{
+    window->selectTab(ContentView::WorkspaceTab::Configuration);
+    for (const char *field : {"configuration.catPort", "configuration.stationName"}) {
+        find<QWidget>(field)->setFocus();
+        QTest::keyClick(find<QWidget>(field), Qt::Key_Return);
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(model->isRunning()) << field;
+    }
+    find<QPushButton>("configuration.save")->setFocus();
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, deadline));
+}
+
+TEST_F(ConfigurationWindowTest, ActivityAlwaysShowsTheNewestLine)
+{
+    window->selectTab(ContentView::WorkspaceTab::Activity);
+    for (int i = 0; i < 24; ++i)
+        model->record(QString("filler line %1 ").arg(i) + QString("wraps ").repeated(i % 3 ? 1 : 40));
+    model->record("NEWEST");
+    auto *block = find<LineLimitedLabel>("activity.events");
+    EXPECT_TRUE(block->text().endsWith("NEWEST"));
+    EXPECT_LE(block->text().count('\n') + 1, activityShownEvents);
+    EXPECT_EQ(find<QLabel>("activity.total")->text(), QString("%1 total").arg(model->events().size()));
+}
+
+TEST_F(ConfigurationWindowTest, RenderReportOnShowAndOnEachFrequencyChange)
+{
+    window = std::make_unique<ContentView>(*model);
+    QSignalSpy reports(window.get(), &ContentView::renderReported);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return reports.count() == 1; }, deadline));
+    startSimulator();
+
+    test::RawClient cat(model->catServerPort());
+    cat.send("FA00014075000;");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->radioSnapshot() && model->radioSnapshot()->frequencyHz == 14075000; }, deadline));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return reports.count() == 2; }, deadline));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(reports.count(), 2);
+    EXPECT_EQ(reports.last().first().toString(), "Status");
+}
+
+TEST_F(ConfigurationWindowTest, StatusTabShowsTheAgentLinesOnlyForTheAgentKind)
+{
+    startSimulator();
+    EXPECT_EQ(find<QLabel>("status.connectionLabel")->text(), "Connected");
+    EXPECT_TRUE(find<LineLimitedLabel>("status.statusText")->fullText().startsWith("VFO A"));
+    EXPECT_FALSE(shown("status.latency"));
+    EXPECT_FALSE(shown("status.remoteControl"));
+    EXPECT_TRUE(shown("status.waiting"));
+    find<QPushButton>("header.startStop")->click();
+
+    setKind(Kind::RemoteAgent);
+    EXPECT_TRUE(shown("status.latency"));
+    EXPECT_TRUE(shown("status.remoteControl"));
+    EXPECT_EQ(find<QLabel>("status.connectionLabel")->text(), "Stopped");
+}

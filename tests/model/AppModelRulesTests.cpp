@@ -1,0 +1,73 @@
+#include "QuendKivoApp/model/AppModelRules.h"
+#include "support/QtPrinters.h"
+
+#include <gtest/gtest.h>
+
+using namespace kivo;
+using namespace std::chrono_literals;
+
+TEST(AppModelRules, RadioStatusTextHasOneLinePerVFO)
+{
+    RadioSnapshot snapshot(
+        {.frequencyHz = 14074000, .mode = "DIGU", .isConnected = true, .slice = "A", .station = "Maestro"});
+    EXPECT_EQ(radioStatusText(snapshot).section('\n', 1), "VFO B · inactive");
+    snapshot.vfos = {RadioVFO("A", 14074000, "DIGU", true, true, false, 0, false, 0), RadioVFO("B", 7000000, "CW", false, true, false, 0, false, 0)};
+    EXPECT_EQ(radioStatusText(snapshot), "VFO A · RX+TX · 14.074 MHz DIGU\nVFO B · TX · 7.000 MHz CW");
+    snapshot.vfos = {RadioVFO("B", 7000000, "LSB", false, false, false, 0, false, 0)};
+    EXPECT_EQ(radioStatusText(snapshot), "VFO A · inactive\nVFO B · standby · 7.000 MHz LSB");
+}
+
+TEST(AppModelRules, LatencySummaryNamesThisComputerApp)
+{
+    const QDateTime t0 = QDateTime::fromMSecsSinceEpoch(1'000'000, Qt::UTC);
+    TelemetryTiming timing{14074000, t0, std::nullopt, {}};
+    EXPECT_EQ(latencySummary(timing), "Agent→App --");
+    timing.transportMilliseconds = 42;
+    timing.renderMilliseconds = {{"Status", 80}, {"Monitor", 120}};
+    EXPECT_EQ(latencySummary(timing), "Agent→App 42 ms · App→Monitor 120 ms · App→Status 80 ms");
+    // A clock ahead gives 0, an absurd stamp no figure.
+    EXPECT_EQ(elapsedMilliseconds(t0, t0.addMSecs(-5)), 0);
+    EXPECT_EQ(elapsedMilliseconds(t0, t0.addMSecs(1234)), 1234);
+    EXPECT_EQ(elapsedMilliseconds(t0, t0.addYears(5)), std::nullopt);
+}
+
+TEST(AppModelRules, StationActionPermissions)
+{
+    RemoteStationStatus all;
+    all.supportedCommands = {"station_standby", "station_operate", "station_tune", "station_cancel"};
+    RemoteStationStatus noTune = all;
+    noTune.supportedCommands.remove("station_tune");
+    using A = RemoteStationAction;
+    struct Row {
+        A action;
+        bool running, connected;
+        std::optional<RemoteStationStatus> status;
+        bool transmit, allowed;
+    } rows[] = {
+        {A::Standby, true, true, all, false, true},   {A::Cancel, true, true, all, false, true},
+        {A::Operate, true, true, all, false, false},  {A::Tune, true, true, all, false, false},
+        {A::Operate, true, true, all, true, true},    {A::Tune, true, true, noTune, true, false},
+        {A::Standby, false, true, all, true, false},  {A::Standby, true, false, all, true, false},
+        {A::Standby, true, true, std::nullopt, true, false},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(remoteActionPermitted(row.action, row.running, row.connected, row.status, row.transmit),
+                  row.allowed)
+            << rawValue(row.action).toStdString() << row.running << row.connected << row.transmit;
+}
+
+TEST(AppModelRules, LegacySupervisionThrottleAndProcessNames)
+{
+    EXPECT_TRUE(legacyLaunchDue(std::nullopt, 0ms));
+    EXPECT_FALSE(legacyLaunchDue(10'000ms, 14'999ms));
+    EXPECT_TRUE(legacyLaunchDue(10'000ms, 15'000ms));
+
+    EXPECT_EQ(legacyLaunchArguments(R"(/opt/kivo/bin/kivo "--port 5002")"),
+              QStringList({"/opt/kivo/bin/kivo", "--port 5002"}));
+    EXPECT_EQ(legacyProcessName("/opt/kivo/bin/kivo --serve", ""), "kivo");
+    EXPECT_EQ(legacyProcessName("wine KIVO.exe", " KIVO.exe "), "KIVO.exe");
+    EXPECT_EQ(legacyProcessName("", ""), "");
+    EXPECT_TRUE(processMatches("kivo", "kivo\n", QByteArray("/usr/bin/python3\0x", 18)));
+    EXPECT_TRUE(processMatches("kivo", "python3", QByteArray("/opt/kivo/bin/kivo\0--serve", 26)));
+    EXPECT_FALSE(processMatches("", "", {}));
+}

@@ -1,0 +1,350 @@
+#include "KivoCore/agent/RemoteAgentClient.h"
+#include "KivoCore/radio/SimulatedRadio.h"
+#include "KivoCore/support/SecretStore.h"
+#include "QuendKivoApp/model/AppModel.h"
+#include "fakes/FakeFlexRadio.h"
+#include "fakes/FakeKIVOCompanion.h"
+#include "fakes/RemoteAgentHarness.h"
+#include "fakes/TestTls.h"
+#include "support/QtPrinters.h"
+#include "support/RawClient.h"
+#include "support/RunTask.h"
+
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace kivo;
+using namespace kivo::test;
+using Kind = AppConfiguration::ConnectionKind;
+
+namespace {
+
+// A simulator that counts the connects it was asked for.
+class CountingRadio : public SimulatedRadio {
+public:
+    using SimulatedRadio::SimulatedRadio;
+    void start() override { ++starts; }
+    int starts = 0;
+};
+
+struct Fixture {
+    QTemporaryDir dir;
+    std::shared_ptr<InMemorySecretStore> secrets = std::make_shared<InMemorySecretStore>();
+    std::unique_ptr<AppModel> model;
+    QList<QStringList> launches;
+    bool launchSucceeds = true;
+    AppBackendFactory factory = makeAppBackend;
+
+    QString settingsPath() const { return dir.filePath("settings.conf"); }
+    void make(const std::optional<AppConfiguration> &configuration = std::nullopt, QString path = {})
+    {
+        AppModelDependencies d;
+        d.settingsPath = path.isEmpty() ? settingsPath() : path;
+        d.secrets = secrets;
+        d.backendFactory = factory;
+        d.monotonic = [] { return std::chrono::milliseconds(0); };
+        d.launchProcess = [this](const QString &program, const QStringList &arguments) {
+            launches.append(QStringList{program} + arguments);
+            return launchSucceeds;
+        };
+        d.isProcessRunning = [](const QString &) { return false; };
+        d.homeDirectory = dir.path();
+        d.startPropagation = false;
+        model = std::make_unique<AppModel>(std::move(d));
+        if (configuration)
+            model->setConfiguration(*configuration);
+    }
+    // The events without their time stamps.
+    QStringList messages() const
+    {
+        QStringList result;
+        for (const QString &line : model->events())
+            result << line.mid(10);
+        return result;
+    }
+    // Without the servers' own lines, which arrive queued.
+    QStringList ownMessages() const
+    {
+        return messages().filter(QRegularExpression("^(?!CAT: |RigCtlD: )"));
+    }
+    void stopAndSettle()
+    {
+        model->stop();
+        runTask(model->waitForStop());
+        QCoreApplication::processEvents();
+    }
+};
+
+AppConfiguration quiet(Kind kind)
+{
+    AppConfiguration c = AppConfiguration::firstRun();
+    c.connectionKind = kind;
+    c.catPort = 0;
+    c.rigCtlPort = 0;
+    c.spotBridge.enabled = false;
+    c.rotator.enabled = false;
+    return c;
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+} // namespace
+
+TEST(AppModel, SimulatorServesCATAndStaysStoppedAfterStop)
+{
+    Fixture f;
+    f.make(quiet(Kind::Simulator));
+    f.model->start();
+    f.model->start();
+    ASSERT_TRUE(f.model->isRunning());
+    EXPECT_TRUE(f.model->isRadioConnected());
+    EXPECT_EQ(f.model->status(), radioStatusText(initialSimulatorSnapshot(f.model->configuration())));
+    EXPECT_EQ(f.messages().count("Quend-Kivo started"), 1);
+
+    RawClient client(f.model->catServerPort());
+    client.send("FA;");
+    EXPECT_EQ(client.read(14), "FA00014074000;");
+
+    // The simulator's unkey during stop must not bring a VFO status back.
+    f.stopAndSettle();
+    EXPECT_EQ(f.model->status(), "Stopped");
+    EXPECT_FALSE(f.model->radioSnapshot().has_value());
+    EXPECT_EQ(f.ownMessages().last(), "Quend-Kivo stopped");
+}
+
+TEST(AppModel, LocalRadioKindConnectsAndServesCAT)
+{
+    FakeFlexRadio radio;
+    ASSERT_TRUE(radio.listen());
+    Fixture f;
+    AppConfiguration c = quiet(Kind::Local);
+    c.radioHost = "127.0.0.1";
+    c.radioPort = radio.port();
+    f.make(c);
+    f.model->start();
+    EXPECT_EQ(f.model->status(), "Connecting to radio");
+    ASSERT_TRUE(waitUntil([&] { return radio.connectionCount() == 1 && f.messages().contains("Radio: Connected; waiting for Maestro slice A"); }))
+        << f.messages().join('\n').toStdString();
+    radio.sendLine(FakeFlexRadio::clientLine("0x40A1", "CID", "Maestro"));
+    radio.sendLine(FakeFlexRadio::sliceLine(2, "0x40A1", "A", "14.074000", "DIGU", true, true));
+    ASSERT_TRUE(waitUntil([&] { return f.model->isRadioConnected(); }));
+    EXPECT_EQ(f.model->status(), "VFO A · RX+TX · 14.074 MHz DIGU\nVFO B · inactive");
+    RawClient client(f.model->catServerPort());
+    client.send("FA;");
+    EXPECT_EQ(client.read(14), "FA00014074000;");
+    f.stopAndSettle();
+}
+
+TEST(AppModel, LegacyKindServesCATAndUnkeysOnStop)
+{
+    FakeKIVOCompanion companion;
+    ASSERT_TRUE(companion.listen());
+    Fixture f;
+    AppConfiguration c = quiet(Kind::LegacyKIVO);
+    c.legacyKIVOPort = companion.port();
+    c.superviseLegacyKIVO = false;
+    f.make(c);
+    f.model->start();
+    ASSERT_TRUE(waitUntil([&] { return f.model->isRadioConnected(); }));
+    RawClient client(f.model->catServerPort());
+    client.send("FA;");
+    EXPECT_EQ(client.read(14), "FA00014074000;");
+    companion.clearReceived();
+    f.stopAndSettle();
+    EXPECT_TRUE(companion.received().contains("RX;")) << companion.received().toStdString();
+    EXPECT_TRUE(f.launches.isEmpty());
+}
+
+TEST(AppModel, FailedStartReportsFreesItsPortsAndNeverConnects)
+{
+    Fixture f;
+    std::shared_ptr<CountingRadio> built;
+    f.factory = [&built](const AppBackendRequest &request) {
+        auto radio = std::make_shared<CountingRadio>(initialSimulatorSnapshot(request.configuration),
+                                                     request.onSnapshot);
+        built = radio;
+        return AppBackend{radio, nullptr};
+    };
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
+    AppConfiguration c = quiet(Kind::Local);
+    c.radioHost = "127.0.0.1";
+    c.catPort = freePort();
+    c.rigCtlPort = taken.serverPort();
+    f.make(c);
+    f.model->start();
+    QCoreApplication::processEvents();
+
+    EXPECT_FALSE(f.model->isRunning());
+    EXPECT_TRUE(f.model->status().startsWith("Could not listen on 127.0.0.1:"));
+    const QStringList m = f.ownMessages();
+    ASSERT_GE(m.size(), 2);
+    EXPECT_EQ(m[m.size() - 2], "Quend-Kivo stopped");
+    EXPECT_EQ(m.last(), "Start failed: " + f.model->status());
+    QTcpServer again;
+    EXPECT_TRUE(again.listen(QHostAddress::LocalHost, c.catPort));
+    ASSERT_NE(built, nullptr);
+    EXPECT_EQ(built->starts, 0);
+}
+
+TEST(AppModel, MissingSettingsOfAKindFailTheStart)
+{
+    const struct {
+        Kind kind;
+        QString status;
+    } rows[] = {
+        {Kind::SmartLink, "Enter the SmartLink email address."},
+        {Kind::RemoteAgent, "Enter the Remote Agent HTTPS URL."},
+        {Kind::Local, "Enter the local radio host or IP address."},
+    };
+    for (const auto &row : rows) {
+        Fixture f;
+        AppConfiguration c = quiet(row.kind);
+        c.smartLinkEmail = c.remoteAgentBaseURL = c.radioHost = "  ";
+        f.make(c);
+        f.model->start();
+        EXPECT_EQ(f.model->status(), row.status);
+        EXPECT_EQ(f.ownMessages().mid(f.ownMessages().size() - 2),
+                  QStringList({"Quend-Kivo stopped", "Start failed: " + row.status}));
+    }
+}
+
+TEST(AppModel, ConfigurationStoreKeepsUnreadableTextAndReportsSaveFailures)
+{
+    Fixture f;
+    {
+        QSettings settings(f.settingsPath(), QSettings::IniFormat);
+        settings.setValue("configuration", "{not json");
+    }
+    f.make();
+    EXPECT_EQ(f.model->configuration(), AppConfiguration::firstRun());
+    EXPECT_EQ(QSettings(f.settingsPath(), QSettings::IniFormat).value("configuration.unreadable"), "{not json");
+    EXPECT_EQ(f.messages().size(), 1);
+
+    {
+        QSettings settings(f.settingsPath(), QSettings::IniFormat);
+        settings.setValue("configuration", R"({"connectionKind": "Local network", "radioHost": "flex.lan"})");
+    }
+    f.make();
+    EXPECT_EQ(f.model->configuration().radioHost, "flex.lan");
+    EXPECT_EQ(f.model->configuration().catPort, 5002);
+    EXPECT_EQ(f.model->configuration().legacyKIVOLaunchCommand, "");
+    AppConfiguration edited = f.model->configuration();
+    edited.legacyKIVOLaunchCommand = "kivo --serve";
+    f.model->setConfiguration(edited);
+    EXPECT_TRUE(runTask(f.model->save()));
+    f.make();
+    EXPECT_EQ(f.model->configuration(), edited);
+
+    // A typed agent token without an address saves nothing.
+    edited.connectionKind = Kind::RemoteAgent;
+    f.model->setConfiguration(edited);
+    f.model->setRemoteAgentToken("secret");
+    EXPECT_FALSE(runTask(f.model->save()));
+    EXPECT_EQ(f.messages().last(), "Could not save settings: Enter the Remote Agent HTTPS URL first.");
+    EXPECT_EQ(f.model->remoteAgentToken(), "secret");
+    f.secrets->setFailure("locked");
+    f.model->forgetRemoteAgentToken();
+    EXPECT_EQ(f.messages().last(), "Could not forget Remote Agent token: The keychain returned an error: locked.");
+    EXPECT_EQ(f.model->remoteAgentToken(), "secret");
+
+    // A settings file that cannot be written is reported, not claimed saved.
+    f.make(std::nullopt, f.dir.path());
+    EXPECT_FALSE(runTask(f.model->save()));
+    EXPECT_TRUE(f.messages().last().startsWith("Could not save settings: "));
+}
+
+TEST(AppModel, LegacySupervisionLaunchesTheConfiguredCommand)
+{
+    const struct {
+        QString command;
+        bool succeeds;
+        QString message;
+        int launches;
+    } rows[] = {
+        {"kivo-legacy --serve", true, "Started legacy KIVO for SmartLink transport", 1},
+        {"kivo-legacy --serve", false, "Could not start kivo-legacy --serve", 1},
+        {" ", true, "Could not start legacy KIVO: no launch command is configured.", 0},
+    };
+    for (const auto &row : rows) {
+        Fixture f;
+        f.launchSucceeds = row.succeeds;
+        AppConfiguration c = quiet(Kind::LegacyKIVO);
+        c.legacyKIVOPort = freePort();
+        c.legacyKIVOLaunchCommand = row.command;
+        f.make(c);
+        f.model->start();
+        EXPECT_EQ(f.messages().count(row.message), 1) << row.message.toStdString();
+        ASSERT_EQ(f.launches.size(), row.launches);
+        if (row.launches) {
+            EXPECT_EQ(f.launches.first(), QStringList({"kivo-legacy", "--serve"}));
+        }
+        f.stopAndSettle();
+    }
+}
+
+TEST(AppModel, StationActionsAndNewestConfigurationResultWin)
+{
+    FakeRemoteAgent agent;
+    ASSERT_TRUE(agent.listen());
+    Fixture f;
+    f.factory = [](const AppBackendRequest &r) {
+        auto client = std::make_shared<RemoteAgentClient>(r.remoteAgentBaseURL, r.remoteAgentToken,
+                                                          clientConfigurationTrustingTestCA(), r.onState,
+                                                          r.onSnapshot, RemoteAgentHarness::quickTiming());
+        return AppBackend{client, client};
+    };
+    RemoteStationConfiguration loaded = RemoteStationConfiguration::placeholder();
+    loaded.schemaVersion = 7;
+    agent.configuration = loaded.toJson();
+    AppConfiguration c = quiet(Kind::RemoteAgent);
+    c.remoteAgentBaseURL = agent.baseURL();
+    f.make(c);
+    f.model->setRemoteAgentToken(agent.token);
+    f.model->start();
+    ASSERT_TRUE(waitUntil([&] { return f.model->remoteStationStatus() && f.model->remoteConfigurationLoaded(); }));
+    EXPECT_EQ(f.model->remoteAgentToken(), "");
+    EXPECT_EQ(f.secrets->items().size(), 1);
+    EXPECT_EQ(f.model->remoteConfiguration().schemaVersion, 7);
+    f.model->noteTelemetryRendered("Status");
+    f.model->noteTelemetryRendered("Status");
+    EXPECT_EQ(f.messages().filter(QRegularExpression("^Latency Status: Agent→App .+ · App→Status \\d+ ms$")).size(), 1);
+
+    EXPECT_TRUE(f.model->remoteActionAllowed(RemoteStationAction::Standby));
+    EXPECT_FALSE(f.model->remoteActionAllowed(RemoteStationAction::Tune));
+    f.model->performRemoteStationAction(RemoteStationAction::Tune);
+    EXPECT_EQ(f.messages().last(), "Station tune rejected: Transmit actions are not allowed in the settings.");
+
+    // A slow load started first must not overwrite the newer save.
+    const QJsonObject old = loaded.toJson();
+    agent.setConfigHandler([old](const FakeRemoteAgent::Request &request) {
+        if (request.method == "GET") {
+            auto reply = FakeRemoteAgent::Reply::json({{"success", true}, {"config", old}});
+            reply.delayMs = 150;
+            return reply;
+        }
+        QJsonObject stored = request.json().value("config").toObject();
+        stored.insert("schema_version", 9);
+        return FakeRemoteAgent::Reply::json({{"success", true}, {"config", stored}});
+    });
+    f.model->reloadRemoteConfiguration();
+    f.model->saveRemoteConfiguration();
+    ASSERT_TRUE(waitUntil([&] { return !f.model->remoteConfigurationBusy(); }));
+    runTask(sleepFor(std::chrono::milliseconds(400)));
+    EXPECT_EQ(f.model->remoteConfigurationStatus(), "Saved — restart the Windows agent to apply");
+    EXPECT_EQ(f.model->remoteConfiguration().schemaVersion, 9);
+    f.stopAndSettle();
+    // The token saved by the first start serves the next one.
+    f.model->start();
+    EXPECT_TRUE(waitUntil([&] { return f.model->isRemoteAgentConnected(); }));
+    f.stopAndSettle();
+}
