@@ -247,7 +247,7 @@ QCoro::Task<void> RemoteAgentClient::stop()
     m_life.end();
     m_life.advance();
     abandonConnection(QStringLiteral("Stopped"));
-    report(RadioConnectionState::Stopped, QStringLiteral("Stopped"));
+    m_life.reportStopped();
     co_return;
 }
 
@@ -388,10 +388,7 @@ void RemoteAgentClient::connectionFailed(const QString &reason, qint64 generatio
     qCInfo(lcAgent).noquote() << reason;
     closeStream();
     markDisconnected(reason);
-    if (m_life.shouldRun())
-        m_life.retryLater(reason);
-    else
-        report(RadioConnectionState::Stopped, QStringLiteral("Stopped"));
+    m_life.retryUnlessStopped(reason);
 }
 
 void RemoteAgentClient::markDisconnected(const QString &reason)

@@ -95,7 +95,7 @@ QCoro::Task<void> FlexRadioClient::stop()
     m_inboundBuffer.clear();
     m_value.isConnected = false;
     publish();
-    setState(RadioConnectionState::Stopped, QStringLiteral("Stopped"));
+    m_life.reportStopped();
 }
 
 void FlexRadioClient::connectToRadio()
@@ -334,10 +334,7 @@ void FlexRadioClient::connectionFailed(const QString &reason, qint64 generation)
     failAllPending();
     m_value.isConnected = false;
     publish();
-    if (!m_life.shouldRun())
-        setState(RadioConnectionState::Stopped, QStringLiteral("Stopped"));
-    else
-        m_life.retryLater(reason);
+    m_life.retryUnlessStopped(reason);
 }
 
 void FlexRadioClient::resetSessionState()

@@ -281,10 +281,7 @@ void LegacyKIVOClient::connectionFailed(const QString &reason, qint64 generation
     m_value.isConnected = false;
     m_value.isTransmitting = false;
     publishValue();
-    if (!m_life.shouldRun())
-        report(RadioConnectionState::Stopped, QStringLiteral("Stopped"));
-    else
-        m_life.retryLater(reason);
+    m_life.retryUnlessStopped(reason);
 }
 
 void LegacyKIVOClient::dropConnection()
@@ -329,7 +326,7 @@ QCoro::Task<void> LegacyKIVOClient::stop()
     m_value.isConnected = false;
     m_value.isTransmitting = false;
     publishValue();
-    report(RadioConnectionState::Stopped, QStringLiteral("Stopped"));
+    m_life.reportStopped();
 }
 
 void LegacyKIVOClient::reconnectNow()

@@ -69,7 +69,7 @@ QCoro::Task<void> SmartLinkRadioClient::stop()
     m_stableConnectionTimer.stop();
     co_await teardown();
     if (self)
-        report(RadioConnectionState::Stopped, QStringLiteral("Stopped"));
+        m_life.reportStopped();
 }
 
 void SmartLinkRadioClient::reconnectNow()

@@ -81,6 +81,19 @@ void RadioLifecycle::retryLater(const QString &reason)
         retryAfter(scaledDelay(delay, m_backoffSecond));
 }
 
+void RadioLifecycle::retryUnlessStopped(const QString &reason)
+{
+    if (shouldRun())
+        retryLater(reason);
+    else
+        reportStopped();
+}
+
+void RadioLifecycle::reportStopped()
+{
+    setState(RadioConnectionState::Stopped, QStringLiteral("Stopped"));
+}
+
 QCoro::Task<RadioSnapshot> snapshotCopy(RadioSnapshot snapshot)
 {
     co_return snapshot;

@@ -109,6 +109,9 @@ public:
 
     // Counts a failure, reports "<reason>. Retrying in <n> s" and arms the retry.
     void retryLater(const QString &reason);
+    // After a lost connection: the retry while running, "Stopped" otherwise.
+    void retryUnlessStopped(const QString &reason);
+    void reportStopped();
     RandomSource randomSource() const { return m_random; }
 
 private:
