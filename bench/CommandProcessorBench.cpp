@@ -14,7 +14,11 @@ namespace {
 std::shared_ptr<SimulatedRadio> simulator()
 {
     return std::make_shared<SimulatedRadio>(
-        RadioSnapshot(14074000, QStringLiteral("DIGU"), true, false, QStringLiteral("A"), QStringLiteral("Maestro")),
+        RadioSnapshot({.frequencyHz = 14074000,
+                       .mode = QStringLiteral("DIGU"),
+                       .isConnected = true,
+                       .slice = QStringLiteral("A"),
+                       .station = QStringLiteral("Maestro")}),
         [](const RadioSnapshot &) {});
 }
 

@@ -5,6 +5,7 @@
 
 #include "KivoCore/support/Async.h"
 #include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/ConnectionLifecycle.h"
 #include "KivoCore/support/ReconnectBackoff.h"
 #include "KivoCore/support/Text.h"
 
@@ -48,6 +49,7 @@ QString requestTimedOut()
 void RemoteAgentCancellation::cancel()
 {
     cancelled = true;
+    cancelledEvent.resolve();
     if (reply) {
         reply->setProperty(cancelledProperty, true);
         reply->abort();
@@ -57,8 +59,10 @@ void RemoteAgentCancellation::cancel()
 RemoteAgentClient::RemoteAgentClient(const QString &baseURL, const QString &token, const QSslConfiguration &ssl,
                                      StateHandler onState, SnapshotHandler onSnapshot, Timing timing,
                                      QObject *parent)
-    : QObject(parent), m_endpoint(baseURL), m_token(trimmed(token)), m_ssl(ssl), m_onState(std::move(onState)),
-      m_onSnapshot(std::move(onSnapshot)), m_timing(std::move(timing)), m_value(placeholderSnapshot()),
+    : QObject(parent), m_endpoint(baseURL), m_token(trimmed(token)), m_ssl(ssl), m_timing(std::move(timing)),
+      m_life(this, [this] { launch(connectToAgent()); },
+             {std::move(onState), std::move(onSnapshot), m_timing.backoffSecond, m_timing.jitter}),
+      m_value(placeholderSnapshot()),
       m_authoritativeValue(m_value)
 {
     if (m_token.isEmpty())
@@ -72,14 +76,12 @@ RemoteAgentClient::RemoteAgentClient(const QString &baseURL, const QString &toke
     m_streamOpenTimer.setSingleShot(true);
     connect(&m_streamOpenTimer, &QTimer::timeout, this,
             [this] { connectionFailed(streamInterrupted(requestTimedOut()), m_streamGeneration); });
-    m_reconnectTimer.setSingleShot(true);
-    connect(&m_reconnectTimer, &QTimer::timeout, this, [this] { launch(connectToAgent()); });
 }
 
 RemoteAgentClient::~RemoteAgentClient()
 {
-    m_shouldRun = false;
-    ++m_generation;
+    m_life.end();
+    m_life.advance();
     cancelVerifications();
     closeStream();
     // Ends every request in flight, so no caller waits for an answer that
@@ -116,8 +118,14 @@ RadioSnapshot RemoteAgentClient::placeholderSnapshot()
 
     const QString a = QStringLiteral("A");
     const QString digu = QStringLiteral("DIGU");
-    return RadioSnapshot(14074000, digu, false, false, a, QStringLiteral("Remote Agent"), a, 14074000,
-                         QList<RadioVFO>{RadioVFO(a, 14074000, digu, true, true, false, 0, false, 0)}, status);
+    return RadioSnapshot({.frequencyHz = 14074000,
+                          .mode = digu,
+                          .slice = a,
+                          .station = QStringLiteral("Remote Agent"),
+                          .transmitSlice = a,
+                          .transmitFrequencyHz = 14074000,
+                          .vfos = QList<RadioVFO>{RadioVFO(a, 14074000, digu, true, true, false, 0, false, 0)},
+                          .remoteStationStatus = status});
 }
 
 RadioSnapshot RemoteAgentClient::markedDisconnected(RadioSnapshot snapshot, const QString &reason)
@@ -220,65 +228,49 @@ QCoro::Task<RemoteAgentClient::HttpAnswer> RemoteAgentClient::perform(
     co_return finished.answer;
 }
 
-void RemoteAgentClient::report(RadioConnectionState state, const QString &status)
-{
-    m_connectionState = state;
-    if (m_onState)
-        m_onState(state, status);
-}
-
-void RemoteAgentClient::publish()
-{
-    if (m_onSnapshot)
-        m_onSnapshot(m_value);
-}
-
 void RemoteAgentClient::start()
 {
-    if (m_shouldRun)
-        return;
-    m_shouldRun = true;
-    m_reconnectAttempt = 0;
-    QTimer::singleShot(0, this, [this] { launch(connectToAgent()); });
+    if (m_life.begin())
+        m_life.retryAfter(std::chrono::milliseconds(0));
 }
 
 void RemoteAgentClient::abandonConnection(const QString &reason)
 {
     cancelVerifications();
-    m_reconnectTimer.stop();
+    m_life.cancelRetry();
     closeStream();
     markDisconnected(reason);
 }
 
 QCoro::Task<void> RemoteAgentClient::stop()
 {
-    m_shouldRun = false;
-    ++m_generation;
+    m_life.end();
+    m_life.advance();
     abandonConnection(QStringLiteral("Stopped"));
-    report(RadioConnectionState::Stopped, QStringLiteral("Stopped"));
+    m_life.reportStopped();
     co_return;
 }
 
 void RemoteAgentClient::reconnectNow()
 {
-    if (!m_shouldRun) {
+    if (!m_life.shouldRun()) {
         start();
         return;
     }
-    m_reconnectAttempt = 0;
-    ++m_generation;
+    m_life.clearFailures();
+    m_life.advance();
     abandonConnection(QStringLiteral("Manual reconnect requested"));
-    QTimer::singleShot(0, this, [this] { launch(connectToAgent()); });
+    m_life.retryAfter(std::chrono::milliseconds(0));
 }
 
 QCoro::Task<void> RemoteAgentClient::connectToAgent()
 {
-    if (!m_shouldRun)
+    if (!m_life.shouldRun())
         co_return;
-    const int generation = ++m_generation;
+    const qint64 generation = m_life.advance();
     report(RadioConnectionState::Connecting, QStringLiteral("Connecting to Remote Station Agent"));
 
-    QPointer<RemoteAgentClient> self(this);
+    const AttemptGuard current = m_life.guard(generation);
     std::optional<RemoteAgentDecodedState> state;
     QString failure;
     try {
@@ -286,16 +278,16 @@ QCoro::Task<void> RemoteAgentClient::connectToAgent()
     } catch (...) {
         failure = describeException(std::current_exception());
     }
-    if (!self)
+    if (!current.ownerAlive())
         co_return;
     if (!state) {
         connectionFailed(failure, generation);
         co_return;
     }
-    if (m_generation != generation || !m_shouldRun)
+    if (!current || !m_life.shouldRun())
         co_return;
     apply(*state);
-    m_reconnectAttempt = 0;
+    m_life.clearFailures();
     report(RadioConnectionState::Ready, QStringLiteral("Remote Station Agent connected"));
     openStream(generation);
 }
@@ -307,7 +299,7 @@ QCoro::Task<RemoteAgentDecodedState> RemoteAgentClient::fetchState()
     co_return RemoteAgentStateDecoder::stateResponse(answer.body, answer.receivedAt);
 }
 
-void RemoteAgentClient::openStream(int generation)
+void RemoteAgentClient::openStream(qint64 generation)
 {
     closeStream();
     auto *socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
@@ -346,9 +338,9 @@ void RemoteAgentClient::closeStream()
     }
 }
 
-void RemoteAgentClient::handleStreamMessage(const QByteArray &bytes, int generation)
+void RemoteAgentClient::handleStreamMessage(const QByteArray &bytes, qint64 generation)
 {
-    if (generation != m_generation || !m_shouldRun)
+    if (!m_life.isCurrent(generation) || !m_life.shouldRun())
         return;
     // Any message is a heartbeat, whatever it holds.
     m_lastStreamMessage.restart();
@@ -366,9 +358,9 @@ void RemoteAgentClient::handleStreamMessage(const QByteArray &bytes, int generat
     apply(state);
 }
 
-void RemoteAgentClient::handleStreamEnd(int generation)
+void RemoteAgentClient::handleStreamEnd(qint64 generation)
 {
-    if (generation != m_generation)
+    if (!m_life.isCurrent(generation))
         return;
     QString detail = QStringLiteral("The agent closed the stream.");
     if (m_socket && m_socket->error() != QAbstractSocket::UnknownSocketError)
@@ -380,7 +372,7 @@ void RemoteAgentClient::handleStreamEnd(int generation)
 
 void RemoteAgentClient::checkHeartbeat()
 {
-    if (m_streamGeneration != m_generation || !m_shouldRun) {
+    if (!m_life.isCurrent(m_streamGeneration) || !m_life.shouldRun()) {
         m_watchdog.stop();
         return;
     }
@@ -388,29 +380,15 @@ void RemoteAgentClient::checkHeartbeat()
         connectionFailed(QStringLiteral("Remote Agent stream heartbeat timed out"), m_streamGeneration);
 }
 
-void RemoteAgentClient::connectionFailed(const QString &reason, int generation)
+void RemoteAgentClient::connectionFailed(const QString &reason, qint64 generation)
 {
-    if (generation != m_generation)
+    if (!m_life.isCurrent(generation))
         return;
-    ++m_generation;
+    m_life.advance();
     qCInfo(lcAgent).noquote() << reason;
     closeStream();
     markDisconnected(reason);
-    if (m_shouldRun)
-        scheduleReconnect(reason);
-    else
-        report(RadioConnectionState::Stopped, QStringLiteral("Stopped"));
-}
-
-void RemoteAgentClient::scheduleReconnect(const QString &reason)
-{
-    m_reconnectTimer.stop();
-    const qint64 attempt = std::max(0, m_reconnectAttempt) + 1;
-    ++m_reconnectAttempt;
-    const double delay = m_timing.jitter ? reconnectDelaySeconds(attempt, m_timing.jitter())
-                                         : drawReconnectDelaySeconds(attempt);
-    report(RadioConnectionState::Retrying, retryingSentence(reason, delay));
-    m_reconnectTimer.start(scaledDelay(delay, m_timing.backoffSecond));
+    m_life.retryUnlessStopped(reason);
 }
 
 void RemoteAgentClient::markDisconnected(const QString &reason)
@@ -441,9 +419,7 @@ void RemoteAgentClient::publishPendingWrites()
 
 QCoro::Task<RadioSnapshot> RemoteAgentClient::snapshot()
 {
-    // QCoro 0.8 moves from a non-const lvalue given to co_return: copy first.
-    const RadioSnapshot copy = m_value;
-    co_return copy;
+    return snapshotCopy(m_value);
 }
 
 QCoro::Task<std::optional<qint64>> RemoteAgentClient::primaryFrequency()

@@ -6,6 +6,7 @@
 // over the agent's state, and the confirmation of frequency writes.
 
 #include "KivoCore/radio/RadioBackend.h"
+#include "KivoCore/support/ConnectionLifecycle.h"
 #include "KivoCore/agent/RemoteAgentAuth.h"
 #include "KivoCore/agent/RemoteAgentModels.h"
 #include "KivoCore/agent/RemoteStationConfiguration.h"
@@ -69,10 +70,11 @@ struct RemoteAgentTiming {
 };
 
 // Lets a frequency check withdraw the resend it started: the flag stops the
-// retry, the abort ends the request in flight.
+// retry, the abort ends the request in flight, the event ends its waits.
 struct RemoteAgentCancellation {
     bool cancelled = false;
     QPointer<QNetworkReply> reply;
+    OneShot<> cancelledEvent;
 
     void cancel();
 };
@@ -158,21 +160,20 @@ private:
     // Connection and stream.
     QCoro::Task<void> connectToAgent();
     QCoro::Task<RemoteAgentDecodedState> fetchState();
-    void openStream(int generation);
+    void openStream(qint64 generation);
     void closeStream();
-    void handleStreamMessage(const QByteArray &bytes, int generation);
-    void handleStreamEnd(int generation);
+    void handleStreamMessage(const QByteArray &bytes, qint64 generation);
+    void handleStreamEnd(qint64 generation);
     void checkHeartbeat();
-    void connectionFailed(const QString &reason, int generation);
-    void scheduleReconnect(const QString &reason);
+    void connectionFailed(const QString &reason, qint64 generation);
     void markDisconnected(const QString &reason);
     void abandonConnection(const QString &reason);
-    void report(RadioConnectionState state, const QString &status);
+    void report(RadioConnectionState state, const QString &status) { m_life.setState(state, status); }
 
     // Publication.
     void apply(const RemoteAgentDecodedState &state);
     void publishPendingWrites();
-    void publish();
+    void publish() { m_life.publish(m_value); }
 
     // Commands.
     QCoro::Task<void> execute(RemoteAgentCommand command,
@@ -195,9 +196,8 @@ private:
     const RemoteAgentEndpoint m_endpoint;
     const QString m_token;
     const QSslConfiguration m_ssl;
-    const StateHandler m_onState;
-    const SnapshotHandler m_onSnapshot;
     const Timing m_timing;
+    RadioLifecycle m_life;
     QNetworkAccessManager *m_network = nullptr;
 
     RadioSnapshot m_value;
@@ -206,20 +206,14 @@ private:
     // state, even when pending writes are republished meanwhile.
     std::optional<RadioSnapshot> m_disconnectedBase;
     int m_wordsPerMinute = 25;
-    RadioConnectionState m_connectionState = RadioConnectionState::Stopped;
-
-    bool m_shouldRun = false;
-    int m_generation = 0;
-    int m_reconnectAttempt = 0;
     // Counts unkey commands sent, so a keying command's retry can tell.
     quint64 m_unkeyCount = 0;
 
     QPointer<QWebSocket> m_socket;
-    int m_streamGeneration = 0;
+    qint64 m_streamGeneration = 0;
     QElapsedTimer m_lastStreamMessage;
     QTimer m_watchdog;
     QTimer m_streamOpenTimer;
-    QTimer m_reconnectTimer;
 
     PendingRadioWrites m_pendingWrites;
     QHash<QString, Verification> m_verifications;

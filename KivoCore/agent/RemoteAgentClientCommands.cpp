@@ -142,7 +142,7 @@ QString RemoteAgentClient::receiveVFODefault() const
 QCoro::Task<void> RemoteAgentClient::execute(RemoteAgentCommand command,
                                              std::shared_ptr<RemoteAgentCancellation> cancellation)
 {
-    if (!m_shouldRun)
+    if (!m_life.shouldRun())
         throw KivoError::notConnected();
     const auto &status = m_value.remoteStationStatus;
     if (!status || !status->supportedCommands.contains(command.name))
@@ -170,17 +170,18 @@ QCoro::Task<void> RemoteAgentClient::execute(RemoteAgentCommand command,
             throw KivoError::notConnected();
         if (!failure) {
             // A reply that lands after stop() must not bring the radio back.
-            if (state && m_shouldRun)
+            if (state && m_life.shouldRun())
                 apply(*state);
             co_return;
         }
         if (attempt == 2)
             std::rethrow_exception(failure);
 
-        co_await sleepFor(m_timing.commandRetryDelay);
+        const OneShot<> wake = cancellation ? cancellation->cancelledEvent : m_life.ended();
+        co_await sleepFor(m_timing.commandRetryDelay, wake);
         // Nobody is left to unkey a transmitter keyed after stop(), or after
         // the operator has already let it go: such a retry is not sent.
-        if (!self || !m_shouldRun || (cancellation && cancellation->cancelled))
+        if (!self || !m_life.shouldRun() || (cancellation && cancellation->cancelled))
             throw KivoError::notConnected();
         if (keys && m_unkeyCount != unkeysAtStart)
             std::rethrow_exception(failure);
@@ -365,8 +366,8 @@ QCoro::Task<void> RemoteAgentClient::verifyFrequency(qint64 hz, QString vfo, QUu
     QPointer<RemoteAgentClient> self(this);
     const auto replaced = [&] { return !self || cancellation->cancelled || !isCurrentVerification(vfo, id); };
 
-    co_await sleepFor(m_timing.verificationDelay);
-    if (replaced() || !m_shouldRun)
+    co_await sleepFor(m_timing.verificationDelay, cancellation->cancelledEvent);
+    if (replaced() || !m_life.shouldRun())
         co_return;
     if (agentShows(vfo, hz)) {
         m_verifications.remove(vfo);
@@ -386,20 +387,20 @@ QCoro::Task<void> RemoteAgentClient::verifyFrequency(qint64 hz, QString vfo, QUu
     if (failure) {
         m_pendingWrites.frequencies.remove(vfo);
         publishPendingWrites();
-        report(m_connectionState, QStringLiteral("Frequency retry failed: ") + *failure);
+        report(m_life.state(), QStringLiteral("Frequency retry failed: ") + *failure);
         m_verifications.remove(vfo);
         co_return;
     }
     m_pendingWrites.recordFrequency(vfo, hz, PendingRadioWrites::Clock::now());
     publishPendingWrites();
 
-    co_await sleepFor(m_timing.verificationRecheckDelay);
+    co_await sleepFor(m_timing.verificationRecheckDelay, cancellation->cancelledEvent);
     if (replaced())
         co_return;
     if (!agentShows(vfo, hz)) {
         m_pendingWrites.frequencies.remove(vfo);
         publishPendingWrites();
-        report(m_connectionState, QStringLiteral("FLEX did not confirm %1 at %2 Hz").arg(vfo).arg(hz));
+        report(m_life.state(), QStringLiteral("FLEX did not confirm %1 at %2 Hz").arg(vfo).arg(hz));
     }
     m_verifications.remove(vfo);
 }

@@ -25,41 +25,44 @@ constexpr qint64 maximumReadBytes = 16384;
 
 } // namespace
 
-FlexRadioClient::FlexRadioClient(QString host, quint16 port, QString stationName, QString sliceLetter,
-                                 std::optional<QString> wanValidationHandle,
-                                 std::optional<QString> certificateIdentity, StateHandler onState,
-                                 SnapshotHandler onSnapshot, SmartLinkCertificatePinStore pinStore, Timing timing,
-                                 RandomSource random, QObject *parent)
-    : QObject(parent), m_host(std::move(host)), m_port(port), m_stationName(std::move(stationName)),
-      m_sliceLetter(upperCased(sliceLetter)), m_wanValidationHandle(std::move(wanValidationHandle)),
-      m_certificateIdentity(std::move(certificateIdentity)), m_onState(std::move(onState)),
-      m_onSnapshot(std::move(onSnapshot)), m_pinStore(std::move(pinStore)), m_timing(timing),
-      m_random(random ? std::move(random) : RandomSource(randomJitter)),
-      m_value(14074000, QStringLiteral("DIGU"), false, false, m_sliceLetter, m_stationName)
+FlexRadioClient::FlexRadioClient(Options options, StateHandler onState, SnapshotHandler onSnapshot, QObject *parent)
+    : QObject(parent), m_host(std::move(options.host)), m_port(options.port),
+      m_stationName(std::move(options.stationName)), m_sliceLetter(upperCased(options.sliceLetter)),
+      m_useTLS(options.useTLS), m_wanValidationHandle(std::move(options.wanValidationHandle)),
+      m_certificateIdentity(std::move(options.certificateIdentity)), m_pinStore(std::move(options.pinStore)),
+      m_timing(options.timing),
+      m_life(this, [this] { connectToRadio(); },
+             {std::move(onState), std::move(onSnapshot), options.timing.backoffSecond, std::move(options.random)}),
+      m_value({.frequencyHz = 14074000, .mode = QStringLiteral("DIGU"), .slice = m_sliceLetter, .station = m_stationName})
 {
     setObjectName(QStringLiteral("com.tarnvale.QuendKivo.radio"));
-    m_reconnectTimer.setSingleShot(true);
-    connect(&m_reconnectTimer, &QTimer::timeout, this, &FlexRadioClient::connectToRadio);
+    m_heartbeatTimer.setSingleShot(true);
+    m_heartbeatTimer.setInterval(m_timing.heartbeatInterval);
+    connect(&m_heartbeatTimer, &QTimer::timeout, this, [this] { launch(heartbeat(m_life.generation())); });
 }
 
-FlexRadioClient::~FlexRadioClient() = default;
+FlexRadioClient::~FlexRadioClient()
+{
+    // Work still waiting for the radio ends instead of staying suspended; it
+    // touches nothing of this object afterwards.
+    m_life.end();
+    m_life.advance();
+    dropConnection();
+    failAllPending();
+    m_clientHandle.fail(KivoError::notConnected());
+}
 
 void FlexRadioClient::start()
 {
-    if (m_shouldRun)
-        return;
-    m_shouldRun = true;
-    m_reconnectAttempt = 0;
-    connectToRadio();
+    if (m_life.begin())
+        connectToRadio();
 }
 
 void FlexRadioClient::reconnectNow()
 {
-    m_reconnectAttempt = 0;
-    if (!m_shouldRun) {
-        m_shouldRun = true;
-    } else {
-        ++m_generation;
+    if (!m_life.begin()) {
+        m_life.clearFailures();
+        m_life.advance();
         dropConnection();
     }
     connectToRadio();
@@ -68,10 +71,10 @@ void FlexRadioClient::reconnectNow()
 QCoro::Task<void> FlexRadioClient::stop()
 {
     QPointer<FlexRadioClient> self(this);
-    m_shouldRun = false;
-    m_reconnectTimer.stop();
-    cancelHeartbeat();
-    if (m_transportReady) {
+    const bool wasRunning = m_life.shouldRun();
+    m_life.end();
+    m_heartbeatTimer.stop();
+    if (wasRunning && m_transportReady) {
         // Leave the transmitter unkeyed and the CW buffer empty, whether or
         // not the radio still answers.
         const QStringList closing{QStringLiteral("transmit tune 0"), QStringLiteral("cwx clear"),
@@ -85,20 +88,21 @@ QCoro::Task<void> FlexRadioClient::stop()
                 co_return;
         }
     }
-    ++m_generation;
+    m_life.advance();
     dropConnection();
     failAllPending();
+    m_clientHandle.fail(KivoError::notConnected());
     m_inboundBuffer.clear();
     m_value.isConnected = false;
     publish();
-    setState(RadioConnectionState::Stopped, QStringLiteral("Stopped"));
+    m_life.reportStopped();
 }
 
 void FlexRadioClient::connectToRadio()
 {
-    if (!m_shouldRun || m_connection)
+    if (!m_life.shouldRun() || m_connection)
         return;
-    const qint64 generation = ++m_generation;
+    const qint64 generation = m_life.advance();
     resetSessionState();
     setState(RadioConnectionState::Connecting,
              QStringLiteral("Connecting to %1:%2").arg(m_host, QString::number(m_port)));
@@ -110,7 +114,7 @@ void FlexRadioClient::connectToRadio()
     }
 
     QTcpSocket *socket = nullptr;
-    if (m_wanValidationHandle) {
+    if (m_useTLS) {
         auto *secure = new QSslSocket(this);
         // Qt's own chain, name and date checks would refuse a radio's
         // self-signed certificate; the pin store alone judges it, once the
@@ -128,7 +132,7 @@ void FlexRadioClient::connectToRadio()
                 socketFailed(generation, socket->errorString(), error);
             });
     connect(socket, &QAbstractSocket::disconnected, this, [this, generation] {
-        if (m_shouldRun)
+        if (m_life.shouldRun())
             connectionFailed(QStringLiteral("Connection closed"), generation);
     });
     m_connection = socket;
@@ -144,7 +148,7 @@ void FlexRadioClient::transportConnected(qint64 generation)
         return;
     m_transportReady = true;
     setState(RadioConnectionState::Connecting,
-             m_wanValidationHandle ? QStringLiteral("Secure transport connected; validating SmartLink session")
+             m_useTLS ? QStringLiteral("Secure transport connected; validating SmartLink session")
                                    : QStringLiteral("Connected; starting radio session"));
     if (!isCurrent(generation) || !m_connection)
         return;
@@ -157,7 +161,7 @@ void FlexRadioClient::transportConnected(qint64 generation)
 
 QCoro::Task<void> FlexRadioClient::verifyPeer(qint64 generation)
 {
-    QPointer<FlexRadioClient> self(this);
+    const AttemptGuard current = m_life.guard(generation);
     auto *secure = qobject_cast<QSslSocket *>(m_connection);
     if (!isCurrent(generation) || !secure)
         co_return;
@@ -166,7 +170,7 @@ QCoro::Task<void> FlexRadioClient::verifyPeer(qint64 generation)
     if (!chain.isEmpty()) {
         const QString identity = m_certificateIdentity.value_or(m_host);
         trusted = co_await m_pinStore.verifyOrTrustFirstUse(identity, chain.first().toDer());
-        if (!self || !isCurrent(generation))
+        if (!current)
             co_return;
     }
     if (!trusted) {
@@ -179,45 +183,41 @@ QCoro::Task<void> FlexRadioClient::verifyPeer(qint64 generation)
 
 QCoro::Task<void> FlexRadioClient::runSession(qint64 generation)
 {
-    QPointer<FlexRadioClient> self(this);
+    const AttemptGuard current = m_life.guard(generation);
     std::exception_ptr failure;
     try {
         if (m_wanValidationHandle) {
             co_await sendCommand(QStringLiteral("wan validate handle=") + *m_wanValidationHandle,
                                  m_timing.commandTimeout);
-            if (!self || !isCurrent(generation))
+            if (!current)
                 co_return;
-            int waited = 0;
-            while (!m_clientHandleReceived) {
-                co_await sleepFor(m_timing.handleWaitStep);
-                if (!self || !isCurrent(generation))
-                    co_return;
-                if (++waited >= m_timing.handleWaitSteps)
-                    throw KivoError::server(
-                        QStringLiteral("The remote radio did not validate the SmartLink session."));
-            }
+            co_await awaitWithin(m_clientHandle, m_timing.handleWait,
+                                 KivoError::server(
+                                     QStringLiteral("The remote radio did not validate the SmartLink session.")));
+            if (!current)
+                co_return;
         }
         co_await bootstrap(generation);
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!self)
+    if (!current.ownerAlive())
         co_return;
     if (failure) {
         connectionFailed(QStringLiteral("Bootstrap failed: ") + describeException(failure), generation);
         co_return;
     }
-    if (!isCurrent(generation))
+    if (!current)
         co_return;
     setState(RadioConnectionState::Ready,
              QStringLiteral("Connected; waiting for %1 slice %2").arg(m_stationName, m_sliceLetter));
     if (isCurrent(generation))
-        startPingLoop(generation);
+        m_heartbeatTimer.start();
 }
 
 QCoro::Task<void> FlexRadioClient::bootstrap(qint64 generation)
 {
-    QPointer<FlexRadioClient> self(this);
+    const AttemptGuard current = m_life.guard(generation);
     const QStringList commands{QStringLiteral("sub client all"), QStringLiteral("sub slice all"),
                                QStringLiteral("sub radio all"),  QStringLiteral("keepalive enable"),
                                QStringLiteral("slice list"),     QStringLiteral("ping")};
@@ -230,42 +230,27 @@ QCoro::Task<void> FlexRadioClient::bootstrap(qint64 generation)
         }
         if (failure)
             throw KivoError::server(command + QStringLiteral(": ") + describeException(failure));
-        if (!self || !isCurrent(generation))
+        if (!current)
             co_return;
     }
 }
 
-void FlexRadioClient::cancelHeartbeat()
+QCoro::Task<void> FlexRadioClient::heartbeat(qint64 generation)
 {
-    ++m_heartbeatLoop;
-}
-
-void FlexRadioClient::startPingLoop(qint64 generation)
-{
-    cancelHeartbeat();
-    launch(heartbeat(generation, m_heartbeatLoop));
-}
-
-QCoro::Task<void> FlexRadioClient::heartbeat(qint64 generation, quint64 loop)
-{
-    QPointer<FlexRadioClient> self(this);
-    for (;;) {
-        co_await sleepFor(m_timing.heartbeatInterval);
-        if (!self || loop != m_heartbeatLoop)
-            co_return;
-        bool answered = true;
-        try {
-            co_await sendCommand(QStringLiteral("ping"), m_timing.commandTimeout);
-        } catch (...) {
-            answered = false;
-        }
-        if (!self || loop != m_heartbeatLoop)
-            co_return;
-        if (!answered) {
-            connectionFailed(QStringLiteral("Radio heartbeat failed"), generation);
-            co_return;
-        }
+    const AttemptGuard current = m_life.guard(generation);
+    bool answered = true;
+    try {
+        co_await sendCommand(QStringLiteral("ping"), m_timing.commandTimeout);
+    } catch (...) {
+        answered = false;
     }
+    // A stop sends its closing commands meanwhile and has the last word.
+    if (!current || !m_life.shouldRun())
+        co_return;
+    if (!answered)
+        connectionFailed(QStringLiteral("Radio heartbeat failed"), generation);
+    else
+        m_heartbeatTimer.start();
 }
 
 void FlexRadioClient::socketFailed(qint64 generation, const QString &description, QAbstractSocket::SocketError error)
@@ -329,7 +314,7 @@ void FlexRadioClient::parse(const QString &line)
         completeCommand(line);
         break;
     case 'H':
-        m_clientHandleReceived = true;
+        m_clientHandle.resolve();
         break;
     case 'S':
         applyStatus(line);
@@ -343,36 +328,27 @@ void FlexRadioClient::connectionFailed(const QString &reason, qint64 generation)
 {
     if (!isCurrent(generation))
         return;
-    cancelHeartbeat();
-    ++m_generation;
+    m_heartbeatTimer.stop();
+    m_life.advance();
     dropConnection();
     failAllPending();
     m_value.isConnected = false;
     publish();
-    if (!m_shouldRun)
-        setState(RadioConnectionState::Stopped, QStringLiteral("Stopped"));
-    else
-        scheduleReconnect(reason);
-}
-
-void FlexRadioClient::scheduleReconnect(const QString &reason)
-{
-    m_reconnectTimer.stop();
-    const double delay = reconnectDelaySeconds(std::max<qint64>(++m_reconnectAttempt, 1), m_random());
-    setState(RadioConnectionState::Retrying, retryingSentence(reason, delay));
-    m_reconnectTimer.start(scaledDelay(delay, m_timing.backoffSecond));
+    m_life.retryUnlessStopped(reason);
 }
 
 void FlexRadioClient::resetSessionState()
 {
-    cancelHeartbeat();
+    m_heartbeatTimer.stop();
+    // Whoever still waits for the last session's handle line gives up.
+    m_clientHandle.fail(KivoError::notConnected());
+    m_clientHandle = OneShot<>();
     m_inboundBuffer.clear();
     m_commandSequence = 1;
     m_slices.clear();
     m_selectedSliceID.reset();
     m_followedClientHandle.reset();
     m_followedClientID.reset();
-    m_clientHandleReceived = false;
     m_reportedClientHandles.clear();
     m_reportedSliceIDs.clear();
     m_transportReady = false;
@@ -388,24 +364,6 @@ void FlexRadioClient::dropConnection()
     socket->disconnect(this);
     socket->abort();
     socket->deleteLater();
-}
-
-void FlexRadioClient::setState(RadioConnectionState state, const QString &status)
-{
-    m_state = state;
-    report(state, status);
-}
-
-void FlexRadioClient::report(RadioConnectionState state, const QString &status)
-{
-    if (m_onState)
-        m_onState(state, status);
-}
-
-void FlexRadioClient::publish()
-{
-    if (m_onSnapshot)
-        m_onSnapshot(m_value);
 }
 
 } // namespace kivo

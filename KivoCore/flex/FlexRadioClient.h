@@ -5,6 +5,7 @@
 // hands over a wide-area session.
 
 #include "KivoCore/support/Async.h"
+#include "KivoCore/support/ConnectionLifecycle.h"
 #include "KivoCore/radio/RadioBackend.h"
 #include "KivoCore/flex/SmartLinkAuth.h"
 
@@ -59,20 +60,37 @@ struct FlexRadioTiming {
     std::chrono::milliseconds closingCommandTimeout{1000};
     std::chrono::milliseconds heartbeatInterval{1000};
     // The wait for the radio's handle line after a SmartLink validation.
-    std::chrono::milliseconds handleWaitStep{100};
-    int handleWaitSteps = 80;
+    std::chrono::milliseconds handleWait{8000};
     // The unit of the back-off delays (1, 2, 4, 8, 16, 30 of them plus jitter).
     std::chrono::milliseconds backoffSecond{1000};
+};
+
+// What a FlexRadioClient connects to and how.
+struct FlexRadioClientOptions {
+    QString host;
+    quint16 port = 0;
+    QString stationName;
+    QString sliceLetter;
+    // TLS, the certificate judged by the pin store; plain TCP otherwise.
+    bool useTLS = false;
+    // Sent as "wan validate" before the session starts, then the radio's
+    // handle line is awaited.
+    std::optional<QString> wanValidationHandle;
+    // The pin store's key for the certificate; the host when absent.
+    std::optional<QString> certificateIdentity;
+    SmartLinkCertificatePinStore pinStore;
+    FlexRadioTiming timing;
+    // Uniform in [0, 1]: the share of the back-off's random extra.
+    std::function<double()> random;
 };
 
 class FlexRadioClient : public QObject, public RadioBackend {
     Q_OBJECT
 
 public:
-    // Uniform in [0, 1]: the share of the back-off's random extra.
-    using RandomSource = std::function<double()>;
-
+    using RandomSource = RadioLifecycle::RandomSource;
     using Timing = FlexRadioTiming;
+    using Options = FlexRadioClientOptions;
 
     struct SliceState {
         int id = 0;
@@ -85,13 +103,8 @@ public:
         bool inUse = true;
     };
 
-    // A validation handle selects TLS; the certificate is judged by the pin
-    // store under `certificateIdentity` (the host when absent). Starts nothing.
-    FlexRadioClient(QString host, quint16 port, QString stationName, QString sliceLetter,
-                    std::optional<QString> wanValidationHandle, std::optional<QString> certificateIdentity,
-                    StateHandler onState, SnapshotHandler onSnapshot,
-                    SmartLinkCertificatePinStore pinStore = SmartLinkCertificatePinStore(), Timing timing = {},
-                    RandomSource random = {}, QObject *parent = nullptr);
+    // Starts nothing.
+    FlexRadioClient(Options options, StateHandler onState, SnapshotHandler onSnapshot, QObject *parent = nullptr);
     ~FlexRadioClient() override;
 
     void start() override;
@@ -132,21 +145,18 @@ private:
     void transportReadyFor(qint64 generation);
     QCoro::Task<void> runSession(qint64 generation);
     QCoro::Task<void> bootstrap(qint64 generation);
-    void startPingLoop(qint64 generation);
-    QCoro::Task<void> heartbeat(qint64 generation, quint64 loop);
+    QCoro::Task<void> heartbeat(qint64 generation);
     void socketFailed(qint64 generation, const QString &description, QAbstractSocket::SocketError error);
     void readAvailable(qint64 generation);
     void consume(const QByteArray &chunk, qint64 generation);
     void parse(const QString &line);
     void connectionFailed(const QString &reason, qint64 generation);
-    void scheduleReconnect(const QString &reason);
     void resetSessionState();
     void dropConnection();
-    void cancelHeartbeat();
-    void setState(RadioConnectionState state, const QString &status);
+    void setState(RadioConnectionState state, const QString &status) { m_life.setState(state, status); }
     // Reports without changing the state (the announcements of stations and slices).
-    void report(RadioConnectionState state, const QString &status);
-    void publish();
+    void report(RadioConnectionState state, const QString &status) { m_life.report(state, status); }
+    void publish() { m_life.publish(m_value); }
 
     // Command exchange.
     QCoro::Task<void> sendCommand(QString command, std::chrono::milliseconds timeout);
@@ -155,7 +165,7 @@ private:
     void commandTimedOut(qint64 sequence);
     void failCommand(qint64 sequence, std::exception_ptr error);
     void failAllPending();
-    bool isCurrent(qint64 generation) const { return generation == m_generation; }
+    bool isCurrent(qint64 generation) const { return m_life.isCurrent(generation); }
 
     // Status model.
     void applyStatus(const QString &line);
@@ -173,30 +183,25 @@ private:
     const quint16 m_port;
     const QString m_stationName;
     const QString m_sliceLetter;
+    const bool m_useTLS;
     const std::optional<QString> m_wanValidationHandle;
     const std::optional<QString> m_certificateIdentity;
-    const StateHandler m_onState;
-    const SnapshotHandler m_onSnapshot;
     const SmartLinkCertificatePinStore m_pinStore;
     const Timing m_timing;
-    const RandomSource m_random;
 
+    RadioLifecycle m_life;
     QTcpSocket *m_connection = nullptr;
-    qint64 m_generation = 0;
-    bool m_shouldRun = false;
-    qint64 m_reconnectAttempt = 0;
-    QTimer m_reconnectTimer;
-    // Bumped to end the running heartbeat loop.
-    quint64 m_heartbeatLoop = 0;
+    // Waits between the radio's answer to one ping and the next ping.
+    QTimer m_heartbeatTimer;
+    // The radio's handle line of the current session.
+    OneShot<> m_clientHandle;
     QByteArray m_inboundBuffer;
     qint64 m_commandSequence = 1;
-    RadioConnectionState m_state = RadioConnectionState::Stopped;
     RadioSnapshot m_value;
     QMap<int, SliceState> m_slices;
     std::optional<int> m_selectedSliceID;
     std::optional<QString> m_followedClientHandle;
     std::optional<QString> m_followedClientID;
-    bool m_clientHandleReceived = false;
     bool m_transportReady = false;
     QHash<qint64, PendingCommand> m_pendingCommands;
     int m_wordsPerMinute = 25;

@@ -67,14 +67,13 @@ QString FlexRadioClient::requireSelectedSlice() const
 
 void FlexRadioClient::requireReadyToKey() const
 {
-    if (m_state != RadioConnectionState::Ready || !m_value.isConnected || !m_selectedSliceID)
+    if (m_life.state() != RadioConnectionState::Ready || !m_value.isConnected || !m_selectedSliceID)
         throw KivoError::notConnected();
 }
 
 QCoro::Task<RadioSnapshot> FlexRadioClient::snapshot()
 {
-    // QCoro 0.8 moves from a non-const lvalue given to co_return: copy.
-    co_return RadioSnapshot(m_value);
+    return snapshotCopy(m_value);
 }
 
 QCoro::Task<std::optional<qint64>> FlexRadioClient::primaryFrequency()

@@ -278,7 +278,7 @@ void FlexRadioClient::selectBestSlice()
     m_value.vfos = vfos;
     m_value.station = m_stationName;
     m_value.isConnected = true;
-    m_reconnectAttempt = 0;
+    m_life.clearFailures();
     publish();
 }
 

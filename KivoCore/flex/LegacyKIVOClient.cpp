@@ -67,40 +67,37 @@ LegacyKIVOClient::LegacyKIVOClient(QString host, quint16 port, StateHandler onSt
     : QObject(parent),
       m_host(std::move(host)),
       m_port(port),
-      m_onState(std::move(onState)),
-      m_onSnapshot(std::move(onSnapshot)),
       m_timing(timing),
-      m_value(14074000, QStringLiteral("DIGU"), false, false, QStringLiteral("A"), QStringLiteral("KIVO SmartLink"))
+      m_life(this, [this] { connect(); }, {std::move(onState), std::move(onSnapshot), timing.backoffSecond, {}}),
+      m_value({.frequencyHz = 14074000, .mode = QStringLiteral("DIGU"), .slice = QStringLiteral("A"), .station = QStringLiteral("KIVO SmartLink")})
 {
     setObjectName(QStringLiteral("com.tarnvale.QuendKivo.legacy-kivo"));
-    m_reconnectTimer.setSingleShot(true);
-    QObject::connect(&m_reconnectTimer, &QTimer::timeout, this, [this] { connect(); });
+    m_pollTimer.setSingleShot(true);
+    m_pollTimer.setInterval(m_timing.pollInterval);
+    QObject::connect(&m_pollTimer, &QTimer::timeout, this, [this] { launch(poll(m_life.generation())); });
 }
 
 LegacyKIVOClient::~LegacyKIVOClient()
 {
     // Operations still waiting for their bytes end with an error instead of
     // waiting forever; none of them touches this object afterwards.
-    m_shouldRun = false;
-    ++m_generation;
-    ++m_pollLoop;
+    m_life.end();
+    m_life.advance();
+    m_pollTimer.stop();
     dropConnection();
 }
 
 void LegacyKIVOClient::start()
 {
-    if (m_shouldRun)
-        return;
-    m_shouldRun = true;
-    m_reconnectAttempt = 0;
-    connect();
+    if (m_life.begin())
+        connect();
 }
 
 void LegacyKIVOClient::connect()
 {
-    if (!m_shouldRun || m_socket)
+    if (!m_life.shouldRun() || m_socket)
         return;
-    const qint64 generation = ++m_generation;
+    const qint64 generation = m_life.advance();
     m_inboundBuffer.clear();
     report(RadioConnectionState::Connecting,
            QStringLiteral("Connecting to KIVO at %1:%2").arg(m_host, QString::number(m_port)));
@@ -126,20 +123,20 @@ void LegacyKIVOClient::connect()
 
 void LegacyKIVOClient::handleConnected(qint64 generation)
 {
-    if (generation != m_generation || !m_socket)
+    if (!m_life.isCurrent(generation) || !m_socket)
         return;
     m_socketConnected = true;
-    m_reconnectAttempt = 0;
+    m_life.clearFailures();
     report(RadioConnectionState::Ready, QStringLiteral("Remote Flex connected through supervised KIVO"));
-    if (generation != m_generation || !m_socket)
+    if (!m_life.isCurrent(generation) || !m_socket)
         return;
     receive(generation);
-    startPollLoop(generation);
+    launch(poll(generation));
 }
 
 void LegacyKIVOClient::handleSocketError(qint64 generation, QAbstractSocket::SocketError error)
 {
-    if (generation != m_generation || !m_socket)
+    if (!m_life.isCurrent(generation) || !m_socket)
         return;
     const QString description = m_socket->errorString();
     if (!m_socketConnected) {
@@ -158,19 +155,19 @@ void LegacyKIVOClient::handleSocketError(qint64 generation, QAbstractSocket::Soc
 
 void LegacyKIVOClient::handleDisconnected(qint64 generation)
 {
-    if (generation != m_generation || !m_socket)
+    if (!m_life.isCurrent(generation) || !m_socket)
         return;
     if (m_socketConnected) {
         receive(generation);
         connectionFailed(QStringLiteral("KIVO closed the connection"), generation);
-    } else if (m_shouldRun) {
+    } else if (m_life.shouldRun()) {
         connectionFailed(QStringLiteral("KIVO connection closed"), generation);
     }
 }
 
 void LegacyKIVOClient::handleBytesWritten(qint64 generation, qint64 bytes)
 {
-    if (generation != m_generation)
+    if (!m_life.isCurrent(generation))
         return;
     m_bytesWritten += bytes;
     while (!m_pendingWrites.isEmpty() && m_pendingWrites.constFirst().endOffset <= m_bytesWritten)
@@ -180,13 +177,13 @@ void LegacyKIVOClient::handleBytesWritten(qint64 generation, qint64 bytes)
 void LegacyKIVOClient::receive(qint64 generation)
 {
     // Reads in bounded chunks so the buffer limit applies to each one.
-    while (generation == m_generation && m_socket && m_socket->bytesAvailable() > 0)
+    while (m_life.isCurrent(generation) && m_socket && m_socket->bytesAvailable() > 0)
         consume(m_socket->read(kReadChunkBytes), generation);
 }
 
 void LegacyKIVOClient::consume(const QByteArray &bytes, qint64 generation)
 {
-    if (generation != m_generation)
+    if (!m_life.isCurrent(generation))
         return;
     m_inboundBuffer.append(bytes);
     if (m_inboundBuffer.size() > kMaximumBufferedBytes) {
@@ -206,7 +203,7 @@ void LegacyKIVOClient::consume(const QByteArray &bytes, qint64 generation)
             continue;
         parse(trimmed(answer));
         // A callback may have stopped or replaced the connection.
-        if (generation != m_generation)
+        if (!m_life.isCurrent(generation))
             return;
     }
 }
@@ -243,7 +240,7 @@ void LegacyKIVOClient::parse(const QString &answer)
 
 QCoro::Task<void> LegacyKIVOClient::send(QByteArray command)
 {
-    if (m_state != RadioConnectionState::Ready || !m_socket)
+    if (m_life.state() != RadioConnectionState::Ready || !m_socket)
         throw KivoError::notConnected();
     QPointer<LegacyKIVOClient> guard(this);
     if (m_socket->write(command) != command.size())
@@ -257,56 +254,34 @@ QCoro::Task<void> LegacyKIVOClient::send(QByteArray command)
         throw KivoError::notConnected();
 }
 
-void LegacyKIVOClient::startPollLoop(qint64 generation)
+QCoro::Task<void> LegacyKIVOClient::poll(qint64 generation)
 {
-    launch(pollLoop(generation, ++m_pollLoop));
-}
-
-QCoro::Task<void> LegacyKIVOClient::pollLoop(qint64 generation, quint64 loop)
-{
-    QPointer<LegacyKIVOClient> guard(this);
-    const auto interval = m_timing.pollInterval;
-    for (;;) {
-        if (!guard || loop != m_pollLoop)
-            co_return;
-        bool failed = false;
-        try {
-            co_await send(kPollBatch);
-        } catch (...) {
-            failed = true;
-        }
-        if (!guard)
-            co_return;
-        if (failed) {
-            connectionFailed(QStringLiteral("KIVO polling failed"), generation);
-            co_return;
-        }
-        co_await sleepFor(interval);
+    const AttemptGuard current = m_life.guard(generation);
+    bool failed = false;
+    try {
+        co_await send(kPollBatch);
+    } catch (...) {
+        failed = true;
     }
+    if (!current || !m_life.shouldRun())
+        co_return;
+    if (failed)
+        connectionFailed(QStringLiteral("KIVO polling failed"), generation);
+    else
+        m_pollTimer.start();
 }
 
 void LegacyKIVOClient::connectionFailed(const QString &reason, qint64 generation)
 {
-    if (generation != m_generation)
+    if (!m_life.isCurrent(generation))
         return;
-    ++m_pollLoop;
-    ++m_generation;
+    m_pollTimer.stop();
+    m_life.advance();
     dropConnection();
     m_value.isConnected = false;
     m_value.isTransmitting = false;
     publishValue();
-    if (!m_shouldRun)
-        report(RadioConnectionState::Stopped, QStringLiteral("Stopped"));
-    else
-        scheduleReconnect(reason);
-}
-
-void LegacyKIVOClient::scheduleReconnect(const QString &reason)
-{
-    m_reconnectTimer.stop();
-    const double delay = drawReconnectDelaySeconds(++m_reconnectAttempt);
-    report(RadioConnectionState::Retrying, retryingSentence(reason, delay));
-    m_reconnectTimer.start(scaledDelay(delay, m_timing.backoffSecond));
+    m_life.retryUnlessStopped(reason);
 }
 
 void LegacyKIVOClient::dropConnection()
@@ -327,10 +302,10 @@ void LegacyKIVOClient::dropConnection()
 QCoro::Task<void> LegacyKIVOClient::stop()
 {
     QPointer<LegacyKIVOClient> guard(this);
-    m_shouldRun = false;
-    m_reconnectTimer.stop();
-    ++m_pollLoop;
-    if (m_state == RadioConnectionState::Ready) {
+    const bool wasReady = m_life.state() == RadioConnectionState::Ready;
+    m_life.end();
+    m_pollTimer.stop();
+    if (wasReady) {
         // Leave the radio neither keying nor sending CW.
         try {
             co_await send(kBlankKeyerCommand);
@@ -345,24 +320,21 @@ QCoro::Task<void> LegacyKIVOClient::stop()
         if (!guard)
             co_return;
     }
-    ++m_generation;
+    m_life.advance();
     dropConnection();
     m_inboundBuffer.clear();
     m_value.isConnected = false;
     m_value.isTransmitting = false;
     publishValue();
-    report(RadioConnectionState::Stopped, QStringLiteral("Stopped"));
+    m_life.reportStopped();
 }
 
 void LegacyKIVOClient::reconnectNow()
 {
-    if (!m_shouldRun) {
-        m_shouldRun = true;
-        m_reconnectAttempt = 0;
-    } else {
-        m_reconnectAttempt = 0;
-        ++m_generation;
-        ++m_pollLoop;
+    if (!m_life.begin()) {
+        m_life.clearFailures();
+        m_life.advance();
+        m_pollTimer.stop();
         dropConnection();
     }
     connect();
@@ -391,23 +363,9 @@ void LegacyKIVOClient::refreshSnapshot()
     publishValue();
 }
 
-void LegacyKIVOClient::publishValue()
-{
-    if (m_onSnapshot)
-        m_onSnapshot(m_value);
-}
-
-void LegacyKIVOClient::report(RadioConnectionState state, const QString &status)
-{
-    m_state = state;
-    if (m_onState)
-        m_onState(state, status);
-}
-
 QCoro::Task<RadioSnapshot> LegacyKIVOClient::snapshot()
 {
-    // QCoro 0.8 moves from a non-const lvalue given to co_return: copy.
-    co_return RadioSnapshot(m_value);
+    return snapshotCopy(m_value);
 }
 
 QCoro::Task<std::optional<qint64>> LegacyKIVOClient::primaryFrequency()

@@ -4,6 +4,7 @@
 // program: its Kenwood-style CAT port over TCP, polled once a second.
 
 #include "KivoCore/support/Async.h"
+#include "KivoCore/support/ConnectionLifecycle.h"
 #include "KivoCore/radio/Models.h"
 #include "KivoCore/radio/RadioBackend.h"
 
@@ -75,30 +76,23 @@ private:
     void consume(const QByteArray &bytes, qint64 generation);
     void parse(const QString &answer);
     QCoro::Task<void> send(QByteArray command);
-    void startPollLoop(qint64 generation);
-    QCoro::Task<void> pollLoop(qint64 generation, quint64 loop);
+    QCoro::Task<void> poll(qint64 generation);
     void connectionFailed(const QString &reason, qint64 generation);
-    void scheduleReconnect(const QString &reason);
     void dropConnection();
     void refreshSnapshot();
-    void publishValue();
-    void report(RadioConnectionState state, const QString &status);
+    void publishValue() { m_life.publish(m_value); }
+    void report(RadioConnectionState state, const QString &status) { m_life.setState(state, status); }
     QCoro::Task<void> setVFOFrequency(int vfo, qint64 hz);
 
     const QString m_host;
     const quint16 m_port;
-    const StateHandler m_onState;
-    const SnapshotHandler m_onSnapshot;
     const Timing m_timing;
 
+    RadioLifecycle m_life;
     QPointer<QTcpSocket> m_socket;
     bool m_socketConnected = false;
-    qint64 m_generation = 0;
-    bool m_shouldRun = false;
-    qint64 m_reconnectAttempt = 0;
-    QTimer m_reconnectTimer;
-    // Bumped to end the running poll loop at its next wake-up.
-    quint64 m_pollLoop = 0;
+    // Waits between the companion's taking one poll and the next poll.
+    QTimer m_pollTimer;
     QByteArray m_inboundBuffer;
     // Bytes handed to the socket and bytes it reported written, so a send
     // completes when its own bytes have left.
@@ -106,7 +100,6 @@ private:
     qint64 m_bytesWritten = 0;
     QList<PendingWrite> m_pendingWrites;
 
-    RadioConnectionState m_state = RadioConnectionState::Stopped;
     RadioSnapshot m_value;
     qint64 m_vfoAFrequencyHz = 14074000;
     std::optional<qint64> m_vfoBFrequencyHz;

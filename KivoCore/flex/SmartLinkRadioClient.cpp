@@ -1,7 +1,7 @@
 #include "KivoCore/flex/SmartLinkRadioClient.h"
 
 #include "KivoCore/support/Async.h"
-#include "KivoCore/support/KeychainSecretStore.h"
+#include "KivoCore/support/SecretStore.h"
 #include "KivoCore/support/ReconnectBackoff.h"
 #include "KivoCore/support/Text.h"
 
@@ -42,15 +42,13 @@ SmartLinkRadioClient::SmartLinkRadioClient(QString email, QString password, QStr
       m_sliceLetter(upperCased(sliceLetter)),
       m_authenticator(authenticator ? std::move(authenticator)
                                     : std::make_shared<SmartLinkAuthenticator>(
-                                          SmartLinkKeychain(std::make_shared<KeychainSecretStore>(), email))),
-      m_onState(std::move(onState)), m_onSnapshot(std::move(onSnapshot)),
+                                          SmartLinkKeychain(std::make_shared<InMemorySecretStore>(), email))),
       m_onRadioSelected(std::move(onRadioSelected)), m_brokerEndpoint(std::move(brokerEndpoint)),
       m_pinStore(std::move(pinStore)), m_timing(timing),
-      m_random(random ? std::move(random) : RandomSource(randomJitter)),
-      m_value(14074000, QStringLiteral("DIGU"), false, false, m_sliceLetter, m_stationName)
+      m_life(this, [this] { launch(establish(m_reconnectGeneration)); },
+             {std::move(onState), std::move(onSnapshot), timing.backoffSecond, std::move(random)}),
+      m_value({.frequencyHz = 14074000, .mode = QStringLiteral("DIGU"), .slice = m_sliceLetter, .station = m_stationName})
 {
-    m_reconnectTimer.setSingleShot(true);
-    connect(&m_reconnectTimer, &QTimer::timeout, this, [this] { launch(establish(m_reconnectGeneration)); });
     m_stableConnectionTimer.setSingleShot(true);
     connect(&m_stableConnectionTimer, &QTimer::timeout, this, &SmartLinkRadioClient::stableConnectionReached);
 }
@@ -59,23 +57,19 @@ SmartLinkRadioClient::~SmartLinkRadioClient() = default;
 
 void SmartLinkRadioClient::start()
 {
-    if (m_shouldRun)
-        return;
-    m_shouldRun = true;
-    m_reconnectAttempt = 0;
-    beginConnection();
+    if (m_life.begin())
+        beginConnection();
 }
 
 QCoro::Task<void> SmartLinkRadioClient::stop()
 {
     QPointer<SmartLinkRadioClient> self(this);
-    m_shouldRun = false;
-    ++m_generation;
-    m_reconnectTimer.stop();
+    m_life.end();
+    m_life.advance();
     m_stableConnectionTimer.stop();
     co_await teardown();
     if (self)
-        report(RadioConnectionState::Stopped, QStringLiteral("Stopped"));
+        m_life.reportStopped();
 }
 
 void SmartLinkRadioClient::reconnectNow()
@@ -86,13 +80,13 @@ void SmartLinkRadioClient::reconnectNow()
 QCoro::Task<void> SmartLinkRadioClient::restartChain()
 {
     QPointer<SmartLinkRadioClient> self(this);
-    if (!m_shouldRun) {
+    if (!m_life.shouldRun()) {
         start();
         co_return;
     }
-    m_reconnectAttempt = 0;
-    ++m_generation;
-    m_reconnectTimer.stop();
+    m_life.clearFailures();
+    m_life.advance();
+    m_life.cancelRetry();
     m_stableConnectionTimer.stop();
     co_await teardown();
     if (self)
@@ -101,19 +95,19 @@ QCoro::Task<void> SmartLinkRadioClient::restartChain()
 
 void SmartLinkRadioClient::beginConnection()
 {
-    if (!m_shouldRun)
+    if (!m_life.shouldRun())
         return;
-    m_reconnectGeneration = ++m_generation;
-    m_reconnectTimer.start(0);
+    m_reconnectGeneration = m_life.advance();
+    m_life.retryAfter(std::chrono::milliseconds(0));
 }
 
 QCoro::Task<void> SmartLinkRadioClient::establish(qint64 generation)
 {
-    QPointer<SmartLinkRadioClient> self(this);
-    if (!isCurrent(generation))
+    const AttemptGuard current = m_life.guard(generation);
+    if (!current)
         co_return;
     report(RadioConnectionState::Authenticating, QStringLiteral("Authenticating with SmartLink"));
-    if (!self || !isCurrent(generation))
+    if (!current)
         co_return;
 
     // Copies: the sign-in outlives nothing it relies on.
@@ -130,7 +124,7 @@ QCoro::Task<void> SmartLinkRadioClient::establish(qint64 generation)
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!self)
+    if (!current.ownerAlive())
         co_return;
     // Every later attempt signs in by the saved refresh token.
     m_password.clear();
@@ -138,10 +132,10 @@ QCoro::Task<void> SmartLinkRadioClient::establish(qint64 generation)
         attemptFailed(failure, generation);
         co_return;
     }
-    if (!isCurrent(generation))
+    if (!current)
         co_return;
     report(RadioConnectionState::Discovering, QStringLiteral("Finding your remote FlexRadio"));
-    if (!self || !isCurrent(generation))
+    if (!current)
         co_return;
 
     const auto broker = makeLink<SmartLinkBroker>(tokens->idToken, m_preferredSerial, brokerCallback(generation),
@@ -153,7 +147,7 @@ QCoro::Task<void> SmartLinkRadioClient::establish(qint64 generation)
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!self) {
+    if (!current.ownerAlive()) {
         broker->stop();
         co_return;
     }
@@ -161,7 +155,7 @@ QCoro::Task<void> SmartLinkRadioClient::establish(qint64 generation)
         attemptFailed(failure, generation);
         co_return;
     }
-    if (!isCurrent(generation)) {
+    if (!current) {
         broker->stop();
         co_return;
     }
@@ -169,18 +163,25 @@ QCoro::Task<void> SmartLinkRadioClient::establish(qint64 generation)
     const SmartLinkRadio radio = session->radio;
     if (m_onRadioSelected)
         m_onRadioSelected(radio);
-    if (!self || !isCurrent(generation))
+    if (!current)
         co_return;
     report(RadioConnectionState::Connecting,
            QStringLiteral("Connecting to ") + radio.nickname + QStringLiteral(" (") + radio.model + u')');
-    if (!self || !isCurrent(generation))
+    if (!current)
         co_return;
 
-    const auto inner = makeLink<FlexRadioClient>(radio.publicIP, radio.tlsPort, m_stationName, m_sliceLetter,
-                                                 std::optional<QString>(session->validationHandle),
-                                                 std::optional<QString>(radio.serial), radioStateCallback(generation),
-                                                 radioSnapshotCallback(generation), m_pinStore, m_timing.radio,
-                                                 m_random, nullptr);
+    FlexRadioClient::Options options{.host = radio.publicIP,
+                                     .port = radio.tlsPort,
+                                     .stationName = m_stationName,
+                                     .sliceLetter = m_sliceLetter,
+                                     .useTLS = true,
+                                     .wanValidationHandle = session->validationHandle,
+                                     .certificateIdentity = radio.serial,
+                                     .pinStore = m_pinStore,
+                                     .timing = m_timing.radio,
+                                     .random = m_life.randomSource()};
+    const auto inner = makeLink<FlexRadioClient>(std::move(options), radioStateCallback(generation),
+                                                 radioSnapshotCallback(generation), nullptr);
     m_radio = inner;
     inner->start();
 }
@@ -228,32 +229,27 @@ void SmartLinkRadioClient::radioSnapshotChanged(const RadioSnapshot &snapshot, q
     if (!isCurrent(generation))
         return;
     m_value = snapshot;
-    if (m_onSnapshot)
-        m_onSnapshot(m_value);
+    publish();
 }
 
 void SmartLinkRadioClient::stableConnectionReached()
 {
     if (isCurrent(m_stableGeneration))
-        m_reconnectAttempt = 0;
+        m_life.clearFailures();
 }
 
 QCoro::Task<void> SmartLinkRadioClient::scheduleReconnect(QString reason)
 {
     QPointer<SmartLinkRadioClient> self(this);
-    const qint64 generation = ++m_generation;
+    const qint64 generation = m_life.advance();
     m_stableConnectionTimer.stop();
     co_await teardown();
     // A stop or a reconnect request during the teardown has the last word;
     // a retry now would only replace the attempt it started.
-    if (!self || !m_shouldRun || generation != m_generation)
-        co_return;
-    const double delay = reconnectDelaySeconds(++m_reconnectAttempt, m_random());
-    report(RadioConnectionState::Retrying, retryingSentence(reason, delay));
     if (!self || !isCurrent(generation))
         co_return;
     m_reconnectGeneration = generation;
-    m_reconnectTimer.start(scaledDelay(delay, m_timing.backoffSecond));
+    m_life.retryLater(reason);
 }
 
 QCoro::Task<void> SmartLinkRadioClient::teardown()
@@ -261,8 +257,7 @@ QCoro::Task<void> SmartLinkRadioClient::teardown()
     const std::shared_ptr<FlexRadioClient> radio = std::exchange(m_radio, nullptr);
     const std::shared_ptr<SmartLinkBroker> broker = std::exchange(m_broker, nullptr);
     m_value.isConnected = false;
-    if (m_onSnapshot)
-        m_onSnapshot(m_value);
+    publish();
     // Nothing of this client is touched from here on: it may be gone.
     if (radio)
         co_await radio->stop();
@@ -303,12 +298,6 @@ FlexRadioClient::SnapshotHandler SmartLinkRadioClient::radioSnapshotCallback(qin
     };
 }
 
-void SmartLinkRadioClient::report(RadioConnectionState state, const QString &sentence)
-{
-    if (m_onState)
-        m_onState(state, sentence);
-}
-
 std::shared_ptr<FlexRadioClient> SmartLinkRadioClient::requireRadio() const
 {
     if (!m_radio)
@@ -328,8 +317,7 @@ QCoro::Task<Result> SmartLinkRadioClient::forward(QCoro::Task<Result> (FlexRadio
 
 QCoro::Task<RadioSnapshot> SmartLinkRadioClient::snapshot()
 {
-    // QCoro 0.8 moves from a non-const lvalue given to co_return: copy.
-    co_return RadioSnapshot(m_value);
+    return snapshotCopy(m_value);
 }
 
 QCoro::Task<void> SmartLinkRadioClient::setFrequency(qint64 hz)

@@ -46,9 +46,10 @@ public:
     using RandomSource = FlexRadioClient::RandomSource;
     using Timing = SmartLinkRadioClientTiming;
 
-    // Without an authenticator, one is made for `email` with the desktop
-    // keyring and the public identity provider. The password is kept only
-    // until the first sign-in call has returned. Starts nothing.
+    // The authenticator decides where the refresh token is kept (the caller
+    // picks the secret store); without one, a token lives only in memory.
+    // The password is kept only until the first sign-in call has returned.
+    // Starts nothing.
     SmartLinkRadioClient(QString email, QString password, QString preferredSerial, QString stationName,
                          QString sliceLetter, std::shared_ptr<SmartLinkAuthenticator> authenticator,
                          StateHandler onState, SnapshotHandler onSnapshot, RadioSelectedHandler onRadioSelected,
@@ -98,8 +99,9 @@ private:
     FlexRadioClient::StateHandler radioStateCallback(qint64 generation);
     FlexRadioClient::SnapshotHandler radioSnapshotCallback(qint64 generation);
 
-    bool isCurrent(qint64 generation) const { return m_shouldRun && generation == m_generation; }
-    void report(RadioConnectionState state, const QString &sentence);
+    bool isCurrent(qint64 generation) const { return m_life.shouldRun() && m_life.isCurrent(generation); }
+    void report(RadioConnectionState state, const QString &sentence) { m_life.setState(state, sentence); }
+    void publish() { m_life.publish(m_value); }
     std::shared_ptr<FlexRadioClient> requireRadio() const;
 
     template <typename Result, typename... Parameters, typename... Arguments>
@@ -112,24 +114,18 @@ private:
     const QString m_stationName;
     const QString m_sliceLetter;
     const std::shared_ptr<SmartLinkAuthenticator> m_authenticator;
-    const StateHandler m_onState;
-    const SnapshotHandler m_onSnapshot;
     const RadioSelectedHandler m_onRadioSelected;
     const SmartLinkBrokerEndpoint m_brokerEndpoint;
     const SmartLinkCertificatePinStore m_pinStore;
     const Timing m_timing;
-    const RandomSource m_random;
 
+    // Its retry runs the next attempt, at once or after the back-off.
+    RadioLifecycle m_life;
+    qint64 m_reconnectGeneration = 0;
     std::shared_ptr<SmartLinkBroker> m_broker;
     std::shared_ptr<FlexRadioClient> m_radio;
-    // Runs the next attempt, at once or after the back-off.
-    QTimer m_reconnectTimer;
-    qint64 m_reconnectGeneration = 0;
     QTimer m_stableConnectionTimer;
     qint64 m_stableGeneration = 0;
-    bool m_shouldRun = false;
-    qint64 m_generation = 0;
-    qint64 m_reconnectAttempt = 0;
     RadioSnapshot m_value;
 };
 

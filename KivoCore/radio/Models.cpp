@@ -13,22 +13,19 @@ RadioVFO::RadioVFO(const QString &letter, qint64 frequencyHz, const QString &mod
 {
 }
 
-RadioSnapshot::RadioSnapshot(qint64 frequencyHz, const QString &mode, bool isConnected, bool isTransmitting,
-                             const QString &slice, const QString &station, std::optional<QString> transmitSlice,
-                             std::optional<qint64> transmitFrequencyHz, std::optional<QList<RadioVFO>> vfos,
-                             std::optional<RemoteStationStatus> remoteStationStatus,
-                             std::optional<int> rfPowerWatts, std::optional<QDateTime> agentObservedAt,
-                             std::optional<QDateTime> transportReceivedAt)
-    : frequencyHz(frequencyHz), mode(mode), isConnected(isConnected), isTransmitting(isTransmitting), slice(slice),
-      transmitSlice(transmitSlice.value_or(slice)), transmitFrequencyHz(transmitFrequencyHz.value_or(frequencyHz)),
-      station(station), remoteStationStatus(std::move(remoteStationStatus)), rfPowerWatts(rfPowerWatts),
-      agentObservedAt(std::move(agentObservedAt)), transportReceivedAt(std::move(transportReceivedAt))
+RadioSnapshot::RadioSnapshot(RadioSnapshotFields fields)
+    : frequencyHz(fields.frequencyHz), mode(fields.mode), isConnected(fields.isConnected),
+      isTransmitting(fields.isTransmitting), slice(fields.slice),
+      transmitSlice(fields.transmitSlice.value_or(fields.slice)),
+      transmitFrequencyHz(fields.transmitFrequencyHz.value_or(fields.frequencyHz)), station(fields.station),
+      remoteStationStatus(std::move(fields.remoteStationStatus)), rfPowerWatts(fields.rfPowerWatts),
+      agentObservedAt(std::move(fields.agentObservedAt)), transportReceivedAt(std::move(fields.transportReceivedAt))
 {
-    if (vfos) {
-        this->vfos = *vfos;
+    if (fields.vfos) {
+        vfos = std::move(*fields.vfos);
     } else {
-        const bool transmits = upperCased(this->transmitSlice) == upperCased(slice);
-        this->vfos = {RadioVFO(slice, frequencyHz, mode, true, transmits, false, 0, false, 0)};
+        const bool transmits = upperCased(transmitSlice) == upperCased(slice);
+        vfos = {RadioVFO(slice, frequencyHz, mode, true, transmits, false, 0, false, 0)};
     }
 }
 

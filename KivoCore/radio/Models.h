@@ -62,6 +62,25 @@ struct RemoteStationStatus {
     bool operator==(const RemoteStationStatus &) const = default;
 };
 
+// What a RadioSnapshot is made from, by name. Left out, the transmit slice
+// is the slice, the transmit frequency the frequency, and the VFO list the
+// one receiving VFO those describe.
+struct RadioSnapshotFields {
+    qint64 frequencyHz = 0;
+    QString mode;
+    bool isConnected = false;
+    bool isTransmitting = false;
+    QString slice;
+    QString station;
+    std::optional<QString> transmitSlice;
+    std::optional<qint64> transmitFrequencyHz;
+    std::optional<QList<RadioVFO>> vfos;
+    std::optional<RemoteStationStatus> remoteStationStatus;
+    std::optional<int> rfPowerWatts;
+    std::optional<QDateTime> agentObservedAt;
+    std::optional<QDateTime> transportReceivedAt;
+};
+
 struct RadioSnapshot {
     qint64 frequencyHz = 0;
     QString mode;
@@ -78,16 +97,7 @@ struct RadioSnapshot {
     std::optional<QDateTime> transportReceivedAt;
 
     RadioSnapshot() = default;
-    // Fills the transmit slice, transmit frequency and VFO list when left out.
-    RadioSnapshot(qint64 frequencyHz, const QString &mode, bool isConnected, bool isTransmitting,
-                  const QString &slice, const QString &station,
-                  std::optional<QString> transmitSlice = std::nullopt,
-                  std::optional<qint64> transmitFrequencyHz = std::nullopt,
-                  std::optional<QList<RadioVFO>> vfos = std::nullopt,
-                  std::optional<RemoteStationStatus> remoteStationStatus = std::nullopt,
-                  std::optional<int> rfPowerWatts = std::nullopt,
-                  std::optional<QDateTime> agentObservedAt = std::nullopt,
-                  std::optional<QDateTime> transportReceivedAt = std::nullopt);
+    explicit RadioSnapshot(RadioSnapshotFields fields);
 
     // The first VFO whose letter equals `letter` upper-cased.
     std::optional<RadioVFO> vfo(const QString &letter) const;

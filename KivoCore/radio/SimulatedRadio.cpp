@@ -1,5 +1,7 @@
 #include "KivoCore/radio/SimulatedRadio.h"
 
+#include "KivoCore/support/ConnectionLifecycle.h"
+
 #include "KivoCore/support/Text.h"
 
 namespace kivo {
@@ -40,8 +42,7 @@ bool SimulatedRadio::receivesOnB() const
 
 QCoro::Task<RadioSnapshot> SimulatedRadio::snapshot()
 {
-    // QCoro 0.8 moves from a non-const lvalue given to co_return: copy.
-    co_return RadioSnapshot(m_value);
+    return snapshotCopy(m_value);
 }
 
 QCoro::Task<std::optional<qint64>> SimulatedRadio::primaryFrequency()

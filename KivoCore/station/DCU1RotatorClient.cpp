@@ -110,7 +110,8 @@ DCU1RotatorClient::DCU1RotatorClient(const QString &host, quint16 port, int poll
       m_pollMilliseconds(std::clamp(pollMilliseconds, minimumPollMilliseconds, maximumPollMilliseconds)),
       m_onState(std::move(onState)),
       m_onAzimuth(std::move(onAzimuth)),
-      m_timing(timing)
+      m_timing(timing),
+      m_life(this, [this] { connectToController(true); })
 {
     setObjectName(QStringLiteral("com.tarnvale.QuendKivo.rotator"));
     m_pollTimer.setInterval(m_pollMilliseconds);
@@ -119,13 +120,11 @@ DCU1RotatorClient::DCU1RotatorClient(const QString &host, quint16 port, int poll
         if (m_socket)
             writeBytes(DCU1Protocol::pollCommand);
     });
-    m_reconnectTimer.setSingleShot(true);
-    connect(&m_reconnectTimer, &QTimer::timeout, this, [this] { connectToController(true); });
 }
 
 DCU1RotatorClient::~DCU1RotatorClient()
 {
-    m_desiredRunning = false;
+    m_life.end();
     stopPolling();
     failPendingSends(notConnectedText);
     dropSocket();
@@ -133,16 +132,13 @@ DCU1RotatorClient::~DCU1RotatorClient()
 
 void DCU1RotatorClient::start()
 {
-    if (m_desiredRunning)
-        return;
-    m_desiredRunning = true;
-    connectToController(false);
+    if (m_life.begin())
+        connectToController(false);
 }
 
 void DCU1RotatorClient::stop()
 {
-    m_desiredRunning = false;
-    m_reconnectTimer.stop();
+    m_life.end();
     stopPolling();
     failPendingSends(notConnectedText);
     dropSocket();
@@ -176,7 +172,7 @@ std::chrono::milliseconds DCU1RotatorClient::retryDelay(int failures, const Timi
 
 void DCU1RotatorClient::connectToController(bool reconnecting)
 {
-    if (!m_desiredRunning || m_socket)
+    if (!m_life.shouldRun() || m_socket)
         return;
     const QString host = trimmed(m_host);
     if (host.isEmpty() || m_port == 0) {
@@ -206,7 +202,7 @@ void DCU1RotatorClient::handleConnected(QTcpSocket *socket)
     if (socket != m_socket)
         return;
     m_linkUp = true;
-    m_reconnectAttempt = 0;
+    m_life.clearFailures();
     reportState(State::Connected, QStringLiteral("Connected to ") + endpointText());
     startPolling();
 }
@@ -242,11 +238,11 @@ void DCU1RotatorClient::handleDisconnect(const QString &reason)
         failPendingSends(m_socket->error() == QAbstractSocket::UnknownSocketError ? notConnectedText
                                                                                   : m_socket->errorString());
     dropSocket();
-    if (!m_desiredRunning)
+    if (!m_life.shouldRun())
         return;
-    ++m_reconnectAttempt;
+    const qint64 failures = m_life.countFailure();
     reportState(State::Reconnecting, reason + QStringLiteral(" \u2014 retrying"));
-    m_reconnectTimer.start(retryDelay(m_reconnectAttempt, m_timing));
+    m_life.retryAfter(retryDelay(static_cast<int>(std::min<qint64>(failures, 1 << 20)), m_timing));
 }
 
 void DCU1RotatorClient::readAvailable(QTcpSocket *socket)

@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "KivoCore/support/Async.h"
+#include "KivoCore/support/ConnectionLifecycle.h"
 
 #include <chrono>
 #include <functional>
@@ -87,7 +88,7 @@ public:
     QCoro::Task<void> rotate(bool clockwise);
 
     int pollMilliseconds() const { return m_pollMilliseconds; }
-    int reconnectAttempt() const { return m_reconnectAttempt; }
+    int reconnectAttempt() const { return static_cast<int>(m_life.failures()); }
     static std::chrono::milliseconds retryDelay(int failures, const Timing &timing);
 
 private:
@@ -122,9 +123,7 @@ private:
     QPointer<QTcpSocket> m_socket;
     bool m_linkUp = false;
     QTimer m_pollTimer;
-    QTimer m_reconnectTimer;
-    bool m_desiredRunning = false;
-    int m_reconnectAttempt = 0;
+    ConnectionLifecycle m_life;
     DCU1ReplyBuffer m_receiveBuffer;
     // Bytes queued on and flushed from the current socket, for send completion.
     qint64 m_bytesQueued = 0;

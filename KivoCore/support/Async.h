@@ -3,8 +3,8 @@
 // The few pieces of asynchrony every component shares.
 //
 // A trap of QCoro 0.8 worth knowing: `co_return m_member;` moves the member
-// out (its return_value takes a forwarding reference and moves it). Return
-// a copy of stored state: `co_return RadioSnapshot(m_value);`.
+// out. Backends hand out their snapshot through snapshotCopy()
+// (ConnectionLifecycle.h).
 
 #include <QCoroTask>
 #include <QCoreApplication>
@@ -21,6 +21,7 @@
 #include <optional>
 #include <type_traits>
 #include <variant>
+#include <utility>
 #include <vector>
 
 namespace kivo {
@@ -44,6 +45,7 @@ class OneShot {
         std::optional<Stored> value;
         std::exception_ptr error;
         std::vector<std::coroutine_handle<>> waiters;
+        std::vector<std::function<void()>> observers;
         bool done = false;
     };
 
@@ -87,6 +89,35 @@ public:
         fail(std::make_exception_ptr(std::move(error)));
     }
 
+    // Runs `observer` through the event loop once an outcome is in.
+    void onDone(std::function<void()> observer)
+    {
+        if (m_state->done)
+            QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(observer), Qt::QueuedConnection);
+        else
+            m_state->observers.push_back(std::move(observer));
+    }
+
+    // Resolves with `value` when called, unless nobody holds this any more.
+    template <typename U = T>
+        requires(!std::is_void_v<U>)
+    std::function<void()> weakResolver(U value) const
+    {
+        std::weak_ptr<State> weak = m_state;
+        return [weak, value] {
+            if (auto state = weak.lock())
+                OneShot(state).resolve(value);
+        };
+    }
+
+    // Resolves with `value` unless an outcome arrived within `timeout`.
+    template <typename U = T>
+        requires(!std::is_void_v<U>)
+    void resolveAfter(std::chrono::milliseconds timeout, U value)
+    {
+        QTimer::singleShot(timeout, QCoreApplication::instance(), weakResolver(std::move(value)));
+    }
+
     // Fails with `error` unless an outcome arrived within `timeout`.
     void failAfter(std::chrono::milliseconds timeout, std::exception_ptr error)
     {
@@ -124,6 +155,8 @@ private:
         m_state->done = true;
         auto waiters = std::move(m_state->waiters);
         m_state->waiters.clear();
+        for (auto &observer : std::exchange(m_state->observers, {}))
+            QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(observer), Qt::QueuedConnection);
         for (auto handle : waiters) {
             // Keep the state alive until the waiter has read it.
             QMetaObject::invokeMethod(
@@ -140,6 +173,28 @@ inline QCoro::Task<void> sleepFor(std::chrono::milliseconds duration)
     OneShot<> done;
     QTimer::singleShot(duration, QCoreApplication::instance(), [done]() mutable { done.resolve(); });
     co_await done;
+}
+
+// Waits `duration`, or less when `wake` has an outcome first (a stop, a
+// cancellation): true when woken. No frame stays parked after the wake.
+inline QCoro::Task<bool> sleepFor(std::chrono::milliseconds duration, OneShot<> wake)
+{
+    OneShot<bool> woken;
+    woken.resolveAfter(duration, false);
+    wake.onDone(woken.weakResolver(true));
+    co_return co_await woken;
+}
+
+// Waits for `event` at most `timeout`, then fails it (and so every waiter)
+// with `error`. Nothing stays suspended once the deadline has passed.
+template <typename T, typename E>
+QCoro::Task<T> awaitWithin(OneShot<T> event, std::chrono::milliseconds timeout, E error)
+{
+    event.failAfter(timeout, std::make_exception_ptr(std::move(error)));
+    if constexpr (std::is_void_v<T>)
+        co_await event;
+    else
+        co_return co_await event;
 }
 
 } // namespace kivo

@@ -14,8 +14,11 @@ namespace kivo {
 
 RadioSnapshot initialSimulatorSnapshot(const AppConfiguration &configuration)
 {
-    return RadioSnapshot(14074000, QStringLiteral("DIGU"), true, false, configuration.sliceLetter,
-                         configuration.stationName);
+    return RadioSnapshot({.frequencyHz = 14074000,
+                          .mode = QStringLiteral("DIGU"),
+                          .isConnected = true,
+                          .slice = configuration.sliceLetter,
+                          .station = configuration.stationName});
 }
 
 AppBackend makeAppBackend(const AppBackendRequest &request)
@@ -39,10 +42,13 @@ AppBackend makeAppBackend(const AppBackendRequest &request)
         backend.radio = backend.remoteAgent;
         break;
     case Kind::Local:
-        backend.radio = std::make_shared<FlexRadioClient>(c.radioHost, c.radioPort, c.stationName, c.sliceLetter,
-                                                          std::nullopt, std::nullopt, request.onState,
-                                                          request.onSnapshot,
-                                                          SmartLinkCertificatePinStore(request.secrets));
+        backend.radio = std::make_shared<FlexRadioClient>(
+            FlexRadioClient::Options{.host = c.radioHost,
+                                     .port = c.radioPort,
+                                     .stationName = c.stationName,
+                                     .sliceLetter = c.sliceLetter,
+                                     .pinStore = SmartLinkCertificatePinStore(request.secrets)},
+            request.onState, request.onSnapshot);
         break;
     case Kind::LegacyKIVO:
         backend.radio = std::make_shared<LegacyKIVOClient>(c.legacyKIVOHost, c.legacyKIVOPort, request.onState,

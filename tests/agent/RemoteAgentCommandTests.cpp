@@ -306,7 +306,7 @@ TEST(RemoteAgentCommands, NoRetryKeysTheTransmitterAfterStop)
     startRecording(h.client->setTransmit(true), &outcomes);
     ASSERT_TRUE(waitUntil([&] { return h.agent.commandRequests("set_ptt").size() == 1; }));
     settle(30ms);
-    h.client->stop();
+    runTask(h.client->stop());
     ASSERT_TRUE(waitUntil([&] { return !outcomes.isEmpty(); }));
     EXPECT_EQ(outcomes, QStringList({"The radio is not connected."}));
     settle(100ms);

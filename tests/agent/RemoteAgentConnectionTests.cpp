@@ -166,7 +166,8 @@ TEST(RemoteAgentConnection, ADroppedStreamIsRetriedOnce)
     h.agent.closeStreams();
     ASSERT_TRUE(h.waitForStatusStartingWith(State::Retrying, QStringLiteral("Remote Agent stream interrupted: ")));
     ASSERT_TRUE(waitUntil([&] { return h.countStatus(State::Ready) == 2; }));
-    settle(50ms);
+    // The second stream's upgrade comes after the second Ready.
+    ASSERT_TRUE(waitUntil([&] { return h.agent.requestCount("GET", QStringLiteral("/api/v1/stream")) >= 2; }));
     // The close and the socket's error arrive together; they count as one.
     EXPECT_EQ(h.countStatus(State::Retrying), 1);
     EXPECT_EQ(h.agent.requestCount("GET", QStringLiteral("/api/v1/stream")), 2);
@@ -274,7 +275,7 @@ TEST(RemoteAgentConnection, StopClosesTheStreamAndMarksTheRadioStopped)
 {
     RemoteAgentHarness h;
     ASSERT_TRUE(h.startAndWaitForStream());
-    h.client->stop();
+    runTask(h.client->stop());
     EXPECT_EQ(h.states.last(), qMakePair(State::Stopped, QStringLiteral("Stopped")));
     EXPECT_FALSE(h.lastSnapshot().isConnected);
     EXPECT_EQ(firstInhibitor(h.lastSnapshot()), "Stopped");
@@ -297,7 +298,7 @@ TEST(RemoteAgentConnection, ALateStateReplyAfterStopChangesNothing)
     });
     h.client->start();
     ASSERT_TRUE(waitUntil([&] { return h.agent.requests.size() == 1; }));
-    h.client->stop();
+    runTask(h.client->stop());
     const auto states = h.states;
     const auto snapshots = h.snapshots;
     settle(250ms);
@@ -316,7 +317,7 @@ TEST(RemoteAgentConnection, ALateFailureAfterStopIsIgnored)
     });
     h.client->start();
     ASSERT_TRUE(waitUntil([&] { return h.agent.requests.size() == 1; }));
-    h.client->stop();
+    runTask(h.client->stop());
     settle(250ms);
     EXPECT_EQ(h.countStatus(State::Retrying), 0);
     EXPECT_EQ(h.states.last().first, State::Stopped);
@@ -399,7 +400,12 @@ TEST(RemoteAgentDisconnectMarking, PutsTheReasonFirstAndOnce)
     EXPECT_TRUE(marked.remoteStationStatus->radioStale);
     EXPECT_TRUE(marked.remoteStationStatus->stationBound);
 
-    RadioSnapshot plain(7074000, "LSB", true, true, "A", "Station");
+    RadioSnapshot plain({.frequencyHz = 7074000,
+                         .mode = "LSB",
+                         .isConnected = true,
+                         .isTransmitting = true,
+                         .slice = "A",
+                         .station = "Station"});
     RadioSnapshot expected = plain;
     expected.isConnected = false;
     expected.isTransmitting = false;

@@ -34,7 +34,7 @@ protected:
     {
         if (bridge)
             runTask(bridge->stop());
-        agent.client->stop();
+        runTask(agent.client->stop());
     }
 
     QStringList commandsSent() const

@@ -20,9 +20,15 @@ using State = RadioConnectionState;
 
 RadioSnapshot twoVFOs()
 {
-    return RadioSnapshot(14074000, "DIGU", true, false, "A", "Maestro", "A", 14074000,
-                         QList<RadioVFO>{RadioVFO("A", 14074000, "DIGU", true, true, false, 0, false, 0),
-                                         RadioVFO("B", 7074000, "LSB", false, false, false, 0, false, 0)});
+    return RadioSnapshot({.frequencyHz = 14074000,
+                          .mode = "DIGU",
+                          .isConnected = true,
+                          .slice = "A",
+                          .station = "Maestro",
+                          .transmitSlice = "A",
+                          .transmitFrequencyHz = 14074000,
+                          .vfos = QList<RadioVFO>{RadioVFO("A", 14074000, "DIGU", true, true, false, 0, false, 0),
+                                                  RadioVFO("B", 7074000, "LSB", false, false, false, 0, false, 0)}});
 }
 
 Reply unchangedState(FakeRemoteAgent &agent)
@@ -105,7 +111,8 @@ TEST(PendingRadioWrites, AWriteForAMissingVFOWaitsWithoutEffect)
     PendingRadioWrites pending;
     const Clock::time_point t0 = Clock::now();
     pending.recordFrequency("B", 7100000, t0);
-    RadioSnapshot single(14074000, "DIGU", true, false, "A", "Maestro");
+    RadioSnapshot single(
+        {.frequencyHz = 14074000, .mode = "DIGU", .isConnected = true, .slice = "A", .station = "Maestro"});
     const RadioSnapshot original = single;
     pending.reconcile(single, t0 + 5s);
     EXPECT_EQ(single, original);
@@ -239,7 +246,7 @@ TEST(RemoteAgentFrequencyConfirmation, StopDuringTheWaitEndsTheCheck)
     ignoreFrequencyWrites(h);
     ASSERT_TRUE(h.startAndWaitForStream());
     runTask(h.client->setFrequency(7074000));
-    h.client->stop();
+    runTask(h.client->stop());
     settle(250ms);
     EXPECT_EQ(frequencyWrites(h), QList<qint64>({7074000}));
     EXPECT_EQ(h.states.last(), qMakePair(State::Stopped, QStringLiteral("Stopped")));
@@ -273,7 +280,7 @@ TEST(RemoteAgentFrequencyConfirmation, AResendCutShortByStopEndsSilently)
     ASSERT_TRUE(h.startAndWaitForStream());
     runTask(h.client->setFrequency(7074000));
     ASSERT_TRUE(waitUntil([&] { return writes == 2; }));
-    h.client->stop();
+    runTask(h.client->stop());
     settle(300ms);
     EXPECT_EQ(writes, 2);
     EXPECT_EQ(h.states.last(), qMakePair(State::Stopped, QStringLiteral("Stopped")));

@@ -1,6 +1,7 @@
 #include "fakes/RecordingRadio.h"
 
 #include "KivoCore/support/Async.h"
+#include "KivoCore/support/ConnectionLifecycle.h"
 
 namespace kivo::test {
 
@@ -33,7 +34,11 @@ QString text(CATTransmitMode mode)
 
 RadioSnapshot connectedSnapshot()
 {
-    return RadioSnapshot(14074000, QStringLiteral("DIGU"), true, false, QStringLiteral("A"), QStringLiteral("Test"));
+    return RadioSnapshot({.frequencyHz = 14074000,
+                          .mode = QStringLiteral("DIGU"),
+                          .isConnected = true,
+                          .slice = QStringLiteral("A"),
+                          .station = QStringLiteral("Test")});
 }
 
 RecordingRadio::RecordingRadio() : RecordingRadio(connectedSnapshot()) {}
@@ -65,8 +70,7 @@ QCoro::Task<void> RecordingRadio::transmit(QString operation, QString argument, 
 QCoro::Task<RadioSnapshot> RecordingRadio::snapshot()
 {
     record(QStringLiteral("snapshot"));
-    // QCoro 0.8 moves from a non-const lvalue given to co_return: copy.
-    co_return RadioSnapshot(current);
+    return snapshotCopy(current);
 }
 
 QCoro::Task<std::optional<qint64>> RecordingRadio::primaryFrequency()

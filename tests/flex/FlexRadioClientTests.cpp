@@ -31,7 +31,7 @@ FlexRadioClient::Timing fastTiming()
     timing.closingCommandTimeout = 60ms;
     // Long enough that no test sees a ping it did not ask for.
     timing.heartbeatInterval = 60s;
-    timing.handleWaitStep = 2ms;
+    timing.handleWait = 160ms;
     timing.backoffSecond = 1ms;
     return timing;
 }
@@ -63,6 +63,7 @@ const QStringList bootstrapCommands{QStringLiteral("sub client all"), QStringLit
 struct ClientOptions {
     QString station = QStringLiteral("Maestro");
     QString slice = QStringLiteral("A");
+    bool tls = false;
     std::optional<QString> validationHandle;
     std::optional<QString> identity;
     std::optional<quint16> port;
@@ -87,11 +88,18 @@ protected:
     {
         const double random = options.random;
         client = std::make_unique<FlexRadioClient>(
-            QStringLiteral("127.0.0.1"), options.port.value_or(radio.port()), options.station,
-            options.slice, options.validationHandle, options.identity,
+            FlexRadioClient::Options{.host = QStringLiteral("127.0.0.1"),
+                                     .port = options.port.value_or(radio.port()),
+                                     .stationName = options.station,
+                                     .sliceLetter = options.slice,
+                                     .useTLS = options.tls,
+                                     .wanValidationHandle = options.validationHandle,
+                                     .certificateIdentity = options.identity,
+                                     .pinStore = SmartLinkCertificatePinStore(secrets),
+                                     .timing = options.timing,
+                                     .random = [random] { return random; }},
             [this](RadioConnectionState state, const QString &status) { states.append({state, status}); },
-            [this](const RadioSnapshot &snapshot) { snapshots.append(snapshot); },
-            SmartLinkCertificatePinStore(secrets), options.timing, [random] { return random; });
+            [this](const RadioSnapshot &snapshot) { snapshots.append(snapshot); });
     }
 
     // Started, bootstrapped, waiting for its station.
@@ -850,6 +858,7 @@ protected:
     Options wan(std::optional<QString> identity = QStringLiteral("SERIAL-1"))
     {
         Options options;
+        options.tls = true;
         options.validationHandle = QStringLiteral("H0123");
         options.identity = std::move(identity);
         return options;

@@ -32,10 +32,14 @@ protected:
         timing.heartbeatInterval = std::chrono::hours(1);
         timing.backoffSecond = 1ms;
         client = std::make_shared<FlexRadioClient>(
-            QStringLiteral("127.0.0.1"), radio.port(), QStringLiteral("Maestro"), QStringLiteral("A"), std::nullopt,
-            std::nullopt, [this](RadioConnectionState state, const QString &) { this->state = state; },
-            [this](const RadioSnapshot &snapshot) { published = snapshot; },
-            SmartLinkCertificatePinStore(std::make_shared<InMemorySecretStore>()), timing);
+            FlexRadioClient::Options{.host = QStringLiteral("127.0.0.1"),
+                                     .port = radio.port(),
+                                     .stationName = QStringLiteral("Maestro"),
+                                     .sliceLetter = QStringLiteral("A"),
+                                     .pinStore = SmartLinkCertificatePinStore(std::make_shared<InMemorySecretStore>()),
+                                     .timing = timing},
+            [this](RadioConnectionState state, const QString &) { this->state = state; },
+            [this](const RadioSnapshot &snapshot) { published = snapshot; });
         client->start();
         ASSERT_TRUE(waitUntil([this] { return state == RadioConnectionState::Ready; }));
         radio.sendLine(FakeFlexRadio::clientLine(handle, QStringLiteral("CID"), QStringLiteral("Maestro")));

@@ -110,8 +110,10 @@ TEST(LegacyKIVOClientModel, ANewClientHoldsItsDefaultsAndRefusesToSend)
     auto client = makeClient(5002, recorder);
 
     const RadioSnapshot snapshot = runTask(client->snapshot());
-    EXPECT_EQ(snapshot, RadioSnapshot(14074000, QStringLiteral("DIGU"), false, false, QStringLiteral("A"),
-                                      QStringLiteral("KIVO SmartLink")));
+    EXPECT_EQ(snapshot, RadioSnapshot({.frequencyHz = 14074000,
+                                                     .mode = QStringLiteral("DIGU"),
+                                                     .slice = QStringLiteral("A"),
+                                                     .station = QStringLiteral("KIVO SmartLink")}));
     // Reading it leaves it whole for the next reader.
     EXPECT_EQ(runTask(client->snapshot()), snapshot);
     EXPECT_EQ(runTask(client->primaryFrequency()), 14074000);

@@ -36,7 +36,7 @@ TEST(SmartLinkEndToEnd, CATRequestsReachTheRemoteRadio)
     timing.radio.commandTimeout = 500ms;
     timing.radio.closingCommandTimeout = 200ms;
     timing.radio.heartbeatInterval = 1h;
-    timing.radio.handleWaitStep = 2ms;
+    timing.radio.handleWait = 160ms;
     RadioConnectionState state = RadioConnectionState::Stopped;
     RadioSnapshot shown;
     auto client = std::make_shared<SmartLinkRadioClient>(

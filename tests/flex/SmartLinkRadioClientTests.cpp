@@ -76,7 +76,7 @@ protected:
         timing.radio.commandTimeout = 500ms;
         timing.radio.closingCommandTimeout = 500ms;
         timing.radio.heartbeatInterval = 1h;
-        timing.radio.handleWaitStep = 2ms;
+        timing.radio.handleWait = 160ms;
         const double random = options.random;
         client = std::make_unique<SmartLinkRadioClient>(
             options.email, options.password, options.preferredSerial, QStringLiteral("Maestro"), options.slice,
@@ -486,8 +486,10 @@ TEST_F(SmartLinkRadioClientTest, WithoutARadioSessionOnlyTheQuietOperationsSucce
     EXPECT_EQ(runTask(client->cwSpeed()), 25);
     EXPECT_EQ(runTask(client->primaryFrequency()), 14074000);
     const RadioSnapshot initial = runTask(client->snapshot());
-    EXPECT_EQ(initial, RadioSnapshot(14074000, QStringLiteral("DIGU"), false, false, QStringLiteral("A"),
-                                     QStringLiteral("Maestro")));
+    EXPECT_EQ(initial, RadioSnapshot({.frequencyHz = 14074000,
+                                                    .mode = QStringLiteral("DIGU"),
+                                                    .slice = QStringLiteral("A"),
+                                                    .station = QStringLiteral("Maestro")}));
     EXPECT_TRUE(events.isEmpty());
 }
 

@@ -8,7 +8,8 @@ using namespace std::chrono_literals;
 
 TEST(AppModelRules, RadioStatusTextHasOneLinePerVFO)
 {
-    RadioSnapshot snapshot(14074000, "DIGU", true, false, "A", "Maestro");
+    RadioSnapshot snapshot(
+        {.frequencyHz = 14074000, .mode = "DIGU", .isConnected = true, .slice = "A", .station = "Maestro"});
     EXPECT_EQ(radioStatusText(snapshot).section('\n', 1), "VFO B · inactive");
     snapshot.vfos = {RadioVFO("A", 14074000, "DIGU", true, true, false, 0, false, 0), RadioVFO("B", 7000000, "CW", false, true, false, 0, false, 0)};
     EXPECT_EQ(radioStatusText(snapshot), "VFO A · RX+TX · 14.074 MHz DIGU\nVFO B · TX · 7.000 MHz CW");

@@ -19,7 +19,10 @@ TEST(StationRules, CurrentBandPrefersTheAgentThenTheBandPlan)
         status.band = QString::fromUtf8(band);
         return std::optional(status);
     };
-    const auto radio = [](qint64 hz) { return std::optional(RadioSnapshot(hz, "USB", true, false, "A", "M")); };
+    const auto radio = [](qint64 hz) {
+        return std::optional(
+            RadioSnapshot({.frequencyHz = hz, .mode = "USB", .isConnected = true, .slice = "A", .station = "M"}));
+    };
     const struct {
         std::optional<RemoteStationStatus> station;
         std::optional<RadioSnapshot> snapshot;

@@ -1,6 +1,7 @@
 #include "KivoCore/radio/KivoError.h"
 #include "KivoCore/radio/Models.h"
 #include "KivoCore/radio/RadioControlling.h"
+#include "KivoCore/support/ConnectionLifecycle.h"
 #include "support/QtPrinters.h"
 #include "support/RunTask.h"
 
@@ -11,8 +12,11 @@ using namespace kivo::test;
 
 TEST(RadioSnapshot, FillsTransmitSideAndOneVFOWhenLeftOut)
 {
-    const RadioSnapshot snapshot(14074000, QStringLiteral("digu"), true, false, QStringLiteral("b"),
-                                 QStringLiteral("Maestro"));
+    const RadioSnapshot snapshot({.frequencyHz = 14074000,
+                                  .mode = QStringLiteral("digu"),
+                                  .isConnected = true,
+                                  .slice = QStringLiteral("b"),
+                                  .station = QStringLiteral("Maestro")});
     EXPECT_EQ(snapshot.transmitSlice, QStringLiteral("b"));
     EXPECT_EQ(snapshot.transmitFrequencyHz, 14074000);
     EXPECT_EQ(snapshot.slice, QStringLiteral("b"));
@@ -24,8 +28,11 @@ TEST(RadioSnapshot, FillsTransmitSideAndOneVFOWhenLeftOut)
 
 TEST(RadioSnapshot, AnotherTransmitSliceMakesTheOneVFOReceiveOnly)
 {
-    const RadioSnapshot snapshot(7074000, QStringLiteral("USB"), true, false, QStringLiteral("A"), QString(),
-                                 QStringLiteral("B"));
+    const RadioSnapshot snapshot({.frequencyHz = 7074000,
+                                  .mode = QStringLiteral("USB"),
+                                  .isConnected = true,
+                                  .slice = QStringLiteral("A"),
+                                  .transmitSlice = QStringLiteral("B")});
     ASSERT_EQ(snapshot.vfos.size(), 1);
     EXPECT_TRUE(snapshot.vfos.first().isReceive);
     EXPECT_FALSE(snapshot.vfos.first().isTransmit);
@@ -33,15 +40,18 @@ TEST(RadioSnapshot, AnotherTransmitSliceMakesTheOneVFOReceiveOnly)
 
 TEST(RadioSnapshot, LooksUpVFOsByUpperCasedLetterFirstMatchWins)
 {
-    const RadioSnapshot empty(7074000, QStringLiteral("USB"), true, false, QStringLiteral("A"), QString(),
-                              std::nullopt, std::nullopt, QList<RadioVFO>{});
+    const RadioSnapshot empty({.frequencyHz = 7074000,
+                               .mode = QStringLiteral("USB"),
+                               .isConnected = true,
+                               .slice = QStringLiteral("A"),
+                               .vfos = QList<RadioVFO>{}});
     EXPECT_TRUE(empty.vfos.isEmpty());
     EXPECT_FALSE(empty.vfo(QStringLiteral("A")).has_value());
 
     const QList<RadioVFO> twoA{RadioVFO(QStringLiteral("a"), 1000000, QStringLiteral("cw"), true, true, false, 0, false, 0),
                                RadioVFO(QStringLiteral("A"), 2000000, QStringLiteral("CW"), false, false, false, 0, false, 0)};
-    RadioSnapshot snapshot(1000000, QStringLiteral("CW"), true, false, QStringLiteral("A"), QString(), std::nullopt,
-                           std::nullopt, twoA);
+    RadioSnapshot snapshot(
+        {.frequencyHz = 1000000, .mode = QStringLiteral("CW"), .isConnected = true, .slice = QStringLiteral("A"), .vfos = twoA});
     EXPECT_EQ(snapshot.vfo(QStringLiteral("a"))->frequencyHz, 1000000);
     snapshot.vfos[0].letter = QStringLiteral("c");
     EXPECT_FALSE(snapshot.vfo(QStringLiteral("c")).has_value()); // stored letters are not converted again
@@ -49,7 +59,8 @@ TEST(RadioSnapshot, LooksUpVFOsByUpperCasedLetterFirstMatchWins)
 
 TEST(RadioSnapshot, EqualityComparesTimestampsAndStationStatus)
 {
-    RadioSnapshot a(14074000, QStringLiteral("USB"), true, false, QStringLiteral("A"), QString());
+    RadioSnapshot a(
+        {.frequencyHz = 14074000, .mode = QStringLiteral("USB"), .isConnected = true, .slice = QStringLiteral("A")});
     RadioSnapshot b = a;
     EXPECT_EQ(a, b);
     b.agentObservedAt = QDateTime::fromSecsSinceEpoch(1714564800, Qt::UTC);
@@ -84,11 +95,12 @@ namespace {
 // Implements only what every backend must.
 class MinimalRadio : public RadioControlling {
 public:
-    RadioSnapshot current{14074000, QStringLiteral("USB"), true, false, QStringLiteral("A"), QString()};
+    RadioSnapshot current{
+        {.frequencyHz = 14074000, .mode = QStringLiteral("USB"), .isConnected = true, .slice = QStringLiteral("A")}};
     QList<qint64> frequencies;
     QList<bool> transmits;
 
-    QCoro::Task<RadioSnapshot> snapshot() override { co_return current; }
+    QCoro::Task<RadioSnapshot> snapshot() override { return snapshotCopy(current); }
     QCoro::Task<void> setFrequency(qint64 hz) override
     {
         frequencies.append(hz);

@@ -177,7 +177,8 @@ TEST_F(SimulatedRadioTest, StationActionsAndSpotsAreUnsupported)
 
 TEST(SimulatedRadioSeedTest, SeedOnSliceBMakesBothVFOs)
 {
-    const RadioSnapshot seed(14074000, "DIGU", true, false, "B", "Station");
+    const RadioSnapshot seed(
+        {.frequencyHz = 14074000, .mode = "DIGU", .isConnected = true, .slice = "B", .station = "Station"});
     SimulatedRadio radio(seed, nullptr);
     EXPECT_EQ(runTask(radio.primaryFrequency(), 2s), 14074000);
     EXPECT_EQ(runTask(radio.secondaryFrequency(), 2s), 14074000);

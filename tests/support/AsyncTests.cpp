@@ -70,6 +70,17 @@ TEST(RunTask, RethrowsAndTimesOut)
     OneShot<> gate;
     gate.resolve();
     EXPECT_THROW(runTask(failLater(gate)), KivoError);
-    OneShot<> never;
-    EXPECT_THROW(runTask(failLater(never), 30ms), TaskTimedOut);
+    OneShot<> late;
+    EXPECT_THROW(runTask(failLater(late), 30ms), TaskTimedOut);
+    // The abandoned task still ends, so nothing stays suspended.
+    late.resolve();
+    runTask(sleepFor(0ms));
+}
+
+TEST(SleepFor, AWakeEndsTheSleepEarly)
+{
+    OneShot<> wake;
+    wake.resolve();
+    EXPECT_TRUE(runTask(sleepFor(10min, wake)));
+    EXPECT_FALSE(runTask(sleepFor(1ms, OneShot<>())));
 }

@@ -1,0 +1,39 @@
+#include "KivoCore/support/ConnectionLifecycle.h"
+#include "support/QtPrinters.h"
+#include "support/RunTask.h"
+
+#include <gtest/gtest.h>
+
+using namespace kivo;
+using namespace kivo::test;
+
+TEST(RadioLifecycle, RetriesAfterTheBackoffUnlessTheReportStoppedIt)
+{
+    QObject owner;
+    int retries = 0;
+    QStringList reports;
+    RadioLifecycle *self = nullptr;
+    bool stopOnReport = false;
+    RadioLifecycle life(&owner, [&] { ++retries; },
+                        {.onState =
+                             [&](RadioConnectionState, const QString &status) {
+                                 reports << status;
+                                 if (stopOnReport)
+                                     self->end();
+                             },
+                         .backoffSecond = 1ms,
+                         .random = [] { return 0.0; }});
+    self = &life;
+    life.begin();
+    life.retryLater(QStringLiteral("Radio closed the connection"));
+    life.retryLater(QStringLiteral("Radio closed the connection"));
+    EXPECT_EQ(reports, (QStringList{QStringLiteral("Radio closed the connection. Retrying in 1.0 s"),
+                                    QStringLiteral("Radio closed the connection. Retrying in 2.0 s")}));
+    ASSERT_TRUE(waitUntil([&] { return retries == 1; }));
+    EXPECT_EQ(life.state(), RadioConnectionState::Retrying);
+
+    stopOnReport = true;
+    life.retryLater(QStringLiteral("Gone"));
+    EXPECT_FALSE(life.retryPending());
+    EXPECT_TRUE(life.ended().isDone());
+}
