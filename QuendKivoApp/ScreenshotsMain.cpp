@@ -1,7 +1,14 @@
-// Writes PNG pictures of every tab of the configuration window and of the
-// window at its minimum size, for people to look at. Asserts nothing.
+// Writes PNG pictures of every tab of the configuration window, of the
+// window at its minimum size and of the station monitor (offline, on the
+// simulator, and on the repository's fake agent), for people to look at.
+// Asserts nothing.
 
+#include "KivoCore/agent/RemoteAgentClient.h"
+#include "KivoCore/support/SecretStore.h"
 #include "QuendKivoApp/configuration/ContentView.h"
+#include "QuendKivoApp/monitor/StationMonitorWindow.h"
+#include "fakes/FakeRemoteAgent.h"
+#include "fakes/TestTls.h"
 #include "QuendKivoApp/kit/Animations.h"
 #include "QuendKivoApp/OfflineModel.h"
 #include "QuendKivoApp/model/AppModel.h"
@@ -9,8 +16,12 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLocale>
 #include <QStyleFactory>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -32,6 +43,77 @@ void save(QWidget *window, const QDir &directory, const QString &name)
     const QString path = directory.filePath(name + QStringLiteral(".png"));
     window->grab().save(path);
     std::printf("%s\n", qPrintable(path));
+}
+
+QByteArray dataFile(const char *name)
+{
+    QFile file(QStringLiteral(QK_TEST_DATA_DIR "/") + QLatin1String(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void stopAndSettle(AppModel &model)
+{
+    model.stop();
+    settle([&] { return !model.isStopping(); }, 5000);
+}
+
+void saveMonitorOfflineAndSimulator(const QDir &directory, const QString &settingsPath)
+{
+    const auto model = makeOfflineModel(settingsPath);
+    AppConfiguration configuration = model->configuration();
+    configuration.connectionKind = AppConfiguration::ConnectionKind::Simulator;
+    model->setConfiguration(configuration);
+    StationMonitorWindow monitor(*model);
+    monitor.show();
+    save(&monitor, directory, QStringLiteral("monitor-1-offline"));
+    model->start();
+    settle([&] { return model->isRunning(); }, 5000);
+    // The simulator publishes from its first change.
+    QTcpSocket cat;
+    cat.connectToHost(QStringLiteral("127.0.0.1"), model->catServerPort());
+    cat.waitForConnected(2000);
+    cat.write("FA00014074000;");
+    settle([&] { return model->radioSnapshot().has_value(); }, 5000);
+    save(&monitor, directory, QStringLiteral("monitor-2-simulator"));
+    stopAndSettle(*model);
+}
+
+void saveMonitorOnAgent(const QDir &directory, const QString &settingsPath)
+{
+    test::FakeRemoteAgent agent;
+    agent.state = QJsonDocument::fromJson(dataFile("agent-state-operating.json")).object().value("state").toObject();
+    agent.state["capabilities"] =
+        QJsonObject{{"commands", QJsonArray{"station_standby", "station_operate", "station_tune", "station_cancel"}}};
+    if (!agent.listen())
+        return;
+    AppModelDependencies dependencies;
+    dependencies.settingsPath = settingsPath;
+    dependencies.secrets = std::make_shared<InMemorySecretStore>();
+    dependencies.startPropagation = false;
+    dependencies.propagationFetcher = []() -> QCoro::Task<PropagationConditionsSnapshot> {
+        co_return PropagationConditionsParser::parse(dataFile("hamqsl-solarxml-2019-01-15.xml"));
+    };
+    dependencies.backendFactory = [](const AppBackendRequest &request) {
+        auto client = std::make_shared<RemoteAgentClient>(request.remoteAgentBaseURL, request.remoteAgentToken,
+                                                          test::clientConfigurationTrustingTestCA(), request.onState,
+                                                          request.onSnapshot);
+        return AppBackend{client, client};
+    };
+    AppModel model(std::move(dependencies));
+    AppConfiguration configuration = model.configuration();
+    configuration.connectionKind = AppConfiguration::ConnectionKind::RemoteAgent;
+    configuration.remoteAgentBaseURL = agent.baseURL();
+    configuration.catPort = configuration.rigCtlPort = 0;
+    configuration.spotBridge.enabled = configuration.rotator.enabled = false;
+    model.setConfiguration(configuration);
+    model.setRemoteAgentToken(agent.token);
+    StationMonitorWindow monitor(model);
+    monitor.show();
+    model.start();
+    model.refreshPropagationConditions();
+    settle([&] { return model.remoteStationStatus().has_value() && model.propagationConditions().has_value(); }, 5000);
+    save(&monitor, directory, QStringLiteral("monitor-3-agent"));
+    stopAndSettle(model);
 }
 
 } // namespace
@@ -68,5 +150,8 @@ int main(int argc, char **argv)
     window.selectTab(ContentView::WorkspaceTab::Status);
     window.resize(window.minimumSize());
     save(&window, directory, QStringLiteral("8-window-minimum"));
+
+    saveMonitorOfflineAndSimulator(directory, settings.filePath(QStringLiteral("monitor.ini")));
+    saveMonitorOnAgent(directory, settings.filePath(QStringLiteral("agent.ini")));
     return 0;
 }
