@@ -45,6 +45,8 @@ QLabel *monitorLabel(const QFont &font, const QColor &color, const char *objectN
     label->setFont(font);
     label->setWordWrap(false);
     label->setTextFormat(Qt::PlainText);
+    // A long line is cut at the column's edge instead of widening the fixed panel.
+    label->setMinimumWidth(1);
     setTextColor(label, color);
     if (objectName)
         label->setObjectName(QString::fromLatin1(objectName));

@@ -2,6 +2,7 @@
 
 #include "QuendKivoApp/kit/ContentUnavailableNotice.h"
 #include "QuendKivoApp/kit/Fonts.h"
+#include "QuendKivoApp/kit/Icons.h"
 #include "QuendKivoApp/kit/Palette.h"
 #include "QuendKivoApp/model/AppModel.h"
 #include "QuendKivoApp/monitor/MonitorPresenters.h"
@@ -11,10 +12,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLinearGradient>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace kivo {
 
@@ -224,13 +227,17 @@ QWidget *StationMonitorWindow::makeStationCards()
 
 QWidget *StationMonitorWindow::makeWaitingNotice()
 {
-    auto *notice = new ContentUnavailableNotice(QStringLiteral("Waiting for station telemetry"),
-                                                QStringLiteral("antenna.radiowaves.left.and.right.slash"), QString());
+    const QString symbol = QStringLiteral("antenna.radiowaves.left.and.right.slash");
+    auto *notice = new ContentUnavailableNotice(QStringLiteral("Waiting for station telemetry"), symbol, QString());
     notice->setObjectName(QStringLiteral("monitor.waiting"));
     notice->setFixedHeight(176);
-    for (auto *label : notice->findChildren<QLabel *>())
+    // The notice's secondary colours are the light desktop's; this panel is dark.
+    for (auto *label : notice->findChildren<QLabel *>()) {
         setTextColor(label, label->objectName() == QStringLiteral("notice.title") ? QColor(235, 240, 245)
                                                                                    : monitorSecondary());
+        if (!label->pixmap().isNull())
+            label->setPixmap(symbolPixmap(symbol, monitorSecondary(), 40));
+    }
     m_waitingDescription = notice->findChild<QLabel *>(QStringLiteral("notice.description"));
     m_waiting = notice;
     return notice;
@@ -369,6 +376,14 @@ void StationMonitorWindow::showEvent(QShowEvent *event)
         return;
     m_shownOnce = true;
     queueRenderReport();
+}
+
+void StationMonitorWindow::mousePressEvent(QMouseEvent *event)
+{
+    // The panel has no title bar of its own to speak of: its background moves the window.
+    if (event->button() == Qt::LeftButton && windowHandle() && windowHandle()->startSystemMove())
+        return;
+    QWidget::mousePressEvent(event);
 }
 
 void StationMonitorWindow::paintEvent(QPaintEvent *)

@@ -203,7 +203,7 @@ protected:
     void TearDown() override
     {
         model->stop();
-        QTest::qWaitFor([&] { return !model->isStopping(); }, deadline);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !model->isStopping(); }, deadline));
     }
     template <typename T> T *find(const char *name) { return window->findChild<T *>(QString::fromLatin1(name)); }
     QString text(const char *name) { return find<QLabel>(name)->text(); }
@@ -285,7 +285,7 @@ TEST(StationMonitorWindowTest, ReportsOnceWhenShownAndOncePerFrequencyChange)
     EXPECT_EQ(reports.size(), 3);
     EXPECT_EQ(window.findChild<QLabel *>("monitor.vfoA")->text().left(21), "VFO A  10.136.000 MHz");
     model->stop();
-    QTest::qWaitFor([&] { return !model->isStopping(); }, deadline);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !model->isStopping(); }, deadline));
 }
 
 TEST(StationMonitorWindowTest, ConfigureBringsTheConfigurationBackAndQuitStopsFirst)
