@@ -233,6 +233,9 @@ TEST_F(AgentMonitorTest, CardsShowTheAgentsStateAndActionsFollowTheRules)
     EXPECT_EQ(text("monitor.routeAlignment"), status.routeAlignment.toUpper());
     EXPECT_EQ(text("monitor.badge"), "TX");
     EXPECT_EQ(text("monitor.frequencyA"), "A 14.074.000");
+    EXPECT_EQ(text("monitor.frequencyB"), "B 7.074.500");
+    EXPECT_EQ(find<QLabel>("monitor.frequencyA")->font().pixelSize(), 20);
+    EXPECT_FALSE(shown("monitor.frequency"));
     EXPECT_EQ(text("monitor.vfoA"), vfoText(model->radioSnapshot(), "A"));
 
     // The recorded amplifier is in operate, and transmitting is not allowed.
@@ -284,6 +287,7 @@ TEST(StationMonitorWindowTest, ReportsOnceWhenShownAndOncePerFrequencyChange)
     QCoreApplication::processEvents();
     EXPECT_EQ(reports.size(), 3);
     EXPECT_EQ(window.findChild<QLabel *>("monitor.vfoA")->text().left(21), "VFO A  10.136.000 MHz");
+    EXPECT_EQ(window.findChild<QLabel *>("monitor.frequencyA")->font().pixelSize(), 27);
     model->stop();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !model->isStopping(); }, deadline));
 }
