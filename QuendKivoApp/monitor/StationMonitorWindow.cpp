@@ -15,6 +15,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -354,7 +355,8 @@ void StationMonitorWindow::snapshotChanged()
     refresh();
     const auto snapshot = m_model.radioSnapshot();
     const std::optional<qint64> frequency = snapshot ? std::optional<qint64>(snapshot->frequencyHz) : std::nullopt;
-    if (m_shownOnce && m_reportedFrequency != frequency)
+    // Nothing is drawn while the window is closed.
+    if (isVisible() && m_reportedFrequency != frequency)
         queueRenderReport();
 }
 
@@ -372,10 +374,9 @@ void StationMonitorWindow::queueRenderReport()
 void StationMonitorWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (m_shownOnce)
-        return;
-    m_shownOnce = true;
-    queueRenderReport();
+    // Each opening draws the panel anew; a restore from the task bar does not.
+    if (!event->spontaneous())
+        queueRenderReport();
 }
 
 void StationMonitorWindow::mousePressEvent(QMouseEvent *event)

@@ -54,7 +54,6 @@ private:
     void queueRenderReport();
 
     AppModel &m_model;
-    bool m_shownOnce = false;
     std::optional<std::optional<qint64>> m_reportedFrequency;
 
     QHBoxLayout *m_frequencyRow = nullptr;
