@@ -41,15 +41,21 @@ bool connectClient(QTcpSocket &socket, quint16 port)
     return pumpUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; });
 }
 
+std::unique_ptr<AppModel> simulatorModel(const QTemporaryDir &directory)
+{
+    auto model = makeOfflineModel(directory.filePath(QStringLiteral("settings.ini")));
+    AppConfiguration configuration = model->configuration();
+    configuration.connectionKind = AppConfiguration::ConnectionKind::Simulator;
+    model->setConfiguration(configuration);
+    return model;
+}
+
 void catRoundTrip(benchmark::State &state)
 {
     const bool withMonitor = state.range(0) != 0;
     animations::setEnabled(true);
     QTemporaryDir directory;
-    const auto model = makeOfflineModel(directory.filePath(QStringLiteral("settings.ini")));
-    AppConfiguration configuration = model->configuration();
-    configuration.connectionKind = AppConfiguration::ConnectionKind::Simulator;
-    model->setConfiguration(configuration);
+    const auto model = simulatorModel(directory);
     std::unique_ptr<StationMonitorWindow> monitor;
     if (withMonitor) {
         monitor = std::make_unique<StationMonitorWindow>(*model);
@@ -114,10 +120,7 @@ void idleWithBothWindows(benchmark::State &state)
 {
     animations::setEnabled(true);
     QTemporaryDir directory;
-    const auto model = makeOfflineModel(directory.filePath(QStringLiteral("settings.ini")));
-    AppConfiguration configuration = model->configuration();
-    configuration.connectionKind = AppConfiguration::ConnectionKind::Simulator;
-    model->setConfiguration(configuration);
+    const auto model = simulatorModel(directory);
     ContentView configurationWindow(*model);
     StationMonitorWindow monitor(*model);
     configurationWindow.show();
