@@ -5,12 +5,13 @@
 
 namespace kivo {
 
-std::unique_ptr<AppModel> makeOfflineModel(const QString &settingsPath)
+std::unique_ptr<AppModel> makeOfflineModel(const QString &settingsPath, AppBackendFactory factory)
 {
     AppModelDependencies dependencies;
     dependencies.settingsPath = settingsPath;
     dependencies.secrets = std::make_shared<InMemorySecretStore>();
     dependencies.startPropagation = false;
+    dependencies.backendFactory = std::move(factory);
     auto model = std::make_unique<AppModel>(std::move(dependencies));
     AppConfiguration configuration = model->configuration();
     configuration.catPort = 0;

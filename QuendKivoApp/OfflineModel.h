@@ -3,6 +3,8 @@
 // A model that reaches no keyring, no network and no fixed port: what the
 // screenshots program and the window tests run the windows with.
 
+#include "QuendKivoApp/model/AppBackendFactory.h"
+
 #include <QString>
 #include <memory>
 
@@ -11,7 +13,7 @@ namespace kivo {
 class AppModel;
 
 // In-memory secrets, no propagation loop, both servers on ports the system
-// chooses, the spot bridge off.
-std::unique_ptr<AppModel> makeOfflineModel(const QString &settingsPath);
+// chooses, the spot bridge off. Tests hand in a factory for their fake peers.
+std::unique_ptr<AppModel> makeOfflineModel(const QString &settingsPath, AppBackendFactory factory = makeAppBackend);
 
 } // namespace kivo

@@ -1,17 +1,18 @@
 // Writes PNG pictures of every tab of the configuration window, of the
 // window at its minimum size and of the station monitor (offline, on the
-// simulator, and on the repository's fake agent), for people to look at.
+// simulator, on the agent), for people to look at; the agent's pages are
+// loaded from the tests' fake agent with its recorded operating state.
 // Asserts nothing.
 
 #include "KivoCore/agent/RemoteAgentClient.h"
-#include "KivoCore/support/SecretStore.h"
 #include "QuendKivoApp/configuration/ContentView.h"
-#include "QuendKivoApp/monitor/StationMonitorWindow.h"
 #include "fakes/FakeRemoteAgent.h"
+#include "fakes/RemoteAgentHarness.h"
 #include "fakes/TestTls.h"
 #include "QuendKivoApp/kit/Animations.h"
 #include "QuendKivoApp/OfflineModel.h"
 #include "QuendKivoApp/model/AppModel.h"
+#include "QuendKivoApp/monitor/StationMonitorWindow.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -45,75 +46,26 @@ void save(QWidget *window, const QDir &directory, const QString &name)
     std::printf("%s\n", qPrintable(path));
 }
 
-QByteArray dataFile(const char *name)
+QJsonObject operatingAgentState()
 {
-    QFile file(QStringLiteral(QK_TEST_DATA_DIR "/") + QLatin1String(name));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QFile file(QStringLiteral(QK_TEST_DATA_DIR "/agent-state-operating.json"));
+    if (!file.open(QIODevice::ReadOnly))
+        return test::FakeRemoteAgent::defaultState();
+    QJsonObject state = QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("state")).toObject();
+    state[QStringLiteral("capabilities")] = QJsonObject{
+        {QStringLiteral("commands"), QJsonArray{QStringLiteral("station_standby"), QStringLiteral("station_operate"),
+                                                QStringLiteral("station_tune"), QStringLiteral("station_cancel")}}};
+    return state;
 }
 
-void stopAndSettle(AppModel &model)
+// The simulator publishes from its first change.
+void tuneSimulator(AppModel &model)
 {
-    model.stop();
-    settle([&] { return !model.isStopping(); }, 5000);
-}
-
-void saveMonitorOfflineAndSimulator(const QDir &directory, const QString &settingsPath)
-{
-    const auto model = makeOfflineModel(settingsPath);
-    AppConfiguration configuration = model->configuration();
-    configuration.connectionKind = AppConfiguration::ConnectionKind::Simulator;
-    model->setConfiguration(configuration);
-    StationMonitorWindow monitor(*model);
-    monitor.show();
-    save(&monitor, directory, QStringLiteral("monitor-1-offline"));
-    model->start();
-    settle([&] { return model->isRunning(); }, 5000);
-    // The simulator publishes from its first change.
     QTcpSocket cat;
-    cat.connectToHost(QStringLiteral("127.0.0.1"), model->catServerPort());
+    cat.connectToHost(QStringLiteral("127.0.0.1"), model.catServerPort());
     cat.waitForConnected(2000);
     cat.write("FA00014074000;");
-    settle([&] { return model->radioSnapshot().has_value(); }, 5000);
-    save(&monitor, directory, QStringLiteral("monitor-2-simulator"));
-    stopAndSettle(*model);
-}
-
-void saveMonitorOnAgent(const QDir &directory, const QString &settingsPath)
-{
-    test::FakeRemoteAgent agent;
-    agent.state = QJsonDocument::fromJson(dataFile("agent-state-operating.json")).object().value("state").toObject();
-    agent.state["capabilities"] =
-        QJsonObject{{"commands", QJsonArray{"station_standby", "station_operate", "station_tune", "station_cancel"}}};
-    if (!agent.listen())
-        return;
-    AppModelDependencies dependencies;
-    dependencies.settingsPath = settingsPath;
-    dependencies.secrets = std::make_shared<InMemorySecretStore>();
-    dependencies.startPropagation = false;
-    dependencies.propagationFetcher = []() -> QCoro::Task<PropagationConditionsSnapshot> {
-        co_return PropagationConditionsParser::parse(dataFile("hamqsl-solarxml-2019-01-15.xml"));
-    };
-    dependencies.backendFactory = [](const AppBackendRequest &request) {
-        auto client = std::make_shared<RemoteAgentClient>(request.remoteAgentBaseURL, request.remoteAgentToken,
-                                                          test::clientConfigurationTrustingTestCA(), request.onState,
-                                                          request.onSnapshot);
-        return AppBackend{client, client};
-    };
-    AppModel model(std::move(dependencies));
-    AppConfiguration configuration = model.configuration();
-    configuration.connectionKind = AppConfiguration::ConnectionKind::RemoteAgent;
-    configuration.remoteAgentBaseURL = agent.baseURL();
-    configuration.catPort = configuration.rigCtlPort = 0;
-    configuration.spotBridge.enabled = configuration.rotator.enabled = false;
-    model.setConfiguration(configuration);
-    model.setRemoteAgentToken(agent.token);
-    StationMonitorWindow monitor(model);
-    monitor.show();
-    model.start();
-    model.refreshPropagationConditions();
-    settle([&] { return model.remoteStationStatus().has_value() && model.propagationConditions().has_value(); }, 5000);
-    save(&monitor, directory, QStringLiteral("monitor-3-agent"));
-    stopAndSettle(model);
+    settle([&] { return model.radioSnapshot().has_value(); }, 5000);
 }
 
 } // namespace
@@ -128,13 +80,30 @@ int main(int argc, char **argv)
     QDir().mkpath(directory.path());
 
     QTemporaryDir settings;
-    const auto offline = makeOfflineModel(settings.filePath(QStringLiteral("settings.ini")));
+    test::FakeRemoteAgent agent;
+    agent.configuration = RemoteStationConfiguration::placeholder().toJson();
+    agent.state = operatingAgentState();
+    agent.listen();
+    const auto offline = makeOfflineModel(settings.filePath(QStringLiteral("settings.ini")),
+                                          [](const AppBackendRequest &r) -> AppBackend {
+        if (r.configuration.connectionKind != AppConfiguration::ConnectionKind::RemoteAgent)
+            return makeAppBackend(r);
+        auto client = std::make_shared<RemoteAgentClient>(r.remoteAgentBaseURL, r.remoteAgentToken,
+                                                          test::clientConfigurationTrustingTestCA(), r.onState,
+                                                          r.onSnapshot, test::RemoteAgentHarness::quickTiming());
+        return AppBackend{client, client};
+    });
     AppModel &model = *offline;
 
     ContentView window(model);
     window.show();
+    StationMonitorWindow monitor(model);
+    monitor.show();
+    save(&monitor, directory, QStringLiteral("monitor-1-offline"));
     model.start();
     settle([&] { return model.isRunning(); }, 5000);
+    tuneSimulator(model);
+    save(&monitor, directory, QStringLiteral("monitor-2-simulator"));
     model.record(QStringLiteral("CAT: client connected from 127.0.0.1"));
     model.record(QStringLiteral("rigctld: client connected from 127.0.0.1"));
 
@@ -151,7 +120,24 @@ int main(int argc, char **argv)
     window.resize(window.minimumSize());
     save(&window, directory, QStringLiteral("8-window-minimum"));
 
-    saveMonitorOfflineAndSimulator(directory, settings.filePath(QStringLiteral("monitor.ini")));
-    saveMonitorOnAgent(directory, settings.filePath(QStringLiteral("agent.ini")));
+    window.resize(900, 720);
+    AppConfiguration configuration = model.configuration();
+    configuration.connectionKind = AppConfiguration::ConnectionKind::RemoteAgent;
+    configuration.remoteAgentBaseURL = agent.baseURL();
+    model.setConfiguration(configuration);
+    model.setRemoteAgentToken(agent.token);
+    model.start();
+    settle([&] { return model.remoteConfigurationLoaded() && model.isRadioConnected(); }, 5000);
+    const std::pair<ContentView::WorkspaceTab, const char *> agentPages[] = {
+        {ContentView::WorkspaceTab::Status, "9-status-agent"},
+        {ContentView::WorkspaceTab::Spots, "10-spots-agent"},
+        {ContentView::WorkspaceTab::Station, "11-station-agent"}};
+    for (const auto &[tab, name] : agentPages) {
+        window.selectTab(tab);
+        save(&window, directory, QString::fromLatin1(name));
+    }
+    save(&monitor, directory, QStringLiteral("monitor-3-agent"));
+    model.stop();
+    settle([&] { return !model.isStopping(); }, 5000);
     return 0;
 }

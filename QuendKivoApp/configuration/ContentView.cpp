@@ -2,6 +2,8 @@
 
 #include "QuendKivoApp/configuration/ActivityTab.h"
 #include "QuendKivoApp/configuration/ConfigurationTab.h"
+#include "QuendKivoApp/configuration/SpotsTab.h"
+#include "QuendKivoApp/configuration/StationTab.h"
 #include "QuendKivoApp/configuration/StatusTab.h"
 #include "QuendKivoApp/kit/ContentUnavailableNotice.h"
 #include "QuendKivoApp/kit/Fonts.h"
@@ -19,6 +21,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QTimer>
@@ -134,7 +137,7 @@ ContentView::ContentView(AppModel &model, QWidget *parent) : QWidget(parent), m_
             page = pageWrapper(new ActivityTab(model), 16);
             break;
         case WorkspaceTab::Spots:
-            page = placeholderPage(QStringLiteral("spots"), QStringLiteral("The spot bridge settings will appear here."));
+            page = pageWrapper(new SpotsTab(model), 16);
             break;
         case WorkspaceTab::Rotator:
             page = placeholderPage(QStringLiteral("rotator"), QStringLiteral("The rotator settings will appear here."));
@@ -249,7 +252,12 @@ QWidget *ContentView::makeStationPage()
         QStringLiteral("desktopcomputer.trianglebadge.exclamationmark"),
         QStringLiteral("Select Remote Station Agent in Configuration to edit Windows station policy."));
     m_stationUnavailable->setObjectName(QStringLiteral("station.unavailable"));
-    m_stationEditor = placeholderPage(QStringLiteral("station"), QStringLiteral("The station configuration editor will appear here."));
+    // Eleven band rows do not fit the window's smallest height.
+    auto *scroll = new QScrollArea;
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(pageWrapper(new StationTab(m_model), 8));
+    m_stationEditor = scroll;
     layout->addWidget(m_stationUnavailable);
     layout->addWidget(m_stationEditor);
     return page;

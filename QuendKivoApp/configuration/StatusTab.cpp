@@ -1,6 +1,7 @@
 #include "QuendKivoApp/configuration/StatusTab.h"
 
 #include "QuendKivoApp/configuration/ContentView.h"
+#include "QuendKivoApp/configuration/RemoteControlPanel.h"
 #include "QuendKivoApp/kit/AdaptiveRow.h"
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/Icons.h"
@@ -51,9 +52,7 @@ StatusTab::StatusTab(AppModel &model, QWidget *parent) : QWidget(parent), m_mode
     m_remoteControl = new QGroupBox(QStringLiteral("Remote control"));
     m_remoteControl->setObjectName(QStringLiteral("status.remoteControl"));
     auto *remoteLayout = new QVBoxLayout(m_remoteControl);
-    auto *placeholder = new QLabel(QStringLiteral("The remote control panel will appear here."));
-    setSecondaryStyle(placeholder);
-    remoteLayout->addWidget(placeholder);
+    remoteLayout->addWidget(new RemoteControlPanel(model));
     layout->addWidget(m_remoteControl);
     layout->addStretch(1);
 

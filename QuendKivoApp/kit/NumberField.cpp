@@ -1,12 +1,11 @@
 #include "QuendKivoApp/kit/NumberField.h"
 
-#include <QKeyEvent>
 #include <QLocale>
 
 namespace kivo {
 
 NumberField::NumberField(qint64 minimum, qint64 maximum, CommitRule rule, QWidget *parent)
-    : QLineEdit(parent), m_minimum(minimum), m_maximum(maximum), m_value(minimum)
+    : EntryField(parent), m_minimum(minimum), m_maximum(maximum), m_value(minimum)
 {
     showValue();
     connect(this, &QLineEdit::editingFinished, this, &NumberField::commit);
@@ -52,15 +51,6 @@ void NumberField::commit()
     showValue();
     if (changed)
         emit valueCommitted(m_value);
-}
-
-void NumberField::keyPressEvent(QKeyEvent *event)
-{
-    QLineEdit::keyPressEvent(event);
-    // Return ends the edit here and goes no further, so it never reaches a
-    // window-level default action.
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
-        event->accept();
 }
 
 } // namespace kivo

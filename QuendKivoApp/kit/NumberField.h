@@ -4,11 +4,11 @@
 // ("15,002" in en_US). Text that does not parse as a number in range leaves
 // the value unchanged and the field shows the value again.
 
-#include <QLineEdit>
+#include "QuendKivoApp/kit/EntryField.h"
 
 namespace kivo {
 
-class NumberField : public QLineEdit {
+class NumberField : public EntryField {
     Q_OBJECT
 public:
     enum class CommitRule { WhenEditingEnds, OnEveryChange };
@@ -26,9 +26,6 @@ public:
 
 signals:
     void valueCommitted(qint64 value);
-
-protected:
-    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void commit();

@@ -4,6 +4,7 @@
 #include "KivoCore/flex/FlexRadioClient.h"
 #include "KivoCore/flex/LegacyKIVOClient.h"
 #include "KivoCore/flex/SmartLinkRadioClient.h"
+#include "KivoCore/flex/SmartLinkSignIn.h"
 #include "KivoCore/radio/SimulatedRadio.h"
 #include "KivoCore/support/SecretStore.h"
 
@@ -26,7 +27,9 @@ AppBackend makeAppBackend(const AppBackendRequest &request)
     case Kind::SmartLink:
         backend.radio = std::make_shared<SmartLinkRadioClient>(
             c.smartLinkEmail, request.smartLinkPassword, c.smartLinkRadioSerial, c.stationName, c.sliceLetter,
-            nullptr, request.onState, request.onSnapshot, request.onRadioSelected, SmartLinkBrokerEndpoint{},
+            // The refresh token lives in the model's secret store, as the pins do.
+            std::make_shared<SmartLinkAuthenticator>(SmartLinkKeychain(request.secrets, c.smartLinkEmail)),
+            request.onState, request.onSnapshot, request.onRadioSelected, SmartLinkBrokerEndpoint{},
             SmartLinkCertificatePinStore(request.secrets));
         break;
     case Kind::RemoteAgent:

@@ -7,14 +7,17 @@
 #include "KivoCore/radio/AppConfiguration.h"
 #include "KivoCore/radio/Models.h"
 #include "KivoCore/station/DCU1RotatorClient.h"
+#include "KivoCore/station/DXSpot.h"
 #include "KivoCore/station/PropagationConditions.h"
 #include "KivoCore/station/RotatorGeometry.h"
 #include "QuendKivoApp/model/AppBackendFactory.h"
 #include "QuendKivoApp/model/AppModelRules.h"
 #include "QuendKivoApp/model/LegacyKIVOProcess.h"
+#include "QuendKivoApp/model/RotatorFeedRules.h"
 
 #include <QCoroTask>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -27,6 +30,7 @@
 
 class QNetworkAccessManager;
 class QSettings;
+class QTimer;
 
 namespace kivo {
 
@@ -61,9 +65,11 @@ struct AppModelDependencies {
     QUrl propagationEndpoint = PropagationConditionsClient::defaultEndpoint();
     std::function<QCoro::Task<PropagationConditionsSnapshot>()> propagationFetcher;
     std::chrono::milliseconds propagationInterval{15 * 60 * 1000};
+    // How often the propagation loop looks for a wake-up from suspend.
+    std::chrono::milliseconds propagationWakeCheckInterval{60 * 1000};
     std::chrono::milliseconds rotatorIdleCheckDelay{2500};
     DCU1RotatorTiming rotatorTiming;
-    // A fresh model does not start the propagation loop (tests of other rules).
+    // Off: the model never starts the propagation loop (tests of other rules).
     bool startPropagation = true;
 };
 
@@ -413,12 +419,39 @@ private:
     std::optional<double> m_lastRotatorAzimuth;
     std::optional<std::chrono::milliseconds> m_lastRotatorMovementAt;
     std::optional<double> m_activeRotatorTarget;
-    struct AutomaticRotatorCommand {
-        double bearing = 0;
-        std::chrono::milliseconds at{0};
-    };
     std::optional<AutomaticRotatorCommand> m_lastAutomaticRotatorCommand;
     std::unique_ptr<PropagationConditionsClient> m_propagationClient;
+
+    // Spot bridge: the generation tells a running bridge's datagrams and
+    // add-spot results from those of a stopped or restarted one.
+    std::unique_ptr<UDPSpotReceiver> makeSpotReceiver(SpotFeed feed, std::shared_ptr<RadioControlling> radio);
+    void handleSpotDatagram(const QByteArray &data, SpotFeed feed, std::shared_ptr<RadioControlling> radio);
+    QCoro::Task<void> forwardSpot(FlexSpot spot, std::shared_ptr<RadioControlling> radio, quint64 bridge);
+    quint64 m_spotBridgeGeneration = 0;
+
+    // Rotator: the generation tells the stored client's reports and command
+    // results from those of a client stopped since.
+    enum class RotatorCommand { Turn, Clockwise, CounterClockwise, Stop };
+    void applyRotatorAzimuth(double azimuth);
+    void noteRotatorMotion(const QString &direction);
+    void endRotatorMotion();
+    void scheduleRotatorIdleCheck();
+    void setRotatorTarget(std::optional<double> bearing, const QString &label, const QString &source);
+    void setRotatorTargetPlace(std::optional<GeoCoordinate> coordinate, std::optional<double> distance);
+    // The map point 5000 km from home along the bearing; none without a home grid.
+    std::optional<GeoCoordinate> rotatorMapPoint(double bearing) const;
+    QCoro::Task<void> rotatorCommand(RotatorCommand command, QCoro::Task<void> sent, quint64 link, double bearing);
+    void handleRotatorDatagram(const QByteArray &data);
+    void commandAutomaticTurnIfNeeded(double bearing);
+    quint64 m_rotatorGeneration = 0;
+
+    // Propagation.
+    QCoro::Task<void> loadPropagationConditions();
+    QCoro::Task<void> periodicPropagationLoad();
+    QTimer *m_propagationTimer = nullptr;
+    QTimer *m_propagationWakeCheck = nullptr;
+    QDateTime m_lastWakeCheckWall;
+    QElapsedTimer m_lastWakeCheckMonotonic;
     // End of station services.
     // ---------------------------------------------------------------------
 };

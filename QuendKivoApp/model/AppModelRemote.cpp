@@ -89,8 +89,12 @@ void AppModel::reconnectRemoteAgent()
     assign(m_isRadioConnected, false, &AppModel::isRadioConnectedChanged);
     setStatus(QStringLiteral("Reconnecting to Remote Station Agent"));
     record(QStringLiteral("Agent: Manual reconnect requested"));
+    // A stop in between must not be undone by a late reconnect.
     auto client = m_remoteAgent;
-    post([client] { client->reconnectNow(); });
+    post([this, client] {
+        if (m_remoteAgent == client)
+            client->reconnectNow();
+    });
 }
 
 QCoro::Task<void> AppModel::loadRemoteConfiguration(std::shared_ptr<RemoteAgentClient> client)

@@ -134,10 +134,4 @@ QString footerText(const std::optional<QDateTime> &lastSnapshotAt, const std::op
            (commissioned ? QStringLiteral("True") : QStringLiteral("False"));
 }
 
-QString actionTitle(RemoteStationAction action)
-{
-    const QString raw = rawValue(action);
-    return raw.left(1).toUpper() + raw.mid(1);
-}
-
 } // namespace kivo

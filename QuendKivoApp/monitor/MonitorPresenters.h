@@ -43,7 +43,4 @@ QColor routeTint(const RemoteStationStatus &status);
 QString footerText(const std::optional<QDateTime> &lastSnapshotAt, const std::optional<RemoteStationStatus> &status,
                    const QLocale &locale = QLocale());
 
-// "Standby", "Operate", "Tune", "Cancel".
-QString actionTitle(RemoteStationAction action);
-
 } // namespace kivo

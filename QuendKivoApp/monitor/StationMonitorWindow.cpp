@@ -1,5 +1,6 @@
 #include "QuendKivoApp/monitor/StationMonitorWindow.h"
 
+#include "QuendKivoApp/configuration/StationRules.h"
 #include "QuendKivoApp/kit/ContentUnavailableNotice.h"
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/Icons.h"

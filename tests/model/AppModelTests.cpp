@@ -3,6 +3,7 @@
 #include "KivoCore/support/SecretStore.h"
 #include "QuendKivoApp/model/AppModel.h"
 #include "fakes/FakeFlexRadio.h"
+#include "fakes/FakeKIVOCompanion.h"
 #include "fakes/RemoteAgentHarness.h"
 #include "fakes/TestTls.h"
 #include "support/QtPrinters.h"
@@ -141,6 +142,26 @@ TEST(AppModel, LocalRadioKindConnectsAndServesCAT)
     client.send("FA;");
     EXPECT_EQ(client.read(14), "FA00014074000;");
     f.stopAndSettle();
+}
+
+TEST(AppModel, LegacyKindServesCATAndUnkeysOnStop)
+{
+    FakeKIVOCompanion companion;
+    ASSERT_TRUE(companion.listen());
+    Fixture f;
+    AppConfiguration c = quiet(Kind::LegacyKIVO);
+    c.legacyKIVOPort = companion.port();
+    c.superviseLegacyKIVO = false;
+    f.make(c);
+    f.model->start();
+    ASSERT_TRUE(waitUntil([&] { return f.model->isRadioConnected(); }));
+    RawClient client(f.model->catServerPort());
+    client.send("FA;");
+    EXPECT_EQ(client.read(14), "FA00014074000;");
+    companion.clearReceived();
+    f.stopAndSettle();
+    EXPECT_TRUE(companion.received().contains("RX;")) << companion.received().toStdString();
+    EXPECT_TRUE(f.launches.isEmpty());
 }
 
 TEST(AppModel, FailedStartReportsFreesItsPortsAndNeverConnects)
@@ -321,5 +342,9 @@ TEST(AppModel, StationActionsAndNewestConfigurationResultWin)
     runTask(sleepFor(std::chrono::milliseconds(400)));
     EXPECT_EQ(f.model->remoteConfigurationStatus(), "Saved — restart the Windows agent to apply");
     EXPECT_EQ(f.model->remoteConfiguration().schemaVersion, 9);
+    f.stopAndSettle();
+    // The token saved by the first start serves the next one.
+    f.model->start();
+    EXPECT_TRUE(waitUntil([&] { return f.model->isRemoteAgentConnected(); }));
     f.stopAndSettle();
 }

@@ -1,0 +1,62 @@
+#include "QuendKivoApp/configuration/PageControls.h"
+
+#include "QuendKivoApp/kit/EntryField.h"
+#include "QuendKivoApp/kit/Fonts.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+
+namespace kivo {
+
+void showChoice(QComboBox *picker, const QVariant &value)
+{
+    const int index = picker->findData(value);
+    if (picker->currentIndex() != index)
+        picker->setCurrentIndex(index);
+}
+
+void showText(QLineEdit *field, const QString &text)
+{
+    if (!field->hasFocus() && field->text() != text)
+        field->setText(text);
+}
+
+QGridLayout *boxGrid(QGroupBox *box, int columnSpacing, int rowSpacing)
+{
+    auto *grid = new QGridLayout(box);
+    grid->setContentsMargins(4, 4, 4, 4);
+    grid->setHorizontalSpacing(columnSpacing);
+    grid->setVerticalSpacing(rowSpacing);
+    grid->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    return grid;
+}
+
+QLabel *rowLabel(const QString &text)
+{
+    auto *label = new QLabel(text);
+    setSecondaryStyle(label);
+    return label;
+}
+
+QLineEdit *textField(const QString &placeholder, int width, const QString &name)
+{
+    auto *field = new EntryField;
+    field->setPlaceholderText(placeholder);
+    field->setFixedWidth(width);
+    field->setObjectName(name);
+    return field;
+}
+
+QComboBox *picker(int width, const QString &accessibleName, const QString &name)
+{
+    auto *box = new QComboBox;
+    box->setFixedWidth(width);
+    box->setAccessibleName(accessibleName);
+    box->setObjectName(name);
+    return box;
+}
+
+} // namespace kivo

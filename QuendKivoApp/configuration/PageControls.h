@@ -1,0 +1,28 @@
+#pragma once
+
+// Small builders and show-helpers the settings pages share: a value from
+// the model is shown without writing it back, and never over an edit.
+
+#include <QString>
+#include <QVariant>
+
+class QComboBox;
+class QGridLayout;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QWidget;
+
+namespace kivo {
+
+// Selects the entry tagged `value`, or none when no entry has that tag.
+void showChoice(QComboBox *picker, const QVariant &value);
+// Sets the text unless the operator is typing in the field.
+void showText(QLineEdit *field, const QString &text);
+// A grid inset 4 points, leading-aligned, inside a group box.
+QGridLayout *boxGrid(QGroupBox *box, int columnSpacing, int rowSpacing);
+QLabel *rowLabel(const QString &text);
+QLineEdit *textField(const QString &placeholder, int width, const QString &name);
+QComboBox *picker(int width, const QString &accessibleName, const QString &name);
+
+} // namespace kivo
