@@ -1,4 +1,6 @@
 #include "KivoCore/agent/RemoteAgentClient.h"
+#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/Async.h"
 #include "KivoCore/support/SecretStore.h"
 #include "QuendKivoApp/DesktopApplication.h"
 #include "QuendKivoApp/OfflineModel.h"
@@ -22,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 using namespace kivo;
@@ -306,4 +309,48 @@ TEST(StationMonitorWindowTest, ConfigureBringsTheConfigurationBackAndQuitStopsFi
     desktop.stationMonitor()->findChild<QPushButton *>("monitor.quit")->click();
     EXPECT_TRUE(desktop.isQuitPending());
     EXPECT_TRUE(QTest::qWaitFor([&] { return exits == 1; }, deadline));
+}
+
+TEST(PropagationPanelTest, RefreshShowsTheReportOrTheOfflineNotice)
+{
+    bool fails = true;
+    QTemporaryDir directory;
+    AppModelDependencies d;
+    d.settingsPath = directory.filePath("settings.ini");
+    d.secrets = std::make_shared<InMemorySecretStore>();
+    d.startPropagation = false;
+    d.propagationFetcher = [&fails]() -> QCoro::Task<PropagationConditionsSnapshot> {
+        co_await sleepFor(std::chrono::milliseconds(20));
+        QFile file(QStringLiteral(QK_TEST_DATA_DIR "/hamqsl-solarxml-2019-01-15.xml"));
+        if (fails || !file.open(QIODevice::ReadOnly))
+            throw KivoError::server("unreachable");
+        co_return PropagationConditionsParser::parse(file.readAll());
+    };
+    AppModel model(std::move(d));
+    StationMonitorWindow window(model);
+    window.show();
+    auto *refresh = window.findChild<QToolButton *>("propagation.refresh");
+    auto *status = window.findChild<QLabel *>("propagation.status");
+    const auto shown = [&](const char *name) { return window.findChild<QWidget *>(name)->isVisibleTo(&window); };
+
+    refresh->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.propagationIsRefreshing(); }, deadline));
+    EXPECT_FALSE(refresh->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status->text() == "OFFLINE"; }, deadline));
+    EXPECT_TRUE(refresh->isEnabled());
+    EXPECT_EQ(window.findChild<QLabel *>("propagation.emptySymbol")->accessibleName(), "wifi.slash");
+    EXPECT_TRUE(window.findChild<QLabel *>("propagation.emptyText")->text().startsWith("Solar data is unavailable."));
+
+    fails = false;
+    refresh->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.propagationConditions().has_value(); }, deadline));
+    EXPECT_FALSE(shown("propagation.empty"));
+    EXPECT_TRUE(shown("propagation.grid"));
+    EXPECT_EQ(window.findChild<QLabel *>("propagation.summary")->text(), propagationSummary(*model.propagationConditions()));
+    // A day and a night pill for every band pair and the 6 m row.
+    int pills = 0;
+    for (QWidget *child : window.findChild<QWidget *>("propagation.grid")->findChildren<QWidget *>())
+        pills += child->accessibleName().startsWith("DAY ") || child->accessibleName().startsWith("NIGHT ");
+    EXPECT_EQ(pills, 10);
+    EXPECT_EQ(status->text(), model.propagationStatus());
 }
