@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QWidget>
 
+class QTimer;
+
 namespace kivo {
 
 class FilledBox : public QWidget {
@@ -22,6 +24,24 @@ protected:
 private:
     QColor m_fill;
     qreal m_cornerRadius;
+};
+
+// A small busy indicator: twelve spokes, turning while shown unless
+// animations are off.
+class Spinner : public QWidget {
+    Q_OBJECT
+public:
+    Spinner(const QColor &color, int size, QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    QColor m_color;
+    int m_step = 0;
+    QTimer *m_timer;
 };
 
 // A one-line label that never wraps.

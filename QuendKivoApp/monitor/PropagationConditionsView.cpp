@@ -139,7 +139,11 @@ PropagationConditionsView::PropagationConditionsView(AppModel &model, QWidget *p
     empty->setSpacing(8);
     m_emptyIcon = new QLabel;
     m_emptyIcon->setObjectName(QStringLiteral("propagation.emptySymbol"));
+    m_emptyIcon->setPixmap(symbolPixmap(QStringLiteral("wifi.slash"), MonitorPalette::amber(), 14));
     m_emptyText = monitorLabel(kitFont(10), withOpacity(cyan, 0.72), "propagation.emptyText");
+    m_spinner = new Spinner(withOpacity(cyan, 0.72), 14);
+    m_spinner->setObjectName(QStringLiteral("propagation.spinner"));
+    empty->addWidget(m_spinner);
     empty->addWidget(m_emptyIcon);
     empty->addWidget(m_emptyText);
     empty->addStretch(1);
@@ -211,9 +215,8 @@ void PropagationConditionsView::refresh()
         m_updatedDot->setVisible(!updated.isEmpty());
     } else {
         const bool refreshing = m_model.propagationIsRefreshing();
-        m_emptyIcon->setPixmap(refreshing ? symbolPixmap(QStringLiteral("arrow.triangle.2.circlepath"), withOpacity(cyan, 0.72), 14)
-                                          : symbolPixmap(QStringLiteral("wifi.slash"), MonitorPalette::amber(), 14));
-        m_emptyIcon->setAccessibleName(refreshing ? QStringLiteral("progress") : QStringLiteral("wifi.slash"));
+        m_spinner->setVisible(refreshing);
+        m_emptyIcon->setVisible(!refreshing);
         m_emptyText->setText(propagationEmptyText(status));
     }
 }

@@ -13,6 +13,7 @@ class QToolButton;
 namespace kivo {
 
 class AppModel;
+class Spinner;
 class StatusDot;
 
 class PropagationConditionsView : public QWidget {
@@ -39,6 +40,7 @@ private:
     QLabel *m_updatedDot = nullptr;
     QWidget *m_empty = nullptr;
     QLabel *m_emptyIcon = nullptr;
+    Spinner *m_spinner = nullptr;
     QLabel *m_emptyText = nullptr;
 };
 
