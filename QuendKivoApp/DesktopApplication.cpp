@@ -65,6 +65,9 @@ DesktopApplication::DesktopApplication(AppModel &model, const QString &settingsP
 
     connect(m_configurationWindow.get(), &ContentView::openStationMonitorRequested, this,
             &DesktopApplication::showStationMonitor);
+    connect(m_stationMonitor.get(), &StationMonitorWindow::configureRequested, this,
+            &DesktopApplication::showConfigurationWindow);
+    connect(m_stationMonitor.get(), &StationMonitorWindow::quitRequested, this, &DesktopApplication::requestQuit);
     connect(m_configurationWindow.get(), &ContentView::contentShown, &m_model, &AppModel::startAutomatically);
     installTray();
 }

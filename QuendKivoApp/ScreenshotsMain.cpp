@@ -1,6 +1,8 @@
-// Writes PNG pictures of every tab of the configuration window and of the
-// window at its minimum size, for people to look at; the agent's pages are
-// loaded from the tests' fake agent. Asserts nothing.
+// Writes PNG pictures of every tab of the configuration window, of the
+// window at its minimum size and of the station monitor (offline, on the
+// simulator, on the agent), for people to look at; the agent's pages are
+// loaded from the tests' fake agent with its recorded operating state.
+// Asserts nothing.
 
 #include "KivoCore/agent/RemoteAgentClient.h"
 #include "QuendKivoApp/configuration/ContentView.h"
@@ -10,12 +12,17 @@
 #include "QuendKivoApp/kit/Animations.h"
 #include "QuendKivoApp/OfflineModel.h"
 #include "QuendKivoApp/model/AppModel.h"
+#include "QuendKivoApp/monitor/StationMonitorWindow.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLocale>
 #include <QStyleFactory>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -39,6 +46,28 @@ void save(QWidget *window, const QDir &directory, const QString &name)
     std::printf("%s\n", qPrintable(path));
 }
 
+QJsonObject operatingAgentState()
+{
+    QFile file(QStringLiteral(QK_TEST_DATA_DIR "/agent-state-operating.json"));
+    if (!file.open(QIODevice::ReadOnly))
+        return test::FakeRemoteAgent::defaultState();
+    QJsonObject state = QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("state")).toObject();
+    state[QStringLiteral("capabilities")] = QJsonObject{
+        {QStringLiteral("commands"), QJsonArray{QStringLiteral("station_standby"), QStringLiteral("station_operate"),
+                                                QStringLiteral("station_tune"), QStringLiteral("station_cancel")}}};
+    return state;
+}
+
+// The simulator publishes from its first change.
+void tuneSimulator(AppModel &model)
+{
+    QTcpSocket cat;
+    cat.connectToHost(QStringLiteral("127.0.0.1"), model.catServerPort());
+    cat.waitForConnected(2000);
+    cat.write("FA00014074000;");
+    settle([&] { return model.radioSnapshot().has_value(); }, 5000);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -53,6 +82,7 @@ int main(int argc, char **argv)
     QTemporaryDir settings;
     test::FakeRemoteAgent agent;
     agent.configuration = RemoteStationConfiguration::placeholder().toJson();
+    agent.state = operatingAgentState();
     agent.listen();
     const auto offline = makeOfflineModel(settings.filePath(QStringLiteral("settings.ini")),
                                           [](const AppBackendRequest &r) -> AppBackend {
@@ -67,8 +97,13 @@ int main(int argc, char **argv)
 
     ContentView window(model);
     window.show();
+    StationMonitorWindow monitor(model);
+    monitor.show();
+    save(&monitor, directory, QStringLiteral("monitor-1-offline"));
     model.start();
     settle([&] { return model.isRunning(); }, 5000);
+    tuneSimulator(model);
+    save(&monitor, directory, QStringLiteral("monitor-2-simulator"));
     model.record(QStringLiteral("CAT: client connected from 127.0.0.1"));
     model.record(QStringLiteral("rigctld: client connected from 127.0.0.1"));
 
@@ -101,6 +136,7 @@ int main(int argc, char **argv)
         window.selectTab(tab);
         save(&window, directory, QString::fromLatin1(name));
     }
+    save(&monitor, directory, QStringLiteral("monitor-3-agent"));
     model.stop();
     settle([&] { return !model.isStopping(); }, 5000);
     return 0;

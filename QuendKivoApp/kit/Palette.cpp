@@ -29,6 +29,12 @@ QColor srgb(double red, double green, double blue, double opacity)
     return QColor::fromRgbF(float(red), float(green), float(blue), float(opacity));
 }
 
+QColor withOpacity(QColor color, double opacity)
+{
+    color.setAlphaF(float(opacity));
+    return color;
+}
+
 namespace MonitorPalette {
 QColor cyan() { return srgb(0.40, 0.91, 0.98); }
 QColor green() { return srgb(0.43, 0.91, 0.72); }

@@ -15,6 +15,7 @@ QColor platformColor(PlatformColor color, Appearance appearance = Appearance::Li
 
 // sRGB components from 0 to 1, as the windows' colours are given.
 QColor srgb(double red, double green, double blue, double opacity = 1.0);
+QColor withOpacity(QColor color, double opacity);
 
 namespace MonitorPalette {
 QColor cyan();
