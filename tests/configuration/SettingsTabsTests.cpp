@@ -9,6 +9,7 @@
 #include "fakes/FakeRemoteAgent.h"
 #include "fakes/RemoteAgentHarness.h"
 #include "fakes/TestTls.h"
+#include "support/FreePorts.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -16,6 +17,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUdpSocket>
 #include <gtest/gtest.h>
 
 using namespace kivo;
@@ -33,6 +35,8 @@ protected:
         if (agent.configuration.isEmpty())
             agent.configuration = RemoteStationConfiguration::placeholder().toJson();
         model = makeOfflineModel(directory.filePath("settings.ini"), [](const AppBackendRequest &r) {
+            if (r.configuration.connectionKind != Kind::RemoteAgent)
+                return makeAppBackend(r);
             auto client = std::make_shared<RemoteAgentClient>(r.remoteAgentBaseURL, r.remoteAgentToken,
                                                               clientConfigurationTrustingTestCA(), r.onState,
                                                               r.onSnapshot, RemoteAgentHarness::quickTiming());
@@ -125,6 +129,61 @@ TEST_F(SettingsTabsTest, SpotsTabListsEachFeedsCategoriesAndEditsOneStyleFieldIn
     type(port, "12064");
     EXPECT_EQ(model->configuration().spotBridge.logbookPort, 12064);
     EXPECT_EQ(find<QPushButton>("spots.restart")->text(), "Save Spot Settings");
+}
+
+TEST_F(SettingsTabsTest, SpotsTabEnableRestartsTheBridgeOncePerClickAndCountsLoopbackSpots)
+{
+    ASSERT_TRUE(agent.listen());
+    open(Kind::Simulator);
+    const auto [logbook, contest] = freeUdpPorts();
+    AppConfiguration configuration = model->configuration();
+    configuration.spotBridge.logbookPort = logbook;
+    configuration.spotBridge.contestPort = contest;
+    model->setConfiguration(configuration);
+    model->start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, deadline));
+    const QString listening = QStringLiteral("Spots: listening on UDP %1 / %2").arg(logbook).arg(contest);
+    const auto restarts = [&] {
+        return std::pair(model->events().filter(listening).size(), model->events().filter("Spots: bridge disabled").size());
+    };
+
+    // Neither a change from the model nor a window first shown with the
+    // bridge enabled restarts the listeners.
+    configuration.spotBridge.enabled = true;
+    model->setConfiguration(configuration);
+    EXPECT_TRUE(find<QCheckBox>("spots.enabled")->isChecked());
+    window = std::make_unique<ContentView>(*model);
+    window->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(restarts(), std::pair(qsizetype(0), qsizetype(0)));
+
+    const struct {
+        bool enabled;
+        qsizetype listening, disabled;
+        QString status;
+    } clicks[] = {
+        {false, 0, 1, "Disabled"},
+        {true, 1, 1, "Listening \u2014 ready"},
+        {false, 1, 2, "Disabled"},
+        {true, 2, 2, "Listening \u2014 ready"},
+    };
+    for (const auto &click : clicks) {
+        find<QCheckBox>("spots.enabled")->click();
+        EXPECT_EQ(model->configuration().spotBridge.enabled, click.enabled);
+        EXPECT_EQ(restarts(), std::pair(click.listening, click.disabled)) << click.enabled;
+        EXPECT_EQ(find<LineLimitedLabel>("spots.status")->fullText(), click.status);
+    }
+
+    QUdpSocket sender;
+    sender.writeDatagram("<spot><frequency>14025.0</frequency><dxcall>dl1abc</dxcall></spot>",
+                         QHostAddress::LocalHost, logbook);
+    sender.writeDatagram("not a spot", QHostAddress::LocalHost, contest);
+    const auto counter = [&](const char *name) { return find<QLabel>(QStringLiteral("spots.") + name)->text(); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return counter("rejected") == "2"; }, deadline))
+        << model->events().join("\n").toStdString();
+    EXPECT_EQ(counter("received"), "2");
+    EXPECT_EQ(counter("forwarded"), "0");
+    EXPECT_FALSE(find<LineLimitedLabel>("spots.lastSummary")->fullText().isEmpty());
 }
 
 TEST_F(SettingsTabsTest, StationTabReloadsEditsAndSavesKeepingUnknownMembers)

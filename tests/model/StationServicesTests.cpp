@@ -4,6 +4,7 @@
 #include "QuendKivoApp/model/AppModel.h"
 #include "fakes/FakeDCU1Controller.h"
 #include "fakes/FakeFlexRadio.h"
+#include "support/FreePorts.h"
 #include "support/QtPrinters.h"
 #include "support/RunTask.h"
 
@@ -64,15 +65,6 @@ void sendTo(quint16 port, const QByteArray &datagram)
 {
     QUdpSocket socket;
     socket.writeDatagram(datagram, QHostAddress::LocalHost, port);
-}
-
-// Two distinct UDP ports that were free a moment ago.
-std::pair<quint16, quint16> freeUdpPorts()
-{
-    QUdpSocket first, second;
-    first.bind(QHostAddress::LocalHost, 0);
-    second.bind(QHostAddress::LocalHost, 0);
-    return {first.localPort(), second.localPort()};
 }
 
 } // namespace
