@@ -209,8 +209,7 @@ QCoro::Task<void> FlexRadioClient::runSession(qint64 generation)
     }
     if (!isCurrent(generation))
         co_return;
-    setState(RadioConnectionState::Ready,
-             QStringLiteral("Connected; waiting for %1 slice %2").arg(m_stationName, m_sliceLetter));
+    setState(RadioConnectionState::Ready, readySentence());
     if (isCurrent(generation))
         startPingLoop(generation);
 }
@@ -375,6 +374,7 @@ void FlexRadioClient::resetSessionState()
     m_clientHandleReceived = false;
     m_reportedClientHandles.clear();
     m_reportedSliceIDs.clear();
+    m_awaitingStation = false;
     m_transportReady = false;
     failAllPending();
 }

@@ -163,8 +163,12 @@ private:
     void applySlice(const std::optional<QString> &identifier, const QHash<QString, QString> &properties);
     void selectBestSlice();
     std::optional<SliceState> stationSlice(const QString &letter) const;
+    // What the ready state says: the followed slice, or what is awaited.
+    QString readySentence() const;
+    static QString vfoSentence(const SliceState &slice);
 
     // Control.
+    QCoro::Task<void> tune(QString slice, qint64 hz);
     QString requireSelectedSlice() const;
     QString requireStationSlice(const QString &letter, const KivoError &missing) const;
     void requireReadyToKey() const;
@@ -202,6 +206,9 @@ private:
     int m_wordsPerMinute = 25;
     QSet<QString> m_reportedClientHandles;
     QSet<int> m_reportedSliceIDs;
+    // The followed station left after the session was ready; its return
+    // makes the session ready again.
+    bool m_awaitingStation = false;
 };
 
 } // namespace kivo

@@ -89,8 +89,10 @@ QCoro::Task<void> FlexRadioClient::sendCommand(QString command, std::chrono::mil
     m_pendingCommands.insert(sequence, pending);
 
     const QByteArray line = QByteArrayLiteral("C") + QByteArray::number(sequence) + '|' + command.toUtf8() + '\n';
-    if (m_connection->write(line) != line.size())
-        failCommand(sequence, std::make_exception_ptr(KivoError::notConnected()));
+    if (m_connection->write(line) != line.size()) {
+        // The caller learns why the connection took no more bytes.
+        failCommand(sequence, std::make_exception_ptr(KivoError::server(m_connection->errorString())));
+    }
     co_await reply;
 }
 

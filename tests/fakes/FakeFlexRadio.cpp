@@ -181,8 +181,32 @@ void FakeFlexRadio::answer(Connection *connection, const QString &line)
         else
             sendLineTo(index, text);
     }
+    if (reply.kind == Reply::Kind::Accept)
+        actOn(command);
     if (m_handler)
         m_handler(command);
+}
+
+void FakeFlexRadio::actOn(const Command &command)
+{
+    const QStringList words = command.text.split(QLatin1Char(' '));
+    if (words.size() == 4 && words[0] == QLatin1String("slice") && words[1] == QLatin1String("t")) {
+        const QString status = QStringLiteral("S0|slice %1 RF_frequency=%2").arg(words[2], words[3]);
+        for (const auto &connection : std::as_const(m_connections)) {
+            if (connection->index != command.connection || m_echoTunesToSender)
+                sendLineTo(connection->index, status);
+        }
+    } else if (command.text == QLatin1String("xmit 0") && m_transmitting) {
+        setOperatorPtt(false);
+    }
+}
+
+void FakeFlexRadio::setOperatorPtt(bool on)
+{
+    m_transmitting = on;
+    const QString state = on ? QStringLiteral("TRANSMITTING source=MIC") : QStringLiteral("READY");
+    for (const auto &connection : std::as_const(m_connections))
+        sendLineTo(connection->index, QStringLiteral("S0|interlock state=") + state);
 }
 
 void FakeFlexRadio::setReply(const QString &commandPrefix, Reply reply)
@@ -258,6 +282,22 @@ QStringList FakeFlexRadio::commandTexts(bool withPings) const
     for (const Command &command : m_commands) {
         if (withPings || command.text != QLatin1String("ping"))
             texts.append(command.text);
+    }
+    return texts;
+}
+
+QStringList FakeFlexRadio::cwxTexts() const
+{
+    QStringList texts;
+    const QString verb = QStringLiteral("cwx send ");
+    for (const QString &command : commandTexts()) {
+        if (!command.startsWith(verb))
+            continue;
+        const QString text = command.mid(verb.size());
+        if (text.startsWith(QLatin1Char('"')))
+            texts.append(text.mid(1).section(QLatin1Char('"'), 0, 0).replace(QChar(0x7F), QLatin1Char(' ')));
+        else
+            texts.append(text.section(QLatin1Char(' '), 0, 0));
     }
     return texts;
 }

@@ -69,6 +69,13 @@ public:
     // one, the command is accepted at once.
     void setReply(const QString &commandPrefix, Reply reply);
     void clearReplies() { m_rules.clear(); }
+    // A real radio tells the other clients of an accepted "slice t", not the
+    // one that sent it; this also tells the sender.
+    void setEchoTunesToSender(bool echo) { m_echoTunesToSender = echo; }
+    // The operator keys by microphone: the interlock reports it, as it does
+    // when a client's "xmit 0" drops the transmission.
+    void setOperatorPtt(bool on);
+    bool isTransmitting() const { return m_transmitting; }
     // Called for every command after its reply (if any) went out.
     void setCommandHandler(std::function<void(const Command &)> handler) { m_handler = std::move(handler); }
 
@@ -93,6 +100,9 @@ public:
     // The command texts, in order; heartbeat pings left out unless asked for.
     QStringList commandTexts(bool withPings = false) const;
     void clearReceived();
+    // The texts of "cwx send" as the radio reads them: quoted, with DEL for
+    // each blank; an unquoted text ends at its first blank.
+    QStringList cwxTexts() const;
     // Waits until a command with exactly this text arrived.
     bool waitForCommand(const QString &text, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
 
@@ -110,6 +120,8 @@ private:
     void startSession(Connection *connection);
     void readFrom(Connection *connection);
     void answer(Connection *connection, const QString &line);
+    // What a real radio does with an accepted command.
+    void actOn(const Command &command);
     QTcpSocket *socketAt(int connection) const;
 
     std::unique_ptr<QTcpServer> m_server;
@@ -119,6 +131,8 @@ private:
     QList<std::shared_ptr<Connection>> m_connections;
     QStringList m_receivedLines;
     QList<Command> m_commands;
+    bool m_echoTunesToSender = false;
+    bool m_transmitting = false;
 };
 
 } // namespace kivo::test

@@ -786,12 +786,13 @@ TEST_F(FlexRadioClientTest, SendsCWTextAndSpeed)
     runTask(client->sendCW(QStringLiteral("CQ\r\nxmit 1")));
     runTask(client->sendCW(QStringLiteral("Grüße")));
     runTask(client->sendCW(QString(128, QLatin1Char('E'))));
+    runTask(client->sendCW(QStringLiteral("say \"hi\"")));
     const QString textError = QStringLiteral("CW text must contain 1 through 128 printable characters.");
     EXPECT_EQ(errorOf(client->sendCW(QString(129, QLatin1Char('E')))), textError);
     EXPECT_EQ(errorOf(client->sendCW(QStringLiteral(" \n\t "))), textError);
-    EXPECT_EQ(radio.commandTexts(),
-              (QStringList{"cw wpm 30", "cwx send CQ TEST", "cwx send   73 ", "cwx send Hi there",
-                           "cwx send CQ  xmit 1", "cwx send Gr  e", "cwx send " + QString(128, QLatin1Char('E'))}));
+    EXPECT_EQ(radio.commandTexts().mid(0, 2), (QStringList{"cw wpm 30", "cwx send \"CQ\x7FTEST\""}));
+    EXPECT_EQ(radio.cwxTexts(), (QStringList{"CQ TEST", "  73 ", "Hi there", "CQ  xmit 1", "Gr  e",
+                                             QString(128, QLatin1Char('E')), "say hi"}));
 }
 
 TEST_F(FlexRadioClientTest, AddsASpotAsOneLine)

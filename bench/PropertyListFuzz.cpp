@@ -1,0 +1,63 @@
+// Feeds mutated property lists to the reader; run by hand:
+//   build/bench/PropertyListFuzz [iterations] [seed file ...]
+// A finding ends the program (an abort or a sanitizer report) and leaves
+// the input that caused it in PropertyListFuzz-crash.plist.
+
+#include "KivoCore/support/PropertyList.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+
+namespace {
+// A binary dictionary whose key holds U+0000, and a well-formed XML one.
+const QByteArray builtInSeeds[] = {
+    QByteArray::fromHex("62706c6973743030d101026200e9000009080b1000000000000001010000000000000003000000000000"
+                        "00000000000000000011"),
+    QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>RotorType</key><string>DCU-1</string>"
+               "<key>tcpPortAz</key><integer>4001</integer><key>AutoConnect</key><true/></dict></plist>"),
+};
+
+QByteArray mutated(QByteArray bytes, std::mt19937 &random)
+{
+    const int edits = 1 + int(random() % 8);
+    for (int i = 0; i < edits && !bytes.isEmpty(); ++i) {
+        const qsizetype at = qsizetype(random() % quint32(bytes.size()));
+        switch (random() % 4) {
+        case 0: bytes[at] = char(random()); break;
+        case 1: bytes[at] = char(0); break;
+        case 2: bytes.insert(at, char(random())); break;
+        default: bytes.remove(at, 1); break;
+        }
+    }
+    return bytes;
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const long iterations = argc > 1 ? std::atol(argv[1]) : 100000;
+    QList<QByteArray> seeds(std::begin(builtInSeeds), std::end(builtInSeeds));
+    for (int i = 2; i < argc; ++i) {
+        QFile file(QString::fromLocal8Bit(argv[i]));
+        if (file.open(QIODevice::ReadOnly))
+            seeds.append(file.readAll());
+    }
+    std::mt19937 random(20261209);
+    QFile crash(QStringLiteral("PropertyListFuzz-crash.plist"));
+    for (long n = 0; n < iterations; ++n) {
+        const QByteArray input = mutated(seeds.at(qsizetype(random() % quint32(seeds.size()))), random);
+        // Written first, so the input survives the abort it may cause.
+        if (crash.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            crash.write(input);
+            crash.close();
+        }
+        kivo::parsePropertyListDictionary(input);
+    }
+    crash.remove();
+    std::printf("%ld inputs, no finding\n", iterations);
+    return 0;
+}
