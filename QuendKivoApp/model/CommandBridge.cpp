@@ -22,13 +22,15 @@ QCoro::Task<void> CommandBridge::makeSafe(std::shared_ptr<RadioControlling> radi
 
 QCoro::Task<void> CommandBridge::makeSafe(std::shared_ptr<RadioControlling> radio, ClientActivity activity)
 {
+    bool unkeyed = false;
     if (activity.startedCW) {
         try {
             co_await radio->clearCW();
+            unkeyed = radio->clearCWUnkeys();
         } catch (...) {
         }
     }
-    if (activity.keyedTransmitter) {
+    if (activity.keyedTransmitter && !unkeyed) {
         try {
             co_await radio->setTransmit(false);
         } catch (...) {

@@ -936,3 +936,40 @@ TEST_F(FlexRadioTlsTest, RefusesAValidationHandleWithALineBreak)
 
 } // namespace
 } // namespace kivo
+
+namespace kivo {
+namespace {
+
+// The followed station leaving and coming back: keying works again without
+// a reconnect, and the ready sentence names the slice it follows.
+TEST_F(FlexRadioClientTest, AReturningStationMakesTheSessionReadyAgain)
+{
+    startReady();
+    follow();
+    radio.sendLine(QStringLiteral("S0|client %1 disconnected removed=1").arg(handle));
+    ASSERT_TRUE(waitForSentence(QStringLiteral("Waiting for station Maestro")));
+    EXPECT_EQ(errorOf(client->setTransmit(true)), KivoError::notConnected().message());
+    radio.sendLine(FakeFlexRadio::clientLine(handle, QStringLiteral("CID-1"), QStringLiteral("Maestro")));
+    ASSERT_TRUE(waitUntil([&] { return states.last().first == RadioConnectionState::Ready; }));
+    EXPECT_EQ(states.last().second, QStringLiteral("Found VFO A at 14.074000 MHz (RX+TX)"));
+    EXPECT_EQ(errorOf(client->setTransmit(true)), QString());
+}
+
+// Status lines can overtake the last bootstrap reply.
+TEST_F(FlexRadioClientTest, TheReadySentenceNamesASliceFollowedDuringBootstrap)
+{
+    radio.setCommandHandler([this](const FakeFlexRadio::Command &command) {
+        if (command.text != QLatin1String("slice list"))
+            return;
+        radio.sendLine(FakeFlexRadio::clientLine(handle, QStringLiteral("CID-1"), QStringLiteral("Maestro")));
+        radio.sendLine(FakeFlexRadio::sliceLine(0, handle, QStringLiteral("A"), QStringLiteral("14.074000"),
+                                                QStringLiteral("DIGU"), true, true));
+    });
+    makeClient();
+    client->start();
+    ASSERT_TRUE(waitUntil([&] { return count(QStringLiteral("Found VFO A at 14.074000 MHz (RX+TX)")) == 2; }));
+    EXPECT_EQ(count(QStringLiteral("Connected; waiting for Maestro slice A")), 0);
+}
+
+} // namespace
+} // namespace kivo
