@@ -271,6 +271,7 @@ void FlexRadioClient::socketFailed(qint64 generation, const QString &description
 {
     if (!isCurrent(generation))
         return;
+    failUnwrittenCommands(description);
     if (!m_transportReady)
         connectionFailed((isWaitingSocketError(error) ? QStringLiteral("Network waiting: ")
                                                       : QStringLiteral("Connection failed: "))

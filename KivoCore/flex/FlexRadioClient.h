@@ -124,6 +124,8 @@ private:
     struct PendingCommand {
         OneShot<> reply;
         QTimer *timeout = nullptr;
+        // Where the command's line ends in the bytes handed to the connection.
+        qint64 endOfLine = 0;
     };
 
     // Session and transport.
@@ -156,6 +158,9 @@ private:
     void commandTimedOut(qint64 sequence);
     void failCommand(qint64 sequence, std::exception_ptr error);
     void failAllPending();
+    // A connection that fails before a command's line has left ends that
+    // command with the connection's own error.
+    void failUnwrittenCommands(const QString &error);
     bool isCurrent(qint64 generation) const { return generation == m_generation; }
 
     // Status model.
@@ -195,6 +200,8 @@ private:
     quint64 m_heartbeatLoop = 0;
     QByteArray m_inboundBuffer;
     qint64 m_commandSequence = 1;
+    // Bytes of command lines handed to connections, ever.
+    qint64 m_bytesQueued = 0;
     RadioConnectionState m_state = RadioConnectionState::Stopped;
     RadioSnapshot m_value;
     QMap<int, SliceState> m_slices;

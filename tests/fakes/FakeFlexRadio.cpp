@@ -4,6 +4,7 @@
 #include "support/RunTask.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
@@ -190,23 +191,17 @@ void FakeFlexRadio::answer(Connection *connection, const QString &line)
 void FakeFlexRadio::actOn(const Command &command)
 {
     const QStringList words = command.text.split(QLatin1Char(' '));
-    if (words.size() == 4 && words[0] == QLatin1String("slice") && words[1] == QLatin1String("t")) {
-        const QString status = QStringLiteral("S0|slice %1 RF_frequency=%2").arg(words[2], words[3]);
-        for (const auto &connection : std::as_const(m_connections)) {
-            if (connection->index != command.connection || m_echoTunesToSender)
-                sendLineTo(connection->index, status);
-        }
-    } else if (command.text == QLatin1String("xmit 0") && m_transmitting) {
-        setOperatorPtt(false);
+    for (const auto &connection : std::as_const(m_connections)) {
+        if (words.size() == 4 && words[0] == QLatin1String("slice") && words[1] == QLatin1String("t")
+            && connection->index != command.connection)
+            sendLineTo(connection->index, QStringLiteral("S0|slice %1 RF_frequency=%2").arg(words[2], words[3]));
     }
 }
 
 void FakeFlexRadio::setOperatorPtt(bool on)
 {
-    m_transmitting = on;
-    const QString state = on ? QStringLiteral("TRANSMITTING source=MIC") : QStringLiteral("READY");
     for (const auto &connection : std::as_const(m_connections))
-        sendLineTo(connection->index, QStringLiteral("S0|interlock state=") + state);
+        sendLineTo(connection->index, on ? "S0|interlock state=TRANSMITTING source=MIC" : "S0|interlock state=READY");
 }
 
 void FakeFlexRadio::setReply(const QString &commandPrefix, Reply reply)
@@ -261,6 +256,14 @@ void FakeFlexRadio::dropConnection(int connection)
     }
 }
 
+void FakeFlexRadio::stopReadingThenReset(std::chrono::milliseconds after)
+{
+    QPointer<QTcpSocket> socket = socketAt(connectionCount() - 1);
+    socket->disconnect(this);
+    socket->setReadBufferSize(1);
+    QTimer::singleShot(after, this, [socket] { if (socket) socket->abort(); });
+}
+
 bool FakeFlexRadio::allWritten() const
 {
     for (const auto &connection : m_connections) {
@@ -289,15 +292,10 @@ QStringList FakeFlexRadio::commandTexts(bool withPings) const
 QStringList FakeFlexRadio::cwxTexts() const
 {
     QStringList texts;
-    const QString verb = QStringLiteral("cwx send ");
-    for (const QString &command : commandTexts()) {
-        if (!command.startsWith(verb))
-            continue;
-        const QString text = command.mid(verb.size());
-        if (text.startsWith(QLatin1Char('"')))
-            texts.append(text.mid(1).section(QLatin1Char('"'), 0, 0).replace(QChar(0x7F), QLatin1Char(' ')));
-        else
-            texts.append(text.section(QLatin1Char(' '), 0, 0));
+    for (QString text : commandTexts().filter(QRegularExpression(QStringLiteral("^cwx send ")))) {
+        text.remove(0, 9); // "cwx send "
+        texts.append(text.startsWith(u'"') ? text.section(u'"', 1, 1).replace(QChar(0x7F), u' ')
+                                           : text.section(u' ', 0, 0));
     }
     return texts;
 }

@@ -69,13 +69,9 @@ public:
     // one, the command is accepted at once.
     void setReply(const QString &commandPrefix, Reply reply);
     void clearReplies() { m_rules.clear(); }
-    // A real radio tells the other clients of an accepted "slice t", not the
-    // one that sent it; this also tells the sender.
-    void setEchoTunesToSender(bool echo) { m_echoTunesToSender = echo; }
-    // The operator keys by microphone: the interlock reports it, as it does
-    // when a client's "xmit 0" drops the transmission.
+    // Like a real radio, it tells an accepted "slice t" to the other clients
+    // only. The operator keys or unkeys by microphone:
     void setOperatorPtt(bool on);
-    bool isTransmitting() const { return m_transmitting; }
     // Called for every command after its reply (if any) went out.
     void setCommandHandler(std::function<void(const Command &)> handler) { m_handler = std::move(handler); }
 
@@ -89,6 +85,8 @@ public:
     // Closes the newest connection (or connection `index`) from the radio's side.
     void dropClient();
     void dropConnection(int connection);
+    // The newest connection stops taking bytes and is reset after `after`.
+    void stopReadingThenReset(std::chrono::milliseconds after);
     // True once everything written has left for the peer.
     bool allWritten() const;
 
@@ -100,8 +98,7 @@ public:
     // The command texts, in order; heartbeat pings left out unless asked for.
     QStringList commandTexts(bool withPings = false) const;
     void clearReceived();
-    // The texts of "cwx send" as the radio reads them: quoted, with DEL for
-    // each blank; an unquoted text ends at its first blank.
+    // "cwx send" texts as the radio reads them (quoted, DEL for blanks).
     QStringList cwxTexts() const;
     // Waits until a command with exactly this text arrived.
     bool waitForCommand(const QString &text, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
@@ -120,7 +117,6 @@ private:
     void startSession(Connection *connection);
     void readFrom(Connection *connection);
     void answer(Connection *connection, const QString &line);
-    // What a real radio does with an accepted command.
     void actOn(const Command &command);
     QTcpSocket *socketAt(int connection) const;
 
@@ -131,8 +127,6 @@ private:
     QList<std::shared_ptr<Connection>> m_connections;
     QStringList m_receivedLines;
     QList<Command> m_commands;
-    bool m_echoTunesToSender = false;
-    bool m_transmitting = false;
 };
 
 } // namespace kivo::test

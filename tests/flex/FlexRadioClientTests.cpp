@@ -934,29 +934,9 @@ TEST_F(FlexRadioTlsTest, RefusesAValidationHandleWithALineBreak)
     EXPECT_TRUE(radio.receivedLines().isEmpty());
 }
 
-} // namespace
-} // namespace kivo
-
-namespace kivo {
-namespace {
-
-// The followed station leaving and coming back: keying works again without
-// a reconnect, and the ready sentence names the slice it follows.
+// Ready again when the station returns; the sentence names the slice, even
+// one found before the last bootstrap reply.
 TEST_F(FlexRadioClientTest, AReturningStationMakesTheSessionReadyAgain)
-{
-    startReady();
-    follow();
-    radio.sendLine(QStringLiteral("S0|client %1 disconnected removed=1").arg(handle));
-    ASSERT_TRUE(waitForSentence(QStringLiteral("Waiting for station Maestro")));
-    EXPECT_EQ(errorOf(client->setTransmit(true)), KivoError::notConnected().message());
-    radio.sendLine(FakeFlexRadio::clientLine(handle, QStringLiteral("CID-1"), QStringLiteral("Maestro")));
-    ASSERT_TRUE(waitUntil([&] { return states.last().first == RadioConnectionState::Ready; }));
-    EXPECT_EQ(states.last().second, QStringLiteral("Found VFO A at 14.074000 MHz (RX+TX)"));
-    EXPECT_EQ(errorOf(client->setTransmit(true)), QString());
-}
-
-// Status lines can overtake the last bootstrap reply.
-TEST_F(FlexRadioClientTest, TheReadySentenceNamesASliceFollowedDuringBootstrap)
 {
     radio.setCommandHandler([this](const FakeFlexRadio::Command &command) {
         if (command.text != QLatin1String("slice list"))
@@ -968,7 +948,23 @@ TEST_F(FlexRadioClientTest, TheReadySentenceNamesASliceFollowedDuringBootstrap)
     makeClient();
     client->start();
     ASSERT_TRUE(waitUntil([&] { return count(QStringLiteral("Found VFO A at 14.074000 MHz (RX+TX)")) == 2; }));
+    radio.sendLine(QStringLiteral("S0|client %1 disconnected removed=1").arg(handle));
+    ASSERT_TRUE(waitForSentence(QStringLiteral("Waiting for station Maestro")));
+    radio.sendLine(FakeFlexRadio::clientLine(handle, QStringLiteral("CID-1"), QStringLiteral("Maestro")));
+    ASSERT_TRUE(waitUntil([&] { return count(QStringLiteral("Found VFO A at 14.074000 MHz (RX+TX)")) == 3; }));
+    EXPECT_EQ(errorOf(client->setTransmit(true)), QString());
     EXPECT_EQ(count(QStringLiteral("Connected; waiting for Maestro slice A")), 0);
+}
+
+// A command whose line never left reports why the connection failed.
+TEST_F(FlexRadioClientTest, ACommandCutOffByAFailedConnectionReportsItsError)
+{
+    startReady();
+    follow();
+    radio.stopReadingThenReset(100ms);
+    const QString error = errorOf(client->setMode(QString(64 * 1024 * 1024, QLatin1Char('A'))));
+    EXPECT_NE(error, KivoError::notConnected().message());
+    EXPECT_FALSE(error.isEmpty());
 }
 
 } // namespace

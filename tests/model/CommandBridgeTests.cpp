@@ -81,8 +81,7 @@ TEST(CommandBridgeEndToEnd, SplitAndBatchedRequestsAreAnsweredInOrder)
     EXPECT_EQ(rig.read(20), QByteArray("0\nPKTUSB\n0\n14074000\n"));
 }
 
-// A logger that polls over a connection of its own must not unkey the
-// operator's transmission when it closes.
+// A logger's poll must not unkey the operator's transmission.
 TEST(CommandBridgeEndToEnd, AClientThatOnlyReadLeavesTheTransmitterAlone)
 {
     auto radio = std::make_shared<RecordingRadio>(connectedSnapshot());
