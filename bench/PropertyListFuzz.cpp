@@ -8,9 +8,12 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <random>
+#include <unistd.h>
 
 namespace {
 // A binary dictionary whose key holds U+0000, and a well-formed XML one.
@@ -20,6 +23,18 @@ const QByteArray builtInSeeds[] = {
     QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>RotorType</key><string>DCU-1</string>"
                "<key>tcpPortAz</key><integer>4001</integer><key>AutoConnect</key><true/></dict></plist>"),
 };
+
+// The input under test, written out only when the program dies on it.
+const QByteArray *current = nullptr;
+int crashFile = -1;
+
+void keepInput(int signal)
+{
+    if (current && crashFile >= 0)
+        (void)::write(crashFile, current->constData(), size_t(current->size()));
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
 
 QByteArray mutated(QByteArray bytes, std::mt19937 &random)
 {
@@ -47,17 +62,17 @@ int main(int argc, char **argv)
             seeds.append(file.readAll());
     }
     std::mt19937 random(20261209);
-    QFile crash(QStringLiteral("PropertyListFuzz-crash.plist"));
+    crashFile = ::open("PropertyListFuzz-crash.plist", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    for (int signal : {SIGABRT, SIGSEGV, SIGBUS, SIGFPE})
+        std::signal(signal, keepInput);
     for (long n = 0; n < iterations; ++n) {
         const QByteArray input = mutated(seeds.at(qsizetype(random() % quint32(seeds.size()))), random);
-        // Written first, so the input survives the abort it may cause.
-        if (crash.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            crash.write(input);
-            crash.close();
-        }
+        current = &input;
         kivo::parsePropertyListDictionary(input);
     }
-    crash.remove();
+    current = nullptr;
+    ::close(crashFile);
+    ::unlink("PropertyListFuzz-crash.plist");
     std::printf("%ld inputs, no finding\n", iterations);
     return 0;
 }
