@@ -8,7 +8,6 @@ struct ClientActivity {
     bool keyedTransmitter = false;
     bool startedCW = false;
 
-    bool needsSafety() const { return keyedTransmitter || startedCW; }
     bool operator==(const ClientActivity &) const = default;
 };
 

@@ -41,6 +41,11 @@ private:
     std::function<void(qintptr)> m_onIncoming;
 };
 
+QString listenerFailedEvent(quint16 port, const QString &error)
+{
+    return QStringLiteral("Listener failed on port %1: %2").arg(port).arg(error);
+}
+
 QString errnoText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -270,7 +275,7 @@ void TCPCommandServer::start(quint16 port)
         const QString reason = listener->errorString();
         delete listener;
         if (m_onEvent)
-            m_onEvent(QStringLiteral("Listener failed on port %1: %2").arg(port).arg(reason));
+            m_onEvent(listenerFailedEvent(port, reason));
         throw KivoError::server(QStringLiteral("Could not listen on 127.0.0.1:%1: %2").arg(port).arg(reason));
     }
     // Qt stops accepting after a failed accept; without a resume the port
@@ -299,7 +304,7 @@ void TCPCommandServer::acceptFailed()
     if (!m_listener)
         return;
     if (!m_acceptFailing && m_onEvent)
-        m_onEvent(QStringLiteral("Listener failed on port %1: %2").arg(m_requestedPort).arg(m_listener->errorString()));
+        m_onEvent(listenerFailedEvent(m_requestedPort, m_listener->errorString()));
     m_acceptFailing = true;
     QTimer::singleShot(m_timing.acceptRetryPause, m_listener, [listener = m_listener] { listener->resumeAccepting(); });
 }
