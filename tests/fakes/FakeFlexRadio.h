@@ -69,8 +69,8 @@ public:
     // one, the command is accepted at once.
     void setReply(const QString &commandPrefix, Reply reply);
     void clearReplies() { m_rules.clear(); }
-    // Like a real radio, it tells an accepted "slice t" to the other clients
-    // only. The operator keys or unkeys by microphone:
+    // Microphone PTT as interlock status. As a real radio, an accepted
+    // "slice t" is told only to the clients that did not send it.
     void setOperatorPtt(bool on);
     // Called for every command after its reply (if any) went out.
     void setCommandHandler(std::function<void(const Command &)> handler) { m_handler = std::move(handler); }

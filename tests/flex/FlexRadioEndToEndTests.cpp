@@ -104,8 +104,6 @@ TEST_F(FlexRadioEndToEndTest, ATuneReadsBackWithoutTheRadiosEcho)
     EXPECT_EQ(cat.read(14), QByteArray("FA00007074000;"));
     rig.send("f\n");
     EXPECT_EQ(rig.read(8), QByteArray("7074000\n"));
-    radio.sendLine(QStringLiteral("S0|slice 2 RF_frequency=7.080000"));
-    ASSERT_TRUE(waitUntil([this] { return published.frequencyHz == 7080000; }));
 }
 
 // A poll leaves the operator on the air; a client that keyed and sent CW is
