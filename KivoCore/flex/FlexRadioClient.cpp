@@ -209,8 +209,7 @@ QCoro::Task<void> FlexRadioClient::runSession(qint64 generation)
     }
     if (!current)
         co_return;
-    setState(RadioConnectionState::Ready,
-             QStringLiteral("Connected; waiting for %1 slice %2").arg(m_stationName, m_sliceLetter));
+    setState(RadioConnectionState::Ready, readySentence());
     if (isCurrent(generation))
         m_heartbeatTimer.start();
 }
@@ -257,6 +256,7 @@ void FlexRadioClient::socketFailed(qint64 generation, const QString &description
 {
     if (!isCurrent(generation))
         return;
+    failUnwrittenCommands(description);
     if (!m_transportReady)
         connectionFailed((isWaitingSocketError(error) ? QStringLiteral("Network waiting: ")
                                                       : QStringLiteral("Connection failed: "))
@@ -351,6 +351,7 @@ void FlexRadioClient::resetSessionState()
     m_followedClientID.reset();
     m_reportedClientHandles.clear();
     m_reportedSliceIDs.clear();
+    m_awaitingStation = false;
     m_transportReady = false;
     failAllPending();
 }

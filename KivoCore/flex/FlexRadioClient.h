@@ -126,6 +126,7 @@ public:
     QCoro::Task<void> setCWSpeed(int wordsPerMinute) override;
     QCoro::Task<void> sendCW(QString text) override;
     QCoro::Task<void> clearCW() override;
+    bool clearCWUnkeys() const override { return true; }
     QCoro::Task<void> setTransmit(CATTransmitMode mode) override;
     QCoro::Task<void> addSpot(FlexSpot spot) override;
 
@@ -136,6 +137,8 @@ private:
     struct PendingCommand {
         OneShot<> reply;
         QTimer *timeout = nullptr;
+        // Where the command's line ends in the bytes handed to the connection.
+        qint64 endOfLine = 0;
     };
 
     // Session and transport.
@@ -165,6 +168,9 @@ private:
     void commandTimedOut(qint64 sequence);
     void failCommand(qint64 sequence, std::exception_ptr error);
     void failAllPending();
+    // A connection that fails before a command's line has left ends that
+    // command with the connection's own error.
+    void failUnwrittenCommands(const QString &error);
     bool isCurrent(qint64 generation) const { return m_life.isCurrent(generation); }
 
     // Status model.
@@ -173,8 +179,12 @@ private:
     void applySlice(const std::optional<QString> &identifier, const QHash<QString, QString> &properties);
     void selectBestSlice();
     std::optional<SliceState> stationSlice(const QString &letter) const;
+    // What the ready state says: the followed slice, or what is awaited.
+    QString readySentence() const;
+    static QString vfoSentence(const SliceState &slice);
 
     // Control.
+    QCoro::Task<void> tune(QString slice, qint64 hz);
     QString requireSelectedSlice() const;
     QString requireStationSlice(const QString &letter, const KivoError &missing) const;
     void requireReadyToKey() const;
@@ -197,6 +207,8 @@ private:
     OneShot<> m_clientHandle;
     QByteArray m_inboundBuffer;
     qint64 m_commandSequence = 1;
+    // Bytes of command lines handed to connections, ever.
+    qint64 m_bytesQueued = 0;
     RadioSnapshot m_value;
     QMap<int, SliceState> m_slices;
     std::optional<int> m_selectedSliceID;
@@ -207,6 +219,9 @@ private:
     int m_wordsPerMinute = 25;
     QSet<QString> m_reportedClientHandles;
     QSet<int> m_reportedSliceIDs;
+    // The followed station left after the session was ready; its return
+    // makes the session ready again.
+    bool m_awaitingStation = false;
 };
 
 } // namespace kivo

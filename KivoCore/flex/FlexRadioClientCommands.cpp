@@ -86,11 +86,16 @@ QCoro::Task<void> FlexRadioClient::sendCommand(QString command, std::chrono::mil
     connect(pending.timeout, &QTimer::timeout, this, [this, sequence] { commandTimedOut(sequence); });
     pending.timeout->start(timeout);
     OneShot<> reply = pending.reply;
+    const QByteArray line = QByteArrayLiteral("C") + QByteArray::number(sequence) + '|' + command.toUtf8() + '\n';
+    pending.endOfLine = m_bytesQueued + line.size();
     m_pendingCommands.insert(sequence, pending);
 
-    const QByteArray line = QByteArrayLiteral("C") + QByteArray::number(sequence) + '|' + command.toUtf8() + '\n';
-    if (m_connection->write(line) != line.size())
-        failCommand(sequence, std::make_exception_ptr(KivoError::notConnected()));
+    if (m_connection->write(line) == line.size()) {
+        m_bytesQueued += line.size();
+    } else {
+        // The caller learns why the connection took no more bytes.
+        failCommand(sequence, std::make_exception_ptr(KivoError::server(m_connection->errorString())));
+    }
     co_await reply;
 }
 
@@ -137,6 +142,18 @@ void FlexRadioClient::failCommand(qint64 sequence, std::exception_ptr error)
 {
     if (auto pending = takePending(sequence))
         pending->reply.fail(error);
+}
+
+void FlexRadioClient::failUnwrittenCommands(const QString &error)
+{
+    if (!m_connection)
+        return;
+    const qint64 written = m_bytesQueued - m_connection->bytesToWrite();
+    const QList<qint64> sequences = m_pendingCommands.keys();
+    for (qint64 sequence : sequences) {
+        if (m_pendingCommands.value(sequence).endOfLine > written)
+            failCommand(sequence, std::make_exception_ptr(KivoError::server(error)));
+    }
 }
 
 void FlexRadioClient::failAllPending()

@@ -22,10 +22,6 @@ void requireFrequency(qint64 hz)
         throw KivoError::invalidFrequency();
 }
 
-QString tuneCommand(const QString &slice, qint64 hz)
-{
-    return QStringLiteral("slice t %1 %2").arg(slice, frequencyText(hz));
-}
 
 std::optional<qint64> sliceHertz(const std::optional<FlexRadioClient::SliceState> &slice)
 {
@@ -35,7 +31,7 @@ std::optional<qint64> sliceHertz(const std::optional<FlexRadioClient::SliceState
 }
 
 // The radio reads a blank as the end of a value; it shows DEL as a blank.
-QString spotValue(QString text)
+QString blanksAsDel(QString text)
 {
     return text.replace(QLatin1Char(' '), QChar(0x7F));
 }
@@ -81,18 +77,29 @@ QCoro::Task<std::optional<qint64>> FlexRadioClient::primaryFrequency()
     co_return sliceHertz(stationSlice(QStringLiteral("A")));
 }
 
+QCoro::Task<void> FlexRadioClient::tune(QString slice, qint64 hz)
+{
+    QPointer<FlexRadioClient> self(this);
+    const qint64 generation = m_life.generation();
+    co_await sendCommand(QStringLiteral("slice t %1 %2").arg(slice, frequencyText(hz)), m_timing.commandTimeout);
+    // The radio tells every client of a tune except the one that asked for it.
+    const int id = slice.toInt();
+    if (!self || !isCurrent(generation) || !m_slices.contains(id))
+        co_return;
+    m_slices[id].frequencyMHz = double(hz) / 1e6;
+    selectBestSlice();
+}
+
 QCoro::Task<void> FlexRadioClient::setPrimaryFrequency(qint64 hz)
 {
     requireFrequency(hz);
-    const QString slice = requireStationSlice(QStringLiteral("A"), KivoError::notConnected());
-    co_await sendCommand(tuneCommand(slice, hz), m_timing.commandTimeout);
+    co_await tune(requireStationSlice(QStringLiteral("A"), KivoError::notConnected()), hz);
 }
 
 QCoro::Task<void> FlexRadioClient::setFrequency(qint64 hz)
 {
     requireFrequency(hz);
-    const QString slice = requireSelectedSlice();
-    co_await sendCommand(tuneCommand(slice, hz), m_timing.commandTimeout);
+    co_await tune(requireSelectedSlice(), hz);
 }
 
 QCoro::Task<void> FlexRadioClient::setMode(QString mode)
@@ -128,8 +135,7 @@ QCoro::Task<std::optional<qint64>> FlexRadioClient::secondaryFrequency()
 QCoro::Task<void> FlexRadioClient::setSecondaryFrequency(qint64 hz)
 {
     requireFrequency(hz);
-    const QString slice = requireStationSlice(QStringLiteral("B"), KivoError::unsupported());
-    co_await sendCommand(tuneCommand(slice, hz), m_timing.commandTimeout);
+    co_await tune(requireStationSlice(QStringLiteral("B"), KivoError::unsupported()), hz);
 }
 
 QCoro::Task<void> FlexRadioClient::setSplitTransmit(bool enabled)
@@ -166,15 +172,19 @@ QCoro::Task<void> FlexRadioClient::setCWSpeed(int wordsPerMinute)
 QCoro::Task<void> FlexRadioClient::sendCW(QString text)
 {
     // One character per scalar: line breaks, other controls, anything beyond
-    // ASCII and the field separator "|" all become blanks.
+    // ASCII and the field separator "|" all become blanks. A double quote
+    // would end the quoted text early, so it is left out.
     QString mapped;
     const auto scalars = text.toUcs4();
     mapped.reserve(scalars.size());
-    for (char32_t c : scalars)
-        mapped.append(c >= 0x20 && c <= 0x7E && c != U'|' ? QChar(char16_t(c)) : QChar(u' '));
+    for (char32_t c : scalars) {
+        if (c != U'"')
+            mapped.append(c >= 0x20 && c <= 0x7E && c != U'|' ? QChar(char16_t(c)) : QChar(u' '));
+    }
     if (trimmed(mapped).isEmpty() || mapped.size() > 128)
         throw KivoError::server(QStringLiteral("CW text must contain 1 through 128 printable characters."));
-    co_await sendCommand(QStringLiteral("cwx send ") + mapped, m_timing.commandTimeout);
+    // The radio reads a blank as the end of the text; quoted, DEL stands for one.
+    co_await sendCommand(QStringLiteral("cwx send \"%1\"").arg(blanksAsDel(mapped)), m_timing.commandTimeout);
 }
 
 QCoro::Task<void> FlexRadioClient::clearCW()
@@ -203,14 +213,14 @@ QCoro::Task<void> FlexRadioClient::addSpot(FlexSpot spot)
     const QStringList parts{
         QStringLiteral("spot add"),
         QStringLiteral("rx_freq=") + frequencyText(spot.frequencyHz()),
-        QStringLiteral("callsign=") + spotValue(spot.callsign()),
-        QStringLiteral("mode=") + spotValue(spot.mode()),
-        QStringLiteral("source=") + spotValue(spot.source()),
-        QStringLiteral("spotter_callsign=") + spotValue(spot.spotter()),
+        QStringLiteral("callsign=") + blanksAsDel(spot.callsign()),
+        QStringLiteral("mode=") + blanksAsDel(spot.mode()),
+        QStringLiteral("source=") + blanksAsDel(spot.source()),
+        QStringLiteral("spotter_callsign=") + blanksAsDel(spot.spotter()),
         QStringLiteral("timestamp=") + QString::number(spot.timestamp()),
         QStringLiteral("lifetime_seconds=") + QString::number(spot.lifetimeSeconds()),
         QStringLiteral("priority=") + QString::number(spot.priority()),
-        QStringLiteral("comment=") + spotValue(spot.comment()),
+        QStringLiteral("comment=") + blanksAsDel(spot.comment()),
         QStringLiteral("color=") + spot.colorHex(),
     };
     co_await sendCommand(parts.join(QLatin1Char(' ')), m_timing.commandTimeout);

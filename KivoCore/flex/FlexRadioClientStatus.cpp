@@ -142,6 +142,7 @@ void FlexRadioClient::applyClient(const std::optional<QString> &identifier, cons
         m_selectedSliceID.reset();
         m_value.isConnected = false;
         publish();
+        m_awaitingStation = m_life.state() == RadioConnectionState::Ready;
         setState(RadioConnectionState::Connecting, QStringLiteral("Waiting for station ") + m_stationName);
         return;
     }
@@ -200,16 +201,7 @@ void FlexRadioClient::applySlice(const std::optional<QString> &identifier, const
 
     if (!m_reportedSliceIDs.contains(id)) {
         m_reportedSliceIDs.insert(id);
-        const QString frequency = slice.frequencyMHz ? formatFixed(*slice.frequencyMHz, 6) + QStringLiteral(" MHz")
-                                                     : QStringLiteral("unknown frequency");
-        QStringList words;
-        if (slice.active)
-            words << QStringLiteral("RX");
-        if (slice.transmit)
-            words << QStringLiteral("TX");
-        const QString flags = words.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(words.join(QLatin1Char('+')));
-        report(RadioConnectionState::Ready, QStringLiteral("Found VFO %1 at %2%3")
-                                                .arg(slice.indexLetter.value_or(QStringLiteral("?")), frequency, flags));
+        report(RadioConnectionState::Ready, vfoSentence(slice));
     }
     selectBestSlice();
 }
@@ -280,6 +272,30 @@ void FlexRadioClient::selectBestSlice()
     m_value.isConnected = true;
     m_life.clearFailures();
     publish();
+    if (m_awaitingStation) {
+        m_awaitingStation = false;
+        setState(RadioConnectionState::Ready, readySentence());
+    }
+}
+
+QString FlexRadioClient::vfoSentence(const SliceState &slice)
+{
+    const QString frequency = slice.frequencyMHz ? formatFixed(*slice.frequencyMHz, 6) + QStringLiteral(" MHz")
+                                                 : QStringLiteral("unknown frequency");
+    QStringList words;
+    if (slice.active)
+        words << QStringLiteral("RX");
+    if (slice.transmit)
+        words << QStringLiteral("TX");
+    const QString flags = words.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(words.join(QLatin1Char('+')));
+    return QStringLiteral("Found VFO %1 at %2%3").arg(slice.indexLetter.value_or(QStringLiteral("?")), frequency, flags);
+}
+
+QString FlexRadioClient::readySentence() const
+{
+    if (m_selectedSliceID && m_slices.contains(*m_selectedSliceID))
+        return vfoSentence(m_slices.value(*m_selectedSliceID));
+    return QStringLiteral("Connected; waiting for %1 slice %2").arg(m_stationName, m_sliceLetter);
 }
 
 std::optional<FlexRadioClient::SliceState> FlexRadioClient::stationSlice(const QString &letter) const

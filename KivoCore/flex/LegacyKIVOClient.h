@@ -58,6 +58,7 @@ public:
     QCoro::Task<void> setCWSpeed(int wordsPerMinute) override;
     QCoro::Task<void> sendCW(QString text) override;
     QCoro::Task<void> clearCW() override;
+    bool clearCWUnkeys() const override { return true; }
     QCoro::Task<void> setTransmit(CATTransmitMode mode) override;
     using RadioBackend::setTransmit;
 

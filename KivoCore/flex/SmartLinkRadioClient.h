@@ -79,6 +79,7 @@ public:
     QCoro::Task<void> sendCW(QString text) override;
     // Quietly nothing without a radio session.
     QCoro::Task<void> clearCW() override;
+    bool clearCWUnkeys() const override { return true; }
     QCoro::Task<void> setTransmit(CATTransmitMode mode) override;
     QCoro::Task<void> addSpot(FlexSpot spot) override;
 

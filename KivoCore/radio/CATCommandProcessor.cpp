@@ -14,7 +14,8 @@ const QString errorReply = QStringLiteral("?;");
 const std::optional<QString> noReply;
 
 constexpr int frequencyDigits = 11;
-constexpr qint64 noUpperLimit = std::numeric_limits<qint64>::max();
+// The largest frequency the fixed-width answers can carry.
+constexpr qint64 maximumFrequencyHz = 99'999'999'999;
 constexpr int maximumCWTextLength = 128;
 constexpr int minimumCWSpeed = 5;
 constexpr int maximumCWSpeed = 100;
@@ -72,14 +73,17 @@ CATCommandProcessor::CATCommandProcessor(std::shared_ptr<RadioControlling> radio
 {
 }
 
-QCoro::Task<std::optional<QString>> CATCommandProcessor::handle(QString command)
+QCoro::Task<std::optional<QString>> CATCommandProcessor::handle(QString command,
+                                                                std::shared_ptr<ClientActivity> activity)
 {
+    if (!activity)
+        activity = std::make_shared<ClientActivity>();
     const QString request = trimmed(command);
     if (request.isEmpty())
         co_return noReply;
     try {
         const RadioSnapshot snapshot = co_await m_radio->snapshot();
-        const Answer result = co_await answer(request, snapshot);
+        const Answer result = co_await answer(request, snapshot, activity);
         co_return result;
     } catch (...) {
         // Whatever the backend reported, the client only ever sees "?;".
@@ -87,7 +91,8 @@ QCoro::Task<std::optional<QString>> CATCommandProcessor::handle(QString command)
     co_return errorReply;
 }
 
-QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::answer(QString request, RadioSnapshot snapshot)
+QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::answer(QString request, RadioSnapshot snapshot,
+                                                                     std::shared_ptr<ClientActivity> activity)
 {
     // A local owner keeps the backend alive across every await below.
     const auto radio = m_radio;
@@ -153,21 +158,25 @@ QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::answer(QString req
         const CATTransmitMode mode = command == QLatin1StringView("TX2")   ? CATTransmitMode::Tune
                                      : command == QLatin1StringView("TX1") ? CATTransmitMode::Data
                                                                            : CATTransmitMode::Microphone;
+        // Noted before the call: a key still in flight when the client goes must be undone.
+        activity->keyedTransmitter = true;
         co_await radio->setTransmit(mode);
         co_return noReply;
     }
     if (command == QLatin1StringView("RX")) {
         // Unkeying is never refused.
         co_await radio->setTransmit(false);
+        activity->keyedTransmitter = false;
         co_return noReply;
     }
 
-    const Answer result = co_await answerSet(request, command, snapshot);
+    const Answer result = co_await answerSet(request, command, snapshot, activity);
     co_return result;
 }
 
 QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::answerSet(QString request, QString command,
-                                                                        RadioSnapshot snapshot)
+                                                                        RadioSnapshot snapshot,
+                                                                        std::shared_ptr<ClientActivity> activity)
 {
     const auto radio = m_radio;
     const qsizetype length = characterCount(request);
@@ -191,8 +200,10 @@ QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::answerSet(QString 
         call = setTransmitVFO(argument);
     else if (prefix == QLatin1StringView("KY") && argument.isEmpty())
         co_return QStringLiteral("KY0;"); // asks for the keyer's state: never refused
-    else if (prefix == QLatin1StringView("KY"))
+    else if (prefix == QLatin1StringView("KY")) {
         call = handleCW(argument);
+        activity->startedCW |= call.has_value();
+    }
     else if (prefix == QLatin1StringView("RT") && length == 3)
         call = setRIT(argument, snapshot);
     else if (prefix == QLatin1StringView("XT") && length == 3)
@@ -217,7 +228,7 @@ bool CATCommandProcessor::setAutoInformation(const QString &argument)
 
 CATCommandProcessor::BackendCall CATCommandProcessor::setFrequency(const QString &argument)
 {
-    const auto hz = integerIn(argument, 1, noUpperLimit);
+    const auto hz = integerIn(argument, 1, maximumFrequencyHz);
     if (!hz)
         return std::nullopt;
     return m_radio->setPrimaryFrequency(*hz);
@@ -225,7 +236,7 @@ CATCommandProcessor::BackendCall CATCommandProcessor::setFrequency(const QString
 
 CATCommandProcessor::BackendCall CATCommandProcessor::setSecondaryFrequency(const QString &argument)
 {
-    const auto hz = argument.size() == frequencyDigits ? integerIn(argument, 1, noUpperLimit) : std::nullopt;
+    const auto hz = argument.size() == frequencyDigits ? integerIn(argument, 1, maximumFrequencyHz) : std::nullopt;
     if (!hz)
         return std::nullopt;
     return m_radio->setSecondaryFrequency(*hz);
@@ -325,13 +336,13 @@ std::optional<QString> CATCommandProcessor::flexMode(const QString &kenwoodCode)
 
 QString CATCommandProcessor::informationResponse(const RadioSnapshot &snapshot, int transmitVFO)
 {
-    // Kenwood's 38-character layout, which Hamlib's Kenwood backends check:
-    // frequency, RIT/XIT fields left blank and zero, TX flag, mode, then the
-    // transmit VFO directly before the ";".
+    // Kenwood's 38-character layout, which Hamlib's Kenwood backends read:
+    // frequency, RIT/XIT fields left blank and zero, TX flag, mode, VFO and
+    // scan, then the split flag at position 32, tone and shift fields zero.
     return QLatin1StringView("IF") + zeroPadded(snapshot.frequencyHz, frequencyDigits)
            + QLatin1StringView("     +000000000") + (snapshot.isTransmitting ? QLatin1Char('1') : QLatin1Char('0'))
-           + zeroPadded(kenwoodMode(snapshot.mode), 1) + QLatin1StringView("000000")
-           + zeroPadded(transmitVFO, 1) + QLatin1Char(';');
+           + zeroPadded(kenwoodMode(snapshot.mode), 1) + QLatin1StringView("00") + zeroPadded(transmitVFO, 1)
+           + QLatin1StringView("0000;");
 }
 
 } // namespace kivo

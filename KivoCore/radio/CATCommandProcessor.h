@@ -1,5 +1,6 @@
 #pragma once
 
+#include "KivoCore/radio/ClientActivity.h"
 #include "KivoCore/radio/RadioControlling.h"
 
 #include <memory>
@@ -19,13 +20,15 @@ public:
     CATCommandProcessor(std::shared_ptr<RadioControlling> radio, bool allowTransmit);
 
     // Never throws. No answer means nothing is sent back.
-    QCoro::Task<std::optional<QString>> handle(QString command);
+    // `activity`, when given, records whether this client keyed or sent CW.
+    QCoro::Task<std::optional<QString>> handle(QString command, std::shared_ptr<ClientActivity> activity = {});
 
 private:
     using Answer = std::optional<QString>;
 
-    QCoro::Task<Answer> answer(QString request, RadioSnapshot snapshot);
-    QCoro::Task<Answer> answerSet(QString request, QString command, RadioSnapshot snapshot);
+    QCoro::Task<Answer> answer(QString request, RadioSnapshot snapshot, std::shared_ptr<ClientActivity> activity);
+    QCoro::Task<Answer> answerSet(QString request, QString command, RadioSnapshot snapshot,
+                                  std::shared_ptr<ClientActivity> activity);
 
     // Each set helper checks its argument and starts the backend call, or
     // gives nothing when a check fails.

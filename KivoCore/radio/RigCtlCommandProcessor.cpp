@@ -27,11 +27,13 @@ RigCtlCommandProcessor::RigCtlCommandProcessor(std::shared_ptr<RadioControlling>
 {
 }
 
-QCoro::Task<QString> RigCtlCommandProcessor::handle(QString line)
+QCoro::Task<QString> RigCtlCommandProcessor::handle(QString line, std::shared_ptr<ClientActivity> activity)
 {
+    if (!activity)
+        activity = std::make_shared<ClientActivity>();
     try {
         const RadioSnapshot snapshot = co_await m_radio->snapshot();
-        const QString result = co_await answer(trimmed(line), snapshot);
+        const QString result = co_await answer(trimmed(line), snapshot, activity);
         co_return result;
     } catch (...) {
         // The client only ever learns that the command failed.
@@ -39,7 +41,8 @@ QCoro::Task<QString> RigCtlCommandProcessor::handle(QString line)
     co_return failed;
 }
 
-QCoro::Task<QString> RigCtlCommandProcessor::answer(QString line, RadioSnapshot snapshot)
+QCoro::Task<QString> RigCtlCommandProcessor::answer(QString line, RadioSnapshot snapshot,
+                                                    std::shared_ptr<ClientActivity> activity)
 {
     const auto radio = m_radio;
 
@@ -73,7 +76,10 @@ QCoro::Task<QString> RigCtlCommandProcessor::answer(QString line, RadioSnapshot 
         // Unkeying is never refused.
         if (key && !m_allowTransmit)
             co_return failed;
+        if (key)
+            activity->keyedTransmitter = true;
         co_await radio->setTransmit(key);
+        activity->keyedTransmitter = key;
         co_return succeeded;
     }
     co_return unknownCommand;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "KivoCore/radio/ClientActivity.h"
 #include "KivoCore/radio/RadioControlling.h"
 
 #include <memory>
@@ -19,10 +20,11 @@ public:
     RigCtlCommandProcessor(std::shared_ptr<RadioControlling> radio, bool allowTransmit);
 
     // Never throws; never answers with an empty text.
-    QCoro::Task<QString> handle(QString line);
+    // `activity`, when given, records whether this client keyed.
+    QCoro::Task<QString> handle(QString line, std::shared_ptr<ClientActivity> activity = {});
 
 private:
-    QCoro::Task<QString> answer(QString line, RadioSnapshot snapshot);
+    QCoro::Task<QString> answer(QString line, RadioSnapshot snapshot, std::shared_ptr<ClientActivity> activity);
 
     static QString rigCtlMode(const QString &mode);
 

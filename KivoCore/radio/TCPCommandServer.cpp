@@ -7,6 +7,7 @@
 #include <QLoggingCategory>
 #include <QSocketNotifier>
 #include <QTcpServer>
+#include <QTimer>
 
 #include <QStringDecoder>
 
@@ -40,6 +41,11 @@ private:
     std::function<void(qintptr)> m_onIncoming;
 };
 
+QString listenerFailedEvent(quint16 port, const QString &error)
+{
+    return QStringLiteral("Listener failed on port %1: %2").arg(port).arg(error);
+}
+
 QString errnoText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -54,6 +60,7 @@ struct CommandSession {
     TCPCommandServer::Handler handler;
     TCPCommandServer::DisconnectHandler onDisconnect;
     QByteArray buffer;
+    std::shared_ptr<ClientActivity> activity = std::make_shared<ClientActivity>();
     bool closed = false;
     bool didDisconnect = false;
     // Resolved each time a chunk's requests and answers are done.
@@ -183,7 +190,7 @@ private:
                 continue; // not UTF-8: dropped without an answer
             std::optional<QString> answer;
             try {
-                answer = co_await session->handler(text);
+                answer = co_await session->handler(text, session->activity);
             } catch (...) {
                 // A handler answers every failure itself; should one escape,
                 // the client loses that answer, not its connection.
@@ -226,7 +233,7 @@ private:
             co_return;
         session->didDisconnect = true;
         if (session->onDisconnect)
-            co_await session->onDisconnect();
+            co_await session->onDisconnect(*session->activity);
     }
 
     QPointer<TCPCommandServer> m_server;
@@ -240,8 +247,17 @@ private:
 
 TCPCommandServer::TCPCommandServer(const QString &label, Framing framing, Handler handler,
                                    DisconnectHandler onDisconnect, EventHandler onEvent, QObject *parent)
+    : TCPCommandServer(label, framing, std::move(handler), std::move(onDisconnect), std::move(onEvent), Timing(),
+                       parent)
+{
+}
+
+TCPCommandServer::TCPCommandServer(const QString &label, Framing framing, Handler handler,
+                                   DisconnectHandler onDisconnect, EventHandler onEvent, Timing timing,
+                                   QObject *parent)
     : QObject(parent), m_label(label), m_delimiter(framing == Framing::Semicolon ? ';' : '\n'),
-      m_handler(std::move(handler)), m_onDisconnect(std::move(onDisconnect)), m_onEvent(std::move(onEvent))
+      m_handler(std::move(handler)), m_onDisconnect(std::move(onDisconnect)), m_onEvent(std::move(onEvent)),
+      m_timing(timing)
 {
     setObjectName(label);
 }
@@ -259,11 +275,15 @@ void TCPCommandServer::start(quint16 port)
         const QString reason = listener->errorString();
         delete listener;
         if (m_onEvent)
-            m_onEvent(QStringLiteral("Listener failed on port %1: %2").arg(port).arg(reason));
+            m_onEvent(listenerFailedEvent(port, reason));
         throw KivoError::server(QStringLiteral("Could not listen on 127.0.0.1:%1: %2").arg(port).arg(reason));
     }
+    // Qt stops accepting after a failed accept; without a resume the port
+    // would stay silent for good while the kernel still completes connections.
+    connect(listener, &QTcpServer::acceptError, this, [this] { acceptFailed(); });
     m_listener = listener;
     m_requestedPort = port;
+    m_acceptFailing = false;
     if (m_onEvent)
         m_onEvent(QStringLiteral("Listening on 127.0.0.1:%1").arg(port));
 }
@@ -277,6 +297,16 @@ void TCPCommandServer::closeListener()
     m_listener = nullptr;
     if (m_onEvent)
         m_onEvent(QStringLiteral("Listener stopped on port %1").arg(m_requestedPort));
+}
+
+void TCPCommandServer::acceptFailed()
+{
+    if (!m_listener)
+        return;
+    if (!m_acceptFailing && m_onEvent)
+        m_onEvent(listenerFailedEvent(m_requestedPort, m_listener->errorString()));
+    m_acceptFailing = true;
+    QTimer::singleShot(m_timing.acceptRetryPause, m_listener, [listener = m_listener] { listener->resumeAccepting(); });
 }
 
 void TCPCommandServer::stop()
@@ -302,6 +332,7 @@ quint16 TCPCommandServer::serverPort() const
 
 void TCPCommandServer::accept(qintptr descriptor)
 {
+    m_acceptFailing = false;
     auto *connection = new CommandConnection(this, descriptor);
     m_connections.insert(connection, connection);
     connection->begin();

@@ -4,6 +4,8 @@
 // client's byte stream at a one-byte delimiter, hands every request to the
 // handler in arrival order and writes the answers back in the same order.
 
+#include "KivoCore/radio/ClientActivity.h"
+
 #include <QByteArray>
 #include <QCoroTask>
 #include <QHash>
@@ -11,6 +13,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -27,8 +30,11 @@ class TCPCommandServer : public QObject {
 public:
     enum class Framing { Semicolon, Newline };
 
-    using Handler = std::function<QCoro::Task<std::optional<QString>>(QString request)>;
-    using DisconnectHandler = std::function<QCoro::Task<void>()>;
+    // `activity` is the requesting client's own record; the handler notes in
+    // it what the client set going, and the disconnect handler receives it.
+    using Handler =
+        std::function<QCoro::Task<std::optional<QString>>(QString request, std::shared_ptr<ClientActivity> activity)>;
+    using DisconnectHandler = std::function<QCoro::Task<void>(ClientActivity activity)>;
     using EventHandler = std::function<void(const QString &event)>;
 
     // Inbound bytes without a delimiter beyond this are thrown away.
@@ -36,9 +42,17 @@ public:
     // One read takes at most this many bytes.
     static constexpr qsizetype readChunkBytes = 8192;
 
+    struct Timing {
+        // After a failed accept (descriptor table full) the listener waits
+        // this long before it accepts again.
+        std::chrono::milliseconds acceptRetryPause{1000};
+    };
+
     // `label` names the logging category and this object. Nothing starts yet.
     TCPCommandServer(const QString &label, Framing framing, Handler handler, DisconnectHandler onDisconnect,
                      EventHandler onEvent, QObject *parent = nullptr);
+    TCPCommandServer(const QString &label, Framing framing, Handler handler, DisconnectHandler onDisconnect,
+                     EventHandler onEvent, Timing timing, QObject *parent = nullptr);
     ~TCPCommandServer() override;
 
     // Listens on 127.0.0.1:port (0 lets the system choose). A running server
@@ -59,13 +73,17 @@ private:
     void accept(qintptr descriptor);
     void forget(CommandConnection *connection);
     void closeListener();
+    void acceptFailed();
 
     QString m_label;
     char m_delimiter;
     Handler m_handler;
     DisconnectHandler m_onDisconnect;
     EventHandler m_onEvent;
+    Timing m_timing;
     QTcpServer *m_listener = nullptr;
+    // Set from a failed accept until one succeeds: the failure is told once.
+    bool m_acceptFailing = false;
     quint16 m_requestedPort = 0;
     QHash<CommandConnection *, QPointer<CommandConnection>> m_connections;
 };

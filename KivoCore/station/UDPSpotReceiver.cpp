@@ -35,8 +35,8 @@ void UDPSpotReceiver::start(quint16 port)
         throw KivoError::server(alreadyRunningText);
 
     auto *socket = new QUdpSocket(this);
-    if (!socket->bind(QHostAddress::LocalHost, port,
-                      QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
+    // Exclusive: a shared port would let a second receiver take every datagram.
+    if (!socket->bind(QHostAddress::LocalHost, port, QAbstractSocket::DontShareAddress)) {
         const QString reason = socket->errorString();
         delete socket;
         postEvent(listenerFailedEvent(reason));

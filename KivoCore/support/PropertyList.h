@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QVariantMap>
 #include <optional>
@@ -12,5 +13,7 @@ namespace kivo {
 // read or parsed, its root is not a dictionary, or property lists are not
 // supported by this build.
 std::optional<QVariantMap> readPropertyListDictionary(const QString &path);
+// The same for the bytes of such a file.
+std::optional<QVariantMap> parsePropertyListDictionary(const QByteArray &bytes);
 
 } // namespace kivo

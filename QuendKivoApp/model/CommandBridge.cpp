@@ -17,13 +17,24 @@ CommandBridge::~CommandBridge()
 
 QCoro::Task<void> CommandBridge::makeSafe(std::shared_ptr<RadioControlling> radio)
 {
-    try {
-        co_await radio->clearCW();
-    } catch (...) {
+    co_await makeSafe(std::move(radio), ClientActivity{true, true});
+}
+
+QCoro::Task<void> CommandBridge::makeSafe(std::shared_ptr<RadioControlling> radio, ClientActivity activity)
+{
+    bool unkeyed = false;
+    if (activity.startedCW) {
+        try {
+            co_await radio->clearCW();
+            unkeyed = radio->clearCWUnkeys();
+        } catch (...) {
+        }
     }
-    try {
-        co_await radio->setTransmit(false);
-    } catch (...) {
+    if (activity.keyedTransmitter && !unkeyed) {
+        try {
+            co_await radio->setTransmit(false);
+        } catch (...) {
+        }
     }
 }
 
@@ -35,7 +46,7 @@ void CommandBridge::start(const AppConfiguration &configuration)
     m_rigCtl = std::make_shared<RigCtlCommandProcessor>(m_radio, configuration.allowCATTransmit);
 
     auto radio = m_radio;
-    auto onDisconnect = [radio]() { return makeSafe(radio); };
+    auto onDisconnect = [radio](ClientActivity activity) { return makeSafe(radio, activity); };
     auto logWith = [this](const QString &prefix) {
         return [this, prefix](const QString &event) {
             if (m_log)
@@ -45,12 +56,17 @@ void CommandBridge::start(const AppConfiguration &configuration)
     auto cat = m_cat;
     m_catServer = std::make_unique<TCPCommandServer>(
         QStringLiteral("com.tarnvale.QuendKivo.cat"), TCPCommandServer::Framing::Semicolon,
-        [cat](QString request) { return cat->handle(std::move(request)); }, onDisconnect,
+        [cat](QString request, std::shared_ptr<ClientActivity> activity) {
+            return cat->handle(std::move(request), std::move(activity));
+        },
+        onDisconnect,
         logWith(QStringLiteral("CAT: ")));
     auto rigCtl = m_rigCtl;
     m_rigCtlServer = std::make_unique<TCPCommandServer>(
         QStringLiteral("com.tarnvale.QuendKivo.rigctl"), TCPCommandServer::Framing::Newline,
-        [rigCtl](QString line) -> QCoro::Task<std::optional<QString>> { co_return co_await rigCtl->handle(line); },
+        [rigCtl](QString line, std::shared_ptr<ClientActivity> activity) -> QCoro::Task<std::optional<QString>> {
+            co_return co_await rigCtl->handle(line, activity);
+        },
         onDisconnect, logWith(QStringLiteral("RigCtlD: ")));
     try {
         m_catServer->start(configuration.catPort);

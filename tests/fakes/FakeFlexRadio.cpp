@@ -4,6 +4,7 @@
 #include "support/RunTask.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
@@ -181,8 +182,26 @@ void FakeFlexRadio::answer(Connection *connection, const QString &line)
         else
             sendLineTo(index, text);
     }
+    if (reply.kind == Reply::Kind::Accept)
+        actOn(command);
     if (m_handler)
         m_handler(command);
+}
+
+void FakeFlexRadio::actOn(const Command &command)
+{
+    const QStringList words = command.text.split(QLatin1Char(' '));
+    for (const auto &connection : std::as_const(m_connections)) {
+        if (words.size() == 4 && words[0] == QLatin1String("slice") && words[1] == QLatin1String("t")
+            && connection->index != command.connection)
+            sendLineTo(connection->index, QStringLiteral("S0|slice %1 RF_frequency=%2").arg(words[2], words[3]));
+    }
+}
+
+void FakeFlexRadio::setOperatorPtt(bool on)
+{
+    for (const auto &connection : std::as_const(m_connections))
+        sendLineTo(connection->index, on ? "S0|interlock state=TRANSMITTING source=MIC" : "S0|interlock state=READY");
 }
 
 void FakeFlexRadio::setReply(const QString &commandPrefix, Reply reply)
@@ -237,6 +256,14 @@ void FakeFlexRadio::dropConnection(int connection)
     }
 }
 
+void FakeFlexRadio::stopReadingThenReset(std::chrono::milliseconds after)
+{
+    QPointer<QTcpSocket> socket = socketAt(connectionCount() - 1);
+    socket->disconnect(this);
+    socket->setReadBufferSize(1);
+    QTimer::singleShot(after, this, [socket] { if (socket) socket->abort(); });
+}
+
 bool FakeFlexRadio::allWritten() const
 {
     for (const auto &connection : m_connections) {
@@ -258,6 +285,17 @@ QStringList FakeFlexRadio::commandTexts(bool withPings) const
     for (const Command &command : m_commands) {
         if (withPings || command.text != QLatin1String("ping"))
             texts.append(command.text);
+    }
+    return texts;
+}
+
+QStringList FakeFlexRadio::cwxTexts() const
+{
+    QStringList texts;
+    for (QString text : commandTexts().filter(QRegularExpression(QStringLiteral("^cwx send ")))) {
+        text.remove(0, 9); // "cwx send "
+        texts.append(text.startsWith(u'"') ? text.section(u'"', 1, 1).replace(QChar(0x7F), u' ')
+                                           : text.section(u' ', 0, 0));
     }
     return texts;
 }

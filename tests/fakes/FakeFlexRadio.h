@@ -69,6 +69,9 @@ public:
     // one, the command is accepted at once.
     void setReply(const QString &commandPrefix, Reply reply);
     void clearReplies() { m_rules.clear(); }
+    // Microphone PTT as interlock status. As a real radio, an accepted
+    // "slice t" is told only to the clients that did not send it.
+    void setOperatorPtt(bool on);
     // Called for every command after its reply (if any) went out.
     void setCommandHandler(std::function<void(const Command &)> handler) { m_handler = std::move(handler); }
 
@@ -82,6 +85,8 @@ public:
     // Closes the newest connection (or connection `index`) from the radio's side.
     void dropClient();
     void dropConnection(int connection);
+    // The newest connection stops taking bytes and is reset after `after`.
+    void stopReadingThenReset(std::chrono::milliseconds after);
     // True once everything written has left for the peer.
     bool allWritten() const;
 
@@ -93,6 +98,8 @@ public:
     // The command texts, in order; heartbeat pings left out unless asked for.
     QStringList commandTexts(bool withPings = false) const;
     void clearReceived();
+    // "cwx send" texts as the radio reads them (quoted, DEL for blanks).
+    QStringList cwxTexts() const;
     // Waits until a command with exactly this text arrived.
     bool waitForCommand(const QString &text, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
 
@@ -110,6 +117,7 @@ private:
     void startSession(Connection *connection);
     void readFrom(Connection *connection);
     void answer(Connection *connection, const QString &line);
+    void actOn(const Command &command);
     QTcpSocket *socketAt(int connection) const;
 
     std::unique_ptr<QTcpServer> m_server;

@@ -794,12 +794,13 @@ TEST_F(FlexRadioClientTest, SendsCWTextAndSpeed)
     runTask(client->sendCW(QStringLiteral("CQ\r\nxmit 1")));
     runTask(client->sendCW(QStringLiteral("Grüße")));
     runTask(client->sendCW(QString(128, QLatin1Char('E'))));
+    runTask(client->sendCW(QStringLiteral("say \"hi\"")));
     const QString textError = QStringLiteral("CW text must contain 1 through 128 printable characters.");
     EXPECT_EQ(errorOf(client->sendCW(QString(129, QLatin1Char('E')))), textError);
     EXPECT_EQ(errorOf(client->sendCW(QStringLiteral(" \n\t "))), textError);
-    EXPECT_EQ(radio.commandTexts(),
-              (QStringList{"cw wpm 30", "cwx send CQ TEST", "cwx send   73 ", "cwx send Hi there",
-                           "cwx send CQ  xmit 1", "cwx send Gr  e", "cwx send " + QString(128, QLatin1Char('E'))}));
+    EXPECT_EQ(radio.commandTexts().mid(0, 2), (QStringList{"cw wpm 30", "cwx send \"CQ\x7FTEST\""}));
+    EXPECT_EQ(radio.cwxTexts(), (QStringList{"CQ TEST", "  73 ", "Hi there", "CQ  xmit 1", "Gr  e",
+                                             QString(128, QLatin1Char('E')), "say hi"}));
 }
 
 TEST_F(FlexRadioClientTest, AddsASpotAsOneLine)
@@ -940,6 +941,39 @@ TEST_F(FlexRadioTlsTest, RefusesAValidationHandleWithALineBreak)
     runTask(client->stop());
     settle(30ms);
     EXPECT_TRUE(radio.receivedLines().isEmpty());
+}
+
+// Ready again when the station returns; the sentence names the slice, even
+// one found before the last bootstrap reply.
+TEST_F(FlexRadioClientTest, AReturningStationMakesTheSessionReadyAgain)
+{
+    radio.setCommandHandler([this](const FakeFlexRadio::Command &command) {
+        if (command.text != QLatin1String("slice list"))
+            return;
+        radio.sendLine(FakeFlexRadio::clientLine(handle, QStringLiteral("CID-1"), QStringLiteral("Maestro")));
+        radio.sendLine(FakeFlexRadio::sliceLine(0, handle, QStringLiteral("A"), QStringLiteral("14.074000"),
+                                                QStringLiteral("DIGU"), true, true));
+    });
+    makeClient();
+    client->start();
+    ASSERT_TRUE(waitUntil([&] { return count(QStringLiteral("Found VFO A at 14.074000 MHz (RX+TX)")) == 2; }));
+    radio.sendLine(QStringLiteral("S0|client %1 disconnected removed=1").arg(handle));
+    ASSERT_TRUE(waitForSentence(QStringLiteral("Waiting for station Maestro")));
+    radio.sendLine(FakeFlexRadio::clientLine(handle, QStringLiteral("CID-1"), QStringLiteral("Maestro")));
+    ASSERT_TRUE(waitUntil([&] { return count(QStringLiteral("Found VFO A at 14.074000 MHz (RX+TX)")) == 3; }));
+    EXPECT_EQ(errorOf(client->setTransmit(true)), QString());
+    EXPECT_EQ(count(QStringLiteral("Connected; waiting for Maestro slice A")), 0);
+}
+
+// A command whose line never left reports why the connection failed.
+TEST_F(FlexRadioClientTest, ACommandCutOffByAFailedConnectionReportsItsError)
+{
+    startReady();
+    follow();
+    radio.stopReadingThenReset(100ms);
+    const QString error = errorOf(client->setMode(QString(64 * 1024 * 1024, QLatin1Char('A'))));
+    EXPECT_NE(error, KivoError::notConnected().message());
+    EXPECT_FALSE(error.isEmpty());
 }
 
 } // namespace

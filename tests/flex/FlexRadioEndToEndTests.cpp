@@ -55,6 +55,7 @@ protected:
         AppConfiguration configuration = AppConfiguration::firstRun();
         configuration.catPort = 0;
         configuration.rigCtlPort = 0;
+        configuration.allowCATTransmit = true;
         bridge = std::make_unique<CommandBridge>(client, CommandBridge::LogHandler());
         bridge->start(configuration);
         radio.clearReceived();
@@ -97,6 +98,32 @@ TEST_F(FlexRadioEndToEndTest, TunesAndSetsTheMode)
     EXPECT_EQ(cat.read(14), QByteArray("FA00007074000;"));
     EXPECT_EQ(radio.commandTexts(),
               (QStringList{QStringLiteral("slice t 2 7.074000"), QStringLiteral("slice s 2 mode=USB")}));
+}
+
+// The radio does not echo a tune to its sender: a set still reads back.
+TEST_F(FlexRadioEndToEndTest, ATuneReadsBackWithoutTheRadiosEcho)
+{
+    RawClient cat(bridge->catPort()), rig(bridge->rigCtlPort());
+    cat.send("FA00007074000;FA;");
+    EXPECT_EQ(cat.read(14), QByteArray("FA00007074000;"));
+    rig.send("f\n");
+    EXPECT_EQ(rig.read(8), QByteArray("7074000\n"));
+}
+
+// A poll leaves the operator on the air; a client that keyed and sent CW is
+// made safe, once.
+TEST_F(FlexRadioEndToEndTest, OnlyWhatAVanishedClientKeyedIsUndone)
+{
+    radio.setOperatorPtt(true);
+    ASSERT_TRUE(waitUntil([this] { return published.isTransmitting; }));
+    RawClient(bridge->catPort()).send("FA;");
+    test::settle(100ms);
+    EXPECT_TRUE(radio.commandTexts().isEmpty() && published.isTransmitting);
+    RawClient(bridge->catPort()).send("TX;KY CQ TEST;");
+    ASSERT_TRUE(radio.waitForCommand(QStringLiteral("xmit 0")));
+    test::settle(100ms);
+    EXPECT_EQ(radio.commandTexts(), (QStringList{"xmit 1", "cwx send \"CQ\x7FTEST\"", "cwx clear",
+                                                 "transmit tune 0", "xmit 0"}));
 }
 
 TEST_F(FlexRadioEndToEndTest, ARejectedTuneAnswersTheQuestionMark)

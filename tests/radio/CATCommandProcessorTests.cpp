@@ -141,7 +141,7 @@ TEST_F(CATCommandProcessorTest, InformationAnswerIsKenwoodsThirtyEightCharacters
     radio->current.isTransmitting = true;
     const auto answer = ask(processor, "IF");
     ASSERT_TRUE(answer);
-    EXPECT_EQ(*answer, "IF00007074000     +000000000120000001;");
+    EXPECT_EQ(*answer, "IF00007074000     +000000000120010000;");
     EXPECT_EQ(answer->size(), 38);
 }
 
@@ -151,6 +151,7 @@ TEST_F(CATCommandProcessorTest, SetsCallTheBackendAndAnswerNothing)
         {"FA00014074000", noAnswer, {"setPrimaryFrequency(14074000)"}},
         {"fa00014074000", noAnswer, {"setPrimaryFrequency(14074000)"}},
         {"FA14074000", noAnswer, {"setPrimaryFrequency(14074000)"}},
+        {"FA99999999999", noAnswer, {"setPrimaryFrequency(99999999999)"}},
         {"FB00007074000", noAnswer, {"setSecondaryFrequency(7074000)"}},
         {"MD2", noAnswer, {"setMode(USB)"}},
         {"MD6", noAnswer, {"setMode(RTTY)"}},
@@ -168,7 +169,8 @@ TEST_F(CATCommandProcessorTest, SetsCallTheBackendAndAnswerNothing)
 
 TEST_F(CATCommandProcessorTest, MalformedSetsAreRefusedWithoutReachingTheRadio)
 {
-    for (const char *request : {"FA0", "FA-5", "FA+", "FA 14074000", "FB14074000", "FB000014074000", "MD8", "MD02",
+    for (const char *request : {"FA0", "FA-5", "FA+", "FA 14074000", "FA9223372036854775807", "FA100000000000",
+                                "FB14074000", "FB000014074000", "MD8", "MD02",
                                 "MD0", "KS20", "KS004", "KS101", "KSabc", "FR2", "FT2", "FR01", "RT2", "XTx",
                                 "PC000", "PC50", "AI3", "AIX", "TX3", "IF0", "ID1", "PS1", "ZZ"})
         expectExchanges({{request, refused, {}}});
@@ -312,10 +314,10 @@ TEST_F(CATOnSimulatorTest, SplitAndTransmitShowInTheInformationAnswer)
     EXPECT_EQ(ask("TX"), noAnswer);
     EXPECT_EQ(ask("FT"), "FT1;");
     EXPECT_EQ(ask("FR"), "FR0;");
-    EXPECT_EQ(ask("IF"), "IF00014074000     +000000000190000001;");
+    EXPECT_EQ(ask("IF"), "IF00014074000     +000000000190010000;");
     EXPECT_EQ(ask("RX"), noAnswer);
     EXPECT_EQ(ask("FR1"), noAnswer);
-    EXPECT_EQ(ask("IF"), "IF00014080000     +000000000090000001;");
+    EXPECT_EQ(ask("IF"), "IF00014080000     +000000000090010000;");
 }
 
 } // namespace

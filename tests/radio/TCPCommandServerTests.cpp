@@ -21,6 +21,7 @@ struct EchoServer {
     QStringList events;
     QStringList order; // requests handled and disconnect steps, as they finish
     int disconnects = 0;
+    TCPCommandServer::Timing timing{std::chrono::milliseconds(20)};
     std::chrono::milliseconds slowRequestDelay{0};
     QString silentRequest = QStringLiteral("quiet");
     // Far more than the socket buffers hold, so a client that does not read
@@ -32,7 +33,7 @@ struct EchoServer {
     {
         server = std::make_unique<TCPCommandServer>(
             QStringLiteral("com.tarnvale.QuendKivo.test"), framing,
-            [this](QString request) -> QCoro::Task<std::optional<QString>> {
+            [this](QString request, std::shared_ptr<ClientActivity>) -> QCoro::Task<std::optional<QString>> {
                 requests.append(request);
                 if (request == QStringLiteral("SLOW") && slowRequestDelay.count() > 0)
                     co_await sleepFor(slowRequestDelay);
@@ -43,12 +44,12 @@ struct EchoServer {
                     co_return QString(bigReplyCharacters, QLatin1Char('x'));
                 co_return request + QStringLiteral("!");
             },
-            [this]() -> QCoro::Task<void> {
+            [this](ClientActivity) -> QCoro::Task<void> {
                 ++disconnects;
                 order.append(QStringLiteral("disconnect"));
                 co_return;
             },
-            [this](const QString &event) { events.append(event); });
+            [this](const QString &event) { events.append(event); }, timing);
     }
 
     quint16 start()
@@ -274,4 +275,17 @@ TEST(TCPCommandServerListener, StopClosesEverythingOnceAndAgainDoesNothing)
     EXPECT_TRUE(a.waitForEnd());
     EXPECT_TRUE(b.waitForEnd());
     EXPECT_FALSE(echo.server->isListening());
+}
+
+// Qt stops accepting after a failed accept (descriptor table full).
+TEST(TCPCommandServerClients, AFailedAcceptIsReportedAndAcceptingResumes)
+{
+    EchoServer echo;
+    RawClient later(echo.start());
+    auto *listener = echo.server->findChild<QTcpServer *>();
+    listener->pauseAccepting();
+    emit listener->acceptError(QAbstractSocket::SocketResourceError);
+    EXPECT_EQ(echo.events.filter(QStringLiteral("Listener failed on port 0: ")).size(), 1);
+    later.send("B;");
+    EXPECT_EQ(later.read(2), QByteArray("B!"));
 }

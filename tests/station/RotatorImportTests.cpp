@@ -148,6 +148,10 @@ TEST_F(RotorImport, NeedsAPrimaryFileOfADcu1Controller)
     write(primaryFile, {{QStringLiteral("RotorType"), qint64(1)}}, Format::Binary);
     EXPECT_EQ(imported(), std::nullopt);
 
+    // libplist would abort on the zero character in this file's key.
+    writeBytes(primaryFile, QByteArray::fromHex("62706c6973743030d101026200e9000009080b1000000000000001010000000000"
+                                                "00000300000000000000000000000000000011"));
+    EXPECT_EQ(imported(), std::nullopt);
     writeBytes(primaryFile, "this is not a property list");
     EXPECT_EQ(imported(), std::nullopt);
     writeBytes(primaryFile, QByteArray());

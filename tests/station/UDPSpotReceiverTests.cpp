@@ -168,3 +168,11 @@ TEST(UDPSpotReceiver, ReportsAPortItCannotBind)
     ASSERT_TRUE(waitUntil([&] { return !h.events.isEmpty(); }));
     EXPECT_THAT(h.events.first().toStdString(), StartsWith("UDP listener failed: "));
 }
+
+// A second copy on the same port fails instead of taking the datagrams.
+TEST(UDPSpotReceiver, ASecondReceiverCannotShareThePort)
+{
+    Harness first, second;
+    first.receiver->start(0);
+    EXPECT_THROW(second.receiver->start(first.receiver->port()), KivoError);
+}
