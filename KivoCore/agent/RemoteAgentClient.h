@@ -70,12 +70,7 @@ struct RemoteAgentTiming {
 
 // Lets a frequency check withdraw the resend it started: the flag stops the
 // retry, the abort ends the request in flight.
-struct RemoteAgentCancellation {
-    bool cancelled = false;
-    QPointer<QNetworkReply> reply;
-
-    void cancel();
-};
+using RemoteAgentCancellation = HttpCancellation;
 
 class RemoteAgentClient final : public QObject, public RadioBackend {
     Q_OBJECT
@@ -137,11 +132,6 @@ public:
     static std::optional<QString> normalizedVFO(const std::optional<QString> &vfo);
 
 private:
-    struct HttpAnswer {
-        std::optional<int> status;
-        QByteArray body;
-        QDateTime receivedAt;
-    };
     struct Verification {
         QUuid id;
         std::shared_ptr<RemoteAgentCancellation> cancellation;
