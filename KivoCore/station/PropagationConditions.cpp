@@ -128,7 +128,7 @@ QCoro::Task<PropagationConditionsSnapshot> fetchReport(QPointer<QNetworkAccessMa
     get.request.setTransferTimeout(static_cast<int>(timeout.count()));
     get.request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("Quend-Kivo/0.5"));
     get.maximumBodyBytes = PropagationConditionsParser::maximumBodyBytes;
-    get.whenCancelled = KivoError::server(unavailableText);
+    get.whenCancelled = unavailableText;
 
     const HttpAnswer answer = co_await sendHttpRequest(std::move(session), std::move(get));
     if (!answer.status || *answer.status < 200 || *answer.status > 299)

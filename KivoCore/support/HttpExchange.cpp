@@ -26,6 +26,11 @@ bool isNetworkFailure(QNetworkReply::NetworkError error)
 }
 
 struct Cancelled {};
+
+KivoError cancelledError(const HttpRequest &request)
+{
+    return request.whenCancelled ? KivoError::server(*request.whenCancelled) : KivoError::notConnected();
+}
 using Outcome = std::variant<HttpAnswer, QString, Cancelled>;
 
 Outcome outcomeOf(QNetworkReply *reply, bool exceededLimit)
@@ -75,7 +80,7 @@ QCoro::Task<HttpAnswer> sendHttpRequest(QPointer<QNetworkAccessManager> network,
                                         std::shared_ptr<HttpCancellation> cancellation)
 {
     if (!network || (cancellation && cancellation->cancelled))
-        throw request.whenCancelled;
+        throw cancelledError(request);
 
     QNetworkReply *reply = request.method == "GET"
                                ? network->get(request.request)
@@ -102,7 +107,7 @@ QCoro::Task<HttpAnswer> sendHttpRequest(QPointer<QNetworkAccessManager> network,
 
     Outcome outcome = co_await done;
     if (std::holds_alternative<Cancelled>(outcome))
-        throw request.whenCancelled;
+        throw cancelledError(request);
     if (const QString *failure = std::get_if<QString>(&outcome))
         throw KivoError::server(*failure);
     co_return std::get<HttpAnswer>(std::move(outcome));

@@ -29,9 +29,10 @@ struct HttpRequest {
     // A body that outgrows this is aborted as soon as more has arrived;
     // negative: no limit.
     qint64 maximumBodyBytes = -1;
-    // Thrown when the owner ends the exchange (cancel, abortHttpRequests, or
-    // the manager going away) or the manager is already gone.
-    KivoError whenCancelled = KivoError::notConnected();
+    // The sentence thrown when the owner ends the exchange (cancel,
+    // abortHttpRequests, the manager going away) or the manager is gone
+    // already; absent: KivoError::notConnected().
+    std::optional<QString> whenCancelled;
 };
 
 struct HttpAnswer {
@@ -51,7 +52,7 @@ struct HttpCancellation {
     void cancel();
 };
 
-// Throws KivoError: the sentence of a transport failure, or
+// Throws KivoError: the sentence of a transport failure, or the one of
 // request.whenCancelled.
 QCoro::Task<HttpAnswer> sendHttpRequest(QPointer<QNetworkAccessManager> network, HttpRequest request,
                                         std::shared_ptr<HttpCancellation> cancellation = {});
