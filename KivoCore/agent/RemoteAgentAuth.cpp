@@ -96,7 +96,10 @@ RemoteAgentRequest request(const RemoteAgentEndpoint &endpoint, const QString &t
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     request.setTransferTimeout(int(timeout.count()));
-    return {method, request, {}};
+    RemoteAgentRequest built;
+    built.method = method;
+    built.request = request;
+    return built;
 }
 
 RemoteAgentRequest commandRequest(const RemoteAgentEndpoint &endpoint, const QString &token,

@@ -4,6 +4,7 @@
 // the validated base address, the command vocabulary, the request builder
 // and the store of the bearer token.
 
+#include "KivoCore/support/HttpExchange.h"
 #include "KivoCore/support/SecretStore.h"
 
 #include <QByteArray>
@@ -75,11 +76,7 @@ struct RemoteAgentCommand {
 
 // One HTTP request to the agent: the method and body travel beside the
 // QNetworkRequest, which holds neither.
-struct RemoteAgentRequest {
-    QByteArray method;
-    QNetworkRequest request;
-    QByteArray body;
-};
+using RemoteAgentRequest = HttpRequest;
 
 inline constexpr std::chrono::milliseconds remoteAgentRequestTimeout{15000};
 

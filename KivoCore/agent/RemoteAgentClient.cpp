@@ -22,39 +22,16 @@ namespace kivo {
 namespace {
 Q_LOGGING_CATEGORY(lcAgent, "com.tarnvale.QuendKivo.remote-agent")
 
-const char *const cancelledProperty = "kivoCancelled";
-
 QString streamInterrupted(const QString &detail)
 {
     return QStringLiteral("Remote Agent stream interrupted: ") + detail;
 }
 
-// Qt's error strings are phrases; the status line wants a sentence.
-QString asSentence(QString text)
-{
-    text = trimmed(text);
-    if (text.isEmpty())
-        return QStringLiteral("The connection failed.");
-    if (!text.endsWith(QLatin1Char('.')) && !text.endsWith(QLatin1Char('!')) && !text.endsWith(QLatin1Char('?')))
-        text += QLatin1Char('.');
-    return text;
-}
-
 QString requestTimedOut()
 {
-    return QStringLiteral("The request timed out.");
+    return httpFailureSentence(QNetworkReply::TimeoutError, {});
 }
 } // namespace
-
-void RemoteAgentCancellation::cancel()
-{
-    cancelled = true;
-    cancelledEvent.resolve();
-    if (reply) {
-        reply->setProperty(cancelledProperty, true);
-        reply->abort();
-    }
-}
 
 RemoteAgentClient::RemoteAgentClient(const QString &baseURL, const QString &token, const QSslConfiguration &ssl,
                                      StateHandler onState, SnapshotHandler onSnapshot, Timing timing,
@@ -86,10 +63,7 @@ RemoteAgentClient::~RemoteAgentClient()
     closeStream();
     // Ends every request in flight, so no caller waits for an answer that
     // can no longer arrive.
-    for (QNetworkReply *reply : m_network->findChildren<QNetworkReply *>()) {
-        reply->setProperty(cancelledProperty, true);
-        reply->abort();
-    }
+    abortHttpRequests(m_network);
 }
 
 RadioSnapshot RemoteAgentClient::placeholderSnapshot()
@@ -176,56 +150,11 @@ RemoteAgentRequest RemoteAgentClient::request(const QByteArray &method, const QS
     return built;
 }
 
-QCoro::Task<RemoteAgentClient::HttpAnswer> RemoteAgentClient::perform(
-    QPointer<QNetworkAccessManager> network, RemoteAgentRequest request,
-    std::shared_ptr<RemoteAgentCancellation> cancellation)
+QCoro::Task<HttpAnswer> RemoteAgentClient::perform(QPointer<QNetworkAccessManager> network,
+                                                   RemoteAgentRequest request,
+                                                   std::shared_ptr<RemoteAgentCancellation> cancellation)
 {
-    if (!network || (cancellation && cancellation->cancelled))
-        throw KivoError::notConnected();
-
-    struct Finished {
-        HttpAnswer answer;
-        std::optional<QString> failure;
-    };
-    OneShot<Finished> done;
-    QNetworkReply *reply = request.method == "GET"
-                               ? network->get(request.request)
-                               : network->sendCustomRequest(request.request, request.method, request.body);
-    if (cancellation)
-        cancellation->reply = reply;
-
-    // Everything is read inside the signal, so the waiter never touches a
-    // reply that may be gone by the time it resumes.
-    auto onFinished = [reply, done]() mutable {
-        Finished finished;
-        finished.answer.receivedAt = QDateTime::currentDateTimeUtc();
-        const QNetworkReply::NetworkError error = reply->error();
-        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (error == QNetworkReply::OperationCanceledError) {
-            finished.failure = reply->property(cancelledProperty).toBool()
-                                   ? KivoError::notConnected().message()
-                                   : requestTimedOut();
-        } else if (status.isValid()) {
-            finished.answer.status = status.toInt();
-            finished.answer.body = reply->readAll();
-        } else if (error != QNetworkReply::NoError) {
-            finished.failure = asSentence(reply->errorString());
-        }
-        reply->deleteLater();
-        done.resolve(finished);
-    };
-    auto onDestroyed = [done]() mutable {
-        Finished finished;
-        finished.failure = KivoError::notConnected().message();
-        done.resolve(finished);
-    };
-    QObject::connect(reply, &QNetworkReply::finished, reply, onFinished);
-    QObject::connect(reply, &QObject::destroyed, onDestroyed);
-
-    const Finished finished = co_await done;
-    if (finished.failure)
-        throw KivoError::server(*finished.failure);
-    co_return finished.answer;
+    return sendHttpRequest(std::move(network), std::move(request), std::move(cancellation));
 }
 
 void RemoteAgentClient::start()

@@ -71,13 +71,7 @@ struct RemoteAgentTiming {
 
 // Lets a frequency check withdraw the resend it started: the flag stops the
 // retry, the abort ends the request in flight, the event ends its waits.
-struct RemoteAgentCancellation {
-    bool cancelled = false;
-    QPointer<QNetworkReply> reply;
-    OneShot<> cancelledEvent;
-
-    void cancel();
-};
+using RemoteAgentCancellation = HttpCancellation;
 
 class RemoteAgentClient final : public QObject, public RadioBackend {
     Q_OBJECT
@@ -139,11 +133,6 @@ public:
     static std::optional<QString> normalizedVFO(const std::optional<QString> &vfo);
 
 private:
-    struct HttpAnswer {
-        std::optional<int> status;
-        QByteArray body;
-        QDateTime receivedAt;
-    };
     struct Verification {
         QUuid id;
         std::shared_ptr<RemoteAgentCancellation> cancellation;

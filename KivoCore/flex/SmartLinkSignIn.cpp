@@ -1,12 +1,11 @@
 #include "KivoCore/flex/SmartLinkSignIn.h"
 
-#include "KivoCore/support/Async.h"
+#include "KivoCore/support/HttpExchange.h"
 #include "KivoCore/radio/KivoError.h"
 #include "KivoCore/support/Text.h"
 
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QNetworkReply>
 #include <QNetworkRequest>
 
 // The identity provider is a deployment value; a build may supply another.
@@ -68,11 +67,6 @@ QString accountDigest(const QString &email)
     return sha256Hex(trimmed(email).toLower().toUtf8());
 }
 
-// Deletes the reply once the coroutine that read it is done with it.
-struct ReplyDeleter {
-    void operator()(QNetworkReply *reply) const { reply->deleteLater(); }
-};
-
 SmartLinkAuthError refusal(int status, const QByteArray &body)
 {
     const QJsonDocument document = QJsonDocument::fromJson(body);
@@ -92,37 +86,23 @@ QCoro::Task<SmartLinkTokenSet> requestToken(QPointer<QNetworkAccessManager> netw
                                             SmartLinkIdentityProvider provider, SmartLinkKeychain keychain,
                                             QJsonObject body)
 {
-    if (!network)
-        throw KivoError::notConnected();
-    QNetworkRequest request(provider.tokenEndpoint);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-    request.setTransferTimeout(static_cast<int>(provider.requestTimeout.count()));
+    HttpRequest post;
+    post.method = "POST";
+    post.request = QNetworkRequest(provider.tokenEndpoint);
+    post.request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    post.request.setTransferTimeout(static_cast<int>(provider.requestTimeout.count()));
     if (provider.sslConfiguration)
-        request.setSslConfiguration(*provider.sslConfiguration);
-    std::unique_ptr<QNetworkReply, ReplyDeleter> reply(
-        network->post(request, QJsonDocument(body).toJson(QJsonDocument::Compact)));
+        post.request.setSslConfiguration(*provider.sslConfiguration);
+    post.body = QJsonDocument(body).toJson(QJsonDocument::Compact);
     // The password leaves memory with the request.
     body = {};
-
-    OneShot<> finished;
-    QObject::connect(reply.get(), &QNetworkReply::finished, reply.get(), [finished]() mutable { finished.resolve(); });
-    co_await finished;
-
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid()) {
-        // Nothing here aborts a request: a cancelled one ran out of time,
-        // which Qt words as "Operation canceled".
-        if (reply->error() == QNetworkReply::OperationCanceledError)
-            throw KivoError::server(QStringLiteral("The request timed out."));
-        if (reply->error() != QNetworkReply::NoError)
-            throw KivoError::server(reply->errorString());
+    const HttpAnswer reply = co_await sendHttpRequest(std::move(network), std::move(post));
+    if (!reply.status)
         throw SmartLinkAuthError::invalidResponse();
-    }
-    const int code = status.toInt();
-    const QByteArray answer = reply->readAll();
+    const int code = *reply.status;
+    const QByteArray &answer = reply.body;
     if (code < 200 || code > 299)
         throw refusal(code, answer);
-
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(answer, &parseError);
     if (parseError.error != QJsonParseError::NoError)

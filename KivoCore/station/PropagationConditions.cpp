@@ -1,21 +1,18 @@
 #include "KivoCore/station/PropagationConditions.h"
 #include "KivoCore/support/RawValue.h"
 
-#include "KivoCore/support/Async.h"
+#include "KivoCore/support/HttpExchange.h"
 #include "KivoCore/radio/KivoError.h"
 #include "KivoCore/support/Numbers.h"
 #include "KivoCore/support/Text.h"
 
 #include <QHash>
-#include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QScopeGuard>
 #include <QTimeZone>
 #include <QXmlStreamReader>
 
 #include <array>
 #include <limits>
-#include <memory>
 
 namespace kivo {
 
@@ -125,54 +122,20 @@ std::optional<int> digitsValue(QStringView text, qsizetype minimum, qsizetype ma
 QCoro::Task<PropagationConditionsSnapshot> fetchReport(QPointer<QNetworkAccessManager> session, QUrl endpoint,
                                                        std::chrono::milliseconds timeout)
 {
-    if (!session)
+    HttpRequest get;
+    get.request = QNetworkRequest(endpoint);
+    get.request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::PreferNetwork);
+    get.request.setTransferTimeout(static_cast<int>(timeout.count()));
+    get.request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("Quend-Kivo/0.5"));
+    get.maximumBodyBytes = PropagationConditionsParser::maximumBodyBytes;
+    get.whenCancelled = unavailableText;
+
+    const HttpAnswer answer = co_await sendHttpRequest(std::move(session), std::move(get));
+    if (!answer.status || *answer.status < 200 || *answer.status > 299)
         throw KivoError::server(unavailableText);
-
-    QNetworkRequest request(endpoint);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::PreferNetwork);
-    request.setTransferTimeout(static_cast<int>(timeout.count()));
-    request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("Quend-Kivo/0.5"));
-
-    QPointer<QNetworkReply> reply = session->get(request);
-    const auto release = qScopeGuard([reply] {
-        if (reply)
-            reply->deleteLater();
-    });
-
-    // Stop the download as soon as it outgrows the cap, not after it ended.
-    auto oversized = std::make_shared<bool>(false);
-    QNetworkReply *raw = reply.data();
-    const auto enforceCap = [raw, oversized](qint64 received) {
-        if (!*oversized && received > PropagationConditionsParser::maximumBodyBytes) {
-            *oversized = true;
-            raw->abort();
-        }
-    };
-    QObject::connect(raw, &QNetworkReply::downloadProgress, raw,
-                     [enforceCap](qint64 received, qint64) { enforceCap(received); });
-    QObject::connect(raw, &QNetworkReply::readyRead, raw, [raw, enforceCap] { enforceCap(raw->bytesAvailable()); });
-
-    OneShot<> finished;
-    const auto markFinished = [finished]() mutable { finished.resolve(); };
-    QObject::connect(raw, &QNetworkReply::finished, raw, markFinished);
-    // The session may go away with its replies.
-    QObject::connect(raw, &QObject::destroyed, markFinished);
-    if (raw->isFinished())
-        finished.resolve();
-    co_await finished;
-
-    if (!reply)
-        throw KivoError::server(unavailableText);
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299))
-        throw KivoError::server(unavailableText);
-    if (*oversized)
+    if (answer.exceededLimit)
         throw KivoError::server(oversizedText);
-    if (reply->error() != QNetworkReply::NoError)
-        throw KivoError::server(reply->errorString());
-    if (!status.isValid())
-        throw KivoError::server(unavailableText);
-    co_return PropagationConditionsParser::parse(reply->readAll());
+    co_return PropagationConditionsParser::parse(answer.body);
 }
 } // namespace
 

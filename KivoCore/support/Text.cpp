@@ -16,6 +16,16 @@ bool isBlankOrBreak(char32_t c)
 }
 } // namespace
 
+QString asSentence(const QString &phrase)
+{
+    QString text = trimmed(phrase);
+    if (text.isEmpty())
+        return QStringLiteral("The connection failed.");
+    if (!text.endsWith(QLatin1Char('.')) && !text.endsWith(QLatin1Char('!')) && !text.endsWith(QLatin1Char('?')))
+        text += QLatin1Char('.');
+    return text;
+}
+
 QString trimmed(const QString &text)
 {
     const auto scalars = text.toUcs4();

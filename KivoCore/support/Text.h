@@ -21,6 +21,11 @@ QString sanitizedASCII(const QString &text, int maximum, const QString &fallback
 // Length in user-perceived characters (grapheme clusters), as a client counts.
 qsizetype characterCount(const QString &text);
 
+// A phrase (Qt's error strings, say) as a sentence: trimmed and ending in a
+// full stop unless it already ends in one, "!" or "?"; "The connection
+// failed." when nothing is left.
+QString asSentence(const QString &phrase);
+
 // True when the text holds a carriage return or a line feed.
 bool containsLineBreak(const QString &text);
 
