@@ -22,17 +22,8 @@ QLabel *label(const QString &name, const QFont &font, const QColor &color)
     auto *text = new QLabel;
     text->setObjectName(name);
     text->setFont(font);
-    QPalette palette = text->palette();
-    palette.setColor(QPalette::WindowText, color);
-    text->setPalette(palette);
+    setForegroundColor(text, color);
     return text;
-}
-
-void setTextColor(QLabel *text, const QColor &color)
-{
-    QPalette palette = text->palette();
-    palette.setColor(QPalette::WindowText, color);
-    text->setPalette(palette);
 }
 
 QColor secondary()
@@ -106,6 +97,8 @@ RotatorMonitorPanel::RotatorMonitorPanel(AppModel &model, QWidget *parent) : QWi
         press->setToolTip(tip);
         press->setFont(kitFont(11));
         press->setAutoDefault(false);
+        // The small control size: just wide enough for the title.
+        press->setFixedWidth(press->fontMetrics().horizontalAdvance(title) + 18);
         controls->addWidget(press);
         return press;
     };
@@ -144,7 +137,7 @@ void RotatorMonitorPanel::refresh()
     const QColor tint = connectionIsReady(state, moving) ? MonitorPalette::green()
                                                          : platformColor(PlatformColor::Orange, Appearance::Dark);
     m_badge->setText(connectionLabel(state, moving, m_model.rotatorMotionDirection()));
-    setTextColor(m_badge, tint);
+    setForegroundColor(m_badge, tint);
     m_badgeSymbol->setPixmap(symbolPixmap(connectionSymbol(state), tint, 12));
 
     m_compass->setAzimuth(m_model.rotatorAzimuth());

@@ -37,13 +37,6 @@ QCoro::Task<void> saveAndReconnect(QPointer<AppModel> model)
         model->startRotator();
 }
 
-void setTextColor(QWidget *widget, const QColor &color)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    widget->setPalette(palette);
-}
-
 QLabel *caption(const QString &text)
 {
     auto *label = new QLabel(text);
@@ -52,9 +45,15 @@ QLabel *caption(const QString &text)
     return label;
 }
 
+// Titles are shown as written: an "&" is not a shortcut marker.
+QString literal(QString title)
+{
+    return title.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
 QGroupBox *groupBox(const QString &title, const QString &name)
 {
-    auto *box = new QGroupBox(title);
+    auto *box = new QGroupBox(literal(title));
     box->setObjectName(name);
     return box;
 }
@@ -129,7 +128,7 @@ QWidget *RotatorSettingsView::makeHeader()
         else
             m_model.stopRotator();
     });
-    auto *saveAndReconnectButton = new QPushButton(QStringLiteral("Save & Reconnect"));
+    auto *saveAndReconnectButton = new QPushButton(literal(QStringLiteral("Save & Reconnect")));
     saveAndReconnectButton->setObjectName(QStringLiteral("rotator.saveAndReconnect"));
     saveAndReconnectButton->setDefault(true);
     connect(saveAndReconnectButton, &QPushButton::clicked, this,
@@ -178,7 +177,7 @@ QWidget *RotatorSettingsView::makeControllerBox()
             [this](const QString &text) { edit([&](RotatorConfiguration &r) { r.name = text; }); });
     auto *protocol = new QLabel(QStringLiteral("DCU-1"));
     protocol->setObjectName(QStringLiteral("rotator.protocol"));
-    setTextColor(protocol, MonitorPalette::cyan().darker(150));
+    setForegroundColor(protocol, MonitorPalette::cyan().darker(150));
     m_host = textField(QStringLiteral("Rotator host or IP"), 160, QStringLiteral("rotator.host"));
     connect(m_host, &QLineEdit::textEdited, this,
             [this](const QString &text) { edit([&](RotatorConfiguration &r) { r.host = text; }); });
@@ -240,7 +239,7 @@ QWidget *RotatorSettingsView::makeTargetBox()
     m_longPath = button(QStringLiteral("Long path"), QStringLiteral("rotator.longPath"),
                         [this] { m_model.toggleRotatorPath(); });
     m_stop = button(QStringLiteral("Stop"), QStringLiteral("rotator.stop"), [this] { m_model.stopRotatorMotion(); });
-    setTextColor(m_stop, platformColor(PlatformColor::Red));
+    setForegroundColor(m_stop, platformColor(PlatformColor::Red));
     QPalette stopPalette = m_stop->palette();
     stopPalette.setColor(QPalette::ButtonText, platformColor(PlatformColor::Red));
     m_stop->setPalette(stopPalette);
@@ -254,7 +253,7 @@ QWidget *RotatorSettingsView::makeTargetBox()
     m_targetBearing->setObjectName(QStringLiteral("rotator.targetBearing"));
     QFont bearingFont = monospacedFont(stylePixelSize(TextStyle::Headline), QFont::Bold);
     m_targetBearing->setFont(bearingFont);
-    setTextColor(m_targetBearing, MonitorPalette::cyan().darker(150));
+    setForegroundColor(m_targetBearing, MonitorPalette::cyan().darker(150));
     m_targetSource = caption({});
     m_targetSource->setObjectName(QStringLiteral("rotator.targetSource"));
     line->addWidget(m_targetLabel);
@@ -437,7 +436,7 @@ void RotatorSettingsView::refresh()
     showText(m_homeGrid, rotator.homeGrid);
     const bool valid = RotatorFormRules::homeGridIsValid(rotator.homeGrid);
     m_homeGridMark->setText(valid ? QStringLiteral("Valid") : QStringLiteral("Invalid"));
-    setTextColor(m_homeGridMark, valid ? green : orange);
+    setForegroundColor(m_homeGridMark, valid ? green : orange);
     m_automatic->setChecked(rotator.automaticTurningEnabled);
     {
         const QSignalBlocker blocker(m_automaticSource);
