@@ -19,6 +19,8 @@ namespace kivo {
 namespace {
 
 constexpr int needleMilliseconds = 160;
+// A spring of response 0.18 s, damping 0.85, settles like this curve.
+constexpr int readoutMilliseconds = 180;
 
 QColor withOpacity(QColor color, double opacity)
 {
@@ -59,6 +61,14 @@ RotatorCompass::RotatorCompass(QWidget *parent) : QWidget(parent), m_cyan(Monito
         m_displayedAzimuth = value.toDouble();
         update();
     });
+    m_readoutAnimation = new QVariantAnimation(this);
+    m_readoutAnimation->setEasingCurve(QEasingCurve::OutCubic);
+    m_readoutAnimation->setStartValue(0.0);
+    m_readoutAnimation->setEndValue(1.0);
+    connect(m_readoutAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        m_readoutProgress = value.toDouble();
+        update();
+    });
     showAccessibleValue();
 }
 
@@ -85,6 +95,14 @@ void RotatorCompass::setAzimuth(std::optional<double> azimuth)
             m_needleAnimation->setEndValue(m_needleTarget);
             m_needleAnimation->start();
         }
+    }
+    const bool figuresChanged = azimuth && readoutText() != RotatorPanelRules::degreesText(m_readoutFrom);
+    m_readoutFrom = azimuth.value_or(m_readoutFrom);
+    const int rollDuration = animations::duration(readoutMilliseconds);
+    if (figuresChanged && !firstShown && rollDuration > 0) {
+        m_readoutAnimation->stop();
+        m_readoutAnimation->setDuration(rollDuration);
+        m_readoutAnimation->start();
     }
     showAccessibleValue();
     update();
@@ -192,8 +210,11 @@ void RotatorCompass::paintEvent(QPaintEvent *)
     if (m_azimuth) {
         paintNeedle(painter, side);
         painter.setFont(roundedBold(24));
-        painter.setPen(m_cyan);
-        painter.drawText(QRectF(-60, -26, 120, 30), Qt::AlignHCenter | Qt::AlignBottom, readoutText());
+        QColor figures = m_cyan;
+        figures.setAlphaF(float(0.3 + 0.7 * m_readoutProgress));
+        painter.setPen(figures);
+        const double roll = (1 - m_readoutProgress) * 6;
+        painter.drawText(QRectF(-60, -26 + roll, 120, 30), Qt::AlignHCenter | Qt::AlignBottom, readoutText());
         painter.setFont(roundedBold(8));
         painter.setPen(m_isMoving ? orange : withOpacity(m_cyan, 0.72));
         painter.drawText(QRectF(-60, 5, 120, 12), Qt::AlignHCenter | Qt::AlignTop, readoutCaption());

@@ -52,6 +52,10 @@ private:
     double m_needleTarget = 0;
     std::optional<QPointF> m_pressedAt;
     QVariantAnimation *m_needleAnimation = nullptr;
+    // 0 to 1 while new figures roll into the readout.
+    QVariantAnimation *m_readoutAnimation = nullptr;
+    double m_readoutProgress = 1;
+    double m_readoutFrom = 0;
     QColor m_cyan;
 };
 

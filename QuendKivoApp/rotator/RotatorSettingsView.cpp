@@ -177,7 +177,7 @@ QWidget *RotatorSettingsView::makeControllerBox()
             [this](const QString &text) { edit([&](RotatorConfiguration &r) { r.name = text; }); });
     auto *protocol = new QLabel(QStringLiteral("DCU-1"));
     protocol->setObjectName(QStringLiteral("rotator.protocol"));
-    setForegroundColor(protocol, MonitorPalette::cyan().darker(150));
+    setForegroundColor(protocol, MonitorPalette::cyan());
     m_host = textField(QStringLiteral("Rotator host or IP"), 160, QStringLiteral("rotator.host"));
     connect(m_host, &QLineEdit::textEdited, this,
             [this](const QString &text) { edit([&](RotatorConfiguration &r) { r.host = text; }); });
@@ -253,7 +253,7 @@ QWidget *RotatorSettingsView::makeTargetBox()
     m_targetBearing->setObjectName(QStringLiteral("rotator.targetBearing"));
     QFont bearingFont = monospacedFont(stylePixelSize(TextStyle::Headline), QFont::Bold);
     m_targetBearing->setFont(bearingFont);
-    setForegroundColor(m_targetBearing, MonitorPalette::cyan().darker(150));
+    setForegroundColor(m_targetBearing, MonitorPalette::cyan());
     m_targetSource = caption({});
     m_targetSource->setObjectName(QStringLiteral("rotator.targetSource"));
     line->addWidget(m_targetLabel);
@@ -393,7 +393,7 @@ void RotatorSettingsView::refresh()
 {
     const RotatorConfiguration rotator = m_model.configuration().rotator;
     const DCU1RotatorClient::State state = m_model.rotatorConnectionState();
-    const QColor green = MonitorPalette::green().darker(130);
+    const QColor green = MonitorPalette::green();
     const QColor orange = platformColor(PlatformColor::Orange);
     QPixmap dot(9, 9);
     dot.fill(Qt::transparent);
