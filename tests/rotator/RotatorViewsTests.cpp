@@ -7,6 +7,7 @@
 #include "fakes/FakeDCU1Controller.h"
 #include "support/QtPrinters.h"
 #include "support/RunTask.h"
+#include "support/widgets/Typing.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -55,14 +56,7 @@ protected:
     }
     template <typename T> T *find(QWidget &view, const char *name) { return view.findChild<T *>(QString::fromLatin1(name)); }
     QPushButton *button(const char *name) { return find<QPushButton>(*view, name); }
-    void type(QLineEdit *field, const QString &text)
-    {
-        field->setFocus();
-        field->selectAll();
-        QTest::keyClicks(field, text);
-        QTest::keyClick(field, Qt::Key_Return);
-        field->clearFocus();
-    }
+    void type(QLineEdit *field, const QString &text) { typeAndReturn(field, text); }
 
     QTemporaryDir directory;
     FakeDCU1Controller controller;
