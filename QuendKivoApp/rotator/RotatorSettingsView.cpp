@@ -239,9 +239,10 @@ QWidget *RotatorSettingsView::makeTargetBox()
     m_longPath = button(QStringLiteral("Long path"), QStringLiteral("rotator.longPath"),
                         [this] { m_model.toggleRotatorPath(); });
     m_stop = button(QStringLiteral("Stop"), QStringLiteral("rotator.stop"), [this] { m_model.stopRotatorMotion(); });
-    setForegroundColor(m_stop, platformColor(PlatformColor::Red));
+    // Red only while it can be pressed; a disabled Stop dims like the rest.
     QPalette stopPalette = m_stop->palette();
-    stopPalette.setColor(QPalette::ButtonText, platformColor(PlatformColor::Red));
+    for (auto group : {QPalette::Active, QPalette::Inactive})
+        stopPalette.setColor(group, QPalette::ButtonText, platformColor(PlatformColor::Red));
     m_stop->setPalette(stopPalette);
     column->addLayout(entry);
 
