@@ -6,6 +6,7 @@
 
 #include "KivoCore/agent/RemoteAgentClient.h"
 #include "QuendKivoApp/configuration/ContentView.h"
+#include "fakes/FakeDCU1Controller.h"
 #include "fakes/FakeRemoteAgent.h"
 #include "fakes/RemoteAgentHarness.h"
 #include "fakes/TestTls.h"
@@ -13,6 +14,9 @@
 #include "QuendKivoApp/OfflineModel.h"
 #include "QuendKivoApp/model/AppModel.h"
 #include "QuendKivoApp/monitor/StationMonitorWindow.h"
+#include "QuendKivoApp/rotator/RotatorCompass.h"
+#include "QuendKivoApp/rotator/RotatorMapInset.h"
+#include "QuendKivoApp/rotator/RotatorMonitorPanel.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -139,5 +143,31 @@ int main(int argc, char **argv)
     save(&monitor, directory, QStringLiteral("monitor-3-agent"));
     model.stop();
     settle([&] { return !model.isStopping(); }, 5000);
+
+    // The rotator panel against the fake controller: compass at 45° with a
+    // 30° beam, the map on the whole world, then framed on a target.
+    test::FakeDCU1Controller controller;
+    controller.setAzimuth(45);
+    controller.listen();
+    configuration = model.configuration();
+    configuration.rotator.host = QStringLiteral("127.0.0.1");
+    configuration.rotator.port = controller.port();
+    configuration.rotator.rumlogPort = 0;
+    configuration.rotator.beamWidthDegrees = 30;
+    configuration.rotator.homeGrid = QStringLiteral("FN42");
+    model.setConfiguration(configuration);
+    RotatorMonitorPanel panel(model);
+    panel.show();
+    model.startRotator();
+    settle([&] { return model.rotatorAzimuth() == 45.0; }, 5000);
+    save(panel.findChild<RotatorCompass *>(), directory, QStringLiteral("12-rotator-compass"));
+    save(panel.findChild<RotatorMapInset *>(), directory, QStringLiteral("13-rotator-map-world"));
+    save(&panel, directory, QStringLiteral("14-rotator-panel"));
+    model.setRotatorTargetInput(QStringLiteral("JO62"));
+    model.resolveRotatorTarget();
+    save(panel.findChild<RotatorMapInset *>(), directory, QStringLiteral("15-rotator-map-target"));
+    window.selectTab(ContentView::WorkspaceTab::Rotator);
+    save(&window, directory, QStringLiteral("16-rotator-connected"));
+    model.stopRotator();
     return 0;
 }

@@ -9,6 +9,7 @@
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/Icons.h"
 #include "QuendKivoApp/model/AppModel.h"
+#include "QuendKivoApp/rotator/RotatorSettingsView.h"
 
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>
@@ -83,16 +84,6 @@ QWidget *pageWrapper(QWidget *content, int spacing)
     return page;
 }
 
-QWidget *placeholderPage(const QString &name, const QString &line)
-{
-    auto *label = new QLabel(line);
-    label->setObjectName(name + QStringLiteral(".placeholder"));
-    setSecondaryStyle(label);
-    auto *page = pageWrapper(label, 8);
-    static_cast<QVBoxLayout *>(page->layout())->addStretch(1);
-    return page;
-}
-
 QPixmap dot(const QColor &color)
 {
     QPixmap pixmap(10, 10);
@@ -140,7 +131,7 @@ ContentView::ContentView(AppModel &model, QWidget *parent) : QWidget(parent), m_
             page = pageWrapper(new SpotsTab(model), 16);
             break;
         case WorkspaceTab::Rotator:
-            page = placeholderPage(QStringLiteral("rotator"), QStringLiteral("The rotator settings will appear here."));
+            page = new RotatorSettingsView(model);
             break;
         case WorkspaceTab::Station:
             page = makeStationPage();

@@ -53,4 +53,11 @@ void setSecondaryStyle(QWidget *widget)
     widget->setPalette(palette);
 }
 
+void setForegroundColor(QWidget *widget, const QColor &color)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, color);
+    widget->setPalette(palette);
+}
+
 } // namespace kivo

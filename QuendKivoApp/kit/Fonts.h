@@ -3,6 +3,7 @@
 // Fonts by the sizes the windows give in points, which are Qt logical
 // pixels: always setPixelSize, never setPointSize.
 
+#include <QColor>
 #include <QFont>
 
 class QWidget;
@@ -18,5 +19,7 @@ int stylePixelSize(TextStyle style);
 
 // Applies the secondary text colour to a widget's foreground.
 void setSecondaryStyle(QWidget *widget);
+// Sets a widget's foreground (label text) colour.
+void setForegroundColor(QWidget *widget, const QColor &color);
 
 } // namespace kivo

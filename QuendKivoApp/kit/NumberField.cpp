@@ -2,6 +2,8 @@
 
 #include <QLocale>
 
+#include <algorithm>
+
 namespace kivo {
 
 NumberField::NumberField(qint64 minimum, qint64 maximum, CommitRule rule, QWidget *parent)
@@ -11,7 +13,7 @@ NumberField::NumberField(qint64 minimum, qint64 maximum, CommitRule rule, QWidge
     connect(this, &QLineEdit::editingFinished, this, &NumberField::commit);
     if (rule == CommitRule::OnEveryChange) {
         connect(this, &QLineEdit::textEdited, this, [this](const QString &text) {
-            if (const auto parsed = parse(text, m_minimum, m_maximum); parsed && *parsed != m_value) {
+            if (const auto parsed = parse(text, m_minimum, m_maximum, m_clamping); parsed && *parsed != m_value) {
                 m_value = *parsed;
                 emit valueCommitted(m_value);
             }
@@ -19,13 +21,23 @@ NumberField::NumberField(qint64 minimum, qint64 maximum, CommitRule rule, QWidge
     }
 }
 
-std::optional<qint64> NumberField::parse(const QString &text, qint64 minimum, qint64 maximum)
+std::optional<qint64> NumberField::parse(const QString &text, qint64 minimum, qint64 maximum, bool clamping)
 {
     bool ok = false;
     const qint64 number = QLocale().toLongLong(text.trimmed(), &ok);
-    if (!ok || number < minimum || number > maximum)
+    if (!ok)
+        return std::nullopt;
+    if (clamping)
+        return std::clamp(number, minimum, maximum);
+    if (number < minimum || number > maximum)
         return std::nullopt;
     return number;
+}
+
+void NumberField::setGroupingShown(bool shown)
+{
+    m_groupingShown = shown;
+    showValue();
 }
 
 void NumberField::setValue(qint64 value)
@@ -37,15 +49,18 @@ void NumberField::setValue(qint64 value)
 
 void NumberField::showValue()
 {
-    const QString shown = QLocale().toString(m_value);
+    QLocale locale;
+    if (!m_groupingShown)
+        locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    const QString shown = locale.toString(m_value);
     if (text() != shown)
         setText(shown);
 }
 
 void NumberField::commit()
 {
-    const auto parsed = parse(text(), m_minimum, m_maximum);
-    const bool changed = parsed && *parsed != m_value;
+    const auto parsed = parse(text(), m_minimum, m_maximum, m_clamping);
+    const bool changed = parsed && (*parsed != m_value || m_commitsUnchanged);
     if (parsed)
         m_value = *parsed;
     showValue();

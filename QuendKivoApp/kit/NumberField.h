@@ -21,8 +21,16 @@ public:
     // the text alone while the operator is editing.
     void setValue(qint64 value);
 
-    // The parse rule, alone: locale digits and grouping, within the range.
-    static std::optional<qint64> parse(const QString &text, qint64 minimum, qint64 maximum);
+    // Digits without grouping separators (ports).
+    void setGroupingShown(bool shown);
+    // Out-of-range numbers are clamped to the range instead of rejected.
+    void setClamping(bool clamping) { m_clamping = clamping; }
+    // Every committed number is reported, also one equal to the value.
+    void setCommitsUnchanged(bool always) { m_commitsUnchanged = always; }
+
+    // The parse rule, alone: locale digits and grouping, within the range
+    // (or clamped to it).
+    static std::optional<qint64> parse(const QString &text, qint64 minimum, qint64 maximum, bool clamping = false);
 
 signals:
     void valueCommitted(qint64 value);
@@ -34,6 +42,9 @@ private:
     qint64 m_minimum;
     qint64 m_maximum;
     qint64 m_value = 0;
+    bool m_groupingShown = true;
+    bool m_clamping = false;
+    bool m_commitsUnchanged = false;
 };
 
 } // namespace kivo

@@ -1,4 +1,5 @@
 #include "QuendKivoApp/monitor/StationMonitorWindow.h"
+#include "QuendKivoApp/rotator/RotatorMonitorPanel.h"
 
 #include "QuendKivoApp/configuration/StationRules.h"
 #include "QuendKivoApp/kit/ContentUnavailableNotice.h"
@@ -79,19 +80,6 @@ QWidget *telemetryCard(QLabel *title, QLabel *detail, const QColor &background)
     return card;
 }
 
-// Room for the rotator's panel until it comes.
-QWidget *rotatorPlaceholder()
-{
-    auto *panel = new QWidget;
-    panel->setObjectName(QStringLiteral("monitor.rotatorPlaceholder"));
-    panel->setFixedWidth(StationMonitorWindow::panelWidth - StationMonitorWindow::leftColumnWidth - 1);
-    auto *layout = new QVBoxLayout(panel);
-    auto *line = monitorLabel(kitFont(11, QFont::Bold), withOpacity(MonitorPalette::cyan(), 0.52));
-    line->setText(QStringLiteral("ROTATOR"));
-    layout->addWidget(line, 0, Qt::AlignCenter);
-    return panel;
-}
-
 } // namespace
 
 StationMonitorWindow::StationMonitorWindow(AppModel &model, QWidget *parent) : QWidget(parent), m_model(model)
@@ -130,7 +118,9 @@ StationMonitorWindow::StationMonitorWindow(AppModel &model, QWidget *parent) : Q
     auto *divider = new FilledBox(withOpacity(MonitorPalette::cyan(), 0.18));
     divider->setFixedWidth(1);
     columns->addWidget(divider);
-    columns->addWidget(rotatorPlaceholder());
+    auto *rotator = new RotatorMonitorPanel(model);
+    static_assert(RotatorMonitorPanel::panelWidth == panelWidth - leftColumnWidth - 1);
+    columns->addWidget(rotator, 0, Qt::AlignTop);
 
     for (auto signal : {&AppModel::remoteStationStatusChanged, &AppModel::isRadioConnectedChanged,
                         &AppModel::isRemoteAgentConnectedChanged, &AppModel::isRunningChanged,

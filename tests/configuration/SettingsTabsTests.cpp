@@ -10,6 +10,7 @@
 #include "fakes/RemoteAgentHarness.h"
 #include "fakes/TestTls.h"
 #include "support/FreePorts.h"
+#include "support/widgets/Typing.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -66,14 +67,7 @@ protected:
                                     deadline)) << model->events().join("\n").toStdString();
     }
     template <typename T> T *find(const QString &name) { return window->findChild<T *>(name); }
-    void type(QLineEdit *field, const QString &text)
-    {
-        field->setFocus();
-        field->selectAll();
-        QTest::keyClicks(field, text);
-        QTest::keyClick(field, Qt::Key_Return);
-        field->clearFocus();
-    }
+    void type(QLineEdit *field, const QString &text) { typeAndReturn(field, text); }
     bool waitStatus(const QString &status)
     {
         return QTest::qWaitFor([&] { return model->remoteConfigurationStatus() == status; }, deadline);

@@ -1,0 +1,213 @@
+#include "QuendKivoApp/rotator/RotatorMapInset.h"
+
+#include "QuendKivoApp/kit/Fonts.h"
+#include "QuendKivoApp/kit/Palette.h"
+#include "QuendKivoApp/rotator/RotatorMapRules.h"
+
+#include <QFile>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace kivo {
+
+namespace {
+
+struct WorldOutlines {
+    QPainterPath land;
+    QPainterPath borders;
+};
+
+// Read once from the committed resource: "L" rings of land, "B" borders.
+const WorldOutlines &worldOutlines()
+{
+    static const WorldOutlines outlines = [] {
+        WorldOutlines result;
+        result.land.setFillRule(Qt::OddEvenFill);
+        QFile file(QStringLiteral(":/rotator/world-110m.txt"));
+        if (!file.open(QIODevice::ReadOnly))
+            return result;
+        while (!file.atEnd()) {
+            const QList<QByteArray> fields = file.readLine().trimmed().split(' ');
+            if (fields.size() < 3)
+                continue;
+            QPolygonF line;
+            for (qsizetype i = 1; i < fields.size(); ++i) {
+                const QList<QByteArray> pair = fields[i].split(',');
+                if (pair.size() == 2)
+                    line << QPointF(pair[0].toDouble(), -pair[1].toDouble());
+            }
+            if (fields[0] == "L")
+                result.land.addPolygon(line);
+            else
+                result.borders.addPolygon(line);
+        }
+        return result;
+    }();
+    return outlines;
+}
+
+constexpr double maximumPixelsPerDegree = 400;
+
+} // namespace
+
+RotatorMapInset::RotatorMapInset(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("rotator.map"));
+    setCursor(Qt::OpenHandCursor);
+    setContent(std::nullopt, std::nullopt, QStringLiteral("No target"));
+}
+
+void RotatorMapInset::setContent(const std::optional<GeoCoordinate> &home, const std::optional<GeoCoordinate> &target,
+                                 const QString &targetLabel)
+{
+    m_home = home;
+    m_target = target;
+    m_targetLabel = targetLabel;
+    setToolTip(RotatorMapRules::tooltip(target.has_value()));
+    const QString identity = RotatorMapRules::identity(target);
+    if (identity != m_identity || !m_framed) {
+        m_identity = identity;
+        frame();
+    }
+    update();
+}
+
+void RotatorMapInset::frame()
+{
+    const RotatorMapRules::Region region = RotatorMapRules::initialRegion(m_target);
+    m_center = region.center;
+    m_framed = width() > 0 && height() > 0;
+    if (m_framed)
+        m_scale = std::min(width() / region.longitudeSpan, height() / region.latitudeSpan);
+}
+
+void RotatorMapInset::resizeEvent(QResizeEvent *)
+{
+    if (!m_framed)
+        frame();
+}
+
+QPointF RotatorMapInset::toScreen(const GeoCoordinate &point) const
+{
+    return {width() / 2.0 + (point.longitude - m_center.longitude) * m_scale,
+            height() / 2.0 - (point.latitude - m_center.latitude) * m_scale};
+}
+
+void RotatorMapInset::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton) {
+        m_dragFrom = event->position();
+        setCursor(Qt::ClosedHandCursor);
+    }
+}
+
+void RotatorMapInset::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!m_dragFrom)
+        return;
+    const QPointF moved = event->position() - *m_dragFrom;
+    m_dragFrom = event->position();
+    m_center.longitude -= moved.x() / m_scale;
+    m_center.latitude = std::clamp(m_center.latitude + moved.y() / m_scale, -90.0, 90.0);
+    update();
+}
+
+void RotatorMapInset::mouseReleaseEvent(QMouseEvent *)
+{
+    m_dragFrom.reset();
+    setCursor(Qt::OpenHandCursor);
+}
+
+void RotatorMapInset::wheelEvent(QWheelEvent *event)
+{
+    const double minimum = std::min(width() / 360.0, height() / 180.0) / 2;
+    const double factor = std::pow(1.2, event->angleDelta().y() / 120.0);
+    const double scale = std::clamp(m_scale * factor, minimum, maximumPixelsPerDegree);
+    // Zoom about the point under the cursor.
+    const QPointF at = event->position();
+    const double longitude = m_center.longitude + (at.x() - width() / 2.0) / m_scale;
+    const double latitude = m_center.latitude - (at.y() - height() / 2.0) / m_scale;
+    m_scale = scale;
+    m_center.longitude = longitude - (at.x() - width() / 2.0) / m_scale;
+    m_center.latitude = std::clamp(latitude + (at.y() - height() / 2.0) / m_scale, -90.0, 90.0);
+    event->accept();
+    update();
+}
+
+void RotatorMapInset::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF bounds = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    QPainterPath clip;
+    clip.addRoundedRect(bounds, 7, 7);
+    painter.setClipPath(clip);
+    painter.fillRect(rect(), srgb(0.03, 0.075, 0.12));
+
+    const WorldOutlines &world = worldOutlines();
+    const QColor cyan = MonitorPalette::cyan();
+    QColor land = srgb(0.09, 0.15, 0.19);
+    QColor border = cyan;
+    border.setAlphaF(0.22f);
+    // The world repeats east and west, so panning never runs off its edge.
+    const double firstCopy = std::floor((m_center.longitude - width() / 2.0 / m_scale + 180) / 360);
+    const double lastCopy = std::floor((m_center.longitude + width() / 2.0 / m_scale + 180) / 360);
+    for (double copy = firstCopy; copy <= lastCopy; ++copy) {
+        painter.save();
+        painter.translate(width() / 2.0, height() / 2.0);
+        painter.scale(m_scale, m_scale);
+        painter.translate(-m_center.longitude + copy * 360, m_center.latitude);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(land);
+        painter.drawPath(world.land);
+        QPen pen(border, 0.8);
+        pen.setCosmetic(true);
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(world.borders);
+        painter.restore();
+    }
+
+    painter.setFont(kitFont(10, QFont::Bold));
+    if (m_target) {
+        const QColor purple = platformColor(PlatformColor::Purple, Appearance::Dark);
+        const QPointF at = toScreen(*m_target);
+        QPainterPath pin;
+        pin.moveTo(at);
+        pin.arcTo(QRectF(at.x() - 8, at.y() - 24, 16, 16), 225, -270);
+        pin.closeSubpath();
+        painter.setPen(QPen(Qt::white, 1));
+        painter.setBrush(purple);
+        painter.drawPath(pin);
+        painter.setPen(Qt::white);
+        painter.drawText(QRectF(at.x() - 100, at.y() + 2, 200, 14), Qt::AlignHCenter | Qt::AlignTop,
+                         RotatorMapRules::markerLabel(m_targetLabel));
+    } else if (m_home) {
+        const QColor homeCyan = platformColor(PlatformColor::Cyan, Appearance::Dark);
+        const QPointF at = toScreen(*m_home);
+        QColor halo = homeCyan;
+        painter.setPen(Qt::NoPen);
+        for (int ring = 3; ring >= 1; --ring) {
+            halo.setAlphaF(0.22f);
+            painter.setBrush(halo);
+            painter.drawEllipse(at, 4.0 + ring * 1.4, 4.0 + ring * 1.4);
+        }
+        painter.setBrush(homeCyan);
+        painter.drawEllipse(at, 4.0, 4.0);
+        painter.setPen(Qt::white);
+        painter.drawText(QRectF(at.x() - 50, at.y() + 6, 100, 14), Qt::AlignHCenter | Qt::AlignTop,
+                         QStringLiteral("Home"));
+    }
+
+    painter.setClipping(false);
+    painter.setPen(QPen(border, 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(clip);
+}
+
+} // namespace kivo
