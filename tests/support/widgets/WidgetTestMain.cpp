@@ -2,6 +2,7 @@
 // animations off, so what a test reads is the settled state.
 
 #include "QuendKivoApp/kit/Animations.h"
+#include "support/EndingThreads.h"
 
 #include <QApplication>
 #include <QLocale>
@@ -13,9 +14,14 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    QApplication app(argc, argv);
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    kivo::animations::setEnabled(false);
-    ::testing::InitGoogleMock(&argc, argv);
-    return RUN_ALL_TESTS();
+    int result = 0;
+    {
+        QApplication app(argc, argv);
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        kivo::animations::setEnabled(false);
+        ::testing::InitGoogleMock(&argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    test::awaitEndingThreads();
+    return result;
 }
