@@ -261,9 +261,7 @@ void ContentView::refreshHeader()
     const QColor color = platformColor(shown.connection.color);
     m_connectionDot->setPixmap(dot(color));
     m_connectionLabel->setText(shown.connection.label);
-    QPalette palette = m_connectionLabel->palette();
-    palette.setColor(QPalette::WindowText, color);
-    m_connectionLabel->setPalette(palette);
+    setForegroundColor(m_connectionLabel, color);
     m_kindLabel->setText(shown.kindName);
     // The two lines are read as one.
     m_connectionLabel->setAccessibleName(shown.connection.label + QStringLiteral(", ") + shown.kindName);

@@ -122,9 +122,7 @@ void RemoteControlPanel::refresh()
     m_fullControlSymbol->setPixmap(
         symbolPixmap(fullControl ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("pause.circle"), tint, 14));
     m_fullControl->setText(fullControl ? QStringLiteral("Full control enabled") : QStringLiteral("Full control disabled"));
-    QPalette palette = m_fullControl->palette();
-    palette.setColor(QPalette::WindowText, tint);
-    m_fullControl->setPalette(palette);
+    setForegroundColor(m_fullControl, tint);
 
     const auto status = m_model.remoteStationStatus();
     const QString inhibitors = status ? status->inhibitors.join(QStringLiteral("; ")) : QString();

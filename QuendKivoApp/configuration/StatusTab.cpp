@@ -29,13 +29,6 @@ QVBoxLayout *boxFrame(QGroupBox *box)
     return layout;
 }
 
-void setTextColor(QWidget *widget, const QColor &color)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    widget->setPalette(palette);
-}
-
 } // namespace
 
 StatusTab::StatusTab(AppModel &model, QWidget *parent) : QWidget(parent), m_model(model)
@@ -131,7 +124,7 @@ void StatusTab::refresh()
     const QColor color = platformColor(connection.color);
     m_connectionIcon->setPixmap(symbolPixmap(connection.symbol, color, 16));
     m_connectionLabel->setText(connection.label);
-    setTextColor(m_connectionLabel, color);
+    setForegroundColor(m_connectionLabel, color);
     m_statusText->setFullText(m_model.status());
 
     const bool agentKind = m_model.configuration().connectionKind == AppConfiguration::ConnectionKind::RemoteAgent;

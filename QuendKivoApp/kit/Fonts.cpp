@@ -56,7 +56,10 @@ void setSecondaryStyle(QWidget *widget)
 void setForegroundColor(QWidget *widget, const QColor &color)
 {
     QPalette palette = widget->palette();
+    if (palette.color(QPalette::WindowText) == color && palette.color(QPalette::Text) == color)
+        return;
     palette.setColor(QPalette::WindowText, color);
+    palette.setColor(QPalette::Text, color);
     widget->setPalette(palette);
 }
 

@@ -16,6 +16,7 @@
 #include <QCoroSignal>
 #include <QDir>
 #include <QJsonDocument>
+#include <QNetworkAccessManager>
 #include <QSettings>
 
 namespace kivo {
@@ -38,8 +39,10 @@ AppModel::AppModel(AppModelDependencies dependencies, QObject *parent)
                      : std::make_unique<QSettings>(m_dependencies.settingsPath, QSettings::IniFormat);
     m_telemetryLatencySummary = QStringLiteral("Waiting for a frequency change");
     m_remoteConfigurationStatus = QStringLiteral("Connect to load station settings");
-    m_propagationClient = std::make_unique<PropagationConditionsClient>(m_dependencies.network,
-                                                                        m_dependencies.propagationEndpoint);
+    QNetworkAccessManager *network =
+        m_dependencies.network ? m_dependencies.network : new QNetworkAccessManager(this);
+    m_propagationClient =
+        std::make_unique<PropagationConditionsClient>(network, m_dependencies.propagationEndpoint);
     loadConfiguration();
     if (m_configuration.rotator.host.trimmed().isEmpty()) {
         const QString home =

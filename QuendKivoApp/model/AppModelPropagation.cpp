@@ -6,7 +6,6 @@
 #include "QuendKivoApp/model/BandPlan.h"
 #include "QuendKivoApp/model/StationStatusTexts.h"
 
-#include <QNetworkAccessManager>
 #include <QTimer>
 
 namespace kivo {
@@ -15,9 +14,6 @@ void AppModel::startPropagationUpdates()
 {
     if (m_propagationTimer)
         return;
-    if (!m_dependencies.propagationFetcher && !m_dependencies.network)
-        m_propagationClient = std::make_unique<PropagationConditionsClient>(new QNetworkAccessManager(this),
-                                                                            m_dependencies.propagationEndpoint);
     // The loop's next fetch is due one interval after its previous one finished.
     m_propagationTimer = new QTimer(this);
     m_propagationTimer->setSingleShot(true);

@@ -1,6 +1,7 @@
 #include "QuendKivoApp/monitor/MonitorWidgets.h"
 
 #include "QuendKivoApp/kit/Animations.h"
+#include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/Palette.h"
 
 #include <QPainter>
@@ -68,16 +69,6 @@ void Spinner::paintEvent(QPaintEvent *)
     }
 }
 
-void setTextColor(QWidget *widget, const QColor &color)
-{
-    QPalette palette = widget->palette();
-    if (palette.color(QPalette::WindowText) == color)
-        return;
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::Text, color);
-    widget->setPalette(palette);
-}
-
 QLabel *monitorLabel(const QFont &font, const QColor &color, const char *objectName)
 {
     auto *label = new QLabel;
@@ -86,7 +77,7 @@ QLabel *monitorLabel(const QFont &font, const QColor &color, const char *objectN
     label->setTextFormat(Qt::PlainText);
     // A long line is cut at the column's edge instead of widening the fixed panel.
     label->setMinimumWidth(1);
-    setTextColor(label, color);
+    setForegroundColor(label, color);
     if (objectName)
         label->setObjectName(QString::fromLatin1(objectName));
     return label;

@@ -46,7 +46,6 @@ private:
 
 // A one-line label that never wraps.
 QLabel *monitorLabel(const QFont &font, const QColor &color, const char *objectName = nullptr);
-void setTextColor(QWidget *widget, const QColor &color);
 QColor monitorSecondary();
 
 } // namespace kivo

@@ -203,7 +203,7 @@ void PropagationConditionsView::refresh()
         m_summary->setText(propagationSummary(*conditions));
     m_dot->setTint(tint);
     m_status->setText(status);
-    setTextColor(m_status, tint);
+    setForegroundColor(m_status, tint);
     m_refresh->setEnabled(!m_model.propagationIsRefreshing());
 
     m_conditions->setVisible(conditions.has_value());

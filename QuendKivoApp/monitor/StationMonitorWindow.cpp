@@ -58,7 +58,7 @@ QWidget *metricTile(const QString &title, QLabel *value, const QColor &tint, con
     titleLabel->setText(title);
     layout->addWidget(titleLabel, 0, Qt::AlignHCenter);
     value->setFont(kitFont(21, QFont::Bold));
-    setTextColor(value, tint);
+    setForegroundColor(value, tint);
     layout->addWidget(value, 0, Qt::AlignHCenter);
     layout->addStretch(1);
     return tile;
@@ -225,7 +225,7 @@ QWidget *StationMonitorWindow::makeWaitingNotice()
     notice->setFixedHeight(176);
     // The notice's secondary colours are the light desktop's; this panel is dark.
     for (auto *label : notice->findChildren<QLabel *>()) {
-        setTextColor(label, label->objectName() == QStringLiteral("notice.title") ? QColor(235, 240, 245)
+        setForegroundColor(label, label->objectName() == QStringLiteral("notice.title") ? QColor(235, 240, 245)
                                                                                    : monitorSecondary());
         if (!label->pixmap().isNull())
             label->setPixmap(symbolPixmap(symbol, monitorSecondary(), 40));
@@ -295,7 +295,7 @@ void StationMonitorWindow::refresh()
             continue;
         label->setText(headerFrequencyText(*vfos[i]));
         label->setFont(kitFont(vfos[1] ? 20 : 27, vfos[i]->isReceive ? QFont::Bold : QFont::DemiBold));
-        setTextColor(label, headerFrequencyColor(*snapshot, *vfos[i]));
+        setForegroundColor(label, headerFrequencyColor(*snapshot, *vfos[i]));
     }
     QLabel *fallback = m_frequencyLabels[2];
     fallback->setVisible(!vfos[0] && !vfos[1]);
@@ -309,7 +309,7 @@ void StationMonitorWindow::refresh()
     m_vfoB->setText(vfoText(snapshot, QStringLiteral("B")));
     m_txPower->setText(txPowerText(status));
     m_swr->setText(swrText(status));
-    setTextColor(m_swr, swrTint(status));
+    setForegroundColor(m_swr, swrTint(status));
     m_rfDrive->setText(rfDriveText(snapshot));
 
     m_stationCards->setVisible(status.has_value());
@@ -319,15 +319,15 @@ void StationMonitorWindow::refresh()
         m_kpaTitle->setText(status->kpaDetailPrimary);
         m_kpaDetail->setText(status->kpaDetailSecondary);
         for (QLabel *label : {m_kpaTitle, m_kpaDetail})
-            setTextColor(label, amplifierTint(*status));
+            setForegroundColor(label, amplifierTint(*status));
         m_katTitle->setText(status->katDetailPrimary);
         m_katDetail->setText(status->katDetailSecondary);
         for (QLabel *label : {m_katTitle, m_katDetail})
-            setTextColor(label, tunerTint(*status));
+            setForegroundColor(label, tunerTint(*status));
         m_routeDetail->setText(routeDetailText(*status));
         m_routeAlignment->setText(status->routeAlignment.toUpper());
         for (QLabel *label : {m_routeDetail, m_routeAlignment})
-            setTextColor(label, routeTint(*status));
+            setForegroundColor(label, routeTint(*status));
     }
     const auto toggle = m_model.amplifierToggleAction();
     m_amplifier->setVisible(toggle.has_value());
