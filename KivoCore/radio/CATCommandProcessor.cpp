@@ -159,8 +159,10 @@ QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::answer(QString req
                                      : command == QLatin1StringView("TX1") ? CATTransmitMode::Data
                                                                            : CATTransmitMode::Microphone;
         // Noted before the call: a key still in flight when the client goes must be undone.
-        activity->keyedTransmitter = true;
+        activity->noteKeyed(radio->confirmedUnkeys());
         co_await radio->setTransmit(mode);
+        // Unkeys confirmed while the key was on its way came before it.
+        activity->noteKeyed(radio->confirmedUnkeys());
         co_return noReply;
     }
     if (command == QLatin1StringView("RX")) {

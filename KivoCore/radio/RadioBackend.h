@@ -9,11 +9,14 @@ namespace kivo {
 
 // A radio backend as the application holds it: the radio operations plus a
 // life cycle, the same for every connection kind. State and snapshots are
-// reported through the handlers given at construction.
+// reported through the handlers given at construction. Every backend is
+// built on RadioBackendBase, which fixes the order of these steps.
 class RadioBackend : public RadioControlling {
 public:
     using StateHandler = std::function<void(RadioConnectionState state, const QString &status)>;
     using SnapshotHandler = std::function<void(const RadioSnapshot &snapshot)>;
+    // A line for the events log that is no change of state.
+    using EventHandler = std::function<void(const QString &line)>;
 
     // Begins connecting; a second call while running does nothing.
     virtual void start() = 0;
@@ -23,6 +26,7 @@ public:
     // Drops the connection and connects again at once, the back-off cleared;
     // starts a stopped backend.
     virtual void reconnectNow() = 0;
+    virtual void setEventHandler(EventHandler handler) {}
 };
 
 } // namespace kivo

@@ -98,4 +98,22 @@ QCoro::Task<void> RadioControlling::addSpot(FlexSpot)
     co_return;
 }
 
+QCoro::Task<bool> RadioControlling::makeSafe(ClientActivity activity)
+{
+    if (activity.startedCW) {
+        try {
+            co_await clearCW();
+        } catch (...) {
+        }
+    }
+    if (!activity.owesUnkey(confirmedUnkeys()))
+        co_return true;
+    try {
+        co_await setTransmit(false);
+    } catch (...) {
+        co_return false;
+    }
+    co_return true;
+}
+
 } // namespace kivo

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "KivoCore/station/DXSpot.h"
+#include "KivoCore/radio/ClientActivity.h"
 #include "KivoCore/radio/KivoError.h"
 #include "KivoCore/radio/Models.h"
 
@@ -51,6 +52,14 @@ public:
     virtual QCoro::Task<void> setRFPower(int watts);
     virtual QCoro::Task<void> performStationAction(RemoteStationAction action);
     virtual QCoro::Task<void> addSpot(FlexSpot spot);
+
+    // Undoes what `activity` set going: its CW cleared when it sent CW, the
+    // transmitter unkeyed when its key is still undone. Errors are not
+    // thrown; the result says whether the transmitter is known to be unkeyed.
+    // Default: clearCW, then setTransmit(false), each once.
+    virtual QCoro::Task<bool> makeSafe(ClientActivity activity);
+    // Unkeys the radio confirmed so far; see ClientActivity. Default: none.
+    virtual qint64 confirmedUnkeys() const { return 0; }
 };
 
 } // namespace kivo

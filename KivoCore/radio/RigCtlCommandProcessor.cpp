@@ -77,9 +77,12 @@ QCoro::Task<QString> RigCtlCommandProcessor::answer(QString line, RadioSnapshot 
         if (key && !m_allowTransmit)
             co_return failed;
         if (key)
-            activity->keyedTransmitter = true;
+            activity->noteKeyed(radio->confirmedUnkeys());
         co_await radio->setTransmit(key);
-        activity->keyedTransmitter = key;
+        if (key)
+            activity->noteKeyed(radio->confirmedUnkeys());
+        else
+            activity->keyedTransmitter = false;
         co_return succeeded;
     }
     co_return unknownCommand;

@@ -21,7 +21,7 @@ void requireFrequency(qint64 hz)
 } // namespace
 
 SimulatedRadio::SimulatedRadio(RadioSnapshot seed, SnapshotHandler onSnapshot)
-    : m_value(std::move(seed)), m_onSnapshot(std::move(onSnapshot))
+    : RadioBackendBase({.onSnapshot = std::move(onSnapshot)}), m_value(std::move(seed))
 {
     const auto a = m_value.vfo(letterA);
     const auto b = m_value.vfo(letterB);
@@ -82,7 +82,7 @@ QCoro::Task<void> SimulatedRadio::setMode(QString mode)
     co_return;
 }
 
-QCoro::Task<void> SimulatedRadio::setTransmit(bool on)
+QCoro::Task<void> SimulatedRadio::transmit(bool on)
 {
     m_value.isTransmitting = on;
     publish();
@@ -151,13 +151,13 @@ QCoro::Task<void> SimulatedRadio::sendCW(QString text)
     co_return;
 }
 
-QCoro::Task<void> SimulatedRadio::clearCW()
+QCoro::Task<void> SimulatedRadio::clearKeyer()
 {
     m_cwText.clear();
     co_return;
 }
 
-QCoro::Task<void> SimulatedRadio::setTransmit(CATTransmitMode)
+QCoro::Task<void> SimulatedRadio::transmit(CATTransmitMode)
 {
     m_value.isTransmitting = true;
     publish();
@@ -224,12 +224,6 @@ void SimulatedRadio::refreshVFOs()
     m_value.transmitFrequencyHz = transmit ? transmit->frequencyHz : m_vfoAFrequencyHz;
 
     publish();
-}
-
-void SimulatedRadio::publish()
-{
-    if (m_onSnapshot)
-        m_onSnapshot(m_value);
 }
 
 } // namespace kivo

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "KivoCore/radio/RadioBackend.h"
+#include "KivoCore/radio/RadioBackendBase.h"
 
 #include <QHash>
 #include <functional>
@@ -12,23 +12,17 @@ namespace kivo {
 // RF power. Every visible change is published through onSnapshot, called
 // synchronously from the operation that caused it; the callback must not call
 // back into the simulator. Operations never suspend.
-class SimulatedRadio : public RadioBackend {
+class SimulatedRadio : public RadioBackendBase {
 public:
 
     // Seeds the VFOs from the snapshot; publishes nothing.
     SimulatedRadio(RadioSnapshot seed, SnapshotHandler onSnapshot);
-
-    // Nothing to connect: always ready.
-    void start() override {}
-    QCoro::Task<void> stop() override { co_return; }
-    void reconnectNow() override {}
 
     QCoro::Task<RadioSnapshot> snapshot() override;
     QCoro::Task<std::optional<qint64>> primaryFrequency() override;
     QCoro::Task<void> setPrimaryFrequency(qint64 hz) override;
     QCoro::Task<void> setFrequency(qint64 hz) override;
     QCoro::Task<void> setMode(QString mode) override;
-    QCoro::Task<void> setTransmit(bool on) override;
     QCoro::Task<std::optional<qint64>> secondaryFrequency() override;
     QCoro::Task<void> setSecondaryFrequency(qint64 hz) override;
     QCoro::Task<void> setSplitTransmit(bool on) override;
@@ -36,11 +30,17 @@ public:
     QCoro::Task<int> cwSpeed() override;
     QCoro::Task<void> setCWSpeed(int wordsPerMinute) override;
     QCoro::Task<void> sendCW(QString text) override;
-    QCoro::Task<void> clearCW() override;
-    QCoro::Task<void> setTransmit(CATTransmitMode mode) override;
     QCoro::Task<void> setRIT(bool enabled, int offsetHz, std::optional<QString> vfo) override;
     QCoro::Task<void> setXIT(bool enabled, int offsetHz, std::optional<QString> vfo) override;
     QCoro::Task<void> setRFPower(int watts) override;
+
+protected:
+    // Nothing to connect: ready at once.
+    void openTransport(qint64 attempt) override { sessionReady(attempt, QString()); }
+    QCoro::Task<void> dropTransport() override { co_return; }
+    QCoro::Task<void> transmit(bool on) override;
+    QCoro::Task<void> transmit(CATTransmitMode mode) override;
+    QCoro::Task<void> clearKeyer() override;
 
 private:
     struct VFOOffset {
@@ -56,7 +56,7 @@ private:
     QString offsetLetter(int offsetHz, const std::optional<QString> &vfo) const;
     RadioVFO buildVFO(const QString &letter, qint64 frequencyHz, const QString &mode) const;
     void refreshVFOs();
-    void publish();
+    void publish() { RadioBackendBase::publish(m_value); }
 
     RadioSnapshot m_value;
     qint64 m_vfoAFrequencyHz = 0;
@@ -65,7 +65,6 @@ private:
     std::optional<QString> m_vfoBMode;
     int m_speed = 25;
     QString m_cwText;
-    SnapshotHandler m_onSnapshot;
     QHash<QString, VFOOffset> m_vfoOffsets;
 };
 

@@ -72,7 +72,16 @@ AppBackend AppModel::buildBackend(quint64 generation, const QString &agentBaseUR
         request.onSnapshot = queued(&AppModel::handleSnapshot);
         request.onRadioSelected = queued(&AppModel::handleRadioSelected);
     }
-    return m_dependencies.backendFactory(request);
+    AppBackend backend = m_dependencies.backendFactory(request);
+    if (backend.radio)
+        backend.radio->setEventHandler([self, generation](const QString &line) {
+            if (self)
+                self->post([self, generation, line] {
+                    if (self && generation == self->m_generation)
+                        self->record(QStringLiteral("Radio: ") + line);
+                });
+        });
+    return backend;
 }
 
 QCoro::Task<void> AppModel::startTask(quint64 generation)
@@ -225,7 +234,7 @@ QCoro::Task<void> AppModel::stopBackend(std::shared_ptr<RadioBackend> radio)
 {
     QPointer<AppModel> self(this);
     if (radio) {
-        co_await CommandBridge::makeSafe(radio);
+        co_await radio->makeSafe(ClientActivity::everything());
         co_await radio->stop();
     }
     if (self) {

@@ -5,6 +5,16 @@
 
 namespace kivo {
 
+namespace {
+
+// The radio is held for as long as the undoing takes.
+QCoro::Task<void> undoActivity(std::shared_ptr<RadioControlling> radio, ClientActivity activity)
+{
+    co_await radio->makeSafe(activity);
+}
+
+} // namespace
+
 CommandBridge::CommandBridge(std::shared_ptr<RadioControlling> radio, LogHandler log, QObject *parent)
     : QObject(parent), m_radio(std::move(radio)), m_log(std::move(log))
 {
@@ -15,29 +25,6 @@ CommandBridge::~CommandBridge()
     stopServers();
 }
 
-QCoro::Task<void> CommandBridge::makeSafe(std::shared_ptr<RadioControlling> radio)
-{
-    co_await makeSafe(std::move(radio), ClientActivity{true, true});
-}
-
-QCoro::Task<void> CommandBridge::makeSafe(std::shared_ptr<RadioControlling> radio, ClientActivity activity)
-{
-    bool unkeyed = false;
-    if (activity.startedCW) {
-        try {
-            co_await radio->clearCW();
-            unkeyed = radio->clearCWUnkeys();
-        } catch (...) {
-        }
-    }
-    if (activity.keyedTransmitter && !unkeyed) {
-        try {
-            co_await radio->setTransmit(false);
-        } catch (...) {
-        }
-    }
-}
-
 void CommandBridge::start(const AppConfiguration &configuration)
 {
     if (m_running)
@@ -46,7 +33,7 @@ void CommandBridge::start(const AppConfiguration &configuration)
     m_rigCtl = std::make_shared<RigCtlCommandProcessor>(m_radio, configuration.allowCATTransmit);
 
     auto radio = m_radio;
-    auto onDisconnect = [radio](ClientActivity activity) { return makeSafe(radio, activity); };
+    auto onDisconnect = [radio](ClientActivity activity) { return undoActivity(radio, activity); };
     auto logWith = [this](const QString &prefix) {
         return [this, prefix](const QString &event) {
             if (m_log)
@@ -90,7 +77,7 @@ void CommandBridge::stopServers()
 QCoro::Task<void> CommandBridge::stop()
 {
     stopServers();
-    co_await makeSafe(m_radio);
+    co_await m_radio->makeSafe(ClientActivity::everything());
 }
 
 quint16 CommandBridge::catPort() const

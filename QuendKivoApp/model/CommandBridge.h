@@ -36,14 +36,6 @@ public:
     quint16 catPort() const;
     quint16 rigCtlPort() const;
 
-    // What a vanished client leaves behind: CW cleared and the transmitter
-    // unkeyed, errors ignored.
-    static QCoro::Task<void> makeSafe(std::shared_ptr<RadioControlling> radio);
-    // What one vanished client leaves behind, and only that: its CW cleared
-    // when it sent CW, the transmitter unkeyed when it keyed; nothing for a
-    // client that did neither, so the operator's own transmission goes on.
-    static QCoro::Task<void> makeSafe(std::shared_ptr<RadioControlling> radio, ClientActivity activity);
-
 private:
     void stopServers();
 

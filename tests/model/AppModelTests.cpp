@@ -27,8 +27,14 @@ namespace {
 class CountingRadio : public SimulatedRadio {
 public:
     using SimulatedRadio::SimulatedRadio;
-    void start() override { ++starts; }
     int starts = 0;
+
+protected:
+    void openTransport(qint64 attempt) override
+    {
+        ++starts;
+        SimulatedRadio::openTransport(attempt);
+    }
 };
 
 struct Fixture {
