@@ -657,7 +657,7 @@ TEST_F(FlexRadioClientTest, StopSendsTheClosingCommands)
     follow();
     runTask(client->stop());
     EXPECT_EQ(radio.commandTexts(),
-              (QStringList{QStringLiteral("transmit tune 0"), QStringLiteral("cwx clear"), QStringLiteral("xmit 0")}));
+              (QStringList{QStringLiteral("cwx clear"), QStringLiteral("transmit tune 0"), QStringLiteral("xmit 0")}));
     EXPECT_EQ(states.last(), qMakePair(RadioConnectionState::Stopped, QStringLiteral("Stopped")));
     EXPECT_FALSE(last().isConnected);
     ASSERT_TRUE(waitUntil([this] { return !radio.hasClient(); }));

@@ -36,7 +36,7 @@ const QString stopped = QStringLiteral("stopped: Stopped");
 const QString noSavedSession =
     QStringLiteral("failed: No saved SmartLink session is available. Enter the password once.");
 
-const QStringList closingCommands{QStringLiteral("transmit tune 0"), QStringLiteral("cwx clear"),
+const QStringList closingCommands{QStringLiteral("cwx clear"), QStringLiteral("transmit tune 0"),
                                   QStringLiteral("xmit 0")};
 
 struct ClientOptions {
