@@ -126,6 +126,25 @@ TEST_F(FlexRadioEndToEndTest, OnlyWhatAVanishedClientKeyedIsUndone)
                                                  "transmit tune 0", "xmit 0"}));
 }
 
+// Another client's unkey undid this client's key; its leaving must not end
+// the operator's own transmission.
+TEST_F(FlexRadioEndToEndTest, AKeyAnotherClientUndidIsNotUndoneAgain)
+{
+    auto keyer = std::make_unique<RawClient>(bridge->catPort());
+    RawClient other(bridge->catPort());
+    keyer->send("TX;");
+    ASSERT_TRUE(radio.waitForCommand(QStringLiteral("xmit 1")));
+    other.send("RX;");
+    ASSERT_TRUE(radio.waitForCommand(QStringLiteral("xmit 0")));
+    radio.setOperatorPtt(true);
+    ASSERT_TRUE(waitUntil([this] { return published.isTransmitting; }));
+    radio.clearReceived();
+    keyer.reset();
+    test::settle(100ms);
+    EXPECT_TRUE(radio.commandTexts().isEmpty());
+    EXPECT_TRUE(published.isTransmitting);
+}
+
 TEST_F(FlexRadioEndToEndTest, ARejectedTuneAnswersTheQuestionMark)
 {
     radio.setReply(QStringLiteral("slice t"), FakeFlexRadio::Reply::reject(0x50000016));

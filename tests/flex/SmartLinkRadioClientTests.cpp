@@ -470,6 +470,66 @@ TEST_F(SmartLinkRadioClientTest, AReconnectRequestDuringARetrysTeardownWins)
     EXPECT_EQ(retry.count(QStringLiteral("Retrying in")), 1) << retry.toStdString();
 }
 
+// Whatever is still on its way when a stop ends (here a lost connection)
+// reaches nobody, for either kind of FlexRadio connection.
+TEST_F(SmartLinkRadioClientTest, NothingIsReportedAfterAStop)
+{
+    FakeFlexRadio local;
+    ASSERT_TRUE(local.listen());
+    FlexRadioTiming timing;
+    timing.closingCommandTimeout = 50ms;
+    timing.heartbeatInterval = 10ms;
+    QStringList localEvents;
+    FlexRadioClient flex(
+        {.host = QStringLiteral("127.0.0.1"), .port = local.port(), .stationName = QStringLiteral("Maestro"),
+         .sliceLetter = QStringLiteral("A"), .pinStore = peers.pinStore(), .timing = timing},
+        [&](RadioConnectionState state, const QString &sentence) {
+            localEvents << rawValue(state) + QStringLiteral(": ") + sentence;
+        },
+        [&](const RadioSnapshot &) { localEvents << disconnected; });
+    flex.start();
+    ASSERT_TRUE(waitUntil([&] { return localEvents.contains(ready); }));
+    startReady();
+
+    const struct {
+        RadioBackend *backend;
+        FakeFlexRadio *radio;
+        QStringList *events;
+    } rows[] = {{&flex, &local, &localEvents}, {client.get(), &peers.radio, &events}};
+    for (const auto &row : rows) {
+        row.radio->sendLine(FakeFlexRadio::clientLine(stationHandle, QStringLiteral("C"), QStringLiteral("Maestro")));
+        row.radio->dropClient();
+        runTask(row.backend->stop());
+        const QStringList atStop = *row.events;
+        settle(50ms);
+        EXPECT_EQ(*row.events, atStop);
+        EXPECT_EQ(row.events->last(), stopped);
+    }
+}
+
+// The radio session is rebuilt after a loss; an unkey it could not confirm
+// is still owed and goes to the next one.
+TEST_F(SmartLinkRadioClientTest, AnUnkeyTheRadioDidNotConfirmIsSentInTheNextSession)
+{
+    startReady();
+    follow();
+    QStringList lines;
+    client->setEventHandler([&lines](const QString &line) { lines << line; });
+    runTask(client->setTransmit(true));
+    ClientActivity keyed;
+    keyed.noteKeyed(client->confirmedUnkeys());
+    peers.radio.stall();
+    EXPECT_FALSE(runTask(client->makeSafe(keyed)));
+    peers.identity.enqueue(FakeIdentityProvider::grant(QStringLiteral("id-2")));
+    peers.radio.release();
+    peers.radio.dropClient();
+    ASSERT_TRUE(waitUntil([&] { return lines.contains(QStringLiteral("Unkey sent again after the radio answered")); }));
+    QStringList second;
+    for (const FakeFlexRadio::Command &command : peers.radio.commands())
+        second << (command.connection == 1 ? command.text : QString());
+    EXPECT_TRUE(second.contains(QStringLiteral("xmit 0")));
+}
+
 // ---------------------------------------------------------------- control
 
 TEST_F(SmartLinkRadioClientTest, WithoutARadioSessionOnlyTheQuietOperationsSucceed)
