@@ -1,5 +1,5 @@
 // The session: connecting (plain or pinned TLS), the bootstrap, the
-// heartbeat, cutting the inbound stream into lines, failure and back-off.
+// heartbeat and cutting the inbound stream into lines.
 
 #include "KivoCore/flex/FlexRadioClient.h"
 

@@ -981,7 +981,8 @@ TEST_F(FlexRadioClientTest, AStationThatDisconnectsIsAwaitedAndFollowedOnItsRetu
     radio.sendLine(FakeFlexRadio::clientLine(returned, QStringLiteral("CID-2"), QStringLiteral("Maestro")));
     sendAndWaitForSnapshot(FakeFlexRadio::sliceLine(4, returned, QStringLiteral("A"), QStringLiteral("21.074000"),
                                                     QStringLiteral("DIGU"), true, true));
-    EXPECT_EQ(states.last(), qMakePair(RadioConnectionState::Ready, QStringLiteral("Found VFO A at 21.074000 MHz (RX+TX)")));
+    EXPECT_EQ(states.last(),
+              qMakePair(RadioConnectionState::Ready, QStringLiteral("Found VFO A at 21.074000 MHz (RX+TX)")));
     EXPECT_EQ(errorOf(client->setTransmit(true)), QString());
 }
 

@@ -470,40 +470,34 @@ TEST_F(SmartLinkRadioClientTest, AReconnectRequestDuringARetrysTeardownWins)
     EXPECT_EQ(retry.count(QStringLiteral("Retrying in")), 1) << retry.toStdString();
 }
 
-// Whatever is still on its way when a stop ends (here a lost connection)
-// reaches nobody, for either kind of FlexRadio connection.
+// A connection lost as the stop begins reaches nobody once the stop is over,
+// for either kind of FlexRadio connection.
 TEST_F(SmartLinkRadioClientTest, NothingIsReportedAfterAStop)
 {
     FakeFlexRadio local;
     ASSERT_TRUE(local.listen());
-    FlexRadioTiming timing;
-    timing.closingCommandTimeout = 50ms;
-    timing.heartbeatInterval = 10ms;
     QStringList localEvents;
-    FlexRadioClient flex(
-        {.host = QStringLiteral("127.0.0.1"), .port = local.port(), .stationName = QStringLiteral("Maestro"),
-         .sliceLetter = QStringLiteral("A"), .pinStore = peers.pinStore(), .timing = timing},
-        [&](RadioConnectionState state, const QString &sentence) {
-            localEvents << rawValue(state) + QStringLiteral(": ") + sentence;
-        },
-        [&](const RadioSnapshot &) { localEvents << disconnected; });
+    FlexRadioClient flex({.host = QStringLiteral("127.0.0.1"), .port = local.port(),
+                          .stationName = QStringLiteral("Maestro"), .sliceLetter = QStringLiteral("A"),
+                          .pinStore = peers.pinStore(),
+                          .timing = {.closingCommandTimeout = 50ms, .heartbeatInterval = 10ms}},
+                         [&](RadioConnectionState state, const QString &sentence) {
+                             localEvents << rawValue(state) + QStringLiteral(": ") + sentence;
+                         },
+                         [&](const RadioSnapshot &) { localEvents << disconnected; });
     flex.start();
     ASSERT_TRUE(waitUntil([&] { return localEvents.contains(ready); }));
     startReady();
 
-    const struct {
-        RadioBackend *backend;
-        FakeFlexRadio *radio;
-        QStringList *events;
-    } rows[] = {{&flex, &local, &localEvents}, {client.get(), &peers.radio, &events}};
-    for (const auto &row : rows) {
-        row.radio->sendLine(FakeFlexRadio::clientLine(stationHandle, QStringLiteral("C"), QStringLiteral("Maestro")));
-        row.radio->dropClient();
-        runTask(row.backend->stop());
-        const QStringList atStop = *row.events;
+    const QList<std::tuple<RadioBackend *, FakeFlexRadio *, QStringList *>> rows{
+        {&flex, &local, &localEvents}, {client.get(), &peers.radio, &events}};
+    for (const auto &[backend, radio, reports] : rows) {
+        radio->dropClient();
+        runTask(backend->stop());
+        const QStringList atStop = *reports;
         settle(50ms);
-        EXPECT_EQ(*row.events, atStop);
-        EXPECT_EQ(row.events->last(), stopped);
+        EXPECT_EQ(*reports, atStop);
+        EXPECT_EQ(reports->last(), stopped);
     }
 }
 
