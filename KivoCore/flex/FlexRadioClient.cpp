@@ -1,5 +1,5 @@
 // The session: connecting (plain or pinned TLS), the bootstrap, the
-// heartbeat, cutting the inbound stream into lines, failure and back-off.
+// heartbeat and cutting the inbound stream into lines.
 
 #include "KivoCore/flex/FlexRadioClient.h"
 
@@ -26,90 +26,38 @@ constexpr qint64 maximumReadBytes = 16384;
 } // namespace
 
 FlexRadioClient::FlexRadioClient(Options options, StateHandler onState, SnapshotHandler onSnapshot, QObject *parent)
-    : QObject(parent), m_host(std::move(options.host)), m_port(options.port),
-      m_stationName(std::move(options.stationName)), m_sliceLetter(upperCased(options.sliceLetter)),
-      m_useTLS(options.useTLS), m_wanValidationHandle(std::move(options.wanValidationHandle)),
+    : RadioBackendBase({std::move(onState), std::move(onSnapshot), options.timing.backoffSecond,
+                        std::move(options.random)},
+                       parent),
+      m_host(std::move(options.host)), m_port(options.port), m_stationName(std::move(options.stationName)),
+      m_sliceLetter(upperCased(options.sliceLetter)), m_useTLS(options.useTLS),
+      m_wanValidationHandle(std::move(options.wanValidationHandle)),
       m_certificateIdentity(std::move(options.certificateIdentity)), m_pinStore(std::move(options.pinStore)),
       m_timing(options.timing),
-      m_life(this, [this] { connectToRadio(); },
-             {std::move(onState), std::move(onSnapshot), options.timing.backoffSecond, std::move(options.random)}),
       m_value({.frequencyHz = 14074000, .mode = QStringLiteral("DIGU"), .slice = m_sliceLetter, .station = m_stationName})
 {
     setObjectName(QStringLiteral("com.tarnvale.QuendKivo.radio"));
-    m_heartbeatTimer.setSingleShot(true);
-    m_heartbeatTimer.setInterval(m_timing.heartbeatInterval);
-    connect(&m_heartbeatTimer, &QTimer::timeout, this, [this] { launch(heartbeat(m_life.generation())); });
+    setTickInterval(m_timing.heartbeatInterval);
 }
 
 FlexRadioClient::~FlexRadioClient()
 {
     // Work still waiting for the radio ends instead of staying suspended; it
     // touches nothing of this object afterwards.
-    m_life.end();
-    m_life.advance();
     dropConnection();
     failAllPending();
     m_clientHandle.fail(KivoError::notConnected());
 }
 
-void FlexRadioClient::start()
+void FlexRadioClient::openTransport(qint64 attempt)
 {
-    if (m_life.begin())
-        connectToRadio();
-}
-
-void FlexRadioClient::reconnectNow()
-{
-    if (!m_life.begin()) {
-        m_life.clearFailures();
-        m_life.advance();
-        dropConnection();
-    }
-    connectToRadio();
-}
-
-QCoro::Task<void> FlexRadioClient::stop()
-{
-    QPointer<FlexRadioClient> self(this);
-    const bool wasRunning = m_life.shouldRun();
-    m_life.end();
-    m_heartbeatTimer.stop();
-    if (wasRunning && m_transportReady) {
-        // Leave the transmitter unkeyed and the CW buffer empty, whether or
-        // not the radio still answers.
-        const QStringList closing{QStringLiteral("transmit tune 0"), QStringLiteral("cwx clear"),
-                                  QStringLiteral("xmit 0")};
-        for (const QString &command : closing) {
-            try {
-                co_await sendCommand(command, m_timing.closingCommandTimeout);
-            } catch (...) {
-            }
-            if (!self)
-                co_return;
-        }
-    }
-    m_life.advance();
-    dropConnection();
-    failAllPending();
-    m_clientHandle.fail(KivoError::notConnected());
-    m_inboundBuffer.clear();
-    m_value.isConnected = false;
-    publish();
-    m_life.reportStopped();
-}
-
-void FlexRadioClient::connectToRadio()
-{
-    if (!m_life.shouldRun() || m_connection)
-        return;
-    const qint64 generation = m_life.advance();
     resetSessionState();
     setState(RadioConnectionState::Connecting,
              QStringLiteral("Connecting to %1:%2").arg(m_host, QString::number(m_port)));
-    if (!isCurrent(generation))
+    if (!isCurrent(attempt))
         return;
     if (m_port == 0) {
-        setState(RadioConnectionState::Failed, QStringLiteral("Invalid radio port"));
+        connectionRefused(attempt, QStringLiteral("Invalid radio port"));
         return;
     }
 
@@ -120,20 +68,20 @@ void FlexRadioClient::connectToRadio()
         // self-signed certificate; the pin store alone judges it, once the
         // handshake is done and before a byte of the session is used.
         secure->setPeerVerifyMode(QSslSocket::VerifyNone);
-        connect(secure, &QSslSocket::encrypted, this, [this, generation] { launch(verifyPeer(generation)); });
+        connect(secure, &QSslSocket::encrypted, this, [this, attempt] { launch(verifyPeer(attempt)); });
         socket = secure;
     } else {
         socket = new QTcpSocket(this);
-        connect(socket, &QTcpSocket::connected, this, [this, generation] { transportConnected(generation); });
+        connect(socket, &QTcpSocket::connected, this, [this, attempt] { transportConnected(attempt); });
     }
-    connect(socket, &QAbstractSocket::readyRead, this, [this, generation] { readAvailable(generation); });
+    connect(socket, &QAbstractSocket::readyRead, this, [this, attempt] { readAvailable(attempt); });
     connect(socket, &QAbstractSocket::errorOccurred, this,
-            [this, generation, socket](QAbstractSocket::SocketError error) {
-                socketFailed(generation, socket->errorString(), error);
+            [this, attempt, socket](QAbstractSocket::SocketError error) {
+                socketFailed(attempt, socket->errorString(), error);
             });
-    connect(socket, &QAbstractSocket::disconnected, this, [this, generation] {
-        if (m_life.shouldRun())
-            connectionFailed(QStringLiteral("Connection closed"), generation);
+    connect(socket, &QAbstractSocket::disconnected, this, [this, attempt] {
+        if (shouldRun())
+            connectionFailed(attempt, QStringLiteral("Connection closed"));
     });
     m_connection = socket;
     if (auto *secure = qobject_cast<QSslSocket *>(socket))
@@ -142,28 +90,45 @@ void FlexRadioClient::connectToRadio()
         socket->connectToHost(m_host, m_port);
 }
 
-void FlexRadioClient::transportConnected(qint64 generation)
+QCoro::Task<void> FlexRadioClient::dropTransport()
 {
-    if (!isCurrent(generation) || !m_connection)
+    dropConnection();
+    failAllPending();
+    m_clientHandle.fail(KivoError::notConnected());
+    m_inboundBuffer.clear();
+    m_transportReady = false;
+    m_ownerSaysGoodbye = false;
+    co_return;
+}
+
+void FlexRadioClient::sessionEnded()
+{
+    m_value.isConnected = false;
+    publish();
+}
+
+void FlexRadioClient::transportConnected(qint64 attempt)
+{
+    if (!isCurrent(attempt) || !m_connection)
         return;
     m_transportReady = true;
     setState(RadioConnectionState::Connecting,
              m_useTLS ? QStringLiteral("Secure transport connected; validating SmartLink session")
-                                   : QStringLiteral("Connected; starting radio session"));
-    if (!isCurrent(generation) || !m_connection)
+                      : QStringLiteral("Connected; starting radio session"));
+    if (!isCurrent(attempt) || !m_connection)
         return;
     // Anything the radio sent before this point waited in the socket.
-    readAvailable(generation);
-    if (!isCurrent(generation))
+    readAvailable(attempt);
+    if (!isCurrent(attempt))
         return;
-    launch(runSession(generation));
+    launch(runSession(attempt));
 }
 
-QCoro::Task<void> FlexRadioClient::verifyPeer(qint64 generation)
+QCoro::Task<void> FlexRadioClient::verifyPeer(qint64 attempt)
 {
-    const AttemptGuard current = m_life.guard(generation);
+    const AttemptGuard current = guard(attempt);
     auto *secure = qobject_cast<QSslSocket *>(m_connection);
-    if (!isCurrent(generation) || !secure)
+    if (!isCurrent(attempt) || !secure)
         co_return;
     const QList<QSslCertificate> chain = secure->peerCertificateChain();
     bool trusted = false;
@@ -174,16 +139,15 @@ QCoro::Task<void> FlexRadioClient::verifyPeer(qint64 generation)
             co_return;
     }
     if (!trusted) {
-        connectionFailed(QStringLiteral("Connection failed: The radio's certificate is not the trusted one"),
-                         generation);
+        connectionFailed(attempt, QStringLiteral("Connection failed: The radio's certificate is not the trusted one"));
         co_return;
     }
-    transportConnected(generation);
+    transportConnected(attempt);
 }
 
-QCoro::Task<void> FlexRadioClient::runSession(qint64 generation)
+QCoro::Task<void> FlexRadioClient::runSession(qint64 attempt)
 {
-    const AttemptGuard current = m_life.guard(generation);
+    const AttemptGuard current = guard(attempt);
     std::exception_ptr failure;
     try {
         if (m_wanValidationHandle) {
@@ -197,26 +161,22 @@ QCoro::Task<void> FlexRadioClient::runSession(qint64 generation)
             if (!current)
                 co_return;
         }
-        co_await bootstrap(generation);
+        co_await bootstrap(attempt);
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!current.ownerAlive())
-        co_return;
-    if (failure) {
-        connectionFailed(QStringLiteral("Bootstrap failed: ") + describeException(failure), generation);
-        co_return;
-    }
     if (!current)
         co_return;
-    setState(RadioConnectionState::Ready, readySentence());
-    if (isCurrent(generation))
-        m_heartbeatTimer.start();
+    if (failure) {
+        connectionFailed(attempt, QStringLiteral("Bootstrap failed: ") + describeException(failure));
+        co_return;
+    }
+    sessionReady(attempt, readySentence());
 }
 
-QCoro::Task<void> FlexRadioClient::bootstrap(qint64 generation)
+QCoro::Task<void> FlexRadioClient::bootstrap(qint64 attempt)
 {
-    const AttemptGuard current = m_life.guard(generation);
+    const AttemptGuard current = guard(attempt);
     const QStringList commands{QStringLiteral("sub client all"), QStringLiteral("sub slice all"),
                                QStringLiteral("sub radio all"),  QStringLiteral("keepalive enable"),
                                QStringLiteral("slice list"),     QStringLiteral("ping")};
@@ -234,52 +194,45 @@ QCoro::Task<void> FlexRadioClient::bootstrap(qint64 generation)
     }
 }
 
-QCoro::Task<void> FlexRadioClient::heartbeat(qint64 generation)
+QCoro::Task<void> FlexRadioClient::tick()
 {
-    const AttemptGuard current = m_life.guard(generation);
     bool answered = true;
     try {
         co_await sendCommand(QStringLiteral("ping"), m_timing.commandTimeout);
     } catch (...) {
         answered = false;
     }
-    // A stop sends its closing commands meanwhile and has the last word.
-    if (!current || !m_life.shouldRun())
-        co_return;
     if (!answered)
-        connectionFailed(QStringLiteral("Radio heartbeat failed"), generation);
-    else
-        m_heartbeatTimer.start();
+        throw KivoError::server(QStringLiteral("Radio heartbeat failed"));
 }
 
-void FlexRadioClient::socketFailed(qint64 generation, const QString &description, QAbstractSocket::SocketError error)
+void FlexRadioClient::socketFailed(qint64 attempt, const QString &description, QAbstractSocket::SocketError error)
 {
-    if (!isCurrent(generation))
+    if (!isCurrent(attempt))
         return;
     failUnwrittenCommands(description);
     if (!m_transportReady)
-        connectionFailed((isWaitingSocketError(error) ? QStringLiteral("Network waiting: ")
-                                                      : QStringLiteral("Connection failed: "))
-                             + description,
-                         generation);
+        connectionFailed(attempt, (isWaitingSocketError(error) ? QStringLiteral("Network waiting: ")
+                                                               : QStringLiteral("Connection failed: "))
+                                      + description);
     else if (error == QAbstractSocket::RemoteHostClosedError)
-        connectionFailed(QStringLiteral("Radio closed the connection"), generation);
+        connectionFailed(attempt, QStringLiteral("Radio closed the connection"));
     else
-        connectionFailed(QStringLiteral("Receive failed: ") + description, generation);
+        connectionFailed(attempt, QStringLiteral("Receive failed: ") + description);
 }
 
-void FlexRadioClient::readAvailable(qint64 generation)
+void FlexRadioClient::readAvailable(qint64 attempt)
 {
     // Nothing is believed before the transport is trusted.
     if (!m_transportReady)
         return;
-    while (isCurrent(generation) && m_connection && m_connection->bytesAvailable() > 0)
-        consume(m_connection->read(maximumReadBytes), generation);
+    while (isCurrent(attempt) && m_connection && m_connection->bytesAvailable() > 0)
+        consume(m_connection->read(maximumReadBytes), attempt);
 }
 
-void FlexRadioClient::consume(const QByteArray &chunk, qint64 generation)
+void FlexRadioClient::consume(const QByteArray &chunk, qint64 attempt)
 {
-    if (!isCurrent(generation))
+    if (!isCurrent(attempt))
         return;
     m_inboundBuffer.append(chunk);
     if (m_inboundBuffer.size() > maximumInboundBytes) {
@@ -301,7 +254,7 @@ void FlexRadioClient::consume(const QByteArray &chunk, qint64 generation)
             continue;
         parse(line);
         // A callback may have replaced the session and its buffer.
-        if (!isCurrent(generation))
+        if (!isCurrent(attempt))
             return;
     }
     m_inboundBuffer.remove(0, start);
@@ -324,22 +277,8 @@ void FlexRadioClient::parse(const QString &line)
     }
 }
 
-void FlexRadioClient::connectionFailed(const QString &reason, qint64 generation)
-{
-    if (!isCurrent(generation))
-        return;
-    m_heartbeatTimer.stop();
-    m_life.advance();
-    dropConnection();
-    failAllPending();
-    m_value.isConnected = false;
-    publish();
-    m_life.retryUnlessStopped(reason);
-}
-
 void FlexRadioClient::resetSessionState()
 {
-    m_heartbeatTimer.stop();
     // Whoever still waits for the last session's handle line gives up.
     m_clientHandle.fail(KivoError::notConnected());
     m_clientHandle = OneShot<>();
@@ -353,6 +292,7 @@ void FlexRadioClient::resetSessionState()
     m_reportedSliceIDs.clear();
     m_awaitingStation = false;
     m_transportReady = false;
+    m_ownerSaysGoodbye = false;
     failAllPending();
 }
 

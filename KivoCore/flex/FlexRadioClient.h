@@ -5,8 +5,7 @@
 // hands over a wide-area session.
 
 #include "KivoCore/support/Async.h"
-#include "KivoCore/support/ConnectionLifecycle.h"
-#include "KivoCore/radio/RadioBackend.h"
+#include "KivoCore/radio/RadioBackendBase.h"
 #include "KivoCore/flex/SmartLinkAuth.h"
 
 #include <QByteArray>
@@ -16,6 +15,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 #include <QTimer>
 
@@ -47,6 +47,8 @@ struct FlexStatusLine {
     QString object;
     std::optional<QString> identifier;
     QHash<QString, QString> properties;
+    // Bare words among the properties, such as "connected" or "disconnected".
+    QStringList words;
 
     bool operator==(const FlexStatusLine &) const = default;
 };
@@ -84,11 +86,10 @@ struct FlexRadioClientOptions {
     std::function<double()> random;
 };
 
-class FlexRadioClient : public QObject, public RadioBackend {
+class FlexRadioClient : public RadioBackendBase {
     Q_OBJECT
 
 public:
-    using RandomSource = RadioLifecycle::RandomSource;
     using Timing = FlexRadioTiming;
     using Options = FlexRadioClientOptions;
 
@@ -107,17 +108,11 @@ public:
     FlexRadioClient(Options options, StateHandler onState, SnapshotHandler onSnapshot, QObject *parent = nullptr);
     ~FlexRadioClient() override;
 
-    void start() override;
-    // Closing commands while the session is up, then "Stopped".
-    QCoro::Task<void> stop() override;
-    void reconnectNow() override;
-
     QCoro::Task<RadioSnapshot> snapshot() override;
     QCoro::Task<std::optional<qint64>> primaryFrequency() override;
     QCoro::Task<void> setPrimaryFrequency(qint64 hz) override;
     QCoro::Task<void> setFrequency(qint64 hz) override;
     QCoro::Task<void> setMode(QString mode) override;
-    QCoro::Task<void> setTransmit(bool on) override;
     QCoro::Task<std::optional<qint64>> secondaryFrequency() override;
     QCoro::Task<void> setSecondaryFrequency(qint64 hz) override;
     QCoro::Task<void> setSplitTransmit(bool enabled) override;
@@ -125,15 +120,27 @@ public:
     QCoro::Task<int> cwSpeed() override;
     QCoro::Task<void> setCWSpeed(int wordsPerMinute) override;
     QCoro::Task<void> sendCW(QString text) override;
-    QCoro::Task<void> clearCW() override;
-    bool clearCWUnkeys() const override { return true; }
-    QCoro::Task<void> setTransmit(CATTransmitMode mode) override;
     QCoro::Task<void> addSpot(FlexSpot spot) override;
 
     // Handles compare in this form: "0x00AB", "0xab" and "AB" are all "ab".
     static std::optional<QString> normalizedHandle(const std::optional<QString> &handle);
 
+protected:
+    void openTransport(qint64 attempt) override;
+    QCoro::Task<void> dropTransport() override;
+    void sessionEnded() override;
+    // Closing words go out while the transport is up, station or not.
+    bool canSayGoodbye() const override { return m_transportReady && !m_ownerSaysGoodbye; }
+    QCoro::Task<void> tick() override;
+    QCoro::Task<void> transmit(bool on) override;
+    QCoro::Task<void> transmit(CATTransmitMode mode) override;
+    QCoro::Task<void> clearKeyer() override;
+    bool clearingKeyerUnkeys() const override { return true; }
+
 private:
+    // SmartLink says this session's goodbye through its own base.
+    friend class SmartLinkRadioClient;
+
     struct PendingCommand {
         OneShot<> reply;
         QTimer *timeout = nullptr;
@@ -142,24 +149,19 @@ private:
     };
 
     // Session and transport.
-    void connectToRadio();
-    void transportConnected(qint64 generation);
-    QCoro::Task<void> verifyPeer(qint64 generation);
-    void transportReadyFor(qint64 generation);
-    QCoro::Task<void> runSession(qint64 generation);
-    QCoro::Task<void> bootstrap(qint64 generation);
-    QCoro::Task<void> heartbeat(qint64 generation);
-    void socketFailed(qint64 generation, const QString &description, QAbstractSocket::SocketError error);
-    void readAvailable(qint64 generation);
-    void consume(const QByteArray &chunk, qint64 generation);
+    void transportConnected(qint64 attempt);
+    QCoro::Task<void> verifyPeer(qint64 attempt);
+    QCoro::Task<void> runSession(qint64 attempt);
+    QCoro::Task<void> bootstrap(qint64 attempt);
+    void socketFailed(qint64 attempt, const QString &description, QAbstractSocket::SocketError error);
+    void readAvailable(qint64 attempt);
+    void consume(const QByteArray &chunk, qint64 attempt);
     void parse(const QString &line);
-    void connectionFailed(const QString &reason, qint64 generation);
     void resetSessionState();
     void dropConnection();
-    void setState(RadioConnectionState state, const QString &status) { m_life.setState(state, status); }
-    // Reports without changing the state (the announcements of stations and slices).
-    void report(RadioConnectionState state, const QString &status) { m_life.report(state, status); }
-    void publish() { m_life.publish(m_value); }
+    void publish() { RadioBackendBase::publish(m_value); }
+    // The closing time-outs while a goodbye is said.
+    std::chrono::milliseconds keyingTimeout() const;
 
     // Command exchange.
     QCoro::Task<void> sendCommand(QString command, std::chrono::milliseconds timeout);
@@ -171,12 +173,12 @@ private:
     // A connection that fails before a command's line has left ends that
     // command with the connection's own error.
     void failUnwrittenCommands(const QString &error);
-    bool isCurrent(qint64 generation) const { return m_life.isCurrent(generation); }
 
     // Status model.
     void applyStatus(const QString &line);
     void applyClient(const std::optional<QString> &identifier, const QHash<QString, QString> &properties);
     void applySlice(const std::optional<QString> &identifier, const QHash<QString, QString> &properties);
+    void applyInterlock(const QString &state);
     void selectBestSlice();
     std::optional<SliceState> stationSlice(const QString &letter) const;
     // What the ready state says: the followed slice, or what is awaited.
@@ -199,10 +201,7 @@ private:
     const SmartLinkCertificatePinStore m_pinStore;
     const Timing m_timing;
 
-    RadioLifecycle m_life;
     QTcpSocket *m_connection = nullptr;
-    // Waits between the radio's answer to one ping and the next ping.
-    QTimer m_heartbeatTimer;
     // The radio's handle line of the current session.
     OneShot<> m_clientHandle;
     QByteArray m_inboundBuffer;
@@ -222,6 +221,9 @@ private:
     // The followed station left after the session was ready; its return
     // makes the session ready again.
     bool m_awaitingStation = false;
+    // SmartLink says the closing words through this session (with the
+    // closing time-outs); the stop that follows says none of its own.
+    bool m_ownerSaysGoodbye = false;
 };
 
 } // namespace kivo

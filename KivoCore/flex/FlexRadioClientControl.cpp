@@ -63,7 +63,7 @@ QString FlexRadioClient::requireSelectedSlice() const
 
 void FlexRadioClient::requireReadyToKey() const
 {
-    if (m_life.state() != RadioConnectionState::Ready || !m_value.isConnected || !m_selectedSliceID)
+    if (state() != RadioConnectionState::Ready || !m_value.isConnected || !m_selectedSliceID)
         throw KivoError::notConnected();
 }
 
@@ -80,11 +80,11 @@ QCoro::Task<std::optional<qint64>> FlexRadioClient::primaryFrequency()
 QCoro::Task<void> FlexRadioClient::tune(QString slice, qint64 hz)
 {
     QPointer<FlexRadioClient> self(this);
-    const qint64 generation = m_life.generation();
+    const qint64 attempt = generation();
     co_await sendCommand(QStringLiteral("slice t %1 %2").arg(slice, frequencyText(hz)), m_timing.commandTimeout);
     // The radio tells every client of a tune except the one that asked for it.
     const int id = slice.toInt();
-    if (!self || !isCurrent(generation) || !m_slices.contains(id))
+    if (!self || !isCurrent(attempt) || !m_slices.contains(id))
         co_return;
     m_slices[id].frequencyMHz = double(hz) / 1e6;
     selectBestSlice();
@@ -111,20 +111,37 @@ QCoro::Task<void> FlexRadioClient::setMode(QString mode)
     co_await sendCommand(QStringLiteral("slice s %1 mode=%2").arg(slice, name), m_timing.commandTimeout);
 }
 
-QCoro::Task<void> FlexRadioClient::setTransmit(bool on)
+std::chrono::milliseconds FlexRadioClient::keyingTimeout() const
+{
+    return isStopping() || m_ownerSaysGoodbye ? m_timing.closingCommandTimeout : m_timing.commandTimeout;
+}
+
+// An unkey counts only when both commands were accepted.
+QCoro::Task<void> FlexRadioClient::transmit(bool on)
 {
     QPointer<FlexRadioClient> self(this);
     if (!m_transportReady)
         throw KivoError::notConnected();
-    if (!on) {
-        co_await sendCommand(QStringLiteral("transmit tune 0"), m_timing.commandTimeout);
-        if (!self)
-            throw KivoError::notConnected();
-        co_await sendCommand(QStringLiteral("xmit 0"), m_timing.commandTimeout);
+    if (on) {
+        requireReadyToKey();
+        co_await sendCommand(QStringLiteral("xmit 1"), m_timing.commandTimeout);
         co_return;
     }
-    requireReadyToKey();
-    co_await sendCommand(QStringLiteral("xmit 1"), m_timing.commandTimeout);
+    // Saying goodbye, "xmit 0" goes out whatever became of the tune.
+    const bool closing = isStopping() || m_ownerSaysGoodbye;
+    std::exception_ptr tuneFailure;
+    try {
+        co_await sendCommand(QStringLiteral("transmit tune 0"), keyingTimeout());
+    } catch (...) {
+        if (!closing)
+            throw;
+        tuneFailure = std::current_exception();
+    }
+    if (!self)
+        throw KivoError::notConnected();
+    co_await sendCommand(QStringLiteral("xmit 0"), keyingTimeout());
+    if (tuneFailure)
+        std::rethrow_exception(tuneFailure);
 }
 
 QCoro::Task<std::optional<qint64>> FlexRadioClient::secondaryFrequency()
@@ -187,25 +204,18 @@ QCoro::Task<void> FlexRadioClient::sendCW(QString text)
     co_await sendCommand(QStringLiteral("cwx send \"%1\"").arg(blanksAsDel(mapped)), m_timing.commandTimeout);
 }
 
-QCoro::Task<void> FlexRadioClient::clearCW()
+QCoro::Task<void> FlexRadioClient::clearKeyer()
 {
-    QPointer<FlexRadioClient> self(this);
-    co_await sendCommand(QStringLiteral("cwx clear"), m_timing.commandTimeout);
-    if (!self)
-        co_return;
-    try {
-        co_await setTransmit(false);
-    } catch (...) {
-    }
+    co_await sendCommand(QStringLiteral("cwx clear"), keyingTimeout());
 }
 
-QCoro::Task<void> FlexRadioClient::setTransmit(CATTransmitMode mode)
+QCoro::Task<void> FlexRadioClient::transmit(CATTransmitMode mode)
 {
     requireReadyToKey();
     if (mode == CATTransmitMode::Tune)
         co_await sendCommand(QStringLiteral("transmit tune 1"), m_timing.commandTimeout);
     else
-        co_await setTransmit(true);
+        co_await transmit(true);
 }
 
 QCoro::Task<void> FlexRadioClient::addSpot(FlexSpot spot)

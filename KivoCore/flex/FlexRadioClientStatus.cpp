@@ -77,6 +77,8 @@ std::optional<FlexStatusLine> parseFlexStatusLine(QStringView line)
     for (qsizetype i = first; i < tokens.size(); ++i) {
         const QStringView token = tokens[i];
         const qsizetype equals = token.indexOf(QLatin1Char('='));
+        if (equals < 0)
+            status.words.append(token.toString());
         if (equals <= 0 || equals == token.size() - 1)
             continue;
         status.properties.insert(token.first(equals).toString(), token.sliced(equals + 1).toString());
@@ -107,20 +109,32 @@ void FlexRadioClient::applyStatus(const QString &line)
         return;
     const QString &object = status->object;
     if (object == QLatin1String("client") || object == QLatin1String("gui_client")) {
-        applyClient(status->identifier, status->properties);
+        // A radio tells of a station's going as "disconnected", older
+        // firmware with a "removed" key.
+        QHash<QString, QString> properties = status->properties;
+        if (status->words.contains(QLatin1String("disconnected")))
+            properties.insert(QStringLiteral("removed"), QStringLiteral("1"));
+        applyClient(status->identifier, properties);
     } else if (object == QLatin1String("slice")) {
         applySlice(status->identifier, status->properties);
     } else if (object == QLatin1String("interlock")) {
-        if (const auto state = valueOf(status->properties, QStringLiteral("state"))) {
-            const QString upper = upperCased(*state);
-            m_value.isTransmitting = upper == QLatin1String("TRANSMITTING") || upper == QLatin1String("PTT_REQUESTED");
-            publish();
-        }
+        if (const auto state = valueOf(status->properties, QStringLiteral("state")))
+            applyInterlock(upperCased(*state));
     } else if (object == QLatin1String("cwx")) {
         const auto wpm = parseStrictInteger(status->properties.value(QStringLiteral("wpm")));
         if (wpm && *wpm >= 5 && *wpm <= 100)
             m_wordsPerMinute = int(*wpm);
     }
+}
+
+void FlexRadioClient::applyInterlock(const QString &state)
+{
+    const bool wasTransmitting = m_value.isTransmitting;
+    m_value.isTransmitting = state == QLatin1String("TRANSMITTING") || state == QLatin1String("PTT_REQUESTED");
+    // Whoever keyed before this has been unkeyed, by whatever means.
+    if (wasTransmitting && (state == QLatin1String("READY") || state == QLatin1String("RECEIVE")))
+        transmitterReportedIdle();
+    publish();
 }
 
 void FlexRadioClient::applyClient(const std::optional<QString> &identifier, const QHash<QString, QString> &properties)
@@ -142,7 +156,7 @@ void FlexRadioClient::applyClient(const std::optional<QString> &identifier, cons
         m_selectedSliceID.reset();
         m_value.isConnected = false;
         publish();
-        m_awaitingStation = m_life.state() == RadioConnectionState::Ready;
+        m_awaitingStation = state() == RadioConnectionState::Ready;
         setState(RadioConnectionState::Connecting, QStringLiteral("Waiting for station ") + m_stationName);
         return;
     }
@@ -170,7 +184,9 @@ void FlexRadioClient::applySlice(const std::optional<QString> &identifier, const
         return;
     const int id = int(*number);
 
-    if (properties.contains(QStringLiteral("removed"))) {
+    // A slice the radio no longer uses is gone as much as a removed one.
+    const auto inUse = valueOf(properties, QStringLiteral("in_use"));
+    if (properties.contains(QStringLiteral("removed")) || (inUse && !flagValue(*inUse))) {
         m_slices.remove(id);
         if (m_selectedSliceID == id)
             m_selectedSliceID.reset();
@@ -270,7 +286,7 @@ void FlexRadioClient::selectBestSlice()
     m_value.vfos = vfos;
     m_value.station = m_stationName;
     m_value.isConnected = true;
-    m_life.clearFailures();
+    clearFailures();
     publish();
     if (m_awaitingStation) {
         m_awaitingStation = false;

@@ -37,76 +37,36 @@ SmartLinkRadioClient::SmartLinkRadioClient(QString email, QString password, QStr
                                            RadioSelectedHandler onRadioSelected, SmartLinkBrokerEndpoint brokerEndpoint,
                                            SmartLinkCertificatePinStore pinStore, Timing timing, RandomSource random,
                                            QObject *parent)
-    : QObject(parent), m_email(trimmed(email)), m_password(std::move(password)),
-      m_preferredSerial(trimmed(preferredSerial)), m_stationName(std::move(stationName)),
-      m_sliceLetter(upperCased(sliceLetter)),
+    : RadioBackendBase({std::move(onState), std::move(onSnapshot), timing.backoffSecond, std::move(random)}, parent),
+      m_email(trimmed(email)), m_password(std::move(password)), m_preferredSerial(trimmed(preferredSerial)),
+      m_stationName(std::move(stationName)), m_sliceLetter(upperCased(sliceLetter)),
       m_authenticator(authenticator ? std::move(authenticator)
                                     : std::make_shared<SmartLinkAuthenticator>(
                                           SmartLinkKeychain(std::make_shared<InMemorySecretStore>(), email))),
       m_onRadioSelected(std::move(onRadioSelected)), m_brokerEndpoint(std::move(brokerEndpoint)),
       m_pinStore(std::move(pinStore)), m_timing(timing),
-      m_life(this, [this] { launch(establish(m_reconnectGeneration)); },
-             {std::move(onState), std::move(onSnapshot), timing.backoffSecond, std::move(random)}),
       m_value({.frequencyHz = 14074000, .mode = QStringLiteral("DIGU"), .slice = m_sliceLetter, .station = m_stationName})
 {
+    // Ticks only pay an unkey this backend still owes.
+    setTickInterval(m_timing.radio.heartbeatInterval);
     m_stableConnectionTimer.setSingleShot(true);
     connect(&m_stableConnectionTimer, &QTimer::timeout, this, &SmartLinkRadioClient::stableConnectionReached);
 }
 
 SmartLinkRadioClient::~SmartLinkRadioClient() = default;
 
-void SmartLinkRadioClient::start()
+void SmartLinkRadioClient::openTransport(qint64 attempt)
 {
-    if (m_life.begin())
-        beginConnection();
+    m_signInRefused = false;
+    if (std::exchange(m_endUnshown, false))
+        publishDisconnected();
+    launch(establish(attempt));
 }
 
-QCoro::Task<void> SmartLinkRadioClient::stop()
+QCoro::Task<void> SmartLinkRadioClient::establish(qint64 attempt)
 {
-    QPointer<SmartLinkRadioClient> self(this);
-    m_life.end();
-    m_life.advance();
-    m_stableConnectionTimer.stop();
-    co_await teardown();
-    if (self)
-        m_life.reportStopped();
-}
-
-void SmartLinkRadioClient::reconnectNow()
-{
-    launch(restartChain());
-}
-
-QCoro::Task<void> SmartLinkRadioClient::restartChain()
-{
-    QPointer<SmartLinkRadioClient> self(this);
-    if (!m_life.shouldRun()) {
-        start();
-        co_return;
-    }
-    m_life.clearFailures();
-    m_life.advance();
-    m_life.cancelRetry();
-    m_stableConnectionTimer.stop();
-    co_await teardown();
-    if (self)
-        beginConnection();
-}
-
-void SmartLinkRadioClient::beginConnection()
-{
-    if (!m_life.shouldRun())
-        return;
-    m_reconnectGeneration = m_life.advance();
-    m_life.retryAfter(std::chrono::milliseconds(0));
-}
-
-QCoro::Task<void> SmartLinkRadioClient::establish(qint64 generation)
-{
-    const AttemptGuard current = m_life.guard(generation);
-    if (!current)
-        co_return;
-    report(RadioConnectionState::Authenticating, QStringLiteral("Authenticating with SmartLink"));
+    const AttemptGuard current = guard(attempt);
+    setState(RadioConnectionState::Authenticating, QStringLiteral("Authenticating with SmartLink"));
     if (!current)
         co_return;
 
@@ -128,17 +88,26 @@ QCoro::Task<void> SmartLinkRadioClient::establish(qint64 generation)
         co_return;
     // Every later attempt signs in by the saved refresh token.
     m_password.clear();
+    if (!isLive(attempt))
+        co_return;
     if (failure) {
-        attemptFailed(failure, generation);
+        try {
+            std::rethrow_exception(failure);
+        } catch (const SmartLinkAuthError &refused) {
+            // Only the user can cure this: rest here until stopped or asked again.
+            m_signInRefused = true;
+            connectionRefused(attempt, refused.message());
+            co_return;
+        } catch (...) {
+        }
+        connectionFailed(attempt, describeException(failure));
         co_return;
     }
-    if (!current)
-        co_return;
-    report(RadioConnectionState::Discovering, QStringLiteral("Finding your remote FlexRadio"));
+    setState(RadioConnectionState::Discovering, QStringLiteral("Finding your remote FlexRadio"));
     if (!current)
         co_return;
 
-    const auto broker = makeLink<SmartLinkBroker>(tokens->idToken, m_preferredSerial, brokerCallback(generation),
+    const auto broker = makeLink<SmartLinkBroker>(tokens->idToken, m_preferredSerial, brokerCallback(attempt),
                                                   m_brokerEndpoint);
     m_broker = broker;
     std::optional<SmartLinkWANSession> session;
@@ -147,16 +116,12 @@ QCoro::Task<void> SmartLinkRadioClient::establish(qint64 generation)
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!current.ownerAlive()) {
+    if (!current) {
         broker->stop();
         co_return;
     }
     if (failure) {
-        attemptFailed(failure, generation);
-        co_return;
-    }
-    if (!current) {
-        broker->stop();
+        connectionFailed(attempt, describeException(failure));
         co_return;
     }
 
@@ -165,8 +130,8 @@ QCoro::Task<void> SmartLinkRadioClient::establish(qint64 generation)
         m_onRadioSelected(radio);
     if (!current)
         co_return;
-    report(RadioConnectionState::Connecting,
-           QStringLiteral("Connecting to ") + radio.nickname + QStringLiteral(" (") + radio.model + u')');
+    setState(RadioConnectionState::Connecting,
+             QStringLiteral("Connecting to ") + radio.nickname + QStringLiteral(" (") + radio.model + u')');
     if (!current)
         co_return;
 
@@ -179,77 +144,86 @@ QCoro::Task<void> SmartLinkRadioClient::establish(qint64 generation)
                                      .certificateIdentity = radio.serial,
                                      .pinStore = m_pinStore,
                                      .timing = m_timing.radio,
-                                     .random = m_life.randomSource()};
-    const auto inner = makeLink<FlexRadioClient>(std::move(options), radioStateCallback(generation),
-                                                 radioSnapshotCallback(generation), nullptr);
+                                     .random = randomSource()};
+    const auto inner = makeLink<FlexRadioClient>(std::move(options), radioStateCallback(attempt),
+                                                 radioSnapshotCallback(attempt), nullptr);
     m_radio = inner;
+    m_sessionUnkeys = 0;
     inner->start();
 }
 
-void SmartLinkRadioClient::attemptFailed(std::exception_ptr error, qint64 generation)
-{
-    if (!isCurrent(generation))
-        return;
-    try {
-        std::rethrow_exception(error);
-    } catch (const SmartLinkAuthError &refused) {
-        // Only the user can cure this: rest here until stopped or asked again.
-        report(RadioConnectionState::Failed, refused.message());
-        return;
-    } catch (...) {
-    }
-    launch(scheduleReconnect(describeException(error)));
-}
-
 void SmartLinkRadioClient::radioStateChanged(RadioConnectionState state, const QString &description,
-                                             qint64 generation)
+                                             qint64 attempt)
 {
-    if (!isCurrent(generation))
+    if (!isLive(attempt))
         return;
     switch (state) {
     case RadioConnectionState::Retrying:
     case RadioConnectionState::Failed:
         // The chain, not the radio session, decides when to try again, so
         // the session's own delay is not shown.
-        launch(scheduleReconnect(reasonOfRetry(description)));
+        connectionFailed(attempt, reasonOfRetry(description));
         return;
     case RadioConnectionState::Ready:
-        m_stableGeneration = generation;
+        m_stableAttempt = attempt;
         m_stableConnectionTimer.start(m_timing.stableConnection);
-        report(state, description);
+        if (m_readyAttempt != attempt) {
+            m_readyAttempt = attempt;
+            sessionReady(attempt, description);
+        } else {
+            setState(state, description);
+        }
         return;
     default:
-        report(state, description);
+        setState(state, description);
         return;
     }
 }
 
-void SmartLinkRadioClient::radioSnapshotChanged(const RadioSnapshot &snapshot, qint64 generation)
+void SmartLinkRadioClient::radioSnapshotChanged(const RadioSnapshot &snapshot, qint64 attempt)
 {
-    if (!isCurrent(generation))
+    if (!isLive(attempt))
         return;
     m_value = snapshot;
+    takeSessionUnkeys();
     publish();
+}
+
+void SmartLinkRadioClient::takeSessionUnkeys()
+{
+    if (!m_radio)
+        return;
+    const qint64 confirmed = m_radio->confirmedUnkeys();
+    if (confirmed > m_sessionUnkeys) {
+        m_sessionUnkeys = confirmed;
+        transmitterReportedIdle();
+    }
 }
 
 void SmartLinkRadioClient::stableConnectionReached()
 {
-    if (isCurrent(m_stableGeneration))
-        m_life.clearFailures();
+    if (isLive(m_stableAttempt))
+        clearFailures();
 }
 
-QCoro::Task<void> SmartLinkRadioClient::scheduleReconnect(QString reason)
+void SmartLinkRadioClient::publishDisconnected()
 {
-    QPointer<SmartLinkRadioClient> self(this);
-    const qint64 generation = m_life.advance();
+    m_value.isConnected = false;
+    publish();
+}
+
+QCoro::Task<void> SmartLinkRadioClient::dropTransport()
+{
     m_stableConnectionTimer.stop();
+    m_endUnshown = true;
     co_await teardown();
-    // A stop or a reconnect request during the teardown has the last word;
-    // a retry now would only replace the attempt it started.
-    if (!self || !isCurrent(generation))
-        co_return;
-    m_reconnectGeneration = generation;
-    m_life.retryLater(reason);
+}
+
+void SmartLinkRadioClient::sessionEnded()
+{
+    m_endUnshown = false;
+    if (!std::exchange(m_signInRefused, false))
+        publishDisconnected();
 }
 
 QCoro::Task<void> SmartLinkRadioClient::teardown()
@@ -257,7 +231,6 @@ QCoro::Task<void> SmartLinkRadioClient::teardown()
     const std::shared_ptr<FlexRadioClient> radio = std::exchange(m_radio, nullptr);
     const std::shared_ptr<SmartLinkBroker> broker = std::exchange(m_broker, nullptr);
     m_value.isConnected = false;
-    publish();
     // Nothing of this client is touched from here on: it may be gone.
     if (radio)
         co_await radio->stop();
@@ -265,35 +238,53 @@ QCoro::Task<void> SmartLinkRadioClient::teardown()
         broker->stop();
 }
 
-SmartLinkBroker::DisconnectHandler SmartLinkRadioClient::brokerCallback(qint64 generation)
+bool SmartLinkRadioClient::canSayGoodbye() const
+{
+    return m_radio && m_radio->m_transportReady;
+}
+
+QCoro::Task<void> SmartLinkRadioClient::sayGoodbye()
+{
+    if (m_radio)
+        m_radio->m_ownerSaysGoodbye = true;
+    co_await RadioBackendBase::sayGoodbye();
+}
+
+QCoro::Task<void> SmartLinkRadioClient::tick()
+{
+    takeSessionUnkeys();
+    co_return;
+}
+
+SmartLinkBroker::DisconnectHandler SmartLinkRadioClient::brokerCallback(qint64 attempt)
 {
     QPointer<SmartLinkRadioClient> self(this);
-    return [self, generation](const QString &message) {
-        later(self, [self, generation, message] {
-            if (self && self->isCurrent(generation))
-                launch(self->scheduleReconnect(message));
+    return [self, attempt](const QString &message) {
+        later(self, [self, attempt, message] {
+            if (self && self->isLive(attempt))
+                self->connectionFailed(attempt, message);
         });
     };
 }
 
-FlexRadioClient::StateHandler SmartLinkRadioClient::radioStateCallback(qint64 generation)
+FlexRadioClient::StateHandler SmartLinkRadioClient::radioStateCallback(qint64 attempt)
 {
     QPointer<SmartLinkRadioClient> self(this);
-    return [self, generation](RadioConnectionState state, const QString &description) {
-        later(self, [self, generation, state, description] {
+    return [self, attempt](RadioConnectionState state, const QString &description) {
+        later(self, [self, attempt, state, description] {
             if (self)
-                self->radioStateChanged(state, description, generation);
+                self->radioStateChanged(state, description, attempt);
         });
     };
 }
 
-FlexRadioClient::SnapshotHandler SmartLinkRadioClient::radioSnapshotCallback(qint64 generation)
+FlexRadioClient::SnapshotHandler SmartLinkRadioClient::radioSnapshotCallback(qint64 attempt)
 {
     QPointer<SmartLinkRadioClient> self(this);
-    return [self, generation](const RadioSnapshot &snapshot) {
-        later(self, [self, generation, snapshot] {
+    return [self, attempt](const RadioSnapshot &snapshot) {
+        later(self, [self, attempt, snapshot] {
             if (self)
-                self->radioSnapshotChanged(snapshot, generation);
+                self->radioSnapshotChanged(snapshot, attempt);
         });
     };
 }
@@ -330,9 +321,15 @@ QCoro::Task<void> SmartLinkRadioClient::setMode(QString mode)
     return forward(&FlexRadioClient::setMode, std::move(mode));
 }
 
-QCoro::Task<void> SmartLinkRadioClient::setTransmit(bool on)
+// Forwarded, so that an unkey the session could not confirm stays owed
+// here, beyond the session.
+QCoro::Task<void> SmartLinkRadioClient::transmit(bool on)
 {
-    return forward(static_cast<QCoro::Task<void> (FlexRadioClient::*)(bool)>(&FlexRadioClient::setTransmit), on);
+    const std::shared_ptr<FlexRadioClient> radio = requireRadio();
+    co_await radio->setTransmit(on);
+    // This unkey is counted by the base; the session's count of it is taken.
+    if (!on && radio == m_radio)
+        m_sessionUnkeys = radio->confirmedUnkeys();
 }
 
 QCoro::Task<std::optional<qint64>> SmartLinkRadioClient::secondaryFrequency()
@@ -370,17 +367,19 @@ QCoro::Task<void> SmartLinkRadioClient::sendCW(QString text)
     return forward(&FlexRadioClient::sendCW, std::move(text));
 }
 
-QCoro::Task<void> SmartLinkRadioClient::clearCW()
+QCoro::Task<void> SmartLinkRadioClient::clearKeyer()
 {
     if (!m_radio)
         co_return;
-    co_await forward(&FlexRadioClient::clearCW);
+    // Only the keyer: the unkey that follows goes through this backend.
+    const std::shared_ptr<FlexRadioClient> radio = m_radio;
+    co_await radio->clearKeyer();
 }
 
-QCoro::Task<void> SmartLinkRadioClient::setTransmit(CATTransmitMode mode)
+QCoro::Task<void> SmartLinkRadioClient::transmit(CATTransmitMode mode)
 {
-    return forward(
-        static_cast<QCoro::Task<void> (FlexRadioClient::*)(CATTransmitMode)>(&FlexRadioClient::setTransmit), mode);
+    const std::shared_ptr<FlexRadioClient> radio = requireRadio();
+    co_await radio->setTransmit(mode);
 }
 
 QCoro::Task<void> SmartLinkRadioClient::addSpot(FlexSpot spot)

@@ -7,7 +7,6 @@
 // sign-in is final.
 
 #include "KivoCore/flex/FlexRadioClient.h"
-#include "KivoCore/radio/RadioBackend.h"
 #include "KivoCore/flex/SmartLinkAuth.h"
 #include "KivoCore/flex/SmartLinkBroker.h"
 #include "KivoCore/flex/SmartLinkSignIn.h"
@@ -37,13 +36,11 @@ struct SmartLinkRadioClientTiming {
     FlexRadioTiming radio;
 };
 
-class SmartLinkRadioClient : public QObject, public RadioBackend {
+class SmartLinkRadioClient : public RadioBackendBase {
     Q_OBJECT
 
 public:
     using RadioSelectedHandler = std::function<void(const SmartLinkRadio &radio)>;
-    // Uniform in [0, 1]: the share of the back-off's random extra.
-    using RandomSource = FlexRadioClient::RandomSource;
     using Timing = SmartLinkRadioClientTiming;
 
     // The authenticator decides where the refresh token is kept (the caller
@@ -58,16 +55,9 @@ public:
                          RandomSource random = {}, QObject *parent = nullptr);
     ~SmartLinkRadioClient() override;
 
-    void start() override;
-    // Stops the radio session and the broker, then "Stopped".
-    QCoro::Task<void> stop() override;
-    // Starts the chain again from sign-in, the back-off cleared.
-    void reconnectNow() override;
-
     QCoro::Task<RadioSnapshot> snapshot() override;
     QCoro::Task<void> setFrequency(qint64 hz) override;
     QCoro::Task<void> setMode(QString mode) override;
-    QCoro::Task<void> setTransmit(bool on) override;
     // Always none, whatever the radio knows.
     QCoro::Task<std::optional<qint64>> secondaryFrequency() override;
     QCoro::Task<void> setSecondaryFrequency(qint64 hz) override;
@@ -77,33 +67,44 @@ public:
     QCoro::Task<int> cwSpeed() override;
     QCoro::Task<void> setCWSpeed(int wordsPerMinute) override;
     QCoro::Task<void> sendCW(QString text) override;
-    // Quietly nothing without a radio session.
-    QCoro::Task<void> clearCW() override;
-    bool clearCWUnkeys() const override { return true; }
-    QCoro::Task<void> setTransmit(CATTransmitMode mode) override;
     QCoro::Task<void> addSpot(FlexSpot spot) override;
 
+protected:
+    // The chain is the transport: sign-in, the broker's choice of radio and
+    // the radio session.
+    void openTransport(qint64 attempt) override;
+    QCoro::Task<void> dropTransport() override;
+    void sessionEnded() override;
+    bool canSayGoodbye() const override;
+    // Said through this backend so that an unkey it owes outlives the radio
+    // session; the session's own stop then says nothing more.
+    QCoro::Task<void> sayGoodbye() override;
+    QCoro::Task<void> tick() override;
+    QCoro::Task<void> transmit(bool on) override;
+    QCoro::Task<void> transmit(CATTransmitMode mode) override;
+    // Quietly nothing without a radio session.
+    QCoro::Task<void> clearKeyer() override;
+    bool clearingKeyerUnkeys() const override { return m_radio != nullptr; }
+
 private:
-    QCoro::Task<void> restartChain();
-    void beginConnection();
-    QCoro::Task<void> establish(qint64 generation);
-    void attemptFailed(std::exception_ptr error, qint64 generation);
-    void radioStateChanged(RadioConnectionState state, const QString &description, qint64 generation);
-    void radioSnapshotChanged(const RadioSnapshot &snapshot, qint64 generation);
-    QCoro::Task<void> scheduleReconnect(QString reason);
+    QCoro::Task<void> establish(qint64 attempt);
+    void radioStateChanged(RadioConnectionState state, const QString &description, qint64 attempt);
+    void radioSnapshotChanged(const RadioSnapshot &snapshot, qint64 attempt);
     QCoro::Task<void> teardown();
     void stableConnectionReached();
-
-    // Callbacks of attempt `generation`, each carried out later through the
-    // event loop and only while this client exists.
-    SmartLinkBroker::DisconnectHandler brokerCallback(qint64 generation);
-    FlexRadioClient::StateHandler radioStateCallback(qint64 generation);
-    FlexRadioClient::SnapshotHandler radioSnapshotCallback(qint64 generation);
-
-    bool isCurrent(qint64 generation) const { return m_life.shouldRun() && m_life.isCurrent(generation); }
-    void report(RadioConnectionState state, const QString &sentence) { m_life.setState(state, sentence); }
-    void publish() { m_life.publish(m_value); }
+    // Unkeys the radio session confirmed on its own (its report of an idle
+    // transmitter, an unkey it paid late) count here too.
+    void takeSessionUnkeys();
+    bool isLive(qint64 attempt) const { return shouldRun() && isCurrent(attempt); }
+    void publish() { RadioBackendBase::publish(m_value); }
+    void publishDisconnected();
     std::shared_ptr<FlexRadioClient> requireRadio() const;
+
+    // Callbacks of attempt `attempt`, each carried out later through the
+    // event loop and only while this client exists.
+    SmartLinkBroker::DisconnectHandler brokerCallback(qint64 attempt);
+    FlexRadioClient::StateHandler radioStateCallback(qint64 attempt);
+    FlexRadioClient::SnapshotHandler radioSnapshotCallback(qint64 attempt);
 
     template <typename Result, typename... Parameters, typename... Arguments>
     QCoro::Task<Result> forward(QCoro::Task<Result> (FlexRadioClient::*operation)(Parameters...),
@@ -120,13 +121,18 @@ private:
     const SmartLinkCertificatePinStore m_pinStore;
     const Timing m_timing;
 
-    // Its retry runs the next attempt, at once or after the back-off.
-    RadioLifecycle m_life;
-    qint64 m_reconnectGeneration = 0;
     std::shared_ptr<SmartLinkBroker> m_broker;
     std::shared_ptr<FlexRadioClient> m_radio;
+    // The radio session's confirmed unkeys already counted here.
+    qint64 m_sessionUnkeys = 0;
+    // The attempt whose radio session became ready.
+    qint64 m_readyAttempt = 0;
     QTimer m_stableConnectionTimer;
-    qint64 m_stableGeneration = 0;
+    qint64 m_stableAttempt = 0;
+    // The chain was dropped without its end shown (a reconnect request).
+    bool m_endUnshown = false;
+    // The sign-in was refused: nothing past it was ever shown.
+    bool m_signInRefused = false;
     RadioSnapshot m_value;
 };
 

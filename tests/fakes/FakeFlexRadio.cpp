@@ -9,6 +9,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace kivo::test {
 
 // Hands out sockets that first complete a server-side TLS handshake.
@@ -172,7 +174,12 @@ void FakeFlexRadio::answer(Connection *connection, const QString &line)
             break;
         }
     }
-    if (reply.kind != Reply::Kind::Silent) {
+    const auto stalled = [&command](const QString &prefix) { return command.text.startsWith(prefix); };
+    if (reply.kind != Reply::Kind::Silent && std::any_of(m_stalls.cbegin(), m_stalls.cend(), stalled)) {
+        m_held.append({connection->index, QStringLiteral("R%1|%2|%3").arg(QString::number(command.sequence),
+                                                                         QString::number(reply.code, 16),
+                                                                         reply.message)});
+    } else if (reply.kind != Reply::Kind::Silent) {
         const QString text = QStringLiteral("R%1|%2|%3")
                                  .arg(QString::number(command.sequence), QString::number(reply.code, 16),
                                       reply.message);
@@ -202,6 +209,18 @@ void FakeFlexRadio::setOperatorPtt(bool on)
 {
     for (const auto &connection : std::as_const(m_connections))
         sendLineTo(connection->index, on ? "S0|interlock state=TRANSMITTING source=MIC" : "S0|interlock state=READY");
+}
+
+void FakeFlexRadio::stall(const QString &commandPrefix)
+{
+    m_stalls.append(commandPrefix);
+}
+
+void FakeFlexRadio::release()
+{
+    m_stalls.clear();
+    for (const auto &[connection, line] : std::exchange(m_held, {}))
+        sendLineTo(connection, line);
 }
 
 void FakeFlexRadio::setReply(const QString &commandPrefix, Reply reply)
@@ -325,6 +344,16 @@ QString FakeFlexRadio::sliceLine(int id, const QString &handle, const QString &l
                           "tx=%6 active=%7")
         .arg(handle, QString::number(id), mhz, letter, mode, transmit ? QStringLiteral("1") : QStringLiteral("0"),
              active ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+QString FakeFlexRadio::clientDisconnectedLine(const QString &handle)
+{
+    return QStringLiteral("S%1|client %1 disconnected forced=0 wan_duration=812 duration=812").arg(handle);
+}
+
+QString FakeFlexRadio::sliceUnusedLine(int id, const QString &handle)
+{
+    return QStringLiteral("S%1|slice %2 in_use=0").arg(handle, QString::number(id));
 }
 
 } // namespace kivo::test

@@ -72,6 +72,11 @@ public:
     // Microphone PTT as interlock status. As a real radio, an accepted
     // "slice t" is told only to the clients that did not send it.
     void setOperatorPtt(bool on);
+    // Commands starting with `commandPrefix` (every command when empty) get
+    // no reply until release(), as over a stalled link.
+    void stall(const QString &commandPrefix = {});
+    // Ends every stall and sends the replies held back, in order.
+    void release();
     // Called for every command after its reply (if any) went out.
     void setCommandHandler(std::function<void(const Command &)> handler) { m_handler = std::move(handler); }
 
@@ -108,6 +113,9 @@ public:
                               const QString &program = QStringLiteral("SmartSDR-Win"));
     static QString sliceLine(int id, const QString &handle, const QString &letter, const QString &mhz,
                              const QString &mode, bool active, bool transmit);
+    // How a radio tells of a station's going: its client, then each of its slices.
+    static QString clientDisconnectedLine(const QString &handle);
+    static QString sliceUnusedLine(int id, const QString &handle);
 
 private:
     class TlsServer;
@@ -123,6 +131,9 @@ private:
     std::unique_ptr<QTcpServer> m_server;
     QStringList m_prologue;
     QList<QPair<QString, Reply>> m_rules;
+    QStringList m_stalls;
+    // Replies held back by a stall: the connection and the line.
+    QList<QPair<int, QString>> m_held;
     std::function<void(const Command &)> m_handler;
     QList<std::shared_ptr<Connection>> m_connections;
     QStringList m_receivedLines;

@@ -657,7 +657,7 @@ TEST_F(FlexRadioClientTest, StopSendsTheClosingCommands)
     follow();
     runTask(client->stop());
     EXPECT_EQ(radio.commandTexts(),
-              (QStringList{QStringLiteral("transmit tune 0"), QStringLiteral("cwx clear"), QStringLiteral("xmit 0")}));
+              (QStringList{QStringLiteral("cwx clear"), QStringLiteral("transmit tune 0"), QStringLiteral("xmit 0")}));
     EXPECT_EQ(states.last(), qMakePair(RadioConnectionState::Stopped, QStringLiteral("Stopped")));
     EXPECT_FALSE(last().isConnected);
     ASSERT_TRUE(waitUntil([this] { return !radio.hasClient(); }));
@@ -963,6 +963,63 @@ TEST_F(FlexRadioClientTest, AReturningStationMakesTheSessionReadyAgain)
     ASSERT_TRUE(waitUntil([&] { return count(QStringLiteral("Found VFO A at 14.074000 MHz (RX+TX)")) == 3; }));
     EXPECT_EQ(errorOf(client->setTransmit(true)), QString());
     EXPECT_EQ(count(QStringLiteral("Connected; waiting for Maestro slice A")), 0);
+}
+
+// As a real radio tells it: the client disconnected, then its slices unused.
+TEST_F(FlexRadioClientTest, AStationThatDisconnectsIsAwaitedAndFollowedOnItsReturn)
+{
+    startReady();
+    follow();
+    radio.sendLine(FakeFlexRadio::clientDisconnectedLine(handle));
+    radio.sendLine(FakeFlexRadio::sliceUnusedLine(0, handle));
+    radio.sendLine(FakeFlexRadio::sliceUnusedLine(1, handle));
+    ASSERT_TRUE(waitForSentence(QStringLiteral("Waiting for station Maestro")));
+    EXPECT_FALSE(last().isConnected);
+    EXPECT_EQ(errorOf(client->setTransmit(true)), KivoError::notConnected().message());
+
+    const QString returned = QStringLiteral("0x2B");
+    radio.sendLine(FakeFlexRadio::clientLine(returned, QStringLiteral("CID-2"), QStringLiteral("Maestro")));
+    sendAndWaitForSnapshot(FakeFlexRadio::sliceLine(4, returned, QStringLiteral("A"), QStringLiteral("21.074000"),
+                                                    QStringLiteral("DIGU"), true, true));
+    EXPECT_EQ(states.last(),
+              qMakePair(RadioConnectionState::Ready, QStringLiteral("Found VFO A at 21.074000 MHz (RX+TX)")));
+    EXPECT_EQ(errorOf(client->setTransmit(true)), QString());
+}
+
+// A keyed client that leaves while the radio does not answer is unkeyed once
+// it answers again.
+TEST_F(FlexRadioClientTest, AnUnkeyLostToAStalledLinkIsSentWhenTheRadioAnswers)
+{
+    Options options;
+    options.timing.heartbeatInterval = 20ms;
+    startReady(options);
+    follow();
+    QStringList lines;
+    client->setEventHandler([&lines](const QString &line) { lines << line; });
+    runTask(client->setTransmit(true));
+    ClientActivity keyed;
+    keyed.noteKeyed(client->confirmedUnkeys());
+    radio.stall();
+    EXPECT_FALSE(runTask(client->makeSafe(keyed)));
+    radio.release();
+    ASSERT_TRUE(waitUntil([&] { return lines.contains(QStringLiteral("Unkey sent again after the radio answered")); }));
+    EXPECT_EQ(radio.commandTexts().filter(QStringLiteral("xmit")).last(), QStringLiteral("xmit 0"));
+}
+
+// The keyer's own unkey failed: making safe unkeys again rather than trust it.
+TEST_F(FlexRadioClientTest, MakingSafeUnkeysWhenClearingCWDidNot)
+{
+    startReady();
+    follow();
+    ClientActivity activity{.startedCW = true};
+    activity.noteKeyed(client->confirmedUnkeys());
+    radio.stall(QStringLiteral("transmit tune 0"));
+    radio.setCommandHandler([this](const FakeFlexRadio::Command &) {
+        if (radio.commandTexts().count(QStringLiteral("transmit tune 0")) == 2)
+            radio.release();
+    });
+    EXPECT_TRUE(runTask(client->makeSafe(activity)));
+    EXPECT_EQ(radio.commandTexts(), (QStringList{"cwx clear", "transmit tune 0", "transmit tune 0", "xmit 0"}));
 }
 
 // A command whose line never left reports why the connection failed.

@@ -126,6 +126,33 @@ TEST_F(FlexRadioEndToEndTest, OnlyWhatAVanishedClientKeyedIsUndone)
                                                  "transmit tune 0", "xmit 0"}));
 }
 
+// A client's key was undone already, by another client or as the radio
+// reports; its leaving must not end the operator's own transmission.
+TEST_F(FlexRadioEndToEndTest, AKeyUndoneAlreadyIsNotUndoneAgain)
+{
+    for (const bool byAnotherClient : {true, false}) {
+        auto keyer = std::make_unique<RawClient>(bridge->catPort());
+        RawClient other(bridge->catPort());
+        keyer->send("TX;");
+        ASSERT_TRUE(radio.waitForCommand(QStringLiteral("xmit 1")));
+        if (byAnotherClient) {
+            other.send("RX;");
+            ASSERT_TRUE(radio.waitForCommand(QStringLiteral("xmit 0")));
+        } else {
+            radio.sendLine(QStringLiteral("S0|interlock state=TRANSMITTING"));
+            radio.sendLine(QStringLiteral("S0|interlock state=READY"));
+        }
+        radio.setOperatorPtt(true);
+        ASSERT_TRUE(waitUntil([this] { return published.isTransmitting; }));
+        radio.clearReceived();
+        keyer.reset();
+        test::settle(100ms);
+        EXPECT_TRUE(radio.commandTexts().isEmpty()) << byAnotherClient;
+        EXPECT_TRUE(published.isTransmitting);
+        radio.setOperatorPtt(false);
+    }
+}
+
 TEST_F(FlexRadioEndToEndTest, ARejectedTuneAnswersTheQuestionMark)
 {
     radio.setReply(QStringLiteral("slice t"), FakeFlexRadio::Reply::reject(0x50000016));

@@ -36,7 +36,7 @@ const QString stopped = QStringLiteral("stopped: Stopped");
 const QString noSavedSession =
     QStringLiteral("failed: No saved SmartLink session is available. Enter the password once.");
 
-const QStringList closingCommands{QStringLiteral("transmit tune 0"), QStringLiteral("cwx clear"),
+const QStringList closingCommands{QStringLiteral("cwx clear"), QStringLiteral("transmit tune 0"),
                                   QStringLiteral("xmit 0")};
 
 struct ClientOptions {
@@ -468,6 +468,60 @@ TEST_F(SmartLinkRadioClientTest, AReconnectRequestDuringARetrysTeardownWins)
     const QString retry = events.filter(QStringLiteral("retrying: ")).first();
     EXPECT_TRUE(retry.endsWith(QStringLiteral(". Retrying in 1.0 s"))) << retry.toStdString();
     EXPECT_EQ(retry.count(QStringLiteral("Retrying in")), 1) << retry.toStdString();
+}
+
+// A connection lost as the stop begins reaches nobody once the stop is over,
+// for either kind of FlexRadio connection.
+TEST_F(SmartLinkRadioClientTest, NothingIsReportedAfterAStop)
+{
+    FakeFlexRadio local;
+    ASSERT_TRUE(local.listen());
+    QStringList localEvents;
+    FlexRadioClient flex({.host = QStringLiteral("127.0.0.1"), .port = local.port(),
+                          .stationName = QStringLiteral("Maestro"), .sliceLetter = QStringLiteral("A"),
+                          .pinStore = peers.pinStore(),
+                          .timing = {.closingCommandTimeout = 50ms, .heartbeatInterval = 10ms}},
+                         [&](RadioConnectionState state, const QString &sentence) {
+                             localEvents << rawValue(state) + QStringLiteral(": ") + sentence;
+                         },
+                         [&](const RadioSnapshot &) { localEvents << disconnected; });
+    flex.start();
+    ASSERT_TRUE(waitUntil([&] { return localEvents.contains(ready); }));
+    startReady();
+
+    const QList<std::tuple<RadioBackend *, FakeFlexRadio *, QStringList *>> rows{
+        {&flex, &local, &localEvents}, {client.get(), &peers.radio, &events}};
+    for (const auto &[backend, radio, reports] : rows) {
+        radio->dropClient();
+        runTask(backend->stop());
+        const QStringList atStop = *reports;
+        settle(50ms);
+        EXPECT_EQ(*reports, atStop);
+        EXPECT_EQ(reports->last(), stopped);
+    }
+}
+
+// The radio session is rebuilt after a loss; an unkey it could not confirm
+// is still owed and goes to the next one.
+TEST_F(SmartLinkRadioClientTest, AnUnkeyTheRadioDidNotConfirmIsSentInTheNextSession)
+{
+    startReady();
+    follow();
+    QStringList lines;
+    client->setEventHandler([&lines](const QString &line) { lines << line; });
+    runTask(client->setTransmit(true));
+    ClientActivity keyed;
+    keyed.noteKeyed(client->confirmedUnkeys());
+    peers.radio.stall();
+    EXPECT_FALSE(runTask(client->makeSafe(keyed)));
+    peers.identity.enqueue(FakeIdentityProvider::grant(QStringLiteral("id-2")));
+    peers.radio.release();
+    peers.radio.dropClient();
+    ASSERT_TRUE(waitUntil([&] { return lines.contains(QStringLiteral("Unkey sent again after the radio answered")); }));
+    QStringList second;
+    for (const FakeFlexRadio::Command &command : peers.radio.commands())
+        second << (command.connection == 1 ? command.text : QString());
+    EXPECT_TRUE(second.contains(QStringLiteral("xmit 0")));
 }
 
 // ---------------------------------------------------------------- control
