@@ -90,6 +90,7 @@ void LegacyKIVOClient::openTransport(qint64 attempt)
     m_inboundBuffer.clear();
     setState(RadioConnectionState::Connecting,
              QStringLiteral("Connecting to KIVO at %1:%2").arg(m_host, QString::number(m_port)));
+    // The report's receiver may have stopped or restarted the client.
     if (!isCurrent(attempt))
         return;
     if (m_port == 0) {
