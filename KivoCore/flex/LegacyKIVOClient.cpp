@@ -19,6 +19,7 @@ const QByteArray kPollBatch = QByteArrayLiteral("KS;FB;FA;FR;MD;FT;IF;");
 // Clears whatever the companion's keyer still holds.
 const QByteArray kBlankKeyerCommand = QByteArrayLiteral("KY") + QByteArray(24, ' ') + ';';
 const QByteArray kReceiveCommand = QByteArrayLiteral("RX;");
+const QString kPollingFailed = QStringLiteral("KIVO polling failed");
 
 std::optional<int> kenwoodMode(const QString &name)
 {
@@ -64,45 +65,36 @@ QByteArray frequencyCommand(int vfo, qint64 hz)
 
 LegacyKIVOClient::LegacyKIVOClient(QString host, quint16 port, StateHandler onState, SnapshotHandler onSnapshot,
                                    Timing timing, QObject *parent)
-    : QObject(parent),
+    : RadioBackendBase({.onState = std::move(onState),
+                        .onSnapshot = std::move(onSnapshot),
+                        .backoffSecond = timing.backoffSecond,
+                        .random = {}},
+                       parent),
       m_host(std::move(host)),
       m_port(port),
-      m_timing(timing),
-      m_life(this, [this] { connect(); }, {std::move(onState), std::move(onSnapshot), timing.backoffSecond, {}}),
       m_value({.frequencyHz = 14074000, .mode = QStringLiteral("DIGU"), .slice = QStringLiteral("A"), .station = QStringLiteral("KIVO SmartLink")})
 {
     setObjectName(QStringLiteral("com.tarnvale.QuendKivo.legacy-kivo"));
-    m_pollTimer.setSingleShot(true);
-    m_pollTimer.setInterval(m_timing.pollInterval);
-    QObject::connect(&m_pollTimer, &QTimer::timeout, this, [this] { launch(poll(m_life.generation())); });
+    setTickInterval(timing.pollInterval);
 }
 
 LegacyKIVOClient::~LegacyKIVOClient()
 {
     // Operations still waiting for their bytes end with an error instead of
     // waiting forever; none of them touches this object afterwards.
-    m_life.end();
-    m_life.advance();
-    m_pollTimer.stop();
-    dropConnection();
+    closeSocket();
 }
 
-void LegacyKIVOClient::start()
+void LegacyKIVOClient::openTransport(qint64 attempt)
 {
-    if (m_life.begin())
-        connect();
-}
-
-void LegacyKIVOClient::connect()
-{
-    if (!m_life.shouldRun() || m_socket)
-        return;
-    const qint64 generation = m_life.advance();
     m_inboundBuffer.clear();
-    report(RadioConnectionState::Connecting,
-           QStringLiteral("Connecting to KIVO at %1:%2").arg(m_host, QString::number(m_port)));
+    setState(RadioConnectionState::Connecting,
+             QStringLiteral("Connecting to KIVO at %1:%2").arg(m_host, QString::number(m_port)));
+    // The report's receiver may have stopped or restarted the client.
+    if (!isCurrent(attempt))
+        return;
     if (m_port == 0) {
-        report(RadioConnectionState::Failed, QStringLiteral("Invalid KIVO port"));
+        connectionRefused(attempt, QStringLiteral("Invalid KIVO port"));
         return;
     }
 
@@ -111,63 +103,84 @@ void LegacyKIVOClient::connect()
     m_socketConnected = false;
     m_bytesQueued = 0;
     m_bytesWritten = 0;
-    QObject::connect(socket, &QTcpSocket::connected, this, [this, generation] { handleConnected(generation); });
-    QObject::connect(socket, &QTcpSocket::errorOccurred, this,
-                     [this, generation](QAbstractSocket::SocketError error) { handleSocketError(generation, error); });
-    QObject::connect(socket, &QTcpSocket::disconnected, this, [this, generation] { handleDisconnected(generation); });
-    QObject::connect(socket, &QTcpSocket::readyRead, this, [this, generation] { receive(generation); });
-    QObject::connect(socket, &QTcpSocket::bytesWritten, this,
-                     [this, generation](qint64 bytes) { handleBytesWritten(generation, bytes); });
+    connect(socket, &QTcpSocket::connected, this, [this, attempt] { handleConnected(attempt); });
+    connect(socket, &QTcpSocket::errorOccurred, this,
+            [this, attempt](QAbstractSocket::SocketError error) { handleSocketError(attempt, error); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, attempt] { handleDisconnected(attempt); });
+    connect(socket, &QTcpSocket::readyRead, this, [this, attempt] { receive(attempt); });
+    connect(socket, &QTcpSocket::bytesWritten, this,
+            [this, attempt](qint64 bytes) { handleBytesWritten(attempt, bytes); });
     socket->connectToHost(m_host, m_port);
 }
 
 void LegacyKIVOClient::handleConnected(qint64 generation)
 {
-    if (!m_life.isCurrent(generation) || !m_socket)
+    if (!isCurrent(generation) || !m_socket)
         return;
     m_socketConnected = true;
-    m_life.clearFailures();
-    report(RadioConnectionState::Ready, QStringLiteral("Remote Flex connected through supervised KIVO"));
-    if (!m_life.isCurrent(generation) || !m_socket)
+    clearFailures();
+    sessionReady(generation, QStringLiteral("Remote Flex connected through supervised KIVO"));
+    if (!isCurrent(generation) || !m_socket)
         return;
     receive(generation);
-    launch(poll(generation));
+    launch(firstPoll(generation));
+}
+
+QCoro::Task<void> LegacyKIVOClient::firstPoll(qint64 generation)
+{
+    // The base's ticks follow one interval later; the companion is asked at once.
+    const AttemptGuard current = guard(generation);
+    try {
+        co_await tick();
+    } catch (...) {
+        if (current && shouldRun())
+            connectionFailed(generation, kPollingFailed);
+    }
 }
 
 void LegacyKIVOClient::handleSocketError(qint64 generation, QAbstractSocket::SocketError error)
 {
-    if (!m_life.isCurrent(generation) || !m_socket)
+    if (!isCurrent(generation) || !m_socket)
         return;
     const QString description = m_socket->errorString();
     if (!m_socketConnected) {
-        connectionFailed((isWaitingSocketError(error) ? QStringLiteral("KIVO waiting: ")
-                                                      : QStringLiteral("KIVO connection failed: "))
-                             + description,
-                         generation);
+        linkLost(generation, (isWaitingSocketError(error) ? QStringLiteral("KIVO waiting: ")
+                                                          : QStringLiteral("KIVO connection failed: "))
+                                 + description);
     } else if (error == QAbstractSocket::RemoteHostClosedError) {
         // Answers that came with the end of the stream still count.
         receive(generation);
-        connectionFailed(QStringLiteral("KIVO closed the connection"), generation);
+        linkLost(generation, QStringLiteral("KIVO closed the connection"));
     } else {
-        connectionFailed(QStringLiteral("KIVO receive failed: ") + description, generation);
+        linkLost(generation, QStringLiteral("KIVO receive failed: ") + description);
     }
 }
 
 void LegacyKIVOClient::handleDisconnected(qint64 generation)
 {
-    if (!m_life.isCurrent(generation) || !m_socket)
+    if (!isCurrent(generation) || !m_socket)
         return;
     if (m_socketConnected) {
         receive(generation);
-        connectionFailed(QStringLiteral("KIVO closed the connection"), generation);
-    } else if (m_life.shouldRun()) {
-        connectionFailed(QStringLiteral("KIVO connection closed"), generation);
+        linkLost(generation, QStringLiteral("KIVO closed the connection"));
+    } else {
+        linkLost(generation, QStringLiteral("KIVO connection closed"));
     }
+}
+
+void LegacyKIVOClient::linkLost(qint64 generation, const QString &reason)
+{
+    if (!isCurrent(generation))
+        return;
+    if (shouldRun())
+        connectionFailed(generation, reason);
+    else
+        closeSocket();
 }
 
 void LegacyKIVOClient::handleBytesWritten(qint64 generation, qint64 bytes)
 {
-    if (!m_life.isCurrent(generation))
+    if (!isCurrent(generation))
         return;
     m_bytesWritten += bytes;
     while (!m_pendingWrites.isEmpty() && m_pendingWrites.constFirst().endOffset <= m_bytesWritten)
@@ -177,13 +190,13 @@ void LegacyKIVOClient::handleBytesWritten(qint64 generation, qint64 bytes)
 void LegacyKIVOClient::receive(qint64 generation)
 {
     // Reads in bounded chunks so the buffer limit applies to each one.
-    while (m_life.isCurrent(generation) && m_socket && m_socket->bytesAvailable() > 0)
+    while (isCurrent(generation) && m_socket && m_socket->bytesAvailable() > 0)
         consume(m_socket->read(kReadChunkBytes), generation);
 }
 
 void LegacyKIVOClient::consume(const QByteArray &bytes, qint64 generation)
 {
-    if (!m_life.isCurrent(generation))
+    if (!isCurrent(generation))
         return;
     m_inboundBuffer.append(bytes);
     if (m_inboundBuffer.size() > kMaximumBufferedBytes) {
@@ -203,7 +216,7 @@ void LegacyKIVOClient::consume(const QByteArray &bytes, qint64 generation)
             continue;
         parse(trimmed(answer));
         // A callback may have stopped or replaced the connection.
-        if (!m_life.isCurrent(generation))
+        if (!isCurrent(generation))
             return;
     }
 }
@@ -240,7 +253,7 @@ void LegacyKIVOClient::parse(const QString &answer)
 
 QCoro::Task<void> LegacyKIVOClient::send(QByteArray command)
 {
-    if (m_life.state() != RadioConnectionState::Ready || !m_socket)
+    if (state() != RadioConnectionState::Ready || !m_socket)
         throw KivoError::notConnected();
     QPointer<LegacyKIVOClient> guard(this);
     if (m_socket->write(command) != command.size())
@@ -254,37 +267,23 @@ QCoro::Task<void> LegacyKIVOClient::send(QByteArray command)
         throw KivoError::notConnected();
 }
 
-QCoro::Task<void> LegacyKIVOClient::poll(qint64 generation)
+QCoro::Task<void> LegacyKIVOClient::tick()
 {
-    const AttemptGuard current = m_life.guard(generation);
-    bool failed = false;
     try {
         co_await send(kPollBatch);
     } catch (...) {
-        failed = true;
+        throw KivoError::server(kPollingFailed);
     }
-    if (!current || !m_life.shouldRun())
-        co_return;
-    if (failed)
-        connectionFailed(QStringLiteral("KIVO polling failed"), generation);
-    else
-        m_pollTimer.start();
 }
 
-void LegacyKIVOClient::connectionFailed(const QString &reason, qint64 generation)
+QCoro::Task<void> LegacyKIVOClient::dropTransport()
 {
-    if (!m_life.isCurrent(generation))
-        return;
-    m_pollTimer.stop();
-    m_life.advance();
-    dropConnection();
-    m_value.isConnected = false;
-    m_value.isTransmitting = false;
-    publishValue();
-    m_life.retryUnlessStopped(reason);
+    closeSocket();
+    m_inboundBuffer.clear();
+    co_return;
 }
 
-void LegacyKIVOClient::dropConnection()
+void LegacyKIVOClient::closeSocket()
 {
     if (m_socket) {
         QTcpSocket *socket = m_socket;
@@ -299,45 +298,11 @@ void LegacyKIVOClient::dropConnection()
         write.done.fail(KivoError::notConnected());
 }
 
-QCoro::Task<void> LegacyKIVOClient::stop()
+void LegacyKIVOClient::sessionEnded()
 {
-    QPointer<LegacyKIVOClient> guard(this);
-    const bool wasReady = m_life.state() == RadioConnectionState::Ready;
-    m_life.end();
-    m_pollTimer.stop();
-    if (wasReady) {
-        // Leave the radio neither keying nor sending CW.
-        try {
-            co_await send(kBlankKeyerCommand);
-        } catch (...) {
-        }
-        if (!guard)
-            co_return;
-        try {
-            co_await send(kReceiveCommand);
-        } catch (...) {
-        }
-        if (!guard)
-            co_return;
-    }
-    m_life.advance();
-    dropConnection();
-    m_inboundBuffer.clear();
     m_value.isConnected = false;
     m_value.isTransmitting = false;
     publishValue();
-    m_life.reportStopped();
-}
-
-void LegacyKIVOClient::reconnectNow()
-{
-    if (!m_life.begin()) {
-        m_life.clearFailures();
-        m_life.advance();
-        m_pollTimer.stop();
-        dropConnection();
-    }
-    connect();
 }
 
 void LegacyKIVOClient::refreshSnapshot()
@@ -428,14 +393,14 @@ QCoro::Task<void> LegacyKIVOClient::setMode(QString mode)
     refreshSnapshot();
 }
 
-QCoro::Task<void> LegacyKIVOClient::setTransmit(bool on)
+QCoro::Task<void> LegacyKIVOClient::transmit(bool on)
 {
     co_await send(on ? QByteArrayLiteral("TX;") : kReceiveCommand);
     m_value.isTransmitting = on;
     publishValue();
 }
 
-QCoro::Task<void> LegacyKIVOClient::setTransmit(CATTransmitMode mode)
+QCoro::Task<void> LegacyKIVOClient::transmit(CATTransmitMode mode)
 {
     QByteArray command;
     switch (mode) {
@@ -488,19 +453,9 @@ QCoro::Task<void> LegacyKIVOClient::sendCW(QString text)
     co_await send(QByteArrayLiteral("KY ") + text.toUtf8() + ';');
 }
 
-QCoro::Task<void> LegacyKIVOClient::clearCW()
+QCoro::Task<void> LegacyKIVOClient::clearKeyer()
 {
     co_await send(kBlankKeyerCommand);
-    bool released = true;
-    try {
-        co_await send(kReceiveCommand);
-    } catch (...) {
-        released = false;
-    }
-    if (released) {
-        m_value.isTransmitting = false;
-        publishValue();
-    }
 }
 
 } // namespace kivo

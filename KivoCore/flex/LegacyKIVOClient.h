@@ -4,16 +4,13 @@
 // program: its Kenwood-style CAT port over TCP, polled once a second.
 
 #include "KivoCore/support/Async.h"
-#include "KivoCore/support/ConnectionLifecycle.h"
 #include "KivoCore/radio/Models.h"
-#include "KivoCore/radio/RadioBackend.h"
+#include "KivoCore/radio/RadioBackendBase.h"
 
 #include <QByteArray>
 #include <QList>
-#include <QObject>
 #include <QPointer>
 #include <QTcpSocket>
-#include <QTimer>
 
 #include <chrono>
 #include <functional>
@@ -28,11 +25,10 @@ struct LegacyKIVOClientTiming {
     std::chrono::milliseconds backoffSecond{1000};
 };
 
-class LegacyKIVOClient : public QObject, public RadioBackend {
+class LegacyKIVOClient : public RadioBackendBase {
     Q_OBJECT
 
 public:
-
     using Timing = LegacyKIVOClientTiming;
     static constexpr qsizetype kMaximumBufferedBytes = 65536;
 
@@ -40,16 +36,11 @@ public:
                      Timing timing = {}, QObject *parent = nullptr);
     ~LegacyKIVOClient() override;
 
-    void start() override;
-    QCoro::Task<void> stop() override;
-    void reconnectNow() override;
-
     QCoro::Task<RadioSnapshot> snapshot() override;
     QCoro::Task<std::optional<qint64>> primaryFrequency() override;
     QCoro::Task<void> setPrimaryFrequency(qint64 hz) override;
     QCoro::Task<void> setFrequency(qint64 hz) override;
     QCoro::Task<void> setMode(QString mode) override;
-    QCoro::Task<void> setTransmit(bool on) override;
     QCoro::Task<std::optional<qint64>> secondaryFrequency() override;
     QCoro::Task<void> setSecondaryFrequency(qint64 hz) override;
     QCoro::Task<void> setSplitTransmit(bool on) override;
@@ -57,10 +48,21 @@ public:
     QCoro::Task<int> cwSpeed() override;
     QCoro::Task<void> setCWSpeed(int wordsPerMinute) override;
     QCoro::Task<void> sendCW(QString text) override;
-    QCoro::Task<void> clearCW() override;
     bool clearCWUnkeys() const override { return true; }
-    QCoro::Task<void> setTransmit(CATTransmitMode mode) override;
-    using RadioBackend::setTransmit;
+
+protected:
+    void openTransport(qint64 attempt) override;
+    QCoro::Task<void> dropTransport() override;
+    void sessionEnded() override;
+    // The poll batch; the companion's answers arrive through the reader.
+    QCoro::Task<void> tick() override;
+    // Kenwood's "RX;" has no answer: an unkey counts as confirmed once its
+    // bytes have been handed to the network.
+    QCoro::Task<void> transmit(bool on) override;
+    QCoro::Task<void> transmit(CATTransmitMode mode) override;
+    QCoro::Task<void> clearKeyer() override;
+    // The companion's keyer holds the transmitter while it sends.
+    bool clearingKeyerUnkeys() const override { return true; }
 
 private:
     struct PendingWrite {
@@ -68,32 +70,28 @@ private:
         OneShot<> done;
     };
 
-    void connect();
     void handleConnected(qint64 generation);
     void handleSocketError(qint64 generation, QAbstractSocket::SocketError error);
     void handleDisconnected(qint64 generation);
     void handleBytesWritten(qint64 generation, qint64 bytes);
+    // The link is gone: a failure while running; during a stop's goodbye
+    // only the socket closes, so the goodbye's writes end.
+    void linkLost(qint64 generation, const QString &reason);
     void receive(qint64 generation);
     void consume(const QByteArray &bytes, qint64 generation);
     void parse(const QString &answer);
     QCoro::Task<void> send(QByteArray command);
-    QCoro::Task<void> poll(qint64 generation);
-    void connectionFailed(const QString &reason, qint64 generation);
-    void dropConnection();
+    QCoro::Task<void> firstPoll(qint64 generation);
+    void closeSocket();
     void refreshSnapshot();
-    void publishValue() { m_life.publish(m_value); }
-    void report(RadioConnectionState state, const QString &status) { m_life.setState(state, status); }
+    void publishValue() { publish(m_value); }
     QCoro::Task<void> setVFOFrequency(int vfo, qint64 hz);
 
     const QString m_host;
     const quint16 m_port;
-    const Timing m_timing;
 
-    RadioLifecycle m_life;
     QPointer<QTcpSocket> m_socket;
     bool m_socketConnected = false;
-    // Waits between the companion's taking one poll and the next poll.
-    QTimer m_pollTimer;
     QByteArray m_inboundBuffer;
     // Bytes handed to the socket and bytes it reported written, so a send
     // completes when its own bytes have left.

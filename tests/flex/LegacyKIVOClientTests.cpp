@@ -17,6 +17,7 @@ const QByteArray kPoll = QByteArrayLiteral("KS;FB;FA;FR;MD;FT;IF;");
 struct Recorder {
     QList<QPair<RadioConnectionState, QString>> states;
     QList<RadioSnapshot> snapshots;
+    QStringList events;
 
     RadioConnectionState lastState() const
     {
@@ -60,6 +61,13 @@ QList<QPair<QString, double>> retries(const Recorder &recorder)
             result.append({match.captured(1), match.captured(2).toDouble()});
     }
     return result;
+}
+
+// Awaits a stop; how many reports there were when it ended.
+QCoro::Task<qsizetype> reportsWhenDone(QCoro::Task<void> stop, const Recorder *recorder)
+{
+    co_await std::move(stop);
+    co_return recorder->states.size() + recorder->snapshots.size() + recorder->events.size();
 }
 
 quint16 refusedPort()
@@ -437,4 +445,38 @@ TEST_F(LegacyKIVOClientLifecycle, APortOfZeroFailsWithoutRetrying)
     settle(30ms);
     ASSERT_EQ(recorder.states.size(), 2);
     EXPECT_EQ(recorder.states[1], qMakePair(RadioConnectionState::Failed, QStringLiteral("Invalid KIVO port")));
+}
+
+TEST_F(LegacyKIVOClientLifecycle, AKeyedClientLeavingWhileTheLinkIsDownIsUnkeyedOnceTheCompanionIsBack)
+{
+    connectClient();
+    client->setEventHandler([&](const QString &line) { recorder.events << line; });
+    runTask(client->setTransmit(true));
+    ClientActivity keyed;
+    keyed.noteKeyed(client->confirmedUnkeys());
+    ASSERT_TRUE(waitUntil([&] { return companion.transmitting; }));
+    const quint16 port = companion.port();
+    companion.stopListening();
+    companion.closeClient();
+    ASSERT_TRUE(waitUntil([&] { return recorder.lastState() == RadioConnectionState::Retrying; }));
+    EXPECT_FALSE(runTask(client->makeSafe(keyed)));
+    companion.clearReceived();
+    ASSERT_TRUE(companion.listen(port));
+    ASSERT_TRUE(waitUntil([&] { return companion.pollCount() >= 1; }));
+    EXPECT_EQ(companion.received(), "RX;" + kPoll);
+    EXPECT_FALSE(companion.transmitting);
+    EXPECT_EQ(recorder.events, QStringList{"Unkey sent again after the radio answered"});
+}
+
+TEST_F(LegacyKIVOClientLifecycle, NothingIsReportedAfterAStopEndsThoughAnEarlierStopStillSaysGoodbye)
+{
+    connectClient();
+    client->setEventHandler([&](const QString &line) { recorder.events << line; });
+    auto first = reportsWhenDone(client->stop(), &recorder);
+    auto second = reportsWhenDone(client->stop(), &recorder);
+    const qsizetype atFirstEnd = std::min(runTask(std::move(first)), runTask(std::move(second)));
+    settle();
+    EXPECT_EQ(recorder.states.size() + recorder.snapshots.size() + recorder.events.size(), atFirstEnd);
+    EXPECT_EQ(recorder.states.constLast(), qMakePair(RadioConnectionState::Stopped, QStringLiteral("Stopped")));
+    EXPECT_FALSE(recorder.snapshots.constLast().isConnected);
 }
