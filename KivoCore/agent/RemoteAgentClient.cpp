@@ -5,8 +5,6 @@
 
 #include "KivoCore/support/Async.h"
 #include "KivoCore/radio/KivoError.h"
-#include "KivoCore/support/ConnectionLifecycle.h"
-#include "KivoCore/support/ReconnectBackoff.h"
 #include "KivoCore/support/Text.h"
 
 #include <QJsonDocument>
@@ -36,9 +34,8 @@ QString requestTimedOut()
 RemoteAgentClient::RemoteAgentClient(const QString &baseURL, const QString &token, const QSslConfiguration &ssl,
                                      StateHandler onState, SnapshotHandler onSnapshot, Timing timing,
                                      QObject *parent)
-    : QObject(parent), m_endpoint(baseURL), m_token(trimmed(token)), m_ssl(ssl), m_timing(std::move(timing)),
-      m_life(this, [this] { launch(connectToAgent()); },
-             {std::move(onState), std::move(onSnapshot), m_timing.backoffSecond, m_timing.jitter}),
+    : RadioBackendBase({std::move(onState), std::move(onSnapshot), timing.backoffSecond, timing.jitter}, parent),
+      m_endpoint(baseURL), m_token(trimmed(token)), m_ssl(ssl), m_timing(std::move(timing)),
       m_value(placeholderSnapshot()),
       m_authoritativeValue(m_value)
 {
@@ -48,17 +45,14 @@ RemoteAgentClient::RemoteAgentClient(const QString &baseURL, const QString &toke
     m_network = new QNetworkAccessManager(this);
     m_pendingWrites.lifetime = m_timing.pendingWriteLifetime;
 
-    m_watchdog.setInterval(m_timing.watchdogInterval);
-    connect(&m_watchdog, &QTimer::timeout, this, &RemoteAgentClient::checkHeartbeat);
+    setTickInterval(m_timing.watchdogInterval);
     m_streamOpenTimer.setSingleShot(true);
     connect(&m_streamOpenTimer, &QTimer::timeout, this,
-            [this] { connectionFailed(streamInterrupted(requestTimedOut()), m_streamGeneration); });
+            [this] { fail(m_streamGeneration, streamInterrupted(requestTimedOut())); });
 }
 
 RemoteAgentClient::~RemoteAgentClient()
 {
-    m_life.end();
-    m_life.advance();
     cancelVerifications();
     closeStream();
     // Ends every request in flight, so no caller waits for an answer that
@@ -157,78 +151,92 @@ QCoro::Task<HttpAnswer> RemoteAgentClient::perform(QPointer<QNetworkAccessManage
     return sendHttpRequest(std::move(network), std::move(request), std::move(cancellation));
 }
 
-void RemoteAgentClient::start()
+void RemoteAgentClient::openTransport(qint64 attempt)
 {
-    if (m_life.begin())
-        m_life.retryAfter(std::chrono::milliseconds(0));
+    m_failure.reset();
+    // From the event loop, so that a manual reconnect's marking is published
+    // before "Connecting".
+    QTimer::singleShot(0, this, [this, attempt] {
+        if (isCurrent(attempt))
+            launch(connectToAgent(attempt));
+    });
 }
 
-void RemoteAgentClient::abandonConnection(const QString &reason)
+QCoro::Task<void> RemoteAgentClient::dropTransport()
 {
-    cancelVerifications();
-    m_life.cancelRetry();
     closeStream();
-    markDisconnected(reason);
-}
-
-QCoro::Task<void> RemoteAgentClient::stop()
-{
-    m_life.end();
-    m_life.advance();
-    abandonConnection(QStringLiteral("Stopped"));
-    m_life.reportStopped();
+    if (m_stateRequest)
+        m_stateRequest->cancel();
+    // A running client drops its transport without a failure of its own only
+    // for a manual reconnect.
+    if (shouldRun() && !m_failure) {
+        cancelVerifications();
+        markDisconnected(QStringLiteral("Manual reconnect requested"));
+    }
     co_return;
 }
 
-void RemoteAgentClient::reconnectNow()
+void RemoteAgentClient::sessionEnded()
 {
-    if (!m_life.shouldRun()) {
-        start();
-        return;
+    if (!shouldRun()) {
+        abandonSessionWork();
+        markDisconnected(QStringLiteral("Stopped"));
+    } else if (m_failure) {
+        markDisconnected(*m_failure);
     }
-    m_life.clearFailures();
-    m_life.advance();
-    abandonConnection(QStringLiteral("Manual reconnect requested"));
-    m_life.retryAfter(std::chrono::milliseconds(0));
+    m_failure.reset();
 }
 
-QCoro::Task<void> RemoteAgentClient::connectToAgent()
+void RemoteAgentClient::abandonSessionWork()
 {
-    if (!m_life.shouldRun())
-        co_return;
-    const qint64 generation = m_life.advance();
-    report(RadioConnectionState::Connecting, QStringLiteral("Connecting to Remote Station Agent"));
+    cancelVerifications();
+    // Configuration requests are not tracked here: they outlive a stop.
+    for (const auto &weak : std::as_const(m_commandsInFlight)) {
+        if (const auto cancellation = weak.lock())
+            cancellation->cancel();
+    }
+    m_commandsInFlight.clear();
+}
 
-    const AttemptGuard current = m_life.guard(generation);
+QCoro::Task<void> RemoteAgentClient::connectToAgent(qint64 attempt)
+{
+    setState(RadioConnectionState::Connecting, QStringLiteral("Connecting to Remote Station Agent"));
+    const AttemptGuard current = guard(attempt);
+    if (!current)
+        co_return;
+
+    const auto cancellation = std::make_shared<RemoteAgentCancellation>();
+    m_stateRequest = cancellation;
     std::optional<RemoteAgentDecodedState> state;
     QString failure;
     try {
-        state = co_await fetchState();
+        state = co_await fetchState(cancellation);
     } catch (...) {
         failure = describeException(std::current_exception());
     }
-    if (!current.ownerAlive())
+    if (!current || !shouldRun())
         co_return;
     if (!state) {
-        connectionFailed(failure, generation);
+        fail(attempt, failure);
         co_return;
     }
-    if (!current || !m_life.shouldRun())
-        co_return;
     apply(*state);
-    m_life.clearFailures();
-    report(RadioConnectionState::Ready, QStringLiteral("Remote Station Agent connected"));
-    openStream(generation);
+    clearFailures();
+    sessionReady(attempt, QStringLiteral("Remote Station Agent connected"));
+    if (current && shouldRun())
+        openStream(attempt);
 }
 
-QCoro::Task<RemoteAgentDecodedState> RemoteAgentClient::fetchState()
+QCoro::Task<RemoteAgentDecodedState> RemoteAgentClient::fetchState(
+    std::shared_ptr<RemoteAgentCancellation> cancellation)
 {
-    const HttpAnswer answer = co_await perform(m_network, request("GET", QStringLiteral("/api/v1/state")));
+    const HttpAnswer answer =
+        co_await perform(m_network, request("GET", QStringLiteral("/api/v1/state")), std::move(cancellation));
     validate(answer.status, answer.body);
     co_return RemoteAgentStateDecoder::stateResponse(answer.body, answer.receivedAt);
 }
 
-void RemoteAgentClient::openStream(qint64 generation)
+void RemoteAgentClient::openStream(qint64 attempt)
 {
     closeStream();
     auto *socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
@@ -236,28 +244,26 @@ void RemoteAgentClient::openStream(qint64 generation)
     socket->setMaxAllowedIncomingMessageSize(maxStreamMessageBytes);
     socket->setMaxAllowedIncomingFrameSize(maxStreamMessageBytes);
     connect(socket, &QWebSocket::textMessageReceived, this,
-            [this, generation](const QString &message) { handleStreamMessage(message.toUtf8(), generation); });
+            [this, attempt](const QString &message) { handleStreamMessage(message.toUtf8(), attempt); });
     connect(socket, &QWebSocket::binaryMessageReceived, this,
-            [this, generation](const QByteArray &message) { handleStreamMessage(message, generation); });
+            [this, attempt](const QByteArray &message) { handleStreamMessage(message, attempt); });
     connect(socket, &QWebSocket::connected, &m_streamOpenTimer, &QTimer::stop);
-    connect(socket, &QWebSocket::disconnected, this, [this, generation] { handleStreamEnd(generation); });
+    connect(socket, &QWebSocket::disconnected, this, [this, attempt] { handleStreamEnd(attempt); });
     connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
-            [this, generation](QAbstractSocket::SocketError) { handleStreamEnd(generation); });
+            [this, attempt](QAbstractSocket::SocketError) { handleStreamEnd(attempt); });
     m_socket = socket;
-    m_streamGeneration = generation;
+    m_streamGeneration = attempt;
 
     QNetworkRequest open(m_endpoint.url(QStringLiteral("/api/v1/stream"), true));
     open.setRawHeader("Authorization", "Bearer " + m_token.toUtf8());
 
     m_lastStreamMessage.start();
     m_streamOpenTimer.start(m_timing.streamOpenTimeout);
-    m_watchdog.start();
     socket->open(open);
 }
 
 void RemoteAgentClient::closeStream()
 {
-    m_watchdog.stop();
     m_streamOpenTimer.stop();
     if (QWebSocket *socket = m_socket) {
         m_socket = nullptr;
@@ -267,9 +273,9 @@ void RemoteAgentClient::closeStream()
     }
 }
 
-void RemoteAgentClient::handleStreamMessage(const QByteArray &bytes, qint64 generation)
+void RemoteAgentClient::handleStreamMessage(const QByteArray &bytes, qint64 attempt)
 {
-    if (!m_life.isCurrent(generation) || !m_life.shouldRun())
+    if (!isCurrent(attempt) || !shouldRun())
         return;
     // Any message is a heartbeat, whatever it holds.
     m_lastStreamMessage.restart();
@@ -281,43 +287,41 @@ void RemoteAgentClient::handleStreamMessage(const QByteArray &bytes, qint64 gene
             return;
         state = RemoteAgentStateDecoder::decode(*message.state, arrivedAt);
     } catch (...) {
-        connectionFailed(streamInterrupted(describeException(std::current_exception())), generation);
+        fail(attempt, streamInterrupted(describeException(std::current_exception())));
         return;
     }
     apply(state);
 }
 
-void RemoteAgentClient::handleStreamEnd(qint64 generation)
+void RemoteAgentClient::handleStreamEnd(qint64 attempt)
 {
-    if (!m_life.isCurrent(generation))
+    if (!isCurrent(attempt))
         return;
     QString detail = QStringLiteral("The agent closed the stream.");
     if (m_socket && m_socket->error() != QAbstractSocket::UnknownSocketError)
         detail = asSentence(m_socket->errorString());
     else if (m_socket && !m_socket->closeReason().isEmpty())
         detail = asSentence(m_socket->closeReason());
-    connectionFailed(streamInterrupted(detail), generation);
+    fail(attempt, streamInterrupted(detail));
 }
 
-void RemoteAgentClient::checkHeartbeat()
+QCoro::Task<void> RemoteAgentClient::tick()
 {
-    if (!m_life.isCurrent(m_streamGeneration) || !m_life.shouldRun()) {
-        m_watchdog.stop();
-        return;
+    if (m_socket && m_lastStreamMessage.isValid()
+        && m_lastStreamMessage.elapsed() > m_timing.heartbeatTimeout.count()) {
+        m_failure = QStringLiteral("Remote Agent stream heartbeat timed out");
+        throw KivoError::server(*m_failure);
     }
-    if (m_lastStreamMessage.elapsed() > m_timing.heartbeatTimeout.count())
-        connectionFailed(QStringLiteral("Remote Agent stream heartbeat timed out"), m_streamGeneration);
+    co_return;
 }
 
-void RemoteAgentClient::connectionFailed(const QString &reason, qint64 generation)
+void RemoteAgentClient::fail(qint64 attempt, const QString &reason)
 {
-    if (!m_life.isCurrent(generation))
+    if (!isCurrent(attempt))
         return;
-    m_life.advance();
     qCInfo(lcAgent).noquote() << reason;
-    closeStream();
-    markDisconnected(reason);
-    m_life.retryUnlessStopped(reason);
+    m_failure = reason;
+    connectionFailed(attempt, reason);
 }
 
 void RemoteAgentClient::markDisconnected(const QString &reason)

@@ -2,11 +2,11 @@
 
 // The radio backend that reaches the station through the Remote Station
 // Agent: HTTPS requests for state, commands and configuration, a WebSocket
-// stream of state documents, reconnection with back-off, pending writes laid
-// over the agent's state, and the confirmation of frequency writes.
+// stream of state documents, pending writes laid over the agent's state, and
+// the confirmation of frequency writes. Reconnection and keying safety come
+// from RadioBackendBase.
 
-#include "KivoCore/radio/RadioBackend.h"
-#include "KivoCore/support/ConnectionLifecycle.h"
+#include "KivoCore/radio/RadioBackendBase.h"
 #include "KivoCore/agent/RemoteAgentAuth.h"
 #include "KivoCore/agent/RemoteAgentModels.h"
 #include "KivoCore/agent/RemoteStationConfiguration.h"
@@ -54,7 +54,10 @@ struct PendingRadioWrites {
 
 struct RemoteAgentTiming {
     std::chrono::milliseconds requestTimeout = remoteAgentRequestTimeout;
+    // The unkey and CW clear of a stop, sent once each.
+    std::chrono::milliseconds closingRequestTimeout{2000};
     std::chrono::milliseconds streamOpenTimeout{30000};
+    // How often the stream's silence is checked.
     std::chrono::milliseconds watchdogInterval{5000};
     // A stream silent for longer than this is given up.
     std::chrono::milliseconds heartbeatTimeout{35000};
@@ -69,11 +72,12 @@ struct RemoteAgentTiming {
     std::function<double()> jitter;
 };
 
-// Lets a frequency check withdraw the resend it started: the flag stops the
-// retry, the abort ends the request in flight, the event ends its waits.
+// Withdraws one command (a frequency check's resend, or any command at a
+// stop): the flag stops the retry, the abort ends the request in flight, the
+// event ends its waits.
 using RemoteAgentCancellation = HttpCancellation;
 
-class RemoteAgentClient final : public QObject, public RadioBackend {
+class RemoteAgentClient final : public RadioBackendBase {
     Q_OBJECT
 
 public:
@@ -91,10 +95,6 @@ public:
                       QObject *parent = nullptr);
     ~RemoteAgentClient() override;
 
-    void start() override;
-    QCoro::Task<void> stop() override;
-    void reconnectNow() override;
-
     QCoro::Task<RadioSnapshot> snapshot() override;
     QCoro::Task<std::optional<qint64>> primaryFrequency() override;
     QCoro::Task<std::optional<qint64>> secondaryFrequency() override;
@@ -103,20 +103,18 @@ public:
     QCoro::Task<void> setFrequency(qint64 hz) override;
     QCoro::Task<void> setSecondaryFrequency(qint64 hz) override;
     QCoro::Task<void> setMode(QString mode) override;
-    QCoro::Task<void> setTransmit(bool on) override;
-    QCoro::Task<void> setTransmit(CATTransmitMode mode) override;
     QCoro::Task<void> setSplitTransmit(bool on) override;
     QCoro::Task<void> setReceiveVFO(int vfo) override;
     QCoro::Task<void> setCWSpeed(int wordsPerMinute) override;
     QCoro::Task<void> sendCW(QString text) override;
-    QCoro::Task<void> clearCW() override;
     QCoro::Task<void> setRIT(bool enabled, int offsetHz, std::optional<QString> vfo) override;
     QCoro::Task<void> setXIT(bool enabled, int offsetHz, std::optional<QString> vfo) override;
     QCoro::Task<void> setRFPower(int watts) override;
     QCoro::Task<void> performStationAction(RemoteStationAction action) override;
     QCoro::Task<void> addSpot(FlexSpot spot) override;
 
-    // Work whether or not the client runs, as long as the agent answers.
+    // Work whether or not the client runs, as long as the agent answers; a
+    // stop does not end them.
     QCoro::Task<RemoteStationConfiguration> fetchConfiguration();
     QCoro::Task<RemoteStationConfiguration> saveConfiguration(RemoteStationConfiguration configuration);
 
@@ -131,6 +129,16 @@ public:
     static RadioSnapshot markedDisconnected(RadioSnapshot snapshot, const QString &reason);
     // "A" or "B" from a typed letter, nothing for anything else.
     static std::optional<QString> normalizedVFO(const std::optional<QString> &vfo);
+
+protected:
+    void openTransport(qint64 attempt) override;
+    QCoro::Task<void> dropTransport() override;
+    void sessionEnded() override;
+    QCoro::Task<void> tick() override;
+    QCoro::Task<void> transmit(bool on) override;
+    QCoro::Task<void> transmit(CATTransmitMode mode) override;
+    // The agent's clear_cw empties the keyer and leaves PTT alone.
+    QCoro::Task<void> clearKeyer() override;
 
 private:
     struct Verification {
@@ -147,26 +155,27 @@ private:
     QCoro::Task<RemoteStationConfiguration> exchangeConfiguration(RemoteAgentRequest request, QString rejection);
 
     // Connection and stream.
-    QCoro::Task<void> connectToAgent();
-    QCoro::Task<RemoteAgentDecodedState> fetchState();
-    void openStream(qint64 generation);
+    QCoro::Task<void> connectToAgent(qint64 attempt);
+    QCoro::Task<RemoteAgentDecodedState> fetchState(std::shared_ptr<RemoteAgentCancellation> cancellation);
+    void openStream(qint64 attempt);
     void closeStream();
-    void handleStreamMessage(const QByteArray &bytes, qint64 generation);
-    void handleStreamEnd(qint64 generation);
-    void checkHeartbeat();
-    void connectionFailed(const QString &reason, qint64 generation);
+    void handleStreamMessage(const QByteArray &bytes, qint64 attempt);
+    void handleStreamEnd(qint64 attempt);
+    // The attempt failed for `reason`, which the snapshot then shows.
+    void fail(qint64 attempt, const QString &reason);
     void markDisconnected(const QString &reason);
-    void abandonConnection(const QString &reason);
-    void report(RadioConnectionState state, const QString &status) { m_life.setState(state, status); }
+    // A stop ends the session's commands and frequency checks.
+    void abandonSessionWork();
 
     // Publication.
     void apply(const RemoteAgentDecodedState &state);
     void publishPendingWrites();
-    void publish() { m_life.publish(m_value); }
+    void publish() { RadioBackendBase::publish(m_value); }
 
-    // Commands.
+    // Commands. `closing`: a stop's last words, sent once with the short
+    // time-out while the client no longer runs.
     QCoro::Task<void> execute(RemoteAgentCommand command,
-                              std::shared_ptr<RemoteAgentCancellation> cancellation = {});
+                              std::shared_ptr<RemoteAgentCancellation> cancellation = {}, bool closing = false);
     // One attempt: the decoded state of a successful reply, not yet applied.
     static QCoro::Task<std::optional<RemoteAgentDecodedState>> postCommand(
         QPointer<QNetworkAccessManager> network, RemoteAgentRequest post,
@@ -186,7 +195,6 @@ private:
     const QString m_token;
     const QSslConfiguration m_ssl;
     const Timing m_timing;
-    RadioLifecycle m_life;
     QNetworkAccessManager *m_network = nullptr;
 
     RadioSnapshot m_value;
@@ -198,14 +206,19 @@ private:
     // Counts unkey commands sent, so a keying command's retry can tell.
     quint64 m_unkeyCount = 0;
 
+    // Why the current attempt failed, for the snapshot's marking.
+    std::optional<QString> m_failure;
+    std::shared_ptr<RemoteAgentCancellation> m_stateRequest;
+
     QPointer<QWebSocket> m_socket;
     qint64 m_streamGeneration = 0;
     QElapsedTimer m_lastStreamMessage;
-    QTimer m_watchdog;
     QTimer m_streamOpenTimer;
 
     PendingRadioWrites m_pendingWrites;
     QHash<QString, Verification> m_verifications;
+    // Every command in flight, so that a stop can end them.
+    QHash<const RemoteAgentCancellation *, std::weak_ptr<RemoteAgentCancellation>> m_commandsInFlight;
 };
 
 } // namespace kivo

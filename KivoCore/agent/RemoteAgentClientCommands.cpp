@@ -140,23 +140,37 @@ QString RemoteAgentClient::receiveVFODefault() const
 }
 
 QCoro::Task<void> RemoteAgentClient::execute(RemoteAgentCommand command,
-                                             std::shared_ptr<RemoteAgentCancellation> cancellation)
+                                             std::shared_ptr<RemoteAgentCancellation> cancellation, bool closing)
 {
-    if (!m_life.shouldRun())
+    if (!shouldRun() && !closing)
         throw KivoError::notConnected();
     const auto &status = m_value.remoteStationStatus;
     if (!status || !status->supportedCommands.contains(command.name))
         throw KivoError::server(QStringLiteral("Remote Agent does not advertise %1.").arg(command.name));
 
     RemoteAgentRequest post = RemoteAgentRequestBuilder::commandRequest(
-        m_endpoint, m_token, RemoteAgentRequestBuilder::newRequestID(), command, m_timing.requestTimeout);
+        m_endpoint, m_token, RemoteAgentRequestBuilder::newRequestID(), command,
+        closing ? m_timing.closingRequestTimeout : m_timing.requestTimeout);
     post.request.setSslConfiguration(m_ssl);
     if (unkeysTransmitter(command))
         ++m_unkeyCount;
     const quint64 unkeysAtStart = m_unkeyCount;
     const bool keys = keysTransmitter(command);
 
+    if (!cancellation)
+        cancellation = std::make_shared<RemoteAgentCancellation>();
+    m_commandsInFlight.insert(cancellation.get(), cancellation);
     QPointer<RemoteAgentClient> self(this);
+    struct InFlight {
+        QPointer<RemoteAgentClient> owner;
+        const RemoteAgentCancellation *key;
+        ~InFlight()
+        {
+            if (owner)
+                owner->m_commandsInFlight.remove(key);
+        }
+    } const inFlight{self, cancellation.get()};
+
     for (int attempt = 1;; ++attempt) {
         std::exception_ptr failure;
         std::optional<RemoteAgentDecodedState> state;
@@ -170,18 +184,20 @@ QCoro::Task<void> RemoteAgentClient::execute(RemoteAgentCommand command,
             throw KivoError::notConnected();
         if (!failure) {
             // A reply that lands after stop() must not bring the radio back.
-            if (state && m_life.shouldRun())
+            if (state && shouldRun())
                 apply(*state);
             co_return;
         }
         if (attempt == 2)
             std::rethrow_exception(failure);
+        // A stop's last words get no second attempt.
+        if (!shouldRun())
+            throw KivoError::notConnected();
 
-        const OneShot<> wake = cancellation ? cancellation->cancelledEvent : m_life.ended();
-        co_await sleepFor(m_timing.commandRetryDelay, wake);
+        co_await sleepFor(m_timing.commandRetryDelay, cancellation->cancelledEvent);
         // Nobody is left to unkey a transmitter keyed after stop(), or after
         // the operator has already let it go: such a retry is not sent.
-        if (!self || !m_life.shouldRun() || (cancellation && cancellation->cancelled))
+        if (!self || !shouldRun() || cancellation->cancelled)
             throw KivoError::notConnected();
         if (keys && m_unkeyCount != unkeysAtStart)
             std::rethrow_exception(failure);
@@ -209,6 +225,8 @@ QCoro::Task<void> RemoteAgentClient::writeFrequency(qint64 hz, QString vfo)
     if (hz < 1)
         throw KivoError::invalidFrequency();
     co_await execute(frequencyCommand(hz, vfo));
+    if (!shouldRun())
+        co_return;
     m_pendingWrites.recordFrequency(vfo, hz, PendingRadioWrites::Clock::now());
     publishPendingWrites();
     scheduleFrequencyVerification(hz, vfo);
@@ -238,16 +256,19 @@ QCoro::Task<void> RemoteAgentClient::setMode(QString mode)
     const RemoteAgentCommand command{QStringLiteral("set_mode"), {{QStringLiteral("mode"), A::string(cleaned)},
                                                    {QStringLiteral("vfo"), A::string(vfo)}}};
     co_await execute(command);
+    if (!shouldRun())
+        co_return;
     m_pendingWrites.recordMode(vfo, cleaned, PendingRadioWrites::Clock::now());
     publishPendingWrites();
 }
 
-QCoro::Task<void> RemoteAgentClient::setTransmit(bool on)
+QCoro::Task<void> RemoteAgentClient::transmit(bool on)
 {
-    co_await execute(pttCommand(on));
+    // A confirmed unkey is the agent's success answer to it.
+    co_await execute(pttCommand(on), {}, !on && isStopping());
 }
 
-QCoro::Task<void> RemoteAgentClient::setTransmit(CATTransmitMode mode)
+QCoro::Task<void> RemoteAgentClient::transmit(CATTransmitMode mode)
 {
     if (mode == CATTransmitMode::Tune)
         co_await execute(RemoteAgentCommand::station(RemoteStationAction::Tune));
@@ -290,9 +311,9 @@ QCoro::Task<void> RemoteAgentClient::sendCW(QString text)
     co_await execute(command);
 }
 
-QCoro::Task<void> RemoteAgentClient::clearCW()
+QCoro::Task<void> RemoteAgentClient::clearKeyer()
 {
-    co_await execute(RemoteAgentCommand::clearCW);
+    co_await execute(RemoteAgentCommand::clearCW, {}, isStopping());
 }
 
 QCoro::Task<void> RemoteAgentClient::setRIT(bool enabled, int offsetHz, std::optional<QString> vfo)
@@ -367,7 +388,7 @@ QCoro::Task<void> RemoteAgentClient::verifyFrequency(qint64 hz, QString vfo, QUu
     const auto replaced = [&] { return !self || cancellation->cancelled || !isCurrentVerification(vfo, id); };
 
     co_await sleepFor(m_timing.verificationDelay, cancellation->cancelledEvent);
-    if (replaced() || !m_life.shouldRun())
+    if (replaced() || !shouldRun())
         co_return;
     if (agentShows(vfo, hz)) {
         m_verifications.remove(vfo);
@@ -387,7 +408,7 @@ QCoro::Task<void> RemoteAgentClient::verifyFrequency(qint64 hz, QString vfo, QUu
     if (failure) {
         m_pendingWrites.frequencies.remove(vfo);
         publishPendingWrites();
-        report(m_life.state(), QStringLiteral("Frequency retry failed: ") + *failure);
+        report(state(), QStringLiteral("Frequency retry failed: ") + *failure);
         m_verifications.remove(vfo);
         co_return;
     }
@@ -400,7 +421,7 @@ QCoro::Task<void> RemoteAgentClient::verifyFrequency(qint64 hz, QString vfo, QUu
     if (!agentShows(vfo, hz)) {
         m_pendingWrites.frequencies.remove(vfo);
         publishPendingWrites();
-        report(m_life.state(), QStringLiteral("FLEX did not confirm %1 at %2 Hz").arg(vfo).arg(hz));
+        report(state(), QStringLiteral("FLEX did not confirm %1 at %2 Hz").arg(vfo).arg(hz));
     }
     m_verifications.remove(vfo);
 }

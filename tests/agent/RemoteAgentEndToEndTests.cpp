@@ -7,6 +7,7 @@
 #include "support/RawClient.h"
 #include "support/RunTask.h"
 
+#include <QJsonDocument>
 #include <gtest/gtest.h>
 
 namespace kivo {
@@ -17,6 +18,15 @@ using test::RawClient;
 using test::RemoteAgentHarness;
 using test::runTask;
 using test::waitUntil;
+using namespace std::chrono_literals;
+
+RemoteAgentTiming endToEndTiming()
+{
+    RemoteAgentTiming timing = RemoteAgentHarness::quickTiming();
+    timing.requestTimeout = 300ms;
+    timing.watchdogInterval = 50ms;
+    return timing;
+}
 
 class RemoteAgentEndToEndTest : public ::testing::Test {
 protected:
@@ -26,6 +36,7 @@ protected:
         AppConfiguration configuration = AppConfiguration::firstRun();
         configuration.catPort = 0;
         configuration.rigCtlPort = 0;
+        configuration.allowCATTransmit = true;
         bridge = std::make_unique<CommandBridge>(agent.client, CommandBridge::LogHandler());
         bridge->start(configuration);
     }
@@ -45,7 +56,12 @@ protected:
         return sent;
     }
 
-    RemoteAgentHarness agent;
+    bool agentTransmits() const
+    {
+        return agent.agent.state.value("radio").toObject().value("mox").toBool();
+    }
+
+    RemoteAgentHarness agent{{}, endToEndTiming()};
     std::unique_ptr<CommandBridge> bridge;
 };
 
@@ -81,6 +97,26 @@ TEST_F(RemoteAgentEndToEndTest, ARejectedCommandAnswersTheQuestionMark)
     cat.send("FA00007074000;");
     EXPECT_EQ(cat.read(2), QByteArray("?;"));
     EXPECT_EQ(agent.agent.commandRequests("set_frequency_hz").size(), 2);
+}
+
+// A client that keyed and left while the agent stalled is unkeyed once the
+// agent answers again.
+TEST_F(RemoteAgentEndToEndTest, AnUnkeyLostInAStallIsSentAgain)
+{
+    {
+        RawClient cat(bridge->catPort());
+        cat.send("TX;");
+        ASSERT_TRUE(waitUntil([this] { return agentTransmits(); }));
+        agent.agent.stallCommands = true;
+    }
+    ASSERT_TRUE(waitUntil([this] { return agent.client->unkeyOwed(); }));
+    const qsizetype sentInStall = agent.agent.commandRequests().size();
+    agent.agent.stallCommands = false;
+    ASSERT_TRUE(waitUntil([this] { return agent.events.contains("Unkey sent again after the radio answered"); }));
+    const FakeRemoteAgent::Request unkey = agent.agent.commandRequests().value(sentInStall);
+    EXPECT_EQ(unkey.command() + QJsonDocument(unkey.arguments()).toJson(QJsonDocument::Compact),
+              R"(set_ptt{"enabled":false})");
+    EXPECT_FALSE(agentTransmits());
 }
 
 } // namespace

@@ -287,6 +287,29 @@ TEST(RemoteAgentFrequencyConfirmation, AResendCutShortByStopEndsSilently)
     EXPECT_EQ(h.countStatus(State::Ready), 1);
 }
 
+TEST(RemoteAgentFrequencyConfirmation, AWriteInFlightAtStopReportsNothingAfterIt)
+{
+    RemoteAgentHarness h({}, checkTiming());
+    h.agent.setCommandHandler("set_frequency_hz", [&h](const Request &request) {
+        Reply slow = h.agent.applyCommand(request);
+        slow.delayMs = 100;
+        return slow;
+    });
+    ASSERT_TRUE(h.startAndWaitForStream());
+    QStringList outcomes;
+    startRecording(h.client->setFrequency(7074000), &outcomes);
+    ASSERT_TRUE(waitUntil([&] { return frequencyWrites(h).size() == 1; }));
+    runTask(h.client->stop());
+    const auto states = h.states;
+    const auto snapshots = h.snapshots;
+    ASSERT_TRUE(waitUntil([&] { return !outcomes.isEmpty(); }));
+    settle(250ms);
+    EXPECT_EQ(outcomes, QStringList({"The radio is not connected."}));
+    EXPECT_EQ(h.states, states);
+    EXPECT_EQ(h.snapshots, snapshots);
+    EXPECT_EQ(h.states.last(), qMakePair(State::Stopped, QStringLiteral("Stopped")));
+}
+
 TEST(RemoteAgentFrequencyConfirmation, AfterAFailureTheRadioStaysDisconnectedUntilTheNextState)
 {
     RemoteAgentTiming timing = checkTiming();

@@ -277,6 +277,8 @@ void FakeRemoteAgent::answer(QSslSocket *socket, const Request &request)
                                      : Reply::json({{QStringLiteral("success"), true},
                                                     {QStringLiteral("state"), state}}));
     } else if (path == QLatin1String("/api/v1/commands") && request.method == "POST") {
+        if (stallCommands)
+            return;
         const auto handler = m_commandHandlers.constFind(request.command());
         write(socket, handler != m_commandHandlers.constEnd() ? (*handler)(request) : applyCommand(request));
     } else if (path == QLatin1String("/api/v1/config") && (request.method == "GET" || request.method == "PUT")) {

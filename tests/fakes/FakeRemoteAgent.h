@@ -79,6 +79,9 @@ public:
     bool refuseStreams = false;
     // Leaves stream upgrades unanswered.
     bool ignoreStreams = false;
+    // Records commands but neither performs nor answers them, as a stalled
+    // link loses them.
+    bool stallCommands = false;
 
     // Scripted answers; they win over the defaults.
     void setStateHandler(Handler handler) { m_stateHandler = std::move(handler); }

@@ -22,6 +22,7 @@ RemoteAgentHarness::RemoteAgentHarness(const QString &basePath, RemoteAgentTimin
         agent.baseURL(), agent.token, clientConfigurationTrustingTestCA(),
         [this](RadioConnectionState state, const QString &status) { states.append({state, status}); },
         [this](const RadioSnapshot &snapshot) { snapshots.append(snapshot); }, std::move(timing));
+    client->setEventHandler([this](const QString &line) { events.append(line); });
 }
 
 bool RemoteAgentHarness::startAndWaitForStream()

@@ -1,7 +1,7 @@
 #pragma once
 
 // A RemoteAgentClient wired to a FakeRemoteAgent, with every reported
-// connection state and snapshot recorded.
+// connection state, snapshot and event recorded.
 
 #include "KivoCore/agent/RemoteAgentClient.h"
 #include "KivoCore/radio/KivoError.h"
@@ -26,6 +26,7 @@ public:
     FakeRemoteAgent agent;
     QList<QPair<RadioConnectionState, QString>> states;
     QList<RadioSnapshot> snapshots;
+    QStringList events;
     std::shared_ptr<RemoteAgentClient> client;
 
     // Starts the client and waits until its stream is open and greeted.
