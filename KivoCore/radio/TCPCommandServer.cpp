@@ -333,6 +333,17 @@ quint16 TCPCommandServer::serverPort() const
 void TCPCommandServer::accept(qintptr descriptor)
 {
     m_acceptFailing = false;
+    const int count = int(m_connections.size());
+    if (count >= m_timing.maximumClients) {
+        ::close(int(descriptor));
+        if (!m_refusing && m_onEvent)
+            m_onEvent(QStringLiteral("Refused a client on port %1: %2 clients are connected already.")
+                          .arg(m_requestedPort)
+                          .arg(count));
+        m_refusing = true;
+        return;
+    }
+    m_refusing = false;
     auto *connection = new CommandConnection(this, descriptor);
     m_connections.insert(connection, connection);
     connection->begin();

@@ -46,6 +46,10 @@ public:
         // After a failed accept (descriptor table full) the listener waits
         // this long before it accepts again.
         std::chrono::milliseconds acceptRetryPause{1000};
+        // Clients served at once; the next one is closed on arrival. Two
+        // servers at this cap stay well inside a 1,024-descriptor table,
+        // which Qt needs room in for the wake-up pipes of its threads.
+        int maximumClients{256};
     };
 
     // `label` names the logging category and this object. Nothing starts yet.
@@ -84,6 +88,8 @@ private:
     QTcpServer *m_listener = nullptr;
     // Set from a failed accept until one succeeds: the failure is told once.
     bool m_acceptFailing = false;
+    // Set from a refused client until one is served: told once per burst.
+    bool m_refusing = false;
     quint16 m_requestedPort = 0;
     QHash<CommandConnection *, QPointer<CommandConnection>> m_connections;
 };

@@ -29,8 +29,10 @@ struct EchoServer {
     qsizetype bigReplyCharacters = 16 * 1024 * 1024;
     std::unique_ptr<TCPCommandServer> server;
 
-    explicit EchoServer(TCPCommandServer::Framing framing = TCPCommandServer::Framing::Semicolon)
+    explicit EchoServer(TCPCommandServer::Framing framing = TCPCommandServer::Framing::Semicolon,
+                        int maximumClients = TCPCommandServer::Timing().maximumClients)
     {
+        timing.maximumClients = maximumClients;
         server = std::make_unique<TCPCommandServer>(
             QStringLiteral("com.tarnvale.QuendKivo.test"), framing,
             [this](QString request, std::shared_ptr<ClientActivity>) -> QCoro::Task<std::optional<QString>> {
@@ -288,4 +290,23 @@ TEST(TCPCommandServerClients, AFailedAcceptIsReportedAndAcceptingResumes)
     EXPECT_EQ(echo.events.filter(QStringLiteral("Listener failed on port 0: ")).size(), 1);
     later.send("B;");
     EXPECT_EQ(later.read(2), QByteArray("B!"));
+}
+
+TEST(TCPCommandServerClients, ClosesClientsBeyondTheCapAtOnceUntilOneLeaves)
+{
+    EchoServer echo(TCPCommandServer::Framing::Semicolon, 2);
+    const quint16 port = echo.start();
+    RawClient first(port), second(port), third(port), fourth(port);
+    third.send("C;");
+    EXPECT_TRUE(third.waitForEnd() && fourth.waitForEnd());
+    first.send("A;");
+    second.send("B;");
+    EXPECT_EQ(first.read(2) + second.read(2), QByteArray("A!B!"));
+    EXPECT_EQ(echo.events.filter(QStringLiteral("Refused a client on port 0: 2 clients")).size(), 1);
+    first.close();
+    ASSERT_TRUE(waitUntil([&] { return echo.disconnects == 1; }));
+    RawClient fifth(port);
+    fifth.send("E;");
+    EXPECT_EQ(fifth.read(2), QByteArray("E!"));
+    EXPECT_THAT(echo.requests, ElementsAre("A", "B", "E"));
 }
