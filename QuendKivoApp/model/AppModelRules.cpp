@@ -1,10 +1,11 @@
 #include "QuendKivoApp/model/AppModelRules.h"
 
+#include "KivoCore/support/Numbers.h"
+
 #include <QFileInfo>
 #include <QProcess>
 
 #include <cmath>
-#include <cstdio>
 
 namespace kivo {
 
@@ -23,10 +24,8 @@ QString vfoLine(const RadioSnapshot &snapshot, const QString &letter)
     if (vfo->isTransmit)
         roles << QStringLiteral("TX");
     const QString role = roles.isEmpty() ? QStringLiteral("standby") : roles.join(QLatin1Char('+'));
-    char frequency[64];
-    std::snprintf(frequency, sizeof frequency, "%.3f MHz", double(vfo->frequencyHz) / 1000000.0);
-    return QStringLiteral("VFO ") + letter + separator + role + separator + QString::fromLatin1(frequency) +
-           QLatin1Char(' ') + vfo->mode;
+    const QString frequency = formatFixed(double(vfo->frequencyHz) / 1000000.0, 3) + QStringLiteral(" MHz");
+    return QStringLiteral("VFO ") + letter + separator + role + separator + frequency + QLatin1Char(' ') + vfo->mode;
 }
 
 } // namespace

@@ -3,11 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <string>
+
 using namespace kivo;
 using namespace std::chrono_literals;
 
 TEST(AppModelRules, RadioStatusTextHasOneLinePerVFO)
 {
+    // Qt sets the C locale from the environment: a German desktop.
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
+        GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed";
     RadioSnapshot snapshot(
         {.frequencyHz = 14074000, .mode = "DIGU", .isConnected = true, .slice = "A", .station = "Maestro"});
     EXPECT_EQ(radioStatusText(snapshot).section('\n', 1), "VFO B · inactive");
@@ -15,6 +22,7 @@ TEST(AppModelRules, RadioStatusTextHasOneLinePerVFO)
     EXPECT_EQ(radioStatusText(snapshot), "VFO A · RX+TX · 14.074 MHz DIGU\nVFO B · TX · 7.000 MHz CW");
     snapshot.vfos = {RadioVFO("B", 7000000, "LSB", false, false, false, 0, false, 0)};
     EXPECT_EQ(radioStatusText(snapshot), "VFO A · inactive\nVFO B · standby · 7.000 MHz LSB");
+    std::setlocale(LC_ALL, previous.c_str());
 }
 
 TEST(AppModelRules, LatencySummaryNamesThisComputerApp)
