@@ -348,6 +348,16 @@ TEST(AppModel, StationActionsAndNewestConfigurationResultWin)
     runTask(sleepFor(std::chrono::milliseconds(400)));
     EXPECT_EQ(f.model->remoteConfigurationStatus(), "Saved — restart the Windows agent to apply");
     EXPECT_EQ(f.model->remoteConfiguration().schemaVersion, 9);
+    // A save overtaken by a reload still leaves its outcome in the log.
+    agent.setConfigHandler([old](const FakeRemoteAgent::Request &request) {
+        auto reply = FakeRemoteAgent::Reply::json({{"success", true}, {"config", old}});
+        reply.delayMs = request.method == "GET" ? 0 : 150;
+        return reply;
+    });
+    f.model->saveRemoteConfiguration();
+    f.model->reloadRemoteConfiguration();
+    ASSERT_TRUE(waitUntil([&] { return f.messages().count("Station configuration saved on Windows; agent restart required") == 2; }));
+    EXPECT_EQ(f.model->remoteConfigurationStatus(), "Loaded from Windows");
     f.stopAndSettle();
     // The token saved by the first start serves the next one.
     f.model->start();
