@@ -52,9 +52,10 @@ struct AppModelDependencies {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now().time_since_epoch());
     };
-    // Legacy supervision: start a program detached (true on success), and
-    // whether a process of that name runs for the current user.
-    std::function<bool(const QString &program, const QStringList &arguments)> launchProcess = launchDetached;
+    // Legacy supervision: start a program detached, and whether a process of
+    // that name runs for the current user.
+    std::function<LaunchedProcess(const QString &program, const QStringList &arguments)> launchProcess =
+        launchDetached;
     std::function<bool(const QString &name)> isProcessRunning = currentUserRunsProcess;
     // Rotor program settings are looked for under this directory.
     QString homeDirectory;
@@ -382,6 +383,8 @@ private:
     std::shared_ptr<RadioBackend> m_radio;
     std::shared_ptr<RemoteAgentClient> m_remoteAgent;
     std::optional<std::chrono::milliseconds> m_lastLegacyKIVOLaunch;
+    // The companion this model started last; it counts as running while it lives.
+    LaunchedProcess m_legacyKIVOProcess;
     bool m_legacyMissingCommandReported = false;
     // Set while the stop task runs; stopTaskFinished() announces its end.
     bool m_stopping = false;

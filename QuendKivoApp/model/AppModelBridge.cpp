@@ -364,10 +364,12 @@ void AppModel::ensureLegacyKIVORunning()
         m_legacyMissingCommandReported = true;
         return;
     }
-    if (m_dependencies.isProcessRunning(legacyProcessName(command, m_configuration.legacyKIVOProcessName)))
+    if ((m_legacyKIVOProcess && m_legacyKIVOProcess()) ||
+        m_dependencies.isProcessRunning(legacyProcessName(command, m_configuration.legacyKIVOProcessName)))
         return;
     m_lastLegacyKIVOLaunch = now;
-    if (m_dependencies.launchProcess(words.first(), words.mid(1)))
+    m_legacyKIVOProcess = m_dependencies.launchProcess(words.first(), words.mid(1));
+    if (m_legacyKIVOProcess)
         record(QStringLiteral("Started legacy KIVO for SmartLink transport"));
     else
         record(QStringLiteral("Could not start ") + command);

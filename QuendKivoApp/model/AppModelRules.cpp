@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <algorithm>
 #include <cmath>
 
 namespace kivo {
@@ -100,14 +101,23 @@ QString legacyProcessName(const QString &command, const QString &configuredName)
     return words.isEmpty() ? QString() : QFileInfo(words.first()).fileName();
 }
 
-bool processMatches(const QString &name, const QString &comm, const QByteArray &cmdline)
+bool processMatches(const QString &name, const QByteArray &comm, const QByteArray &cmdline)
 {
     if (name.isEmpty())
         return false;
-    if (comm.trimmed() == name)
+    // The kernel keeps the first 15 bytes of a program's name in comm.
+    const QByteArray stored = name.toLocal8Bit().left(15);
+    if (comm.trimmed() == stored)
         return true;
-    const QByteArray first = cmdline.left(cmdline.indexOf('\0'));
-    return !first.isEmpty() && QFileInfo(QString::fromLocal8Bit(first)).fileName() == name;
+    // A script's first word is its interpreter; wine's is wine itself.
+    const QList<QByteArray> words = cmdline.split('\0');
+    for (qsizetype i = 0; i < std::min<qsizetype>(2, words.size()); ++i) {
+        const QString word = QString::fromLocal8Bit(words[i]);
+        const qsizetype cut = std::max(word.lastIndexOf(QLatin1Char('/')), word.lastIndexOf(QLatin1Char('\\')));
+        if (word.mid(cut + 1) == name)
+            return true;
+    }
+    return false;
 }
 
 } // namespace kivo

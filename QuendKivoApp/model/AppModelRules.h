@@ -53,7 +53,9 @@ bool legacyLaunchDue(std::optional<std::chrono::milliseconds> lastLaunch, std::c
 QStringList legacyLaunchArguments(const QString &command);
 // The configured process name, else the base name of the command's program.
 QString legacyProcessName(const QString &command, const QString &configuredName);
-// A /proc entry's name: its `comm`, or the base name of the first `cmdline` word.
-bool processMatches(const QString &name, const QString &comm, const QByteArray &cmdline);
+// Whether a /proc entry is the program `name`: its `comm` (the name cut to
+// 15 bytes), or the base name of the first or second `cmdline` word (a
+// script under its interpreter, a Windows program under wine).
+bool processMatches(const QString &name, const QByteArray &comm, const QByteArray &cmdline);
 
 } // namespace kivo

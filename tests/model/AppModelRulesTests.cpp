@@ -5,9 +5,11 @@
 
 #include <clocale>
 #include <string>
+#include <string_view>
 
 using namespace kivo;
 using namespace std::chrono_literals;
+using namespace std::string_view_literals;
 
 TEST(AppModelRules, RadioStatusTextHasOneLinePerVFO)
 {
@@ -75,7 +77,24 @@ TEST(AppModelRules, LegacySupervisionThrottleAndProcessNames)
     EXPECT_EQ(legacyProcessName("/opt/kivo/bin/kivo --serve", ""), "kivo");
     EXPECT_EQ(legacyProcessName("wine KIVO.exe", " KIVO.exe "), "KIVO.exe");
     EXPECT_EQ(legacyProcessName("", ""), "");
-    EXPECT_TRUE(processMatches("kivo", "kivo\n", QByteArray("/usr/bin/python3\0x", 18)));
-    EXPECT_TRUE(processMatches("kivo", "python3", QByteArray("/opt/kivo/bin/kivo\0--serve", 26)));
-    EXPECT_FALSE(processMatches("", "", {}));
+
+    // Recorded /proc comm and cmdline pairs.
+    const auto bytes = [](std::string_view text) { return QByteArray(text.data(), text.size()); };
+    const struct {
+        QString name;
+        QByteArray comm, cmdline;
+        bool matches;
+    } processes[] = {
+        {"kivo", "kivo\n", bytes("/usr/bin/python3\0x"sv), true},
+        {"kivo", "python3", bytes("/opt/kivo/bin/kivo\0--serve"sv), true},
+        {"kivo-legacy-launcher", "kivo-legacy-lau\n", {}, true},
+        {"kivo-legacy-launcher", "sh\n", bytes("/bin/sh\0/opt/kivo/kivo-legacy-launcher\0"sv), true},
+        {"KIVO.exe", "wine64-preloade\n", bytes("wine\0/opt/KIVO/KIVO.exe\0"sv), true},
+        {"KIVO.exe", "wine64-preloade\n", bytes("C:\\Program Files\\KIVO\\KIVO.exe\0"sv), true},
+        {"kivo-legacy", "kivo-legacy-lau\n", bytes("/bin/sh\0/opt/kivo/kivo-legacy-launcher\0"sv), false},
+        {"kivo", "vim\n", bytes("vim\0notes\0kivo\0"sv), false},
+        {"", "", {}, false},
+    };
+    for (const auto &p : processes)
+        EXPECT_EQ(processMatches(p.name, p.comm, p.cmdline), p.matches) << p.name.toStdString() << " " << p.comm.toStdString();
 }

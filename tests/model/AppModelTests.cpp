@@ -43,6 +43,8 @@ struct Fixture {
     std::unique_ptr<AppModel> model;
     QList<QStringList> launches;
     bool launchSucceeds = true;
+    bool launchedAlive = false;
+    std::chrono::milliseconds clock{0};
     AppBackendFactory factory = makeAppBackend;
 
     QString settingsPath() const { return dir.filePath("settings.conf"); }
@@ -52,10 +54,10 @@ struct Fixture {
         d.settingsPath = path.isEmpty() ? settingsPath() : path;
         d.secrets = secrets;
         d.backendFactory = factory;
-        d.monotonic = [] { return std::chrono::milliseconds(0); };
+        d.monotonic = [this] { return clock; };
         d.launchProcess = [this](const QString &program, const QStringList &arguments) {
             launches.append(QStringList{program} + arguments);
-            return launchSucceeds;
+            return launchSucceeds ? LaunchedProcess([this] { return launchedAlive; }) : LaunchedProcess();
         };
         d.isProcessRunning = [](const QString &) { return false; };
         d.homeDirectory = dir.path();
@@ -296,6 +298,26 @@ TEST(AppModel, LegacySupervisionLaunchesTheConfiguredCommand)
         }
         f.stopAndSettle();
     }
+}
+
+TEST(AppModel, SupervisionCountsTheCompanionItStartedWhileItLives)
+{
+    Fixture f;
+    AppConfiguration c = quiet(Kind::LegacyKIVO);
+    c.legacyKIVOPort = freePort();
+    c.legacyKIVOLaunchCommand = "kivo-legacy";
+    f.make(c);
+    for (bool alive : {true, true, false}) {
+        f.launchedAlive = alive;
+        f.model->start();
+        f.stopAndSettle();
+        f.clock += std::chrono::seconds(6);
+    }
+    EXPECT_EQ(f.launches.size(), 2);
+    // A real child that has exited no longer counts.
+    const LaunchedProcess child = launchDetached("true", {});
+    ASSERT_TRUE(child);
+    EXPECT_TRUE(waitUntil([&] { return !child(); }));
 }
 
 TEST(AppModel, StationActionsAndNewestConfigurationResultWin)
