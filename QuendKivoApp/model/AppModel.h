@@ -296,7 +296,8 @@ private:
     bool persistConfiguration(QString *failure = nullptr);
 
     // Start and stop.
-    AppBackend buildBackend(quint64 generation, const QString &agentBaseURL, const QString &agentToken);
+    AppBackend buildBackend(quint64 generation, const AppConfiguration &configuration, const QString &agentBaseURL,
+                            const QString &agentToken);
     QCoro::Task<void> startTask(quint64 generation);
     QCoro::Task<void> forgetSecret(QString success, QString failurePrefix, std::function<QCoro::Task<void>()> remove,
                                    bool clearToken);
@@ -402,7 +403,7 @@ private:
     // are added here.
     //
     // Called by start(): throws KivoError when a listener cannot start.
-    void startSpotBridge(std::shared_ptr<RadioControlling> radio);
+    void startSpotBridge(std::shared_ptr<RadioControlling> radio, const SpotBridgeConfiguration &spots);
     // Called by stop(): stops and forgets both spot receivers.
     void stopSpotBridge();
     // Called after every agent snapshot.

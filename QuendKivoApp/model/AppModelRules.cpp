@@ -3,6 +3,7 @@
 #include "KivoCore/support/Numbers.h"
 
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QProcess>
 
 #include <algorithm>
@@ -29,7 +30,55 @@ QString vfoLine(const RadioSnapshot &snapshot, const QString &letter)
     return QStringLiteral("VFO ") + letter + separator + role + separator + frequency + QLatin1Char(' ') + vfo->mode;
 }
 
+bool isLoopbackHost(QString host)
+{
+    host = host.trimmed();
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    if (host.endsWith(QLatin1Char('.')))
+        host.chop(1);
+    QHostAddress address;
+    return host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0 ||
+           (address.setAddress(host) && address.isLoopback());
+}
+
 } // namespace
+
+QString startSettingsProblem(const AppConfiguration &c)
+{
+    using Kind = AppConfiguration::ConnectionKind;
+    switch (c.connectionKind) {
+    case Kind::SmartLink:
+        if (c.smartLinkEmail.trimmed().isEmpty())
+            return QStringLiteral("Enter the SmartLink email address.");
+        break;
+    case Kind::RemoteAgent:
+        if (c.remoteAgentBaseURL.trimmed().isEmpty())
+            return QStringLiteral("Enter the Remote Agent HTTPS URL.");
+        break;
+    case Kind::Local:
+        if (c.radioHost.trimmed().isEmpty())
+            return QStringLiteral("Enter the local radio host or IP address.");
+        break;
+    case Kind::LegacyKIVO:
+        // A saved record without catPort takes 5002, KIVO's own default:
+        // the bridge would poll itself and call that a radio.
+        if (c.legacyKIVOPort != 0 && isLoopbackHost(c.legacyKIVOHost)) {
+            const QString own = c.legacyKIVOPort == c.catPort      ? QStringLiteral("CAT")
+                                : c.legacyKIVOPort == c.rigCtlPort ? QStringLiteral("rigctld")
+                                                                   : QString();
+            if (!own.isEmpty())
+                return QStringLiteral("The KIVO port %1 is this bridge's own %2 port; choose the port KIVO "
+                                      "listens on.")
+                    .arg(c.legacyKIVOPort)
+                    .arg(own);
+        }
+        break;
+    case Kind::Simulator:
+        break;
+    }
+    return {};
+}
 
 QString radioStatusText(const RadioSnapshot &snapshot)
 {

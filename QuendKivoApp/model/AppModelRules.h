@@ -3,6 +3,7 @@
 // The application model's pure rules, free of Qt objects so tests call them
 // directly.
 
+#include "KivoCore/radio/AppConfiguration.h"
 #include "KivoCore/radio/Models.h"
 
 #include <QDateTime>
@@ -24,6 +25,9 @@ struct TelemetryTiming {
     QMap<QString, qint64> renderMilliseconds;
     bool operator==(const TelemetryTiming &) const = default;
 };
+
+// The sentence that refuses to start with these settings; empty when they do.
+QString startSettingsProblem(const AppConfiguration &configuration);
 
 // One line per VFO, A then B: "VFO A · RX+TX · 14.074 MHz DIGU".
 QString radioStatusText(const RadioSnapshot &snapshot);

@@ -98,3 +98,25 @@ TEST(AppModelRules, LegacySupervisionThrottleAndProcessNames)
     for (const auto &p : processes)
         EXPECT_EQ(processMatches(p.name, p.comm, p.cmdline), p.matches) << p.name.toStdString() << " " << p.comm.toStdString();
 }
+
+TEST(AppModelRules, LegacyKIVOMustNotBeOurOwnPort)
+{
+    // A saved record without catPort: both ports are 5002.
+    AppConfiguration c;
+    c.connectionKind = AppConfiguration::ConnectionKind::LegacyKIVO;
+    const QString cat = "The KIVO port 5002 is this bridge's own CAT port; choose the port KIVO listens on.";
+    const struct {
+        QString host;
+        quint16 port;
+        QString problem;
+    } rows[] = {
+        {"127.0.0.1", 5002, cat}, {" LOCALHOST ", 5002, cat}, {"127.0.1.1", 5002, cat}, {"::1", 5002, cat},
+        {"127.0.0.1", 4532, "The KIVO port 4532 is this bridge's own rigctld port; choose the port KIVO listens on."},
+        {"192.168.1.20", 5002, ""}, {"127.0.0.1", 5003, ""},
+    };
+    for (const auto &row : rows) {
+        c.legacyKIVOHost = row.host;
+        c.legacyKIVOPort = row.port;
+        EXPECT_EQ(startSettingsProblem(c), row.problem) << row.host.toStdString() << ":" << row.port;
+    }
+}

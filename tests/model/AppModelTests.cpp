@@ -213,11 +213,13 @@ TEST(AppModel, MissingSettingsOfAKindFailTheStart)
         {Kind::SmartLink, "Enter the SmartLink email address."},
         {Kind::RemoteAgent, "Enter the Remote Agent HTTPS URL."},
         {Kind::Local, "Enter the local radio host or IP address."},
+        {Kind::LegacyKIVO, "The KIVO port 5002 is this bridge's own CAT port; choose the port KIVO listens on."},
     };
     for (const auto &row : rows) {
         Fixture f;
         AppConfiguration c = quiet(row.kind);
         c.smartLinkEmail = c.remoteAgentBaseURL = c.radioHost = "  ";
+        c.catPort = 5002;
         f.make(c);
         f.model->start();
         EXPECT_EQ(f.model->status(), row.status);
@@ -298,6 +300,38 @@ TEST(AppModel, LegacySupervisionLaunchesTheConfiguredCommand)
         }
         f.stopAndSettle();
     }
+}
+
+// A keyring that answers on a later turn of the event loop, as a real one does.
+class SlowSecretStore : public InMemorySecretStore {
+    QCoro::Task<std::optional<QString>> read(QString service, QString account) override
+    {
+        co_await sleepFor(std::chrono::milliseconds(1));
+        co_return co_await InMemorySecretStore::read(service, account);
+    }
+};
+
+TEST(AppModel, AStartUsesTheSettingsItBeganWith)
+{
+    Fixture f;
+    f.secrets = std::make_shared<SlowSecretStore>();
+    QList<Kind> built;
+    f.factory = [&built](const AppBackendRequest &r) {
+        built << r.configuration.connectionKind;
+        return AppBackend{std::make_shared<SimulatedRadio>(initialSimulatorSnapshot(r.configuration), r.onSnapshot)};
+    };
+    AppConfiguration c = quiet(Kind::RemoteAgent);
+    c.remoteAgentBaseURL = "https://agent.invalid";
+    f.make(c);
+    f.model->start();
+    AppConfiguration edited = c;
+    edited.connectionKind = Kind::Simulator;
+    edited.catPort = freePort();
+    f.model->setConfiguration(edited);
+    ASSERT_TRUE(waitUntil([&] { return f.model->isRunning(); }));
+    EXPECT_EQ(built, QList<Kind>{Kind::RemoteAgent});
+    EXPECT_NE(f.model->catServerPort(), edited.catPort);
+    f.stopAndSettle();
 }
 
 TEST(AppModel, SupervisionCountsTheCompanionItStartedWhileItLives)
