@@ -200,6 +200,11 @@ public:
 
     // Settings actions. save() reports whether the settings were written.
     QCoro::Task<bool> save();
+    // False when the stored settings could not be read at start: then nothing
+    // may write the settings file in this run, window geometry included, so
+    // the stored record survives; settingsWriteRefusal() says why.
+    bool canWriteSettings() const { return m_settingsWriteRefusal.isEmpty(); }
+    QString settingsWriteRefusal() const { return m_settingsWriteRefusal; }
     void forgetSmartLinkSession();
     void resetSmartLinkCertificatePin();
     void forgetRemoteAgentToken();
@@ -291,8 +296,11 @@ private:
         emit(this->*signal)();
     }
 
-    // Persisting and loading.
+    // Persisting and loading. Each write opens the file afresh, so it is
+    // judged by its own outcome.
+    std::unique_ptr<QSettings> openSettings() const;
     void loadConfiguration();
+    bool writeSettings(const QList<std::pair<QString, QString>> &values, QString *failure);
     bool persistConfiguration(QString *failure = nullptr);
 
     // Start and stop.
@@ -332,7 +340,9 @@ private:
     void setStatus(const QString &status) { assign(m_status, status, &AppModel::statusChanged); }
 
     AppModelDependencies m_dependencies;
-    std::unique_ptr<QSettings> m_settings;
+    QString m_settingsWriteRefusal;
+    // A stored record that could not be decoded, until a write has kept it.
+    std::optional<QString> m_unreadableSettings;
 
     // Published state, in the order of the properties above.
     AppConfiguration m_configuration;

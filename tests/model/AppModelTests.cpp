@@ -273,6 +273,37 @@ TEST(AppModel, ConfigurationStoreKeepsUnreadableTextAndReportsSaveFailures)
     EXPECT_TRUE(f.messages().last().startsWith("Could not save settings: "));
 }
 
+TEST(AppModel, StoredSettingsThatCannotBeReadAreNeverOverwritten)
+{
+    // A file the user cannot reach: a symbolic-link loop fails even for root.
+    Fixture f;
+    ASSERT_TRUE(QFile::link(f.settingsPath(), f.dir.filePath("loop.conf")));
+    ASSERT_TRUE(QFile::link(f.dir.filePath("loop.conf"), f.settingsPath()));
+    f.make();
+    EXPECT_TRUE(f.messages().value(0).startsWith("Stored settings could not be read: " + f.settingsPath() + ": "));
+    EXPECT_FALSE(f.model->canWriteSettings());
+    // Repaired while running: the stored record still stays as it is.
+    QFile::remove(f.settingsPath());
+    QSettings(f.settingsPath(), QSettings::IniFormat).setValue("configuration", "{}");
+    EXPECT_FALSE(runTask(f.model->save()));
+    EXPECT_EQ(f.messages().last(), "Could not save settings: " + f.model->settingsWriteRefusal());
+    EXPECT_EQ(QSettings(f.settingsPath(), QSettings::IniFormat).allKeys(), QStringList{"configuration"});
+}
+
+TEST(AppModel, EverySaveIsJudgedByItsOwnWrite)
+{
+    Fixture f;
+    QFile blocker(f.dir.filePath("folder"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    f.make(std::nullopt, f.dir.filePath("folder/settings.conf"));
+    EXPECT_FALSE(runTask(f.model->save()));
+    EXPECT_TRUE(f.messages().last().endsWith("could not be written."));
+    // The disk has room again.
+    ASSERT_TRUE(blocker.remove() && QDir(f.dir.path()).mkdir("folder"));
+    EXPECT_TRUE(runTask(f.model->save()));
+    EXPECT_EQ(f.messages().last(), "Settings saved");
+}
+
 TEST(AppModel, LegacySupervisionLaunchesTheConfiguredCommand)
 {
     const struct {
