@@ -158,12 +158,10 @@ bool processMatches(const QString &name, const QByteArray &comm, const QByteArra
     const QByteArray stored = name.toLocal8Bit().left(15);
     if (comm.trimmed() == stored)
         return true;
-    // A script's first word is its interpreter; wine's is wine itself.
+    // A script's first word is its interpreter, a Windows program's is wine.
     const QList<QByteArray> words = cmdline.split('\0');
     for (qsizetype i = 0; i < std::min<qsizetype>(2, words.size()); ++i) {
-        const QString word = QString::fromLocal8Bit(words[i]);
-        const qsizetype cut = std::max(word.lastIndexOf(QLatin1Char('/')), word.lastIndexOf(QLatin1Char('\\')));
-        if (word.mid(cut + 1) == name)
+        if (QFileInfo(QString::fromLocal8Bit(words[i])).fileName() == name)
             return true;
     }
     return false;

@@ -4,17 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
-#include <string>
-#include <string_view>
 
 using namespace kivo;
 using namespace std::chrono_literals;
-using namespace std::string_view_literals;
 
 TEST(AppModelRules, RadioStatusTextHasOneLinePerVFO)
 {
-    // Qt sets the C locale from the environment: a German desktop.
-    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    const std::string previous = std::setlocale(LC_ALL, nullptr); // Qt applies the desktop's, here German
     if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
         GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed";
     RadioSnapshot snapshot(
@@ -77,46 +73,27 @@ TEST(AppModelRules, LegacySupervisionThrottleAndProcessNames)
     EXPECT_EQ(legacyProcessName("/opt/kivo/bin/kivo --serve", ""), "kivo");
     EXPECT_EQ(legacyProcessName("wine KIVO.exe", " KIVO.exe "), "KIVO.exe");
     EXPECT_EQ(legacyProcessName("", ""), "");
-
-    // Recorded /proc comm and cmdline pairs.
-    const auto bytes = [](std::string_view text) { return QByteArray(text.data(), text.size()); };
-    const struct {
-        QString name;
-        QByteArray comm, cmdline;
-        bool matches;
-    } processes[] = {
-        {"kivo", "kivo\n", bytes("/usr/bin/python3\0x"sv), true},
-        {"kivo", "python3", bytes("/opt/kivo/bin/kivo\0--serve"sv), true},
-        {"kivo-legacy-launcher", "kivo-legacy-lau\n", {}, true},
-        {"kivo-legacy-launcher", "sh\n", bytes("/bin/sh\0/opt/kivo/kivo-legacy-launcher\0"sv), true},
-        {"KIVO.exe", "wine64-preloade\n", bytes("wine\0/opt/KIVO/KIVO.exe\0"sv), true},
-        {"KIVO.exe", "wine64-preloade\n", bytes("C:\\Program Files\\KIVO\\KIVO.exe\0"sv), true},
-        {"kivo-legacy", "kivo-legacy-lau\n", bytes("/bin/sh\0/opt/kivo/kivo-legacy-launcher\0"sv), false},
-        {"kivo", "vim\n", bytes("vim\0notes\0kivo\0"sv), false},
-        {"", "", {}, false},
-    };
-    for (const auto &p : processes)
-        EXPECT_EQ(processMatches(p.name, p.comm, p.cmdline), p.matches) << p.name.toStdString() << " " << p.comm.toStdString();
+    const auto bytes = [](const auto &text) { return QByteArray(text, sizeof text - 1); };
+    const std::tuple<QString, QByteArray, QByteArray, bool> recorded[] = { // /proc comm and cmdline
+        {"kivo", "kivo\n", bytes("/usr/bin/python3\0x"), true}, {"kivo", "python3", bytes("/opt/kivo/bin/kivo\0--serve"), true},
+        {"kivo-legacy-launcher", "kivo-legacy-lau\n", {}, true}, {"", "", {}, false},
+        {"kivo-legacy-launcher", "sh\n", bytes("/bin/sh\0/opt/kivo/kivo-legacy-launcher\0"), true},
+        {"KIVO.exe", "wine64-preloade\n", bytes("wine\0/opt/KIVO/KIVO.exe\0"), true},
+        {"kivo-legacy", "kivo-legacy-lau\n", bytes("/bin/sh\0/opt/kivo/kivo-legacy-launcher\0"), false}};
+    for (const auto &[name, comm, cmdline, matches] : recorded)
+        EXPECT_EQ(processMatches(name, comm, cmdline), matches) << name.toStdString() << " " << comm.toStdString();
 }
 
 TEST(AppModelRules, LegacyKIVOMustNotBeOurOwnPort)
 {
-    // A saved record without catPort: both ports are 5002.
-    AppConfiguration c;
+    AppConfiguration c; // a saved record without catPort: CAT and KIVO both on 5002
     c.connectionKind = AppConfiguration::ConnectionKind::LegacyKIVO;
-    const QString cat = "The KIVO port 5002 is this bridge's own CAT port; choose the port KIVO listens on.";
-    const struct {
-        QString host;
-        quint16 port;
-        QString problem;
-    } rows[] = {
-        {"127.0.0.1", 5002, cat}, {" LOCALHOST ", 5002, cat}, {"127.0.1.1", 5002, cat}, {"::1", 5002, cat},
-        {"127.0.0.1", 4532, "The KIVO port 4532 is this bridge's own rigctld port; choose the port KIVO listens on."},
-        {"192.168.1.20", 5002, ""}, {"127.0.0.1", 5003, ""},
-    };
-    for (const auto &row : rows) {
-        c.legacyKIVOHost = row.host;
-        c.legacyKIVOPort = row.port;
-        EXPECT_EQ(startSettingsProblem(c), row.problem) << row.host.toStdString() << ":" << row.port;
+    const QString own = "The KIVO port %1 is this bridge's own %2 port; choose the port KIVO listens on.";
+    const std::tuple<QString, quint16, QString> rows[] = {{"127.0.1.1", 5002, own.arg(5002).arg("CAT")},
+        {" LOCALHOST ", 4532, own.arg(4532).arg("rigctld")}, {"::1", 5002, own.arg(5002).arg("CAT")}, {"192.168.1.20", 5002, ""}};
+    for (const auto &[host, port, problem] : rows) {
+        c.legacyKIVOHost = host;
+        c.legacyKIVOPort = port;
+        EXPECT_EQ(startSettingsProblem(c), problem) << host.toStdString() << ":" << port;
     }
 }

@@ -213,13 +213,11 @@ TEST(AppModel, MissingSettingsOfAKindFailTheStart)
         {Kind::SmartLink, "Enter the SmartLink email address."},
         {Kind::RemoteAgent, "Enter the Remote Agent HTTPS URL."},
         {Kind::Local, "Enter the local radio host or IP address."},
-        {Kind::LegacyKIVO, "The KIVO port 5002 is this bridge's own CAT port; choose the port KIVO listens on."},
     };
     for (const auto &row : rows) {
         Fixture f;
         AppConfiguration c = quiet(row.kind);
         c.smartLinkEmail = c.remoteAgentBaseURL = c.radioHost = "  ";
-        c.catPort = 5002;
         f.make(c);
         f.model->start();
         EXPECT_EQ(f.model->status(), row.status);
@@ -267,41 +265,67 @@ TEST(AppModel, ConfigurationStoreKeepsUnreadableTextAndReportsSaveFailures)
     EXPECT_EQ(f.messages().last(), "Could not forget Remote Agent token: The keychain returned an error: locked.");
     EXPECT_EQ(f.model->remoteAgentToken(), "secret");
 
-    // A settings file that cannot be written is reported, not claimed saved.
-    f.make(std::nullopt, f.dir.path());
+    // A settings file that cannot be written is reported, not claimed saved, until it can be.
+    QFile blocker(f.dir.filePath("folder")); // a file where the settings folder belongs
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    f.make(std::nullopt, blocker.fileName() + "/settings.conf");
     EXPECT_FALSE(runTask(f.model->save()));
     EXPECT_TRUE(f.messages().last().startsWith("Could not save settings: "));
-}
-
-TEST(AppModel, StoredSettingsThatCannotBeReadAreNeverOverwritten)
-{
-    // A file the user cannot reach: a symbolic-link loop fails even for root.
-    Fixture f;
-    ASSERT_TRUE(QFile::link(f.settingsPath(), f.dir.filePath("loop.conf")));
-    ASSERT_TRUE(QFile::link(f.dir.filePath("loop.conf"), f.settingsPath()));
-    f.make();
-    EXPECT_TRUE(f.messages().value(0).startsWith("Stored settings could not be read: " + f.settingsPath() + ": "));
-    EXPECT_FALSE(f.model->canWriteSettings());
-    // Repaired while running: the stored record still stays as it is.
-    QFile::remove(f.settingsPath());
-    QSettings(f.settingsPath(), QSettings::IniFormat).setValue("configuration", "{}");
-    EXPECT_FALSE(runTask(f.model->save()));
-    EXPECT_EQ(f.messages().last(), "Could not save settings: " + f.model->settingsWriteRefusal());
-    EXPECT_EQ(QSettings(f.settingsPath(), QSettings::IniFormat).allKeys(), QStringList{"configuration"});
-}
-
-TEST(AppModel, EverySaveIsJudgedByItsOwnWrite)
-{
-    Fixture f;
-    QFile blocker(f.dir.filePath("folder"));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    f.make(std::nullopt, f.dir.filePath("folder/settings.conf"));
-    EXPECT_FALSE(runTask(f.model->save()));
-    EXPECT_TRUE(f.messages().last().endsWith("could not be written."));
-    // The disk has room again.
     ASSERT_TRUE(blocker.remove() && QDir(f.dir.path()).mkdir("folder"));
     EXPECT_TRUE(runTask(f.model->save()));
-    EXPECT_EQ(f.messages().last(), "Settings saved");
+
+    // Stored settings that cannot be read (a link loop, even for root) stay untouched, also once repaired.
+    const QString kept = f.dir.filePath("kept.conf"), loop = f.dir.filePath("loop.conf");
+    const QVariant stored = QSettings(f.settingsPath(), QSettings::IniFormat).value("configuration");
+    ASSERT_TRUE(QFile::rename(f.settingsPath(), kept) && QFile::link(f.settingsPath(), loop) && QFile::link(loop, f.settingsPath()));
+    f.make();
+    EXPECT_TRUE(f.messages().value(0).startsWith("Stored settings could not be read: " + f.settingsPath() + ": "));
+    ASSERT_TRUE(QFile::remove(f.settingsPath()) && QFile::rename(kept, f.settingsPath()));
+    EXPECT_FALSE(runTask(f.model->save()));
+    EXPECT_EQ(f.messages().last(), "Could not save settings: " + f.model->settingsWriteRefusal());
+    EXPECT_EQ(QSettings(f.settingsPath(), QSettings::IniFormat).value("configuration"), stored);
+}
+
+struct SlowSecretStore : InMemorySecretStore { // answers on a later turn of the event loop, as a keyring does
+    QCoro::Task<std::optional<QString>> read(QString service, QString account) override
+    {
+        co_await sleepFor(std::chrono::milliseconds(1));
+        co_return co_await InMemorySecretStore::read(service, account);
+    }
+};
+
+TEST(AppModel, AStartUsesTheSettingsItBeganWith)
+{
+    Fixture f;
+    f.secrets = std::make_shared<SlowSecretStore>();
+    f.factory = [](const AppBackendRequest &r) {
+        return AppBackend{std::make_shared<SimulatedRadio>(initialSimulatorSnapshot(r.configuration), r.onSnapshot)};
+    };
+    AppConfiguration c = quiet(Kind::RemoteAgent);
+    c.remoteAgentBaseURL = "https://agent.invalid";
+    f.make(c);
+    f.model->start();
+    c.catPort = freePort(); // edited while the keyring answers
+    f.model->setConfiguration(c);
+    ASSERT_TRUE(waitUntil([&] { return f.model->isRunning(); }));
+    EXPECT_NE(f.model->catServerPort(), c.catPort);
+    f.stopAndSettle();
+}
+
+TEST(AppModel, SupervisionCountsTheCompanionItStartedWhileItLives)
+{
+    Fixture f;
+    AppConfiguration c = quiet(Kind::LegacyKIVO);
+    c.legacyKIVOPort = freePort();
+    c.legacyKIVOLaunchCommand = "kivo-legacy";
+    f.make(c);
+    for (bool alive : {true, true, false}) {
+        f.launchedAlive = alive;
+        f.model->start();
+        f.stopAndSettle();
+        f.clock += std::chrono::seconds(6);
+    }
+    EXPECT_EQ(f.launches.size(), 2);
 }
 
 TEST(AppModel, LegacySupervisionLaunchesTheConfiguredCommand)
@@ -331,58 +355,6 @@ TEST(AppModel, LegacySupervisionLaunchesTheConfiguredCommand)
         }
         f.stopAndSettle();
     }
-}
-
-// A keyring that answers on a later turn of the event loop, as a real one does.
-class SlowSecretStore : public InMemorySecretStore {
-    QCoro::Task<std::optional<QString>> read(QString service, QString account) override
-    {
-        co_await sleepFor(std::chrono::milliseconds(1));
-        co_return co_await InMemorySecretStore::read(service, account);
-    }
-};
-
-TEST(AppModel, AStartUsesTheSettingsItBeganWith)
-{
-    Fixture f;
-    f.secrets = std::make_shared<SlowSecretStore>();
-    QList<Kind> built;
-    f.factory = [&built](const AppBackendRequest &r) {
-        built << r.configuration.connectionKind;
-        return AppBackend{std::make_shared<SimulatedRadio>(initialSimulatorSnapshot(r.configuration), r.onSnapshot)};
-    };
-    AppConfiguration c = quiet(Kind::RemoteAgent);
-    c.remoteAgentBaseURL = "https://agent.invalid";
-    f.make(c);
-    f.model->start();
-    AppConfiguration edited = c;
-    edited.connectionKind = Kind::Simulator;
-    edited.catPort = freePort();
-    f.model->setConfiguration(edited);
-    ASSERT_TRUE(waitUntil([&] { return f.model->isRunning(); }));
-    EXPECT_EQ(built, QList<Kind>{Kind::RemoteAgent});
-    EXPECT_NE(f.model->catServerPort(), edited.catPort);
-    f.stopAndSettle();
-}
-
-TEST(AppModel, SupervisionCountsTheCompanionItStartedWhileItLives)
-{
-    Fixture f;
-    AppConfiguration c = quiet(Kind::LegacyKIVO);
-    c.legacyKIVOPort = freePort();
-    c.legacyKIVOLaunchCommand = "kivo-legacy";
-    f.make(c);
-    for (bool alive : {true, true, false}) {
-        f.launchedAlive = alive;
-        f.model->start();
-        f.stopAndSettle();
-        f.clock += std::chrono::seconds(6);
-    }
-    EXPECT_EQ(f.launches.size(), 2);
-    // A real child that has exited no longer counts.
-    const LaunchedProcess child = launchDetached("true", {});
-    ASSERT_TRUE(child);
-    EXPECT_TRUE(waitUntil([&] { return !child(); }));
 }
 
 TEST(AppModel, StationActionsAndNewestConfigurationResultWin)
@@ -435,8 +407,7 @@ TEST(AppModel, StationActionsAndNewestConfigurationResultWin)
     runTask(sleepFor(std::chrono::milliseconds(400)));
     EXPECT_EQ(f.model->remoteConfigurationStatus(), "Saved — restart the Windows agent to apply");
     EXPECT_EQ(f.model->remoteConfiguration().schemaVersion, 9);
-    // A save overtaken by a reload still leaves its outcome in the log.
-    agent.setConfigHandler([old](const FakeRemoteAgent::Request &request) {
+    agent.setConfigHandler([old](const FakeRemoteAgent::Request &request) { // now a reload overtakes a save
         auto reply = FakeRemoteAgent::Reply::json({{"success", true}, {"config", old}});
         reply.delayMs = request.method == "GET" ? 0 : 150;
         return reply;
