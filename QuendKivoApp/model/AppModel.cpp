@@ -15,9 +15,15 @@
 
 #include <QCoroSignal>
 #include <QDir>
+#include <QFile>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QSettings>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
 
 namespace kivo {
 
@@ -27,6 +33,30 @@ const QString configurationKey = QStringLiteral("configuration");
 const QString unreadableKey = QStringLiteral("configuration.unreadable");
 constexpr qsizetype maximumEvents = 200;
 
+// Why an existing settings file cannot be read; empty when it can or when
+// there is none yet. QSettings says nothing when a folder hides the file.
+QString settingsReadProblem(const QSettings &settings)
+{
+    const QString path = settings.fileName();
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        const int error = errno;
+        return error == ENOENT || error == ENOTDIR ? QString() : QString::fromLocal8Bit(std::strerror(error));
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return file.errorString();
+    switch (settings.status()) {
+    case QSettings::NoError:
+        return {};
+    case QSettings::AccessError:
+        return QStringLiteral("it could not be opened for reading");
+    case QSettings::FormatError:
+        return QStringLiteral("it is not a valid settings file");
+    }
+    return {};
+}
+
 } // namespace
 
 AppModel::AppModel(AppModelDependencies dependencies, QObject *parent)
@@ -34,9 +64,6 @@ AppModel::AppModel(AppModelDependencies dependencies, QObject *parent)
 {
     if (!m_dependencies.secrets)
         m_dependencies.secrets = std::make_shared<InMemorySecretStore>();
-    m_settings = m_dependencies.settingsPath.isEmpty()
-                     ? std::make_unique<QSettings>()
-                     : std::make_unique<QSettings>(m_dependencies.settingsPath, QSettings::IniFormat);
     m_telemetryLatencySummary = QStringLiteral("Waiting for a frequency change");
     m_remoteConfigurationStatus = QStringLiteral("Connect to load station settings");
     QNetworkAccessManager *network =
@@ -60,10 +87,27 @@ AppModel::~AppModel()
     ++m_generation;
 }
 
+std::unique_ptr<QSettings> AppModel::openSettings() const
+{
+    return m_dependencies.settingsPath.isEmpty()
+               ? std::make_unique<QSettings>()
+               : std::make_unique<QSettings>(m_dependencies.settingsPath, QSettings::IniFormat);
+}
+
 void AppModel::loadConfiguration()
 {
     m_configuration = AppConfiguration::firstRun();
-    const QVariant stored = m_settings->value(configurationKey);
+    const std::unique_ptr<QSettings> settings = openSettings();
+    if (const QString problem = settingsReadProblem(*settings); !problem.isEmpty()) {
+        m_settingsWriteRefusal = QStringLiteral("The stored settings in %1 could not be read at start; they are "
+                                                "left untouched until the next start.")
+                                     .arg(settings->fileName());
+        record(QStringLiteral("Stored settings could not be read: %1: %2. The first-run settings are used and "
+                              "the file is left untouched until the next start.")
+                   .arg(settings->fileName(), problem));
+        return;
+    }
+    const QVariant stored = settings->value(configurationKey);
     if (!stored.isValid())
         return;
     // A hand-written value with unquoted commas reads back as a list.
@@ -78,27 +122,71 @@ void AppModel::loadConfiguration()
         m_configuration =
             AppConfiguration::fromJson(document.isObject() ? QJsonValue(document.object()) : QJsonValue());
     } catch (...) {
+        const QString reason = describeException(std::current_exception());
         // Keep what could not be read, so a save cannot destroy it.
-        m_settings->setValue(unreadableKey, QString::fromUtf8(text));
-        m_settings->sync();
-        record(QStringLiteral("Stored settings could not be read (%1); they were kept under \"%2\" and the "
-                              "first-run settings are used")
-                   .arg(describeException(std::current_exception()), unreadableKey));
+        QString failure;
+        if (writeSettings({{unreadableKey, QString::fromUtf8(text)}}, &failure)) {
+            record(QStringLiteral("Stored settings could not be read (%1); they were kept under \"%2\" and the "
+                                  "first-run settings are used")
+                       .arg(reason, unreadableKey));
+            return;
+        }
+        // The next write that succeeds keeps them first.
+        m_unreadableSettings = QString::fromUtf8(text);
+        record(QStringLiteral("Stored settings could not be read (%1); the first-run settings are used. They could "
+                              "not yet be kept under \"%2\": %3")
+                   .arg(reason, unreadableKey, failure));
     }
+}
+
+bool AppModel::writeSettings(const QList<std::pair<QString, QString>> &values, QString *failure)
+{
+    const std::unique_ptr<QSettings> settings = openSettings();
+    const QString file = settings->fileName();
+    // A file that cannot be read now would be replaced by these values alone.
+    if (const QString problem = settingsReadProblem(*settings); !problem.isEmpty()) {
+        *failure = QStringLiteral("%1 could not be read (%2), so it was left unchanged.").arg(file, problem);
+        return false;
+    }
+    for (const auto &[key, value] : values)
+        settings->setValue(key, value);
+    settings->sync();
+    switch (settings->status()) {
+    case QSettings::NoError:
+        return true;
+    case QSettings::AccessError:
+        *failure = QStringLiteral("%1 could not be written.").arg(file);
+        return false;
+    case QSettings::FormatError:
+        *failure = QStringLiteral("%1 is not a valid settings file.").arg(file);
+        return false;
+    }
+    return false;
 }
 
 bool AppModel::persistConfiguration(QString *failure)
 {
+    QString reason = m_settingsWriteRefusal;
+    if (!reason.isEmpty()) {
+        if (failure)
+            *failure = reason;
+        return false;
+    }
+    QList<std::pair<QString, QString>> values;
+    if (m_unreadableSettings)
+        values.append({unreadableKey, *m_unreadableSettings});
     const QByteArray text = QJsonDocument(m_configuration.toJson()).toJson(QJsonDocument::Compact);
-    m_settings->setValue(configurationKey, QString::fromUtf8(text));
-    m_settings->sync();
-    if (m_settings->status() == QSettings::NoError)
-        return true;
-    if (failure)
-        *failure = m_settings->status() == QSettings::AccessError
-                       ? QStringLiteral("%1 could not be written.").arg(m_settings->fileName())
-                       : QStringLiteral("%1 is not a valid settings file.").arg(m_settings->fileName());
-    return false;
+    values.append({configurationKey, QString::fromUtf8(text)});
+    if (!writeSettings(values, &reason)) {
+        if (failure)
+            *failure = reason;
+        return false;
+    }
+    if (m_unreadableSettings) {
+        m_unreadableSettings.reset();
+        record(QStringLiteral("The stored settings that could not be read were kept under \"%1\"").arg(unreadableKey));
+    }
+    return true;
 }
 
 void AppModel::record(const QString &message)
@@ -115,6 +203,11 @@ QCoro::Task<bool> AppModel::save()
 {
     QPointer<AppModel> self(this);
     QString failure;
+    // Nothing changes, not even the keyring, while the stored record is protected.
+    if (!m_settingsWriteRefusal.isEmpty()) {
+        record(QStringLiteral("Could not save settings: ") + m_settingsWriteRefusal);
+        co_return false;
+    }
     const QString token = m_remoteAgentToken.trimmed();
     if (m_configuration.connectionKind == AppConfiguration::ConnectionKind::RemoteAgent && !token.isEmpty()) {
         const QString address = m_configuration.remoteAgentBaseURL.trimmed();

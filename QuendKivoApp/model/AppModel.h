@@ -52,9 +52,10 @@ struct AppModelDependencies {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now().time_since_epoch());
     };
-    // Legacy supervision: start a program detached (true on success), and
-    // whether a process of that name runs for the current user.
-    std::function<bool(const QString &program, const QStringList &arguments)> launchProcess = launchDetached;
+    // Legacy supervision: start a program detached, and whether a process of
+    // that name runs for the current user.
+    std::function<LaunchedProcess(const QString &program, const QStringList &arguments)> launchProcess =
+        launchDetached;
     std::function<bool(const QString &name)> isProcessRunning = currentUserRunsProcess;
     // Rotor program settings are looked for under this directory.
     QString homeDirectory;
@@ -199,6 +200,11 @@ public:
 
     // Settings actions. save() reports whether the settings were written.
     QCoro::Task<bool> save();
+    // False when the stored settings could not be read at start: then nothing
+    // may write the settings file in this run, window geometry included, so
+    // the stored record survives; settingsWriteRefusal() says why.
+    bool canWriteSettings() const { return m_settingsWriteRefusal.isEmpty(); }
+    QString settingsWriteRefusal() const { return m_settingsWriteRefusal; }
     void forgetSmartLinkSession();
     void resetSmartLinkCertificatePin();
     void forgetRemoteAgentToken();
@@ -290,12 +296,16 @@ private:
         emit(this->*signal)();
     }
 
-    // Persisting and loading.
+    // Persisting and loading. Each write opens the file afresh, so it is
+    // judged by its own outcome.
+    std::unique_ptr<QSettings> openSettings() const;
     void loadConfiguration();
+    bool writeSettings(const QList<std::pair<QString, QString>> &values, QString *failure);
     bool persistConfiguration(QString *failure = nullptr);
 
     // Start and stop.
-    AppBackend buildBackend(quint64 generation, const QString &agentBaseURL, const QString &agentToken);
+    AppBackend buildBackend(quint64 generation, const AppConfiguration &configuration, const QString &agentBaseURL,
+                            const QString &agentToken);
     QCoro::Task<void> startTask(quint64 generation);
     QCoro::Task<void> forgetSecret(QString success, QString failurePrefix, std::function<QCoro::Task<void>()> remove,
                                    bool clearToken);
@@ -330,7 +340,9 @@ private:
     void setStatus(const QString &status) { assign(m_status, status, &AppModel::statusChanged); }
 
     AppModelDependencies m_dependencies;
-    std::unique_ptr<QSettings> m_settings;
+    QString m_settingsWriteRefusal;
+    // A stored record that could not be decoded, until a write has kept it.
+    std::optional<QString> m_unreadableSettings;
 
     // Published state, in the order of the properties above.
     AppConfiguration m_configuration;
@@ -382,6 +394,8 @@ private:
     std::shared_ptr<RadioBackend> m_radio;
     std::shared_ptr<RemoteAgentClient> m_remoteAgent;
     std::optional<std::chrono::milliseconds> m_lastLegacyKIVOLaunch;
+    // The companion this model started last; it counts as running while it lives.
+    LaunchedProcess m_legacyKIVOProcess;
     bool m_legacyMissingCommandReported = false;
     // Set while the stop task runs; stopTaskFinished() announces its end.
     bool m_stopping = false;
@@ -399,7 +413,7 @@ private:
     // are added here.
     //
     // Called by start(): throws KivoError when a listener cannot start.
-    void startSpotBridge(std::shared_ptr<RadioControlling> radio);
+    void startSpotBridge(std::shared_ptr<RadioControlling> radio, const SpotBridgeConfiguration &spots);
     // Called by stop(): stops and forgets both spot receivers.
     void stopSpotBridge();
     // Called after every agent snapshot.

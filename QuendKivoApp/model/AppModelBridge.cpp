@@ -30,7 +30,8 @@ void AppModel::start()
     launch(startTask(++m_generation));
 }
 
-AppBackend AppModel::buildBackend(quint64 generation, const QString &agentBaseURL, const QString &agentToken)
+AppBackend AppModel::buildBackend(quint64 generation, const AppConfiguration &configuration,
+                                  const QString &agentBaseURL, const QString &agentToken)
 {
     QPointer<AppModel> self(this);
     // Every report is queued and carries the generation of this start.
@@ -44,12 +45,12 @@ AppBackend AppModel::buildBackend(quint64 generation, const QString &agentBaseUR
         };
     };
     AppBackendRequest request;
-    request.configuration = m_configuration;
+    request.configuration = configuration;
     request.remoteAgentBaseURL = agentBaseURL;
     request.remoteAgentToken = agentToken;
     request.smartLinkPassword = m_smartLinkPassword;
     request.secrets = m_dependencies.secrets;
-    switch (m_configuration.connectionKind) {
+    switch (configuration.connectionKind) {
     case Kind::LegacyKIVO:
         request.onState = queued(&AppModel::handleLegacyState);
         request.onSnapshot = queued(&AppModel::handleSnapshot);
@@ -87,34 +88,31 @@ AppBackend AppModel::buildBackend(quint64 generation, const QString &agentBaseUR
 QCoro::Task<void> AppModel::startTask(quint64 generation)
 {
     QPointer<AppModel> self(this);
-    const Kind kind = m_configuration.connectionKind;
+    // Edits made while the keyring answers belong to the next start.
+    const AppConfiguration configuration = m_configuration;
+    const Kind kind = configuration.connectionKind;
     auto secrets = m_dependencies.secrets;
     QString failure;
     try {
+        if (const QString problem = startSettingsProblem(configuration); !problem.isEmpty())
+            throw KivoError::server(problem);
         AppBackend backend;
-        QString agentBaseURL;
-        QString agentToken;
-        bool typedToken = false;
         switch (kind) {
         case Kind::SmartLink:
-            if (m_configuration.smartLinkEmail.trimmed().isEmpty())
-                throw KivoError::server(QStringLiteral("Enter the SmartLink email address."));
-            backend = buildBackend(generation, {}, {});
+            backend = buildBackend(generation, configuration, {}, {});
             setSmartLinkPassword(QString());
             break;
         case Kind::RemoteAgent: {
-            agentBaseURL = m_configuration.remoteAgentBaseURL.trimmed();
-            if (agentBaseURL.isEmpty())
-                throw KivoError::server(QStringLiteral("Enter the Remote Agent HTTPS URL."));
-            agentToken = m_remoteAgentToken.trimmed();
-            typedToken = !agentToken.isEmpty();
+            const QString agentBaseURL = configuration.remoteAgentBaseURL.trimmed();
+            QString agentToken = m_remoteAgentToken.trimmed();
+            const bool typedToken = !agentToken.isEmpty();
             if (!typedToken) {
                 const auto stored = co_await RemoteAgentKeychain(agentBaseURL, *secrets).loadToken();
                 if (!self || generation != m_generation)
                     co_return;
                 agentToken = stored.value_or(QString());
             }
-            backend = buildBackend(generation, agentBaseURL, agentToken);
+            backend = buildBackend(generation, configuration, agentBaseURL, agentToken);
             if (typedToken) {
                 co_await RemoteAgentKeychain(agentBaseURL, *secrets).saveToken(agentToken);
                 if (!self || generation != m_generation)
@@ -123,17 +121,13 @@ QCoro::Task<void> AppModel::startTask(quint64 generation)
             setRemoteAgentToken(QString());
             break;
         }
-        case Kind::Local:
-            if (m_configuration.radioHost.trimmed().isEmpty())
-                throw KivoError::server(QStringLiteral("Enter the local radio host or IP address."));
-            backend = buildBackend(generation, {}, {});
-            break;
         case Kind::LegacyKIVO:
             ensureLegacyKIVORunning();
-            backend = buildBackend(generation, {}, {});
+            backend = buildBackend(generation, configuration, {}, {});
             break;
+        case Kind::Local:
         case Kind::Simulator:
-            backend = buildBackend(generation, {}, {});
+            backend = buildBackend(generation, configuration, {}, {});
             break;
         }
         m_radio = backend.radio;
@@ -146,13 +140,13 @@ QCoro::Task<void> AppModel::startTask(quint64 generation)
                         self->handleServerEvent(generation, line);
                 });
         });
-        bridge->start(m_configuration);
+        bridge->start(configuration);
         m_bridge = std::move(bridge);
 
         m_starting = false;
         assign(m_isRunning, true, &AppModel::isRunningChanged);
         assign(m_isRadioConnected, kind == Kind::Simulator, &AppModel::isRadioConnectedChanged);
-        setStatus(kind == Kind::Simulator ? radioStatusText(initialSimulatorSnapshot(m_configuration))
+        setStatus(kind == Kind::Simulator ? radioStatusText(initialSimulatorSnapshot(configuration))
                                           : QStringLiteral("Connecting to radio"));
         record(QStringLiteral("Quend-Kivo started"));
 
@@ -164,8 +158,8 @@ QCoro::Task<void> AppModel::startTask(quint64 generation)
                 launch(connectBackend(generation, radio, agent));
             });
         }
-        if (m_configuration.spotBridge.enabled)
-            startSpotBridge(m_radio);
+        if (configuration.spotBridge.enabled)
+            startSpotBridge(m_radio, configuration.spotBridge);
         startRotatorIfNeeded();
         co_return;
     } catch (...) {
@@ -364,10 +358,12 @@ void AppModel::ensureLegacyKIVORunning()
         m_legacyMissingCommandReported = true;
         return;
     }
-    if (m_dependencies.isProcessRunning(legacyProcessName(command, m_configuration.legacyKIVOProcessName)))
+    if ((m_legacyKIVOProcess && m_legacyKIVOProcess()) ||
+        m_dependencies.isProcessRunning(legacyProcessName(command, m_configuration.legacyKIVOProcessName)))
         return;
     m_lastLegacyKIVOLaunch = now;
-    if (m_dependencies.launchProcess(words.first(), words.mid(1)))
+    m_legacyKIVOProcess = m_dependencies.launchProcess(words.first(), words.mid(1));
+    if (m_legacyKIVOProcess)
         record(QStringLiteral("Started legacy KIVO for SmartLink transport"));
     else
         record(QStringLiteral("Could not start ") + command);

@@ -9,6 +9,12 @@
 
 namespace kivo {
 
+namespace {
+
+const QString savedOnWindows = QStringLiteral("Station configuration saved on Windows; agent restart required");
+
+} // namespace
+
 std::optional<RemoteStationAction> AppModel::amplifierToggleAction() const
 {
     return amplifierToggle(m_remoteStationStatus);
@@ -111,9 +117,14 @@ QCoro::Task<void> AppModel::loadRemoteConfiguration(std::shared_ptr<RemoteAgentC
     } catch (...) {
         failure = describeException(std::current_exception());
     }
-    // A newer load or save owns the result.
-    if (!self || ticket != m_remoteConfigurationTicket)
+    if (!self)
         co_return;
+    // A newer load or save owns the status; this one still leaves its line.
+    if (ticket != m_remoteConfigurationTicket) {
+        if (!loaded)
+            record(QStringLiteral("Station configuration unavailable: ") + failure);
+        co_return;
+    }
     if (loaded) {
         setRemoteConfiguration(*loaded);
         assign(m_remoteConfigurationLoaded, true, &AppModel::remoteConfigurationLoadedChanged);
@@ -164,15 +175,19 @@ QCoro::Task<void> AppModel::saveRemoteConfigurationTask(std::shared_ptr<RemoteAg
     } catch (...) {
         failure = describeException(std::current_exception());
     }
-    if (!self || ticket != m_remoteConfigurationTicket)
+    if (!self)
         co_return;
+    if (ticket != m_remoteConfigurationTicket) {
+        record(stored ? savedOnWindows : QStringLiteral("Station configuration rejected: ") + failure);
+        co_return;
+    }
     assign(m_remoteConfigurationBusy, false, &AppModel::remoteConfigurationBusyChanged);
     if (stored) {
         setRemoteConfiguration(*stored);
         assign(m_remoteConfigurationLoaded, true, &AppModel::remoteConfigurationLoadedChanged);
         assign(m_remoteConfigurationStatus, QStringLiteral("Saved — restart the Windows agent to apply"),
                &AppModel::remoteConfigurationStatusChanged);
-        record(QStringLiteral("Station configuration saved on Windows; agent restart required"));
+        record(savedOnWindows);
         co_return;
     }
     assign(m_remoteConfigurationStatus, QStringLiteral("Save failed: ") + failure,

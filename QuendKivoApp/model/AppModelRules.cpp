@@ -1,10 +1,13 @@
 #include "QuendKivoApp/model/AppModelRules.h"
 
+#include "KivoCore/support/Numbers.h"
+
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QProcess>
 
+#include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace kivo {
 
@@ -23,13 +26,59 @@ QString vfoLine(const RadioSnapshot &snapshot, const QString &letter)
     if (vfo->isTransmit)
         roles << QStringLiteral("TX");
     const QString role = roles.isEmpty() ? QStringLiteral("standby") : roles.join(QLatin1Char('+'));
-    char frequency[64];
-    std::snprintf(frequency, sizeof frequency, "%.3f MHz", double(vfo->frequencyHz) / 1000000.0);
-    return QStringLiteral("VFO ") + letter + separator + role + separator + QString::fromLatin1(frequency) +
-           QLatin1Char(' ') + vfo->mode;
+    const QString frequency = formatFixed(double(vfo->frequencyHz) / 1000000.0, 3) + QStringLiteral(" MHz");
+    return QStringLiteral("VFO ") + letter + separator + role + separator + frequency + QLatin1Char(' ') + vfo->mode;
+}
+
+bool isLoopbackHost(QString host)
+{
+    host = host.trimmed();
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    if (host.endsWith(QLatin1Char('.')))
+        host.chop(1);
+    QHostAddress address;
+    return host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0 ||
+           (address.setAddress(host) && address.isLoopback());
 }
 
 } // namespace
+
+QString startSettingsProblem(const AppConfiguration &c)
+{
+    using Kind = AppConfiguration::ConnectionKind;
+    switch (c.connectionKind) {
+    case Kind::SmartLink:
+        if (c.smartLinkEmail.trimmed().isEmpty())
+            return QStringLiteral("Enter the SmartLink email address.");
+        break;
+    case Kind::RemoteAgent:
+        if (c.remoteAgentBaseURL.trimmed().isEmpty())
+            return QStringLiteral("Enter the Remote Agent HTTPS URL.");
+        break;
+    case Kind::Local:
+        if (c.radioHost.trimmed().isEmpty())
+            return QStringLiteral("Enter the local radio host or IP address.");
+        break;
+    case Kind::LegacyKIVO:
+        // A saved record without catPort takes 5002, KIVO's own default:
+        // the bridge would poll itself and call that a radio.
+        if (c.legacyKIVOPort != 0 && isLoopbackHost(c.legacyKIVOHost)) {
+            const QString own = c.legacyKIVOPort == c.catPort      ? QStringLiteral("CAT")
+                                : c.legacyKIVOPort == c.rigCtlPort ? QStringLiteral("rigctld")
+                                                                   : QString();
+            if (!own.isEmpty())
+                return QStringLiteral("The KIVO port %1 is this bridge's own %2 port; choose the port KIVO "
+                                      "listens on.")
+                    .arg(c.legacyKIVOPort)
+                    .arg(own);
+        }
+        break;
+    case Kind::Simulator:
+        break;
+    }
+    return {};
+}
 
 QString radioStatusText(const RadioSnapshot &snapshot)
 {
@@ -101,14 +150,21 @@ QString legacyProcessName(const QString &command, const QString &configuredName)
     return words.isEmpty() ? QString() : QFileInfo(words.first()).fileName();
 }
 
-bool processMatches(const QString &name, const QString &comm, const QByteArray &cmdline)
+bool processMatches(const QString &name, const QByteArray &comm, const QByteArray &cmdline)
 {
     if (name.isEmpty())
         return false;
-    if (comm.trimmed() == name)
+    // The kernel keeps the first 15 bytes of a program's name in comm.
+    const QByteArray stored = name.toLocal8Bit().left(15);
+    if (comm.trimmed() == stored)
         return true;
-    const QByteArray first = cmdline.left(cmdline.indexOf('\0'));
-    return !first.isEmpty() && QFileInfo(QString::fromLocal8Bit(first)).fileName() == name;
+    // A script's first word is its interpreter, a Windows program's is wine.
+    const QList<QByteArray> words = cmdline.split('\0');
+    for (qsizetype i = 0; i < std::min<qsizetype>(2, words.size()); ++i) {
+        if (QFileInfo(QString::fromLocal8Bit(words[i])).fileName() == name)
+            return true;
+    }
+    return false;
 }
 
 } // namespace kivo

@@ -3,6 +3,7 @@
 // The application model's pure rules, free of Qt objects so tests call them
 // directly.
 
+#include "KivoCore/radio/AppConfiguration.h"
 #include "KivoCore/radio/Models.h"
 
 #include <QDateTime>
@@ -24,6 +25,9 @@ struct TelemetryTiming {
     QMap<QString, qint64> renderMilliseconds;
     bool operator==(const TelemetryTiming &) const = default;
 };
+
+// The sentence that refuses to start with these settings; empty when they do.
+QString startSettingsProblem(const AppConfiguration &configuration);
 
 // One line per VFO, A then B: "VFO A · RX+TX · 14.074 MHz DIGU".
 QString radioStatusText(const RadioSnapshot &snapshot);
@@ -53,7 +57,9 @@ bool legacyLaunchDue(std::optional<std::chrono::milliseconds> lastLaunch, std::c
 QStringList legacyLaunchArguments(const QString &command);
 // The configured process name, else the base name of the command's program.
 QString legacyProcessName(const QString &command, const QString &configuredName);
-// A /proc entry's name: its `comm`, or the base name of the first `cmdline` word.
-bool processMatches(const QString &name, const QString &comm, const QByteArray &cmdline);
+// Whether a /proc entry is the program `name`: its `comm` (the name cut to
+// 15 bytes), or the base name of the first or second `cmdline` word (a
+// script under its interpreter, a Windows program under wine).
+bool processMatches(const QString &name, const QByteArray &comm, const QByteArray &cmdline);
 
 } // namespace kivo

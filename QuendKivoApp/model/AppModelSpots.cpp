@@ -34,9 +34,8 @@ std::unique_ptr<UDPSpotReceiver> AppModel::makeSpotReceiver(SpotFeed feed, std::
                                              onDatagram, onEvent);
 }
 
-void AppModel::startSpotBridge(std::shared_ptr<RadioControlling> radio)
+void AppModel::startSpotBridge(std::shared_ptr<RadioControlling> radio, const SpotBridgeConfiguration &spots)
 {
-    const SpotBridgeConfiguration &spots = m_configuration.spotBridge;
     if (spots.logbookPort == spots.contestPort)
         throw KivoError::server(QStringLiteral("Logbook and contest spot ports must be different."));
     ++m_spotBridgeGeneration;
@@ -90,7 +89,7 @@ void AppModel::restartSpotBridge()
     }
     if (m_isRunning && m_radio) {
         try {
-            startSpotBridge(m_radio);
+            startSpotBridge(m_radio, m_configuration.spotBridge);
         } catch (...) {
             assign(m_spotBridgeStatus, QStringLiteral("Listener error"), &AppModel::spotBridgeStatusChanged);
             record(QStringLiteral("Spots: ") + describeException(std::current_exception()));

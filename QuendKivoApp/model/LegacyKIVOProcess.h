@@ -5,11 +5,17 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace kivo {
 
-// A process of the current user whose /proc name or program base name is `name`.
+// A program the supervisor started: true while that very process runs.
+// Empty when the start failed.
+using LaunchedProcess = std::function<bool()>;
+
+// A process of the current user that is the program `name` (processMatches).
 bool currentUserRunsProcess(const QString &name);
-// Starts the program detached; true when it was started.
-bool launchDetached(const QString &program, const QStringList &arguments);
+// Starts the program detached.
+LaunchedProcess launchDetached(const QString &program, const QStringList &arguments);
 
 } // namespace kivo

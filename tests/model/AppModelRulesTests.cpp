@@ -3,11 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+
 using namespace kivo;
 using namespace std::chrono_literals;
 
 TEST(AppModelRules, RadioStatusTextHasOneLinePerVFO)
 {
+    const std::string previous = std::setlocale(LC_ALL, nullptr); // Qt applies the desktop's, here German
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
+        GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed";
     RadioSnapshot snapshot(
         {.frequencyHz = 14074000, .mode = "DIGU", .isConnected = true, .slice = "A", .station = "Maestro"});
     EXPECT_EQ(radioStatusText(snapshot).section('\n', 1), "VFO B · inactive");
@@ -15,6 +20,7 @@ TEST(AppModelRules, RadioStatusTextHasOneLinePerVFO)
     EXPECT_EQ(radioStatusText(snapshot), "VFO A · RX+TX · 14.074 MHz DIGU\nVFO B · TX · 7.000 MHz CW");
     snapshot.vfos = {RadioVFO("B", 7000000, "LSB", false, false, false, 0, false, 0)};
     EXPECT_EQ(radioStatusText(snapshot), "VFO A · inactive\nVFO B · standby · 7.000 MHz LSB");
+    std::setlocale(LC_ALL, previous.c_str());
 }
 
 TEST(AppModelRules, LatencySummaryNamesThisComputerApp)
@@ -67,7 +73,27 @@ TEST(AppModelRules, LegacySupervisionThrottleAndProcessNames)
     EXPECT_EQ(legacyProcessName("/opt/kivo/bin/kivo --serve", ""), "kivo");
     EXPECT_EQ(legacyProcessName("wine KIVO.exe", " KIVO.exe "), "KIVO.exe");
     EXPECT_EQ(legacyProcessName("", ""), "");
-    EXPECT_TRUE(processMatches("kivo", "kivo\n", QByteArray("/usr/bin/python3\0x", 18)));
-    EXPECT_TRUE(processMatches("kivo", "python3", QByteArray("/opt/kivo/bin/kivo\0--serve", 26)));
-    EXPECT_FALSE(processMatches("", "", {}));
+    const auto bytes = [](const auto &text) { return QByteArray(text, sizeof text - 1); };
+    const std::tuple<QString, QByteArray, QByteArray, bool> recorded[] = { // /proc comm and cmdline
+        {"kivo", "kivo\n", bytes("/usr/bin/python3\0x"), true}, {"kivo", "python3", bytes("/opt/kivo/bin/kivo\0--serve"), true},
+        {"kivo-legacy-launcher", "kivo-legacy-lau\n", {}, true}, {"", "", {}, false},
+        {"kivo-legacy-launcher", "sh\n", bytes("/bin/sh\0/opt/kivo/kivo-legacy-launcher\0"), true},
+        {"KIVO.exe", "wine64-preloade\n", bytes("wine\0/opt/KIVO/KIVO.exe\0"), true},
+        {"kivo-legacy", "kivo-legacy-lau\n", bytes("/bin/sh\0/opt/kivo/kivo-legacy-launcher\0"), false}};
+    for (const auto &[name, comm, cmdline, matches] : recorded)
+        EXPECT_EQ(processMatches(name, comm, cmdline), matches) << name.toStdString() << " " << comm.toStdString();
+}
+
+TEST(AppModelRules, LegacyKIVOMustNotBeOurOwnPort)
+{
+    AppConfiguration c; // a saved record without catPort: CAT and KIVO both on 5002
+    c.connectionKind = AppConfiguration::ConnectionKind::LegacyKIVO;
+    const QString own = "The KIVO port %1 is this bridge's own %2 port; choose the port KIVO listens on.";
+    const std::tuple<QString, quint16, QString> rows[] = {{"127.0.1.1", 5002, own.arg(5002).arg("CAT")},
+        {" LOCALHOST ", 4532, own.arg(4532).arg("rigctld")}, {"::1", 5002, own.arg(5002).arg("CAT")}, {"192.168.1.20", 5002, ""}};
+    for (const auto &[host, port, problem] : rows) {
+        c.legacyKIVOHost = host;
+        c.legacyKIVOPort = port;
+        EXPECT_EQ(startSettingsProblem(c), problem) << host.toStdString() << ":" << port;
+    }
 }

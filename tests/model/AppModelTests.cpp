@@ -43,6 +43,8 @@ struct Fixture {
     std::unique_ptr<AppModel> model;
     QList<QStringList> launches;
     bool launchSucceeds = true;
+    bool launchedAlive = false;
+    std::chrono::milliseconds clock{0};
     AppBackendFactory factory = makeAppBackend;
 
     QString settingsPath() const { return dir.filePath("settings.conf"); }
@@ -52,10 +54,10 @@ struct Fixture {
         d.settingsPath = path.isEmpty() ? settingsPath() : path;
         d.secrets = secrets;
         d.backendFactory = factory;
-        d.monotonic = [] { return std::chrono::milliseconds(0); };
+        d.monotonic = [this] { return clock; };
         d.launchProcess = [this](const QString &program, const QStringList &arguments) {
             launches.append(QStringList{program} + arguments);
-            return launchSucceeds;
+            return launchSucceeds ? LaunchedProcess([this] { return launchedAlive; }) : LaunchedProcess();
         };
         d.isProcessRunning = [](const QString &) { return false; };
         d.homeDirectory = dir.path();
@@ -263,10 +265,67 @@ TEST(AppModel, ConfigurationStoreKeepsUnreadableTextAndReportsSaveFailures)
     EXPECT_EQ(f.messages().last(), "Could not forget Remote Agent token: The keychain returned an error: locked.");
     EXPECT_EQ(f.model->remoteAgentToken(), "secret");
 
-    // A settings file that cannot be written is reported, not claimed saved.
-    f.make(std::nullopt, f.dir.path());
+    // A settings file that cannot be written is reported, not claimed saved, until it can be.
+    QFile blocker(f.dir.filePath("folder")); // a file where the settings folder belongs
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    f.make(std::nullopt, blocker.fileName() + "/settings.conf");
     EXPECT_FALSE(runTask(f.model->save()));
     EXPECT_TRUE(f.messages().last().startsWith("Could not save settings: "));
+    ASSERT_TRUE(blocker.remove() && QDir(f.dir.path()).mkdir("folder"));
+    EXPECT_TRUE(runTask(f.model->save()));
+
+    // Stored settings that cannot be read (a link loop, even for root) stay untouched, also once repaired.
+    const QString kept = f.dir.filePath("kept.conf"), loop = f.dir.filePath("loop.conf");
+    const QVariant stored = QSettings(f.settingsPath(), QSettings::IniFormat).value("configuration");
+    ASSERT_TRUE(QFile::rename(f.settingsPath(), kept) && QFile::link(f.settingsPath(), loop) && QFile::link(loop, f.settingsPath()));
+    f.make();
+    EXPECT_TRUE(f.messages().value(0).startsWith("Stored settings could not be read: " + f.settingsPath() + ": "));
+    ASSERT_TRUE(QFile::remove(f.settingsPath()) && QFile::rename(kept, f.settingsPath()));
+    EXPECT_FALSE(runTask(f.model->save()));
+    EXPECT_EQ(f.messages().last(), "Could not save settings: " + f.model->settingsWriteRefusal());
+    EXPECT_EQ(QSettings(f.settingsPath(), QSettings::IniFormat).value("configuration"), stored);
+}
+
+struct SlowSecretStore : InMemorySecretStore { // answers on a later turn of the event loop, as a keyring does
+    QCoro::Task<std::optional<QString>> read(QString service, QString account) override
+    {
+        co_await sleepFor(std::chrono::milliseconds(1));
+        co_return co_await InMemorySecretStore::read(service, account);
+    }
+};
+
+TEST(AppModel, AStartUsesTheSettingsItBeganWith)
+{
+    Fixture f;
+    f.secrets = std::make_shared<SlowSecretStore>();
+    f.factory = [](const AppBackendRequest &r) {
+        return AppBackend{std::make_shared<SimulatedRadio>(initialSimulatorSnapshot(r.configuration), r.onSnapshot)};
+    };
+    AppConfiguration c = quiet(Kind::RemoteAgent);
+    c.remoteAgentBaseURL = "https://agent.invalid";
+    f.make(c);
+    f.model->start();
+    c.catPort = freePort(); // edited while the keyring answers
+    f.model->setConfiguration(c);
+    ASSERT_TRUE(waitUntil([&] { return f.model->isRunning(); }));
+    EXPECT_NE(f.model->catServerPort(), c.catPort);
+    f.stopAndSettle();
+}
+
+TEST(AppModel, SupervisionCountsTheCompanionItStartedWhileItLives)
+{
+    Fixture f;
+    AppConfiguration c = quiet(Kind::LegacyKIVO);
+    c.legacyKIVOPort = freePort();
+    c.legacyKIVOLaunchCommand = "kivo-legacy";
+    f.make(c);
+    for (bool alive : {true, true, false}) {
+        f.launchedAlive = alive;
+        f.model->start();
+        f.stopAndSettle();
+        f.clock += std::chrono::seconds(6);
+    }
+    EXPECT_EQ(f.launches.size(), 2);
 }
 
 TEST(AppModel, LegacySupervisionLaunchesTheConfiguredCommand)
@@ -348,6 +407,15 @@ TEST(AppModel, StationActionsAndNewestConfigurationResultWin)
     runTask(sleepFor(std::chrono::milliseconds(400)));
     EXPECT_EQ(f.model->remoteConfigurationStatus(), "Saved — restart the Windows agent to apply");
     EXPECT_EQ(f.model->remoteConfiguration().schemaVersion, 9);
+    agent.setConfigHandler([old](const FakeRemoteAgent::Request &request) { // now a reload overtakes a save
+        auto reply = FakeRemoteAgent::Reply::json({{"success", true}, {"config", old}});
+        reply.delayMs = request.method == "GET" ? 0 : 150;
+        return reply;
+    });
+    f.model->saveRemoteConfiguration();
+    f.model->reloadRemoteConfiguration();
+    ASSERT_TRUE(waitUntil([&] { return f.messages().count("Station configuration saved on Windows; agent restart required") == 2; }));
+    EXPECT_EQ(f.model->remoteConfigurationStatus(), "Loaded from Windows");
     f.stopAndSettle();
     // The token saved by the first start serves the next one.
     f.model->start();
