@@ -1,5 +1,8 @@
 #include "QuendKivoApp/DesktopApplication.h"
 
+#include "QuendKivoApp/CommandLine.h"
+#include "QuendKivoApp/ProfileInstance.h"
+
 #include "QuendKivoApp/configuration/ContentView.h"
 #include "QuendKivoApp/kit/Icons.h"
 #include "QuendKivoApp/model/AppModel.h"
@@ -40,12 +43,18 @@ void restoreWindow(QWidget *window)
 }
 
 DesktopApplication::DesktopApplication(AppModel &model, const QString &settingsPath,
-                                       std::function<void()> exitProcess, QObject *parent)
+                                       std::function<void(int status)> exitProcess, QObject *parent)
     : QObject(parent)
     , m_model(model)
     , m_settings(settingsPath.isEmpty() ? std::make_unique<QSettings>()
                                         : std::make_unique<QSettings>(settingsPath, QSettings::IniFormat))
-    , m_exitProcess(exitProcess ? std::move(exitProcess) : [] { QCoreApplication::quit(); })
+    , m_exitProcess(exitProcess ? std::move(exitProcess)
+                                : [](int status) {
+                                      // Queued: a start that fails while the first window shows
+                                      // does so before the event loop runs.
+                                      QMetaObject::invokeMethod(
+                                          qApp, [status] { QCoreApplication::exit(status); }, Qt::QueuedConnection);
+                                  })
     , m_configurationWindow(std::make_unique<ContentView>(model))
     , m_stationMonitor(std::make_unique<StationMonitorWindow>(model))
 {
@@ -69,6 +78,12 @@ DesktopApplication::DesktopApplication(AppModel &model, const QString &settingsP
             &DesktopApplication::showConfigurationWindow);
     connect(m_stationMonitor.get(), &StationMonitorWindow::quitRequested, this, &DesktopApplication::requestQuit);
     connect(m_configurationWindow.get(), &ContentView::contentShown, &m_model, &AppModel::startAutomatically);
+    // Without a display nobody sees "Start failed": a service manager sees the exit status instead.
+    if (!hasDisplay())
+        connect(&m_model, &AppModel::startFailed, this, [this] {
+            m_exitStatus = 1;
+            requestQuit();
+        });
     installTray();
 }
 
@@ -127,20 +142,13 @@ void DesktopApplication::finishQuit()
     if (m_exited)
         return;
     m_exited = true;
-    m_exitProcess();
+    m_exitProcess(m_exitStatus);
 }
 
-bool DesktopApplication::handOverToRunningInstance(const QString &serverName)
+bool DesktopApplication::hasDisplay()
 {
-    QLocalSocket socket;
-    socket.connectToServer(serverName);
-    // Start-up only: a live instance answers at once, a stale name fails at once.
-    if (!socket.waitForConnected(1000))
-        return false;
-    socket.write("show\n");
-    socket.waitForBytesWritten(1000);
-    socket.disconnectFromServer();
-    return true;
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1StringView("offscreen") && platform != QLatin1StringView("minimal");
 }
 
 bool DesktopApplication::listenForLaterInstances(const QString &serverName)
@@ -151,6 +159,7 @@ bool DesktopApplication::listenForLaterInstances(const QString &serverName)
     connect(m_instanceServer, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket *peer = m_instanceServer->nextPendingConnection()) {
             connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
+            peer->write(ProfileInstance::answer(hasDisplay()));
             showConfigurationWindow();
         }
     });
@@ -167,12 +176,10 @@ void onSignal(int)
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
 }
 
-QString instanceServerName()
+void print(std::FILE *stream, const QString &text)
 {
-    QString user = qEnvironmentVariable("USER");
-    if (user.isEmpty())
-        user = QString::number(::getuid());
-    return QStringLiteral("quend-kivo-") + user;
+    std::fputs(qPrintable(text), stream);
+    std::fflush(stream);
 }
 
 } // namespace
@@ -189,17 +196,37 @@ int runDesktopApplication(int &argc, char **argv, const QString &settingsPath,
     QApplication::setOrganizationName(QStringLiteral("tarnvale"));
     QApplication::setOrganizationDomain(QStringLiteral("tarnvale.com"));
     QApplication::setApplicationName(QStringLiteral("Quend-Kivo"));
+    QApplication::setApplicationVersion(QStringLiteral(QK_VERSION));
     QApplication app(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("quend-kivo"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
-    const QString serverName = instanceServerName();
-    if (DesktopApplication::handOverToRunningInstance(serverName))
-        return 0;
+    const QString settingsFile = settingsPath.isEmpty() ? QSettings().fileName() : settingsPath;
+    const CommandLineRequest request = parseCommandLine(QCoreApplication::arguments(), settingsFile);
+    if (!request.run) {
+        print(request.toStandardError ? stderr : stdout, request.text);
+        return request.exitCode;
+    }
+
+    ProfileInstance instance(settingsFile);
+    if (!instance.acquire()) {
+        switch (ProfileInstance::handOver(instance.serverName())) {
+        case ProfileInstance::HandOver::Shown:
+            return 0;
+        case ProfileInstance::HandOver::RunningWithoutDisplay:
+            print(stderr, QStringLiteral("quend-kivo: Quend-Kivo already runs for %1 without a display; "
+                                         "its windows cannot be shown here.\n")
+                              .arg(settingsFile));
+            return 1;
+        case ProfileInstance::HandOver::NoAnswer:
+            print(stderr, QStringLiteral("quend-kivo: another copy holds %1 but does not answer.\n").arg(settingsFile));
+            return 1;
+        }
+    }
 
     const std::unique_ptr<AppModel> model = makeModel();
     DesktopApplication desktop(*model, settingsPath);
-    desktop.listenForLaterInstances(serverName);
+    desktop.listenForLaterInstances(instance.serverName());
 
     std::unique_ptr<QSocketNotifier> notifier;
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {

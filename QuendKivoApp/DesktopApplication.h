@@ -30,9 +30,9 @@ public:
     static constexpr int stopCapMilliseconds = 10000;
 
     // settingsPath: the model's settings file (empty for the standard one);
-    // exitProcess ends the event loop (tests pass their own).
+    // exitProcess ends the event loop with an exit status (tests pass their own).
     DesktopApplication(AppModel &model, const QString &settingsPath,
-                       std::function<void()> exitProcess = {}, QObject *parent = nullptr);
+                       std::function<void(int status)> exitProcess = {}, QObject *parent = nullptr);
     ~DesktopApplication() override;
 
     ContentView *configurationWindow() const;
@@ -46,9 +46,10 @@ public:
     bool isQuitPending() const { return m_quitPending; }
 
     // Listens for later starts of the program, which bring this instance's
-    // configuration window back. False when another instance answered.
-    static bool handOverToRunningInstance(const QString &serverName);
+    // configuration window back (or learn that it has no display).
     bool listenForLaterInstances(const QString &serverName);
+    // Whether a window can be seen at all (not the offscreen platform).
+    static bool hasDisplay();
 
 private:
     void installTray();
@@ -57,7 +58,9 @@ private:
 
     AppModel &m_model;
     std::unique_ptr<QSettings> m_settings;
-    std::function<void()> m_exitProcess;
+    std::function<void(int status)> m_exitProcess;
+    // Non-zero once a start failed where nobody can see it.
+    int m_exitStatus = 0;
     std::unique_ptr<ContentView> m_configurationWindow;
     std::unique_ptr<StationMonitorWindow> m_stationMonitor;
     QPointer<QSystemTrayIcon> m_tray;
@@ -67,8 +70,10 @@ private:
 };
 
 // What main calls for the windowed program: makes the QApplication (Fusion,
-// quit on last window off), hands over to a running instance or builds the
-// model with makeModel, shows the windows and runs the event loop. SIGINT,
+// quit on last window off), hands over to the copy running this settings
+// profile or builds the
+// model with makeModel, shows the windows and runs the event loop. --help,
+// --version and unknown options answer without starting anything. SIGINT,
 // SIGTERM, SIGHUP and the session's end quit through the model's stop.
 int runDesktopApplication(int &argc, char **argv, const QString &settingsPath,
                           const std::function<std::unique_ptr<AppModel>()> &makeModel);

@@ -239,6 +239,8 @@ public:
     quint16 rigCtlServerPort() const;
 
 signals:
+    // A start ended in failure; the description is the status shown.
+    void startFailed(const QString &description);
     void configurationChanged();
     void statusChanged();
     void eventsChanged();

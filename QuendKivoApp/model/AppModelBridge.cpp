@@ -185,6 +185,7 @@ void AppModel::failStart(const QString &description)
     stop();
     setStatus(description);
     record(QStringLiteral("Start failed: ") + description);
+    emit startFailed(description);
 }
 
 void AppModel::stop()

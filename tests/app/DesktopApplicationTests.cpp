@@ -1,4 +1,6 @@
+#include "QuendKivoApp/CommandLine.h"
 #include "QuendKivoApp/DesktopApplication.h"
+#include "QuendKivoApp/ProfileInstance.h"
 #include "QuendKivoApp/OfflineModel.h"
 #include "QuendKivoApp/configuration/ContentView.h"
 #include "QuendKivoApp/model/AppModel.h"
@@ -10,7 +12,10 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <future>
+
 using namespace kivo;
+using namespace std::chrono_literals;
 
 TEST(DesktopApplicationTest, ClosingWindowsKeepsRunningAndQuitStopsOnceBeforeExit)
 {
@@ -21,7 +26,7 @@ TEST(DesktopApplicationTest, ClosingWindowsKeepsRunningAndQuitStopsOnceBeforeExi
 
     int exits = 0;
     bool runningAtExit = true;
-    DesktopApplication desktop(model, settingsPath, [&] {
+    DesktopApplication desktop(model, settingsPath, [&](int) {
         ++exits;
         runningAtExit = model.isRunning() || model.isStopping();
     });
@@ -43,15 +48,69 @@ TEST(DesktopApplicationTest, ClosingWindowsKeepsRunningAndQuitStopsOnceBeforeExi
     EXPECT_TRUE(QSettings(settingsPath, QSettings::IniFormat).contains("QuendMainConfigurationWindow"));
 }
 
-TEST(DesktopApplicationTest, ASecondStartBringsTheConfigurationWindowBack)
+TEST(DesktopApplicationTest, OneCopyPerProfileAndASecondStartHandsOver)
+{
+    QTemporaryDir directory;
+    const QString profile = directory.filePath("one/Quend-Kivo.conf");
+    ProfileInstance first(profile);
+    ProfileInstance second(profile);
+    ProfileInstance other(directory.filePath("two/Quend-Kivo.conf"));
+    ASSERT_TRUE(first.acquire());
+    EXPECT_FALSE(second.acquire());
+    EXPECT_TRUE(other.acquire());
+    EXPECT_EQ(first.serverName(), second.serverName());
+    EXPECT_NE(first.serverName(), other.serverName());
+    EXPECT_EQ(ProfileInstance::handOver(first.serverName(), 0ms), ProfileInstance::HandOver::NoAnswer);
+
+    const auto model = makeOfflineModel(directory.filePath("settings.ini"));
+    DesktopApplication desktop(*model, directory.filePath("settings.ini"), [](int) {});
+    ASSERT_TRUE(desktop.listenForLaterInstances(first.serverName()));
+    EXPECT_FALSE(desktop.configurationWindow()->isVisible());
+    // The hand-over blocks, so the running copy answers from another thread's view: run it aside.
+    auto outcome = std::async(std::launch::async, [&] { return ProfileInstance::handOver(first.serverName()); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return outcome.wait_for(0ms) == std::future_status::ready; }, 10000));
+    // Tests run offscreen: the second start learns that nothing can be shown.
+    EXPECT_EQ(outcome.get(), ProfileInstance::HandOver::RunningWithoutDisplay);
+    EXPECT_TRUE(desktop.configurationWindow()->isVisible());
+}
+
+TEST(DesktopApplicationTest, AFailedStartWithoutADisplayExitsWithAnErrorStatus)
 {
     QTemporaryDir directory;
     const auto model = makeOfflineModel(directory.filePath("settings.ini"));
-    DesktopApplication desktop(*model, directory.filePath("settings.ini"), [] {});
-    const QString name = "quend-kivo-test-" + QString::number(QCoreApplication::applicationPid());
-    EXPECT_FALSE(DesktopApplication::handOverToRunningInstance(name));
-    ASSERT_TRUE(desktop.listenForLaterInstances(name));
-    EXPECT_FALSE(desktop.configurationWindow()->isVisible());
-    EXPECT_TRUE(DesktopApplication::handOverToRunningInstance(name));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return desktop.configurationWindow()->isVisible(); }, 10000));
+    AppConfiguration configuration = model->configuration();
+    configuration.connectionKind = AppConfiguration::ConnectionKind::Local;
+    configuration.radioHost.clear();
+    model->setConfiguration(configuration);
+    std::optional<int> status;
+    DesktopApplication desktop(*model, directory.filePath("settings.ini"), [&](int code) { status = code; });
+    desktop.showConfigurationWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status.has_value(); }, 10000));
+    EXPECT_EQ(*status, 1);
+}
+
+TEST(CommandLine, AnswersWithoutStartingAnything)
+{
+    QCoreApplication::setApplicationVersion("0.1");
+    struct Case {
+        QStringList arguments;
+        bool run;
+        int exitCode;
+        QString says;
+    };
+    const QList<Case> cases{
+        {{"quend-kivo"}, true, 0, ""},
+        {{"quend-kivo", "--help"}, false, 0, "/p/Quend-Kivo.conf"},
+        {{"quend-kivo", "-h"}, false, 0, "XDG_CONFIG_HOME"},
+        {{"quend-kivo", "--version"}, false, 0, " 0.1\n"},
+        {{"quend-kivo", "--bogus"}, false, 2, "Unknown option 'bogus'"},
+        {{"quend-kivo", "extra"}, false, 2, "Unexpected argument: extra"},
+    };
+    for (const Case &c : cases) {
+        const CommandLineRequest request = parseCommandLine(c.arguments, "/p/Quend-Kivo.conf");
+        EXPECT_EQ(request.run, c.run) << c.arguments.join(' ').toStdString();
+        EXPECT_EQ(request.exitCode, c.exitCode) << c.arguments.join(' ').toStdString();
+        EXPECT_TRUE(request.text.contains(c.says)) << request.text.toStdString();
+        EXPECT_EQ(request.toStandardError, c.exitCode != 0);
+    }
 }

@@ -300,7 +300,7 @@ TEST(StationMonitorWindowTest, ConfigureBringsTheConfigurationBackAndQuitStopsFi
     QTemporaryDir directory;
     const auto model = makeOfflineModel(directory.filePath("settings.ini"));
     int exits = 0;
-    DesktopApplication desktop(*model, directory.filePath("settings.ini"), [&] { ++exits; });
+    DesktopApplication desktop(*model, directory.filePath("settings.ini"), [&](int) { ++exits; });
     desktop.showStationMonitor();
     desktop.configurationWindow()->showMinimized();
     desktop.stationMonitor()->findChild<QPushButton *>("monitor.configure")->click();

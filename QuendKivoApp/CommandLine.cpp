@@ -1,0 +1,53 @@
+#include "QuendKivoApp/CommandLine.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+namespace kivo {
+
+namespace {
+
+QString usage(const QCommandLineParser &parser, const QString &settingsFile)
+{
+    return parser.helpText()
+           + QStringLiteral("\nSettings are read from %1 (INI, the JSON record under \"configuration\").\n"
+                            "\nEnvironment:\n"
+                            "  XDG_CONFIG_HOME   where the settings folder lives; another one is another profile\n"
+                            "  DISPLAY, WAYLAND_DISPLAY\n"
+                            "                    without either the bridge runs offscreen, still serving\n"
+                            "  QT_QPA_PLATFORM   Qt's platform plug-in, such as offscreen\n")
+                 .arg(settingsFile);
+}
+
+} // namespace
+
+CommandLineRequest parseCommandLine(const QStringList &arguments, const QString &settingsFile)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Quend-Kivo bridges logging software to a FlexRadio station: Kenwood-style CAT and "
+                       "Hamlib rigctld-style control on loopback TCP ports, RUMlog spots on the panadapter, a "
+                       "DCU-1 rotator and HF propagation."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    if (!parser.parse(arguments))
+        return {.run = false,
+                .text = parser.errorText() + QStringLiteral("\n\n") + usage(parser, settingsFile),
+                .exitCode = 2,
+                .toStandardError = true};
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all")))
+        return {.run = false, .text = usage(parser, settingsFile)};
+    if (parser.isSet(version))
+        return {.run = false,
+                .text = QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion()
+                        + u'\n'};
+    if (!parser.positionalArguments().isEmpty())
+        return {.run = false,
+                .text = QStringLiteral("Unexpected argument: %1\n\n").arg(parser.positionalArguments().first())
+                        + usage(parser, settingsFile),
+                .exitCode = 2,
+                .toStandardError = true};
+    return {};
+}
+
+} // namespace kivo
