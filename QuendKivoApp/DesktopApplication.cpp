@@ -117,6 +117,11 @@ void DesktopApplication::installTray()
 
 void DesktopApplication::saveGeometry()
 {
+    // A settings file that could not be read is left as it stands.
+    if (!m_model.canWriteSettings()) {
+        m_model.record(QStringLiteral("Window positions not saved: ") + m_model.settingsWriteRefusal());
+        return;
+    }
     m_settings->setValue(configurationWindowKey, m_configurationWindow->saveGeometry());
     m_settings->setValue(stationMonitorKey, m_stationMonitor->saveGeometry());
     m_settings->sync();

@@ -48,7 +48,6 @@ public:
     QCoro::Task<int> cwSpeed() override;
     QCoro::Task<void> setCWSpeed(int wordsPerMinute) override;
     QCoro::Task<void> sendCW(QString text) override;
-    bool clearCWUnkeys() const override { return true; }
 
 protected:
     void openTransport(qint64 attempt) override;

@@ -26,7 +26,7 @@ public:
     // Drops the connection and connects again at once, the back-off cleared;
     // starts a stopped backend.
     virtual void reconnectNow() = 0;
-    virtual void setEventHandler(EventHandler handler) {}
+    virtual void setEventHandler(EventHandler handler) = 0;
 };
 
 } // namespace kivo

@@ -42,9 +42,6 @@ public:
     virtual QCoro::Task<void> setCWSpeed(int wordsPerMinute);
     virtual QCoro::Task<void> sendCW(QString text);
     virtual QCoro::Task<void> clearCW();
-    // Whether a successful clearCW also unkeys the transmitter, so that making
-    // the radio safe needs no second unkey. Default: false.
-    virtual bool clearCWUnkeys() const { return false; }
     // Default: setTransmit(true), the mode ignored.
     virtual QCoro::Task<void> setTransmit(CATTransmitMode mode);
     virtual QCoro::Task<void> setRIT(bool enabled, int offsetHz, std::optional<QString> vfo);
