@@ -135,6 +135,11 @@ void RadioBackendBase::connectionFailed(qint64 attempt, const QString &reason)
 {
     if (!isCurrent(attempt))
         return;
+    // A stop saying goodbye has the last word: its closing words just end.
+    if (m_stopping) {
+        launch(closeTransport());
+        return;
+    }
     launch(closeAfterFailure(m_life.advance(), reason, true));
 }
 

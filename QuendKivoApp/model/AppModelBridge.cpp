@@ -75,10 +75,11 @@ AppBackend AppModel::buildBackend(quint64 generation, const AppConfiguration &co
     }
     AppBackend backend = m_dependencies.backendFactory(request);
     if (backend.radio)
-        backend.radio->setEventHandler([self, generation](const QString &line) {
+        // Kept after a stop too: a backend tells of an unconfirmed unkey as it stops.
+        backend.radio->setEventHandler([self](const QString &line) {
             if (self)
-                self->post([self, generation, line] {
-                    if (self && generation == self->m_generation)
+                self->post([self, line] {
+                    if (self)
                         self->record(QStringLiteral("Radio: ") + line);
                 });
         });
