@@ -16,4 +16,9 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 };
 
+// Commits the entry field that has the keyboard focus, as leaving it would.
+// Every save, start and apply calls this first, so a shortcut or a button
+// that takes no focus never acts on the value from before the edit.
+void commitFocusedField();
+
 } // namespace kivo
