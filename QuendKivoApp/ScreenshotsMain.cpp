@@ -1,6 +1,6 @@
-// Writes PNG pictures of every tab of the configuration window, of the
-// window at its minimum size and of the station monitor (offline, on the
-// simulator, on the agent), for people to look at; the agent's pages are
+// Writes PNG pictures of every tab of the configuration window at its
+// default and minimum size and under a dark palette, and of the station
+// monitor (offline, on the simulator, on the agent), for people to look at; the agent's pages are
 // loaded from the tests' fake agent with its recorded operating state.
 // Asserts nothing.
 
@@ -62,6 +62,38 @@ QJsonObject operatingAgentState()
     return state;
 }
 
+// A desktop's dark theme as Fusion draws it.
+QPalette darkPalette()
+{
+    QPalette p;
+    const QColor window(45, 45, 48), base(30, 30, 32), text(230, 230, 230);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, window);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, window);
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::ToolTipBase, base);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::PlaceholderText, QColor(140, 140, 140));
+    p.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(120, 120, 120));
+    p.setColor(QPalette::Disabled, QPalette::Text, QColor(120, 120, 120));
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 120, 120));
+    return p;
+}
+
+void saveEveryTab(ContentView &window, const QDir &directory, const QString &prefix)
+{
+    const char *names[] = {"status", "activity", "spots", "rotator", "station", "configuration"};
+    for (int tab = 0; tab < 6; ++tab) {
+        window.selectTab(ContentView::WorkspaceTab(tab));
+        save(&window, directory, QStringLiteral("%1%2-%3").arg(prefix).arg(tab + 1).arg(QString::fromLatin1(names[tab])));
+    }
+}
+
 // The simulator publishes from its first change.
 void tuneSimulator(AppModel &model)
 {
@@ -111,11 +143,11 @@ int main(int argc, char **argv)
     model.record(QStringLiteral("CAT: client connected from 127.0.0.1"));
     model.record(QStringLiteral("rigctld: client connected from 127.0.0.1"));
 
-    const char *names[] = {"status", "activity", "spots", "rotator", "station", "configuration"};
-    for (int tab = 0; tab < 6; ++tab) {
-        window.selectTab(ContentView::WorkspaceTab(tab));
-        save(&window, directory, QStringLiteral("%1-%2").arg(tab + 1).arg(QString::fromLatin1(names[tab])));
-    }
+    saveEveryTab(window, directory, QString());
+    const QSize defaultSize = window.size();
+    window.resize(window.minimumSize());
+    saveEveryTab(window, directory, QStringLiteral("minimum-"));
+    window.resize(defaultSize);
     model.stop();
     settle([&] { return !model.isStopping(); }, 5000);
     window.selectTab(ContentView::WorkspaceTab::Configuration);
@@ -141,6 +173,11 @@ int main(int argc, char **argv)
         save(&window, directory, QString::fromLatin1(name));
     }
     save(&monitor, directory, QStringLiteral("monitor-3-agent"));
+    const QPalette lightPalette = QApplication::palette();
+    QApplication::setPalette(darkPalette());
+    saveEveryTab(window, directory, QStringLiteral("dark-"));
+    save(&monitor, directory, QStringLiteral("dark-monitor"));
+    QApplication::setPalette(lightPalette);
     model.stop();
     settle([&] { return !model.isStopping(); }, 5000);
 
@@ -162,6 +199,14 @@ int main(int argc, char **argv)
     settle([&] { return model.rotatorAzimuth() == 45.0; }, 5000);
     save(panel.findChild<RotatorCompass *>(), directory, QStringLiteral("12-rotator-compass"));
     save(panel.findChild<RotatorMapInset *>(), directory, QStringLiteral("13-rotator-map-world"));
+    // Home grids far north (Helsinki) and far south (Melbourne) on the world map.
+    for (const auto &[grid, name] : {std::pair{"KP20", "17-rotator-map-home-north"}, std::pair{"QF22", "18-rotator-map-home-south"}}) {
+        configuration.rotator.homeGrid = QString::fromLatin1(grid);
+        model.setConfiguration(configuration);
+        save(panel.findChild<RotatorMapInset *>(), directory, QString::fromLatin1(name));
+    }
+    configuration.rotator.homeGrid = QStringLiteral("FN42");
+    model.setConfiguration(configuration);
     save(&panel, directory, QStringLiteral("14-rotator-panel"));
     model.setRotatorTargetInput(QStringLiteral("JO62"));
     model.resolveRotatorTarget();
