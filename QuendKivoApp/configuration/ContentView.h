@@ -35,9 +35,13 @@ HeaderPresentation presentHeader(bool isRunning, bool isRadioConnected, bool isR
 // The connection state as both the header and the Status tab derive it.
 ConnectionPresentation connectionPresentation(const AppModel &model);
 
-// True when the focused control uses Return itself, so Return must not
-// reach the window's Start/Stop.
-bool takesReturn(const QWidget *focused);
+// What the window does with a Return that the focused widget left to it.
+enum class ReturnAction {
+    ToggleBridge, // the focus is on no control
+    PressFocusedButton,
+    Nothing, // a control that takes Return or acts by itself
+};
+ReturnAction returnAction(const QWidget *focused);
 
 class ContentView : public QWidget {
     Q_OBJECT
