@@ -290,10 +290,9 @@ QWidget *ConfigurationTab::makeConnectionBox()
                      &C::legacyKIVOLaunchCommand));
     addRow(grid, QStringLiteral("Process name"),
            textField(QStringLiteral("configuration.legacyKIVOProcessName"),
-                     QStringLiteral("Optional, such as KIVO.exe"), &C::legacyKIVOProcessName));
+                     QStringLiteral("Empty: the command's program"), &C::legacyKIVOProcessName));
     addHelp(grid, QStringLiteral("Process name"),
-            QStringLiteral("Supervision runs the command when no process of that name is running; "
-                           "without a name it looks for the command's program."));
+            QStringLiteral("Supervision runs the command when no process of this name is running."));
     return box;
 }
 

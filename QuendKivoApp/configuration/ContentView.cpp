@@ -103,9 +103,10 @@ QScrollArea *scrolling(QWidget *content)
     scroll->setWidgetResizable(true);
     // A click beside the controls leaves the focus on the window.
     scroll->setFocusPolicy(Qt::NoFocus);
+    scroll->setWidget(content);
+    // The page shows the tab pane's own background.
     scroll->viewport()->setAutoFillBackground(false);
     content->setAutoFillBackground(false);
-    scroll->setWidget(content);
     return scroll;
 }
 
@@ -176,8 +177,7 @@ ContentView::ContentView(AppModel &model, QWidget *parent) : QWidget(parent), m_
             break;
         }
         page->setObjectName(QStringLiteral("tab.") + QString::fromLatin1(entry.label).toLower());
-        m_tabs->addTab(inset(page), symbolIcon(QString::fromLatin1(entry.symbol), palette().color(QPalette::WindowText)),
-                       QString::fromLatin1(entry.label));
+        m_tabs->addTab(inset(page), QString::fromLatin1(entry.label));
     }
     layout->addWidget(m_tabs, 1);
 
@@ -185,6 +185,7 @@ ContentView::ContentView(AppModel &model, QWidget *parent) : QWidget(parent), m_
         refreshHeader();
         refreshStationPage();
     };
+    tintIcons();
     connect(&model, &AppModel::isRunningChanged, this, refresh);
     connect(&model, &AppModel::isRadioConnectedChanged, this, refresh);
     connect(&model, &AppModel::isRemoteAgentConnectedChanged, this, refresh);
@@ -250,8 +251,8 @@ QWidget *ContentView::makeHeader()
     connect(m_reconnect, &QPushButton::clicked, this, [this] { m_model.reconnectRemoteAgent(); });
     row->addWidget(m_reconnect);
 
-    auto *openMonitor = new QPushButton(symbolIcon(QStringLiteral("macwindow"), palette().color(QPalette::ButtonText)),
-                                        QStringLiteral("Open Station Monitor"));
+    auto *openMonitor = new QPushButton(QStringLiteral("Open Station Monitor"));
+    m_openMonitor = openMonitor;
     openMonitor->setObjectName(QStringLiteral("header.openStationMonitor"));
     openMonitor->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M));
     openMonitor->setToolTip(QStringLiteral("Open the live station monitor in a separate movable window (Ctrl+Shift+M)"));
@@ -283,6 +284,23 @@ QWidget *ContentView::makeStationPage()
     layout->addWidget(m_stationUnavailable);
     layout->addWidget(m_stationEditor);
     return page;
+}
+
+void ContentView::tintIcons()
+{
+    for (int index = 0; index < m_tabs->count(); ++index)
+        m_tabs->setTabIcon(index, symbolIcon(QString::fromLatin1(tabEntries[index].symbol),
+                                             palette().color(QPalette::WindowText)));
+    m_openMonitor->setIcon(symbolIcon(QStringLiteral("macwindow"), palette().color(QPalette::ButtonText)));
+}
+
+void ContentView::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        tintIcons();
+        refreshHeader();
+    }
 }
 
 void ContentView::refreshHeader()

@@ -63,11 +63,14 @@ signals:
 protected:
     void showEvent(QShowEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     QWidget *makeHeader();
     QWidget *makeStationPage();
     void refreshHeader();
+    // Icons drawn in the palette's text colour, again after a change.
+    void tintIcons();
     void refreshStationPage();
     void scheduleRenderReport();
     void toggleBridge();
@@ -78,6 +81,7 @@ private:
     QLabel *m_kindLabel = nullptr;
     QPushButton *m_reconnect = nullptr;
     QPushButton *m_startStop = nullptr;
+    QPushButton *m_openMonitor = nullptr;
     QTabWidget *m_tabs = nullptr;
     QWidget *m_stationUnavailable = nullptr;
     QWidget *m_stationEditor = nullptr;

@@ -99,7 +99,7 @@ QWidget *SpotsTab::makeInputsBox()
     m_status->setObjectName(QStringLiteral("spots.status"));
     setSecondaryStyle(m_status);
     grid->addWidget(m_enabled, 0, 0);
-    grid->addWidget(m_status, 0, 1);
+    grid->addWidget(m_status, 0, 1, Qt::AlignVCenter);
 
     const auto portRow = [&](int row, const QString &label, const QString &name, quint16 SpotBridgeConfiguration::*port) {
         auto *field = new NumberField(0, 65535);
