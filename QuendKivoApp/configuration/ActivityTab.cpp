@@ -8,10 +8,32 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QStackedLayout>
 #include <QVBoxLayout>
 
 namespace kivo {
+
+namespace {
+
+// The log's rounded panel: the quaternary fill at 45 %, from the light or
+// dark variant as the window's palette is.
+class LogBackground : public QWidget {
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        const bool dark = palette().color(QPalette::Window).lightness() < 128;
+        QColor fill(dark ? 118 : 116, 116, 128);
+        fill.setAlphaF(float((dark ? 0.18 : 0.08) * 0.45));
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(fill);
+        painter.drawRoundedRect(QRectF(rect()), 12, 12);
+    }
+};
+
+} // namespace
 
 QStringList shownEvents(const QStringList &events)
 {
@@ -56,10 +78,8 @@ ActivityTab::ActivityTab(AppModel &model, QWidget *parent) : QWidget(parent), m_
     empty->setObjectName(QStringLiteral("activity.empty"));
     m_body->addWidget(empty);
 
-    auto *background = new QFrame;
+    auto *background = new LogBackground;
     background->setObjectName(QStringLiteral("activity.background"));
-    // The quaternary fill at 45 %.
-    background->setStyleSheet(QStringLiteral("#activity\\.background { background: rgba(0, 0, 0, 4.5%); border-radius: 12px; }"));
     auto *inset = new QVBoxLayout(background);
     inset->setContentsMargins(16, 16, 16, 16);
     // Wrapped lines beyond the box drop from the top, so the newest line

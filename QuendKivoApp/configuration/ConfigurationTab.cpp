@@ -1,6 +1,8 @@
 #include "QuendKivoApp/configuration/ConfigurationTab.h"
 
 #include "KivoCore/support/Async.h"
+#include "QuendKivoApp/configuration/PageControls.h"
+#include "QuendKivoApp/kit/EntryField.h"
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
 #include "QuendKivoApp/kit/NumberField.h"
@@ -14,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -32,7 +35,8 @@ QStringList connectionRowTitles(Kind kind)
     case Kind::Local:
         return {QStringLiteral("Radio host"), QStringLiteral("Station")};
     case Kind::LegacyKIVO:
-        return {QStringLiteral("KIVO host"), QStringLiteral("KIVO CAT port"), QStringLiteral("Supervision")};
+        return {QStringLiteral("KIVO host"), QStringLiteral("KIVO CAT port"), QStringLiteral("Supervision"),
+                QStringLiteral("Launch command"), QStringLiteral("Process name")};
     case Kind::Simulator:
         return {QStringLiteral("Station")};
     }
@@ -43,9 +47,9 @@ QString configurationGuidance(Kind kind)
 {
     switch (kind) {
     case Kind::SmartLink:
-        return QStringLiteral("The password remains in memory; refresh credentials and the radio certificate pin are stored in Keychain.");
+        return QStringLiteral("The password remains in memory; refresh credentials and the radio certificate pin are stored in the desktop keyring.");
     case Kind::RemoteAgent:
-        return QStringLiteral("The bearer token is stored in the system keychain. All radio and station commands go through the Windows agent.");
+        return QStringLiteral("The bearer token is stored in the desktop keyring. All radio and station commands go through the Windows agent.");
     case Kind::LegacyKIVO:
         return QStringLiteral("RUMlogNG \u2192 Quend-Kivo \u2192 KIVO \u2192 SmartLink \u2192 FlexRadio");
     case Kind::Local:
@@ -68,13 +72,6 @@ QGridLayout *settingsGrid(QWidget *parent)
     grid->setVerticalSpacing(8);
     grid->setColumnStretch(1, 1);
     return grid;
-}
-
-QLabel *secondaryLabel(const QString &text)
-{
-    auto *label = new QLabel(text);
-    setSecondaryStyle(label);
-    return label;
 }
 
 QWidget *hbox(std::initializer_list<QWidget *> widgets)
@@ -106,10 +103,11 @@ ConfigurationTab::ConfigurationTab(AppModel &model, QWidget *parent) : QWidget(p
     footer->addWidget(m_guidance, 1);
     auto *save = new QPushButton(QStringLiteral("Save Settings"));
     save->setObjectName(QStringLiteral("configuration.save"));
-    // A button's shortcut fires only while it is visible and enabled: on
+    connect(save, &QPushButton::clicked, this, &ConfigurationTab::save);
+    // A page's shortcut fires only while the page is shown and enabled: on
     // this tab, while the bridge is stopped.
-    save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-    connect(save, &QPushButton::clicked, this, [this] { launch(withoutResult(m_model.save())); });
+    auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_S), this);
+    connect(shortcut, &QShortcut::activated, this, &ConfigurationTab::save);
     footer->addWidget(save);
     layout->addLayout(footer);
     layout->addStretch(1);
@@ -118,6 +116,12 @@ ConfigurationTab::ConfigurationTab(AppModel &model, QWidget *parent) : QWidget(p
     connect(&model, &AppModel::smartLinkPasswordChanged, this, &ConfigurationTab::refresh);
     connect(&model, &AppModel::remoteAgentTokenChanged, this, &ConfigurationTab::refresh);
     refresh();
+}
+
+void ConfigurationTab::save()
+{
+    commitFocusedField();
+    launch(withoutResult(m_model.save()));
 }
 
 void ConfigurationTab::edit(const std::function<void(AppConfiguration &)> &change)
@@ -130,12 +134,23 @@ void ConfigurationTab::edit(const std::function<void(AppConfiguration &)> &chang
 void ConfigurationTab::addRow(QGridLayout *grid, const QString &title, QWidget *content, bool fixedTitle)
 {
     const int row = grid->rowCount();
-    QLabel *label = secondaryLabel(title);
+    QLabel *label = rowLabel(title);
     if (fixedTitle)
         label->setFixedWidth(154);
     grid->addWidget(label, row, 0);
     grid->addWidget(content, row, 1);
     m_rows[title] = {label, content};
+}
+
+void ConfigurationTab::addHelp(QGridLayout *grid, const QString &rowTitle, const QString &text)
+{
+    auto *help = new LineLimitedLabel(2);
+    help->setFont(styleFont(TextStyle::Caption));
+    setSecondaryStyle(help);
+    showFullText(help, text);
+    // Close under the row it explains.
+    grid->addWidget(help, grid->rowCount(), 1, Qt::AlignTop);
+    m_rows[rowTitle].append(help);
 }
 
 QLineEdit *ConfigurationTab::textField(const QString &name, const QString &placeholder, TextField field)
@@ -251,7 +266,7 @@ QWidget *ConfigurationTab::makeConnectionBox()
                      QStringLiteral("https://station-pc.local:8443"), &C::remoteAgentBaseURL));
     addRow(grid, QStringLiteral("Bearer token"),
            hbox({secretField(QStringLiteral("configuration.remoteAgentToken"),
-                             QStringLiteral("Stored securely in Keychain"), &AppModel::setRemoteAgentToken),
+                             QStringLiteral("Stored securely in the keyring"), &AppModel::setRemoteAgentToken),
                  button(QStringLiteral("configuration.forgetToken"), QStringLiteral("Forget saved token"),
                         &AppModel::forgetRemoteAgentToken)}));
     addRow(grid, QStringLiteral("Radio host"),
@@ -261,7 +276,7 @@ QWidget *ConfigurationTab::makeConnectionBox()
     slice->setFixedWidth(64);
     addRow(grid, QStringLiteral("Station"),
            hbox({textField(QStringLiteral("configuration.stationName"), QStringLiteral("Station name"), &C::stationName),
-                 secondaryLabel(QStringLiteral("Slice")), slice}));
+                 rowLabel(QStringLiteral("Slice")), slice}));
     addRow(grid, QStringLiteral("KIVO host"),
            textField(QStringLiteral("configuration.legacyKIVOHost"), QStringLiteral("Host"), &C::legacyKIVOHost));
     addRow(grid, QStringLiteral("KIVO CAT port"),
@@ -270,6 +285,14 @@ QWidget *ConfigurationTab::makeConnectionBox()
            toggle(QStringLiteral("configuration.superviseLegacyKIVO"),
                   QStringLiteral("Restart KIVO automatically if it crashes"), &C::superviseLegacyKIVO),
            false);
+    addRow(grid, QStringLiteral("Launch command"),
+           textField(QStringLiteral("configuration.legacyKIVOLaunchCommand"), QStringLiteral("Program and arguments"),
+                     &C::legacyKIVOLaunchCommand));
+    addRow(grid, QStringLiteral("Process name"),
+           textField(QStringLiteral("configuration.legacyKIVOProcessName"),
+                     QStringLiteral("Empty: the command's program"), &C::legacyKIVOProcessName));
+    addHelp(grid, QStringLiteral("Process name"),
+            QStringLiteral("Supervision runs the command when no process of this name is running."));
     return box;
 }
 
@@ -307,7 +330,7 @@ void ConfigurationTab::refresh()
         for (QWidget *widget : it.value())
             widget->setVisible(visible);
     }
-    m_guidance->setFullText(configurationGuidance(kind));
+    showFullText(m_guidance, configurationGuidance(kind));
 }
 
 } // namespace kivo

@@ -41,6 +41,8 @@ private:
     QWidget *makeConnectionBox();
     QWidget *makeLocalServicesBox();
     void addRow(QGridLayout *grid, const QString &title, QWidget *content, bool fixedTitle = true);
+    // A caption line under a row, shown and hidden with it.
+    void addHelp(QGridLayout *grid, const QString &rowTitle, const QString &text);
     QLineEdit *textField(const QString &name, const QString &placeholder, TextField field);
     QLineEdit *secretField(const QString &name, const QString &placeholder,
                            void (AppModel::*setter)(const QString &));
@@ -49,6 +51,7 @@ private:
     QPushButton *button(const QString &name, const QString &title, void (AppModel::*operation)());
     void edit(const std::function<void(AppConfiguration &)> &change);
     void refresh();
+    void save();
 
     AppModel &m_model;
     QComboBox *m_kindPicker = nullptr;

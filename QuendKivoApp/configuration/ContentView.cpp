@@ -6,12 +6,15 @@
 #include "QuendKivoApp/configuration/StationTab.h"
 #include "QuendKivoApp/configuration/StatusTab.h"
 #include "QuendKivoApp/kit/ContentUnavailableNotice.h"
+#include "QuendKivoApp/kit/EntryField.h"
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/Icons.h"
 #include "QuendKivoApp/model/AppModel.h"
 #include "QuendKivoApp/rotator/RotatorSettingsView.h"
 
+#include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QAbstractSlider>
 #include <QAbstractSpinBox>
 #include <QComboBox>
 #include <QFrame>
@@ -23,6 +26,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QTimer>
@@ -47,13 +51,16 @@ ConnectionPresentation connectionPresentation(const AppModel &model)
                                   model.isRemoteAgentConnected(), model.isRunning());
 }
 
-bool takesReturn(const QWidget *focused)
+ReturnAction returnAction(const QWidget *focused)
 {
-    if (!focused)
-        return false;
-    return qobject_cast<const QLineEdit *>(focused) || qobject_cast<const QAbstractSpinBox *>(focused)
+    if (qobject_cast<const QAbstractButton *>(focused))
+        return ReturnAction::PressFocusedButton;
+    if (qobject_cast<const QLineEdit *>(focused) || qobject_cast<const QAbstractSpinBox *>(focused)
         || qobject_cast<const QTextEdit *>(focused) || qobject_cast<const QPlainTextEdit *>(focused)
-        || qobject_cast<const QComboBox *>(focused) || qobject_cast<const QAbstractItemView *>(focused);
+        || qobject_cast<const QComboBox *>(focused) || qobject_cast<const QAbstractItemView *>(focused)
+        || qobject_cast<const QAbstractSlider *>(focused) || qobject_cast<const QTabBar *>(focused))
+        return ReturnAction::Nothing;
+    return ReturnAction::ToggleBridge;
 }
 
 namespace {
@@ -73,6 +80,9 @@ constexpr TabEntry tabEntries[] = {
     {ContentView::WorkspaceTab::Configuration, "Configuration", "slider.horizontal.3"},
 };
 
+// Keeps every page off the tab frame.
+constexpr int pageInset = 12;
+
 // A page wrapper: a left-aligned column with 8 points on top.
 QWidget *pageWrapper(QWidget *content, int spacing)
 {
@@ -82,6 +92,31 @@ QWidget *pageWrapper(QWidget *content, int spacing)
     layout->setSpacing(spacing);
     layout->addWidget(content);
     return page;
+}
+
+// A page taller than the window's smallest size scrolls instead of
+// squeezing its rows into each other.
+QScrollArea *scrolling(QWidget *content)
+{
+    auto *scroll = new QScrollArea;
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    // A click beside the controls leaves the focus on the window.
+    scroll->setFocusPolicy(Qt::NoFocus);
+    scroll->setWidget(content);
+    // The page shows the tab pane's own background.
+    scroll->viewport()->setAutoFillBackground(false);
+    content->setAutoFillBackground(false);
+    return scroll;
+}
+
+QWidget *inset(QWidget *page)
+{
+    auto *frame = new QWidget;
+    auto *layout = new QVBoxLayout(frame);
+    layout->setContentsMargins(pageInset, pageInset, pageInset, pageInset);
+    layout->addWidget(page);
+    return frame;
 }
 
 QPixmap dot(const QColor &color)
@@ -103,6 +138,7 @@ ContentView::ContentView(AppModel &model, QWidget *parent) : QWidget(parent), m_
     setObjectName(QStringLiteral("QuendMainConfigurationWindow"));
     setWindowTitle(QStringLiteral("Quend-Kivo"));
     setMinimumSize(760, 520);
+    setFocusPolicy(Qt::ClickFocus);
     setMaximumWidth(1040);
     resize(900, 620);
 
@@ -122,13 +158,13 @@ ContentView::ContentView(AppModel &model, QWidget *parent) : QWidget(parent), m_
         QWidget *page = nullptr;
         switch (entry.tab) {
         case WorkspaceTab::Status:
-            page = pageWrapper(new StatusTab(model), 16);
+            page = scrolling(pageWrapper(new StatusTab(model), 16));
             break;
         case WorkspaceTab::Activity:
             page = pageWrapper(new ActivityTab(model), 16);
             break;
         case WorkspaceTab::Spots:
-            page = pageWrapper(new SpotsTab(model), 16);
+            page = scrolling(pageWrapper(new SpotsTab(model), 8));
             break;
         case WorkspaceTab::Rotator:
             page = new RotatorSettingsView(model);
@@ -137,12 +173,11 @@ ContentView::ContentView(AppModel &model, QWidget *parent) : QWidget(parent), m_
             page = makeStationPage();
             break;
         case WorkspaceTab::Configuration:
-            page = pageWrapper(m_configurationTab, 16);
+            page = scrolling(pageWrapper(m_configurationTab, 16));
             break;
         }
         page->setObjectName(QStringLiteral("tab.") + QString::fromLatin1(entry.label).toLower());
-        m_tabs->addTab(page, symbolIcon(QString::fromLatin1(entry.symbol), palette().color(QPalette::WindowText)),
-                       QString::fromLatin1(entry.label));
+        m_tabs->addTab(inset(page), QString::fromLatin1(entry.label));
     }
     layout->addWidget(m_tabs, 1);
 
@@ -150,6 +185,7 @@ ContentView::ContentView(AppModel &model, QWidget *parent) : QWidget(parent), m_
         refreshHeader();
         refreshStationPage();
     };
+    tintIcons();
     connect(&model, &AppModel::isRunningChanged, this, refresh);
     connect(&model, &AppModel::isRadioConnectedChanged, this, refresh);
     connect(&model, &AppModel::isRemoteAgentConnectedChanged, this, refresh);
@@ -215,8 +251,8 @@ QWidget *ContentView::makeHeader()
     connect(m_reconnect, &QPushButton::clicked, this, [this] { m_model.reconnectRemoteAgent(); });
     row->addWidget(m_reconnect);
 
-    auto *openMonitor = new QPushButton(symbolIcon(QStringLiteral("macwindow"), palette().color(QPalette::ButtonText)),
-                                        QStringLiteral("Open Station Monitor"));
+    auto *openMonitor = new QPushButton(QStringLiteral("Open Station Monitor"));
+    m_openMonitor = openMonitor;
     openMonitor->setObjectName(QStringLiteral("header.openStationMonitor"));
     openMonitor->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M));
     openMonitor->setToolTip(QStringLiteral("Open the live station monitor in a separate movable window (Ctrl+Shift+M)"));
@@ -244,14 +280,27 @@ QWidget *ContentView::makeStationPage()
         QStringLiteral("Select Remote Station Agent in Configuration to edit Windows station policy."));
     m_stationUnavailable->setObjectName(QStringLiteral("station.unavailable"));
     // Eleven band rows do not fit the window's smallest height.
-    auto *scroll = new QScrollArea;
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setWidget(pageWrapper(new StationTab(m_model), 8));
-    m_stationEditor = scroll;
+    m_stationEditor = scrolling(pageWrapper(new StationTab(m_model), 8));
     layout->addWidget(m_stationUnavailable);
     layout->addWidget(m_stationEditor);
     return page;
+}
+
+void ContentView::tintIcons()
+{
+    for (int index = 0; index < m_tabs->count(); ++index)
+        m_tabs->setTabIcon(index, symbolIcon(QString::fromLatin1(tabEntries[index].symbol),
+                                             palette().color(QPalette::WindowText)));
+    m_openMonitor->setIcon(symbolIcon(QStringLiteral("macwindow"), palette().color(QPalette::ButtonText)));
+}
+
+void ContentView::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        tintIcons();
+        refreshHeader();
+    }
 }
 
 void ContentView::refreshHeader()
@@ -284,6 +333,7 @@ void ContentView::selectTab(WorkspaceTab tab) { m_tabs->setCurrentIndex(int(tab)
 
 void ContentView::toggleBridge()
 {
+    commitFocusedField();
     if (m_model.isRunning())
         m_model.stop();
     else
@@ -305,6 +355,9 @@ void ContentView::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
     if (!m_shownOnce) {
         m_shownOnce = true;
+        // Return starts the bridge until the operator picks a control.
+        if (!focusWidget())
+            setFocus(Qt::OtherFocusReason);
         const auto snapshot = m_model.radioSnapshot();
         m_observedFrequency = snapshot ? std::optional<qint64>(snapshot->frequencyHz) : std::nullopt;
         scheduleRenderReport();
@@ -316,12 +369,24 @@ void ContentView::showEvent(QShowEvent *event)
 void ContentView::keyPressEvent(QKeyEvent *event)
 {
     const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (isReturn && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && !takesReturn(focusWidget())) {
-        m_startStop->click();
-        event->accept();
+    if (!isReturn || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+        QWidget::keyPressEvent(event);
         return;
     }
-    QWidget::keyPressEvent(event);
+    // A button that is not a dialog's default ignores Return and lets it
+    // travel up to here.
+    QWidget *focused = focusWidget();
+    switch (returnAction(focused)) {
+    case ReturnAction::ToggleBridge:
+        m_startStop->click();
+        break;
+    case ReturnAction::PressFocusedButton:
+        static_cast<QAbstractButton *>(focused)->click();
+        break;
+    case ReturnAction::Nothing:
+        break;
+    }
+    event->accept();
 }
 
 } // namespace kivo

@@ -35,9 +35,13 @@ HeaderPresentation presentHeader(bool isRunning, bool isRadioConnected, bool isR
 // The connection state as both the header and the Status tab derive it.
 ConnectionPresentation connectionPresentation(const AppModel &model);
 
-// True when the focused control uses Return itself, so Return must not
-// reach the window's Start/Stop.
-bool takesReturn(const QWidget *focused);
+// What the window does with a Return that the focused widget left to it.
+enum class ReturnAction {
+    ToggleBridge, // the focus is on no control
+    PressFocusedButton,
+    Nothing, // a control that takes Return or acts by itself
+};
+ReturnAction returnAction(const QWidget *focused);
 
 class ContentView : public QWidget {
     Q_OBJECT
@@ -59,11 +63,14 @@ signals:
 protected:
     void showEvent(QShowEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     QWidget *makeHeader();
     QWidget *makeStationPage();
     void refreshHeader();
+    // Icons drawn in the palette's text colour, again after a change.
+    void tintIcons();
     void refreshStationPage();
     void scheduleRenderReport();
     void toggleBridge();
@@ -74,6 +81,7 @@ private:
     QLabel *m_kindLabel = nullptr;
     QPushButton *m_reconnect = nullptr;
     QPushButton *m_startStop = nullptr;
+    QPushButton *m_openMonitor = nullptr;
     QTabWidget *m_tabs = nullptr;
     QWidget *m_stationUnavailable = nullptr;
     QWidget *m_stationEditor = nullptr;

@@ -2,6 +2,7 @@
 
 #include "QuendKivoApp/kit/EntryField.h"
 #include "QuendKivoApp/kit/Fonts.h"
+#include "QuendKivoApp/kit/LineLimitedLabel.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -34,11 +35,19 @@ QGridLayout *boxGrid(QGroupBox *box, int columnSpacing, int rowSpacing)
     return grid;
 }
 
-QLabel *rowLabel(const QString &text)
+QLabel *rowLabel(const QString &text) { return new QLabel(text); }
+
+QLabel *columnHeading(const QString &text)
 {
     auto *label = new QLabel(text);
     setSecondaryStyle(label);
     return label;
+}
+
+void showFullText(LineLimitedLabel *label, const QString &text)
+{
+    label->setFullText(text);
+    label->setToolTip(text);
 }
 
 QLineEdit *textField(const QString &placeholder, int width, const QString &name)

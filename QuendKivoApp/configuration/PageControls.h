@@ -15,13 +15,21 @@ class QWidget;
 
 namespace kivo {
 
+class LineLimitedLabel;
+
 // Selects the entry tagged `value`, or none when no entry has that tag.
 void showChoice(QComboBox *picker, const QVariant &value);
 // Sets the text unless the operator is typing in the field.
 void showText(QLineEdit *field, const QString &text);
 // A grid inset 4 points, leading-aligned, inside a group box.
 QGridLayout *boxGrid(QGroupBox *box, int columnSpacing, int rowSpacing);
+// A row's title in the primary text colour: a greyed title reads as a
+// disabled row.
 QLabel *rowLabel(const QString &text);
+// A grid's column heading, in the secondary style.
+QLabel *columnHeading(const QString &text);
+// Shows a text that may be cut; hovering shows all of it.
+void showFullText(LineLimitedLabel *label, const QString &text);
 QLineEdit *textField(const QString &placeholder, int width, const QString &name);
 QComboBox *picker(int width, const QString &accessibleName, const QString &name);
 

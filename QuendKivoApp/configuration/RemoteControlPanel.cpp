@@ -2,6 +2,7 @@
 
 #include "QuendKivoApp/configuration/StationRules.h"
 #include "QuendKivoApp/kit/AdaptiveRow.h"
+#include "QuendKivoApp/kit/EntryField.h"
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/Icons.h"
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
@@ -25,19 +26,24 @@ RemoteControlPanel::RemoteControlPanel(AppModel &model, QWidget *parent) : QWidg
     layout->setContentsMargins(4, 4, 4, 4);
     layout->setSpacing(16);
 
-    auto *header = new QHBoxLayout;
-    header->setSpacing(8);
+    // The advisory has a line of its own below the control state: beside
+    // it, the stretch would leave a cut-to-fit label no width at all.
+    auto *header = new QVBoxLayout;
+    header->setSpacing(4);
+    auto *state = new QHBoxLayout;
+    state->setSpacing(8);
     m_fullControlSymbol = new QLabel;
     m_fullControl = new QLabel;
     m_fullControl->setObjectName(QStringLiteral("remote.fullControl"));
+    state->addWidget(m_fullControlSymbol);
+    state->addWidget(m_fullControl);
+    state->addStretch(1);
     m_advisory = new LineLimitedLabel(1);
     m_advisory->setObjectName(QStringLiteral("remote.advisory"));
     m_advisory->setFont(styleFont(TextStyle::Caption));
     setSecondaryStyle(m_advisory);
-    header->addWidget(m_fullControlSymbol);
-    header->addWidget(m_fullControl);
-    header->addStretch(1);
-    header->addWidget(m_advisory, 0);
+    header->addLayout(state);
+    header->addWidget(m_advisory);
     layout->addLayout(header);
 
     auto *offsets = new AdaptiveRow(16);
@@ -62,13 +68,17 @@ RemoteControlPanel::RemoteControlPanel(AppModel &model, QWidget *parent) : QWidg
     connect(m_power, &NumberField::valueCommitted, this, [this](qint64 v) { m_model.setRemoteRFPowerWatts(int(v)); });
     m_applyPower = new QPushButton(QStringLiteral("Apply power"));
     m_applyPower->setObjectName(QStringLiteral("remote.applyPower"));
-    connect(m_applyPower, &QPushButton::clicked, this, [this] { m_model.applyRemoteRFPower(); });
+    connect(m_applyPower, &QPushButton::clicked, this, [this] {
+        commitFocusedField();
+        m_model.applyRemoteRFPower();
+    });
     station->addWidget(m_power);
     station->addWidget(m_applyPower);
     station->addStretch(1);
     m_amplifier = new QPushButton;
     m_amplifier->setObjectName(QStringLiteral("remote.amplifier"));
     connect(m_amplifier, &QPushButton::clicked, this, [this] {
+        commitFocusedField();
         if (const auto action = m_model.amplifierToggleAction())
             m_model.performRemoteStationAction(*action);
     });
@@ -76,7 +86,10 @@ RemoteControlPanel::RemoteControlPanel(AppModel &model, QWidget *parent) : QWidg
     for (const auto action : {RemoteStationAction::Tune, RemoteStationAction::Cancel}) {
         auto *button = new QPushButton(actionTitle(action));
         button->setObjectName(QStringLiteral("remote.") + rawValue(action));
-        connect(button, &QPushButton::clicked, this, [this, action] { m_model.performRemoteStationAction(action); });
+        connect(button, &QPushButton::clicked, this, [this, action] {
+            commitFocusedField();
+            m_model.performRemoteStationAction(action);
+        });
         station->addWidget(button);
         (action == RemoteStationAction::Tune ? m_tune : m_cancel) = button;
     }
@@ -107,7 +120,10 @@ QWidget *RemoteControlPanel::offsetControl(const QString &label, const QString &
     offset->setFixedWidth(96);
     auto *button = new QPushButton(actionLabel);
     button->setObjectName(QStringLiteral("remote.apply") + label);
-    connect(button, &QPushButton::clicked, this, [this, action] { (m_model.*action)(); });
+    connect(button, &QPushButton::clicked, this, [this, action] {
+        commitFocusedField();
+        (m_model.*action)();
+    });
     row->addWidget(toggle);
     row->addWidget(offset);
     row->addWidget(button);

@@ -3,6 +3,7 @@
 #include "QuendKivoApp/configuration/PageControls.h"
 #include "QuendKivoApp/configuration/SpotStyleRules.h"
 #include "QuendKivoApp/kit/ColorSwatch.h"
+#include "QuendKivoApp/kit/EntryField.h"
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/Icons.h"
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
@@ -20,6 +21,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace kivo {
@@ -40,7 +42,7 @@ SpotsTab::SpotsTab(AppModel &model, QWidget *parent) : QWidget(parent), m_model(
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(16);
+    layout->setSpacing(8);
     auto *top = new QHBoxLayout;
     top->setSpacing(16);
     top->addWidget(makeInputsBox(), 1, Qt::AlignTop);
@@ -61,8 +63,10 @@ SpotsTab::SpotsTab(AppModel &model, QWidget *parent) : QWidget(parent), m_model(
     footer->addStretch(1);
     m_restart = new QPushButton;
     m_restart->setObjectName(QStringLiteral("spots.restart"));
-    m_restart->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
-    connect(m_restart, &QPushButton::clicked, this, [this] { m_model.restartSpotBridge(); });
+    connect(m_restart, &QPushButton::clicked, this, &SpotsTab::restart);
+    // On the page, not the button: a button's setText drops its shortcut.
+    auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), this);
+    connect(shortcut, &QShortcut::activated, this, &SpotsTab::restart);
     footer->addWidget(m_restart);
     layout->addLayout(footer);
     layout->addStretch(1);
@@ -85,16 +89,17 @@ QWidget *SpotsTab::makeInputsBox()
     m_enabled->setObjectName(QStringLiteral("spots.enabled"));
     // Only the operator's click restarts the listeners, never a refresh.
     connect(m_enabled, &QCheckBox::clicked, this, [this](bool on) {
+        commitFocusedField();
         AppConfiguration configuration = m_model.configuration();
         configuration.spotBridge.enabled = on;
         m_model.setConfiguration(configuration);
-        m_model.restartSpotBridge();
+        restart();
     });
     m_status = new LineLimitedLabel(1);
     m_status->setObjectName(QStringLiteral("spots.status"));
     setSecondaryStyle(m_status);
     grid->addWidget(m_enabled, 0, 0);
-    grid->addWidget(m_status, 0, 1);
+    grid->addWidget(m_status, 0, 1, Qt::AlignVCenter);
 
     const auto portRow = [&](int row, const QString &label, const QString &name, quint16 SpotBridgeConfiguration::*port) {
         auto *field = new NumberField(0, 65535);
@@ -196,7 +201,7 @@ QWidget *SpotsTab::makeStylingGrid()
     auto *grid = boxGrid(box, 16, 6);
     int column = 0;
     for (const char *heading : {"Category", "Priority", "Color", "Lifetime"})
-        grid->addWidget(rowLabel(QString::fromLatin1(heading)), 0, column++);
+        grid->addWidget(columnHeading(QString::fromLatin1(heading)), 0, column++);
     grid->addWidget(divider(), 1, 0, 1, 4);
     int row = 2;
     for (const DXSpotCategory category : allDXSpotCategories) {
@@ -261,17 +266,23 @@ void SpotsTab::showFeedRows()
     }
 }
 
+void SpotsTab::restart()
+{
+    commitFocusedField();
+    m_model.restartSpotBridge();
+}
+
 void SpotsTab::refresh()
 {
     const SpotBridgeConfiguration spots = m_model.configuration().spotBridge;
     m_enabled->setChecked(spots.enabled);
-    m_status->setFullText(m_model.spotBridgeStatus());
+    showFullText(m_status, m_model.spotBridgeStatus());
     m_logbookPort->setValue(spots.logbookPort);
     m_contestPort->setValue(spots.contestPort);
     m_received->setText(counterText(m_model.spotsReceived()));
     m_forwarded->setText(counterText(m_model.spotsForwarded()));
     m_rejected->setText(counterText(m_model.spotsRejected()));
-    m_summary->setFullText(m_model.lastSpotSummary());
+    showFullText(m_summary, m_model.lastSpotSummary());
     for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it) {
         const SpotStyle style = spots.style(it.key());
         showChoice(it->priority, style.priority);

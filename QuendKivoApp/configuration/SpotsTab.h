@@ -45,6 +45,7 @@ private:
     QWidget *spotMetric(const QString &title, QLabel *&value);
     void editStyle(DXSpotCategory category, const std::function<void(SpotStyle &)> &change);
     void refresh();
+    void restart();
     void showFeedRows();
 
     AppModel &m_model;

@@ -1,6 +1,7 @@
 #include "QuendKivoApp/configuration/StatusTab.h"
 
 #include "QuendKivoApp/configuration/ContentView.h"
+#include "QuendKivoApp/configuration/PageControls.h"
 #include "QuendKivoApp/configuration/RemoteControlPanel.h"
 #include "QuendKivoApp/kit/AdaptiveRow.h"
 #include "QuendKivoApp/kit/Fonts.h"
@@ -45,6 +46,8 @@ StatusTab::StatusTab(AppModel &model, QWidget *parent) : QWidget(parent), m_mode
     m_remoteControl = new QGroupBox(QStringLiteral("Remote control"));
     m_remoteControl->setObjectName(QStringLiteral("status.remoteControl"));
     auto *remoteLayout = new QVBoxLayout(m_remoteControl);
+    // The panel brings its own inset.
+    remoteLayout->setContentsMargins(0, 0, 0, 0);
     remoteLayout->addWidget(new RemoteControlPanel(model));
     layout->addWidget(m_remoteControl);
     layout->addStretch(1);
@@ -105,8 +108,7 @@ QGroupBox *StatusTab::makeStationPathBox()
     grid->setColumnStretch(1, 1);
     const char *rows[] = {"Amplifier", "Tuner", "Route", "Alarms"};
     for (int row = 0; row < 4; ++row) {
-        auto *label = new QLabel(QString::fromLatin1(rows[row]));
-        setSecondaryStyle(label);
+        auto *label = rowLabel(QString::fromLatin1(rows[row]));
         auto *value = new LineLimitedLabel(1);
         value->setObjectName(QStringLiteral("status.") + QString::fromLatin1(rows[row]).toLower());
         value->setFont(monospacedFont(stylePixelSize(TextStyle::Body)));
@@ -125,12 +127,11 @@ void StatusTab::refresh()
     m_connectionIcon->setPixmap(symbolPixmap(connection.symbol, color, 16));
     m_connectionLabel->setText(connection.label);
     setForegroundColor(m_connectionLabel, color);
-    m_statusText->setFullText(m_model.status());
+    showFullText(m_statusText, m_model.status());
 
     const bool agentKind = m_model.configuration().connectionKind == AppConfiguration::ConnectionKind::RemoteAgent;
     m_latency->setVisible(agentKind);
-    m_latency->setFullText(m_model.telemetryLatencySummary());
-    m_latency->setToolTip(m_model.telemetryLatencySummary());
+    showFullText(m_latency, m_model.telemetryLatencySummary());
     m_remoteControl->setVisible(agentKind);
 
     const auto station = m_model.remoteStationStatus();
@@ -139,10 +140,8 @@ void StatusTab::refresh()
     if (station) {
         const QString values[] = {station->kpaSummary, station->katSummary, station->routeSummary,
                                   station->alarmSummary};
-        for (int row = 0; row < 4; ++row) {
-            m_stationValues[row]->setFullText(values[row]);
-            m_stationValues[row]->setToolTip(values[row]);
-        }
+        for (int row = 0; row < 4; ++row)
+            showFullText(m_stationValues[row], values[row]);
     }
 }
 

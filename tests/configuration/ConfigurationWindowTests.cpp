@@ -7,10 +7,13 @@
 #include "QuendKivoApp/model/AppModel.h"
 #include "support/RawClient.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QJsonDocument>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -88,9 +91,10 @@ TEST(ConfigurationRowsTest, RowsAndGuidanceFollowTheKind)
         QString guidanceStart;
     } table[] = {
         {Kind::SmartLink, {"SmartLink email", "Password", "Radio serial", "Station"}, "The password remains in memory"},
-        {Kind::RemoteAgent, {"Agent HTTPS URL", "Bearer token"}, "The bearer token is stored in the system keychain. All"},
+        {Kind::RemoteAgent, {"Agent HTTPS URL", "Bearer token"}, "The bearer token is stored in the desktop keyring. All"},
         {Kind::Local, {"Radio host", "Station"}, loopback},
-        {Kind::LegacyKIVO, {"KIVO host", "KIVO CAT port", "Supervision"}, "RUMlogNG \u2192 Quend-Kivo \u2192 KIVO"},
+        {Kind::LegacyKIVO, {"KIVO host", "KIVO CAT port", "Supervision", "Launch command", "Process name"},
+         "RUMlogNG \u2192 Quend-Kivo \u2192 KIVO"},
         {Kind::Simulator, {"Station"}, loopback},
     };
     for (const auto &row : table) {
@@ -117,6 +121,14 @@ TEST_F(ConfigurationWindowTest, KindSwitchShowsItsRowsAndKeepsHiddenValues)
     EXPECT_TRUE(shown("configuration.remoteAgentBaseURL"));
     EXPECT_FALSE(shown("configuration.stationName"));
     EXPECT_FALSE(shown("configuration.radioHost"));
+    EXPECT_FALSE(shown("configuration.legacyKIVOLaunchCommand"));
+
+    setKind(Kind::LegacyKIVO);
+    auto *command = find<QLineEdit>("configuration.legacyKIVOLaunchCommand");
+    command->setFocus();
+    QTest::keyClicks(command, "wine KIVO.exe");
+    EXPECT_EQ(model->configuration().legacyKIVOLaunchCommand, "wine KIVO.exe");
+    EXPECT_TRUE(shown("configuration.legacyKIVOProcessName"));
 
     setKind(Kind::Local);
     auto *host = find<QLineEdit>("configuration.radioHost");
@@ -190,8 +202,9 @@ TEST_F(ConfigurationWindowTest, StartStopAndSaveOnlyWhileStopped)
     EXPECT_TRUE(find<QWidget>("configuration.catPort")->isEnabled());
 }
 
-TEST_F(ConfigurationWindowTest, ReturnTogglesTheBridgeOnlyOutsideFields)
+TEST_F(ConfigurationWindowTest, ReturnPressesAFocusedButtonAndTogglesTheBridgeOnlyAwayFromControls)
 {
+    EXPECT_EQ(QApplication::focusWidget(), window.get());
     window->selectTab(ContentView::WorkspaceTab::Configuration);
     for (const char *field : {"configuration.catPort", "configuration.stationName"}) {
         find<QWidget>(field)->setFocus();
@@ -199,9 +212,41 @@ TEST_F(ConfigurationWindowTest, ReturnTogglesTheBridgeOnlyOutsideFields)
         QCoreApplication::processEvents();
         EXPECT_FALSE(model->isRunning()) << field;
     }
-    find<QPushButton>("configuration.save")->setFocus();
+    auto *save = find<QPushButton>("configuration.save");
+    save->setFocus();
+    QTest::keyClick(save, Qt::Key_Return);
+    QTest::keyClick(save, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return eventsContaining("Settings saved") == 2; }, deadline));
+    EXPECT_FALSE(model->isRunning());
+
+    window->setFocus();
     QTest::keyClick(window.get(), Qt::Key_Return);
     EXPECT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, deadline));
+}
+
+TEST_F(ConfigurationWindowTest, SaveTakesTheNumberBeingTyped)
+{
+    window->selectTab(ContentView::WorkspaceTab::Configuration);
+    auto *cat = find<NumberField>("configuration.catPort");
+    cat->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cat->hasFocus(); }, deadline));
+    cat->selectAll();
+    QTest::keyClicks(cat, "25103");
+    QTest::keyClick(cat, Qt::Key_S, Qt::ControlModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return eventsContaining("Settings saved") == 1; }, deadline));
+    const QString stored = QSettings(directory.filePath("settings.ini"), QSettings::IniFormat).value("configuration").toString();
+    EXPECT_EQ(AppConfiguration::fromJson(QJsonDocument::fromJson(stored.toUtf8()).object()).catPort, 25103);
+}
+
+TEST_F(ConfigurationWindowTest, SpotsShortcutOutlivesTheButtonsRetitling)
+{
+    window->selectTab(ContentView::WorkspaceTab::Spots);
+    const auto press = [&] { QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier); };
+    press();
+    EXPECT_EQ(eventsContaining("Spots: bridge disabled"), 1);
+    startSimulator();
+    press();
+    EXPECT_EQ(eventsContaining("Spots: bridge disabled"), 2);
 }
 
 TEST_F(ConfigurationWindowTest, ActivityAlwaysShowsTheNewestLine)

@@ -14,6 +14,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QJsonArray>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -258,4 +259,19 @@ TEST_F(SettingsTabsTest, RemoteControlPanelFollowsFullControlAndTheAgentsCommand
     EXPECT_EQ(model->remoteRFPowerWatts(), 0);
     type(find<NumberField>("remote.rfPower"), "-5");
     EXPECT_EQ(model->remoteRFPowerWatts(), -5);
+}
+
+TEST_F(SettingsTabsTest, AgentAdvisoryGetsRoomOnTheStatusTab)
+{
+    QJsonObject state = FakeRemoteAgent::defaultState(), station = state.value("station").toObject();
+    station.insert("issues", QJsonArray{QJsonObject{{"message", "SWR above 2.0 on 20m"}}});
+    state.insert("station", station);
+    agent.state = state;
+    ASSERT_TRUE(agent.listen());
+    open(Kind::RemoteAgent);
+    startAndLoad();
+    auto *advisory = find<LineLimitedLabel>("remote.advisory");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return advisory->isVisible() && advisory->width() > 0; }, deadline));
+    EXPECT_TRUE(advisory->text().startsWith("Agent advisory: SWR above 2.0 on 20m"));
+    EXPECT_EQ(advisory->toolTip(), "SWR above 2.0 on 20m");
 }
