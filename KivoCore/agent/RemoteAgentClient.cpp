@@ -5,11 +5,12 @@
 
 #include "KivoCore/support/Async.h"
 #include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/LogCategories.h"
+#include "KivoCore/support/Redaction.h"
 #include "KivoCore/support/Text.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QWebSocket>
@@ -18,8 +19,6 @@
 namespace kivo {
 
 namespace {
-Q_LOGGING_CATEGORY(lcAgent, "com.tarnvale.QuendKivo.remote-agent")
-
 QString streamInterrupted(const QString &detail)
 {
     return QStringLiteral("Remote Agent stream interrupted: ") + detail;
@@ -148,6 +147,7 @@ QCoro::Task<HttpAnswer> RemoteAgentClient::perform(QPointer<QNetworkAccessManage
                                                    RemoteAgentRequest request,
                                                    std::shared_ptr<RemoteAgentCancellation> cancellation)
 {
+    request.trace = &lcRemoteAgent();
     return sendHttpRequest(std::move(network), std::move(request), std::move(cancellation));
 }
 
@@ -257,6 +257,7 @@ void RemoteAgentClient::openStream(qint64 attempt)
     QNetworkRequest open(m_endpoint.url(QStringLiteral("/api/v1/stream"), true));
     open.setRawHeader("Authorization", "Bearer " + m_token.toUtf8());
 
+    qCDebug(lcRemoteAgent) << "stream opening" << qPrintable(redactedSecrets(open.url().toString()));
     m_lastStreamMessage.start();
     m_streamOpenTimer.start(m_timing.streamOpenTimeout);
     socket->open(open);
@@ -275,6 +276,7 @@ void RemoteAgentClient::closeStream()
 
 void RemoteAgentClient::handleStreamMessage(const QByteArray &bytes, qint64 attempt)
 {
+    qCDebug(lcRemoteAgent) << "stream message" << redactedSecrets(QString::fromUtf8(bytes));
     if (!isCurrent(attempt) || !shouldRun())
         return;
     // Any message is a heartbeat, whatever it holds.
@@ -302,6 +304,7 @@ void RemoteAgentClient::handleStreamEnd(qint64 attempt)
         detail = asSentence(m_socket->errorString());
     else if (m_socket && !m_socket->closeReason().isEmpty())
         detail = asSentence(m_socket->closeReason());
+    qCDebug(lcRemoteAgent) << "stream ended:" << detail;
     fail(attempt, streamInterrupted(detail));
 }
 
@@ -319,7 +322,7 @@ void RemoteAgentClient::fail(qint64 attempt, const QString &reason)
 {
     if (!isCurrent(attempt))
         return;
-    qCInfo(lcAgent).noquote() << reason;
+    qCInfo(lcRemoteAgent).noquote() << reason;
     m_failure = reason;
     connectionFailed(attempt, reason);
 }

@@ -3,6 +3,7 @@
 
 #include "KivoCore/flex/FlexRadioClient.h"
 
+#include "KivoCore/support/LogCategories.h"
 #include "KivoCore/support/ReconnectBackoff.h"
 
 #include "KivoCore/support/Numbers.h"
@@ -236,6 +237,7 @@ void FlexRadioClient::consume(const QByteArray &chunk, qint64 attempt)
         return;
     m_inboundBuffer.append(chunk);
     if (m_inboundBuffer.size() > maximumInboundBytes) {
+        qCDebug(lcRadio) << "dropped" << m_inboundBuffer.size() << "bytes without a line end";
         m_inboundBuffer.clear();
         return;
     }
@@ -244,14 +246,18 @@ void FlexRadioClient::consume(const QByteArray &chunk, qint64 attempt)
         const qsizetype end = m_inboundBuffer.indexOf('\n', start);
         if (end < 0)
             break;
-        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        QString line = decoder(QByteArrayView(m_inboundBuffer).sliced(start, end - start));
+        const QByteArrayView raw = QByteArrayView(m_inboundBuffer).sliced(start, end - start);
         start = end + 1;
-        if (decoder.hasError())
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        QString line = decoder(raw);
+        if (decoder.hasError()) {
+            qCDebug(lcRadio) << "received non-UTF-8, dropped:" << raw.toByteArray();
             continue;
+        }
         line = trimmed(line);
         if (line.isEmpty())
             continue;
+        qCDebug(lcRadio) << "received" << line;
         parse(line);
         // A callback may have replaced the session and its buffer.
         if (!isCurrent(attempt))

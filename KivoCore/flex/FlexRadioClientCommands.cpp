@@ -2,6 +2,7 @@
 
 #include "KivoCore/flex/FlexRadioClient.h"
 
+#include "KivoCore/support/LogCategories.h"
 #include "KivoCore/support/Numbers.h"
 #include "KivoCore/support/Text.h"
 
@@ -90,6 +91,7 @@ QCoro::Task<void> FlexRadioClient::sendCommand(QString command, std::chrono::mil
     pending.endOfLine = m_bytesQueued + line.size();
     m_pendingCommands.insert(sequence, pending);
 
+    qCDebug(lcRadio) << "sent" << line.chopped(1);
     if (m_connection->write(line) == line.size()) {
         m_bytesQueued += line.size();
     } else {

@@ -1,10 +1,10 @@
 #include "KivoCore/flex/LegacyKIVOClient.h"
 
+#include "KivoCore/support/LogCategories.h"
 #include "KivoCore/support/Numbers.h"
 #include "KivoCore/support/ReconnectBackoff.h"
 #include "KivoCore/support/Text.h"
 
-#include <QLoggingCategory>
 #include <QStringDecoder>
 #include <algorithm>
 #include <limits>
@@ -12,8 +12,6 @@
 namespace kivo {
 
 namespace {
-Q_LOGGING_CATEGORY(lcLegacyKIVO, "com.tarnvale.QuendKivo.legacy-kivo")
-
 constexpr qint64 kReadChunkBytes = 8192;
 const QByteArray kPollBatch = QByteArrayLiteral("KS;FB;FA;FR;MD;FT;IF;");
 // Clears whatever the companion's keyer still holds.
@@ -200,7 +198,7 @@ void LegacyKIVOClient::consume(const QByteArray &bytes, qint64 generation)
         return;
     m_inboundBuffer.append(bytes);
     if (m_inboundBuffer.size() > kMaximumBufferedBytes) {
-        qCWarning(lcLegacyKIVO) << "Dropped" << m_inboundBuffer.size() << "bytes without an end of answer";
+        qCWarning(lcLegacyKivo) << "Dropped" << m_inboundBuffer.size() << "bytes without an end of answer";
         m_inboundBuffer.clear();
         return;
     }
@@ -212,8 +210,11 @@ void LegacyKIVOClient::consume(const QByteArray &bytes, qint64 generation)
         m_inboundBuffer.remove(0, end + 1);
         QStringDecoder decoder(QStringDecoder::Utf8);
         const QString answer = decoder.decode(raw);
-        if (decoder.hasError())
+        if (decoder.hasError()) {
+            qCDebug(lcLegacyKivo) << "received non-UTF-8, dropped:" << raw;
             continue;
+        }
+        qCDebug(lcLegacyKivo) << "received" << answer;
         parse(trimmed(answer));
         // A callback may have stopped or replaced the connection.
         if (!isCurrent(generation))
@@ -256,6 +257,7 @@ QCoro::Task<void> LegacyKIVOClient::send(QByteArray command)
     if (state() != RadioConnectionState::Ready || !m_socket)
         throw KivoError::notConnected();
     QPointer<LegacyKIVOClient> guard(this);
+    qCDebug(lcLegacyKivo) << "sent" << command;
     if (m_socket->write(command) != command.size())
         throw KivoError::server(m_socket->errorString());
     m_bytesQueued += command.size();

@@ -1,6 +1,8 @@
 #include "KivoCore/flex/SmartLinkBroker.h"
 
+#include "KivoCore/support/LogCategories.h"
 #include "KivoCore/support/Numbers.h"
+#include "KivoCore/support/Redaction.h"
 #include "KivoCore/support/ReconnectBackoff.h"
 #include "KivoCore/support/Text.h"
 
@@ -301,8 +303,10 @@ void SmartLinkBroker::consume(const QByteArray &data)
         m_buffer.remove(0, end + 1);
         QStringDecoder decoder(QStringDecoder::Utf8);
         const QString line = trimmed(decoder.decode(raw));
-        if (!decoder.hasError() && !line.isEmpty())
-            parse(line);
+        if (decoder.hasError() || line.isEmpty())
+            continue;
+        qCDebug(lcSmartLinkBroker) << "received" << redactedSecrets(line);
+        parse(line);
     }
 }
 
@@ -334,8 +338,10 @@ void SmartLinkBroker::parse(const QString &line)
 
 void SmartLinkBroker::send(const QString &text)
 {
-    if (m_socket)
-        m_socket->write(text.toUtf8());
+    if (!m_socket)
+        return;
+    qCDebug(lcSmartLinkBroker) << "sent" << redactedSecrets(trimmed(text));
+    m_socket->write(text.toUtf8());
 }
 
 void SmartLinkBroker::fail(const QString &message)

@@ -1,6 +1,7 @@
 #include "KivoCore/flex/SmartLinkSignIn.h"
 
 #include "KivoCore/support/HttpExchange.h"
+#include "KivoCore/support/LogCategories.h"
 #include "KivoCore/radio/KivoError.h"
 #include "KivoCore/support/Text.h"
 
@@ -94,6 +95,8 @@ QCoro::Task<SmartLinkTokenSet> requestToken(QPointer<QNetworkAccessManager> netw
     if (provider.sslConfiguration)
         post.request.setSslConfiguration(*provider.sslConfiguration);
     post.body = QJsonDocument(body).toJson(QJsonDocument::Compact);
+    // Signing in is the first step of reaching the broker, traced beside it.
+    post.trace = &lcSmartLinkBroker();
     // The password leaves memory with the request.
     body = {};
     const HttpAnswer reply = co_await sendHttpRequest(std::move(network), std::move(post));

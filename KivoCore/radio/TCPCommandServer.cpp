@@ -2,9 +2,9 @@
 
 #include "KivoCore/support/Async.h"
 #include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/LogCategories.h"
 
 #include <QHostAddress>
-#include <QLoggingCategory>
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTimer>
@@ -14,14 +14,13 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <cstring>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace kivo {
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcServer, "com.tarnvale.QuendKivo.server")
 
 // Qt's QTcpSocket closes the whole socket when the peer ends its stream, so a
 // client that sends "FA;" and shuts down its sending side would never see the
@@ -51,12 +50,30 @@ QString errnoText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+// The client's own port names it in traces: a logger and a second client
+// on the same host differ only there.
+quint16 peerPort(int descriptor)
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(descriptor, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        return 0;
+    if (address.ss_family == AF_INET)
+        return ntohs(reinterpret_cast<const sockaddr_in &>(address).sin_port);
+    if (address.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6 &>(address).sin6_port);
+    return 0;
+}
+
 } // namespace
 
 // What one client's requests share across chunks, kept apart from the socket
 // so a request still in the handler outlives a closed connection safely.
 struct CommandSession {
     char delimiter;
+    const QLoggingCategory *log = nullptr;
+    // The client's, for traces.
+    quint16 port = 0;
     TCPCommandServer::Handler handler;
     TCPCommandServer::DisconnectHandler onDisconnect;
     QByteArray buffer;
@@ -74,6 +91,8 @@ public:
           m_session(std::make_shared<CommandSession>())
     {
         m_session->delimiter = server->m_delimiter;
+        m_session->log = server->m_log;
+        m_session->port = peerPort(m_descriptor);
         m_session->handler = server->m_handler;
         m_session->onDisconnect = server->m_onDisconnect;
         m_onEvent = server->m_onEvent;
@@ -89,6 +108,7 @@ public:
 
     void begin()
     {
+        qCDebug(*m_session->log) << "client" << m_session->port << "connected";
         event(QStringLiteral("Client connected"));
     }
 
@@ -106,6 +126,7 @@ public:
             m_outgoing.clear();
             m_session->idle->resolve();
         }
+        qCDebug(*m_session->log) << "client" << m_session->port << "disconnected";
         event(QStringLiteral("Client disconnected"));
         if (m_server)
             m_server->forget(this);
@@ -176,6 +197,8 @@ private:
     {
         session->buffer.append(chunk);
         if (session->buffer.size() > TCPCommandServer::maximumBufferedBytes) {
+            qCDebug(*session->log) << "client" << session->port << "dropped" << session->buffer.size()
+                                   << "bytes without a delimiter";
             session->buffer.clear();
             co_return QByteArray();
         }
@@ -186,18 +209,26 @@ private:
             session->buffer.remove(0, end + 1);
             QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
             const QString text = decoder.decode(frame);
-            if (decoder.hasError())
-                continue; // not UTF-8: dropped without an answer
+            if (decoder.hasError()) {
+                qCDebug(*session->log) << "client" << session->port << "sent non-UTF-8, dropped:" << frame;
+                continue;
+            }
+            qCDebug(*session->log) << "client" << session->port << "request" << text;
             std::optional<QString> answer;
             try {
                 answer = co_await session->handler(text, session->activity);
             } catch (...) {
                 // A handler answers every failure itself; should one escape,
                 // the client loses that answer, not its connection.
-                qCWarning(lcServer).noquote() << "Request handler failed:" << describeException(std::current_exception());
+                qCWarning(*session->log).noquote()
+                    << "Request handler failed:" << describeException(std::current_exception());
             }
-            if (answer)
+            if (answer) {
+                qCDebug(*session->log) << "client" << session->port << "answer" << *answer;
                 answers.append(answer->toUtf8());
+            } else {
+                qCDebug(*session->log) << "client" << session->port << "no answer";
+            }
         }
         co_return answers;
     }
@@ -257,7 +288,7 @@ TCPCommandServer::TCPCommandServer(const QString &label, Framing framing, Handle
                                    QObject *parent)
     : QObject(parent), m_label(label), m_delimiter(framing == Framing::Semicolon ? ';' : '\n'),
       m_handler(std::move(handler)), m_onDisconnect(std::move(onDisconnect)), m_onEvent(std::move(onEvent)),
-      m_timing(timing)
+      m_timing(timing), m_log(&loggingCategory(label))
 {
     setObjectName(label);
 }

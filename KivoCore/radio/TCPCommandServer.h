@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 
+class QLoggingCategory;
 class QTcpServer;
 
 namespace kivo {
@@ -85,6 +86,7 @@ private:
     DisconnectHandler m_onDisconnect;
     EventHandler m_onEvent;
     Timing m_timing;
+    const QLoggingCategory *m_log;
     QTcpServer *m_listener = nullptr;
     // Set from a failed accept until one succeeds: the failure is told once.
     bool m_acceptFailing = false;

@@ -4,10 +4,10 @@
 #include "KivoCore/station/RotatorGeometry.h"
 
 #include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/LogCategories.h"
 #include "KivoCore/support/Numbers.h"
 #include "KivoCore/support/Text.h"
 
-#include <QLoggingCategory>
 #include <QMetaObject>
 #include <QRegularExpression>
 
@@ -17,8 +17,6 @@
 namespace kivo {
 
 namespace {
-Q_LOGGING_CATEGORY(lcRotator, "com.tarnvale.QuendKivo.rotator", QtInfoMsg)
-
 const QString notConnectedText = QStringLiteral("Rotator is not connected.");
 const QString invalidBearingText = QStringLiteral("The rotator bearing is invalid.");
 
@@ -248,7 +246,9 @@ void DCU1RotatorClient::handleDisconnect(const QString &reason)
 void DCU1RotatorClient::readAvailable(QTcpSocket *socket)
 {
     while (socket == m_socket && socket->bytesAvailable() > 0) {
-        const QList<double> values = m_receiveBuffer.append(socket->read(receiveChunkBytes));
+        const QByteArray bytes = socket->read(receiveChunkBytes);
+        qCDebug(lcRotator) << "received" << bytes;
+        const QList<double> values = m_receiveBuffer.append(bytes);
         for (double value : values) {
             if (m_onAzimuth)
                 QMetaObject::invokeMethod(this, [this, value] { m_onAzimuth(value); }, Qt::QueuedConnection);
@@ -272,6 +272,7 @@ void DCU1RotatorClient::stopPolling()
 
 qint64 DCU1RotatorClient::writeBytes(const QByteArray &bytes)
 {
+    qCDebug(lcRotator) << "sent" << bytes;
     const qint64 written = m_socket->write(bytes);
     if (written > 0)
         m_bytesQueued += written;

@@ -2,6 +2,7 @@
 #include "KivoCore/support/RawValue.h"
 
 #include "KivoCore/support/HttpExchange.h"
+#include "KivoCore/support/LogCategories.h"
 #include "KivoCore/radio/KivoError.h"
 #include "KivoCore/support/Numbers.h"
 #include "KivoCore/support/Text.h"
@@ -129,6 +130,7 @@ QCoro::Task<PropagationConditionsSnapshot> fetchReport(QPointer<QNetworkAccessMa
     get.request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("Quend-Kivo/0.5"));
     get.maximumBodyBytes = PropagationConditionsParser::maximumBodyBytes;
     get.whenCancelled = unavailableText;
+    get.trace = &lcPropagation();
 
     const HttpAnswer answer = co_await sendHttpRequest(std::move(session), std::move(get));
     if (!answer.status || *answer.status < 200 || *answer.status > 299)

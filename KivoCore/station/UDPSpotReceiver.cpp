@@ -1,6 +1,7 @@
 #include "KivoCore/station/UDPSpotReceiver.h"
 
 #include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/LogCategories.h"
 
 #include <QHostAddress>
 #include <QMetaObject>
@@ -19,7 +20,8 @@ QString listenerFailedEvent(const QString &description)
 
 UDPSpotReceiver::UDPSpotReceiver(const QString &label, DatagramHandler onDatagram, EventHandler onEvent,
                                  QObject *parent)
-    : QObject(parent), m_onDatagram(std::move(onDatagram)), m_onEvent(std::move(onEvent))
+    : QObject(parent), m_onDatagram(std::move(onDatagram)), m_onEvent(std::move(onEvent)),
+      m_log(&loggingCategory(label))
 {
     setObjectName(label);
 }
@@ -77,6 +79,7 @@ void UDPSpotReceiver::readPending(QUdpSocket *socket)
         const QNetworkDatagram datagram = socket->receiveDatagram();
         if (!datagram.isValid())
             break;
+        qCDebug(*m_log) << "datagram from port" << datagram.senderPort() << datagram.data();
         // An empty datagram carries nothing to hand on.
         if (!datagram.data().isEmpty() && m_onDatagram)
             m_onDatagram(datagram.data());

@@ -11,6 +11,8 @@
 
 #include <functional>
 
+class QLoggingCategory;
+
 namespace kivo {
 
 class UDPSpotReceiver : public QObject {
@@ -40,6 +42,7 @@ private:
 
     DatagramHandler m_onDatagram;
     EventHandler m_onEvent;
+    const QLoggingCategory *m_log;
     QPointer<QUdpSocket> m_socket;
 };
 

@@ -1,14 +1,11 @@
 #include "KivoCore/support/Async.h"
 
 #include "KivoCore/radio/KivoError.h"
-
-#include <QLoggingCategory>
+#include "KivoCore/support/LogCategories.h"
 
 namespace kivo {
 
 namespace {
-Q_LOGGING_CATEGORY(lcAsync, "com.tarnvale.QuendKivo.async")
-
 QCoro::Task<void> guarded(QCoro::Task<void> task, ErrorReporter onError)
 {
     try {

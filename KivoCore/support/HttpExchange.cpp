@@ -1,7 +1,10 @@
 #include "KivoCore/support/HttpExchange.h"
 
 #include "KivoCore/support/Async.h"
+#include "KivoCore/support/Redaction.h"
 #include "KivoCore/support/Text.h"
+
+#include <QLoggingCategory>
 
 #include <variant>
 
@@ -32,6 +35,41 @@ KivoError cancelledError(const HttpRequest &request)
     return request.whenCancelled ? KivoError::server(*request.whenCancelled) : KivoError::notConnected();
 }
 using Outcome = std::variant<HttpAnswer, QString, Cancelled>;
+
+QString tracedBody(const QByteArray &body)
+{
+    return redactedSecrets(QString::fromUtf8(body));
+}
+
+// "GET https://host/path" for a trace.
+QByteArray tracedTarget(const HttpRequest &request)
+{
+    return request.method + ' ' + redactedSecrets(request.request.url().toString()).toUtf8();
+}
+
+void traceRequest(const HttpRequest &request)
+{
+    if (request.body.isEmpty())
+        qCDebug(*request.trace) << tracedTarget(request).constData();
+    else
+        qCDebug(*request.trace) << tracedTarget(request).constData() << tracedBody(request.body);
+}
+
+void traceOutcome(const HttpRequest &request, const Outcome &outcome)
+{
+    const QByteArray target = tracedTarget(request);
+    const auto *answer = std::get_if<HttpAnswer>(&outcome);
+    if (answer && answer->status && !answer->exceededLimit)
+        qCDebug(*request.trace) << target.constData() << "answered" << *answer->status << tracedBody(answer->body);
+    else if (answer && answer->status)
+        qCDebug(*request.trace) << target.constData() << "answered" << *answer->status << "beyond the size limit";
+    else if (answer)
+        qCDebug(*request.trace) << target.constData() << "answered without a status";
+    else if (const auto *failure = std::get_if<QString>(&outcome))
+        qCDebug(*request.trace) << target.constData() << "failed:" << *failure;
+    else
+        qCDebug(*request.trace) << target.constData() << "cancelled";
+}
 
 Outcome outcomeOf(QNetworkReply *reply, bool exceededLimit)
 {
@@ -83,6 +121,8 @@ QCoro::Task<HttpAnswer> sendHttpRequest(QPointer<QNetworkAccessManager> network,
     if (!network || (cancellation && cancellation->cancelled))
         throw cancelledError(request);
 
+    if (request.trace && request.trace->isDebugEnabled())
+        traceRequest(request);
     QNetworkReply *reply = request.method == "GET"
                                ? network->get(request.request)
                                : network->sendCustomRequest(request.request, request.method, request.body);
@@ -107,6 +147,8 @@ QCoro::Task<HttpAnswer> sendHttpRequest(QPointer<QNetworkAccessManager> network,
         onFinished();
 
     Outcome outcome = co_await done;
+    if (request.trace && request.trace->isDebugEnabled())
+        traceOutcome(request, outcome);
     if (std::holds_alternative<Cancelled>(outcome))
         throw cancelledError(request);
     if (const QString *failure = std::get_if<QString>(&outcome))

@@ -21,6 +21,8 @@
 #include <memory>
 #include <optional>
 
+class QLoggingCategory;
+
 namespace kivo {
 
 struct HttpRequest {
@@ -34,6 +36,9 @@ struct HttpRequest {
     // abortHttpRequests, the manager going away) or the manager is gone
     // already; absent: KivoError::notConnected().
     std::optional<QString> whenCancelled;
+    // Where the exchange is traced at debug level (method, URL, bodies and
+    // status, secrets redacted; headers never); nowhere when absent.
+    const QLoggingCategory *trace = nullptr;
 };
 
 struct HttpAnswer {
