@@ -1,7 +1,7 @@
 #include "KivoCore/agent/RemoteAgentAuth.h"
 
 #include "KivoCore/station/DXSpot.h"
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/radio/Models.h"
 #include "KivoCore/support/Text.h"
 

@@ -4,7 +4,7 @@
 #include "KivoCore/agent/RemoteAgentClient.h"
 
 #include "KivoCore/support/Async.h"
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/support/LogCategories.h"
 #include "KivoCore/support/Redaction.h"
 #include "KivoCore/support/Text.h"

@@ -5,7 +5,7 @@
 #include "KivoCore/agent/RemoteAgentClient.h"
 
 #include "KivoCore/support/Async.h"
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/support/Text.h"
 
 #include <QNetworkReply>

@@ -3,7 +3,7 @@
 
 #include "KivoCore/agent/RemoteAgentClient.h"
 
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 
 namespace kivo {
 

@@ -1,7 +1,7 @@
 #include "KivoCore/agent/RemoteAgentModels.h"
 
 #include "KivoCore/support/JsonReader.h"
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/support/Numbers.h"
 #include "KivoCore/support/Text.h"
 

@@ -8,7 +8,7 @@
 // CW, unkeying, and an unkey owed until the radio confirms one.
 
 #include "KivoCore/radio/RadioBackend.h"
-#include "KivoCore/support/ConnectionLifecycle.h"
+#include "KivoCore/radio/RadioLifecycle.h"
 
 #include <QObject>
 #include <QTimer>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "KivoCore/station/DXSpot.h"
 #include "KivoCore/radio/ClientActivity.h"
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/radio/FlexSpot.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/radio/Models.h"
 
 #include <QCoroTask>

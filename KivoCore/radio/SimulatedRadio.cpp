@@ -1,6 +1,6 @@
 #include "KivoCore/radio/SimulatedRadio.h"
 
-#include "KivoCore/support/ConnectionLifecycle.h"
+#include "KivoCore/radio/RadioLifecycle.h"
 
 #include "KivoCore/support/Text.h"
 

@@ -1,7 +1,7 @@
 #include "KivoCore/radio/TCPCommandServer.h"
 
 #include "KivoCore/support/Async.h"
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/support/LogCategories.h"
 
 #include <QHostAddress>

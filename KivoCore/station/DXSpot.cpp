@@ -3,7 +3,7 @@
 
 #include "KivoCore/support/InternetDateTime.h"
 #include "KivoCore/support/JsonFields.h"
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/support/Numbers.h"
 #include "KivoCore/support/Text.h"
 #include "KivoCore/support/XmlLeafFields.h"
@@ -175,48 +175,6 @@ SpotBridgeConfiguration SpotBridgeConfiguration::fromJson(const QJsonValue &valu
         result.styles.insert(*category, SpotStyle::fromJson(pairs.at(i + 1), raw));
     }
     return result;
-}
-
-namespace {
-// "#" and six upper-case hexadecimal digits, nothing before or after.
-bool isColorHex(const QString &text)
-{
-    if (text.size() != 7 || text.at(0) != QLatin1Char('#'))
-        return false;
-    for (qsizetype i = 1; i < 7; ++i) {
-        const char16_t c = text.at(i).unicode();
-        if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F')))
-            return false;
-    }
-    return true;
-}
-} // namespace
-
-FlexSpot FlexSpot::make(qint64 frequencyHz, const QString &callsign, const QString &mode, const QString &source,
-                        const QString &spotter, const QString &comment, qint64 timestamp, int lifetimeSeconds,
-                        int priority, const QString &colorHex)
-{
-    if (frequencyHz < 100000 || frequencyHz > 60000000)
-        throw KivoError::invalidFrequency();
-    const QString call = upperCased(trimmed(callsign));
-    // The callsign ends up in the radio's command line: anything outside
-    // printable ASCII, and the field separator "|", is refused outright.
-    if (call.isEmpty() || call.size() > 32 || !isPrintableASCII(call) || call.contains(QLatin1Char('|')))
-        throw KivoError::server(QStringLiteral("The spot callsign is invalid."));
-
-    FlexSpot spot;
-    spot.m_frequencyHz = frequencyHz;
-    spot.m_callsign = call;
-    spot.m_mode = sanitizedASCII(mode, 16);
-    spot.m_source = sanitizedASCII(source, 32, QStringLiteral("RUMlogNG"));
-    spot.m_spotter = sanitizedASCII(upperCased(spotter), 32);
-    spot.m_comment = sanitizedASCII(comment, 96);
-    spot.m_timestamp = std::max<qint64>(timestamp, 0);
-    const QString color = upperCased(colorHex);
-    spot.m_colorHex = isColorHex(color) ? color : QStringLiteral("#0A84FF");
-    spot.m_lifetimeSeconds = std::clamp(lifetimeSeconds, 30, 86400);
-    spot.m_priority = std::clamp(priority, 1, 5);
-    return spot;
 }
 
 FlexSpot ParsedRUMlogSpot::flexSpot(SpotFeed feed, const SpotStyle &style) const

@@ -3,7 +3,7 @@
 
 #include "KivoCore/support/HttpExchange.h"
 #include "KivoCore/support/LogCategories.h"
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/support/Numbers.h"
 #include "KivoCore/support/Text.h"
 

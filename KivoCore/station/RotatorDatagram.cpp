@@ -1,6 +1,6 @@
 #include "KivoCore/station/RotatorDatagram.h"
 
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/support/Numbers.h"
 #include "KivoCore/station/RotatorGeometry.h"
 #include "KivoCore/support/Text.h"

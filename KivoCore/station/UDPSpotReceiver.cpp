@@ -1,6 +1,6 @@
 #include "KivoCore/station/UDPSpotReceiver.h"
 
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/support/LogCategories.h"
 
 #include <QHostAddress>

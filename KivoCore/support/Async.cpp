@@ -1,6 +1,6 @@
 #include "KivoCore/support/Async.h"
 
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/support/LogCategories.h"
 
 namespace kivo {

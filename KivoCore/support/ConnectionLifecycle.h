@@ -2,9 +2,8 @@
 
 // The part of a connection's life every backend shares: whether it should
 // run, which attempt is the current one, how many attempts failed in a row
-// and the timer that starts the next one. A backend writes only its protocol.
+// and the timer that starts the next one.
 
-#include "KivoCore/radio/Models.h"
 #include "KivoCore/support/Async.h"
 
 #include <QCoroTask>
@@ -80,50 +79,5 @@ private:
     QTimer m_retryTimer;
     OneShot<> m_ended;
 };
-
-// The radio backends' life cycle: the shared part plus the state they are
-// in, their reports and the paced back-off of ReconnectBackoff.h.
-class RadioLifecycle : public ConnectionLifecycle {
-public:
-    using StateHandler = std::function<void(RadioConnectionState state, const QString &status)>;
-    using SnapshotHandler = std::function<void(const RadioSnapshot &snapshot)>;
-    // Uniform in [0, 1]: the share of the back-off's random extra.
-    using RandomSource = std::function<double()>;
-
-    struct Options {
-        StateHandler onState;
-        SnapshotHandler onSnapshot;
-        // How long one second of back-off lasts.
-        std::chrono::milliseconds backoffSecond{1000};
-        // The system's random source when empty.
-        RandomSource random;
-    };
-
-    RadioLifecycle(QObject *owner, std::function<void()> retry, Options options);
-
-    RadioConnectionState state() const { return m_state; }
-    void setState(RadioConnectionState state, const QString &status);
-    // Reports without changing the state.
-    void report(RadioConnectionState state, const QString &status) const;
-    void publish(const RadioSnapshot &snapshot) const;
-
-    // Counts a failure, reports "<reason>. Retrying in <n> s" and arms the retry.
-    void retryLater(const QString &reason);
-    // After a lost connection: the retry while running, "Stopped" otherwise.
-    void retryUnlessStopped(const QString &reason);
-    void reportStopped();
-    RandomSource randomSource() const { return m_random; }
-
-private:
-    const StateHandler m_onState;
-    const SnapshotHandler m_onSnapshot;
-    const std::chrono::milliseconds m_backoffSecond;
-    const RandomSource m_random;
-    RadioConnectionState m_state = RadioConnectionState::Stopped;
-};
-
-// A snapshot handed out by value. QCoro 0.8 moves whatever lvalue is given to
-// co_return, so `co_return m_value;` would empty the backend's own copy.
-QCoro::Task<RadioSnapshot> snapshotCopy(RadioSnapshot snapshot);
 
 } // namespace kivo

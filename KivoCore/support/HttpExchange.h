@@ -6,7 +6,7 @@
 // touches a reply that may be gone. Transport failures are thrown as
 // sentences; an answer with an HTTP status is returned, whatever the status.
 
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/support/Async.h"
 
 #include <QByteArray>

@@ -4,7 +4,7 @@
 // transmit control and automatic start, and Save Settings. Every control
 // writes straight into the model; nothing is stored until save().
 
-#include "KivoCore/radio/AppConfiguration.h"
+#include "QuendKivoApp/model/AppConfiguration.h"
 
 #include <QHash>
 #include <QStringList>

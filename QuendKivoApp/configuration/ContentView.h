@@ -3,7 +3,7 @@
 // The configuration window: header, divider and the six tabs. It keeps
 // only its view-local selections; everything shown comes from AppModel.
 
-#include "KivoCore/radio/AppConfiguration.h"
+#include "QuendKivoApp/model/AppConfiguration.h"
 #include "QuendKivoApp/kit/ConnectionState.h"
 
 #include <QWidget>

@@ -4,7 +4,7 @@
 // change to a client's constructor touches nothing else.
 
 #include "KivoCore/flex/SmartLinkBroker.h"
-#include "KivoCore/radio/AppConfiguration.h"
+#include "QuendKivoApp/model/AppConfiguration.h"
 #include "KivoCore/radio/RadioBackend.h"
 
 #include <functional>

@@ -7,7 +7,7 @@
 #include "KivoCore/agent/RemoteAgentClient.h"
 #include "KivoCore/flex/SmartLinkAuth.h"
 #include "KivoCore/flex/SmartLinkSignIn.h"
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/station/UDPSpotReceiver.h"
 #include "KivoCore/support/JsonFields.h"
 #include "KivoCore/support/Async.h"

@@ -4,7 +4,7 @@
 // operations every button calls. Everything runs on the main thread.
 
 #include "KivoCore/agent/RemoteStationConfiguration.h"
-#include "KivoCore/radio/AppConfiguration.h"
+#include "QuendKivoApp/model/AppConfiguration.h"
 #include "KivoCore/radio/Models.h"
 #include "KivoCore/station/DCU1RotatorClient.h"
 #include "KivoCore/station/DXSpot.h"

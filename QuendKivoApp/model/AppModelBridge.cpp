@@ -5,7 +5,7 @@
 
 #include "KivoCore/agent/RemoteAgentAuth.h"
 #include "KivoCore/agent/RemoteAgentClient.h"
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/station/UDPSpotReceiver.h"
 #include "KivoCore/support/Async.h"
 #include "QuendKivoApp/model/CommandBridge.h"

@@ -4,7 +4,7 @@
 #include "QuendKivoApp/model/AppModel.h"
 
 #include "KivoCore/agent/RemoteAgentClient.h"
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/support/Async.h"
 
 namespace kivo {

@@ -3,7 +3,7 @@
 // The application model's pure rules, free of Qt objects so tests call them
 // directly.
 
-#include "KivoCore/radio/AppConfiguration.h"
+#include "QuendKivoApp/model/AppConfiguration.h"
 #include "KivoCore/radio/Models.h"
 
 #include <QDateTime>

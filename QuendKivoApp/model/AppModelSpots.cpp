@@ -2,7 +2,7 @@
 
 #include "QuendKivoApp/model/AppModel.h"
 
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/station/DXSpot.h"
 #include "KivoCore/station/UDPSpotReceiver.h"
 #include "KivoCore/support/Async.h"

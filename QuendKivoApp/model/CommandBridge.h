@@ -3,7 +3,7 @@
 // Joins one radio backend to the CAT and rigctld servers, as the start and
 // stop operations of the application do.
 
-#include "KivoCore/radio/AppConfiguration.h"
+#include "QuendKivoApp/model/AppConfiguration.h"
 #include "KivoCore/radio/RadioControlling.h"
 #include "KivoCore/radio/TCPCommandServer.h"
 

@@ -2,7 +2,7 @@
 
 // The one-line states of the spot bridge and of the propagation report.
 
-#include "KivoCore/radio/AppConfiguration.h"
+#include "QuendKivoApp/model/AppConfiguration.h"
 #include "KivoCore/radio/Models.h"
 #include "KivoCore/station/DXSpot.h"
 #include "KivoCore/station/PropagationConditions.h"

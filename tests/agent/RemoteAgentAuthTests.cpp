@@ -2,7 +2,7 @@
 // token store.
 
 #include "KivoCore/station/DXSpot.h"
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/agent/RemoteAgentAuth.h"
 #include "KivoCore/agent/RemoteAgentClient.h"
 #include "support/QtPrinters.h"

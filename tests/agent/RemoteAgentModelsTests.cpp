@@ -2,7 +2,7 @@
 // and station status the windows and the command servers see.
 
 #include "KivoCore/support/JsonFields.h"
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/agent/RemoteAgentModels.h"
 #include "support/QtPrinters.h"
 

@@ -1,7 +1,7 @@
 #include "fakes/RecordingRadio.h"
 
 #include "KivoCore/support/Async.h"
-#include "KivoCore/support/ConnectionLifecycle.h"
+#include "KivoCore/radio/RadioLifecycle.h"
 
 namespace kivo::test {
 

@@ -4,7 +4,7 @@
 // connection state, snapshot and event recorded.
 
 #include "KivoCore/agent/RemoteAgentClient.h"
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "fakes/FakeRemoteAgent.h"
 #include "support/RunTask.h"
 

@@ -1,4 +1,4 @@
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/flex/SmartLinkSignIn.h"
 #include "fakes/FakeIdentityProvider.h"
 #include "support/RunTask.h"

@@ -1,5 +1,5 @@
 #include "KivoCore/agent/RemoteAgentClient.h"
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/support/Async.h"
 #include "KivoCore/support/SecretStore.h"
 #include "QuendKivoApp/DesktopApplication.h"

@@ -1,7 +1,7 @@
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/radio/Models.h"
 #include "KivoCore/radio/RadioControlling.h"
-#include "KivoCore/support/ConnectionLifecycle.h"
+#include "KivoCore/radio/RadioLifecycle.h"
 #include "support/QtPrinters.h"
 #include "support/RunTask.h"
 

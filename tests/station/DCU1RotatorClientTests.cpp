@@ -1,5 +1,5 @@
 #include "KivoCore/station/DCU1RotatorClient.h"
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "fakes/FakeDCU1Controller.h"
 #include "support/RunTask.h"
 

@@ -1,6 +1,6 @@
 #include "KivoCore/station/DXSpot.h"
 #include "KivoCore/support/InternetDateTime.h"
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 
 #include "support/QtPrinters.h"
 #include "support/ThrownMessage.h"

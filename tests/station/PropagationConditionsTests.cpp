@@ -1,4 +1,4 @@
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/station/PropagationConditions.h"
 #include "fakes/FakeHTTPServer.h"
 #include "support/RunTask.h"

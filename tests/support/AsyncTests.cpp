@@ -1,5 +1,5 @@
 #include "KivoCore/support/Async.h"
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "support/QtPrinters.h"
 #include "support/RunTask.h"
 

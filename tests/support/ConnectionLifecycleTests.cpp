@@ -1,4 +1,4 @@
-#include "KivoCore/support/ConnectionLifecycle.h"
+#include "KivoCore/radio/RadioLifecycle.h"
 #include "support/QtPrinters.h"
 #include "support/RunTask.h"
 

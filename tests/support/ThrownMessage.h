@@ -2,7 +2,7 @@
 
 // The errors a call or a task throws, as a user or a caller would see them.
 
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "support/RunTask.h"
 
 #include <QString>

@@ -1,4 +1,4 @@
-#include "KivoCore/radio/AppConfiguration.h"
+#include "QuendKivoApp/model/AppConfiguration.h"
 #include "KivoCore/support/RawValue.h"
 
 #include "KivoCore/support/JsonFields.h"

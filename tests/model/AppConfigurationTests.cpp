@@ -1,6 +1,6 @@
-#include "KivoCore/radio/AppConfiguration.h"
+#include "QuendKivoApp/model/AppConfiguration.h"
 #include "KivoCore/support/JsonFields.h"
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 #include "support/QtPrinters.h"
 
 #include <QJsonDocument>

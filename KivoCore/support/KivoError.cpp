@@ -1,4 +1,4 @@
-#include "KivoCore/radio/KivoError.h"
+#include "KivoCore/support/KivoError.h"
 
 namespace kivo {
 

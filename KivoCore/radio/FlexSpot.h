@@ -1,0 +1,46 @@
+#pragma once
+
+// The sanitised FLEX spot record, the argument of every backend's add-spot.
+
+#include <QString>
+
+namespace kivo {
+
+// A spot ready for the radio: only the throwing factory builds one, and it
+// guarantees every value is safe to write into a radio's command line.
+class FlexSpot {
+public:
+    // Throws KivoError: invalidFrequency, or "The spot callsign is invalid.".
+    static FlexSpot make(qint64 frequencyHz, const QString &callsign, const QString &mode, const QString &source,
+                         const QString &spotter, const QString &comment, qint64 timestamp, int lifetimeSeconds,
+                         int priority, const QString &colorHex);
+
+    qint64 frequencyHz() const { return m_frequencyHz; }
+    QString callsign() const { return m_callsign; }
+    QString mode() const { return m_mode; }
+    QString source() const { return m_source; }
+    QString spotter() const { return m_spotter; }
+    QString comment() const { return m_comment; }
+    qint64 timestamp() const { return m_timestamp; }
+    int lifetimeSeconds() const { return m_lifetimeSeconds; }
+    int priority() const { return m_priority; }
+    QString colorHex() const { return m_colorHex; }
+
+    bool operator==(const FlexSpot &) const = default;
+
+private:
+    FlexSpot() = default;
+
+    qint64 m_frequencyHz = 0;
+    QString m_callsign;
+    QString m_mode;
+    QString m_source;
+    QString m_spotter;
+    QString m_comment;
+    qint64 m_timestamp = 0;
+    int m_lifetimeSeconds = 30;
+    int m_priority = 1;
+    QString m_colorHex;
+};
+
+} // namespace kivo
