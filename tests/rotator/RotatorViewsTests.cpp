@@ -172,6 +172,16 @@ TEST(RotatorCompassWidget, NeedleAccumulatesAndStartsAfreshAfterAGap)
     EXPECT_DOUBLE_EQ(compass.displayedAzimuth(), 200);
 }
 
+TEST(RotatorMapWidget, TheWorldIsFramedAtTheSizeTheLayoutGivesIt)
+{
+    RotatorMapInset map;
+    map.show();
+    map.setContent(MaidenheadLocator::coordinate(QStringLiteral("QF22")), std::nullopt, QStringLiteral("No target"));
+    map.resize(406, 190);
+    for (const char *grid : {"QF22", "KP20", "FN42", "PM95"})
+        EXPECT_TRUE(QRectF(map.rect()).contains(map.screenPosition(*MaidenheadLocator::coordinate(grid)))) << grid;
+}
+
 TEST(RotatorMapWidget, ZoomSurvivesTheSameRoundedTargetAndResetsOnANewOne)
 {
     RotatorMapInset map;
