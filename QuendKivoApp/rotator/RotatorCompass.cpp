@@ -21,6 +21,7 @@ namespace {
 constexpr int needleMilliseconds = 160;
 // A spring of response 0.18 s, damping 0.85, settles like this curve.
 constexpr int readoutMilliseconds = 180;
+constexpr double centreDotRadius = 4.5;
 
 // Multiplies, so a colour that is already translucent stays in proportion.
 QColor fadedBy(QColor color, double opacity)
@@ -208,26 +209,29 @@ void RotatorCompass::paintEvent(QPaintEvent *)
     }
 
     const QColor orange = platformColor(PlatformColor::Orange, Appearance::Dark);
+    // The readout's two lines sit above and below the centre dot, which
+    // would otherwise land on the figures ("-●-°").
+    const QRectF figuresBox(-60, -centreDotRadius - 31, 120, 30);
+    painter.setFont(roundedBold(24));
     if (m_azimuth) {
         paintNeedle(painter, side);
-        painter.setFont(roundedBold(24));
         QColor figures = m_cyan;
         figures.setAlphaF(float(0.3 + 0.7 * m_readoutProgress));
         painter.setPen(figures);
         const double roll = (1 - m_readoutProgress) * 6;
-        painter.drawText(QRectF(-60, -26 + roll, 120, 30), Qt::AlignHCenter | Qt::AlignBottom, readoutText());
+        painter.drawText(figuresBox.translated(0, roll), Qt::AlignHCenter | Qt::AlignBottom, readoutText());
         painter.setFont(roundedBold(8));
         painter.setPen(m_isMoving ? orange : fadedBy(m_cyan, 0.72));
-        painter.drawText(QRectF(-60, 5, 120, 12), Qt::AlignHCenter | Qt::AlignTop, readoutCaption());
+        painter.drawText(QRectF(-60, centreDotRadius + 3, 120, 12), Qt::AlignHCenter | Qt::AlignTop,
+                         readoutCaption());
     } else {
-        painter.setFont(roundedBold(24));
         painter.setPen(platformColor(PlatformColor::Secondary, Appearance::Dark));
-        painter.drawText(QRectF(-60, -15, 120, 30), Qt::AlignCenter, readoutText());
+        painter.drawText(figuresBox, Qt::AlignHCenter | Qt::AlignBottom, readoutText());
     }
 
     const QColor dot = m_isMoving ? orange : m_cyan;
     QPainterPath centre;
-    centre.addEllipse(QPointF(0, 0), 4.5, 4.5);
+    centre.addEllipse(QPointF(0, 0), centreDotRadius, centreDotRadius);
     glow(painter, centre, fadedBy(dot, 0.8), 5);
     painter.setPen(Qt::NoPen);
     painter.setBrush(dot);

@@ -17,36 +17,11 @@ namespace kivo {
 
 namespace {
 
-struct WorldOutlines {
-    QPainterPath land;
-    QPainterPath borders;
-};
-
-// Read once from the committed resource: "L" rings of land, "B" borders.
-const WorldOutlines &worldOutlines()
+const RotatorMapRules::WorldOutlines &worldOutlines()
 {
-    static const WorldOutlines outlines = [] {
-        WorldOutlines result;
-        result.land.setFillRule(Qt::OddEvenFill);
+    static const RotatorMapRules::WorldOutlines outlines = [] {
         QFile file(QStringLiteral(":/rotator/world-110m.txt"));
-        if (!file.open(QIODevice::ReadOnly))
-            return result;
-        while (!file.atEnd()) {
-            const QList<QByteArray> fields = file.readLine().trimmed().split(' ');
-            if (fields.size() < 3)
-                continue;
-            QPolygonF line;
-            for (qsizetype i = 1; i < fields.size(); ++i) {
-                const QList<QByteArray> pair = fields[i].split(',');
-                if (pair.size() == 2)
-                    line << QPointF(pair[0].toDouble(), -pair[1].toDouble());
-            }
-            if (fields[0] == "L")
-                result.land.addPolygon(line);
-            else
-                result.borders.addPolygon(line);
-        }
-        return result;
+        return RotatorMapRules::parseWorldOutlines(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
     }();
     return outlines;
 }
@@ -70,7 +45,7 @@ void RotatorMapInset::setContent(const std::optional<GeoCoordinate> &home, const
     m_targetLabel = targetLabel;
     setToolTip(RotatorMapRules::tooltip(target.has_value()));
     const QString identity = RotatorMapRules::identity(target);
-    if (identity != m_identity || !m_framed) {
+    if (identity != m_identity) {
         m_identity = identity;
         frame();
     }
@@ -81,21 +56,19 @@ void RotatorMapInset::frame()
 {
     const RotatorMapRules::Region region = RotatorMapRules::initialRegion(m_target);
     m_center = region.center;
-    m_framed = width() > 0 && height() > 0;
-    if (m_framed)
-        m_scale = std::min(width() / region.longitudeSpan, height() / region.latitudeSpan);
+    if (!size().isEmpty())
+        m_scale = RotatorMapRules::fittedScale(region, size());
 }
 
+// The layout sizes the map after it was first framed, at Qt's default size.
 void RotatorMapInset::resizeEvent(QResizeEvent *)
 {
-    if (!m_framed)
-        frame();
+    frame();
 }
 
-QPointF RotatorMapInset::toScreen(const GeoCoordinate &point) const
+QPointF RotatorMapInset::screenPosition(const GeoCoordinate &point) const
 {
-    return {width() / 2.0 + (point.longitude - m_center.longitude) * m_scale,
-            height() / 2.0 - (point.latitude - m_center.latitude) * m_scale};
+    return RotatorMapRules::screenPoint(point, m_center, m_scale, size());
 }
 
 void RotatorMapInset::mousePressEvent(QMouseEvent *event)
@@ -149,7 +122,7 @@ void RotatorMapInset::paintEvent(QPaintEvent *)
     painter.setClipPath(clip);
     painter.fillRect(rect(), srgb(0.03, 0.075, 0.12));
 
-    const WorldOutlines &world = worldOutlines();
+    const RotatorMapRules::WorldOutlines &world = worldOutlines();
     const QColor cyan = MonitorPalette::cyan();
     QColor land = srgb(0.09, 0.15, 0.19);
     QColor border = cyan;
@@ -176,7 +149,7 @@ void RotatorMapInset::paintEvent(QPaintEvent *)
     painter.setFont(kitFont(10, QFont::Bold));
     if (m_target) {
         const QColor purple = platformColor(PlatformColor::Purple, Appearance::Dark);
-        const QPointF at = toScreen(*m_target);
+        const QPointF at = screenPosition(*m_target);
         QPainterPath pin;
         pin.moveTo(at);
         pin.arcTo(QRectF(at.x() - 8, at.y() - 24, 16, 16), 225, -270);
@@ -189,7 +162,7 @@ void RotatorMapInset::paintEvent(QPaintEvent *)
                          RotatorMapRules::markerLabel(m_targetLabel));
     } else if (m_home) {
         const QColor homeCyan = platformColor(PlatformColor::Cyan, Appearance::Dark);
-        const QPointF at = toScreen(*m_home);
+        const QPointF at = screenPosition(*m_home);
         QColor halo = homeCyan;
         painter.setPen(Qt::NoPen);
         for (int ring = 3; ring >= 1; --ring) {

@@ -25,6 +25,7 @@ public:
     // The map's centre and scale (pixels per degree) as the operator left them.
     GeoCoordinate viewCenter() const { return m_center; }
     double pixelsPerDegree() const { return m_scale; }
+    QPointF screenPosition(const GeoCoordinate &point) const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -36,7 +37,6 @@ protected:
 
 private:
     void frame();
-    QPointF toScreen(const GeoCoordinate &point) const;
 
     std::optional<GeoCoordinate> m_home;
     std::optional<GeoCoordinate> m_target;
@@ -44,7 +44,6 @@ private:
     QString m_identity;
     GeoCoordinate m_center;
     double m_scale = 1;
-    bool m_framed = false;
     std::optional<QPointF> m_dragFrom;
 };
 

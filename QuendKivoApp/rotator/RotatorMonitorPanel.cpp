@@ -2,6 +2,7 @@
 
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/Icons.h"
+#include "QuendKivoApp/kit/LineLimitedLabel.h"
 #include "QuendKivoApp/kit/Palette.h"
 #include "QuendKivoApp/model/AppModel.h"
 #include "QuendKivoApp/rotator/RotatorCompass.h"
@@ -24,6 +25,23 @@ QLabel *label(const QString &name, const QFont &font, const QColor &color)
     text->setFont(font);
     setForegroundColor(text, color);
     return text;
+}
+
+// One line that ends in an ellipsis when it outgrows its place.
+LineLimitedLabel *line(const QString &name, const QFont &font, const QColor &color)
+{
+    auto *text = new LineLimitedLabel(1);
+    text->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    text->setObjectName(name);
+    text->setFont(font);
+    setForegroundColor(text, color);
+    return text;
+}
+
+void showLine(LineLimitedLabel *label, const QString &text)
+{
+    label->setFullText(text);
+    label->setToolTip(text);
 }
 
 QColor secondary()
@@ -51,8 +69,8 @@ RotatorMonitorPanel::RotatorMonitorPanel(AppModel &model, QWidget *parent) : QWi
     auto *statusLine = new QHBoxLayout;
     auto *titles = new QVBoxLayout;
     titles->setSpacing(2);
-    m_title = label(QStringLiteral("rotator.panel.title"), kitFont(12, QFont::Bold), cyan);
-    m_status = label(QStringLiteral("rotator.panel.status"), monospacedFont(9), secondary());
+    m_title = line(QStringLiteral("rotator.panel.title"), kitFont(12, QFont::Bold), cyan);
+    m_status = line(QStringLiteral("rotator.panel.status"), monospacedFont(9), secondary());
     titles->addWidget(m_title);
     titles->addWidget(m_status);
     statusLine->addLayout(titles, 1);
@@ -71,7 +89,7 @@ RotatorMonitorPanel::RotatorMonitorPanel(AppModel &model, QWidget *parent) : QWi
     auto *targetLine = new QHBoxLayout;
     auto *target = new QVBoxLayout;
     target->setSpacing(2);
-    m_targetLabel = label(QStringLiteral("rotator.panel.targetLabel"), kitFont(14, QFont::Bold), magenta);
+    m_targetLabel = line(QStringLiteral("rotator.panel.targetLabel"), kitFont(14, QFont::Bold), magenta);
     m_targetDetail = label(QStringLiteral("rotator.panel.targetDetail"), monospacedFont(9), secondary());
     m_targetDetail->setWordWrap(true);
     target->addWidget(m_targetLabel);
@@ -88,7 +106,7 @@ RotatorMonitorPanel::RotatorMonitorPanel(AppModel &model, QWidget *parent) : QWi
     auto *controls = new QHBoxLayout;
     controls->setSpacing(7);
     m_band = label(QStringLiteral("rotator.panel.band"), monospacedFont(10, QFont::Bold), cyan);
-    m_feed = label(QStringLiteral("rotator.panel.feed"), monospacedFont(9), secondary());
+    m_feed = line(QStringLiteral("rotator.panel.feed"), monospacedFont(9), secondary());
     controls->addWidget(m_band);
     controls->addWidget(m_feed, 1);
     const auto button = [&](const QString &title, const QString &name, const QString &tip) {
@@ -132,8 +150,8 @@ void RotatorMonitorPanel::refresh()
     const RotatorConfiguration rotator = m_model.configuration().rotator;
     const State state = m_model.rotatorConnectionState();
     const bool moving = m_model.rotatorIsMoving();
-    m_title->setText(rotator.name.toUpper());
-    m_status->setText(m_model.rotatorStatus());
+    showLine(m_title, rotator.name.toUpper());
+    showLine(m_status, m_model.rotatorStatus());
     const QColor tint = connectionIsReady(state, moving) ? MonitorPalette::green()
                                                          : platformColor(PlatformColor::Orange, Appearance::Dark);
     m_badge->setText(connectionLabel(state, moving, m_model.rotatorMotionDirection()));
@@ -145,7 +163,7 @@ void RotatorMonitorPanel::refresh()
     m_compass->setMotion(moving, m_model.rotatorMotionDirection());
 
     const std::optional<double> bearing = m_model.rotatorTargetBearing();
-    m_targetLabel->setText(m_model.rotatorTargetLabel());
+    showLine(m_targetLabel, m_model.rotatorTargetLabel());
     m_targetDetail->setText(targetDetail(m_model.rotatorTargetSource(), m_model.rotatorTargetDistanceKilometers()));
     m_targetBearing->setVisible(bearing.has_value());
     m_targetBearing->setText(bearing ? degreesText(*bearing) : QString());
@@ -154,7 +172,7 @@ void RotatorMonitorPanel::refresh()
                       m_model.rotatorTargetLabel());
 
     m_band->setText(bandText(m_model.rotatorTargetBand(), m_model.currentBand()));
-    m_feed->setText(m_model.rotatorFeedStatus());
+    showLine(m_feed, m_model.rotatorFeedStatus());
     const ButtonEnables enables = buttonEnables(state, bearing);
     m_counterClockwise->setEnabled(enables.rotate);
     m_clockwise->setEnabled(enables.rotate);

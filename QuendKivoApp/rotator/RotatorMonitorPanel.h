@@ -12,6 +12,7 @@ class QPushButton;
 namespace kivo {
 
 class AppModel;
+class LineLimitedLabel;
 class RotatorCompass;
 class RotatorMapInset;
 
@@ -26,17 +27,17 @@ private:
     void refresh();
 
     AppModel &m_model;
-    QLabel *m_title = nullptr;
-    QLabel *m_status = nullptr;
+    LineLimitedLabel *m_title = nullptr;
+    LineLimitedLabel *m_status = nullptr;
     QLabel *m_badgeSymbol = nullptr;
     QLabel *m_badge = nullptr;
     RotatorCompass *m_compass = nullptr;
-    QLabel *m_targetLabel = nullptr;
+    LineLimitedLabel *m_targetLabel = nullptr;
     QLabel *m_targetDetail = nullptr;
     QLabel *m_targetBearing = nullptr;
     RotatorMapInset *m_map = nullptr;
     QLabel *m_band = nullptr;
-    QLabel *m_feed = nullptr;
+    LineLimitedLabel *m_feed = nullptr;
     QPushButton *m_counterClockwise = nullptr;
     QPushButton *m_turn = nullptr;
     QPushButton *m_clockwise = nullptr;

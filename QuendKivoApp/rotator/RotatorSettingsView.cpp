@@ -2,7 +2,9 @@
 
 #include "KivoCore/support/Async.h"
 #include "QuendKivoApp/configuration/PageControls.h"
+#include "QuendKivoApp/kit/AdaptiveRow.h"
 #include "QuendKivoApp/kit/Fonts.h"
+#include "QuendKivoApp/kit/LineLimitedLabel.h"
 #include "QuendKivoApp/kit/NumberField.h"
 #include "QuendKivoApp/kit/Palette.h"
 #include "QuendKivoApp/model/AppModel.h"
@@ -19,6 +21,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace kivo {
@@ -45,6 +48,30 @@ QLabel *caption(const QString &text)
     return label;
 }
 
+// A model text that may outgrow its place: one line, then an ellipsis.
+LineLimitedLabel *line(const QString &name, TextStyle style)
+{
+    auto *label = new LineLimitedLabel(1);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    label->setObjectName(name);
+    label->setFont(styleFont(style));
+    return label;
+}
+
+void showLine(LineLimitedLabel *label, const QString &text)
+{
+    label->setFullText(text);
+    label->setToolTip(text);
+}
+
+// Wide enough that the hint shows whole.
+void fitPlaceholder(QLineEdit *field)
+{
+    const int frame = 16;
+    field->setMinimumWidth(field->fontMetrics().horizontalAdvance(field->placeholderText()) + frame);
+    field->setMaximumWidth(QWIDGETSIZE_MAX);
+}
+
 // Titles are shown as written: an "&" is not a shortcut marker.
 QString literal(QString title)
 {
@@ -66,23 +93,41 @@ RotatorSettingsView::RotatorSettingsView(AppModel &model, QWidget *parent) : QWi
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 8, 0, 0);
     layout->setSpacing(12);
+    // The header's buttons stay in view; the boxes below scroll.
     layout->addWidget(makeHeader());
-    auto *columns = new QHBoxLayout;
-    columns->setSpacing(16);
-    auto *left = new QVBoxLayout;
-    left->setSpacing(12);
-    left->addWidget(makeControllerBox());
-    left->addWidget(makeTargetBox());
-    left->addStretch(1);
-    auto *right = new QVBoxLayout;
-    right->setSpacing(12);
-    right->addWidget(makeLocationBox());
-    right->addWidget(makeBandsBox());
-    right->addStretch(1);
-    columns->addLayout(left, 1);
-    columns->addLayout(right, 1);
-    layout->addLayout(columns);
-    layout->addStretch(1);
+    auto *left = new QWidget;
+    auto *leftStack = new QVBoxLayout(left);
+    leftStack->setContentsMargins(0, 0, 0, 0);
+    leftStack->setSpacing(12);
+    leftStack->addWidget(makeControllerBox());
+    leftStack->addWidget(makeTargetBox());
+    leftStack->addStretch(1);
+    auto *right = new QWidget;
+    auto *rightStack = new QVBoxLayout(right);
+    rightStack->setContentsMargins(0, 0, 0, 0);
+    rightStack->setSpacing(12);
+    rightStack->addWidget(makeLocationBox());
+    rightStack->addWidget(makeBandsBox());
+    rightStack->addStretch(1);
+    // Two columns while both fit, else one under the other.
+    auto *columns = new AdaptiveRow(16);
+    columns->setObjectName(QStringLiteral("rotator.columns"));
+    columns->addWidget(left);
+    columns->addWidget(right);
+    auto *content = new QWidget;
+    auto *stack = new QVBoxLayout(content);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->addWidget(columns);
+    stack->addStretch(1);
+    auto *scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("rotator.scroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(content);
+    // The tab's own background shows through, as above the scrolling part.
+    scroll->viewport()->setAutoFillBackground(false);
+    content->setAutoFillBackground(false);
+    layout->addWidget(scroll, 1);
 
     for (auto signal : {&AppModel::configurationChanged, &AppModel::rotatorConnectionStateChanged,
                         &AppModel::rotatorStatusChanged, &AppModel::rotatorFeedStatusChanged,
@@ -111,11 +156,9 @@ QWidget *RotatorSettingsView::makeHeader()
     row->addWidget(m_dot);
     auto *lines = new QVBoxLayout;
     lines->setSpacing(1);
-    m_status = new QLabel;
-    m_status->setObjectName(QStringLiteral("rotator.status"));
-    m_status->setFont(styleFont(TextStyle::Headline));
-    m_feedStatus = caption({});
-    m_feedStatus->setObjectName(QStringLiteral("rotator.feedStatus"));
+    m_status = line(QStringLiteral("rotator.status"), TextStyle::Headline);
+    m_feedStatus = line(QStringLiteral("rotator.feedStatus"), TextStyle::Caption);
+    setSecondaryStyle(m_feedStatus);
     lines->addWidget(m_status);
     lines->addWidget(m_feedStatus);
     row->addLayout(lines, 1);
@@ -219,23 +262,30 @@ QWidget *RotatorSettingsView::makeTargetBox()
     column->setContentsMargins(6, 6, 6, 6);
     column->setSpacing(9);
 
-    auto *entry = new QHBoxLayout;
+    // The field takes the row's spare width; the buttons go under it when
+    // the row is too narrow for both.
+    auto *entry = new AdaptiveRow(6);
     m_target = textField(QStringLiteral("Bearing, Maidenhead grid, or callsign"), 220, QStringLiteral("rotator.target"));
-    m_target->setMinimumWidth(120);
-    m_target->setMaximumWidth(QWIDGETSIZE_MAX);
+    fitPlaceholder(m_target);
     connect(m_target, &QLineEdit::textEdited, this, [this](const QString &text) { m_model.setRotatorTargetInput(text); });
     connect(m_target, &QLineEdit::returnPressed, this, [this] { m_model.resolveRotatorTarget(); });
-    entry->addWidget(m_target, 1);
+    entry->addWidget(m_target);
+    auto *buttons = new QWidget;
+    buttons->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    auto *buttonRow = new QHBoxLayout(buttons);
+    buttonRow->setContentsMargins(0, 0, 0, 0);
     const auto button = [&](const QString &title, const QString &name, std::function<void()> action) {
         auto *press = new QPushButton(title);
         press->setObjectName(name);
         press->setAutoDefault(false);
         connect(press, &QPushButton::clicked, this, std::move(action));
-        entry->addWidget(press);
+        buttonRow->addWidget(press);
         return press;
     };
     button(QStringLiteral("Resolve"), QStringLiteral("rotator.resolve"), [this] { m_model.resolveRotatorTarget(); });
     m_turn = button(QStringLiteral("Turn"), QStringLiteral("rotator.turn"), [this] { m_model.turnRotatorToTarget(); });
+    // The prominent button, drawn like "Save & Reconnect".
+    m_turn->setDefault(true);
     m_longPath = button(QStringLiteral("Long path"), QStringLiteral("rotator.longPath"),
                         [this] { m_model.toggleRotatorPath(); });
     m_stop = button(QStringLiteral("Stop"), QStringLiteral("rotator.stop"), [this] { m_model.stopRotatorMotion(); });
@@ -244,9 +294,10 @@ QWidget *RotatorSettingsView::makeTargetBox()
     for (auto group : {QPalette::Active, QPalette::Inactive})
         stopPalette.setColor(group, QPalette::ButtonText, platformColor(PlatformColor::Red));
     m_stop->setPalette(stopPalette);
-    column->addLayout(entry);
+    entry->addWidget(buttons);
+    column->addWidget(entry);
 
-    auto *line = new QHBoxLayout;
+    auto *targetLine = new QHBoxLayout;
     m_targetLabel = new QLabel;
     m_targetLabel->setObjectName(QStringLiteral("rotator.targetLabel"));
     m_targetLabel->setFont(styleFont(TextStyle::Headline));
@@ -255,18 +306,17 @@ QWidget *RotatorSettingsView::makeTargetBox()
     QFont bearingFont = monospacedFont(stylePixelSize(TextStyle::Headline), QFont::Bold);
     m_targetBearing->setFont(bearingFont);
     setForegroundColor(m_targetBearing, MonitorPalette::cyan());
-    m_targetSource = caption({});
-    m_targetSource->setObjectName(QStringLiteral("rotator.targetSource"));
-    line->addWidget(m_targetLabel);
-    line->addWidget(m_targetBearing);
-    line->addWidget(m_targetSource, 1);
-    column->addLayout(line);
+    m_targetSource = line(QStringLiteral("rotator.targetSource"), TextStyle::Caption);
+    setSecondaryStyle(m_targetSource);
+    targetLine->addWidget(m_targetLabel);
+    targetLine->addWidget(m_targetBearing);
+    targetLine->addWidget(m_targetSource, 1);
+    column->addLayout(targetLine);
 
     m_callsignDatabase = textField(QStringLiteral("Optional callsign,grid CSV path"), 220,
                                    QStringLiteral("rotator.callsignDatabasePath"));
-    m_callsignDatabase->setMaximumWidth(QWIDGETSIZE_MAX);
-    m_callsignDatabase->setMinimumWidth(120);
     m_callsignDatabase->setFont(styleFont(TextStyle::Caption));
+    fitPlaceholder(m_callsignDatabase);
     connect(m_callsignDatabase, &QLineEdit::textEdited, this,
             [this](const QString &text) { edit([&](RotatorConfiguration &r) { r.callsignDatabasePath = text; }); });
     column->addWidget(m_callsignDatabase);
@@ -277,11 +327,16 @@ QWidget *RotatorSettingsView::makeLocationBox()
 {
     auto *box = groupBox(QStringLiteral("Location & automatic turning"), QStringLiteral("rotator.location"));
     auto *grid = boxGrid(box, 10, 8);
-    m_homeGrid = textField(QStringLiteral("JO62QM"), 110, QStringLiteral("rotator.homeGrid"));
-    // Upper case on screen only: what is typed is stored as it stands.
-    QFont upper = m_homeGrid->font();
-    upper.setCapitalization(QFont::AllUppercase);
-    m_homeGrid->setFont(upper);
+    // Worded as an example, so an empty field beside "Invalid" does not
+    // read as a stored grid.
+    m_homeGrid = textField(QStringLiteral("e.g. JO62QM"), 110, QStringLiteral("rotator.homeGrid"));
+    // Upper case on screen only: what is typed is stored as it stands. The
+    // hint keeps its own case.
+    connect(m_homeGrid, &QLineEdit::textChanged, this, [this](const QString &text) {
+        QFont font = m_homeGrid->font();
+        font.setCapitalization(text.isEmpty() ? QFont::MixedCase : QFont::AllUppercase);
+        m_homeGrid->setFont(font);
+    });
     connect(m_homeGrid, &QLineEdit::textEdited, this,
             [this](const QString &text) { edit([&](RotatorConfiguration &r) { r.homeGrid = text; }); });
     m_homeGridMark = new QLabel;
@@ -406,8 +461,8 @@ void RotatorSettingsView::refresh()
         painter.drawEllipse(QRectF(0, 0, 9, 9));
     }
     m_dot->setPixmap(dot);
-    m_status->setText(m_model.rotatorStatus());
-    m_feedStatus->setText(m_model.rotatorFeedStatus());
+    showLine(m_status, m_model.rotatorStatus());
+    showLine(m_feedStatus, m_model.rotatorFeedStatus());
     m_connect->setText(RotatorFormRules::offersConnect(state) ? QStringLiteral("Connect")
                                                               : QStringLiteral("Disconnect"));
 
@@ -431,7 +486,7 @@ void RotatorSettingsView::refresh()
     m_targetLabel->setText(m_model.rotatorTargetLabel());
     m_targetBearing->setVisible(bearing.has_value());
     m_targetBearing->setText(bearing ? RotatorFormRules::wholeDegrees(*bearing) : QString());
-    m_targetSource->setText(m_model.rotatorTargetSource());
+    showLine(m_targetSource, m_model.rotatorTargetSource());
     showText(m_callsignDatabase, rotator.callsignDatabasePath);
 
     showText(m_homeGrid, rotator.homeGrid);

@@ -21,6 +21,7 @@ class QPushButton;
 namespace kivo {
 
 class AppModel;
+class LineLimitedLabel;
 class NumberField;
 
 class RotatorSettingsView : public QWidget {
@@ -50,8 +51,8 @@ private:
 
     AppModel &m_model;
     QLabel *m_dot = nullptr;
-    QLabel *m_status = nullptr;
-    QLabel *m_feedStatus = nullptr;
+    LineLimitedLabel *m_status = nullptr;
+    LineLimitedLabel *m_feedStatus = nullptr;
     QPushButton *m_connect = nullptr;
     QCheckBox *m_enabled = nullptr;
     QCheckBox *m_connectAtLaunch = nullptr;
@@ -66,7 +67,7 @@ private:
     QPushButton *m_stop = nullptr;
     QLabel *m_targetLabel = nullptr;
     QLabel *m_targetBearing = nullptr;
-    QLabel *m_targetSource = nullptr;
+    LineLimitedLabel *m_targetSource = nullptr;
     QLineEdit *m_callsignDatabase = nullptr;
     QLineEdit *m_homeGrid = nullptr;
     QLabel *m_homeGridMark = nullptr;

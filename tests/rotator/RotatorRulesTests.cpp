@@ -3,6 +3,7 @@
 #include "QuendKivoApp/rotator/RotatorPanelRules.h"
 #include "support/QtPrinters.h"
 
+#include <QFile>
 #include <gtest/gtest.h>
 
 using namespace kivo;
@@ -87,9 +88,29 @@ TEST(RotatorMap, IdentityFramingLabelAndTooltip)
     EXPECT_EQ(identity(GeoCoordinate{0, -0.0001}), "0.000,-0.000");
     EXPECT_EQ(RotatorMapRules::initialRegion(GeoCoordinate{80, 179}),
               (RotatorMapRules::Region{{80, 179}, 18, 26}));
+    // The panel's map is 406 × 190: the world fits by its height, a target's region by its latitudes.
+    EXPECT_DOUBLE_EQ(RotatorMapRules::fittedScale({{0, 0}, 180, 360}, {406, 190}), 190.0 / 180);
+    EXPECT_DOUBLE_EQ(RotatorMapRules::fittedScale({{50, 10}, 18, 26}, {406, 190}), 190.0 / 18);
     EXPECT_EQ(RotatorMapRules::markerLabel("No target"), "Target");
     EXPECT_EQ(RotatorMapRules::markerLabel(""), "");
     EXPECT_EQ(RotatorMapRules::tooltip(false), "World map — drag to pan and scroll to zoom");
+}
+
+// No outline ring may span the flat map: one that did filled a band across
+// the world with land and sea swapped, or left Antarctica as sea.
+TEST(RotatorMap, WorldOutlinesPutLandAndSeaWhereTheyAre)
+{
+    QFile file(QStringLiteral(":/rotator/world-110m.txt"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QPainterPath land = RotatorMapRules::parseWorldOutlines(file.readAll()).land;
+    const struct { const char *place; double latitude, longitude; bool land; } cases[] = {
+        {"Alaska", 67, -150, true},        {"Northwest Territories", 66, -115, true}, {"Greenland", 72, -40, true},
+        {"Lapland", 67, 27, true},          {"Siberia", 67, 100, true},                {"Chukotka", 66, -175, true},
+        {"South Pole", -89, 0, true},      {"Victoria", -37, 145, true},              {"Norwegian Sea", 67, 0, false},
+        {"South Atlantic", -16.5, -20, false}, {"South Pacific", -16.5, -150, false}, {"Southern Ocean", -60, 0, false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(land.contains(QPointF(c.longitude, -c.latitude)), c.land) << c.place;
 }
 
 TEST(RotatorForm, NumbersAreClampedIntoTheirRanges)

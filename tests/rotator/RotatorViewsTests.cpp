@@ -82,6 +82,31 @@ TEST_F(RotatorViewsTest, ReturnInTheTargetFieldResolvesOnlyTheTarget)
     EXPECT_FALSE(button("rotator.stop")->isEnabled());
 }
 
+// The tab's room in the window at its smallest and its default size; a
+// tab page, unlike a window, can be made smaller than its layout wants.
+TEST_F(RotatorViewsTest, NoControlIsSqueezedAndTheTargetHintShowsWhole)
+{
+    QWidget tab;
+    auto *form = new RotatorSettingsView(*model, &tab);
+    tab.show();
+    for (const QSize size : {QSize(716, 380), QSize(856, 480)}) {
+        form->setGeometry(QRect(QPoint(), size));
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        auto *target = find<QLineEdit>(*form, "rotator.target");
+        auto *resolve = find<QPushButton>(*form, "rotator.resolve");
+        EXPECT_GT(target->width(), target->fontMetrics().horizontalAdvance(target->placeholderText())) << size.width();
+        EXPECT_FALSE(QRect(target->mapTo(form, QPoint()), target->size())
+                         .intersects(QRect(resolve->mapTo(form, QPoint()), resolve->size()))) << size.width();
+        for (QWidget *control : form->findChildren<QWidget *>()) {
+            if ((qobject_cast<QLabel *>(control) || qobject_cast<QAbstractButton *>(control) ||
+                 qobject_cast<QLineEdit *>(control)) && control->isVisibleTo(form))
+                EXPECT_GE(control->width(), control->minimumSizeHint().width())
+                    << control->objectName().toStdString() << " " << size.width();
+        }
+    }
+}
+
 TEST_F(RotatorViewsTest, NumbersAreClampedAtCommitAndReloadTheSame)
 {
     type(find<NumberField>(*view, "rotator.beamWidth"), QStringLiteral("-20"));
@@ -170,6 +195,16 @@ TEST(RotatorCompassWidget, NeedleAccumulatesAndStartsAfreshAfterAGap)
     compass.setAzimuth(std::nullopt);
     compass.setAzimuth(200);
     EXPECT_DOUBLE_EQ(compass.displayedAzimuth(), 200);
+}
+
+TEST(RotatorMapWidget, TheWorldIsFramedAtTheSizeTheLayoutGivesIt)
+{
+    RotatorMapInset map;
+    map.show();
+    map.setContent(MaidenheadLocator::coordinate(QStringLiteral("QF22")), std::nullopt, QStringLiteral("No target"));
+    map.resize(406, 190);
+    for (const char *grid : {"QF22", "KP20", "FN42", "PM95"})
+        EXPECT_TRUE(QRectF(map.rect()).contains(map.screenPosition(*MaidenheadLocator::coordinate(grid)))) << grid;
 }
 
 TEST(RotatorMapWidget, ZoomSurvivesTheSameRoundedTargetAndResetsOnANewOne)
