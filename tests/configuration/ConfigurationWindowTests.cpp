@@ -44,7 +44,7 @@ protected:
     {
         window.reset();
         model->stop();
-        QTest::qWaitFor([&] { return !model->isStopping(); }, deadline);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !model->isStopping(); }, deadline));
     }
 
     template <typename T> T *find(const char *name) { return window->findChild<T *>(QString::fromLatin1(name)); }

@@ -19,8 +19,9 @@ TEST(RotatorDial, TapBearingInThePanelsWideDial)
     for (const auto &c : cases) {
         const auto bearing = RotatorPanelRules::tapBearing(area, c.tap);
         ASSERT_EQ(bearing.has_value(), c.bearing.has_value()) << c.tap.x() << "," << c.tap.y();
-        if (bearing)
+        if (bearing) {
             EXPECT_NEAR(*bearing, *c.bearing, 1e-9);
+        }
     }
 }
 
