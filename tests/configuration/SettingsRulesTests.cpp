@@ -70,7 +70,6 @@ TEST(StationRulesTest, BoxesShareARowOnlyWhileTheirColumnsFit)
     const QList<std::pair<int, int>> rows{{822, 3}, {821, 2}, {606, 2}, {605, 1}, {100, 1}};
     for (const auto &[width, perRow] : rows)
         EXPECT_EQ(boxesPerRow(boxes, 16, width), perRow) << width;
-    EXPECT_EQ(boxesPerRow({}, 16, 500), 1);
 }
 
 TEST(StationRulesTest, EditingAndButtonsFollowLoadBusyAndRunning)
