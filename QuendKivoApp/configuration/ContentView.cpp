@@ -279,8 +279,8 @@ QWidget *ContentView::makeStationPage()
         QStringLiteral("desktopcomputer.trianglebadge.exclamationmark"),
         QStringLiteral("Select Remote Station Agent in Configuration to edit Windows station policy."));
     m_stationUnavailable->setObjectName(QStringLiteral("station.unavailable"));
-    // Eleven band rows do not fit the window's smallest height.
-    m_stationEditor = scrolling(pageWrapper(new StationTab(m_model), 8));
+    // The tab scrolls its own editor and keeps its actions in view.
+    m_stationEditor = pageWrapper(new StationTab(m_model), 8);
     layout->addWidget(m_stationUnavailable);
     layout->addWidget(m_stationEditor);
     return page;

@@ -29,6 +29,22 @@ QString katAntennaName(const QMap<QString, QString> &names, int output)
     return names.contains(key) ? names.value(key) : QStringLiteral("KAT ANT") + key;
 }
 
+int boxesPerRow(const QList<int> &minimumWidths, int spacing, int width)
+{
+    for (int columns = int(minimumWidths.size()); columns > 1; --columns) {
+        int needed = spacing * (columns - 1);
+        for (int column = 0; column < columns; ++column) {
+            int widest = 0;
+            for (int box = column; box < minimumWidths.size(); box += columns)
+                widest = std::max(widest, minimumWidths[box]);
+            needed += widest;
+        }
+        if (needed <= width)
+            return columns;
+    }
+    return 1;
+}
+
 StationControls stationControls(bool loaded, bool busy, bool isRunning)
 {
     return {loaded && !busy, !busy && isRunning, !busy && loaded};

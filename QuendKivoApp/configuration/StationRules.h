@@ -20,6 +20,11 @@ QStringList withBandMembership(const QStringList &list, const QString &band, boo
 // The KAT500 output's display name, "KAT ANT<n>" when none is stored.
 QString katAntennaName(const QMap<QString, QString> &names, int output);
 
+// How many boxes, taken in order, share a row `width` wide: the most whose
+// columns, each as wide as the widest box it holds, fit side by side; one
+// when none do.
+int boxesPerRow(const QList<int> &minimumWidths, int spacing, int width);
+
 struct StationControls {
     bool editing;
     bool reload;

@@ -3,6 +3,7 @@
 #include "QuendKivoApp/configuration/PageControls.h"
 #include "QuendKivoApp/configuration/StationRules.h"
 #include "QuendKivoApp/kit/DecimalField.h"
+#include "QuendKivoApp/kit/EntryField.h"
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
 #include "QuendKivoApp/kit/NumberField.h"
@@ -18,8 +19,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <climits>
 
 namespace kivo {
@@ -56,26 +60,97 @@ QMap<QString, qint64> RemoteStationPolicy::*powerTable(StationTab::RemotePowerKi
     return &RemoteStationPolicy::digitalAmplifierDriveW;
 }
 
+// Boxes side by side while they fit, else wrapped onto as many rows as
+// needed, in columns of equal share.
+class BoxFlow : public QWidget {
+public:
+    BoxFlow(const QList<QWidget *> &boxes, int spacing) : m_boxes(boxes), m_grid(new QGridLayout(this))
+    {
+        m_grid->setContentsMargins(0, 0, 0, 0);
+        m_grid->setSpacing(spacing);
+        m_grid->setSizeConstraint(QLayout::SetNoConstraint);
+        place(int(boxes.size()));
+    }
+
+    QSize minimumSizeHint() const override
+    {
+        // One box to a row at the least, so the boxes never hold the window wide.
+        const QList<int> widths = minimumWidths();
+        return {*std::max_element(widths.begin(), widths.end()), m_grid->minimumSize().height()};
+    }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override
+    {
+        place(boxesPerRow(minimumWidths(), m_grid->horizontalSpacing(), event->size().width()));
+        QWidget::resizeEvent(event);
+    }
+
+private:
+    QList<int> minimumWidths() const
+    {
+        QList<int> widths;
+        for (const QWidget *box : m_boxes)
+            widths.append(box->minimumSizeHint().width());
+        return widths;
+    }
+
+    void place(int columns)
+    {
+        if (columns == m_columns)
+            return;
+        for (QWidget *box : m_boxes)
+            m_grid->removeWidget(box);
+        for (int index = 0; index < m_boxes.size(); ++index)
+            m_grid->addWidget(m_boxes[index], index / columns, index % columns, Qt::AlignTop);
+        for (int column = 0; column < m_grid->columnCount(); ++column)
+            m_grid->setColumnStretch(column, column < columns ? 1 : 0);
+        m_columns = columns;
+        updateGeometry();
+    }
+
+    QList<QWidget *> m_boxes;
+    QGridLayout *m_grid;
+    int m_columns = 0;
+};
+
+// Keeps a box's grid at its leading edge however wide the box is made.
+void holdLeading(QGridLayout *grid)
+{
+    grid->setColumnStretch(grid->columnCount(), 1);
+}
+
 } // namespace
 
 StationTab::StationTab(AppModel &model, QWidget *parent) : QWidget(parent), m_model(model)
 {
+    auto *editor = new QWidget;
+    editor->setObjectName(QStringLiteral("station.editor"));
+    auto *stack = new QVBoxLayout(editor);
+    // A little air between the fields and the scroll bar.
+    stack->setContentsMargins(0, 0, 6, 0);
+    stack->setSpacing(8);
+    // The three boxes need more than the narrowest window's width side by side.
+    auto *hardware = new BoxFlow({makeFlexBox(), makeHardwareBox(), makeTuneBox()}, 16);
+    hardware->setObjectName(QStringLiteral("station.hardware"));
+    m_sections = {hardware, makeBandHeader(), makeBandGrid()};
+    for (QWidget *section : m_sections)
+        stack->addWidget(section);
+    stack->addStretch(1);
+
+    // Only the editor scrolls: the status line and the two requests stay in view.
+    auto *scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("station.editorScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(editor);
+
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
-    auto *hardware = new QWidget;
-    hardware->setObjectName(QStringLiteral("station.hardware"));
-    auto *row = new QHBoxLayout(hardware);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(16);
-    row->addWidget(makeFlexBox(), 1, Qt::AlignTop);
-    row->addWidget(makeHardwareBox(), 1, Qt::AlignTop);
-    row->addWidget(makeTuneBox(), 1, Qt::AlignTop);
-    m_sections = {hardware, makeBandHeader(), makeBandGrid()};
-    for (QWidget *section : m_sections)
-        layout->addWidget(section);
+    layout->addWidget(scroll, 1);
     layout->addWidget(makeFooter());
-    layout->addStretch(1);
 
     for (auto signal : {&AppModel::remoteConfigurationChanged, &AppModel::remoteConfigurationLoadedChanged,
                         &AppModel::remoteConfigurationBusyChanged, &AppModel::remoteConfigurationStatusChanged,
@@ -105,6 +180,7 @@ QWidget *StationTab::makeFlexBox()
     grid->addLayout(pair, 2, 1);
     grid->addWidget(toggleControl(QStringLiteral("Enforce antenna policy"), QStringLiteral("station.flex.antennaPolicy"),
                                   fieldOf<bool>([](auto &c) -> auto & { return c.policy.flexAntenna.enabled; })), 3, 0, 1, 2);
+    holdLeading(grid);
     return box;
 }
 
@@ -133,6 +209,7 @@ QWidget *StationTab::makeHardwareBox()
                                   fieldOf<bool>([](auto &c) -> auto & { return c.policy.followRadio; })), 2, 0);
     grid->addWidget(toggleControl(QStringLiteral("Commissioned"), QStringLiteral("station.commissioned"),
                                   fieldOf<bool>([](auto &c) -> auto & { return c.commissioned; })), 2, 1, 1, 2);
+    holdLeading(grid);
     return box;
 }
 
@@ -159,6 +236,7 @@ QWidget *StationTab::makeTuneBox()
     grid->addWidget(pickerControl(policy, {[](const Configuration &c) { return QVariant(c.policy.digitalKPAPolicy); },
                                            [](Configuration &c, QVariant v) { c.policy.digitalKPAPolicy = v.toString(); }}),
                     2, 1, 1, 3);
+    holdLeading(grid);
     return box;
 }
 
@@ -168,10 +246,11 @@ QWidget *StationTab::makeBandHeader()
     header->setObjectName(QStringLiteral("station.bandHeader"));
     auto *row = new QHBoxLayout(header);
     row->setContentsMargins(0, 0, 0, 0);
-    auto *title = new QLabel(QStringLiteral("Band routing and drive"));
+    auto *title = new LineLimitedLabel(1);
+    title->setFullText(QStringLiteral("Band routing and drive"));
     title->setFont(styleFont(TextStyle::Headline));
-    row->addWidget(title);
-    row->addStretch(1);
+    title->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    row->addWidget(title, 1);
     for (int output = 1; output <= 3; ++output) {
         const QString key = QString::number(output);
         row->addWidget(textControl(QStringLiteral("ANT") + key + QStringLiteral(" name"), 108,
@@ -202,11 +281,18 @@ QWidget *StationTab::makeBandGrid()
     auto *box = new QGroupBox;
     box->setObjectName(QStringLiteral("station.bands"));
     auto *grid = boxGrid(box, 10, 4);
-    int column = 0;
-    for (const char *heading : {"Band", "FLEX TX", "KAT out", "PA", "PA W", "Bare W", "Digital PA", "Digital W"}) {
-        auto *label = rowLabel(QString::fromLatin1(heading));
+    // Spare width widens the pickers and watt fields; the band names and the
+    // toggles keep their own width, so no column trails an empty gap.
+    const struct {
+        const char *heading;
+        bool grows;
+    } columns[] = {{"Band", false},   {"FLEX TX", true}, {"KAT out", true},    {"PA", false},
+                   {"PA W", true},    {"Bare W", true},  {"Digital PA", false}, {"Digital W", true}};
+    for (int column = 0; column < 8; ++column) {
+        auto *label = rowLabel(QString::fromLatin1(columns[column].heading));
         label->setFont(styleFont(TextStyle::Caption));
-        grid->addWidget(label, 0, column++);
+        grid->addWidget(label, 0, column);
+        grid->setColumnStretch(column, columns[column].grows ? 1 : 0);
     }
     auto *line = new QFrame;
     line->setFrameShape(QFrame::HLine);
@@ -243,9 +329,19 @@ QWidget *StationTab::makeBandGrid()
         grid->addWidget(digital, row, 6);
         grid->addWidget(numberControl(QStringLiteral("Digital W"), 64, key + QStringLiteral("digitalW"),
                                       remotePowerBinding(band, RemotePowerKind::Digital)), row, 7);
-        for (int column = 4; column < 8; ++column) {
-            if (auto *field = qobject_cast<NumberField *>(grid->itemAtPosition(row, column)->widget()))
+        for (int column = 1; column < 8; ++column) {
+            QWidget *control = grid->itemAtPosition(row, column)->widget();
+            if (auto *field = qobject_cast<NumberField *>(control))
                 field->setAccessibleName(band + QLatin1Char(' ') + field->placeholderText());
+            QSizePolicy policy = control->sizePolicy();
+            if (columns[column].grows) {
+                // The fixed width becomes the least; the column's stretch gives the rest.
+                control->setMaximumWidth(QWIDGETSIZE_MAX);
+                policy.setHorizontalPolicy(QSizePolicy::Ignored);
+            } else {
+                policy.setHorizontalPolicy(QSizePolicy::Fixed);
+            }
+            control->setSizePolicy(policy);
         }
         ++row;
     }
@@ -267,7 +363,10 @@ QWidget *StationTab::makeFooter()
     connect(m_reload, &QPushButton::clicked, this, [this] { m_model.reloadRemoteConfiguration(); });
     m_save = new QPushButton(QStringLiteral("Save to Windows"));
     m_save->setObjectName(QStringLiteral("station.save"));
-    connect(m_save, &QPushButton::clicked, this, [this] { m_model.saveRemoteConfiguration(); });
+    connect(m_save, &QPushButton::clicked, this, [this] {
+        commitFocusedField();
+        m_model.saveRemoteConfiguration();
+    });
     row->addWidget(m_reload);
     row->addWidget(m_save);
     return footer;

@@ -1,9 +1,9 @@
 #pragma once
 
 // The Station tab's editor of the agent's station configuration: radio,
-// serial devices, tuning and policy, the band routing and drive grid, and
-// the footer with the status line and the two agent requests. Every
-// control edits AppModel's remoteConfiguration in place; nothing reaches
+// serial devices, tuning and policy, the band routing and drive grid, which
+// scroll, and below them, always in view, the footer with the status line
+// and the two agent requests. Every control edits AppModel's remoteConfiguration in place; nothing reaches
 // the agent before "Save to Windows".
 
 #include "KivoCore/agent/RemoteStationConfiguration.h"

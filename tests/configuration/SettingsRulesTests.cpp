@@ -63,6 +63,15 @@ TEST(StationRulesTest, AntennaNamesDefaultToTheirOutput)
     EXPECT_EQ(katAntennaName(names, 3), "");
 }
 
+TEST(StationRulesTest, BoxesShareARowOnlyWhileTheirColumnsFit)
+{
+    // Two to a row puts the third under the first: that column is as wide as the wider.
+    const QList<int> boxes{200, 290, 300};
+    const QList<std::pair<int, int>> rows{{822, 3}, {821, 2}, {606, 2}, {605, 1}, {100, 1}};
+    for (const auto &[width, perRow] : rows)
+        EXPECT_EQ(boxesPerRow(boxes, 16, width), perRow) << width;
+}
+
 TEST(StationRulesTest, EditingAndButtonsFollowLoadBusyAndRunning)
 {
     // loaded, busy, running -> editing, reload, save

@@ -14,9 +14,13 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QJsonArray>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
@@ -219,10 +223,15 @@ TEST_F(SettingsTabsTest, StationTabReloadsEditsAndSavesKeepingUnknownMembers)
     EXPECT_EQ(edited.policy.tuneTargetSWR, 1.7);
     EXPECT_TRUE(edited.policy.amplifierAllowedBands.contains("20m"));
 
+    auto *power = find<NumberField>("station.tunePower");
+    power->setFocus();
+    power->selectAll();
+    QTest::keyClicks(power, "40"); // still being typed when Save is pressed
     save->click();
     EXPECT_FALSE(save->isEnabled());
     ASSERT_TRUE(waitStatus("Saved — restart the Windows agent to apply"));
     const QJsonObject sent = agent.configuration;
+    EXPECT_EQ(sent.value("policy").toObject().value("tune_power_w").toInt(), 40);
     EXPECT_EQ(sent.value("future_member").toString(), "kept");
     EXPECT_EQ(sent.value("policy").toObject().value("future_policy").toInt(), 3);
     EXPECT_EQ(sent.value("policy").toObject().value("digital_kpa_policy").toString(), "auto");
@@ -239,6 +248,42 @@ TEST_F(SettingsTabsTest, StationTabReloadsEditsAndSavesKeepingUnknownMembers)
     EXPECT_EQ(model->remoteConfiguration().kpa500.baudrate, 19200);
     EXPECT_TRUE(host->isEnabled() && save->isEnabled());
     EXPECT_EQ(find<LineLimitedLabel>("station.status")->fullText(), model->remoteConfigurationStatus());
+}
+
+TEST_F(SettingsTabsTest, StationTabKeepsItsRequestsInViewAndScrollsOnlyDownward)
+{
+    ASSERT_TRUE(agent.listen());
+    open(Kind::RemoteAgent);
+    window->selectTab(ContentView::WorkspaceTab::Station);
+    for (const QSize size : {QSize(760, 520), QSize(900, 620)}) {
+        window->resize(size);
+        for (int pass = 0; pass < 5; ++pass)
+            QCoreApplication::processEvents();
+        for (auto *area : find<QWidget>("tab.station")->findChildren<QScrollArea *>()) {
+            EXPECT_FALSE(area->horizontalScrollBar()->isVisible()) << size.width();
+            for (auto *control : area->widget()->findChildren<QWidget *>(QRegularExpression("^station\\."))) {
+                const int left = control->mapTo(area->viewport(), QPoint()).x();
+                const int least = std::max(control->minimumSizeHint().width(), control->minimumWidth());
+                EXPECT_TRUE(left >= 0 && left + control->width() <= area->viewport()->width() && control->width() >= least)
+                    << control->objectName().toStdString() << " at " << size.width();
+            }
+        }
+        for (const char *name : {"station.reload", "station.save"}) {
+            QWidget *button = find<QWidget>(name);
+            EXPECT_FALSE(find<QScrollArea>("station.editorScroll")->isAncestorOf(button)) << name;
+            EXPECT_TRUE(window->rect().contains(QRect(button->mapTo(window.get(), QPoint()), button->size())))
+                << name << " at " << size.width();
+        }
+    }
+    // Spare width widens the pickers and watt fields, not the toggles' columns.
+    auto *grid = qobject_cast<QGridLayout *>(find<QWidget>("station.bands")->layout());
+    for (const int toggle : {3, 6}) {
+        const int widest = std::max(grid->itemAtPosition(0, toggle)->sizeHint().width(),
+                                    grid->itemAtPosition(2, toggle)->sizeHint().width());
+        EXPECT_LE(grid->cellRect(2, toggle).width(), widest) << toggle;
+    }
+    EXPECT_GT(find<QWidget>("station.band.20m.flex")->width(), 82);
+    EXPECT_GT(find<QWidget>("station.band.20m.paW")->width(), 58);
 }
 
 TEST_F(SettingsTabsTest, RemoteControlPanelFollowsFullControlAndTheAgentsCommands)

@@ -100,9 +100,10 @@ TEST_F(RotatorViewsTest, NoControlIsSqueezedAndTheTargetHintShowsWhole)
                          .intersects(QRect(resolve->mapTo(form, QPoint()), resolve->size()))) << size.width();
         for (QWidget *control : form->findChildren<QWidget *>()) {
             if ((qobject_cast<QLabel *>(control) || qobject_cast<QAbstractButton *>(control) ||
-                 qobject_cast<QLineEdit *>(control)) && control->isVisibleTo(form))
+                 qobject_cast<QLineEdit *>(control)) && control->isVisibleTo(form)) {
                 EXPECT_GE(control->width(), control->minimumSizeHint().width())
                     << control->objectName().toStdString() << " " << size.width();
+            }
         }
     }
 }
