@@ -1,7 +1,7 @@
 #include "QuendKivoApp/configuration/ConfigurationTab.h"
 
 #include "KivoCore/support/Async.h"
-#include "QuendKivoApp/configuration/PageControls.h"
+#include "QuendKivoApp/kit/PageControls.h"
 #include "QuendKivoApp/kit/EntryField.h"
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/LineLimitedLabel.h"

@@ -1,6 +1,6 @@
 #include "QuendKivoApp/configuration/SpotsTab.h"
 
-#include "QuendKivoApp/configuration/PageControls.h"
+#include "QuendKivoApp/kit/PageControls.h"
 #include "QuendKivoApp/configuration/SpotStyleRules.h"
 #include "QuendKivoApp/kit/ColorSwatch.h"
 #include "QuendKivoApp/kit/EntryField.h"

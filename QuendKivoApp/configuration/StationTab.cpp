@@ -1,6 +1,6 @@
 #include "QuendKivoApp/configuration/StationTab.h"
 
-#include "QuendKivoApp/configuration/PageControls.h"
+#include "QuendKivoApp/kit/PageControls.h"
 #include "QuendKivoApp/configuration/StationRules.h"
 #include "QuendKivoApp/kit/DecimalField.h"
 #include "QuendKivoApp/kit/EntryField.h"

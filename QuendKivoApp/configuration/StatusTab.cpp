@@ -1,7 +1,7 @@
 #include "QuendKivoApp/configuration/StatusTab.h"
 
 #include "QuendKivoApp/configuration/ContentView.h"
-#include "QuendKivoApp/configuration/PageControls.h"
+#include "QuendKivoApp/kit/PageControls.h"
 #include "QuendKivoApp/configuration/RemoteControlPanel.h"
 #include "QuendKivoApp/kit/AdaptiveRow.h"
 #include "QuendKivoApp/kit/Fonts.h"

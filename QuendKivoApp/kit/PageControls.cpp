@@ -1,4 +1,4 @@
-#include "QuendKivoApp/configuration/PageControls.h"
+#include "QuendKivoApp/kit/PageControls.h"
 
 #include "QuendKivoApp/kit/EntryField.h"
 #include "QuendKivoApp/kit/Fonts.h"
