@@ -16,7 +16,11 @@ const QString keeperName = QStringLiteral("kivo.textColor");
 void applyTextColor(QWidget *widget, const QColor &color)
 {
     QPalette palette = widget->palette();
-    if (palette.color(QPalette::WindowText) == color && palette.color(QPalette::Text) == color)
+    // An inherited colour that happens to match is not enough: it would follow the next parent.
+    const auto holds = [&](QPalette::ColorRole role) {
+        return palette.isBrushSet(QPalette::Active, role) && palette.color(role) == color;
+    };
+    if (holds(QPalette::WindowText) && holds(QPalette::Text))
         return;
     palette.setColor(QPalette::WindowText, color);
     palette.setColor(QPalette::Text, color);
