@@ -74,7 +74,9 @@ ElidedLabel *monitorLabel(const QFont &font, const QColor &color, const char *ob
     auto *label = new ElidedLabel;
     label->setFont(font);
     label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    setFixedForegroundColor(label, color);
+    // Without a colour yet the label shows the panel's text colour until its first refresh.
+    if (color.isValid())
+        setFixedForegroundColor(label, color);
     if (objectName)
         label->setObjectName(QString::fromLatin1(objectName));
     return label;
