@@ -2,6 +2,8 @@
 
 namespace kivo {
 
+QColor ConnectionPresentation::textColor(const QPalette &palette) const { return kivo::textColor(color, palette); }
+
 ConnectionPresentation connectionPresentation(bool isRadioConnected, bool kindIsRemoteAgent,
                                               bool isRemoteAgentConnected, bool isRunning)
 {

@@ -13,6 +13,9 @@ struct ConnectionPresentation {
     PlatformColor color;
     QString symbol;
 
+    // The label's colour as text on the palette's window.
+    QColor textColor(const QPalette &palette) const;
+
     bool operator==(const ConnectionPresentation &) const = default;
 };
 

@@ -4,6 +4,7 @@
 #include "QuendKivoApp/kit/Icons.h"
 #include "QuendKivoApp/kit/Palette.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -11,28 +12,52 @@ namespace kivo {
 
 ContentUnavailableNotice::ContentUnavailableNotice(const QString &title, const QString &symbol,
                                                    const QString &description, QWidget *parent)
-    : QWidget(parent)
+    : QWidget(parent), m_symbol(symbol), m_icon(new QLabel(this)), m_title(new QLabel(title, this)),
+      m_description(new QLabel(description, this))
 {
     auto *layout = new QVBoxLayout(this);
     layout->addStretch(1);
-    auto *icon = new QLabel(this);
-    icon->setPixmap(symbolPixmap(symbol, platformColor(PlatformColor::Secondary), 40));
-    icon->setAlignment(Qt::AlignCenter);
-    auto *titleLabel = new QLabel(title, this);
-    titleLabel->setObjectName(QStringLiteral("notice.title"));
-    titleLabel->setFont(kitFont(17, QFont::Bold));
-    titleLabel->setAlignment(Qt::AlignCenter);
-    auto *descriptionLabel = new QLabel(description, this);
-    descriptionLabel->setObjectName(QStringLiteral("notice.description"));
-    descriptionLabel->setFont(styleFont(TextStyle::Body));
-    descriptionLabel->setAlignment(Qt::AlignCenter);
-    descriptionLabel->setWordWrap(true);
-    setSecondaryStyle(descriptionLabel);
-    layout->addWidget(icon);
-    layout->addWidget(titleLabel);
-    layout->addWidget(descriptionLabel);
+    m_icon->setObjectName(QStringLiteral("notice.symbol"));
+    m_icon->setAlignment(Qt::AlignCenter);
+    m_title->setObjectName(QStringLiteral("notice.title"));
+    m_title->setFont(kitFont(17, QFont::Bold));
+    m_title->setAlignment(Qt::AlignCenter);
+    m_description->setObjectName(QStringLiteral("notice.description"));
+    m_description->setFont(styleFont(TextStyle::Body));
+    m_description->setAlignment(Qt::AlignCenter);
+    m_description->setWordWrap(true);
+    setSecondaryStyle(m_description);
+    layout->addWidget(m_icon);
+    layout->addWidget(m_title);
+    layout->addWidget(m_description);
     layout->addStretch(1);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    tintSymbol();
+}
+
+void ContentUnavailableNotice::setDescription(const QString &description) { m_description->setText(description); }
+
+QString ContentUnavailableNotice::description() const { return m_description->text(); }
+
+void ContentUnavailableNotice::setFixedColors(const QColor &title, const QColor &secondary)
+{
+    m_fixedSecondary = secondary;
+    setFixedForegroundColor(m_title, title);
+    setFixedForegroundColor(m_description, secondary);
+    tintSymbol();
+}
+
+void ContentUnavailableNotice::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && !m_fixedSecondary.isValid())
+        tintSymbol();
+}
+
+void ContentUnavailableNotice::tintSymbol()
+{
+    const QColor tint = m_fixedSecondary.isValid() ? m_fixedSecondary : textColor(PlatformColor::Secondary, palette());
+    m_icon->setPixmap(symbolPixmap(m_symbol, tint, 40));
 }
 
 } // namespace kivo

@@ -3,10 +3,10 @@
 // Fonts by the sizes the windows give in points, which are Qt logical
 // pixels: always setPixelSize, never setPointSize.
 
-#include <QColor>
-#include <QFont>
+// Pages set text colours next to fonts; the colour helpers come along.
+#include "QuendKivoApp/kit/TextColor.h"
 
-class QWidget;
+#include <QFont>
 
 namespace kivo {
 
@@ -16,10 +16,5 @@ QFont kitFont(int pixelSize, QFont::Weight weight = QFont::Normal);
 QFont monospacedFont(int pixelSize, QFont::Weight weight = QFont::Normal);
 QFont styleFont(TextStyle style);
 int stylePixelSize(TextStyle style);
-
-// Applies the secondary text colour to a widget's foreground.
-void setSecondaryStyle(QWidget *widget);
-// Sets a widget's foreground (label text) colour.
-void setForegroundColor(QWidget *widget, const QColor &color);
 
 } // namespace kivo

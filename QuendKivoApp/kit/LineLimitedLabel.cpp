@@ -2,7 +2,9 @@
 
 #include <QEvent>
 #include <QFontMetrics>
+#include <QHelpEvent>
 #include <QTextLayout>
+#include <QToolTip>
 
 namespace kivo {
 
@@ -30,11 +32,8 @@ QStringList wrapped(const QString &text, const QFont &font, int width)
     return lines;
 }
 
-} // namespace
-
-QStringList visibleLines(const QString &text, const QFont &font, int width, int maxLines, LineCut cut)
+QStringList cutLines(QStringList lines, const QFont &font, int width, int maxLines, LineCut cut)
 {
-    QStringList lines = wrapped(text, font, width);
     if (lines.size() <= maxLines)
         return lines;
     if (cut == LineCut::KeepEnd)
@@ -45,6 +44,13 @@ QStringList visibleLines(const QString &text, const QFont &font, int width, int 
     lines.last() = metrics.horizontalAdvance(last) <= width ? last
                                                            : metrics.elidedText(last, Qt::ElideRight, width);
     return lines;
+}
+
+} // namespace
+
+QStringList visibleLines(const QString &text, const QFont &font, int width, int maxLines, LineCut cut)
+{
+    return cutLines(wrapped(text, font, width), font, width, maxLines, cut);
 }
 
 LineLimitedLabel::LineLimitedLabel(int maxLines, LineCut cut, QWidget *parent)
@@ -89,10 +95,25 @@ void LineLimitedLabel::changeEvent(QEvent *event)
         relayout();
 }
 
+bool LineLimitedLabel::event(QEvent *event)
+{
+    // A tooltip of the label's own wins; otherwise the whole text while lines are left out.
+    if (event->type() == QEvent::ToolTip && toolTip().isEmpty()) {
+        if (m_isCut)
+            QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), m_fullText, this);
+        else
+            QToolTip::hideText();
+        return true;
+    }
+    return QLabel::event(event);
+}
+
 void LineLimitedLabel::relayout()
 {
     const int width = contentsRect().width() - 2 * margin();
-    const QString shown = visibleLines(m_fullText, font(), width, m_maxLines, m_cut).join(QLatin1Char('\n'));
+    const QStringList lines = wrapped(m_fullText, font(), width);
+    m_isCut = lines.size() > m_maxLines;
+    const QString shown = cutLines(lines, font(), width, m_maxLines, m_cut).join(QLatin1Char('\n'));
     if (shown != text()) {
         setText(shown);
         updateGeometry();

@@ -2,7 +2,8 @@
 
 // A label that wraps its text and shows at most N lines. Cutting the end
 // puts an ellipsis on the last shown line; keeping the end drops lines from
-// the top, so the newest line of a log always shows.
+// the top, so the newest line of a log always shows. While lines are left
+// out, the whole text is the tooltip.
 
 #include <QFont>
 #include <QLabel>
@@ -22,11 +23,13 @@ public:
 
     void setFullText(const QString &text);
     QString fullText() const { return m_fullText; }
+    bool isCut() const { return m_isCut; }
 
     QSize minimumSizeHint() const override;
     QSize sizeHint() const override;
 
 protected:
+    bool event(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
 
@@ -36,6 +39,7 @@ private:
     int m_maxLines;
     LineCut m_cut;
     QString m_fullText;
+    bool m_isCut = false;
 };
 
 } // namespace kivo

@@ -1,6 +1,42 @@
 #include "QuendKivoApp/kit/Palette.h"
 
+#include <QGuiApplication>
+#include <QPalette>
+#include <cmath>
+
 namespace kivo {
+
+namespace {
+
+double linear(double channel)
+{
+    return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+}
+
+// One colour painted over another, as 8-bit pixels end up on screen.
+QColor mixed(const QColor &from, const QColor &to, double share)
+{
+    const auto channel = [share](double a, double b) { return int(std::lround((a + (b - a) * share) * 255)); };
+    return QColor(channel(from.redF(), to.redF()), channel(from.greenF(), to.greenF()),
+                  channel(from.blueF(), to.blueF()));
+}
+
+QColor opaque(QColor color)
+{
+    color.setAlphaF(1);
+    return color;
+}
+
+} // namespace
+
+Appearance appearanceOf(const QPalette &palette)
+{
+    return relativeLuminance(palette.color(QPalette::Window)) < relativeLuminance(palette.color(QPalette::WindowText))
+        ? Appearance::Dark
+        : Appearance::Light;
+}
+
+Appearance applicationAppearance() { return appearanceOf(QGuiApplication::palette()); }
 
 QColor platformColor(PlatformColor color, Appearance appearance)
 {
@@ -33,6 +69,44 @@ QColor withOpacity(QColor color, double opacity)
 {
     color.setAlphaF(float(opacity));
     return color;
+}
+
+double relativeLuminance(const QColor &color)
+{
+    const QColor rgb = color.toRgb();
+    return 0.2126 * linear(rgb.redF()) + 0.7152 * linear(rgb.greenF()) + 0.0722 * linear(rgb.blueF());
+}
+
+double contrastRatio(const QColor &first, const QColor &second)
+{
+    const double a = relativeLuminance(first);
+    const double b = relativeLuminance(second);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+QColor readableTextColor(const QColor &hue, const QColor &background)
+{
+    const QColor ground = opaque(background.toRgb());
+    const QColor shown = mixed(ground, opaque(hue.toRgb()), hue.alphaF());
+    if (contrastRatio(shown, ground) >= readableContrast)
+        return hue;
+    // Scaling toward black keeps hue and saturation; toward white keeps the hue.
+    const QColor end = contrastRatio(Qt::black, ground) >= contrastRatio(Qt::white, ground) ? QColor(Qt::black)
+                                                                                            : QColor(Qt::white);
+    double low = 0;
+    double high = 1;
+    for (int step = 0; step < 12; ++step) {
+        const double middle = (low + high) / 2;
+        (contrastRatio(mixed(shown, end, middle), ground) >= readableContrast ? high : low) = middle;
+    }
+    return mixed(shown, end, high);
+}
+
+QColor textColor(PlatformColor color, const QPalette &palette)
+{
+    const QColor hue = color == PlatformColor::Secondary ? withOpacity(palette.color(QPalette::WindowText), 0.6)
+                                                         : platformColor(color, appearanceOf(palette));
+    return readableTextColor(hue, palette.color(QPalette::Window));
 }
 
 namespace MonitorPalette {

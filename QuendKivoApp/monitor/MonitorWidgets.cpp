@@ -69,15 +69,14 @@ void Spinner::paintEvent(QPaintEvent *)
     }
 }
 
-QLabel *monitorLabel(const QFont &font, const QColor &color, const char *objectName)
+ElidedLabel *monitorLabel(const QFont &font, const QColor &color, const char *objectName)
 {
-    auto *label = new QLabel;
+    auto *label = new ElidedLabel;
     label->setFont(font);
-    label->setWordWrap(false);
-    label->setTextFormat(Qt::PlainText);
-    // A long line is cut at the column's edge instead of widening the fixed panel.
-    label->setMinimumWidth(1);
-    setForegroundColor(label, color);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // Without a colour yet the label shows the panel's text colour until its first refresh.
+    if (color.isValid())
+        setFixedForegroundColor(label, color);
     if (objectName)
         label->setObjectName(QString::fromLatin1(objectName));
     return label;

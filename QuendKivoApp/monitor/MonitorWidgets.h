@@ -3,9 +3,10 @@
 // Small pieces the monitor's panels are made of: a filled, optionally
 // rounded box and labels in one colour.
 
+#include "QuendKivoApp/kit/ElidedLabel.h"
+
 #include <QColor>
 #include <QFont>
-#include <QLabel>
 #include <QWidget>
 
 class QTimer;
@@ -44,8 +45,9 @@ private:
     QTimer *m_timer;
 };
 
-// A one-line label that never wraps.
-QLabel *monitorLabel(const QFont &font, const QColor &color, const char *objectName = nullptr);
+// A one-line label in a fixed colour; a text too long for its place ends in
+// an ellipsis and shows whole as the tooltip.
+ElidedLabel *monitorLabel(const QFont &font, const QColor &color, const char *objectName = nullptr);
 QColor monitorSecondary();
 
 } // namespace kivo

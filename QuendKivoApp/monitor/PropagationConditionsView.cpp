@@ -25,6 +25,8 @@ public:
     }
     void setTint(const QColor &tint)
     {
+        if (tint == m_tint)
+            return;
         m_tint = tint;
         update();
     }
@@ -86,6 +88,8 @@ PropagationConditionsView::PropagationConditionsView(AppModel &model, QWidget *p
     m_summary = monitorLabel(monospacedFont(10, QFont::DemiBold), withOpacity(cyan, 0.78), "propagation.summary");
     m_dot = new StatusDot;
     m_status = monitorLabel(kitFont(9, QFont::Bold), cyan, "propagation.status");
+    // The status word stays whole; the summary beside it gives way.
+    m_status->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     m_refresh = new QToolButton;
     m_refresh->setObjectName(QStringLiteral("propagation.refresh"));
     m_refresh->setAutoRaise(true);
@@ -203,7 +207,7 @@ void PropagationConditionsView::refresh()
         m_summary->setText(propagationSummary(*conditions));
     m_dot->setTint(tint);
     m_status->setText(status);
-    setForegroundColor(m_status, tint);
+    setFixedForegroundColor(m_status, tint);
     m_refresh->setEnabled(!m_model.propagationIsRefreshing());
 
     m_conditions->setVisible(conditions.has_value());

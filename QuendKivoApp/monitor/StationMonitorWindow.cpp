@@ -4,7 +4,6 @@
 #include "QuendKivoApp/configuration/StationRules.h"
 #include "QuendKivoApp/kit/ContentUnavailableNotice.h"
 #include "QuendKivoApp/kit/Fonts.h"
-#include "QuendKivoApp/kit/Icons.h"
 #include "QuendKivoApp/kit/Palette.h"
 #include "QuendKivoApp/model/AppModel.h"
 #include "QuendKivoApp/monitor/MonitorPresenters.h"
@@ -45,7 +44,7 @@ QPushButton *smallButton(const QString &title, const char *objectName)
     return button;
 }
 
-QWidget *metricTile(const QString &title, QLabel *value, const QColor &tint, const QColor &background)
+QWidget *metricTile(QLabel *title, QLabel *value, const QColor &tint, const QColor &background)
 {
     auto *tile = new FilledBox(background, 5);
     tile->setMinimumHeight(60);
@@ -54,11 +53,11 @@ QWidget *metricTile(const QString &title, QLabel *value, const QColor &tint, con
     layout->setSpacing(3);
     layout->setContentsMargins(4, 4, 4, 4);
     layout->addStretch(1);
-    auto *titleLabel = monitorLabel(kitFont(10, QFont::Bold), tint);
-    titleLabel->setText(title);
-    layout->addWidget(titleLabel, 0, Qt::AlignHCenter);
+    title->setFont(kitFont(10, QFont::Bold));
+    setFixedForegroundColor(title, tint);
+    layout->addWidget(title, 0, Qt::AlignHCenter);
     value->setFont(kitFont(21, QFont::Bold));
-    setForegroundColor(value, tint);
+    setFixedForegroundColor(value, tint);
     layout->addWidget(value, 0, Qt::AlignHCenter);
     layout->addStretch(1);
     return tile;
@@ -122,11 +121,16 @@ StationMonitorWindow::StationMonitorWindow(AppModel &model, QWidget *parent) : Q
     static_assert(RotatorMonitorPanel::panelWidth == panelWidth - leftColumnWidth - 1);
     columns->addWidget(rotator, 0, Qt::AlignTop);
 
-    for (auto signal : {&AppModel::remoteStationStatusChanged, &AppModel::isRadioConnectedChanged,
-                        &AppModel::isRemoteAgentConnectedChanged, &AppModel::isRunningChanged,
-                        &AppModel::statusChanged, &AppModel::lastSnapshotAtChanged, &AppModel::configurationChanged})
-        connect(&model, signal, this, &StationMonitorWindow::refresh);
+    // Each change redraws only the part that shows it: the snapshot time
+    // ticks with every update and touches the footer line alone.
     connect(&model, &AppModel::radioSnapshotChanged, this, &StationMonitorWindow::snapshotChanged);
+    connect(&model, &AppModel::remoteStationStatusChanged, this, &StationMonitorWindow::refresh);
+    for (auto signal : {&AppModel::isRadioConnectedChanged, &AppModel::isRemoteAgentConnectedChanged})
+        connect(&model, signal, this, &StationMonitorWindow::refreshRadio);
+    for (auto signal : {&AppModel::isRadioConnectedChanged, &AppModel::isRunningChanged, &AppModel::statusChanged,
+                        &AppModel::configurationChanged})
+        connect(&model, signal, this, &StationMonitorWindow::refreshStation);
+    connect(&model, &AppModel::lastSnapshotAtChanged, this, &StationMonitorWindow::refreshFooter);
     refresh();
 }
 
@@ -181,12 +185,20 @@ QWidget *StationMonitorWindow::makeMetrics()
 {
     auto *metrics = new QWidget;
     auto *layout = row(metrics, 10, 12, 8, 12, 8);
+    const auto title = [](const QString &text, const char *objectName) {
+        auto *label = monitorLabel(QFont(), QColor(), objectName);
+        label->setText(text);
+        return label;
+    };
     m_txPower = monitorLabel(QFont(), QColor(), "monitor.txPower");
+    m_swrTitle = title(QStringLiteral("SWR"), "monitor.swrTitle");
     m_swr = monitorLabel(QFont(), QColor(), "monitor.swr");
     m_rfDrive = monitorLabel(QFont(), QColor(), "monitor.rfDrive");
-    layout->addWidget(metricTile(QStringLiteral("TX POWER"), m_txPower, srgb(1.00, 0.67, 0.38), srgb(0.26, 0.14, 0.08)), 1);
-    layout->addWidget(metricTile(QStringLiteral("SWR"), m_swr, monitorSecondary(), srgb(0.05, 0.21, 0.20)), 1);
-    layout->addWidget(metricTile(QStringLiteral("RF DRIVE"), m_rfDrive, srgb(0.82, 0.76, 1.00), srgb(0.18, 0.13, 0.31)), 1);
+    layout->addWidget(metricTile(title(QStringLiteral("TX POWER"), nullptr), m_txPower, srgb(1.00, 0.67, 0.38),
+                                 srgb(0.26, 0.14, 0.08)), 1);
+    layout->addWidget(metricTile(m_swrTitle, m_swr, monitorSecondary(), srgb(0.05, 0.21, 0.20)), 1);
+    layout->addWidget(metricTile(title(QStringLiteral("RF DRIVE"), nullptr), m_rfDrive, srgb(0.82, 0.76, 1.00),
+                                 srgb(0.18, 0.13, 0.31)), 1);
     return metrics;
 }
 
@@ -209,6 +221,8 @@ QWidget *StationMonitorWindow::makeStationCards()
     auto *routeLayout = row(route, 6, 14, 0, 14, 0);
     m_routeDetail = monitorLabel(monospacedFont(10, QFont::DemiBold), QColor(), "monitor.routeDetail");
     m_routeAlignment = monitorLabel(monospacedFont(10, QFont::DemiBold), QColor(), "monitor.routeAlignment");
+    // The alignment is one word: a long route gives way, not the verdict.
+    m_routeAlignment->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     routeLayout->addWidget(m_routeDetail);
     routeLayout->addStretch(1);
     routeLayout->addWidget(m_routeAlignment);
@@ -220,19 +234,11 @@ QWidget *StationMonitorWindow::makeStationCards()
 QWidget *StationMonitorWindow::makeWaitingNotice()
 {
     const QString symbol = QStringLiteral("antenna.radiowaves.left.and.right.slash");
-    auto *notice = new ContentUnavailableNotice(QStringLiteral("Waiting for station telemetry"), symbol, QString());
-    notice->setObjectName(QStringLiteral("monitor.waiting"));
-    notice->setFixedHeight(176);
-    // The notice's secondary colours are the light desktop's; this panel is dark.
-    for (auto *label : notice->findChildren<QLabel *>()) {
-        setForegroundColor(label, label->objectName() == QStringLiteral("notice.title") ? QColor(235, 240, 245)
-                                                                                   : monitorSecondary());
-        if (!label->pixmap().isNull())
-            label->setPixmap(symbolPixmap(symbol, monitorSecondary(), 40));
-    }
-    m_waitingDescription = notice->findChild<QLabel *>(QStringLiteral("notice.description"));
-    m_waiting = notice;
-    return notice;
+    m_waiting = new ContentUnavailableNotice(QStringLiteral("Waiting for station telemetry"), symbol, QString());
+    m_waiting->setObjectName(QStringLiteral("monitor.waiting"));
+    m_waiting->setFixedHeight(176);
+    m_waiting->setFixedColors(QColor(235, 240, 245), monitorSecondary());
+    return m_waiting;
 }
 
 QWidget *StationMonitorWindow::makeActionBar()
@@ -283,6 +289,13 @@ QWidget *StationMonitorWindow::makeFooter()
 
 void StationMonitorWindow::refresh()
 {
+    refreshRadio();
+    refreshStation();
+    refreshFooter();
+}
+
+void StationMonitorWindow::refreshRadio()
+{
     const auto snapshot = m_model.radioSnapshot();
     const auto status = m_model.remoteStationStatus();
 
@@ -295,7 +308,7 @@ void StationMonitorWindow::refresh()
             continue;
         label->setText(headerFrequencyText(*vfos[i]));
         label->setFont(kitFont(vfos[1] ? 20 : 27, vfos[i]->isReceive ? QFont::Bold : QFont::DemiBold));
-        setForegroundColor(label, headerFrequencyColor(*snapshot, *vfos[i]));
+        setFixedForegroundColor(label, headerFrequencyColor(*snapshot, *vfos[i]));
     }
     QLabel *fallback = m_frequencyLabels[2];
     fallback->setVisible(!vfos[0] && !vfos[1]);
@@ -309,25 +322,30 @@ void StationMonitorWindow::refresh()
     m_vfoB->setText(vfoText(snapshot, QStringLiteral("B")));
     m_txPower->setText(txPowerText(status));
     m_swr->setText(swrText(status));
-    setForegroundColor(m_swr, swrTint(status));
+    for (QLabel *label : {m_swrTitle, m_swr})
+        setFixedForegroundColor(label, swrTint(status));
     m_rfDrive->setText(rfDriveText(snapshot));
+}
 
+void StationMonitorWindow::refreshStation()
+{
+    const auto status = m_model.remoteStationStatus();
     m_stationCards->setVisible(status.has_value());
     m_waiting->setVisible(!status);
-    m_waitingDescription->setText(m_model.status());
+    m_waiting->setDescription(m_model.status());
     if (status) {
         m_kpaTitle->setText(status->kpaDetailPrimary);
         m_kpaDetail->setText(status->kpaDetailSecondary);
         for (QLabel *label : {m_kpaTitle, m_kpaDetail})
-            setForegroundColor(label, amplifierTint(*status));
+            setFixedForegroundColor(label, amplifierTint(*status));
         m_katTitle->setText(status->katDetailPrimary);
         m_katDetail->setText(status->katDetailSecondary);
         for (QLabel *label : {m_katTitle, m_katDetail})
-            setForegroundColor(label, tunerTint(*status));
+            setFixedForegroundColor(label, tunerTint(*status));
         m_routeDetail->setText(routeDetailText(*status));
         m_routeAlignment->setText(status->routeAlignment.toUpper());
         for (QLabel *label : {m_routeDetail, m_routeAlignment})
-            setForegroundColor(label, routeTint(*status));
+            setFixedForegroundColor(label, routeTint(*status));
     }
     const auto toggle = m_model.amplifierToggleAction();
     m_amplifier->setVisible(toggle.has_value());
@@ -338,12 +356,16 @@ void StationMonitorWindow::refresh()
     m_tune->setEnabled(m_model.remoteActionAllowed(RemoteStationAction::Tune));
     m_cancel->setEnabled(m_model.remoteActionAllowed(RemoteStationAction::Cancel));
     m_reconnect->setVisible(m_model.isRunning());
-    m_footerText->setText(footerText(m_model.lastSnapshotAt(), status));
+}
+
+void StationMonitorWindow::refreshFooter()
+{
+    m_footerText->setText(footerText(m_model.lastSnapshotAt(), m_model.remoteStationStatus()));
 }
 
 void StationMonitorWindow::snapshotChanged()
 {
-    refresh();
+    refreshRadio();
     const auto snapshot = m_model.radioSnapshot();
     const std::optional<qint64> frequency = snapshot ? std::optional<qint64>(snapshot->frequencyHz) : std::nullopt;
     // Nothing is drawn while the window is closed.

@@ -17,6 +17,7 @@ class QPushButton;
 namespace kivo {
 
 class AppModel;
+class ContentUnavailableNotice;
 class FilledBox;
 class PropagationConditionsView;
 
@@ -50,6 +51,9 @@ private:
     QWidget *makeActionBar();
     QWidget *makeFooter();
     void refresh();
+    void refreshRadio();
+    void refreshStation();
+    void refreshFooter();
     void snapshotChanged();
     void queueRenderReport();
 
@@ -64,11 +68,11 @@ private:
     QLabel *m_vfoA = nullptr;
     QLabel *m_vfoB = nullptr;
     QLabel *m_txPower = nullptr;
+    QLabel *m_swrTitle = nullptr;
     QLabel *m_swr = nullptr;
     QLabel *m_rfDrive = nullptr;
     QWidget *m_stationCards = nullptr;
-    QWidget *m_waiting = nullptr;
-    QLabel *m_waitingDescription = nullptr;
+    ContentUnavailableNotice *m_waiting = nullptr;
     QLabel *m_kpaTitle = nullptr;
     QLabel *m_kpaDetail = nullptr;
     QLabel *m_katTitle = nullptr;

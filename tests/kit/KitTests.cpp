@@ -1,12 +1,21 @@
 #include "QuendKivoApp/kit/AdaptiveRow.h"
 #include "QuendKivoApp/kit/ConnectionState.h"
+#include "QuendKivoApp/kit/ElidedLabel.h"
 #include "QuendKivoApp/kit/Icons.h"
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
 #include "QuendKivoApp/kit/NumberField.h"
 #include "QuendKivoApp/kit/NumberedChoices.h"
+#include "QuendKivoApp/kit/TextColor.h"
 
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QStyle>
+#include <QVBoxLayout>
+#include <QHelpEvent>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolTip>
 #include <gtest/gtest.h>
 
 using namespace kivo;
@@ -34,6 +43,103 @@ TEST(ConnectionStateTest, FirstMatchingRowWins)
         EXPECT_EQ(shown, (ConnectionPresentation{row.label, row.color, row.symbol})) << row.label.toStdString();
         EXPECT_TRUE(hasSymbol(shown.symbol)) << shown.symbol.toStdString();
     }
+}
+
+namespace {
+
+QPalette darkDesktop()
+{
+    QPalette dark(QColor(53, 53, 53));
+    dark.setColor(QPalette::Window, QColor(53, 53, 53));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    return dark;
+}
+
+QColor shownText(const QWidget &widget) { return widget.palette().color(QPalette::WindowText); }
+
+} // namespace
+
+TEST(TextColorTest, EveryAccentReadsAtFourAndAHalfToOneWithItsHueKept)
+{
+    const QPalette light = QApplication::style()->standardPalette();
+    struct Row {
+        const char *name;
+        QColor hue;
+    };
+    const QList<Row> accents{
+        {"green", platformColor(PlatformColor::Green)},   {"orange", platformColor(PlatformColor::Orange)},
+        {"red", platformColor(PlatformColor::Red)},       {"purple", platformColor(PlatformColor::Purple)},
+        {"cyan", platformColor(PlatformColor::Cyan)},     {"blue", platformColor(PlatformColor::Blue, Appearance::Dark)},
+        {"monitor cyan", MonitorPalette::cyan()},         {"monitor green", MonitorPalette::green()},
+        {"monitor amber", MonitorPalette::amber()},       {"monitor coral", MonitorPalette::coral()},
+        {"monitor violet", MonitorPalette::violet()},     {"faint cyan", withOpacity(MonitorPalette::cyan(), 0.52)},
+    };
+    for (const QPalette &palette : {light, darkDesktop()}) {
+        const QColor window = palette.color(QPalette::Window);
+        for (const Row &row : accents) {
+            const QColor text = readableTextColor(row.hue, window);
+            EXPECT_GE(contrastRatio(text, window), readableContrast) << row.name << " on " << window.name().toStdString();
+            if (text != row.hue && row.hue.alpha() == 255)
+                EXPECT_NEAR(text.hsvHueF(), row.hue.hsvHueF(), 0.02) << row.name;
+        }
+        for (auto color : {PlatformColor::Green, PlatformColor::Orange, PlatformColor::Secondary})
+            EXPECT_GE(contrastRatio(textColor(color, palette), window), readableContrast) << window.name().toStdString();
+    }
+    // Colours that already read are left alone: the dark monitor keeps its own.
+    EXPECT_EQ(readableTextColor(MonitorPalette::cyan(), srgb(0.025, 0.06, 0.11)), MonitorPalette::cyan());
+    const auto connected = connectionPresentation(true, false, false, true);
+    EXPECT_GE(contrastRatio(connected.textColor(light), light.color(QPalette::Window)), readableContrast);
+}
+
+TEST(TextColorTest, KitColoursFollowAPaletteChangeFixedOnesStay)
+{
+    const QPalette light = QApplication::palette();
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    QLabel secondary("Radio connection"), connected("Connected"), fixed("OFFLINE");
+    for (QLabel *label : {&secondary, &connected, &fixed})
+        layout->addWidget(label);
+    setSecondaryStyle(&secondary);
+    setForegroundColor(&connected, PlatformColor::Green);
+    setFixedForegroundColor(&fixed, Qt::white);
+    window.show();
+    const QColor lightWindow = light.color(QPalette::Window);
+    EXPECT_GE(contrastRatio(shownText(secondary), lightWindow), readableContrast);
+
+    QApplication::setPalette(darkDesktop());
+    QCoreApplication::processEvents();
+    for (const QLabel *label : {&secondary, &connected})
+        EXPECT_GE(contrastRatio(shownText(*label), QColor(53, 53, 53)), readableContrast) << label->text().toStdString();
+    EXPECT_EQ(shownText(fixed), QColor(Qt::white));
+
+    QApplication::setPalette(light);
+    QCoreApplication::processEvents();
+    EXPECT_GE(contrastRatio(shownText(connected), lightWindow), readableContrast);
+    EXPECT_EQ(shownText(fixed), QColor(Qt::white));
+}
+
+TEST(ElidedLabelTest, ATextTooWideEndsInAnEllipsisAndShowsWholeAsTooltip)
+{
+    const QString text = "UDP 57360 unavailable \u2014 close the old Rotor app";
+    QWidget window;
+    auto *layout = new QHBoxLayout(&window);
+    auto *label = new ElidedLabel;
+    label->setText(text);
+    layout->addWidget(label);
+    window.show();
+    window.resize(label->sizeHint().width() + 40, 40);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(label->isElided());
+
+    window.resize(120, 40);
+    QCoreApplication::processEvents();
+    EXPECT_LE(window.minimumSizeHint().width(), 120);
+    EXPECT_EQ(label->text(), text);
+    EXPECT_TRUE(label->shownText().endsWith(QChar(0x2026)));
+    EXPECT_TRUE(text.startsWith(label->shownText().chopped(1)));
+    QHelpEvent help(QEvent::ToolTip, QPoint(4, 4), label->mapToGlobal(QPoint(4, 4)));
+    QCoreApplication::sendEvent(label, &help);
+    EXPECT_EQ(QToolTip::text(), text);
 }
 
 TEST(NumberFieldTest, OnlyTextInRangeIsTakenWhenEditingEnds)

@@ -5,6 +5,7 @@
 #include "QuendKivoApp/DesktopApplication.h"
 #include "QuendKivoApp/OfflineModel.h"
 #include "QuendKivoApp/configuration/ContentView.h"
+#include "QuendKivoApp/kit/ElidedLabel.h"
 #include "QuendKivoApp/kit/Palette.h"
 #include "QuendKivoApp/model/AppModel.h"
 #include "QuendKivoApp/monitor/MonitorPresenters.h"
@@ -265,6 +266,28 @@ TEST_F(AgentMonitorTest, CardsShowTheAgentsStateAndActionsFollowTheRules)
     EXPECT_FALSE(shown("monitor.reconnect"));
     EXPECT_TRUE(shown("monitor.waiting"));
     EXPECT_EQ(text("monitor.footer"), "Updated --:--:-- | alarms unknown | commissioned False");
+}
+
+TEST_F(AgentMonitorTest, TheSWRTitleTakesTheTintAndLongTextsEndInAnEllipsis)
+{
+    const QString interlock = "UDP 57360 unavailable \u2014 close the old Rotor app and start this one again";
+    QJsonObject radio = agent.state["radio"].toObject();
+    radio["interlock_state"] = interlock;
+    agent.state["radio"] = radio;
+    model->start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return text("monitor.headerDetail").endsWith(interlock); }, deadline))
+        << model->events().join("\n").toStdString();
+    QCoreApplication::processEvents();
+
+    const QColor tint = swrTint(model->remoteStationStatus());
+    EXPECT_EQ(tint, MonitorPalette::green());
+    for (const char *name : {"monitor.swrTitle", "monitor.swr"})
+        EXPECT_EQ(find<QLabel>(name)->palette().color(QPalette::WindowText), tint) << name;
+
+    auto *detail = find<ElidedLabel>("monitor.headerDetail");
+    EXPECT_TRUE(detail->shownText().endsWith(QChar(0x2026)));
+    const QRect column = find<QWidget>("monitor.leftColumn")->geometry();
+    EXPECT_TRUE(column.contains(QRect(detail->mapTo(window.get(), QPoint()), detail->size())));
 }
 
 TEST(StationMonitorWindowTest, ReportsOnceWhenShownAndOncePerFrequencyChange)

@@ -1,0 +1,25 @@
+#pragma once
+
+// Text colours of widgets. The kit's colours are worked out from the
+// palette the widget sits in, readable against its window colour, and
+// again whenever that palette changes (a dark desktop, a theme switch).
+// Panels with a fixed palette of their own set exact colours instead.
+
+#include "QuendKivoApp/kit/Palette.h"
+
+#include <QColor>
+
+class QWidget;
+
+namespace kivo {
+
+// The secondary (dimmed) text style.
+void setSecondaryStyle(QWidget *widget);
+// The widget's text in a hue, made readable on its background.
+void setForegroundColor(QWidget *widget, const QColor &hue);
+// The widget's text in a platform colour of the palette's appearance.
+void setForegroundColor(QWidget *widget, PlatformColor color);
+// Exactly this colour, whatever the palette; for fixed dark panels.
+void setFixedForegroundColor(QWidget *widget, const QColor &color);
+
+} // namespace kivo
