@@ -310,7 +310,7 @@ void ContentView::refreshHeader()
     const QColor color = platformColor(shown.connection.color);
     m_connectionDot->setPixmap(dot(color));
     m_connectionLabel->setText(shown.connection.label);
-    setForegroundColor(m_connectionLabel, color);
+    setForegroundColor(m_connectionLabel, shown.connection.color);
     m_kindLabel->setText(shown.kindName);
     // The two lines are read as one.
     m_connectionLabel->setAccessibleName(shown.connection.label + QStringLiteral(", ") + shown.kindName);

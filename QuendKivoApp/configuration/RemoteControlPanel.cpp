@@ -138,7 +138,7 @@ void RemoteControlPanel::refresh()
     m_fullControlSymbol->setPixmap(
         symbolPixmap(fullControl ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("pause.circle"), tint, 14));
     m_fullControl->setText(fullControl ? QStringLiteral("Full control enabled") : QStringLiteral("Full control disabled"));
-    setForegroundColor(m_fullControl, tint);
+    setForegroundColor(m_fullControl, fullControl ? PlatformColor::Green : PlatformColor::Secondary);
 
     const auto status = m_model.remoteStationStatus();
     const QString inhibitors = status ? status->inhibitors.join(QStringLiteral("; ")) : QString();

@@ -126,7 +126,7 @@ void StatusTab::refresh()
     const QColor color = platformColor(connection.color);
     m_connectionIcon->setPixmap(symbolPixmap(connection.symbol, color, 16));
     m_connectionLabel->setText(connection.label);
-    setForegroundColor(m_connectionLabel, color);
+    setForegroundColor(m_connectionLabel, connection.color);
     showFullText(m_statusText, m_model.status());
 
     const bool agentKind = m_model.configuration().connectionKind == AppConfiguration::ConnectionKind::RemoteAgent;

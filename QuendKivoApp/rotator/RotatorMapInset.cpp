@@ -40,6 +40,10 @@ RotatorMapInset::RotatorMapInset(QWidget *parent) : QWidget(parent)
 void RotatorMapInset::setContent(const std::optional<GeoCoordinate> &home, const std::optional<GeoCoordinate> &target,
                                  const QString &targetLabel)
 {
+    // The monitor hands its content over on every snapshot: an unchanged map
+    // is not drawn again.
+    if (home == m_home && target == m_target && targetLabel == m_targetLabel && !m_identity.isEmpty())
+        return;
     m_home = home;
     m_target = target;
     m_targetLabel = targetLabel;

@@ -3,6 +3,7 @@
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/Icons.h"
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
+#include "QuendKivoApp/kit/TextColor.h"
 #include "QuendKivoApp/kit/Palette.h"
 #include "QuendKivoApp/model/AppModel.h"
 #include "QuendKivoApp/rotator/RotatorCompass.h"
@@ -23,7 +24,7 @@ QLabel *label(const QString &name, const QFont &font, const QColor &color)
     auto *text = new QLabel;
     text->setObjectName(name);
     text->setFont(font);
-    setForegroundColor(text, color);
+    setFixedForegroundColor(text, color);
     return text;
 }
 
@@ -34,7 +35,7 @@ LineLimitedLabel *line(const QString &name, const QFont &font, const QColor &col
     text->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     text->setObjectName(name);
     text->setFont(font);
-    setForegroundColor(text, color);
+    setFixedForegroundColor(text, color);
     return text;
 }
 
@@ -155,7 +156,7 @@ void RotatorMonitorPanel::refresh()
     const QColor tint = connectionIsReady(state, moving) ? MonitorPalette::green()
                                                          : platformColor(PlatformColor::Orange, Appearance::Dark);
     m_badge->setText(connectionLabel(state, moving, m_model.rotatorMotionDirection()));
-    setForegroundColor(m_badge, tint);
+    setFixedForegroundColor(m_badge, tint);
     m_badgeSymbol->setPixmap(symbolPixmap(connectionSymbol(state), tint, 12));
 
     m_compass->setAzimuth(m_model.rotatorAzimuth());

@@ -292,7 +292,8 @@ QWidget *RotatorSettingsView::makeTargetBox()
     // Red only while it can be pressed; a disabled Stop dims like the rest.
     QPalette stopPalette = m_stop->palette();
     for (auto group : {QPalette::Active, QPalette::Inactive})
-        stopPalette.setColor(group, QPalette::ButtonText, platformColor(PlatformColor::Red));
+        stopPalette.setColor(group, QPalette::ButtonText,
+                             readableTextColor(platformColor(PlatformColor::Red), stopPalette.color(group, QPalette::Button)));
     m_stop->setPalette(stopPalette);
     entry->addWidget(buttons);
     column->addWidget(entry);
