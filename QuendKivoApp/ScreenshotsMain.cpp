@@ -156,7 +156,7 @@ int main(int argc, char **argv)
     window.resize(window.minimumSize());
     save(&window, directory, QStringLiteral("8-window-minimum"));
 
-    window.resize(900, 720);
+    window.resize(900, 620);
     AppConfiguration configuration = model.configuration();
     configuration.connectionKind = AppConfiguration::ConnectionKind::RemoteAgent;
     configuration.remoteAgentBaseURL = agent.baseURL();
