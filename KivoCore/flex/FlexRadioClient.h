@@ -69,21 +69,21 @@ struct FlexRadioTiming {
 
 // What a FlexRadioClient connects to and how.
 struct FlexRadioClientOptions {
-    QString host;
+    QString host{};
     quint16 port = 0;
-    QString stationName;
-    QString sliceLetter;
+    QString stationName{};
+    QString sliceLetter{};
     // TLS, the certificate judged by the pin store; plain TCP otherwise.
     bool useTLS = false;
     // Sent as "wan validate" before the session starts, then the radio's
     // handle line is awaited.
-    std::optional<QString> wanValidationHandle;
+    std::optional<QString> wanValidationHandle{};
     // The pin store's key for the certificate; the host when absent.
-    std::optional<QString> certificateIdentity;
-    SmartLinkCertificatePinStore pinStore;
-    FlexRadioTiming timing;
+    std::optional<QString> certificateIdentity{};
+    SmartLinkCertificatePinStore pinStore{};
+    FlexRadioTiming timing{};
     // Uniform in [0, 1]: the share of the back-off's random extra.
-    std::function<double()> random;
+    std::function<double()> random{};
 };
 
 class FlexRadioClient : public RadioBackendBase {

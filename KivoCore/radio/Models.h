@@ -67,18 +67,18 @@ struct RemoteStationStatus {
 // one receiving VFO those describe.
 struct RadioSnapshotFields {
     qint64 frequencyHz = 0;
-    QString mode;
+    QString mode{};
     bool isConnected = false;
     bool isTransmitting = false;
-    QString slice;
-    QString station;
-    std::optional<QString> transmitSlice;
-    std::optional<qint64> transmitFrequencyHz;
-    std::optional<QList<RadioVFO>> vfos;
-    std::optional<RemoteStationStatus> remoteStationStatus;
-    std::optional<int> rfPowerWatts;
-    std::optional<QDateTime> agentObservedAt;
-    std::optional<QDateTime> transportReceivedAt;
+    QString slice{};
+    QString station{};
+    std::optional<QString> transmitSlice{};
+    std::optional<qint64> transmitFrequencyHz{};
+    std::optional<QList<RadioVFO>> vfos{};
+    std::optional<RemoteStationStatus> remoteStationStatus{};
+    std::optional<int> rfPowerWatts{};
+    std::optional<QDateTime> agentObservedAt{};
+    std::optional<QDateTime> transportReceivedAt{};
 };
 
 struct RadioSnapshot {

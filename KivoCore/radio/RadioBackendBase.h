@@ -24,12 +24,12 @@ public:
     using RandomSource = RadioLifecycle::RandomSource;
 
     struct Reports {
-        StateHandler onState;
-        SnapshotHandler onSnapshot;
+        StateHandler onState{};
+        SnapshotHandler onSnapshot{};
         // How long one second of reconnection back-off lasts.
         std::chrono::milliseconds backoffSecond{1000};
         // Uniform in [0, 1]: the share of the back-off's random extra.
-        RandomSource random;
+        RandomSource random{};
     };
 
     ~RadioBackendBase() override;

@@ -20,12 +20,12 @@ public:
     using RandomSource = std::function<double()>;
 
     struct Options {
-        StateHandler onState;
-        SnapshotHandler onSnapshot;
+        StateHandler onState{};
+        SnapshotHandler onSnapshot{};
         // How long one second of back-off lasts.
         std::chrono::milliseconds backoffSecond{1000};
         // The system's random source when empty.
-        RandomSource random;
+        RandomSource random{};
     };
 
     RadioLifecycle(QObject *owner, std::function<void()> retry, Options options);

@@ -28,9 +28,9 @@ struct AppBackendRequest {
 };
 
 struct AppBackend {
-    std::shared_ptr<RadioBackend> radio;
+    std::shared_ptr<RadioBackend> radio{};
     // The same object under its concrete type when the agent was built.
-    std::shared_ptr<RemoteAgentClient> remoteAgent;
+    std::shared_ptr<RemoteAgentClient> remoteAgent{};
 };
 
 // May throw (the agent client refuses an empty token or a bad address).

@@ -79,8 +79,9 @@ TEST(TextColorTest, EveryAccentReadsAtFourAndAHalfToOneWithItsHueKept)
         for (const Row &row : accents) {
             const QColor text = readableTextColor(row.hue, window);
             EXPECT_GE(contrastRatio(text, window), readableContrast) << row.name << " on " << window.name().toStdString();
-            if (text != row.hue && row.hue.alpha() == 255)
+            if (text != row.hue && row.hue.alpha() == 255) {
                 EXPECT_NEAR(text.hsvHueF(), row.hue.hsvHueF(), 0.02) << row.name;
+            }
         }
         for (auto color : {PlatformColor::Green, PlatformColor::Orange, PlatformColor::Secondary})
             EXPECT_GE(contrastRatio(textColor(color, palette), window), readableContrast) << window.name().toStdString();
