@@ -171,17 +171,15 @@ QLineEdit *ConfigurationTab::textField(const QString &name, const QString &place
 }
 
 QLineEdit *ConfigurationTab::secretField(const QString &name, const QString &placeholder,
-                                         void (AppModel::*setter)(const QString &))
+                                         std::function<void(const QString &)> set, std::function<QString()> get)
 {
     auto *lineEdit = new QLineEdit;
     lineEdit->setObjectName(name);
     lineEdit->setPlaceholderText(placeholder);
     lineEdit->setEchoMode(QLineEdit::Password);
-    connect(lineEdit, &QLineEdit::textEdited, this, [this, setter](const QString &text) { (m_model.*setter)(text); });
-    const auto getter = setter == &AppModel::setSmartLinkPassword ? &AppModel::smartLinkPassword
-                                                                   : &AppModel::remoteAgentToken;
-    m_refreshers.append([this, lineEdit, getter] {
-        const QString value = (m_model.*getter)();
+    connect(lineEdit, &QLineEdit::textEdited, this, std::move(set));
+    m_refreshers.append([lineEdit, get = std::move(get)] {
+        const QString value = get();
         // The model empties a saved token: show the placeholder again even
         // while the field still has focus from typing it.
         if ((!lineEdit->hasFocus() || value.isEmpty()) && lineEdit->text() != value) {
@@ -219,11 +217,11 @@ QCheckBox *ConfigurationTab::toggle(const QString &name, const QString &label, S
     return box;
 }
 
-QPushButton *ConfigurationTab::button(const QString &name, const QString &title, void (AppModel::*operation)())
+QPushButton *ConfigurationTab::button(const QString &name, const QString &title, std::function<void()> operation)
 {
     auto *push = new QPushButton(title);
     push->setObjectName(name);
-    connect(push, &QPushButton::clicked, this, [this, operation] { (m_model.*operation)(); });
+    connect(push, &QPushButton::clicked, this, std::move(operation));
     return push;
 }
 
@@ -253,22 +251,25 @@ QWidget *ConfigurationTab::makeConnectionBox()
            textField(QStringLiteral("configuration.smartLinkEmail"), QStringLiteral("Email"), &C::smartLinkEmail));
     addRow(grid, QStringLiteral("Password"),
            secretField(QStringLiteral("configuration.smartLinkPassword"), QStringLiteral("Needed once"),
-                       &AppModel::setSmartLinkPassword));
+                       [this](const QString &text) { m_model.setSmartLinkPassword(text); },
+                       [this] { return m_model.smartLinkPassword(); }));
     addRow(grid, QStringLiteral("Radio serial"),
            hbox({textField(QStringLiteral("configuration.smartLinkRadioSerial"),
                            QStringLiteral("Optional preferred serial"), &C::smartLinkRadioSerial),
                  button(QStringLiteral("configuration.forgetSession"), QStringLiteral("Forget session"),
-                        &AppModel::forgetSmartLinkSession),
+                        [this] { m_model.forgetSmartLinkSession(); }),
                  button(QStringLiteral("configuration.resetPin"), QStringLiteral("Reset pin"),
-                        &AppModel::resetSmartLinkCertificatePin)}));
+                        [this] { m_model.resetSmartLinkCertificatePin(); })}));
     addRow(grid, QStringLiteral("Agent HTTPS URL"),
            textField(QStringLiteral("configuration.remoteAgentBaseURL"),
                      QStringLiteral("https://station-pc.local:8443"), &C::remoteAgentBaseURL));
     addRow(grid, QStringLiteral("Bearer token"),
            hbox({secretField(QStringLiteral("configuration.remoteAgentToken"),
-                             QStringLiteral("Stored securely in the keyring"), &AppModel::setRemoteAgentToken),
+                             QStringLiteral("Stored securely in the keyring"),
+                             [this](const QString &text) { m_model.setRemoteAgentToken(text); },
+                             [this] { return m_model.remoteAgentToken(); }),
                  button(QStringLiteral("configuration.forgetToken"), QStringLiteral("Forget saved token"),
-                        &AppModel::forgetRemoteAgentToken)}));
+                        [this] { m_model.forgetRemoteAgentToken(); })}));
     addRow(grid, QStringLiteral("Radio host"),
            textField(QStringLiteral("configuration.radioHost"), QStringLiteral("IP address or hostname"), &C::radioHost));
 

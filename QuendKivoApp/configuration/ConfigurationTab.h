@@ -45,10 +45,10 @@ private:
     void addHelp(QGridLayout *grid, const QString &rowTitle, const QString &text);
     QLineEdit *textField(const QString &name, const QString &placeholder, TextField field);
     QLineEdit *secretField(const QString &name, const QString &placeholder,
-                           void (AppModel::*setter)(const QString &));
+                           std::function<void(const QString &)> set, std::function<QString()> get);
     NumberField *portField(const QString &name, const QString &title, PortField field);
     QCheckBox *toggle(const QString &name, const QString &label, Switch field);
-    QPushButton *button(const QString &name, const QString &title, void (AppModel::*operation)());
+    QPushButton *button(const QString &name, const QString &title, std::function<void()> operation);
     void edit(const std::function<void(AppConfiguration &)> &change);
     void refresh();
     void save();

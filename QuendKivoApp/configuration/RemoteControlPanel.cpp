@@ -49,9 +49,9 @@ RemoteControlPanel::RemoteControlPanel(AppModel &model, QWidget *parent) : QWidg
     auto *offsets = new AdaptiveRow(16);
     offsets->setObjectName(QStringLiteral("remote.offsets"));
     offsets->addWidget(offsetControl(QStringLiteral("RIT"), QStringLiteral("rit"), m_rit, m_ritOffset,
-                                     QStringLiteral("Apply RIT"), &AppModel::applyRemoteRIT));
+                                     QStringLiteral("Apply RIT"), [this] { m_model.applyRemoteRIT(); }));
     offsets->addWidget(offsetControl(QStringLiteral("XIT"), QStringLiteral("xit"), m_xit, m_xitOffset,
-                                     QStringLiteral("Apply XIT"), &AppModel::applyRemoteXIT));
+                                     QStringLiteral("Apply XIT"), [this] { m_model.applyRemoteXIT(); }));
     m_offsets = offsets;
     layout->addWidget(offsets);
     connect(m_rit, &QCheckBox::toggled, &model, &AppModel::setRemoteRITEnabled);
@@ -106,7 +106,7 @@ RemoteControlPanel::RemoteControlPanel(AppModel &model, QWidget *parent) : QWidg
 
 QWidget *RemoteControlPanel::offsetControl(const QString &label, const QString &name, QCheckBox *&toggle,
                                            NumberField *&offset, const QString &actionLabel,
-                                           void (AppModel::*action)())
+                                           std::function<void()> action)
 {
     auto *control = new QWidget;
     auto *row = new QHBoxLayout(control);
@@ -120,9 +120,9 @@ QWidget *RemoteControlPanel::offsetControl(const QString &label, const QString &
     offset->setFixedWidth(96);
     auto *button = new QPushButton(actionLabel);
     button->setObjectName(QStringLiteral("remote.apply") + label);
-    connect(button, &QPushButton::clicked, this, [this, action] {
+    connect(button, &QPushButton::clicked, this, [action] {
         commitFocusedField();
-        (m_model.*action)();
+        action();
     });
     row->addWidget(toggle);
     row->addWidget(offset);

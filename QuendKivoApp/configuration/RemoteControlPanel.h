@@ -6,6 +6,8 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class QCheckBox;
 class QLabel;
 class QPushButton;
@@ -23,7 +25,7 @@ public:
 
 private:
     QWidget *offsetControl(const QString &label, const QString &name, QCheckBox *&toggle, NumberField *&offset,
-                           const QString &actionLabel, void (AppModel::*action)());
+                           const QString &actionLabel, std::function<void()> action);
     void refresh();
 
     AppModel &m_model;
