@@ -91,7 +91,11 @@ RadioSnapshot RemoteAgentClient::placeholderSnapshot()
                           .station = QStringLiteral("Remote Agent"),
                           .transmitSlice = a,
                           .transmitFrequencyHz = 14074000,
-                          .vfos = QList<RadioVFO>{RadioVFO(a, 14074000, digu, true, true, false, 0, false, 0)},
+                          .vfos = QList<RadioVFO>{RadioVFO({.letter = a,
+                                                            .frequencyHz = 14074000,
+                                                            .mode = digu,
+                                                            .isReceive = true,
+                                                            .isTransmit = true})},
                           .remoteStationStatus = status});
 }
 

@@ -109,9 +109,16 @@ TEST(RemoteAgentRequests, StationAndSpotCommands)
     EXPECT_EQ(RemoteAgentCommand::station(RemoteStationAction::Cancel).name, "station_cancel");
     EXPECT_TRUE(RemoteAgentCommand::station(RemoteStationAction::Tune).arguments.isEmpty());
 
-    const FlexSpot spot = FlexSpot::make(14025000, QStringLiteral("dl1abc"), QStringLiteral("CW"),
-                                         QStringLiteral("RUMlogNG"), QStringLiteral("k1xyz"),
-                                         QStringLiteral("up 2"), 1700000000, 600, 3, QStringLiteral("#FF0000"));
+    const FlexSpot spot = FlexSpot::make({.frequencyHz = 14025000,
+                                          .callsign = QStringLiteral("dl1abc"),
+                                          .mode = QStringLiteral("CW"),
+                                          .source = QStringLiteral("RUMlogNG"),
+                                          .spotter = QStringLiteral("k1xyz"),
+                                          .comment = QStringLiteral("up 2"),
+                                          .timestamp = 1700000000,
+                                          .lifetimeSeconds = 600,
+                                          .priority = 3,
+                                          .colorHex = QStringLiteral("#FF0000")});
     const RemoteAgentEndpoint endpoint(QStringLiteral("https://agentpc"));
     const RemoteAgentRequest request = RemoteAgentRequestBuilder::commandRequest(
         endpoint, QStringLiteral("t"), QStringLiteral("kivo-3"), RemoteAgentCommand::addSpot(spot));
