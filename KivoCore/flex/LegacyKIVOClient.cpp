@@ -61,19 +61,19 @@ QByteArray frequencyCommand(int vfo, qint64 hz)
 }
 } // namespace
 
-LegacyKIVOClient::LegacyKIVOClient(QString host, quint16 port, StateHandler onState, SnapshotHandler onSnapshot,
-                                   Timing timing, QObject *parent)
+LegacyKIVOClient::LegacyKIVOClient(Options options, StateHandler onState, SnapshotHandler onSnapshot,
+                                   QObject *parent)
     : RadioBackendBase({.onState = std::move(onState),
                         .onSnapshot = std::move(onSnapshot),
-                        .backoffSecond = timing.backoffSecond,
+                        .backoffSecond = options.timing.backoffSecond,
                         .random = {}},
                        parent),
-      m_host(std::move(host)),
-      m_port(port),
+      m_host(std::move(options.host)),
+      m_port(options.port),
       m_value({.frequencyHz = 14074000, .mode = QStringLiteral("DIGU"), .slice = QStringLiteral("A"), .station = QStringLiteral("KIVO SmartLink")})
 {
     setObjectName(QStringLiteral("com.tarnvale.QuendKivo.legacy-kivo"));
-    setTickInterval(timing.pollInterval);
+    setTickInterval(options.timing.pollInterval);
 }
 
 LegacyKIVOClient::~LegacyKIVOClient()

@@ -44,9 +44,9 @@ std::unique_ptr<LegacyKIVOClient> makeClient(quint16 port, Recorder &recorder,
                                              LegacyKIVOClient::Timing timing = quietTiming())
 {
     return std::make_unique<LegacyKIVOClient>(
-        QStringLiteral("127.0.0.1"), port,
+        LegacyKIVOClient::Options{.host = QStringLiteral("127.0.0.1"), .port = port, .timing = timing},
         [&recorder](RadioConnectionState state, const QString &text) { recorder.states.append({state, text}); },
-        [&recorder](const RadioSnapshot &snapshot) { recorder.snapshots.append(snapshot); }, timing);
+        [&recorder](const RadioSnapshot &snapshot) { recorder.snapshots.append(snapshot); });
 }
 
 // The seconds of every "Retrying in" sentence, with the reason before it.
