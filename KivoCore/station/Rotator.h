@@ -42,7 +42,7 @@ struct RotatorConfigurationFields {
 };
 
 struct RotatorConfiguration {
-    // The defaults are the fields' own.
+    // Every constructor sets these; the fresh values live in the fields.
     bool enabled{};
     QString name;
     QString host;
@@ -60,7 +60,7 @@ struct RotatorConfiguration {
     int beamWidthDegrees{};
     QString callsignDatabasePath;
 
-    // The defaults of a fresh configuration.
+    // A fresh configuration.
     RotatorConfiguration();
     // Upper-cases the home grid and clamps the poll interval (100...5000),
     // the minimum turn (0...180) and the beam width (1...90).
