@@ -124,9 +124,12 @@ int main(int argc, char **argv)
                                           [](const AppBackendRequest &r) -> AppBackend {
         if (r.configuration.connectionKind != AppConfiguration::ConnectionKind::RemoteAgent)
             return makeAppBackend(r);
-        auto client = std::make_shared<RemoteAgentClient>(r.remoteAgentBaseURL, r.remoteAgentToken,
-                                                          test::clientConfigurationTrustingTestCA(), r.onState,
-                                                          r.onSnapshot, test::RemoteAgentHarness::quickTiming());
+        auto client = std::make_shared<RemoteAgentClient>(
+            RemoteAgentClient::Options{.baseURL = r.remoteAgentBaseURL,
+                                       .token = r.remoteAgentToken,
+                                       .ssl = test::clientConfigurationTrustingTestCA(),
+                                       .timing = test::RemoteAgentHarness::quickTiming()},
+            r.onState, r.onSnapshot);
         return AppBackend{client, client};
     });
     AppModel &model = *offline;

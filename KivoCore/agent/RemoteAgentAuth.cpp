@@ -87,26 +87,25 @@ RemoteAgentCommand RemoteAgentCommand::addSpot(const FlexSpot &spot)
 
 namespace RemoteAgentRequestBuilder {
 
-RemoteAgentRequest request(const RemoteAgentEndpoint &endpoint, const QString &token, const QByteArray &method,
-                           const QString &path, std::chrono::milliseconds timeout)
+RemoteAgentRequest request(const RemoteAgentEndpoint &endpoint, const RemoteAgentAccess &access,
+                           const QByteArray &method, const QString &path)
 {
     QNetworkRequest request(endpoint.url(path, false));
-    request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+    request.setRawHeader("Authorization", "Bearer " + access.token.toUtf8());
     request.setRawHeader("Accept", "application/json");
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    request.setTransferTimeout(int(timeout.count()));
+    request.setTransferTimeout(int(access.timeout.count()));
     RemoteAgentRequest built;
     built.method = method;
     built.request = request;
     return built;
 }
 
-RemoteAgentRequest commandRequest(const RemoteAgentEndpoint &endpoint, const QString &token,
-                                  const QString &requestID, const RemoteAgentCommand &command,
-                                  std::chrono::milliseconds timeout)
+RemoteAgentRequest commandRequest(const RemoteAgentEndpoint &endpoint, const RemoteAgentAccess &access,
+                                  const QString &requestID, const RemoteAgentCommand &command)
 {
-    RemoteAgentRequest result = request(endpoint, token, "POST", QStringLiteral("/api/v1/commands"), timeout);
+    RemoteAgentRequest result = request(endpoint, access, "POST", QStringLiteral("/api/v1/commands"));
     result.request.setRawHeader("Content-Type", "application/json");
     QJsonObject arguments;
     for (auto it = command.arguments.begin(); it != command.arguments.end(); ++it)

@@ -80,15 +80,20 @@ using RemoteAgentRequest = HttpRequest;
 
 inline constexpr std::chrono::milliseconds remoteAgentRequestTimeout{15000};
 
+// The bearer token every agent request presents, and how long it may take.
+struct RemoteAgentAccess {
+    QString token{};
+    std::chrono::milliseconds timeout = remoteAgentRequestTimeout;
+};
+
 namespace RemoteAgentRequestBuilder {
 // The headers, cache policy and time-out every agent request shares.
-RemoteAgentRequest request(const RemoteAgentEndpoint &endpoint, const QString &token, const QByteArray &method,
-                           const QString &path, std::chrono::milliseconds timeout = remoteAgentRequestTimeout);
+RemoteAgentRequest request(const RemoteAgentEndpoint &endpoint, const RemoteAgentAccess &access,
+                           const QByteArray &method, const QString &path);
 
 // The POST of one command: {"arguments", "command", "request_id"}.
-RemoteAgentRequest commandRequest(const RemoteAgentEndpoint &endpoint, const QString &token,
-                                  const QString &requestID, const RemoteAgentCommand &command,
-                                  std::chrono::milliseconds timeout = remoteAgentRequestTimeout);
+RemoteAgentRequest commandRequest(const RemoteAgentEndpoint &endpoint, const RemoteAgentAccess &access,
+                                  const QString &requestID, const RemoteAgentCommand &command);
 
 // "kivo-" followed by a new random UUID in lower case.
 QString newRequestID();

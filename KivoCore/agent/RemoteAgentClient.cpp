@@ -30,11 +30,13 @@ QString requestTimedOut()
 }
 } // namespace
 
-RemoteAgentClient::RemoteAgentClient(const QString &baseURL, const QString &token, const QSslConfiguration &ssl,
-                                     StateHandler onState, SnapshotHandler onSnapshot, Timing timing,
+RemoteAgentClient::RemoteAgentClient(Options options, StateHandler onState, SnapshotHandler onSnapshot,
                                      QObject *parent)
-    : RadioBackendBase({std::move(onState), std::move(onSnapshot), timing.backoffSecond, timing.jitter}, parent),
-      m_endpoint(baseURL), m_token(trimmed(token)), m_ssl(ssl), m_timing(std::move(timing)),
+    : RadioBackendBase({std::move(onState), std::move(onSnapshot), options.timing.backoffSecond,
+                        options.timing.jitter},
+                       parent),
+      m_endpoint(options.baseURL), m_token(trimmed(options.token)), m_ssl(std::move(options.ssl)),
+      m_timing(std::move(options.timing)),
       m_value(placeholderSnapshot()),
       m_authoritativeValue(m_value)
 {
@@ -91,7 +93,11 @@ RadioSnapshot RemoteAgentClient::placeholderSnapshot()
                           .station = QStringLiteral("Remote Agent"),
                           .transmitSlice = a,
                           .transmitFrequencyHz = 14074000,
-                          .vfos = QList<RadioVFO>{RadioVFO(a, 14074000, digu, true, true, false, 0, false, 0)},
+                          .vfos = QList<RadioVFO>{RadioVFO({.letter = a,
+                                                            .frequencyHz = 14074000,
+                                                            .mode = digu,
+                                                            .isReceive = true,
+                                                            .isTransmit = true})},
                           .remoteStationStatus = status});
 }
 
@@ -137,8 +143,8 @@ void RemoteAgentClient::validate(std::optional<int> httpStatus, const QByteArray
 
 RemoteAgentRequest RemoteAgentClient::request(const QByteArray &method, const QString &path) const
 {
-    RemoteAgentRequest built =
-        RemoteAgentRequestBuilder::request(m_endpoint, m_token, method, path, m_timing.requestTimeout);
+    RemoteAgentRequest built = RemoteAgentRequestBuilder::request(
+        m_endpoint, {.token = m_token, .timeout = m_timing.requestTimeout}, method, path);
     built.request.setSslConfiguration(m_ssl);
     return built;
 }

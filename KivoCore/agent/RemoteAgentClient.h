@@ -72,6 +72,17 @@ struct RemoteAgentTiming {
     std::function<double()> jitter;
 };
 
+// Which agent, with what credentials and trust, and how patiently.
+struct RemoteAgentClientOptions {
+    // The typed base address; checked and normalised by the client.
+    QString baseURL{};
+    // The bearer token; trimmed by the client.
+    QString token{};
+    // The trust the agent's certificate is checked against.
+    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+    RemoteAgentTiming timing{};
+};
+
 // Withdraws one command (a frequency check's resend, or any command at a
 // stop): the flag stops the retry, the abort ends the request in flight, the
 // event ends its waits.
@@ -82,6 +93,7 @@ class RemoteAgentClient final : public RadioBackendBase {
 
 public:
     using Timing = RemoteAgentTiming;
+    using Options = RemoteAgentClientOptions;
 
     // No state document is expected to come near this.
     static constexpr qint64 maxStreamMessageBytes = 1 << 20;
@@ -90,9 +102,7 @@ public:
     // sent and no handler runs before start(). Both handlers are called
     // directly from the client; a receiver that wants to call back into the
     // client posts the work first.
-    RemoteAgentClient(const QString &baseURL, const QString &token, const QSslConfiguration &ssl,
-                      StateHandler onState, SnapshotHandler onSnapshot, Timing timing = {},
-                      QObject *parent = nullptr);
+    RemoteAgentClient(Options options, StateHandler onState, SnapshotHandler onSnapshot, QObject *parent = nullptr);
     ~RemoteAgentClient() override;
 
     QCoro::Task<RadioSnapshot> snapshot() override;

@@ -149,8 +149,9 @@ QCoro::Task<void> RemoteAgentClient::execute(RemoteAgentCommand command,
         throw KivoError::server(QStringLiteral("Remote Agent does not advertise %1.").arg(command.name));
 
     RemoteAgentRequest post = RemoteAgentRequestBuilder::commandRequest(
-        m_endpoint, m_token, RemoteAgentRequestBuilder::newRequestID(), command,
-        closing ? m_timing.closingRequestTimeout : m_timing.requestTimeout);
+        m_endpoint,
+        {.token = m_token, .timeout = closing ? m_timing.closingRequestTimeout : m_timing.requestTimeout},
+        RemoteAgentRequestBuilder::newRequestID(), command);
     post.request.setSslConfiguration(m_ssl);
     if (unkeysTransmitter(command))
         ++m_unkeyCount;

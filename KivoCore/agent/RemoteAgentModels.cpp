@@ -16,7 +16,7 @@ using json::Reader;
 
 DecodingError outOfRange(const Reader &reader, const QString &key)
 {
-    return DecodingError(reader.pathOf(key), QStringLiteral("the number is out of range."));
+    return DecodingError({.key = reader.pathOf(key), .problem = QStringLiteral("the number is out of range.")});
 }
 
 // Megahertz to hertz, halves away from zero; a value beyond 64 bits fails.

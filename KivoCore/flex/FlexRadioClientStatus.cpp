@@ -278,8 +278,11 @@ void FlexRadioClient::selectBestSlice()
     for (const SliceState &slice : std::as_const(candidates)) {
         if (!slice.indexLetter)
             continue;
-        vfos.append(RadioVFO(*slice.indexLetter, hertz(*slice.frequencyMHz), slice.mode.value_or(QStringLiteral("?")),
-                             slice.id == best.id, slice.id == transmit.id, false, 0, false, 0));
+        vfos.append(RadioVFO({.letter = *slice.indexLetter,
+                              .frequencyHz = hertz(*slice.frequencyMHz),
+                              .mode = slice.mode.value_or(QStringLiteral("?")),
+                              .isReceive = slice.id == best.id,
+                              .isTransmit = slice.id == transmit.id}));
     }
     std::stable_sort(vfos.begin(), vfos.end(),
                      [](const RadioVFO &a, const RadioVFO &b) { return a.letter < b.letter; });

@@ -61,19 +61,19 @@ QByteArray frequencyCommand(int vfo, qint64 hz)
 }
 } // namespace
 
-LegacyKIVOClient::LegacyKIVOClient(QString host, quint16 port, StateHandler onState, SnapshotHandler onSnapshot,
-                                   Timing timing, QObject *parent)
+LegacyKIVOClient::LegacyKIVOClient(Options options, StateHandler onState, SnapshotHandler onSnapshot,
+                                   QObject *parent)
     : RadioBackendBase({.onState = std::move(onState),
                         .onSnapshot = std::move(onSnapshot),
-                        .backoffSecond = timing.backoffSecond,
+                        .backoffSecond = options.timing.backoffSecond,
                         .random = {}},
                        parent),
-      m_host(std::move(host)),
-      m_port(port),
+      m_host(std::move(options.host)),
+      m_port(options.port),
       m_value({.frequencyHz = 14074000, .mode = QStringLiteral("DIGU"), .slice = QStringLiteral("A"), .station = QStringLiteral("KIVO SmartLink")})
 {
     setObjectName(QStringLiteral("com.tarnvale.QuendKivo.legacy-kivo"));
-    setTickInterval(timing.pollInterval);
+    setTickInterval(options.timing.pollInterval);
 }
 
 LegacyKIVOClient::~LegacyKIVOClient()
@@ -309,11 +309,17 @@ void LegacyKIVOClient::sessionEnded()
 
 void LegacyKIVOClient::refreshSnapshot()
 {
-    QList<RadioVFO> vfos{RadioVFO(QStringLiteral("A"), m_vfoAFrequencyHz, m_vfoAMode, m_receiveVFO == 0,
-                                  m_transmitVFO == 0, false, 0, false, 0)};
+    QList<RadioVFO> vfos{RadioVFO({.letter = QStringLiteral("A"),
+                                   .frequencyHz = m_vfoAFrequencyHz,
+                                   .mode = m_vfoAMode,
+                                   .isReceive = m_receiveVFO == 0,
+                                   .isTransmit = m_transmitVFO == 0})};
     if (m_vfoBFrequencyHz) {
-        vfos.append(RadioVFO(QStringLiteral("B"), *m_vfoBFrequencyHz, m_vfoBMode.value_or(m_vfoAMode),
-                             m_receiveVFO == 1, m_transmitVFO == 1, false, 0, false, 0));
+        vfos.append(RadioVFO({.letter = QStringLiteral("B"),
+                              .frequencyHz = *m_vfoBFrequencyHz,
+                              .mode = m_vfoBMode.value_or(m_vfoAMode),
+                              .isReceive = m_receiveVFO == 1,
+                              .isTransmit = m_transmitVFO == 1}));
     }
     m_value.vfos = vfos;
     m_value.slice = m_receiveVFO == 1 ? QStringLiteral("B") : QStringLiteral("A");

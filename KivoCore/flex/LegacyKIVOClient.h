@@ -25,15 +25,22 @@ struct LegacyKIVOClientTiming {
     std::chrono::milliseconds backoffSecond{1000};
 };
 
+// Where the companion listens, and how often it is polled.
+struct LegacyKIVOClientOptions {
+    QString host{};
+    quint16 port = 0;
+    LegacyKIVOClientTiming timing{};
+};
+
 class LegacyKIVOClient : public RadioBackendBase {
     Q_OBJECT
 
 public:
     using Timing = LegacyKIVOClientTiming;
+    using Options = LegacyKIVOClientOptions;
     static constexpr qsizetype kMaximumBufferedBytes = 65536;
 
-    LegacyKIVOClient(QString host, quint16 port, StateHandler onState, SnapshotHandler onSnapshot,
-                     Timing timing = {}, QObject *parent = nullptr);
+    LegacyKIVOClient(Options options, StateHandler onState, SnapshotHandler onSnapshot, QObject *parent = nullptr);
     ~LegacyKIVOClient() override;
 
     QCoro::Task<RadioSnapshot> snapshot() override;

@@ -183,13 +183,12 @@ QString SmartLinkBrokerEndpoint::defaultHost()
     return QStringLiteral(QK_SMARTLINK_BROKER_HOST);
 }
 
-SmartLinkBroker::SmartLinkBroker(QString idToken, QString preferredSerial, DisconnectHandler onDisconnect,
-                                 SmartLinkBrokerEndpoint endpoint, QObject *parent)
+SmartLinkBroker::SmartLinkBroker(Options options, DisconnectHandler onDisconnect, QObject *parent)
     : QObject(parent),
-      m_idToken(std::move(idToken)),
-      m_preferredSerial(std::move(preferredSerial)),
+      m_idToken(std::move(options.idToken)),
+      m_preferredSerial(std::move(options.preferredSerial)),
       m_onDisconnect(std::move(onDisconnect)),
-      m_endpoint(std::move(endpoint))
+      m_endpoint(std::move(options.endpoint))
 {
     setObjectName(QStringLiteral("com.tarnvale.QuendKivo.smartlink-broker"));
     m_timeoutTimer.setSingleShot(true);

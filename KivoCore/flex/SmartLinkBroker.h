@@ -94,9 +94,17 @@ struct SmartLinkBrokerEndpoint {
     QString host = defaultHost();
     quint16 port = 443;
     // Absent: the system's trust store. Verification is never relaxed.
-    std::optional<QSslConfiguration> sslConfiguration;
+    std::optional<QSslConfiguration> sslConfiguration{};
     std::chrono::milliseconds responseTimeout = kResponseTimeout;
     std::chrono::milliseconds pingInterval = kPingInterval;
+};
+
+// Who signs in to the broker, which radio is wanted and where the broker is.
+struct SmartLinkBrokerOptions {
+    QString idToken{};
+    // Empty: the first available radio listed, or the first of all.
+    QString preferredSerial{};
+    SmartLinkBrokerEndpoint endpoint{};
 };
 
 class SmartLinkBroker : public QObject {
@@ -104,14 +112,14 @@ class SmartLinkBroker : public QObject {
 
 public:
     using DisconnectHandler = std::function<void(const QString &message)>;
+    using Options = SmartLinkBrokerOptions;
 
     static constexpr qsizetype kMaximumBufferedBytes = 1048576;
 
     // `onDisconnect` hears, through the event loop, every failure or loss of
     // the broker's connection, also after connect() has returned; never
     // after stop().
-    SmartLinkBroker(QString idToken, QString preferredSerial, DisconnectHandler onDisconnect,
-                    SmartLinkBrokerEndpoint endpoint = {}, QObject *parent = nullptr);
+    SmartLinkBroker(Options options, DisconnectHandler onDisconnect, QObject *parent = nullptr);
     ~SmartLinkBroker() override;
 
     // Runs the dialogue once. Throws SmartLinkBrokerError.

@@ -30,21 +30,20 @@ void later(const QPointer<SmartLinkRadioClient> &client, Work work)
 
 } // namespace
 
-SmartLinkRadioClient::SmartLinkRadioClient(QString email, QString password, QString preferredSerial,
-                                           QString stationName, QString sliceLetter,
-                                           std::shared_ptr<SmartLinkAuthenticator> authenticator,
-                                           StateHandler onState, SnapshotHandler onSnapshot,
-                                           RadioSelectedHandler onRadioSelected, SmartLinkBrokerEndpoint brokerEndpoint,
-                                           SmartLinkCertificatePinStore pinStore, Timing timing, RandomSource random,
+SmartLinkRadioClient::SmartLinkRadioClient(Options options, StateHandler onState, SnapshotHandler onSnapshot,
                                            QObject *parent)
-    : RadioBackendBase({std::move(onState), std::move(onSnapshot), timing.backoffSecond, std::move(random)}, parent),
-      m_email(trimmed(email)), m_password(std::move(password)), m_preferredSerial(trimmed(preferredSerial)),
-      m_stationName(std::move(stationName)), m_sliceLetter(upperCased(sliceLetter)),
-      m_authenticator(authenticator ? std::move(authenticator)
-                                    : std::make_shared<SmartLinkAuthenticator>(
-                                          SmartLinkKeychain(std::make_shared<InMemorySecretStore>(), email))),
-      m_onRadioSelected(std::move(onRadioSelected)), m_brokerEndpoint(std::move(brokerEndpoint)),
-      m_pinStore(std::move(pinStore)), m_timing(timing),
+    : RadioBackendBase({std::move(onState), std::move(onSnapshot), options.timing.backoffSecond,
+                        std::move(options.random)},
+                       parent),
+      m_email(trimmed(options.email)), m_password(std::move(options.password)),
+      m_preferredSerial(trimmed(options.preferredSerial)), m_stationName(std::move(options.stationName)),
+      m_sliceLetter(upperCased(options.sliceLetter)),
+      m_authenticator(options.authenticator
+                          ? std::move(options.authenticator)
+                          : std::make_shared<SmartLinkAuthenticator>(
+                                SmartLinkKeychain(std::make_shared<InMemorySecretStore>(), options.email))),
+      m_onRadioSelected(std::move(options.onRadioSelected)), m_brokerEndpoint(std::move(options.brokerEndpoint)),
+      m_pinStore(std::move(options.pinStore)), m_timing(options.timing),
       m_value({.frequencyHz = 14074000, .mode = QStringLiteral("DIGU"), .slice = m_sliceLetter, .station = m_stationName})
 {
     // Ticks only pay an unkey this backend still owes.
@@ -107,8 +106,10 @@ QCoro::Task<void> SmartLinkRadioClient::establish(qint64 attempt)
     if (!current)
         co_return;
 
-    const auto broker = makeLink<SmartLinkBroker>(tokens->idToken, m_preferredSerial, brokerCallback(attempt),
-                                                  m_brokerEndpoint);
+    const auto broker = makeLink<SmartLinkBroker>(
+        SmartLinkBroker::Options{
+            .idToken = tokens->idToken, .preferredSerial = m_preferredSerial, .endpoint = m_brokerEndpoint},
+        brokerCallback(attempt));
     m_broker = broker;
     std::optional<SmartLinkWANSession> session;
     try {

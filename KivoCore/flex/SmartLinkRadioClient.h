@@ -36,23 +36,40 @@ struct SmartLinkRadioClientTiming {
     FlexRadioTiming radio;
 };
 
+// The account, the radio and station wanted, and every peer of the chain.
+struct SmartLinkRadioClientOptions {
+    QString email{};
+    // Kept only until the first sign-in call has returned.
+    QString password{};
+    // Empty: the broker's first available radio.
+    QString preferredSerial{};
+    QString stationName{};
+    QString sliceLetter{};
+    // Decides where the refresh token is kept (the caller picks the secret
+    // store); without one, a token lives only in memory.
+    std::shared_ptr<SmartLinkAuthenticator> authenticator{};
+    // Hears which radio the broker chose.
+    std::function<void(const SmartLinkRadio &radio)> onRadioSelected{};
+    SmartLinkCertificatePinStore pinStore{};
+    // Kept after the pin store: in the other order GCC 12 warns that the
+    // endpoint's optional TLS settings may be used uninitialised.
+    SmartLinkBrokerEndpoint brokerEndpoint{};
+    SmartLinkRadioClientTiming timing{};
+    // Uniform in [0, 1]: the share of the back-off's random extra.
+    std::function<double()> random{};
+};
+
 class SmartLinkRadioClient : public RadioBackendBase {
     Q_OBJECT
 
 public:
     using RadioSelectedHandler = std::function<void(const SmartLinkRadio &radio)>;
     using Timing = SmartLinkRadioClientTiming;
+    using Options = SmartLinkRadioClientOptions;
 
-    // The authenticator decides where the refresh token is kept (the caller
-    // picks the secret store); without one, a token lives only in memory.
-    // The password is kept only until the first sign-in call has returned.
     // Starts nothing.
-    SmartLinkRadioClient(QString email, QString password, QString preferredSerial, QString stationName,
-                         QString sliceLetter, std::shared_ptr<SmartLinkAuthenticator> authenticator,
-                         StateHandler onState, SnapshotHandler onSnapshot, RadioSelectedHandler onRadioSelected,
-                         SmartLinkBrokerEndpoint brokerEndpoint = {},
-                         SmartLinkCertificatePinStore pinStore = SmartLinkCertificatePinStore(), Timing timing = {},
-                         RandomSource random = {}, QObject *parent = nullptr);
+    SmartLinkRadioClient(Options options, StateHandler onState, SnapshotHandler onSnapshot,
+                         QObject *parent = nullptr);
     ~SmartLinkRadioClient() override;
 
     QCoro::Task<RadioSnapshot> snapshot() override;

@@ -22,30 +22,28 @@ bool isColorHex(const QString &text)
 }
 } // namespace
 
-FlexSpot FlexSpot::make(qint64 frequencyHz, const QString &callsign, const QString &mode, const QString &source,
-                        const QString &spotter, const QString &comment, qint64 timestamp, int lifetimeSeconds,
-                        int priority, const QString &colorHex)
+FlexSpot FlexSpot::make(const FlexSpotFields &fields)
 {
-    if (frequencyHz < 100000 || frequencyHz > 60000000)
+    if (fields.frequencyHz < 100000 || fields.frequencyHz > 60000000)
         throw KivoError::invalidFrequency();
-    const QString call = upperCased(trimmed(callsign));
+    const QString call = upperCased(trimmed(fields.callsign));
     // The callsign ends up in the radio's command line: anything outside
     // printable ASCII, and the field separator "|", is refused outright.
     if (call.isEmpty() || call.size() > 32 || !isPrintableASCII(call) || call.contains(QLatin1Char('|')))
         throw KivoError::server(QStringLiteral("The spot callsign is invalid."));
 
     FlexSpot spot;
-    spot.m_frequencyHz = frequencyHz;
+    spot.m_frequencyHz = fields.frequencyHz;
     spot.m_callsign = call;
-    spot.m_mode = sanitizedASCII(mode, 16);
-    spot.m_source = sanitizedASCII(source, 32, QStringLiteral("RUMlogNG"));
-    spot.m_spotter = sanitizedASCII(upperCased(spotter), 32);
-    spot.m_comment = sanitizedASCII(comment, 96);
-    spot.m_timestamp = std::max<qint64>(timestamp, 0);
-    const QString color = upperCased(colorHex);
+    spot.m_mode = sanitizedASCII(fields.mode, 16);
+    spot.m_source = sanitizedASCII(fields.source, 32, QStringLiteral("RUMlogNG"));
+    spot.m_spotter = sanitizedASCII(upperCased(fields.spotter), 32);
+    spot.m_comment = sanitizedASCII(fields.comment, 96);
+    spot.m_timestamp = std::max<qint64>(fields.timestamp, 0);
+    const QString color = upperCased(fields.colorHex);
     spot.m_colorHex = isColorHex(color) ? color : QStringLiteral("#0A84FF");
-    spot.m_lifetimeSeconds = std::clamp(lifetimeSeconds, 30, 86400);
-    spot.m_priority = std::clamp(priority, 1, 5);
+    spot.m_lifetimeSeconds = std::clamp(fields.lifetimeSeconds, 30, 86400);
+    spot.m_priority = std::clamp(fields.priority, 1, 5);
     return spot;
 }
 

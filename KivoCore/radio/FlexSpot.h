@@ -6,14 +6,26 @@
 
 namespace kivo {
 
+// What FlexSpot::make checks and cleans, by name.
+struct FlexSpotFields {
+    qint64 frequencyHz = 0;
+    QString callsign{};
+    QString mode{};
+    QString source{};
+    QString spotter{};
+    QString comment{};
+    qint64 timestamp = 0;
+    int lifetimeSeconds = 30;
+    int priority = 1;
+    QString colorHex{};
+};
+
 // A spot ready for the radio: only the throwing factory builds one, and it
 // guarantees every value is safe to write into a radio's command line.
 class FlexSpot {
 public:
     // Throws KivoError: invalidFrequency, or "The spot callsign is invalid.".
-    static FlexSpot make(qint64 frequencyHz, const QString &callsign, const QString &mode, const QString &source,
-                         const QString &spotter, const QString &comment, qint64 timestamp, int lifetimeSeconds,
-                         int priority, const QString &colorHex);
+    static FlexSpot make(const FlexSpotFields &fields);
 
     qint64 frequencyHz() const { return m_frequencyHz; }
     QString callsign() const { return m_callsign; }

@@ -5,11 +5,10 @@
 
 namespace kivo {
 
-RadioVFO::RadioVFO(const QString &letter, qint64 frequencyHz, const QString &mode, bool isReceive,
-                   bool isTransmit, bool ritEnabled, int ritOffsetHz, bool xitEnabled, int xitOffsetHz)
-    : letter(upperCased(letter)), frequencyHz(frequencyHz), mode(upperCased(mode)), isReceive(isReceive),
-      isTransmit(isTransmit), ritEnabled(ritEnabled), ritOffsetHz(ritOffsetHz), xitEnabled(xitEnabled),
-      xitOffsetHz(xitOffsetHz)
+RadioVFO::RadioVFO(RadioVFOFields fields)
+    : letter(upperCased(fields.letter)), frequencyHz(fields.frequencyHz), mode(upperCased(fields.mode)),
+      isReceive(fields.isReceive), isTransmit(fields.isTransmit), ritEnabled(fields.ritEnabled),
+      ritOffsetHz(fields.ritOffsetHz), xitEnabled(fields.xitEnabled), xitOffsetHz(fields.xitOffsetHz)
 {
 }
 
@@ -25,7 +24,11 @@ RadioSnapshot::RadioSnapshot(RadioSnapshotFields fields)
         vfos = std::move(*fields.vfos);
     } else {
         const bool transmits = upperCased(transmitSlice) == upperCased(slice);
-        vfos = {RadioVFO(slice, frequencyHz, mode, true, transmits, false, 0, false, 0)};
+        vfos = {RadioVFO({.letter = slice,
+                          .frequencyHz = frequencyHz,
+                          .mode = mode,
+                          .isReceive = true,
+                          .isTransmit = transmits})};
     }
 }
 

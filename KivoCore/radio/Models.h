@@ -12,6 +12,19 @@
 
 namespace kivo {
 
+// What a RadioVFO is made from, by name.
+struct RadioVFOFields {
+    QString letter{};
+    qint64 frequencyHz = 0;
+    QString mode{};
+    bool isReceive = false;
+    bool isTransmit = false;
+    bool ritEnabled = false;
+    int ritOffsetHz = 0;
+    bool xitEnabled = false;
+    int xitOffsetHz = 0;
+};
+
 struct RadioVFO {
     QString letter;
     qint64 frequencyHz = 0;
@@ -25,8 +38,7 @@ struct RadioVFO {
 
     RadioVFO() = default;
     // Upper-cases the letter and the mode.
-    RadioVFO(const QString &letter, qint64 frequencyHz, const QString &mode, bool isReceive, bool isTransmit,
-             bool ritEnabled, int ritOffsetHz, bool xitEnabled, int xitOffsetHz);
+    explicit RadioVFO(RadioVFOFields fields);
 
     bool operator==(const RadioVFO &) const = default;
 };

@@ -204,8 +204,15 @@ QCoro::Task<void> SimulatedRadio::setRFPower(int watts)
 RadioVFO SimulatedRadio::buildVFO(const QString &letter, qint64 frequencyHz, const QString &mode) const
 {
     const VFOOffset offset = m_vfoOffsets.value(letter);
-    return RadioVFO(letter, frequencyHz, mode, m_value.slice == letter, m_value.transmitSlice == letter,
-                    offset.ritEnabled, offset.ritOffsetHz, offset.xitEnabled, offset.xitOffsetHz);
+    return RadioVFO({.letter = letter,
+                     .frequencyHz = frequencyHz,
+                     .mode = mode,
+                     .isReceive = m_value.slice == letter,
+                     .isTransmit = m_value.transmitSlice == letter,
+                     .ritEnabled = offset.ritEnabled,
+                     .ritOffsetHz = offset.ritOffsetHz,
+                     .xitEnabled = offset.xitEnabled,
+                     .xitOffsetHz = offset.xitOffsetHz});
 }
 
 void SimulatedRadio::refreshVFOs()

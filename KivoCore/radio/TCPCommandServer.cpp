@@ -276,21 +276,13 @@ private:
     QByteArray m_outgoing;
 };
 
-TCPCommandServer::TCPCommandServer(const QString &label, Framing framing, Handler handler,
-                                   DisconnectHandler onDisconnect, EventHandler onEvent, QObject *parent)
-    : TCPCommandServer(label, framing, std::move(handler), std::move(onDisconnect), std::move(onEvent), Timing(),
-                       parent)
+TCPCommandServer::TCPCommandServer(Options options, QObject *parent)
+    : QObject(parent), m_label(std::move(options.label)),
+      m_delimiter(options.framing == Framing::Semicolon ? ';' : '\n'), m_handler(std::move(options.handler)),
+      m_onDisconnect(std::move(options.onDisconnect)), m_onEvent(std::move(options.onEvent)),
+      m_timing(options.timing), m_log(&loggingCategory(m_label))
 {
-}
-
-TCPCommandServer::TCPCommandServer(const QString &label, Framing framing, Handler handler,
-                                   DisconnectHandler onDisconnect, EventHandler onEvent, Timing timing,
-                                   QObject *parent)
-    : QObject(parent), m_label(label), m_delimiter(framing == Framing::Semicolon ? ';' : '\n'),
-      m_handler(std::move(handler)), m_onDisconnect(std::move(onDisconnect)), m_onEvent(std::move(onEvent)),
-      m_timing(timing), m_log(&loggingCategory(label))
-{
-    setObjectName(label);
+    setObjectName(m_label);
 }
 
 TCPCommandServer::~TCPCommandServer()

@@ -24,6 +24,7 @@ class QTcpServer;
 namespace kivo {
 
 class CommandConnection;
+struct TCPCommandServerOptions;
 
 class TCPCommandServer : public QObject {
     Q_OBJECT
@@ -53,11 +54,10 @@ public:
         int maximumClients{256};
     };
 
-    // `label` names the logging category and this object. Nothing starts yet.
-    TCPCommandServer(const QString &label, Framing framing, Handler handler, DisconnectHandler onDisconnect,
-                     EventHandler onEvent, QObject *parent = nullptr);
-    TCPCommandServer(const QString &label, Framing framing, Handler handler, DisconnectHandler onDisconnect,
-                     EventHandler onEvent, Timing timing, QObject *parent = nullptr);
+    using Options = TCPCommandServerOptions;
+
+    // Nothing starts yet.
+    explicit TCPCommandServer(Options options, QObject *parent = nullptr);
     ~TCPCommandServer() override;
 
     // Listens on 127.0.0.1:port (0 lets the system choose). A running server
@@ -94,6 +94,17 @@ private:
     bool m_refusing = false;
     quint16 m_requestedPort = 0;
     QHash<CommandConnection *, QPointer<CommandConnection>> m_connections;
+};
+
+// What a command server serves, and to whom it tells what happens.
+struct TCPCommandServerOptions {
+    // Names the logging category and the server object.
+    QString label{};
+    TCPCommandServer::Framing framing = TCPCommandServer::Framing::Semicolon;
+    TCPCommandServer::Handler handler{};
+    TCPCommandServer::DisconnectHandler onDisconnect{};
+    TCPCommandServer::EventHandler onEvent{};
+    TCPCommandServer::Timing timing{};
 };
 
 } // namespace kivo

@@ -99,16 +99,15 @@ std::optional<DCU1RotatorClient::State> dcu1RotatorStateFromRaw(const QString &r
     return caseFromRaw(states, raw);
 }
 
-DCU1RotatorClient::DCU1RotatorClient(const QString &host, quint16 port, int pollMilliseconds,
-                                     StateHandler onState, AzimuthHandler onAzimuth, Timing timing,
+DCU1RotatorClient::DCU1RotatorClient(Options options, StateHandler onState, AzimuthHandler onAzimuth,
                                      QObject *parent)
     : QObject(parent),
-      m_host(host),
-      m_port(port),
-      m_pollMilliseconds(std::clamp(pollMilliseconds, minimumPollMilliseconds, maximumPollMilliseconds)),
+      m_host(std::move(options.host)),
+      m_port(options.port),
+      m_pollMilliseconds(std::clamp(options.pollMilliseconds, minimumPollMilliseconds, maximumPollMilliseconds)),
       m_onState(std::move(onState)),
       m_onAzimuth(std::move(onAzimuth)),
-      m_timing(timing),
+      m_timing(options.timing),
       m_life(this, [this] { connectToController(true); })
 {
     setObjectName(QStringLiteral("com.tarnvale.QuendKivo.rotator"));

@@ -58,6 +58,15 @@ struct DCU1RotatorTiming {
     std::chrono::milliseconds longestRetryDelay{15000};
 };
 
+// Where the controller listens and how often its azimuth is asked for.
+struct DCU1RotatorClientOptions {
+    QString host{};
+    quint16 port = 4001;
+    // Clamped to 100...5000 by the client.
+    int pollMilliseconds = 100;
+    DCU1RotatorTiming timing{};
+};
+
 class DCU1RotatorClient : public QObject {
     Q_OBJECT
 public:
@@ -67,6 +76,7 @@ public:
     using AzimuthHandler = std::function<void(double degrees)>;
 
     using Timing = DCU1RotatorTiming;
+    using Options = DCU1RotatorClientOptions;
 
     static constexpr int minimumPollMilliseconds = 100;
     static constexpr int maximumPollMilliseconds = 5000;
@@ -74,8 +84,7 @@ public:
 
     // Both callbacks are posted through the event loop, in order, never
     // called from inside a call on the client.
-    DCU1RotatorClient(const QString &host, quint16 port, int pollMilliseconds, StateHandler onState,
-                      AzimuthHandler onAzimuth, Timing timing = {}, QObject *parent = nullptr);
+    DCU1RotatorClient(Options options, StateHandler onState, AzimuthHandler onAzimuth, QObject *parent = nullptr);
     ~DCU1RotatorClient() override;
 
     void start();

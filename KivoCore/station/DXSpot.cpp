@@ -120,7 +120,7 @@ const QHash<DXSpotCategory, SpotStyle> &SpotBridgeConfiguration::defaultStyles()
 
 SpotBridgeConfiguration SpotBridgeConfiguration::defaults()
 {
-    return SpotBridgeConfiguration(true, 12062, 12063, defaultStyles());
+    return {.enabled = true, .logbookPort = 12062, .contestPort = 12063, .styles = defaultStyles()};
 }
 
 SpotStyle SpotBridgeConfiguration::style(DXSpotCategory category) const
@@ -166,12 +166,13 @@ SpotBridgeConfiguration SpotBridgeConfiguration::fromJson(const QJsonValue &valu
     const QJsonArray pairs =
         json::toArray(json::required(object, QStringLiteral("styles")), QStringLiteral("styles"));
     if (pairs.size() % 2 != 0)
-        throw DecodingError(QStringLiteral("styles"), QStringLiteral("a category has no style."));
+        throw DecodingError({.key = QStringLiteral("styles"), .problem = QStringLiteral("a category has no style.")});
     for (qsizetype i = 0; i < pairs.size(); i += 2) {
         const QString raw = json::toString(pairs.at(i), QStringLiteral("styles"));
         const auto category = dxSpotCategoryFromRaw(raw);
         if (!category)
-            throw DecodingError(QStringLiteral("styles"), QStringLiteral("unknown category \"%1\".").arg(raw));
+            throw DecodingError({.key = QStringLiteral("styles"),
+                                 .problem = QStringLiteral("unknown category \"%1\".").arg(raw)});
         result.styles.insert(*category, SpotStyle::fromJson(pairs.at(i + 1), raw));
     }
     return result;
@@ -179,9 +180,16 @@ SpotBridgeConfiguration SpotBridgeConfiguration::fromJson(const QJsonValue &valu
 
 FlexSpot ParsedRUMlogSpot::flexSpot(SpotFeed feed, const SpotStyle &style) const
 {
-    return FlexSpot::make(frequencyHz, callsign, mode, QStringLiteral("RUMlogNG ") + rawValue(feed),
-                          spotter.isEmpty() ? stationName : spotter, comment, timestamp, style.lifetimeSeconds,
-                          style.priority, style.colorHex);
+    return FlexSpot::make({.frequencyHz = frequencyHz,
+                           .callsign = callsign,
+                           .mode = mode,
+                           .source = QStringLiteral("RUMlogNG ") + rawValue(feed),
+                           .spotter = spotter.isEmpty() ? stationName : spotter,
+                           .comment = comment,
+                           .timestamp = timestamp,
+                           .lifetimeSeconds = style.lifetimeSeconds,
+                           .priority = style.priority,
+                           .colorHex = style.colorHex});
 }
 
 namespace {

@@ -71,14 +71,7 @@ struct SpotBridgeConfiguration {
     bool enabled = true;
     quint16 logbookPort = 12062;
     quint16 contestPort = 12063;
-    QHash<DXSpotCategory, SpotStyle> styles;
-
-    SpotBridgeConfiguration() = default;
-    SpotBridgeConfiguration(bool enabled, quint16 logbookPort, quint16 contestPort,
-                            QHash<DXSpotCategory, SpotStyle> styles)
-        : enabled(enabled), logbookPort(logbookPort), contestPort(contestPort), styles(std::move(styles))
-    {
-    }
+    QHash<DXSpotCategory, SpotStyle> styles{};
 
     static const QHash<DXSpotCategory, SpotStyle> &defaultStyles();
     // Enabled, ports 12062 and 12063, the default styles.

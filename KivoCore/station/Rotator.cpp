@@ -26,21 +26,21 @@ std::optional<RotatorAutomaticSource> rotatorAutomaticSourceFromRaw(const QStrin
     return caseFromRaw(allRotatorAutomaticSources, raw);
 }
 
-RotatorConfiguration::RotatorConfiguration(bool enabled, const QString &name, const QString &host, quint16 port,
-                                           int pollIntervalMilliseconds, bool connectAtLaunch,
-                                           const QString &homeGrid, quint16 rumlogPort,
-                                           RotatorAutomaticSource automaticSource, bool automaticTurningEnabled,
-                                           int minimumAutomaticTurnDegrees, QSet<QString> enabledBands,
-                                           QHash<QString, int> bandOffsets, QSet<QString> bidirectionalBands,
-                                           int beamWidthDegrees, const QString &callsignDatabasePath)
-    : enabled(enabled), name(name), host(host), port(port),
-      pollIntervalMilliseconds(std::clamp(pollIntervalMilliseconds, 100, 5000)), connectAtLaunch(connectAtLaunch),
-      homeGrid(upperCased(homeGrid)), rumlogPort(rumlogPort), automaticSource(automaticSource),
-      automaticTurningEnabled(automaticTurningEnabled),
-      minimumAutomaticTurnDegrees(std::clamp(minimumAutomaticTurnDegrees, 0, 180)),
-      enabledBands(std::move(enabledBands)), bandOffsets(std::move(bandOffsets)),
-      bidirectionalBands(std::move(bidirectionalBands)), beamWidthDegrees(std::clamp(beamWidthDegrees, 1, 90)),
-      callsignDatabasePath(callsignDatabasePath)
+RotatorConfiguration::RotatorConfiguration()
+    : RotatorConfiguration(RotatorConfigurationFields())
+{
+}
+
+RotatorConfiguration::RotatorConfiguration(RotatorConfigurationFields fields)
+    : enabled(fields.enabled), name(std::move(fields.name)), host(std::move(fields.host)), port(fields.port),
+      pollIntervalMilliseconds(std::clamp(fields.pollIntervalMilliseconds, 100, 5000)),
+      connectAtLaunch(fields.connectAtLaunch), homeGrid(upperCased(fields.homeGrid)), rumlogPort(fields.rumlogPort),
+      automaticSource(fields.automaticSource), automaticTurningEnabled(fields.automaticTurningEnabled),
+      minimumAutomaticTurnDegrees(std::clamp(fields.minimumAutomaticTurnDegrees, 0, 180)),
+      enabledBands(std::move(fields.enabledBands)), bandOffsets(std::move(fields.bandOffsets)),
+      bidirectionalBands(std::move(fields.bidirectionalBands)),
+      beamWidthDegrees(std::clamp(fields.beamWidthDegrees, 1, 90)),
+      callsignDatabasePath(std::move(fields.callsignDatabasePath))
 {
 }
 
@@ -113,7 +113,8 @@ RotatorConfiguration RotatorConfiguration::fromJson(const QJsonValue &value)
     const QString source = json::toString(member("automaticSource"), QStringLiteral("automaticSource"));
     const auto parsedSource = rotatorAutomaticSourceFromRaw(source);
     if (!parsedSource)
-        throw DecodingError(QStringLiteral("automaticSource"), QStringLiteral("unknown source \"%1\".").arg(source));
+        throw DecodingError({.key = QStringLiteral("automaticSource"),
+                             .problem = QStringLiteral("unknown source \"%1\".").arg(source)});
     result.automaticSource = *parsedSource;
     result.automaticTurningEnabled =
         json::toBool(member("automaticTurningEnabled"), QStringLiteral("automaticTurningEnabled"));
@@ -246,16 +247,25 @@ std::optional<RotatorConfiguration> RotatorConfiguration::importedRotorConfigura
     }
 
     const bool useStation = rotorFlag(*primary, QStringLiteral("UseLogStnForAuto"));
-    return RotatorConfiguration(
-        true, rotorString(*primary, QStringLiteral("RotorIdentifier")).value_or(QStringLiteral("Rotor")),
-        rotorString(*primary, QStringLiteral("tcpAddressAz")).value_or(QString()),
-        rotorPort(*primary, QStringLiteral("tcpPortAz"), 4001), rotorPollInterval(*primary),
-        rotorFlag(*primary, QStringLiteral("AutoConnect")),
-        rotorString(secondary, QStringLiteral("MyLocator")).value_or(QString()),
-        rotorPort(*primary, QStringLiteral("LogUdpPort"), 12064),
-        useStation ? RotatorAutomaticSource::Station : RotatorAutomaticSource::Country, false, 0,
-        std::move(enabledBands), std::move(bandOffsets), std::move(bidirectionalBands), 5,
-        home.filePath(rotorLibrary + QStringLiteral("Application Support/de.felsbach.Rotor/grids.txt")));
+    return RotatorConfiguration({
+        .enabled = true,
+        .name = rotorString(*primary, QStringLiteral("RotorIdentifier")).value_or(QStringLiteral("Rotor")),
+        .host = rotorString(*primary, QStringLiteral("tcpAddressAz")).value_or(QString()),
+        .port = rotorPort(*primary, QStringLiteral("tcpPortAz"), 4001),
+        .pollIntervalMilliseconds = rotorPollInterval(*primary),
+        .connectAtLaunch = rotorFlag(*primary, QStringLiteral("AutoConnect")),
+        .homeGrid = rotorString(secondary, QStringLiteral("MyLocator")).value_or(QString()),
+        .rumlogPort = rotorPort(*primary, QStringLiteral("LogUdpPort"), 12064),
+        .automaticSource = useStation ? RotatorAutomaticSource::Station : RotatorAutomaticSource::Country,
+        .automaticTurningEnabled = false,
+        .minimumAutomaticTurnDegrees = 0,
+        .enabledBands = std::move(enabledBands),
+        .bandOffsets = std::move(bandOffsets),
+        .bidirectionalBands = std::move(bidirectionalBands),
+        .beamWidthDegrees = 5,
+        .callsignDatabasePath =
+            home.filePath(rotorLibrary + QStringLiteral("Application Support/de.felsbach.Rotor/grids.txt")),
+    });
 }
 
 } // namespace kivo

@@ -20,34 +20,51 @@ inline constexpr std::array<RotatorAutomaticSource, 2> allRotatorAutomaticSource
 QString rawValue(RotatorAutomaticSource source);
 std::optional<RotatorAutomaticSource> rotatorAutomaticSourceFromRaw(const QString &raw);
 
-struct RotatorConfiguration {
+// What a RotatorConfiguration is made from, by name; left out, a member has
+// the value of a fresh configuration.
+struct RotatorConfigurationFields {
     bool enabled = true;
     QString name = QStringLiteral("Rotor");
-    QString host;
+    QString host{};
     quint16 port = 4001;
     int pollIntervalMilliseconds = 100;
     bool connectAtLaunch = true;
-    QString homeGrid;
+    QString homeGrid{};
     quint16 rumlogPort = 12064;
     RotatorAutomaticSource automaticSource = RotatorAutomaticSource::Country;
     bool automaticTurningEnabled = false;
     int minimumAutomaticTurnDegrees = 0;
+    QSet<QString> enabledBands{};
+    QHash<QString, int> bandOffsets{};
+    QSet<QString> bidirectionalBands{};
+    int beamWidthDegrees = 5;
+    QString callsignDatabasePath{};
+};
+
+struct RotatorConfiguration {
+    // Every constructor sets these; the fresh values live in the fields.
+    bool enabled{};
+    QString name;
+    QString host;
+    quint16 port{};
+    int pollIntervalMilliseconds{};
+    bool connectAtLaunch{};
+    QString homeGrid;
+    quint16 rumlogPort{};
+    RotatorAutomaticSource automaticSource{};
+    bool automaticTurningEnabled{};
+    int minimumAutomaticTurnDegrees{};
     QSet<QString> enabledBands;
     QHash<QString, int> bandOffsets;
     QSet<QString> bidirectionalBands;
-    int beamWidthDegrees = 5;
+    int beamWidthDegrees{};
     QString callsignDatabasePath;
 
-    // The defaults of a fresh configuration.
-    RotatorConfiguration() = default;
+    // A fresh configuration.
+    RotatorConfiguration();
     // Upper-cases the home grid and clamps the poll interval (100...5000),
     // the minimum turn (0...180) and the beam width (1...90).
-    RotatorConfiguration(bool enabled, const QString &name, const QString &host, quint16 port,
-                         int pollIntervalMilliseconds, bool connectAtLaunch, const QString &homeGrid,
-                         quint16 rumlogPort, RotatorAutomaticSource automaticSource, bool automaticTurningEnabled,
-                         int minimumAutomaticTurnDegrees, QSet<QString> enabledBands,
-                         QHash<QString, int> bandOffsets, QSet<QString> bidirectionalBands, int beamWidthDegrees,
-                         const QString &callsignDatabasePath);
+    explicit RotatorConfiguration(RotatorConfigurationFields fields);
 
     // "160m" ... "70cm", "Other": position + 1 is the outside Rotor program's band number.
     static const QStringList &supportedBands();

@@ -5,9 +5,10 @@
 
 namespace kivo {
 
-DecodingError::DecodingError(const QString &key, const QString &problem)
-    : std::runtime_error((QStringLiteral("Could not decode \"%1\": %2").arg(key, problem)).toStdString()),
-      m_key(key), m_message(QStringLiteral("Could not decode \"%1\": %2").arg(key, problem))
+DecodingError::DecodingError(const DecodingProblem &failure)
+    : std::runtime_error(
+          (QStringLiteral("Could not decode \"%1\": %2").arg(failure.key, failure.problem)).toStdString()),
+      m_key(failure.key), m_message(QStringLiteral("Could not decode \"%1\": %2").arg(failure.key, failure.problem))
 {
 }
 
@@ -16,49 +17,49 @@ namespace json {
 QJsonObject toObject(const QJsonValue &value, const QString &key)
 {
     if (!value.isObject())
-        throw DecodingError(key, QStringLiteral("expected an object."));
+        throw DecodingError({.key = key, .problem = QStringLiteral("expected an object.")});
     return value.toObject();
 }
 
 QJsonArray toArray(const QJsonValue &value, const QString &key)
 {
     if (!value.isArray())
-        throw DecodingError(key, QStringLiteral("expected an array."));
+        throw DecodingError({.key = key, .problem = QStringLiteral("expected an array.")});
     return value.toArray();
 }
 
 bool toBool(const QJsonValue &value, const QString &key)
 {
     if (!value.isBool())
-        throw DecodingError(key, QStringLiteral("expected a boolean."));
+        throw DecodingError({.key = key, .problem = QStringLiteral("expected a boolean.")});
     return value.toBool();
 }
 
 QString toString(const QJsonValue &value, const QString &key)
 {
     if (!value.isString())
-        throw DecodingError(key, QStringLiteral("expected a string."));
+        throw DecodingError({.key = key, .problem = QStringLiteral("expected a string.")});
     return value.toString();
 }
 
 double toDouble(const QJsonValue &value, const QString &key)
 {
     if (!value.isDouble())
-        throw DecodingError(key, QStringLiteral("expected a number."));
+        throw DecodingError({.key = key, .problem = QStringLiteral("expected a number.")});
     return value.toDouble();
 }
 
 qint64 toInt64(const QJsonValue &value, const QString &key, qint64 minimum, qint64 maximum)
 {
     if (!value.isDouble())
-        throw DecodingError(key, QStringLiteral("expected an integer."));
+        throw DecodingError({.key = key, .problem = QStringLiteral("expected an integer.")});
     // Two different defaults tell "not a whole qint64" from a real value.
     const qint64 a = value.toInteger(std::numeric_limits<qint64>::min());
     const qint64 b = value.toInteger(std::numeric_limits<qint64>::max());
     if (a != b)
-        throw DecodingError(key, QStringLiteral("expected an integer."));
+        throw DecodingError({.key = key, .problem = QStringLiteral("expected an integer.")});
     if (a < minimum || a > maximum)
-        throw DecodingError(key, QStringLiteral("the number is out of range."));
+        throw DecodingError({.key = key, .problem = QStringLiteral("the number is out of range.")});
     return a;
 }
 
@@ -76,7 +77,7 @@ QJsonValue required(const QJsonObject &object, const QString &key)
 {
     const QJsonValue value = object.value(key);
     if (isAbsent(value))
-        throw DecodingError(key, QStringLiteral("the value is missing."));
+        throw DecodingError({.key = key, .problem = QStringLiteral("the value is missing.")});
     return value;
 }
 

@@ -13,9 +13,15 @@
 
 namespace kivo {
 
+// Which member failed to decode, and why (a sentence ending in ".").
+struct DecodingProblem {
+    QString key{};
+    QString problem{};
+};
+
 class DecodingError : public std::runtime_error {
 public:
-    DecodingError(const QString &key, const QString &problem);
+    explicit DecodingError(const DecodingProblem &failure);
     QString key() const { return m_key; }
     QString message() const { return m_message; }
 

@@ -18,12 +18,12 @@ Reader Reader::parse(const QByteArray &data)
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(data, &error);
     if (error.error != QJsonParseError::NoError)
-        throw DecodingError(QStringLiteral("document"),
-                            QStringLiteral("the data is not valid JSON (%1 at offset %2).")
-                                .arg(error.errorString())
-                                .arg(error.offset));
+        throw DecodingError({.key = QStringLiteral("document"),
+                             .problem = QStringLiteral("the data is not valid JSON (%1 at offset %2).")
+                                            .arg(error.errorString())
+                                            .arg(error.offset)});
     if (!document.isObject())
-        throw DecodingError(QStringLiteral("document"), QStringLiteral("expected an object."));
+        throw DecodingError({.key = QStringLiteral("document"), .problem = QStringLiteral("expected an object.")});
     return Reader(document.object());
 }
 
@@ -128,7 +128,7 @@ QJsonValue Reader::requiredValue(const QString &key) const
 {
     const QJsonValue value = m_object.value(key);
     if (isAbsent(value))
-        throw DecodingError(pathOf(key), QStringLiteral("the value is missing."));
+        throw DecodingError({.key = pathOf(key), .problem = QStringLiteral("the value is missing.")});
     return value;
 }
 

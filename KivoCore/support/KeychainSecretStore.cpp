@@ -16,12 +16,18 @@ struct LaterDeleter {
 template <typename Job>
 using JobPointer = std::unique_ptr<Job, LaterDeleter>;
 
+// The keyring's name of one stored secret.
+struct ItemName {
+    QString service{};
+    QString account{};
+};
+
 template <typename Job>
-JobPointer<Job> makeJob(const QString &service, const QString &account)
+JobPointer<Job> makeJob(const ItemName &item)
 {
-    JobPointer<Job> job(new Job(service));
+    JobPointer<Job> job(new Job(item.service));
     job->setAutoDelete(false);
-    job->setKey(account);
+    job->setKey(item.account);
     return job;
 }
 
@@ -38,7 +44,7 @@ QCoro::Task<void> run(QKeychain::Job *job)
 
 QCoro::Task<std::optional<QString>> KeychainSecretStore::read(QString service, QString account)
 {
-    auto job = makeJob<QKeychain::ReadPasswordJob>(service, account);
+    auto job = makeJob<QKeychain::ReadPasswordJob>({.service = service, .account = account});
     co_await run(job.get());
     switch (job->error()) {
     case QKeychain::NoError:
@@ -52,7 +58,7 @@ QCoro::Task<std::optional<QString>> KeychainSecretStore::read(QString service, Q
 
 QCoro::Task<void> KeychainSecretStore::write(QString service, QString account, QString secret)
 {
-    auto job = makeJob<QKeychain::WritePasswordJob>(service, account);
+    auto job = makeJob<QKeychain::WritePasswordJob>({.service = service, .account = account});
     job->setTextData(secret);
     co_await run(job.get());
     if (job->error() != QKeychain::NoError)
@@ -61,7 +67,7 @@ QCoro::Task<void> KeychainSecretStore::write(QString service, QString account, Q
 
 QCoro::Task<void> KeychainSecretStore::remove(QString service, QString account)
 {
-    auto job = makeJob<QKeychain::DeletePasswordJob>(service, account);
+    auto job = makeJob<QKeychain::DeletePasswordJob>({.service = service, .account = account});
     co_await run(job.get());
     if (job->error() != QKeychain::NoError && job->error() != QKeychain::EntryNotFound)
         throw SecretStoreError(job->errorString());

@@ -29,15 +29,24 @@ AppBackend makeAppBackend(const AppBackendRequest &request)
     switch (c.connectionKind) {
     case Kind::SmartLink:
         backend.radio = std::make_shared<SmartLinkRadioClient>(
-            c.smartLinkEmail, request.smartLinkPassword, c.smartLinkRadioSerial, c.stationName, c.sliceLetter,
-            // The refresh token lives in the model's secret store, as the pins do.
-            std::make_shared<SmartLinkAuthenticator>(SmartLinkKeychain(request.secrets, c.smartLinkEmail)),
-            request.onState, request.onSnapshot, request.onRadioSelected, SmartLinkBrokerEndpoint{},
-            SmartLinkCertificatePinStore(request.secrets));
+            SmartLinkRadioClient::Options{
+                .email = c.smartLinkEmail,
+                .password = request.smartLinkPassword,
+                .preferredSerial = c.smartLinkRadioSerial,
+                .stationName = c.stationName,
+                .sliceLetter = c.sliceLetter,
+                // The refresh token lives in the model's secret store, as the pins do.
+                .authenticator =
+                    std::make_shared<SmartLinkAuthenticator>(SmartLinkKeychain(request.secrets, c.smartLinkEmail)),
+                .onRadioSelected = request.onRadioSelected,
+                .pinStore = SmartLinkCertificatePinStore(request.secrets)},
+            request.onState, request.onSnapshot);
         break;
     case Kind::RemoteAgent:
         backend.remoteAgent = std::make_shared<RemoteAgentClient>(
-            request.remoteAgentBaseURL, request.remoteAgentToken, QSslConfiguration::defaultConfiguration(),
+            RemoteAgentClient::Options{.baseURL = request.remoteAgentBaseURL,
+                                       .token = request.remoteAgentToken,
+                                       .ssl = QSslConfiguration::defaultConfiguration()},
             request.onState, request.onSnapshot);
         backend.radio = backend.remoteAgent;
         break;
@@ -51,8 +60,9 @@ AppBackend makeAppBackend(const AppBackendRequest &request)
             request.onState, request.onSnapshot);
         break;
     case Kind::LegacyKIVO:
-        backend.radio = std::make_shared<LegacyKIVOClient>(c.legacyKIVOHost, c.legacyKIVOPort, request.onState,
-                                                           request.onSnapshot);
+        backend.radio = std::make_shared<LegacyKIVOClient>(
+            LegacyKIVOClient::Options{.host = c.legacyKIVOHost, .port = c.legacyKIVOPort}, request.onState,
+            request.onSnapshot);
         break;
     case Kind::Simulator:
         backend.radio = std::make_shared<SimulatedRadio>(initialSimulatorSnapshot(c), request.onSnapshot);

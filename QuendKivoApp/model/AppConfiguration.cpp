@@ -60,7 +60,7 @@ QJsonObject AppConfiguration::toJson() const
 AppConfiguration AppConfiguration::fromJson(const QJsonValue &value)
 {
     if (!value.isObject())
-        throw DecodingError(QStringLiteral("configuration"), QStringLiteral("expected an object."));
+        throw DecodingError({.key = QStringLiteral("configuration"), .problem = QStringLiteral("expected an object.")});
     const QJsonObject object = value.toObject();
     AppConfiguration c; // the decoding defaults
     auto string = [&object](const char *key, QString &field) {
@@ -78,8 +78,8 @@ AppConfiguration AppConfiguration::fromJson(const QJsonValue &value)
         const QString raw = json::toString(kind, QStringLiteral("connectionKind"));
         const auto parsed = connectionKindFromRaw(raw);
         if (!parsed)
-            throw DecodingError(QStringLiteral("connectionKind"),
-                                QStringLiteral("unknown connection kind \"%1\".").arg(raw));
+            throw DecodingError({.key = QStringLiteral("connectionKind"),
+                                 .problem = QStringLiteral("unknown connection kind \"%1\".").arg(raw)});
         c.connectionKind = *parsed;
     }
     string("radioHost", c.radioHost);

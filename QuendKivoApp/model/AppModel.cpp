@@ -118,7 +118,7 @@ void AppModel::loadConfiguration()
         QJsonParseError error;
         const QJsonDocument document = QJsonDocument::fromJson(text, &error);
         if (error.error != QJsonParseError::NoError)
-            throw DecodingError(configurationKey, error.errorString());
+            throw DecodingError({.key = configurationKey, .problem = error.errorString()});
         m_configuration =
             AppConfiguration::fromJson(document.isObject() ? QJsonValue(document.object()) : QJsonValue());
     } catch (...) {

@@ -306,8 +306,13 @@ private:
     bool persistConfiguration(QString *failure = nullptr);
 
     // Start and stop.
-    AppBackend buildBackend(quint64 generation, const AppConfiguration &configuration, const QString &agentBaseURL,
-                            const QString &agentToken);
+    // The agent's trimmed address and the token to present; empty for
+    // every other backend.
+    struct AgentAccess {
+        QString baseURL{};
+        QString token{};
+    };
+    AppBackend buildBackend(quint64 generation, const AppConfiguration &configuration, const AgentAccess &agent);
     QCoro::Task<void> startTask(quint64 generation);
     QCoro::Task<void> forgetSecret(QString success, QString failurePrefix, std::function<QCoro::Task<void>()> remove,
                                    bool clearToken);

@@ -31,7 +31,7 @@ void AppModel::start()
 }
 
 AppBackend AppModel::buildBackend(quint64 generation, const AppConfiguration &configuration,
-                                  const QString &agentBaseURL, const QString &agentToken)
+                                  const AgentAccess &agent)
 {
     QPointer<AppModel> self(this);
     // Every report is queued and carries the generation of this start.
@@ -46,8 +46,8 @@ AppBackend AppModel::buildBackend(quint64 generation, const AppConfiguration &co
     };
     AppBackendRequest request;
     request.configuration = configuration;
-    request.remoteAgentBaseURL = agentBaseURL;
-    request.remoteAgentToken = agentToken;
+    request.remoteAgentBaseURL = agent.baseURL;
+    request.remoteAgentToken = agent.token;
     request.smartLinkPassword = m_smartLinkPassword;
     request.secrets = m_dependencies.secrets;
     switch (configuration.connectionKind) {
@@ -100,7 +100,7 @@ QCoro::Task<void> AppModel::startTask(quint64 generation)
         AppBackend backend;
         switch (kind) {
         case Kind::SmartLink:
-            backend = buildBackend(generation, configuration, {}, {});
+            backend = buildBackend(generation, configuration, {});
             setSmartLinkPassword(QString());
             break;
         case Kind::RemoteAgent: {
@@ -113,7 +113,7 @@ QCoro::Task<void> AppModel::startTask(quint64 generation)
                     co_return;
                 agentToken = stored.value_or(QString());
             }
-            backend = buildBackend(generation, configuration, agentBaseURL, agentToken);
+            backend = buildBackend(generation, configuration, {.baseURL = agentBaseURL, .token = agentToken});
             if (typedToken) {
                 co_await RemoteAgentKeychain(agentBaseURL, *secrets).saveToken(agentToken);
                 if (!self || generation != m_generation)
@@ -124,11 +124,11 @@ QCoro::Task<void> AppModel::startTask(quint64 generation)
         }
         case Kind::LegacyKIVO:
             ensureLegacyKIVORunning();
-            backend = buildBackend(generation, configuration, {}, {});
+            backend = buildBackend(generation, configuration, {});
             break;
         case Kind::Local:
         case Kind::Simulator:
-            backend = buildBackend(generation, configuration, {}, {});
+            backend = buildBackend(generation, configuration, {});
             break;
         }
         m_radio = backend.radio;

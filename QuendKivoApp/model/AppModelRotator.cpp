@@ -57,8 +57,12 @@ void AppModel::startRotator()
         if (link == m_rotatorGeneration)
             applyRotatorAzimuth(azimuth);
     };
-    m_rotatorClient = std::make_unique<DCU1RotatorClient>(host, rotator.port, rotator.pollIntervalMilliseconds,
-                                                          onState, onAzimuth, m_dependencies.rotatorTiming);
+    m_rotatorClient = std::make_unique<DCU1RotatorClient>(
+        DCU1RotatorClient::Options{.host = host,
+                                   .port = rotator.port,
+                                   .pollMilliseconds = rotator.pollIntervalMilliseconds,
+                                   .timing = m_dependencies.rotatorTiming},
+        onState, onAzimuth);
     startRotatorFeed();
     m_rotatorClient->start();
     record(QStringLiteral("Rotator: connecting to ") + host + QLatin1Char(':') + QString::number(rotator.port));

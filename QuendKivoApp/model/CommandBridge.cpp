@@ -41,20 +41,25 @@ void CommandBridge::start(const AppConfiguration &configuration)
         };
     };
     auto cat = m_cat;
-    m_catServer = std::make_unique<TCPCommandServer>(
-        QStringLiteral("com.tarnvale.QuendKivo.cat"), TCPCommandServer::Framing::Semicolon,
-        [cat](QString request, std::shared_ptr<ClientActivity> activity) {
-            return cat->handle(std::move(request), std::move(activity));
-        },
-        onDisconnect,
-        logWith(QStringLiteral("CAT: ")));
+    m_catServer = std::make_unique<TCPCommandServer>(TCPCommandServer::Options{
+        .label = QStringLiteral("com.tarnvale.QuendKivo.cat"),
+        .framing = TCPCommandServer::Framing::Semicolon,
+        .handler =
+            [cat](QString request, std::shared_ptr<ClientActivity> activity) {
+                return cat->handle(std::move(request), std::move(activity));
+            },
+        .onDisconnect = onDisconnect,
+        .onEvent = logWith(QStringLiteral("CAT: "))});
     auto rigCtl = m_rigCtl;
-    m_rigCtlServer = std::make_unique<TCPCommandServer>(
-        QStringLiteral("com.tarnvale.QuendKivo.rigctl"), TCPCommandServer::Framing::Newline,
-        [rigCtl](QString line, std::shared_ptr<ClientActivity> activity) -> QCoro::Task<std::optional<QString>> {
-            co_return co_await rigCtl->handle(line, activity);
-        },
-        onDisconnect, logWith(QStringLiteral("RigCtlD: ")));
+    m_rigCtlServer = std::make_unique<TCPCommandServer>(TCPCommandServer::Options{
+        .label = QStringLiteral("com.tarnvale.QuendKivo.rigctl"),
+        .framing = TCPCommandServer::Framing::Newline,
+        .handler =
+            [rigCtl](QString line, std::shared_ptr<ClientActivity> activity) -> QCoro::Task<std::optional<QString>> {
+                co_return co_await rigCtl->handle(line, activity);
+            },
+        .onDisconnect = onDisconnect,
+        .onEvent = logWith(QStringLiteral("RigCtlD: "))});
     try {
         m_catServer->start(configuration.catPort);
         m_rigCtlServer->start(configuration.rigCtlPort);

@@ -81,8 +81,8 @@ TEST(RemoteAgentRequests, CommandBodyHasSortedKeysAndTypedArguments)
 {
     const RemoteAgentEndpoint endpoint(QStringLiteral("https://agentpc/agent"));
     const RemoteAgentRequest clear =
-        RemoteAgentRequestBuilder::commandRequest(endpoint, QStringLiteral("tok en"), QStringLiteral("kivo-1"),
-                                                  RemoteAgentCommand::clearCW);
+        RemoteAgentRequestBuilder::commandRequest(endpoint, {.token = QStringLiteral("tok en")},
+                                                  QStringLiteral("kivo-1"), RemoteAgentCommand::clearCW);
     EXPECT_EQ(clear.method, "POST");
     EXPECT_EQ(clear.request.url().toString(), "https://agentpc/agent/api/v1/commands");
     EXPECT_EQ(clear.body, R"({"arguments":{},"command":"clear_cw","request_id":"kivo-1"})");
@@ -97,7 +97,8 @@ TEST(RemoteAgentRequests, CommandBodyHasSortedKeysAndTypedArguments)
                                  {{QStringLiteral("vfo"), RemoteAgentArgument::string(QStringLiteral("A"))},
                                   {QStringLiteral("offset_hz"), RemoteAgentArgument::integer(-9999)},
                                   {QStringLiteral("enabled"), RemoteAgentArgument::boolean(true)}}};
-    EXPECT_EQ(RemoteAgentRequestBuilder::commandRequest(endpoint, QStringLiteral("t"), QStringLiteral("kivo-2"), rit)
+    EXPECT_EQ(RemoteAgentRequestBuilder::commandRequest(endpoint, {.token = QStringLiteral("t")}, QStringLiteral("kivo-2"),
+                                                        rit)
                   .body,
               R"({"arguments":{"enabled":true,"offset_hz":-9999,"vfo":"A"},)"
               R"("command":"set_rit","request_id":"kivo-2"})");
@@ -109,12 +110,19 @@ TEST(RemoteAgentRequests, StationAndSpotCommands)
     EXPECT_EQ(RemoteAgentCommand::station(RemoteStationAction::Cancel).name, "station_cancel");
     EXPECT_TRUE(RemoteAgentCommand::station(RemoteStationAction::Tune).arguments.isEmpty());
 
-    const FlexSpot spot = FlexSpot::make(14025000, QStringLiteral("dl1abc"), QStringLiteral("CW"),
-                                         QStringLiteral("RUMlogNG"), QStringLiteral("k1xyz"),
-                                         QStringLiteral("up 2"), 1700000000, 600, 3, QStringLiteral("#FF0000"));
+    const FlexSpot spot = FlexSpot::make({.frequencyHz = 14025000,
+                                          .callsign = QStringLiteral("dl1abc"),
+                                          .mode = QStringLiteral("CW"),
+                                          .source = QStringLiteral("RUMlogNG"),
+                                          .spotter = QStringLiteral("k1xyz"),
+                                          .comment = QStringLiteral("up 2"),
+                                          .timestamp = 1700000000,
+                                          .lifetimeSeconds = 600,
+                                          .priority = 3,
+                                          .colorHex = QStringLiteral("#FF0000")});
     const RemoteAgentEndpoint endpoint(QStringLiteral("https://agentpc"));
     const RemoteAgentRequest request = RemoteAgentRequestBuilder::commandRequest(
-        endpoint, QStringLiteral("t"), QStringLiteral("kivo-3"), RemoteAgentCommand::addSpot(spot));
+        endpoint, {.token = QStringLiteral("t")}, QStringLiteral("kivo-3"), RemoteAgentCommand::addSpot(spot));
     EXPECT_EQ(request.body,
               R"({"arguments":{"callsign":"DL1ABC","color":"#FF0000","comment":"up 2","frequency_hz":14025000,)"
               R"("lifetime_seconds":600,"mode":"CW","priority":3,"source":"RUMlogNG","spotter":"K1XYZ",)"

@@ -162,8 +162,16 @@ TEST(RemoteAgentCommands, EachOperationPostsItsCommand)
     check(h.client->setRFPower(75), "set_rf_power", {{"watts", 75}});
     check(h.client->performStationAction(RemoteStationAction::Operate), "station_operate", {});
     check(h.client->performStationAction(RemoteStationAction::Cancel), "station_cancel", {});
-    const FlexSpot spot = FlexSpot::make(14025000, "DL1ABC", "CW", "RUMlogNG", "K1XYZ", "up 2", 1700000000, 600, 3,
-                                         "#FF0000");
+    const FlexSpot spot = FlexSpot::make({.frequencyHz = 14025000,
+                                          .callsign = "DL1ABC",
+                                          .mode = "CW",
+                                          .source = "RUMlogNG",
+                                          .spotter = "K1XYZ",
+                                          .comment = "up 2",
+                                          .timestamp = 1700000000,
+                                          .lifetimeSeconds = 600,
+                                          .priority = 3,
+                                          .colorHex = "#FF0000"});
     check(h.client->addSpot(spot), "add_spot",
           {{"frequency_hz", 14025000}, {"callsign", "DL1ABC"}, {"mode", "CW"}, {"source", "RUMlogNG"},
            {"spotter", "K1XYZ"}, {"comment", "up 2"}, {"timestamp", 1700000000}, {"lifetime_seconds", 600},

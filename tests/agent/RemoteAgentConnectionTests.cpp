@@ -48,7 +48,7 @@ TEST(RemoteAgentClientSetup, RefusesAnEmptyTokenAndABadAddress)
 {
     const auto construct = [](const QString &address, const QString &token) {
         try {
-            RemoteAgentClient client(address, token, QSslConfiguration(), {}, {});
+            RemoteAgentClient client({.baseURL = address, .token = token, .ssl = QSslConfiguration()}, {}, {});
             return QStringLiteral("built");
         } catch (const KivoError &error) {
             return error.message();

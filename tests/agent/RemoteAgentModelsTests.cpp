@@ -185,8 +185,18 @@ TEST(RemoteAgentStateDecoder, AnOperatingStationFromARealisticDocument)
 
     // C is not a VFO the system knows, D is not in use.
     ASSERT_EQ(letters(s), QStringList({"A", "B"}));
-    EXPECT_EQ(s.vfos[0], RadioVFO("A", 14074000, "DIGU", true, true, true, 120, false, 0));
-    EXPECT_EQ(s.vfos[1], RadioVFO("B", 7074500, "LSB", false, false, false, 0, true, -50));
+    EXPECT_EQ(s.vfos[0], RadioVFO({.letter = "A",
+                                   .frequencyHz = 14074000,
+                                   .mode = "DIGU",
+                                   .isReceive = true,
+                                   .isTransmit = true,
+                                   .ritEnabled = true,
+                                   .ritOffsetHz = 120}));
+    EXPECT_EQ(s.vfos[1], RadioVFO({.letter = "B",
+                                   .frequencyHz = 7074500,
+                                   .mode = "LSB",
+                                   .xitEnabled = true,
+                                   .xitOffsetHz = -50}));
 
     const RemoteStationStatus &st = *s.remoteStationStatus;
     EXPECT_EQ(st.revision, 4182);
@@ -219,7 +229,11 @@ TEST(RemoteAgentStateDecoder, ChoosesTheReceiveAndTransmitVFOs)
 {
     const RadioSnapshot single = decoded(R"("radio":{"frequency":14.074,"mode":"usb"})").snapshot;
     ASSERT_EQ(single.vfos.size(), 1);
-    EXPECT_EQ(single.vfos[0], RadioVFO("A", 14074000, "USB", true, true, false, 0, false, 0));
+    EXPECT_EQ(single.vfos[0], RadioVFO({.letter = "A",
+                                        .frequencyHz = 14074000,
+                                        .mode = "USB",
+                                        .isReceive = true,
+                                        .isTransmit = true}));
     EXPECT_EQ(single.slice, "A");
     EXPECT_EQ(single.transmitSlice, "A");
 

@@ -27,8 +27,12 @@ RadioSnapshot twoVFOs()
                           .station = "Maestro",
                           .transmitSlice = "A",
                           .transmitFrequencyHz = 14074000,
-                          .vfos = QList<RadioVFO>{RadioVFO("A", 14074000, "DIGU", true, true, false, 0, false, 0),
-                                                  RadioVFO("B", 7074000, "LSB", false, false, false, 0, false, 0)}});
+                          .vfos = QList<RadioVFO>{RadioVFO({.letter = "A",
+                                                            .frequencyHz = 14074000,
+                                                            .mode = "DIGU",
+                                                            .isReceive = true,
+                                                            .isTransmit = true}),
+                                                  RadioVFO({.letter = "B", .frequencyHz = 7074000, .mode = "LSB"})}});
 }
 
 Reply unchangedState(FakeRemoteAgent &agent)

@@ -43,9 +43,12 @@ protected:
         model = makeOfflineModel(directory.filePath("settings.ini"), [](const AppBackendRequest &r) {
             if (r.configuration.connectionKind != Kind::RemoteAgent)
                 return makeAppBackend(r);
-            auto client = std::make_shared<RemoteAgentClient>(r.remoteAgentBaseURL, r.remoteAgentToken,
-                                                              clientConfigurationTrustingTestCA(), r.onState,
-                                                              r.onSnapshot, RemoteAgentHarness::quickTiming());
+            auto client = std::make_shared<RemoteAgentClient>(
+                RemoteAgentClient::Options{.baseURL = r.remoteAgentBaseURL,
+                                           .token = r.remoteAgentToken,
+                                           .ssl = clientConfigurationTrustingTestCA(),
+                                           .timing = RemoteAgentHarness::quickTiming()},
+                r.onState, r.onSnapshot);
             return AppBackend{client, client};
         });
         AppConfiguration configuration = model->configuration();

@@ -19,9 +19,12 @@ RemoteAgentHarness::RemoteAgentHarness(const QString &basePath, RemoteAgentTimin
     if (!agent.listen())
         qFatal("the fake agent could not listen");
     client = std::make_shared<RemoteAgentClient>(
-        agent.baseURL(), agent.token, clientConfigurationTrustingTestCA(),
+        RemoteAgentClient::Options{.baseURL = agent.baseURL(),
+                                   .token = agent.token,
+                                   .ssl = clientConfigurationTrustingTestCA(),
+                                   .timing = std::move(timing)},
         [this](RadioConnectionState state, const QString &status) { states.append({state, status}); },
-        [this](const RadioSnapshot &snapshot) { snapshots.append(snapshot); }, std::move(timing));
+        [this](const RadioSnapshot &snapshot) { snapshots.append(snapshot); });
     client->setEventHandler([this](const QString &line) { events.append(line); });
 }
 

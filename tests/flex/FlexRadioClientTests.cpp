@@ -284,8 +284,11 @@ TEST_F(FlexRadioClientTest, FollowsTheConfiguredStationAndSlice)
     EXPECT_EQ(snapshot.transmitSlice, QStringLiteral("A"));
     EXPECT_EQ(snapshot.transmitFrequencyHz, 14074000);
     EXPECT_EQ(snapshot.station, QStringLiteral("maestro"));
-    EXPECT_EQ(snapshot.vfos, (QList<RadioVFO>{RadioVFO(QStringLiteral("A"), 14074000, QStringLiteral("DIGU"), true,
-                                                       true, false, 0, false, 0)}));
+    EXPECT_EQ(snapshot.vfos, (QList<RadioVFO>{RadioVFO({.letter = QStringLiteral("A"),
+                                                        .frequencyHz = 14074000,
+                                                        .mode = QStringLiteral("DIGU"),
+                                                        .isReceive = true,
+                                                        .isTransmit = true})}));
 
     const auto found = states.mid(states.size() - 2);
     EXPECT_EQ(found[0], qMakePair(RadioConnectionState::Connecting, QStringLiteral("Found station Maestro (SmartSDR)")));
@@ -807,9 +810,16 @@ TEST_F(FlexRadioClientTest, AddsASpotAsOneLine)
 {
     startReady();
     radio.clearReceived();
-    const FlexSpot spot = FlexSpot::make(14025000, QStringLiteral("DL1ABC"), QStringLiteral("CW"),
-                                         QStringLiteral("RUMlogNG"), QStringLiteral("W1AW"), QStringLiteral("up 2"),
-                                         1700000000, 600, 3, QStringLiteral("#FF0000"));
+    const FlexSpot spot = FlexSpot::make({.frequencyHz = 14025000,
+                                          .callsign = QStringLiteral("DL1ABC"),
+                                          .mode = QStringLiteral("CW"),
+                                          .source = QStringLiteral("RUMlogNG"),
+                                          .spotter = QStringLiteral("W1AW"),
+                                          .comment = QStringLiteral("up 2"),
+                                          .timestamp = 1700000000,
+                                          .lifetimeSeconds = 600,
+                                          .priority = 3,
+                                          .colorHex = QStringLiteral("#FF0000")});
     runTask(client->addSpot(spot));
     ASSERT_EQ(radio.receivedLines().size(), 1);
     EXPECT_EQ(radio.commandTexts().first(),

@@ -163,9 +163,16 @@ TEST_F(FlexRadioEndToEndTest, ARejectedTuneAnswersTheQuestionMark)
 
 TEST_F(FlexRadioEndToEndTest, PlacesASpotAsOneLine)
 {
-    const FlexSpot spot = FlexSpot::make(7025000, QStringLiteral("ja1xyz"), QStringLiteral("CW"),
-                                         QStringLiteral("RUMlog NG"), QStringLiteral("dl2abc"),
-                                         QStringLiteral("new one 599"), 1712345678, 600, 4, QStringLiteral("#ffcc00"));
+    const FlexSpot spot = FlexSpot::make({.frequencyHz = 7025000,
+                                          .callsign = QStringLiteral("ja1xyz"),
+                                          .mode = QStringLiteral("CW"),
+                                          .source = QStringLiteral("RUMlog NG"),
+                                          .spotter = QStringLiteral("dl2abc"),
+                                          .comment = QStringLiteral("new one 599"),
+                                          .timestamp = 1712345678,
+                                          .lifetimeSeconds = 600,
+                                          .priority = 4,
+                                          .colorHex = QStringLiteral("#ffcc00")});
     runTask(client->addSpot(spot));
     ASSERT_EQ(radio.receivedLines().size(), 1);
     QString expected = QStringLiteral("spot add rx_freq=7.025000 callsign=JA1XYZ mode=CW source=RUMlog~NG "

@@ -44,9 +44,9 @@ std::unique_ptr<LegacyKIVOClient> makeClient(quint16 port, Recorder &recorder,
                                              LegacyKIVOClient::Timing timing = quietTiming())
 {
     return std::make_unique<LegacyKIVOClient>(
-        QStringLiteral("127.0.0.1"), port,
+        LegacyKIVOClient::Options{.host = QStringLiteral("127.0.0.1"), .port = port, .timing = timing},
         [&recorder](RadioConnectionState state, const QString &text) { recorder.states.append({state, text}); },
-        [&recorder](const RadioSnapshot &snapshot) { recorder.snapshots.append(snapshot); }, timing);
+        [&recorder](const RadioSnapshot &snapshot) { recorder.snapshots.append(snapshot); });
 }
 
 // The seconds of every "Retrying in" sentence, with the reason before it.
@@ -164,8 +164,8 @@ TEST_F(LegacyKIVOClientPolling, PollsEachIntervalAndPublishesBothVFOs)
     EXPECT_EQ(snapshot.transmitSlice, "A");
     EXPECT_EQ(snapshot.transmitFrequencyHz, 7074000);
     EXPECT_EQ(snapshot.vfos,
-              (QList<RadioVFO>{RadioVFO("A", 7074000, "DIGU", false, true, false, 0, false, 0),
-                               RadioVFO("B", 14200000, "USB", true, false, false, 0, false, 0)}));
+              (QList<RadioVFO>{RadioVFO({.letter = "A", .frequencyHz = 7074000, .mode = "DIGU", .isTransmit = true}),
+                               RadioVFO({.letter = "B", .frequencyHz = 14200000, .mode = "USB", .isReceive = true})}));
     EXPECT_EQ(snapshot.station, "KIVO SmartLink");
     EXPECT_EQ(runTask(client->secondaryFrequency()), 14200000);
     EXPECT_EQ(runTask(client->cwSpeed()), 30);
@@ -194,7 +194,7 @@ TEST_F(LegacyKIVOClientPolling, ReadsEachAnswerAsTheCompanionSendsIt)
     ASSERT_TRUE(sendAndWait("FR0;FB00014074000;", 2));
     last = recorder.snapshots.constLast();
     ASSERT_EQ(last.vfos.size(), 2);
-    EXPECT_EQ(last.vfos[1], RadioVFO("B", 14074000, "DIGU", false, false, false, 0, false, 0));
+    EXPECT_EQ(last.vfos[1], RadioVFO({.letter = "B", .frequencyHz = 14074000, .mode = "DIGU"}));
 
     ASSERT_TRUE(sendAndWait("MD6;", 1));
     EXPECT_EQ(recorder.snapshots.constLast().mode, "DIGL");

@@ -18,9 +18,11 @@ TEST(LegacyKIVOEndToEnd, CATRequestsBecomeKenwoodCommandsToTheCompanion)
     ASSERT_TRUE(companion.listen());
     bool connected = false;
     auto client = std::make_shared<LegacyKIVOClient>(
-        QStringLiteral("127.0.0.1"), companion.port(), [](RadioConnectionState, const QString &) {},
-        [&](const RadioSnapshot &snapshot) { connected = snapshot.isConnected; },
-        LegacyKIVOClient::Timing{.pollInterval = std::chrono::hours(1), .backoffSecond = 1ms});
+        LegacyKIVOClient::Options{.host = QStringLiteral("127.0.0.1"),
+                                  .port = companion.port(),
+                                  .timing = {.pollInterval = std::chrono::hours(1), .backoffSecond = 1ms}},
+        [](RadioConnectionState, const QString &) {},
+        [&](const RadioSnapshot &snapshot) { connected = snapshot.isConnected; });
     client->start();
     ASSERT_TRUE(waitUntil([&] { return connected && companion.pollCount() >= 1; }));
 

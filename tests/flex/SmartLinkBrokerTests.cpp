@@ -123,8 +123,10 @@ protected:
                                                 std::optional<SmartLinkBrokerEndpoint> where = std::nullopt)
     {
         return std::make_unique<SmartLinkBroker>(
-            QStringLiteral("id-token-xyz"), preferredSerial,
-            [this](const QString &message) { disconnects << message; }, where.value_or(endpoint()));
+            SmartLinkBroker::Options{.idToken = QStringLiteral("id-token-xyz"),
+                                     .preferredSerial = preferredSerial,
+                                     .endpoint = where.value_or(endpoint())},
+            [this](const QString &message) { disconnects << message; });
     }
 
     // The serial the broker asked for, or the error that ended connect().

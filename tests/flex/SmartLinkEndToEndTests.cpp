@@ -40,10 +40,18 @@ TEST(SmartLinkEndToEnd, CATRequestsReachTheRemoteRadio)
     RadioConnectionState state = RadioConnectionState::Stopped;
     RadioSnapshot shown;
     auto client = std::make_shared<SmartLinkRadioClient>(
-        SmartLinkPeers::email, QStringLiteral("secret"), QString(), QStringLiteral("Maestro"), QStringLiteral("A"),
-        peers.authenticator(), [&](RadioConnectionState reported, const QString &) { state = reported; },
-        [&](const RadioSnapshot &snapshot) { shown = snapshot; },
-        [](const SmartLinkRadio &) {}, peers.brokerEndpoint(), peers.pinStore(), timing);
+        SmartLinkRadioClient::Options{.email = SmartLinkPeers::email,
+                                      .password = QStringLiteral("secret"),
+                                      .preferredSerial = QString(),
+                                      .stationName = QStringLiteral("Maestro"),
+                                      .sliceLetter = QStringLiteral("A"),
+                                      .authenticator = peers.authenticator(),
+                                      .onRadioSelected = [](const SmartLinkRadio &) {},
+                                      .pinStore = peers.pinStore(),
+                                      .brokerEndpoint = peers.brokerEndpoint(),
+                                      .timing = timing},
+        [&](RadioConnectionState reported, const QString &) { state = reported; },
+        [&](const RadioSnapshot &snapshot) { shown = snapshot; });
     client->start();
     ASSERT_TRUE(waitUntil([&] { return state == RadioConnectionState::Ready; }));
 

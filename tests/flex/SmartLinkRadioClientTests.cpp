@@ -79,8 +79,22 @@ protected:
         timing.radio.handleWait = 160ms;
         const double random = options.random;
         client = std::make_unique<SmartLinkRadioClient>(
-            options.email, options.password, options.preferredSerial, QStringLiteral("Maestro"), options.slice,
-            options.authenticator ? options.authenticator : peers.authenticator(),
+            SmartLinkRadioClient::Options{.email = options.email,
+                                          .password = options.password,
+                                          .preferredSerial = options.preferredSerial,
+                                          .stationName = QStringLiteral("Maestro"),
+                                          .sliceLetter = options.slice,
+                                          .authenticator =
+                                              options.authenticator ? options.authenticator : peers.authenticator(),
+                                          .onRadioSelected =
+                                              [this](const SmartLinkRadio &radio) {
+                                                  selected << radio;
+                                                  events << QStringLiteral("selected: ") + radio.serial;
+                                              },
+                                          .pinStore = peers.pinStore(),
+                                          .brokerEndpoint = peers.brokerEndpoint(),
+                                          .timing = timing,
+                                          .random = [random] { return random; }},
             [this](RadioConnectionState state, const QString &sentence) {
                 events << rawValue(state) + QStringLiteral(": ") + sentence;
             },
@@ -88,12 +102,7 @@ protected:
                 events << (snapshot.isConnected
                                ? QStringLiteral("snapshot: connected %1").arg(snapshot.frequencyHz)
                                : disconnected);
-            },
-            [this](const SmartLinkRadio &radio) {
-                selected << radio;
-                events << QStringLiteral("selected: ") + radio.serial;
-            },
-            peers.brokerEndpoint(), peers.pinStore(), timing, [random] { return random; });
+            });
     }
 
     // Signed in by password, radio chosen, session validated and bootstrapped.

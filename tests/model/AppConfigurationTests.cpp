@@ -31,7 +31,10 @@ TEST(AppConfigurationDecoding, AnEmptyObjectGivesEveryDefault)
     EXPECT_TRUE(c.superviseLegacyKIVO);
     EXPECT_FALSE(c.allowCATTransmit);
     EXPECT_TRUE(c.launchServersAutomatically);
-    EXPECT_EQ(c.spotBridge, SpotBridgeConfiguration(true, 12062, 12063, SpotBridgeConfiguration::defaultStyles()));
+    EXPECT_EQ(c.spotBridge, (SpotBridgeConfiguration{.enabled = true,
+                                                     .logbookPort = 12062,
+                                                     .contestPort = 12063,
+                                                     .styles = SpotBridgeConfiguration::defaultStyles()}));
     EXPECT_EQ(c.rotator, RotatorConfiguration());
     EXPECT_EQ(c.rotator.port, 4001);
     EXPECT_NE(c, AppConfiguration::firstRun());
@@ -90,10 +93,22 @@ TEST(AppConfigurationCoding, RoundTripsEveryField)
     c.allowCATTransmit = true;
     c.spotBridge.setStyle(SpotStyle(0, QStringLiteral("red"), 10), DXSpotCategory::Useless);
     c.spotBridge.styles.remove(DXSpotCategory::Other);
-    c.rotator = RotatorConfiguration(true, QStringLiteral("Tower"), QStringLiteral("dcu.local"), 4002, 20, false,
-                                     QStringLiteral("jo62qm"), 12070, RotatorAutomaticSource::Station, true, 200,
-                                     {QStringLiteral("20m"), QStringLiteral("Other")}, {{QStringLiteral("40m"), -15}},
-                                     {QStringLiteral("10m")}, 0, QStringLiteral("/home/op/grids.txt"));
+    c.rotator = RotatorConfiguration({.enabled = true,
+                                      .name = QStringLiteral("Tower"),
+                                      .host = QStringLiteral("dcu.local"),
+                                      .port = 4002,
+                                      .pollIntervalMilliseconds = 20,
+                                      .connectAtLaunch = false,
+                                      .homeGrid = QStringLiteral("jo62qm"),
+                                      .rumlogPort = 12070,
+                                      .automaticSource = RotatorAutomaticSource::Station,
+                                      .automaticTurningEnabled = true,
+                                      .minimumAutomaticTurnDegrees = 200,
+                                      .enabledBands = {QStringLiteral("20m"), QStringLiteral("Other")},
+                                      .bandOffsets = {{QStringLiteral("40m"), -15}},
+                                      .bidirectionalBands = {QStringLiteral("10m")},
+                                      .beamWidthDegrees = 0,
+                                      .callsignDatabasePath = QStringLiteral("/home/op/grids.txt")});
     const QByteArray stored = QJsonDocument(c.toJson()).toJson();
     const AppConfiguration back = AppConfiguration::fromJson(QJsonDocument::fromJson(stored).object());
     EXPECT_EQ(back, c);
@@ -113,8 +128,19 @@ TEST(AppConfigurationCoding, OneRotatorSettingMakesConfigurationsUnequal)
 
 TEST(RotatorConfigurationRecord, InitializerNormalisesButDecodingKeepsValues)
 {
-    const RotatorConfiguration r(true, QStringLiteral("Rotor"), QString(), 4001, 20, true, QStringLiteral("jo62"),
-                                 12064, RotatorAutomaticSource::Country, false, -3, {}, {}, {}, 0, QString());
+    const RotatorConfiguration r({.enabled = true,
+                                  .name = QStringLiteral("Rotor"),
+                                  .host = QString(),
+                                  .port = 4001,
+                                  .pollIntervalMilliseconds = 20,
+                                  .connectAtLaunch = true,
+                                  .homeGrid = QStringLiteral("jo62"),
+                                  .rumlogPort = 12064,
+                                  .automaticSource = RotatorAutomaticSource::Country,
+                                  .automaticTurningEnabled = false,
+                                  .minimumAutomaticTurnDegrees = -3,
+                                  .beamWidthDegrees = 0,
+                                  .callsignDatabasePath = QString()});
     EXPECT_EQ(r.homeGrid, QStringLiteral("JO62"));
     EXPECT_EQ(r.pollIntervalMilliseconds, 100);
     EXPECT_EQ(r.minimumAutomaticTurnDegrees, 0);
@@ -150,7 +176,11 @@ TEST(SpotStyles, InitializerClampsAndLookupFallsBackToDefaults)
 TEST(FlexSpotRecord, RefusesACallsignThatCouldBreakTheRadioCommandLine)
 {
     auto make = [](const QString &call) {
-        return FlexSpot::make(14025000, call, {}, {}, {}, {}, 0, 600, 2, QStringLiteral("#0A84FF"));
+        return FlexSpot::make({.frequencyHz = 14025000,
+                               .callsign = call,
+                               .lifetimeSeconds = 600,
+                               .priority = 2,
+                               .colorHex = QStringLiteral("#0A84FF")});
     };
     EXPECT_EQ(make(QStringLiteral("  dl1abc/p \n")).callsign(), QStringLiteral("DL1ABC/P"));
     for (const QString &bad : {QStringLiteral("DL1ABC\nspot clear"), QStringLiteral("DL1\rABC"),
@@ -163,14 +193,24 @@ TEST(FlexSpotRecord, RefusesACallsignThatCouldBreakTheRadioCommandLine)
             EXPECT_EQ(error.message(), QStringLiteral("The spot callsign is invalid."));
         }
     }
-    EXPECT_THROW(FlexSpot::make(99999, QStringLiteral("K1ABC"), {}, {}, {}, {}, 0, 600, 2, {}), KivoError);
+    EXPECT_THROW(FlexSpot::make({.frequencyHz = 99999,
+                                 .callsign = QStringLiteral("K1ABC"),
+                                 .lifetimeSeconds = 600,
+                                 .priority = 2}), KivoError);
 }
 
 TEST(FlexSpotRecord, SanitisesEveryOtherField)
 {
-    const FlexSpot spot = FlexSpot::make(14025000, QStringLiteral("K1ABC"), QStringLiteral("FT8\t"), QStringLiteral(" "),
-                                         QStringLiteral("dl2xyz"), QStringLiteral("73 | good sig \U0001F600"), -5,
-                                         10, 9, QStringLiteral("#ff453a"));
+    const FlexSpot spot = FlexSpot::make({.frequencyHz = 14025000,
+                                          .callsign = QStringLiteral("K1ABC"),
+                                          .mode = QStringLiteral("FT8\t"),
+                                          .source = QStringLiteral(" "),
+                                          .spotter = QStringLiteral("dl2xyz"),
+                                          .comment = QStringLiteral("73 | good sig \U0001F600"),
+                                          .timestamp = -5,
+                                          .lifetimeSeconds = 10,
+                                          .priority = 9,
+                                          .colorHex = QStringLiteral("#ff453a")});
     EXPECT_EQ(spot.mode(), QStringLiteral("FT8"));
     EXPECT_EQ(spot.source(), QStringLiteral("RUMlogNG"));
     EXPECT_EQ(spot.spotter(), QStringLiteral("DL2XYZ"));
@@ -179,7 +219,11 @@ TEST(FlexSpotRecord, SanitisesEveryOtherField)
     EXPECT_EQ(spot.lifetimeSeconds(), 30);
     EXPECT_EQ(spot.priority(), 5);
     EXPECT_EQ(spot.colorHex(), QStringLiteral("#FF453A"));
-    EXPECT_EQ(FlexSpot::make(14025000, QStringLiteral("K1ABC"), {}, {}, {}, {}, 0, 600, 2, QStringLiteral("#FF453"))
+    EXPECT_EQ(FlexSpot::make({.frequencyHz = 14025000,
+                              .callsign = QStringLiteral("K1ABC"),
+                              .lifetimeSeconds = 600,
+                              .priority = 2,
+                              .colorHex = QStringLiteral("#FF453")})
                   .colorHex(),
               QStringLiteral("#0A84FF"));
 }

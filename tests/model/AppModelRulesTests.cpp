@@ -16,9 +16,11 @@ TEST(AppModelRules, RadioStatusTextHasOneLinePerVFO)
     RadioSnapshot snapshot(
         {.frequencyHz = 14074000, .mode = "DIGU", .isConnected = true, .slice = "A", .station = "Maestro"});
     EXPECT_EQ(radioStatusText(snapshot).section('\n', 1), "VFO B · inactive");
-    snapshot.vfos = {RadioVFO("A", 14074000, "DIGU", true, true, false, 0, false, 0), RadioVFO("B", 7000000, "CW", false, true, false, 0, false, 0)};
+    snapshot.vfos = {
+        RadioVFO({.letter = "A", .frequencyHz = 14074000, .mode = "DIGU", .isReceive = true, .isTransmit = true}),
+        RadioVFO({.letter = "B", .frequencyHz = 7000000, .mode = "CW", .isTransmit = true})};
     EXPECT_EQ(radioStatusText(snapshot), "VFO A · RX+TX · 14.074 MHz DIGU\nVFO B · TX · 7.000 MHz CW");
-    snapshot.vfos = {RadioVFO("B", 7000000, "LSB", false, false, false, 0, false, 0)};
+    snapshot.vfos = {RadioVFO({.letter = "B", .frequencyHz = 7000000, .mode = "LSB"})};
     EXPECT_EQ(radioStatusText(snapshot), "VFO A · inactive\nVFO B · standby · 7.000 MHz LSB");
     std::setlocale(LC_ALL, previous.c_str());
 }

@@ -363,9 +363,12 @@ TEST(AppModel, StationActionsAndNewestConfigurationResultWin)
     ASSERT_TRUE(agent.listen());
     Fixture f;
     f.factory = [](const AppBackendRequest &r) {
-        auto client = std::make_shared<RemoteAgentClient>(r.remoteAgentBaseURL, r.remoteAgentToken,
-                                                          clientConfigurationTrustingTestCA(), r.onState,
-                                                          r.onSnapshot, RemoteAgentHarness::quickTiming());
+        auto client = std::make_shared<RemoteAgentClient>(
+            RemoteAgentClient::Options{.baseURL = r.remoteAgentBaseURL,
+                                       .token = r.remoteAgentToken,
+                                       .ssl = clientConfigurationTrustingTestCA(),
+                                       .timing = RemoteAgentHarness::quickTiming()},
+            r.onState, r.onSnapshot);
         return AppBackend{client, client};
     };
     RemoteStationConfiguration loaded = RemoteStationConfiguration::placeholder();

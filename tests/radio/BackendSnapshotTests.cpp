@@ -27,16 +27,24 @@ const std::pair<const char *, Factory> backends[] = {
              FlexRadioClient::Options{.host = "127.0.0.1", .port = 4992, .stationName = "Maestro", .sliceLetter = "A"},
              nullptr, nullptr);
      }},
-    {"LegacyKIVO", [] { return std::make_unique<LegacyKIVOClient>("127.0.0.1", 4532, nullptr, nullptr); }},
+    {"LegacyKIVO",
+     [] {
+         return std::make_unique<LegacyKIVOClient>(LegacyKIVOClient::Options{.host = "127.0.0.1", .port = 4532},
+                                                   nullptr, nullptr);
+     }},
     {"SmartLink",
      [] {
-         return std::make_unique<SmartLinkRadioClient>("op@example.org", "secret", "", "Maestro", "A", nullptr,
-                                                       nullptr, nullptr, nullptr);
+         return std::make_unique<SmartLinkRadioClient>(
+             SmartLinkRadioClient::Options{
+                 .email = "op@example.org", .password = "secret", .stationName = "Maestro", .sliceLetter = "A"},
+             nullptr, nullptr);
      }},
     {"RemoteAgent",
      [] {
-         return std::make_unique<RemoteAgentClient>("https://127.0.0.1:8443", "token", QSslConfiguration(), nullptr,
-                                                    nullptr);
+         return std::make_unique<RemoteAgentClient>(
+             RemoteAgentClient::Options{
+                 .baseURL = "https://127.0.0.1:8443", .token = "token", .ssl = QSslConfiguration()},
+             nullptr, nullptr);
      }},
     {"Simulated",
      [] {

@@ -25,8 +25,15 @@ struct Exchange {
 RadioVFO vfo(const char *letter, bool receive, bool transmit, bool rit = false, int ritHz = 0, bool xit = false,
              int xitHz = 0)
 {
-    return RadioVFO(QString::fromLatin1(letter), 14074000, QStringLiteral("DIGU"), receive, transmit, rit, ritHz,
-                    xit, xitHz);
+    return RadioVFO({.letter = QString::fromLatin1(letter),
+                     .frequencyHz = 14074000,
+                     .mode = QStringLiteral("DIGU"),
+                     .isReceive = receive,
+                     .isTransmit = transmit,
+                     .ritEnabled = rit,
+                     .ritOffsetHz = ritHz,
+                     .xitEnabled = xit,
+                     .xitOffsetHz = xitHz});
 }
 
 RadioSnapshot withVFOs(QList<RadioVFO> vfos)

@@ -23,7 +23,11 @@ TEST(RadioSnapshot, FillsTransmitSideAndOneVFOWhenLeftOut)
     EXPECT_EQ(snapshot.mode, QStringLiteral("digu"));
     ASSERT_EQ(snapshot.vfos.size(), 1);
     EXPECT_EQ(snapshot.vfos.first(),
-              RadioVFO(QStringLiteral("B"), 14074000, QStringLiteral("DIGU"), true, true, false, 0, false, 0));
+              RadioVFO({.letter = QStringLiteral("B"),
+                        .frequencyHz = 14074000,
+                        .mode = QStringLiteral("DIGU"),
+                        .isReceive = true,
+                        .isTransmit = true}));
 }
 
 TEST(RadioSnapshot, AnotherTransmitSliceMakesTheOneVFOReceiveOnly)
@@ -48,8 +52,14 @@ TEST(RadioSnapshot, LooksUpVFOsByUpperCasedLetterFirstMatchWins)
     EXPECT_TRUE(empty.vfos.isEmpty());
     EXPECT_FALSE(empty.vfo(QStringLiteral("A")).has_value());
 
-    const QList<RadioVFO> twoA{RadioVFO(QStringLiteral("a"), 1000000, QStringLiteral("cw"), true, true, false, 0, false, 0),
-                               RadioVFO(QStringLiteral("A"), 2000000, QStringLiteral("CW"), false, false, false, 0, false, 0)};
+    const QList<RadioVFO> twoA{RadioVFO({.letter = QStringLiteral("a"),
+                                         .frequencyHz = 1000000,
+                                         .mode = QStringLiteral("cw"),
+                                         .isReceive = true,
+                                         .isTransmit = true}),
+                               RadioVFO({.letter = QStringLiteral("A"),
+                                         .frequencyHz = 2000000,
+                                         .mode = QStringLiteral("CW")})};
     RadioSnapshot snapshot(
         {.frequencyHz = 1000000, .mode = QStringLiteral("CW"), .isConnected = true, .slice = QStringLiteral("A"), .vfos = twoA});
     EXPECT_EQ(snapshot.vfo(QStringLiteral("a"))->frequencyHz, 1000000);
@@ -145,8 +155,11 @@ TEST(RadioControllingDefaults, AnswerTheSameForEveryBackend)
     EXPECT_TRUE(throwsUnsupported(radio.setXIT(true, 100, QStringLiteral("A"))));
     EXPECT_TRUE(throwsUnsupported(radio.setRFPower(50)));
     EXPECT_TRUE(throwsUnsupported(radio.performStationAction(RemoteStationAction::Operate)));
-    EXPECT_TRUE(throwsUnsupported(radio.addSpot(FlexSpot::make(14025000, QStringLiteral("DL1ABC"), {}, {}, {}, {},
-                                                               0, 600, 2, QStringLiteral("#0A84FF")))));
+    EXPECT_TRUE(throwsUnsupported(radio.addSpot(FlexSpot::make({.frequencyHz = 14025000,
+                                                                .callsign = QStringLiteral("DL1ABC"),
+                                                                .lifetimeSeconds = 600,
+                                                                .priority = 2,
+                                                                .colorHex = QStringLiteral("#0A84FF")}))));
 }
 
 TEST(RadioControllingDefaults, KeyingModesAndPrimaryFrequencyGoThroughTheBackend)
@@ -158,6 +171,10 @@ TEST(RadioControllingDefaults, KeyingModesAndPrimaryFrequencyGoThroughTheBackend
     runTask(radio.setPrimaryFrequency(7074000));
     EXPECT_EQ(radio.frequencies, (QList<qint64>{7074000}));
     EXPECT_EQ(runTask(radio.primaryFrequency()), 14074000);
-    radio.current.vfos = {RadioVFO(QStringLiteral("B"), 7000000, QStringLiteral("CW"), true, true, false, 0, false, 0)};
+    radio.current.vfos = {RadioVFO({.letter = QStringLiteral("B"),
+                                    .frequencyHz = 7000000,
+                                    .mode = QStringLiteral("CW"),
+                                    .isReceive = true,
+                                    .isTransmit = true})};
     EXPECT_FALSE(runTask(radio.primaryFrequency()).has_value()); // no fall-back to the snapshot's frequency
 }

@@ -14,8 +14,15 @@ namespace {
 RadioVFO vfo(const char *letter, qint64 hz, const char *mode, bool receive, bool transmit, bool rit = false,
              int ritHz = 0, bool xit = false, int xitHz = 0)
 {
-    return RadioVFO(QString::fromLatin1(letter), hz, QString::fromLatin1(mode), receive, transmit, rit, ritHz, xit,
-                    xitHz);
+    return RadioVFO({.letter = QString::fromLatin1(letter),
+                     .frequencyHz = hz,
+                     .mode = QString::fromLatin1(mode),
+                     .isReceive = receive,
+                     .isTransmit = transmit,
+                     .ritEnabled = rit,
+                     .ritOffsetHz = ritHz,
+                     .xitEnabled = xit,
+                     .xitOffsetHz = xitHz});
 }
 
 class SimulatedRadioTest : public ::testing::Test {
@@ -171,7 +178,13 @@ TEST_F(SimulatedRadioTest, TransmitAndPowerPublishOnceEach)
 TEST_F(SimulatedRadioTest, StationActionsAndSpotsAreUnsupported)
 {
     expectFailure(radio.performStationAction(RemoteStationAction::Tune), KivoError::Kind::Unsupported);
-    const FlexSpot spot = FlexSpot::make(14074000, "DL1ABC", "FT8", "RUMlog", "", "", 0, 300, 3, "#FFFFFF");
+    const FlexSpot spot = FlexSpot::make({.frequencyHz = 14074000,
+                                          .callsign = "DL1ABC",
+                                          .mode = "FT8",
+                                          .source = "RUMlog",
+                                          .lifetimeSeconds = 300,
+                                          .priority = 3,
+                                          .colorHex = "#FFFFFF"});
     expectFailure(radio.addSpot(spot), KivoError::Kind::Unsupported);
 }
 

@@ -33,9 +33,10 @@ struct EchoServer {
                         int maximumClients = TCPCommandServer::Timing().maximumClients)
     {
         timing.maximumClients = maximumClients;
-        server = std::make_unique<TCPCommandServer>(
-            QStringLiteral("com.tarnvale.QuendKivo.test"), framing,
-            [this](QString request, std::shared_ptr<ClientActivity>) -> QCoro::Task<std::optional<QString>> {
+        server = std::make_unique<TCPCommandServer>(TCPCommandServer::Options{
+            .label = QStringLiteral("com.tarnvale.QuendKivo.test"),
+            .framing = framing,
+            .handler = [this](QString request, std::shared_ptr<ClientActivity>) -> QCoro::Task<std::optional<QString>> {
                 requests.append(request);
                 if (request == QStringLiteral("SLOW") && slowRequestDelay.count() > 0)
                     co_await sleepFor(slowRequestDelay);
@@ -46,12 +47,13 @@ struct EchoServer {
                     co_return QString(bigReplyCharacters, QLatin1Char('x'));
                 co_return request + QStringLiteral("!");
             },
-            [this](ClientActivity) -> QCoro::Task<void> {
+            .onDisconnect = [this](ClientActivity) -> QCoro::Task<void> {
                 ++disconnects;
                 order.append(QStringLiteral("disconnect"));
                 co_return;
             },
-            [this](const QString &event) { events.append(event); }, timing);
+            .onEvent = [this](const QString &event) { events.append(event); },
+            .timing = timing});
     }
 
     quint16 start()

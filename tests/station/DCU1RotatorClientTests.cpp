@@ -54,8 +54,10 @@ struct Harness {
     void make(const QString &host, quint16 port, DCU1RotatorTiming timing, int pollMilliseconds)
     {
         client = std::make_unique<DCU1RotatorClient>(
-            host, port, pollMilliseconds, [this](State s, const QString &text) { reports.append({s, text}); },
-            [this](double degrees) { azimuths.append(degrees); }, timing);
+            DCU1RotatorClient::Options{
+                .host = host, .port = port, .pollMilliseconds = pollMilliseconds, .timing = timing},
+            [this](State s, const QString &text) { reports.append({s, text}); },
+            [this](double degrees) { azimuths.append(degrees); });
     }
 
     QString endpoint() const { return QStringLiteral("127.0.0.1:") + QString::number(controller.port()); }

@@ -31,8 +31,16 @@ QByteArray spotWith(const QString &extra)
 FlexSpot makeSpot(const QString &callsign = QStringLiteral("DL1ABC"), const QString &comment = {},
                   const QString &color = QStringLiteral("#FF453A"), qint64 frequencyHz = 14025500)
 {
-    return FlexSpot::make(frequencyHz, callsign, QStringLiteral("CW"), QStringLiteral("RUMlogNG Logbook"),
-                          QStringLiteral("k1xyz"), comment, 1714564800, 600, 3, color);
+    return FlexSpot::make({.frequencyHz = frequencyHz,
+                           .callsign = callsign,
+                           .mode = QStringLiteral("CW"),
+                           .source = QStringLiteral("RUMlogNG Logbook"),
+                           .spotter = QStringLiteral("k1xyz"),
+                           .comment = comment,
+                           .timestamp = 1714564800,
+                           .lifetimeSeconds = 600,
+                           .priority = 3,
+                           .colorHex = color});
 }
 
 } // namespace
@@ -196,9 +204,16 @@ TEST(RUMlogSpotParser, MakesTheFlexSpotFromTheFeedAndStyle)
                                         1714564800, DXSpotCategory::Unknown}));
 
     const FlexSpot spot = parsed.flexSpot(SpotFeed::Contest, SpotStyle(4, QStringLiteral("#30d158"), 900));
-    EXPECT_EQ(spot, FlexSpot::make(14025500, QStringLiteral("DL1ABC"), QStringLiteral("CW"),
-                                   QStringLiteral("RUMlogNG Contest"), QStringLiteral("K1XYZ"),
-                                   QStringLiteral("73   good sig"), 1714564800, 900, 4, QStringLiteral("#30D158")));
+    EXPECT_EQ(spot, FlexSpot::make({.frequencyHz = 14025500,
+                                    .callsign = QStringLiteral("DL1ABC"),
+                                    .mode = QStringLiteral("CW"),
+                                    .source = QStringLiteral("RUMlogNG Contest"),
+                                    .spotter = QStringLiteral("K1XYZ"),
+                                    .comment = QStringLiteral("73   good sig"),
+                                    .timestamp = 1714564800,
+                                    .lifetimeSeconds = 900,
+                                    .priority = 4,
+                                    .colorHex = QStringLiteral("#30D158")}));
     EXPECT_EQ(spot.source(), QStringLiteral("RUMlogNG Contest"));
 }
 

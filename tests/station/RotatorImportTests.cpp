@@ -108,11 +108,23 @@ TEST_F(RotorImport, ImportsABinaryPrimaryAndAnXmlSecondary)
     const auto record = imported();
     ASSERT_TRUE(record.has_value());
     const RotatorConfiguration expected(
-        true, QStringLiteral("Tower"), QStringLiteral("192.168.1.50"), 4002, 250, true, QStringLiteral("JO62QM"),
-        12070, RotatorAutomaticSource::Station, false, 0, {QStringLiteral("20m"), QStringLiteral("Other")},
-        {{QStringLiteral("60m"), 45}, {QStringLiteral("30m"), -20}}, {QStringLiteral("10m")}, 5,
-        home.filePath(QStringLiteral(
-            "Library/Containers/de.felsbach.Rotor/Data/Library/Application Support/de.felsbach.Rotor/grids.txt")));
+        {.enabled = true,
+         .name = QStringLiteral("Tower"),
+         .host = QStringLiteral("192.168.1.50"),
+         .port = 4002,
+         .pollIntervalMilliseconds = 250,
+         .connectAtLaunch = true,
+         .homeGrid = QStringLiteral("JO62QM"),
+         .rumlogPort = 12070,
+         .automaticSource = RotatorAutomaticSource::Station,
+         .automaticTurningEnabled = false,
+         .minimumAutomaticTurnDegrees = 0,
+         .enabledBands = {QStringLiteral("20m"), QStringLiteral("Other")},
+         .bandOffsets = {{QStringLiteral("60m"), 45}, {QStringLiteral("30m"), -20}},
+         .bidirectionalBands = {QStringLiteral("10m")},
+         .beamWidthDegrees = 5,
+         .callsignDatabasePath = home.filePath(QStringLiteral(
+             "Library/Containers/de.felsbach.Rotor/Data/Library/Application Support/de.felsbach.Rotor/grids.txt"))});
     EXPECT_EQ(*record, expected);
 }
 

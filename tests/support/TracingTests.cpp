@@ -22,7 +22,8 @@ bool traced(const QString &text) { return captured.join(u'\n').contains(text); }
 QStringList cat()
 {
     const auto answer = [](QString, auto) -> QCoro::Task<std::optional<QString>> { co_return QStringLiteral("7;"); };
-    TCPCommandServer server(prefix + "cat", TCPCommandServer::Framing::Semicolon, answer, {}, {});
+    TCPCommandServer server(
+        {.label = prefix + "cat", .framing = TCPCommandServer::Framing::Semicolon, .handler = answer});
     server.start(0);
     QTcpSocket client;
     client.connectToHost(QHostAddress::LocalHost, server.serverPort());
@@ -36,7 +37,9 @@ QStringList smartLink()
 {
     SmartLinkPeers peers;
     peers.listen();
-    SmartLinkBroker broker("id-secret", SmartLinkPeers::serial, {}, peers.brokerEndpoint());
+    SmartLinkBroker broker({.idToken = "id-secret", .preferredSerial = SmartLinkPeers::serial,
+                            .endpoint = peers.brokerEndpoint()},
+                           {});
     const QString handle = runTask(broker.connect()).validationHandle;
     FlexRadioClient radio({.host = "127.0.0.1", .port = peers.radio.port(), .sliceLetter = "A", .useTLS = true,
                            .wanValidationHandle = handle, .pinStore = peers.pinStore()},
