@@ -187,9 +187,12 @@ protected:
         d.secrets = std::make_shared<InMemorySecretStore>();
         d.startPropagation = false;
         d.backendFactory = [](const AppBackendRequest &r) {
-            auto client = std::make_shared<RemoteAgentClient>(r.remoteAgentBaseURL, r.remoteAgentToken,
-                                                              clientConfigurationTrustingTestCA(), r.onState,
-                                                              r.onSnapshot, RemoteAgentHarness::quickTiming());
+            auto client = std::make_shared<RemoteAgentClient>(
+                RemoteAgentClient::Options{.baseURL = r.remoteAgentBaseURL,
+                                           .token = r.remoteAgentToken,
+                                           .ssl = clientConfigurationTrustingTestCA(),
+                                           .timing = RemoteAgentHarness::quickTiming()},
+                r.onState, r.onSnapshot);
             return AppBackend{client, client};
         };
         model = std::make_unique<AppModel>(std::move(d));
