@@ -73,8 +73,10 @@ ActivityTab::ActivityTab(AppModel &model, QWidget *parent) : QWidget(parent), m_
     layout->addWidget(divider);
 
     m_body = new QStackedLayout;
-    auto *empty = new ContentUnavailableNotice(QStringLiteral("No activity yet"), QStringLiteral("waveform.path"),
-                                               QStringLiteral("Start the bridge to see connection and CAT events."));
+    auto *empty = new ContentUnavailableNotice(
+        {.title = QStringLiteral("No activity yet"),
+         .symbol = QStringLiteral("waveform.path"),
+         .description = QStringLiteral("Start the bridge to see connection and CAT events.")});
     empty->setObjectName(QStringLiteral("activity.empty"));
     m_body->addWidget(empty);
 

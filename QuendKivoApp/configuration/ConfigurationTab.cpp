@@ -192,7 +192,7 @@ QLineEdit *ConfigurationTab::secretField(const QString &name, const QString &pla
 
 NumberField *ConfigurationTab::portField(const QString &name, const QString &title, PortField field)
 {
-    auto *number = new NumberField(0, 65535);
+    auto *number = new NumberField({.minimum = 0, .maximum = 65535});
     number->setObjectName(name);
     number->setPlaceholderText(title);
     connect(number, &NumberField::valueCommitted, this,

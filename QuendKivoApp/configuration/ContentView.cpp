@@ -275,9 +275,9 @@ QWidget *ContentView::makeStationPage()
     auto *layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     m_stationUnavailable = new ContentUnavailableNotice(
-        QStringLiteral("Remote station settings unavailable"),
-        QStringLiteral("desktopcomputer.trianglebadge.exclamationmark"),
-        QStringLiteral("Select Remote Station Agent in Configuration to edit Windows station policy."));
+        {.title = QStringLiteral("Remote station settings unavailable"),
+         .symbol = QStringLiteral("desktopcomputer.trianglebadge.exclamationmark"),
+         .description = QStringLiteral("Select Remote Station Agent in Configuration to edit Windows station policy.")});
     m_stationUnavailable->setObjectName(QStringLiteral("station.unavailable"));
     // The tab scrolls its own editor and keeps its actions in view.
     m_stationEditor = pageWrapper(new StationTab(m_model), 8);

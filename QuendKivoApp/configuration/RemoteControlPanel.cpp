@@ -61,7 +61,7 @@ RemoteControlPanel::RemoteControlPanel(AppModel &model, QWidget *parent) : QWidg
 
     auto *station = new QHBoxLayout;
     station->setSpacing(8);
-    m_power = new NumberField(INT_MIN, INT_MAX);
+    m_power = new NumberField({.minimum = INT_MIN, .maximum = INT_MAX});
     m_power->setObjectName(QStringLiteral("remote.rfPower"));
     m_power->setPlaceholderText(QStringLiteral("RF power W"));
     m_power->setFixedWidth(118);
@@ -114,7 +114,7 @@ QWidget *RemoteControlPanel::offsetControl(const QString &label, const QString &
     row->setSpacing(8);
     toggle = new QCheckBox(label);
     toggle->setObjectName(QStringLiteral("remote.") + name);
-    offset = new NumberField(INT_MIN, INT_MAX);
+    offset = new NumberField({.minimum = INT_MIN, .maximum = INT_MAX});
     offset->setObjectName(QStringLiteral("remote.") + name + QStringLiteral("Offset"));
     offset->setPlaceholderText(QStringLiteral("Hz"));
     offset->setFixedWidth(96);

@@ -383,7 +383,7 @@ QLineEdit *StationTab::textControl(const QString &placeholder, int width, const 
 
 NumberField *StationTab::numberControl(const QString &placeholder, int width, const QString &name, ConfigurationBinding<qint64> binding)
 {
-    auto *control = new NumberField(LLONG_MIN, LLONG_MAX);
+    auto *control = new NumberField({.minimum = LLONG_MIN, .maximum = LLONG_MAX});
     control->setPlaceholderText(placeholder);
     control->setFixedWidth(width);
     control->setObjectName(name);

@@ -10,10 +10,9 @@
 
 namespace kivo {
 
-ContentUnavailableNotice::ContentUnavailableNotice(const QString &title, const QString &symbol,
-                                                   const QString &description, QWidget *parent)
-    : QWidget(parent), m_symbol(symbol), m_icon(new QLabel(this)), m_title(new QLabel(title, this)),
-      m_description(new QLabel(description, this))
+ContentUnavailableNotice::ContentUnavailableNotice(const ContentUnavailableText &text, QWidget *parent)
+    : QWidget(parent), m_symbol(text.symbol), m_icon(new QLabel(this)), m_title(new QLabel(text.title, this)),
+      m_description(new QLabel(text.description, this))
 {
     auto *layout = new QVBoxLayout(this);
     layout->addStretch(1);

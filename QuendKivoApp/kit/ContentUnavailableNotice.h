@@ -11,11 +11,17 @@ class QLabel;
 
 namespace kivo {
 
+struct ContentUnavailableText {
+    QString title{};
+    // The kit symbol's name.
+    QString symbol{};
+    QString description{};
+};
+
 class ContentUnavailableNotice : public QWidget {
     Q_OBJECT
 public:
-    ContentUnavailableNotice(const QString &title, const QString &symbol, const QString &description,
-                             QWidget *parent = nullptr);
+    explicit ContentUnavailableNotice(const ContentUnavailableText &text, QWidget *parent = nullptr);
 
     void setDescription(const QString &description);
     QString description() const;

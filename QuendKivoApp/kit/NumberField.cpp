@@ -6,8 +6,8 @@
 
 namespace kivo {
 
-NumberField::NumberField(qint64 minimum, qint64 maximum, CommitRule rule, QWidget *parent)
-    : EntryField(parent), m_minimum(minimum), m_maximum(maximum), m_value(minimum)
+NumberField::NumberField(NumberFieldRange range, CommitRule rule, QWidget *parent)
+    : EntryField(parent), m_minimum(range.minimum), m_maximum(range.maximum), m_value(range.minimum)
 {
     showValue();
     connect(this, &QLineEdit::editingFinished, this, &NumberField::commit);

@@ -8,13 +8,19 @@
 
 namespace kivo {
 
+// The numbers a field accepts, both ends included.
+struct NumberFieldRange {
+    qint64 minimum = 0;
+    qint64 maximum = 0;
+};
+
 class NumberField : public EntryField {
     Q_OBJECT
 public:
     enum class CommitRule { WhenEditingEnds, OnEveryChange };
 
-    NumberField(qint64 minimum, qint64 maximum, CommitRule rule = CommitRule::WhenEditingEnds,
-                QWidget *parent = nullptr);
+    explicit NumberField(NumberFieldRange range, CommitRule rule = CommitRule::WhenEditingEnds,
+                         QWidget *parent = nullptr);
 
     qint64 value() const { return m_value; }
     // Shows a value from the model; never emits valueCommitted, and leaves

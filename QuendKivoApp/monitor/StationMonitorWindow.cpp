@@ -234,7 +234,7 @@ QWidget *StationMonitorWindow::makeStationCards()
 QWidget *StationMonitorWindow::makeWaitingNotice()
 {
     const QString symbol = QStringLiteral("antenna.radiowaves.left.and.right.slash");
-    m_waiting = new ContentUnavailableNotice(QStringLiteral("Waiting for station telemetry"), symbol, QString());
+    m_waiting = new ContentUnavailableNotice({.title = QStringLiteral("Waiting for station telemetry"), .symbol = symbol});
     m_waiting->setObjectName(QStringLiteral("monitor.waiting"));
     m_waiting->setFixedHeight(176);
     m_waiting->setFixedColors(QColor(235, 240, 245), monitorSecondary());

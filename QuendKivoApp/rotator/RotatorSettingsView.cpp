@@ -185,7 +185,7 @@ NumberField *RotatorSettingsView::numberField(const QString &name, const QString
                                               qint64 minimum, qint64 maximum,
                                               const std::function<void(RotatorConfiguration &, qint64)> &write)
 {
-    auto *field = new NumberField(minimum, maximum);
+    auto *field = new NumberField({.minimum = minimum, .maximum = maximum});
     field->setObjectName(name);
     field->setPlaceholderText(placeholder);
     field->setFixedWidth(width);

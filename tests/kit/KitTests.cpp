@@ -145,7 +145,7 @@ TEST(ElidedLabelTest, ATextTooWideEndsInAnEllipsisAndShowsWholeAsTooltip)
 
 TEST(NumberFieldTest, OnlyTextInRangeIsTakenWhenEditingEnds)
 {
-    NumberField field(0, 65535);
+    NumberField field({.minimum = 0, .maximum = 65535});
     QSignalSpy committed(&field, &NumberField::valueCommitted);
     field.setValue(15002);
     EXPECT_EQ(field.text(), "15,002");
@@ -171,7 +171,7 @@ TEST(NumberFieldTest, OnlyTextInRangeIsTakenWhenEditingEnds)
 TEST(NumberFieldTest, ModelValueDoesNotOverwriteTheTextBeingEdited)
 {
     QWidget window;
-    auto *field = new NumberField(0, 65535, NumberField::CommitRule::WhenEditingEnds, &window);
+    auto *field = new NumberField({.minimum = 0, .maximum = 65535}, NumberField::CommitRule::WhenEditingEnds, &window);
     window.show();
     field->setFocus();
     ASSERT_TRUE(QTest::qWaitFor([&] { return field->hasFocus(); }, 5000));
