@@ -121,17 +121,7 @@ int main(int argc, char **argv)
     agent.state = operatingAgentState();
     agent.listen();
     const auto offline = makeOfflineModel(settings.filePath(QStringLiteral("settings.ini")),
-                                          [](const AppBackendRequest &r) -> AppBackend {
-        if (r.configuration.connectionKind != AppConfiguration::ConnectionKind::RemoteAgent)
-            return makeAppBackend(r);
-        auto client = std::make_shared<RemoteAgentClient>(
-            RemoteAgentClient::Options{.baseURL = r.remoteAgentBaseURL,
-                                       .token = r.remoteAgentToken,
-                                       .ssl = test::clientConfigurationTrustingTestCA(),
-                                       .timing = test::RemoteAgentHarness::quickTiming()},
-            r.onState, r.onSnapshot);
-        return AppBackend{client, client};
-    });
+                                          &test::RemoteAgentHarness::backendTrustingTestCA);
     AppModel &model = *offline;
 
     ContentView window(model);

@@ -40,17 +40,7 @@ protected:
     {
         if (agent.configuration.isEmpty())
             agent.configuration = RemoteStationConfiguration::placeholder().toJson();
-        model = makeOfflineModel(directory.filePath("settings.ini"), [](const AppBackendRequest &r) {
-            if (r.configuration.connectionKind != Kind::RemoteAgent)
-                return makeAppBackend(r);
-            auto client = std::make_shared<RemoteAgentClient>(
-                RemoteAgentClient::Options{.baseURL = r.remoteAgentBaseURL,
-                                           .token = r.remoteAgentToken,
-                                           .ssl = clientConfigurationTrustingTestCA(),
-                                           .timing = RemoteAgentHarness::quickTiming()},
-                r.onState, r.onSnapshot);
-            return AppBackend{client, client};
-        });
+        model = makeOfflineModel(directory.filePath("settings.ini"), &RemoteAgentHarness::backendTrustingTestCA);
         AppConfiguration configuration = model->configuration();
         configuration.connectionKind = kind;
         configuration.launchServersAutomatically = false;

@@ -5,6 +5,18 @@
 
 namespace kivo::test {
 
+AppBackend RemoteAgentHarness::backendTrustingTestCA(const AppBackendRequest &r)
+{
+    if (r.configuration.connectionKind != AppConfiguration::ConnectionKind::RemoteAgent)
+        return makeAppBackend(r);
+    auto client = std::make_shared<RemoteAgentClient>(RemoteAgentClient::Options{.baseURL = r.remoteAgentBaseURL,
+                                                                                 .token = r.remoteAgentToken,
+                                                                                 .ssl = clientConfigurationTrustingTestCA(),
+                                                                                 .timing = quickTiming()},
+                                                      r.onState, r.onSnapshot);
+    return AppBackend{client, client};
+}
+
 RemoteAgentTiming RemoteAgentHarness::quickTiming()
 {
     RemoteAgentTiming timing;

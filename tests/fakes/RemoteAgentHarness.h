@@ -5,6 +5,7 @@
 
 #include "KivoCore/agent/RemoteAgentClient.h"
 #include "KivoCore/support/KivoError.h"
+#include "QuendKivoApp/model/AppBackendFactory.h"
 #include "fakes/FakeRemoteAgent.h"
 #include "support/RunTask.h"
 
@@ -20,6 +21,9 @@ public:
     // Short pauses for the retry and the back-off (one "second" lasts 10 ms,
     // no jitter); everything else keeps its real length unless a test says.
     static RemoteAgentTiming quickTiming();
+    // The application's backend for the agent kind, trusting the test CA and
+    // with quickTiming(); the real factory for every other kind.
+    static AppBackend backendTrustingTestCA(const AppBackendRequest &request);
 
     explicit RemoteAgentHarness(const QString &basePath = {}, RemoteAgentTiming timing = quickTiming());
 

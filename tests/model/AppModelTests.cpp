@@ -362,15 +362,7 @@ TEST(AppModel, StationActionsAndNewestConfigurationResultWin)
     FakeRemoteAgent agent;
     ASSERT_TRUE(agent.listen());
     Fixture f;
-    f.factory = [](const AppBackendRequest &r) {
-        auto client = std::make_shared<RemoteAgentClient>(
-            RemoteAgentClient::Options{.baseURL = r.remoteAgentBaseURL,
-                                       .token = r.remoteAgentToken,
-                                       .ssl = clientConfigurationTrustingTestCA(),
-                                       .timing = RemoteAgentHarness::quickTiming()},
-            r.onState, r.onSnapshot);
-        return AppBackend{client, client};
-    };
+    f.factory = &RemoteAgentHarness::backendTrustingTestCA;
     RemoteStationConfiguration loaded = RemoteStationConfiguration::placeholder();
     loaded.schemaVersion = 7;
     agent.configuration = loaded.toJson();

@@ -186,15 +186,7 @@ protected:
         d.settingsPath = directory.filePath("settings.ini");
         d.secrets = std::make_shared<InMemorySecretStore>();
         d.startPropagation = false;
-        d.backendFactory = [](const AppBackendRequest &r) {
-            auto client = std::make_shared<RemoteAgentClient>(
-                RemoteAgentClient::Options{.baseURL = r.remoteAgentBaseURL,
-                                           .token = r.remoteAgentToken,
-                                           .ssl = clientConfigurationTrustingTestCA(),
-                                           .timing = RemoteAgentHarness::quickTiming()},
-                r.onState, r.onSnapshot);
-            return AppBackend{client, client};
-        };
+        d.backendFactory = &RemoteAgentHarness::backendTrustingTestCA;
         model = std::make_unique<AppModel>(std::move(d));
         AppConfiguration c = AppConfiguration::firstRun();
         c.connectionKind = Kind::RemoteAgent;
