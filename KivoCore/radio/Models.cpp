@@ -5,11 +5,10 @@
 
 namespace kivo {
 
-RadioVFO::RadioVFO(RadioVFOFields fields)
-    : letter(upperCased(fields.letter)), frequencyHz(fields.frequencyHz), mode(upperCased(fields.mode)),
-      isReceive(fields.isReceive), isTransmit(fields.isTransmit), ritEnabled(fields.ritEnabled),
-      ritOffsetHz(fields.ritOffsetHz), xitEnabled(fields.xitEnabled), xitOffsetHz(fields.xitOffsetHz)
+RadioVFO::RadioVFO(RadioVFOFields fields) : RadioVFOFields(std::move(fields))
 {
+    letter = upperCased(letter);
+    mode = upperCased(mode);
 }
 
 RadioSnapshot::RadioSnapshot(RadioSnapshotFields fields)

@@ -23,19 +23,12 @@ struct RadioVFOFields {
     int ritOffsetHz = 0;
     bool xitEnabled = false;
     int xitOffsetHz = 0;
+
+    bool operator==(const RadioVFOFields &) const = default;
 };
 
-struct RadioVFO {
-    QString letter;
-    qint64 frequencyHz = 0;
-    QString mode;
-    bool isReceive = false;
-    bool isTransmit = false;
-    bool ritEnabled = false;
-    int ritOffsetHz = 0;
-    bool xitEnabled = false;
-    int xitOffsetHz = 0;
-
+// One VFO: its fields, the letter and the mode in upper case.
+struct RadioVFO : RadioVFOFields {
     RadioVFO() = default;
     // Upper-cases the letter and the mode.
     explicit RadioVFO(RadioVFOFields fields);

@@ -32,16 +32,12 @@ RotatorConfiguration::RotatorConfiguration()
 }
 
 RotatorConfiguration::RotatorConfiguration(RotatorConfigurationFields fields)
-    : enabled(fields.enabled), name(std::move(fields.name)), host(std::move(fields.host)), port(fields.port),
-      pollIntervalMilliseconds(std::clamp(fields.pollIntervalMilliseconds, 100, 5000)),
-      connectAtLaunch(fields.connectAtLaunch), homeGrid(upperCased(fields.homeGrid)), rumlogPort(fields.rumlogPort),
-      automaticSource(fields.automaticSource), automaticTurningEnabled(fields.automaticTurningEnabled),
-      minimumAutomaticTurnDegrees(std::clamp(fields.minimumAutomaticTurnDegrees, 0, 180)),
-      enabledBands(std::move(fields.enabledBands)), bandOffsets(std::move(fields.bandOffsets)),
-      bidirectionalBands(std::move(fields.bidirectionalBands)),
-      beamWidthDegrees(std::clamp(fields.beamWidthDegrees, 1, 90)),
-      callsignDatabasePath(std::move(fields.callsignDatabasePath))
+    : RotatorConfigurationFields(std::move(fields))
 {
+    pollIntervalMilliseconds = std::clamp(pollIntervalMilliseconds, 100, 5000);
+    homeGrid = upperCased(homeGrid);
+    minimumAutomaticTurnDegrees = std::clamp(minimumAutomaticTurnDegrees, 0, 180);
+    beamWidthDegrees = std::clamp(beamWidthDegrees, 1, 90);
 }
 
 const QStringList &RotatorConfiguration::supportedBands()

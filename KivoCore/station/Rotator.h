@@ -39,27 +39,12 @@ struct RotatorConfigurationFields {
     QSet<QString> bidirectionalBands{};
     int beamWidthDegrees = 5;
     QString callsignDatabasePath{};
+
+    bool operator==(const RotatorConfigurationFields &) const = default;
 };
 
-struct RotatorConfiguration {
-    // Every constructor sets these; the fresh values live in the fields.
-    bool enabled{};
-    QString name;
-    QString host;
-    quint16 port{};
-    int pollIntervalMilliseconds{};
-    bool connectAtLaunch{};
-    QString homeGrid;
-    quint16 rumlogPort{};
-    RotatorAutomaticSource automaticSource{};
-    bool automaticTurningEnabled{};
-    int minimumAutomaticTurnDegrees{};
-    QSet<QString> enabledBands;
-    QHash<QString, int> bandOffsets;
-    QSet<QString> bidirectionalBands;
-    int beamWidthDegrees{};
-    QString callsignDatabasePath;
-
+// The rotator settings: its fields, normalised by every constructor.
+struct RotatorConfiguration : RotatorConfigurationFields {
     // A fresh configuration.
     RotatorConfiguration();
     // Upper-cases the home grid and clamps the poll interval (100...5000),
