@@ -92,8 +92,11 @@ Outcome outcomeOf(QNetworkReply *reply, bool exceededLimit)
 }
 
 // Cuts a download off at the first byte past the limit, not after it ended.
+// The bounded read buffer holds the sender back meanwhile, so a server that
+// streams without end cannot fill memory before the cut.
 void enforceLimit(QNetworkReply *reply, qint64 maximum, const std::shared_ptr<bool> &exceeded)
 {
+    reply->setReadBufferSize(maximum + 1);
     const auto check = [reply, maximum, exceeded](qint64 received) {
         if (!*exceeded && received > maximum) {
             *exceeded = true;
