@@ -247,13 +247,16 @@ QCoro::Task<void> RadioBackendBase::key(std::optional<CATTransmitMode> mode)
     else
         co_await transmit(true);
     // The newest key is what the station wants now; whoever keyed owes its unkey.
-    if (self)
+    if (self) {
         m_unkeyOwed = false;
+        ++m_transmitChanges;
+    }
 }
 
 QCoro::Task<void> RadioBackendBase::unkey()
 {
     QPointer<RadioBackendBase> self(this);
+    const qint64 before = m_transmitChanges;
     std::exception_ptr failure;
     try {
         co_await transmit(false);
@@ -261,9 +264,11 @@ QCoro::Task<void> RadioBackendBase::unkey()
         failure = std::current_exception();
     }
     if (self) {
-        if (failure)
+        // A key or an unkey that landed meanwhile (a stop's goodbye, say)
+        // is newer than this one: owing it would unkey the operator later.
+        if (failure && m_transmitChanges == before)
             m_unkeyOwed = true;
-        else
+        else if (!failure)
             settleUnkey();
     }
     if (failure)
@@ -274,6 +279,7 @@ void RadioBackendBase::settleUnkey()
 {
     m_unkeyOwed = false;
     ++m_confirmedUnkeys;
+    ++m_transmitChanges;
 }
 
 void RadioBackendBase::transmitterReportedIdle()

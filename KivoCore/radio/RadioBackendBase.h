@@ -140,6 +140,8 @@ private:
     bool m_unkeyOwed = false;
     bool m_paying = false;
     qint64 m_confirmedUnkeys = 0;
+    // Keys and unkeys that landed, so a failure can tell whether it is stale.
+    qint64 m_transmitChanges = 0;
 };
 
 } // namespace kivo

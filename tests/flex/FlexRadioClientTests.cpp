@@ -1016,6 +1016,38 @@ TEST_F(FlexRadioClientTest, AnUnkeyLostToAStalledLinkIsSentWhenTheRadioAnswers)
     EXPECT_EQ(radio.commandTexts().filter(QStringLiteral("xmit")).last(), QStringLiteral("xmit 0"));
 }
 
+// An unkey that fails after the transmitter was settled by something newer
+// is not owed: paying it later could cut the operator's own transmission.
+TEST_F(FlexRadioClientTest, AFailedUnkeyIsOwedOnlyIfNothingNewerSettledTheTransmitter)
+{
+    const struct {
+        const char *meanwhile;
+        bool owed;
+    } cases[] = {{"", true}, {"S0|interlock state=READY", false}, {"key", false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.meanwhile);
+        startReady();
+        follow();
+        runTask(client->setTransmit(true));
+        sendAndWaitForSnapshot(QStringLiteral("S0|interlock state=TRANSMITTING"));
+        radio.stall(QStringLiteral("xmit 0"));
+        auto unkeying = client->setTransmit(false);
+        ASSERT_TRUE(radio.waitForCommand(QStringLiteral("xmit 0")));
+        if (QLatin1String(c.meanwhile) == QLatin1String("key"))
+            runTask(client->setTransmit(true));
+        else if (*c.meanwhile)
+            sendAndWaitForSnapshot(QString::fromLatin1(c.meanwhile));
+        radio.dropClient();
+        EXPECT_NE(errorOf(std::move(unkeying)), QString());
+        EXPECT_EQ(client->unkeyOwed(), c.owed);
+        radio.release();
+        errorOf(client->stop());
+        client.reset();
+        states.clear();
+        snapshots.clear();
+    }
+}
+
 // The keyer's own unkey failed: making safe unkeys again rather than trust it.
 TEST_F(FlexRadioClientTest, MakingSafeUnkeysWhenClearingCWDidNot)
 {
