@@ -294,10 +294,11 @@ TEST(RemoteAgentFrequencyConfirmation, AResendCutShortByStopEndsSilently)
 TEST(RemoteAgentFrequencyConfirmation, AWriteInFlightAtStopReportsNothingAfterIt)
 {
     RemoteAgentHarness h({}, checkTiming());
+    // Applied but never answered: the write is surely in flight at stop.
     h.agent.setCommandHandler("set_frequency_hz", [&h](const Request &request) {
-        Reply slow = h.agent.applyCommand(request);
-        slow.delayMs = 100;
-        return slow;
+        Reply unanswered = h.agent.applyCommand(request);
+        unanswered.delayMs = -1;
+        return unanswered;
     });
     ASSERT_TRUE(h.startAndWaitForStream());
     QStringList outcomes;
