@@ -219,6 +219,7 @@ TEST(RemoteAgentFrequencyConfirmation, AWriteConfirmedAfterTheResendEndsSilently
     ASSERT_TRUE(h.startAndWaitForStream());
     const int reports = h.states.size();
     runTask(h.client->setFrequency(7074000));
+    ASSERT_TRUE(waitUntil([&] { return writes == 2; }));
     settle(300ms);
     EXPECT_EQ(writes, 2);
     EXPECT_EQ(h.states.size(), reports);
