@@ -23,7 +23,8 @@ using namespace std::chrono_literals;
 RemoteAgentTiming endToEndTiming()
 {
     RemoteAgentTiming timing = RemoteAgentHarness::quickTiming();
-    timing.requestTimeout = 300ms;
+    // Short enough for the stall test, long enough for a TLS round trip on a busy machine.
+    timing.requestTimeout = 1s;
     timing.watchdogInterval = 50ms;
     return timing;
 }

@@ -65,6 +65,7 @@ QCoro::Task<void> RecordingRadio::transmit(QString operation, QString argument, 
     if (failing.contains(operation))
         throw KivoError::server(failureMessage(operation));
     current.isTransmitting = on;
+    ++transmitsLanded;
 }
 
 QCoro::Task<RadioSnapshot> RecordingRadio::snapshot()

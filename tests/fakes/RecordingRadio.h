@@ -32,6 +32,8 @@ public:
     std::optional<qint64> secondary;
     int speed = 25;
     std::chrono::milliseconds transmitDelay{0};
+    // Transmit changes that have landed (after their delay).
+    int transmitsLanded = 0;
     QStringList calls;
 
     QCoro::Task<RadioSnapshot> snapshot() override;

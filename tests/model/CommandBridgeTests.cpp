@@ -116,8 +116,7 @@ TEST(CommandBridgeEndToEnd, AKeyStillInFlightIsFollowedByTheUnkey)
         cat.send("TX;");
         ASSERT_TRUE(waitUntil([&] { return radio->calls.contains(QStringLiteral("setTransmit(microphone)")); }));
     }
-    ASSERT_TRUE(waitUntil([&] { return radio->calls.contains(QStringLiteral("setTransmit(false)")); }, 2s));
-    settle(150ms);
+    ASSERT_TRUE(waitUntil([&] { return radio->transmitsLanded == 2; }));
     EXPECT_FALSE(radio->current.isTransmitting);
     EXPECT_THAT(radio->calls, ElementsAre("snapshot()", "setTransmit(microphone)", "setTransmit(false)"));
 }
