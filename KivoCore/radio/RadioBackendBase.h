@@ -23,14 +23,8 @@ class RadioBackendBase : public QObject, public RadioBackend {
 public:
     using RandomSource = RadioLifecycle::RandomSource;
 
-    struct Reports {
-        StateHandler onState{};
-        SnapshotHandler onSnapshot{};
-        // How long one second of reconnection back-off lasts.
-        std::chrono::milliseconds backoffSecond{1000};
-        // Uniform in [0, 1]: the share of the back-off's random extra.
-        RandomSource random{};
-    };
+    // Where states and snapshots go, and how the reconnection back-off is paced.
+    using Reports = RadioLifecycle::Options;
 
     ~RadioBackendBase() override;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "KivoCore/radio/Models.h"
+#include "KivoCore/radio/RadioBackend.h"
 #include "KivoCore/support/ConnectionLifecycle.h"
 
 #include <QCoroTask>
@@ -14,8 +14,8 @@ namespace kivo {
 // in, their reports and the paced back-off of ReconnectBackoff.h.
 class RadioLifecycle : public ConnectionLifecycle {
 public:
-    using StateHandler = std::function<void(RadioConnectionState state, const QString &status)>;
-    using SnapshotHandler = std::function<void(const RadioSnapshot &snapshot)>;
+    using StateHandler = RadioBackend::StateHandler;
+    using SnapshotHandler = RadioBackend::SnapshotHandler;
     // Uniform in [0, 1]: the share of the back-off's random extra.
     using RandomSource = std::function<double()>;
 

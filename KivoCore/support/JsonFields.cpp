@@ -6,9 +6,8 @@
 namespace kivo {
 
 DecodingError::DecodingError(const DecodingProblem &failure)
-    : std::runtime_error(
-          (QStringLiteral("Could not decode \"%1\": %2").arg(failure.key, failure.problem)).toStdString()),
-      m_key(failure.key), m_message(QStringLiteral("Could not decode \"%1\": %2").arg(failure.key, failure.problem))
+    : std::runtime_error(QStringLiteral("Could not decode \"%1\": %2").arg(failure.key, failure.problem).toStdString()),
+      m_key(failure.key), m_message(QString::fromStdString(what()))
 {
 }
 

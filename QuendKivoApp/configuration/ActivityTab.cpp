@@ -3,6 +3,7 @@
 #include "QuendKivoApp/kit/ContentUnavailableNotice.h"
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
+#include "QuendKivoApp/kit/Palette.h"
 #include "QuendKivoApp/model/AppModel.h"
 
 #include <QFrame>
@@ -22,7 +23,7 @@ class LogBackground : public QWidget {
 protected:
     void paintEvent(QPaintEvent *) override
     {
-        const bool dark = palette().color(QPalette::Window).lightness() < 128;
+        const bool dark = appearanceOf(palette()) == Appearance::Dark;
         QColor fill(dark ? 118 : 116, 116, 128);
         fill.setAlphaF(float((dark ? 0.18 : 0.08) * 0.45));
         QPainter painter(this);

@@ -9,6 +9,7 @@
 #include "QuendKivoApp/kit/EntryField.h"
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/Icons.h"
+#include "QuendKivoApp/kit/PageControls.h"
 #include "QuendKivoApp/model/AppModel.h"
 #include "QuendKivoApp/rotator/RotatorSettingsView.h"
 
@@ -98,15 +99,9 @@ QWidget *pageWrapper(QWidget *content, int spacing)
 // squeezing its rows into each other.
 QScrollArea *scrolling(QWidget *content)
 {
-    auto *scroll = new QScrollArea;
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
+    QScrollArea *scroll = scrollingPart(content);
     // A click beside the controls leaves the focus on the window.
     scroll->setFocusPolicy(Qt::NoFocus);
-    scroll->setWidget(content);
-    // The page shows the tab pane's own background.
-    scroll->viewport()->setAutoFillBackground(false);
-    content->setAutoFillBackground(false);
     return scroll;
 }
 

@@ -1,9 +1,10 @@
 #include "QuendKivoApp/kit/ElidedLabel.h"
 
-#include <QHelpEvent>
+#include "QuendKivoApp/kit/LineLimitedLabel.h"
+
+#include <QEvent>
 #include <QPainter>
 #include <QStyle>
-#include <QToolTip>
 
 namespace kivo {
 
@@ -32,15 +33,9 @@ QSize ElidedLabel::minimumSizeHint() const
 
 bool ElidedLabel::event(QEvent *event)
 {
-    // A tooltip of the label's own wins; otherwise the whole text while it is cut.
-    if (event->type() == QEvent::ToolTip && toolTip().isEmpty()) {
-        if (isElided())
-            QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), text(), this);
-        else
-            QToolTip::hideText();
-        return true;
-    }
-    return QLabel::event(event);
+    // Eliding is measured for a tooltip only.
+    return (event->type() == QEvent::ToolTip && showWholeTextTip(this, event, isElided(), text()))
+        || QLabel::event(event);
 }
 
 void ElidedLabel::paintEvent(QPaintEvent *event)

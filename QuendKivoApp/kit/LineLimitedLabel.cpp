@@ -95,17 +95,20 @@ void LineLimitedLabel::changeEvent(QEvent *event)
         relayout();
 }
 
+bool showWholeTextTip(QLabel *label, QEvent *event, bool isCut, const QString &wholeText)
+{
+    if (event->type() != QEvent::ToolTip || !label->toolTip().isEmpty())
+        return false;
+    if (isCut)
+        QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), wholeText, label);
+    else
+        QToolTip::hideText();
+    return true;
+}
+
 bool LineLimitedLabel::event(QEvent *event)
 {
-    // A tooltip of the label's own wins; otherwise the whole text while lines are left out.
-    if (event->type() == QEvent::ToolTip && toolTip().isEmpty()) {
-        if (m_isCut)
-            QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), m_fullText, this);
-        else
-            QToolTip::hideText();
-        return true;
-    }
-    return QLabel::event(event);
+    return showWholeTextTip(this, event, m_isCut, m_fullText) || QLabel::event(event);
 }
 
 void LineLimitedLabel::relayout()

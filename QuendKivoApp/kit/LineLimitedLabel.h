@@ -16,6 +16,11 @@ enum class LineCut { KeepStart, KeepEnd };
 // The visual lines that show of `text` wrapped to `width` pixels in `font`.
 QStringList visibleLines(const QString &text, const QFont &font, int width, int maxLines, LineCut cut);
 
+// A tooltip event of a label whose text may be cut: a tooltip of the
+// label's own wins; otherwise `wholeText` shows while the text is cut.
+// True when the event was a tooltip and is handled.
+bool showWholeTextTip(QLabel *label, QEvent *event, bool isCut, const QString &wholeText);
+
 class LineLimitedLabel : public QLabel {
     Q_OBJECT
 public:
@@ -23,7 +28,6 @@ public:
 
     void setFullText(const QString &text);
     QString fullText() const { return m_fullText; }
-    bool isCut() const { return m_isCut; }
 
     QSize minimumSizeHint() const override;
     QSize sizeHint() const override;

@@ -5,10 +5,12 @@
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
 
 #include <QComboBox>
+#include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollArea>
 
 namespace kivo {
 
@@ -42,6 +44,26 @@ QLabel *columnHeading(const QString &text)
     auto *label = new QLabel(text);
     setSecondaryStyle(label);
     return label;
+}
+
+LineLimitedLabel *oneLineLabel(const QString &name, const QFont &font)
+{
+    auto *label = new LineLimitedLabel(1);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    label->setObjectName(name);
+    label->setFont(font);
+    return label;
+}
+
+QScrollArea *scrollingPart(QWidget *content)
+{
+    auto *scroll = new QScrollArea;
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(content);
+    scroll->viewport()->setAutoFillBackground(false);
+    content->setAutoFillBackground(false);
+    return scroll;
 }
 
 void showFullText(LineLimitedLabel *label, const QString &text)

@@ -7,10 +7,12 @@
 #include <QVariant>
 
 class QComboBox;
+class QFont;
 class QGridLayout;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QScrollArea;
 class QWidget;
 
 namespace kivo {
@@ -28,6 +30,11 @@ QGridLayout *boxGrid(QGroupBox *box, int columnSpacing, int rowSpacing);
 QLabel *rowLabel(const QString &text);
 // A grid's column heading, in the secondary style.
 QLabel *columnHeading(const QString &text);
+// A model text on one line, ending in an ellipsis when it outgrows its place.
+LineLimitedLabel *oneLineLabel(const QString &name, const QFont &font);
+// `content` scrolling when it is taller than its place, frameless, on the
+// background of the page it sits in.
+QScrollArea *scrollingPart(QWidget *content);
 // Shows a text that may be cut; hovering shows all of it.
 void showFullText(LineLimitedLabel *label, const QString &text);
 QLineEdit *textField(const QString &placeholder, int width, const QString &name);

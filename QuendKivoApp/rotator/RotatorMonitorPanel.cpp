@@ -3,6 +3,7 @@
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/Icons.h"
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
+#include "QuendKivoApp/kit/PageControls.h"
 #include "QuendKivoApp/kit/TextColor.h"
 #include "QuendKivoApp/kit/Palette.h"
 #include "QuendKivoApp/model/AppModel.h"
@@ -28,21 +29,11 @@ QLabel *label(const QString &name, const QFont &font, const QColor &color)
     return text;
 }
 
-// One line that ends in an ellipsis when it outgrows its place.
 LineLimitedLabel *line(const QString &name, const QFont &font, const QColor &color)
 {
-    auto *text = new LineLimitedLabel(1);
-    text->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    text->setObjectName(name);
-    text->setFont(font);
+    auto *text = oneLineLabel(name, font);
     setFixedForegroundColor(text, color);
     return text;
-}
-
-void showLine(LineLimitedLabel *label, const QString &text)
-{
-    label->setFullText(text);
-    label->setToolTip(text);
 }
 
 QColor secondary()
@@ -151,8 +142,8 @@ void RotatorMonitorPanel::refresh()
     const RotatorConfiguration rotator = m_model.configuration().rotator;
     const State state = m_model.rotatorConnectionState();
     const bool moving = m_model.rotatorIsMoving();
-    showLine(m_title, rotator.name.toUpper());
-    showLine(m_status, m_model.rotatorStatus());
+    showFullText(m_title, rotator.name.toUpper());
+    showFullText(m_status, m_model.rotatorStatus());
     const QColor tint = connectionIsReady(state, moving) ? MonitorPalette::green()
                                                          : platformColor(PlatformColor::Orange, Appearance::Dark);
     m_badge->setText(connectionLabel(state, moving, m_model.rotatorMotionDirection()));
@@ -164,7 +155,7 @@ void RotatorMonitorPanel::refresh()
     m_compass->setMotion(moving, m_model.rotatorMotionDirection());
 
     const std::optional<double> bearing = m_model.rotatorTargetBearing();
-    showLine(m_targetLabel, m_model.rotatorTargetLabel());
+    showFullText(m_targetLabel, m_model.rotatorTargetLabel());
     m_targetDetail->setText(targetDetail(m_model.rotatorTargetSource(), m_model.rotatorTargetDistanceKilometers()));
     m_targetBearing->setVisible(bearing.has_value());
     m_targetBearing->setText(bearing ? degreesText(*bearing) : QString());
@@ -173,7 +164,7 @@ void RotatorMonitorPanel::refresh()
                       m_model.rotatorTargetLabel());
 
     m_band->setText(bandText(m_model.rotatorTargetBand(), m_model.currentBand()));
-    showLine(m_feed, m_model.rotatorFeedStatus());
+    showFullText(m_feed, m_model.rotatorFeedStatus());
     const ButtonEnables enables = buttonEnables(state, bearing);
     m_counterClockwise->setEnabled(enables.rotate);
     m_clockwise->setEnabled(enables.rotate);

@@ -48,22 +48,6 @@ QLabel *caption(const QString &text)
     return label;
 }
 
-// A model text that may outgrow its place: one line, then an ellipsis.
-LineLimitedLabel *line(const QString &name, TextStyle style)
-{
-    auto *label = new LineLimitedLabel(1);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    label->setObjectName(name);
-    label->setFont(styleFont(style));
-    return label;
-}
-
-void showLine(LineLimitedLabel *label, const QString &text)
-{
-    label->setFullText(text);
-    label->setToolTip(text);
-}
-
 // Wide enough that the hint shows whole.
 void fitPlaceholder(QLineEdit *field)
 {
@@ -119,14 +103,8 @@ RotatorSettingsView::RotatorSettingsView(AppModel &model, QWidget *parent) : QWi
     stack->setContentsMargins(0, 0, 0, 0);
     stack->addWidget(columns);
     stack->addStretch(1);
-    auto *scroll = new QScrollArea;
+    QScrollArea *scroll = scrollingPart(content);
     scroll->setObjectName(QStringLiteral("rotator.scroll"));
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setWidget(content);
-    // The tab's own background shows through, as above the scrolling part.
-    scroll->viewport()->setAutoFillBackground(false);
-    content->setAutoFillBackground(false);
     layout->addWidget(scroll, 1);
 
     for (auto signal : {&AppModel::configurationChanged, &AppModel::rotatorConnectionStateChanged,
@@ -156,8 +134,8 @@ QWidget *RotatorSettingsView::makeHeader()
     row->addWidget(m_dot);
     auto *lines = new QVBoxLayout;
     lines->setSpacing(1);
-    m_status = line(QStringLiteral("rotator.status"), TextStyle::Headline);
-    m_feedStatus = line(QStringLiteral("rotator.feedStatus"), TextStyle::Caption);
+    m_status = oneLineLabel(QStringLiteral("rotator.status"), styleFont(TextStyle::Headline));
+    m_feedStatus = oneLineLabel(QStringLiteral("rotator.feedStatus"), styleFont(TextStyle::Caption));
     setSecondaryStyle(m_feedStatus);
     lines->addWidget(m_status);
     lines->addWidget(m_feedStatus);
@@ -307,7 +285,7 @@ QWidget *RotatorSettingsView::makeTargetBox()
     QFont bearingFont = monospacedFont(stylePixelSize(TextStyle::Headline), QFont::Bold);
     m_targetBearing->setFont(bearingFont);
     setForegroundColor(m_targetBearing, MonitorPalette::cyan());
-    m_targetSource = line(QStringLiteral("rotator.targetSource"), TextStyle::Caption);
+    m_targetSource = oneLineLabel(QStringLiteral("rotator.targetSource"), styleFont(TextStyle::Caption));
     setSecondaryStyle(m_targetSource);
     targetLine->addWidget(m_targetLabel);
     targetLine->addWidget(m_targetBearing);
@@ -462,8 +440,8 @@ void RotatorSettingsView::refresh()
         painter.drawEllipse(QRectF(0, 0, 9, 9));
     }
     m_dot->setPixmap(dot);
-    showLine(m_status, m_model.rotatorStatus());
-    showLine(m_feedStatus, m_model.rotatorFeedStatus());
+    showFullText(m_status, m_model.rotatorStatus());
+    showFullText(m_feedStatus, m_model.rotatorFeedStatus());
     m_connect->setText(RotatorFormRules::offersConnect(state) ? QStringLiteral("Connect")
                                                               : QStringLiteral("Disconnect"));
 
@@ -487,7 +465,7 @@ void RotatorSettingsView::refresh()
     m_targetLabel->setText(m_model.rotatorTargetLabel());
     m_targetBearing->setVisible(bearing.has_value());
     m_targetBearing->setText(bearing ? RotatorFormRules::wholeDegrees(*bearing) : QString());
-    showLine(m_targetSource, m_model.rotatorTargetSource());
+    showFullText(m_targetSource, m_model.rotatorTargetSource());
     showText(m_callsignDatabase, rotator.callsignDatabasePath);
 
     showText(m_homeGrid, rotator.homeGrid);
