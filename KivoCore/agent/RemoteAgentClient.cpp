@@ -193,6 +193,11 @@ void RemoteAgentClient::sessionEnded()
     m_failure.reset();
 }
 
+const QLoggingCategory &RemoteAgentClient::logCategory() const
+{
+    return lcRemoteAgent();
+}
+
 void RemoteAgentClient::abandonSessionWork()
 {
     cancelVerifications();
@@ -211,6 +216,8 @@ QCoro::Task<void> RemoteAgentClient::connectToAgent(qint64 attempt)
     if (!current)
         co_return;
 
+    // A restarted agent counts its revisions from the start again.
+    m_reportedRevision = 0;
     const auto cancellation = std::make_shared<RemoteAgentCancellation>();
     m_stateRequest = cancellation;
     std::optional<RemoteAgentDecodedState> state;
@@ -348,6 +355,12 @@ void RemoteAgentClient::apply(const RemoteAgentDecodedState &state)
     m_pendingWrites.reconcile(reconciled, PendingRadioWrites::Clock::now());
     m_value = reconciled;
     m_wordsPerMinute = state.cwSpeed;
+    // The stream and command answers arrive in no fixed order: only a newer
+    // revision tells the ledger anything. The agent names no key source.
+    if (const auto &status = state.snapshot.remoteStationStatus; status && status->revision > m_reportedRevision) {
+        m_reportedRevision = status->revision;
+        transmitterReported(state.snapshot.isTransmitting);
+    }
     publish();
 }
 

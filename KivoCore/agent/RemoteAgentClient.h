@@ -116,7 +116,6 @@ public:
     QCoro::Task<void> setSplitTransmit(bool on) override;
     QCoro::Task<void> setReceiveVFO(int vfo) override;
     QCoro::Task<void> setCWSpeed(int wordsPerMinute) override;
-    QCoro::Task<void> sendCW(QString text) override;
     QCoro::Task<void> setRIT(bool enabled, int offsetHz, std::optional<QString> vfo) override;
     QCoro::Task<void> setXIT(bool enabled, int offsetHz, std::optional<QString> vfo) override;
     QCoro::Task<void> setRFPower(int watts) override;
@@ -147,8 +146,12 @@ protected:
     QCoro::Task<void> tick() override;
     QCoro::Task<void> transmit(bool on) override;
     QCoro::Task<void> transmit(CATTransmitMode mode) override;
+    QCoro::Task<void> queueCW(QString text) override;
     // The agent's clear_cw empties the keyer and leaves PTT alone.
     QCoro::Task<void> clearKeyer() override;
+    // Verifications and commands in flight end before the stop's pass.
+    void abandonWork() override { abandonSessionWork(); }
+    const QLoggingCategory &logCategory() const override;
 
 private:
     struct Verification {
@@ -213,6 +216,8 @@ private:
     // state, even when pending writes are republished meanwhile.
     std::optional<RadioSnapshot> m_disconnectedBase;
     int m_wordsPerMinute = 25;
+    // The newest state revision whose transmit flag was reported to the ledger.
+    qint64 m_reportedRevision = 0;
     // Counts unkey commands sent, so a keying command's retry can tell.
     quint64 m_unkeyCount = 0;
 

@@ -303,7 +303,7 @@ QCoro::Task<void> RemoteAgentClient::setCWSpeed(int wordsPerMinute)
     co_await execute(command);
 }
 
-QCoro::Task<void> RemoteAgentClient::sendCW(QString text)
+QCoro::Task<void> RemoteAgentClient::queueCW(QString text)
 {
     if (!isCWText(text))
         throw KivoError::server(

@@ -1,71 +1,11 @@
 #pragma once
 
-// The backend for one FlexRadio reached over its line-based FLEX API: plain
-// TCP on the local network, or TLS with a pinned certificate when SmartLink
-// hands over a wide-area session.
+// The backend for one FlexRadio on the local network (or any address given
+// directly): one FLEX API session, opened again after each failure.
 
-#include "KivoCore/support/Async.h"
-#include "KivoCore/radio/RadioBackendBase.h"
-#include "KivoCore/flex/SmartLinkAuth.h"
-
-#include <QByteArray>
-#include <QHash>
-#include <QMap>
-#include <QAbstractSocket>
-#include <QObject>
-#include <QSet>
-#include <QString>
-#include <QStringList>
-#include <QStringView>
-#include <QTimer>
-
-#include <chrono>
-#include <exception>
-#include <functional>
-#include <optional>
-
-class QTcpSocket;
+#include "KivoCore/flex/FlexRadioSession.h"
 
 namespace kivo {
-
-// The radio's answer to one numbered command: "R<seq>|<hex code>|<message>".
-namespace FlexCommandResponseParser {
-struct Response {
-    qint64 sequence = 0;
-    quint32 code = 0;
-    QString message;
-
-    bool operator==(const Response &) const = default;
-};
-
-// Nothing for a line that is not a well-formed reply.
-std::optional<Response> parse(QStringView line);
-} // namespace FlexCommandResponseParser
-
-// One status line cut into its parts: "S<handle>|<object> [<id>] key=value ...".
-struct FlexStatusLine {
-    QString object;
-    std::optional<QString> identifier;
-    QHash<QString, QString> properties;
-    // Bare words among the properties, such as "connected" or "disconnected".
-    QStringList words;
-
-    bool operator==(const FlexStatusLine &) const = default;
-};
-
-// Nothing for a line without "|" or without an object name.
-std::optional<FlexStatusLine> parseFlexStatusLine(QStringView line);
-
-// Every duration of the client, shortened by tests.
-struct FlexRadioTiming {
-    std::chrono::milliseconds commandTimeout{5000};
-    std::chrono::milliseconds closingCommandTimeout{1000};
-    std::chrono::milliseconds heartbeatInterval{1000};
-    // The wait for the radio's handle line after a SmartLink validation.
-    std::chrono::milliseconds handleWait{8000};
-    // The unit of the back-off delays (1, 2, 4, 8, 16, 30 of them plus jitter).
-    std::chrono::milliseconds backoffSecond{1000};
-};
 
 // What a FlexRadioClient connects to and how.
 struct FlexRadioClientOptions {
@@ -73,12 +13,8 @@ struct FlexRadioClientOptions {
     quint16 port = 0;
     QString stationName{};
     QString sliceLetter{};
-    // TLS, the certificate judged by the pin store; plain TCP otherwise.
     bool useTLS = false;
-    // Sent as "wan validate" before the session starts, then the radio's
-    // handle line is awaited.
     std::optional<QString> wanValidationHandle{};
-    // The pin store's key for the certificate; the host when absent.
     std::optional<QString> certificateIdentity{};
     SmartLinkCertificatePinStore pinStore{};
     FlexRadioTiming timing{};
@@ -86,144 +22,20 @@ struct FlexRadioClientOptions {
     std::function<double()> random{};
 };
 
-class FlexRadioClient : public RadioBackendBase {
+class FlexRadioClient : public FlexRadioSession {
     Q_OBJECT
 
 public:
-    using Timing = FlexRadioTiming;
     using Options = FlexRadioClientOptions;
-
-    struct SliceState {
-        int id = 0;
-        std::optional<double> frequencyMHz;
-        std::optional<QString> mode;
-        std::optional<QString> clientHandle;
-        std::optional<QString> indexLetter;
-        bool active = false;
-        bool transmit = false;
-        bool inUse = true;
-    };
 
     // Starts nothing.
     FlexRadioClient(Options options, StateHandler onState, SnapshotHandler onSnapshot, QObject *parent = nullptr);
-    ~FlexRadioClient() override;
-
-    QCoro::Task<RadioSnapshot> snapshot() override;
-    QCoro::Task<std::optional<qint64>> primaryFrequency() override;
-    QCoro::Task<void> setPrimaryFrequency(qint64 hz) override;
-    QCoro::Task<void> setFrequency(qint64 hz) override;
-    QCoro::Task<void> setMode(QString mode) override;
-    QCoro::Task<std::optional<qint64>> secondaryFrequency() override;
-    QCoro::Task<void> setSecondaryFrequency(qint64 hz) override;
-    QCoro::Task<void> setSplitTransmit(bool enabled) override;
-    QCoro::Task<void> setReceiveVFO(int vfo) override;
-    QCoro::Task<int> cwSpeed() override;
-    QCoro::Task<void> setCWSpeed(int wordsPerMinute) override;
-    QCoro::Task<void> sendCW(QString text) override;
-    QCoro::Task<void> addSpot(FlexSpot spot) override;
-
-    // Handles compare in this form: "0x00AB", "0xab" and "AB" are all "ab".
-    static std::optional<QString> normalizedHandle(const std::optional<QString> &handle);
 
 protected:
     void openTransport(qint64 attempt) override;
-    QCoro::Task<void> dropTransport() override;
-    void sessionEnded() override;
-    // Closing words go out while the transport is up, station or not.
-    bool canSayGoodbye() const override { return m_transportReady && !m_ownerSaysGoodbye; }
-    QCoro::Task<void> tick() override;
-    QCoro::Task<void> transmit(bool on) override;
-    QCoro::Task<void> transmit(CATTransmitMode mode) override;
-    QCoro::Task<void> clearKeyer() override;
-    bool clearingKeyerUnkeys() const override { return true; }
 
 private:
-    // SmartLink says this session's goodbye through its own base.
-    friend class SmartLinkRadioClient;
-
-    struct PendingCommand {
-        OneShot<> reply;
-        QTimer *timeout = nullptr;
-        // Where the command's line ends in the bytes handed to the connection.
-        qint64 endOfLine = 0;
-    };
-
-    // Session and transport.
-    void transportConnected(qint64 attempt);
-    QCoro::Task<void> verifyPeer(qint64 attempt);
-    QCoro::Task<void> runSession(qint64 attempt);
-    QCoro::Task<void> bootstrap(qint64 attempt);
-    void socketFailed(qint64 attempt, const QString &description, QAbstractSocket::SocketError error);
-    void readAvailable(qint64 attempt);
-    void consume(const QByteArray &chunk, qint64 attempt);
-    void parse(const QString &line);
-    void resetSessionState();
-    void dropConnection();
-    void publish() { RadioBackendBase::publish(m_value); }
-    // The closing time-outs while a goodbye is said.
-    std::chrono::milliseconds keyingTimeout() const;
-
-    // Command exchange.
-    QCoro::Task<void> sendCommand(QString command, std::chrono::milliseconds timeout);
-    std::optional<PendingCommand> takePending(qint64 sequence);
-    void completeCommand(QStringView line);
-    void commandTimedOut(qint64 sequence);
-    void failCommand(qint64 sequence, std::exception_ptr error);
-    void failAllPending();
-    // A connection that fails before a command's line has left ends that
-    // command with the connection's own error.
-    void failUnwrittenCommands(const QString &error);
-
-    // Status model.
-    void applyStatus(const QString &line);
-    void applyClient(const std::optional<QString> &identifier, const QHash<QString, QString> &properties);
-    void applySlice(const std::optional<QString> &identifier, const QHash<QString, QString> &properties);
-    void applyInterlock(const QString &state);
-    void selectBestSlice();
-    std::optional<SliceState> stationSlice(const QString &letter) const;
-    // What the ready state says: the followed slice, or what is awaited.
-    QString readySentence() const;
-    static QString vfoSentence(const SliceState &slice);
-
-    // Control.
-    QCoro::Task<void> tune(QString slice, qint64 hz);
-    QString requireSelectedSlice() const;
-    QString requireStationSlice(const QString &letter, const KivoError &missing) const;
-    void requireReadyToKey() const;
-
-    const QString m_host;
-    const quint16 m_port;
-    const QString m_stationName;
-    const QString m_sliceLetter;
-    const bool m_useTLS;
-    const std::optional<QString> m_wanValidationHandle;
-    const std::optional<QString> m_certificateIdentity;
-    const SmartLinkCertificatePinStore m_pinStore;
-    const Timing m_timing;
-
-    QTcpSocket *m_connection = nullptr;
-    // The radio's handle line of the current session.
-    OneShot<> m_clientHandle;
-    QByteArray m_inboundBuffer;
-    qint64 m_commandSequence = 1;
-    // Bytes of command lines handed to connections, ever.
-    qint64 m_bytesQueued = 0;
-    RadioSnapshot m_value;
-    QMap<int, SliceState> m_slices;
-    std::optional<int> m_selectedSliceID;
-    std::optional<QString> m_followedClientHandle;
-    std::optional<QString> m_followedClientID;
-    bool m_transportReady = false;
-    QHash<qint64, PendingCommand> m_pendingCommands;
-    int m_wordsPerMinute = 25;
-    QSet<QString> m_reportedClientHandles;
-    QSet<int> m_reportedSliceIDs;
-    // The followed station left after the session was ready; its return
-    // makes the session ready again.
-    bool m_awaitingStation = false;
-    // SmartLink says the closing words through this session (with the
-    // closing time-outs); the stop that follows says none of its own.
-    bool m_ownerSaysGoodbye = false;
+    const FlexRadioEndpoint m_endpoint;
 };
 
 } // namespace kivo

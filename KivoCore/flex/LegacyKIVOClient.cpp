@@ -70,6 +70,7 @@ LegacyKIVOClient::LegacyKIVOClient(Options options, StateHandler onState, Snapsh
                        parent),
       m_host(std::move(options.host)),
       m_port(options.port),
+      m_timing(options.timing),
       m_value({.frequencyHz = 14074000, .mode = QStringLiteral("DIGU"), .slice = QStringLiteral("A"), .station = QStringLiteral("KIVO SmartLink")})
 {
     setObjectName(QStringLiteral("com.tarnvale.QuendKivo.legacy-kivo"));
@@ -101,6 +102,8 @@ void LegacyKIVOClient::openTransport(qint64 attempt)
     m_socketConnected = false;
     m_bytesQueued = 0;
     m_bytesWritten = 0;
+    m_informationRequests = 0;
+    m_informationAnswers = 0;
     connect(socket, &QTcpSocket::connected, this, [this, attempt] { handleConnected(attempt); });
     connect(socket, &QTcpSocket::errorOccurred, this,
             [this, attempt](QAbstractSocket::SocketError error) { handleSocketError(attempt, error); });
@@ -243,13 +246,43 @@ void LegacyKIVOClient::parse(const QString &answer)
         m_receiveVFO = answer == u"FR1" ? 1 : 0;
     } else if (answer == u"FT0" || answer == u"FT1") {
         m_transmitVFO = answer == u"FT1" ? 1 : 0;
+    } else if (answer.startsWith(u"IF")) {
+        readInformation(answer);
     } else {
-        recognised = answer.startsWith(u"IF");
+        recognised = false;
     }
     if (!recognised)
         return;
     m_value.isConnected = true;
     refreshSnapshot();
+}
+
+// Kenwood's information answer: the transmit flag (P8) follows the
+// frequency, step, RIT/XIT, memory fields, 28 characters in.
+void LegacyKIVOClient::readInformation(const QString &answer)
+{
+    constexpr qsizetype transmitFlag = 28;
+    ++m_informationAnswers;
+    std::optional<bool> keyed;
+    if (answer.size() > transmitFlag && (answer.at(transmitFlag) == u'0' || answer.at(transmitFlag) == u'1'))
+        keyed = answer.at(transmitFlag) == u'1';
+    // An answer without a readable flag confirms nothing.
+    while (!m_pendingConfirmations.isEmpty() && m_pendingConfirmations.constFirst().request <= m_informationAnswers) {
+        OneShot<bool> waiting = m_pendingConfirmations.takeFirst().keyed;
+        if (keyed)
+            waiting.resolve(*keyed);
+        else
+            waiting.fail(KivoError::server(QStringLiteral("KIVO did not say whether the transmitter is keyed.")));
+    }
+    if (!keyed)
+        return;
+    m_value.isTransmitting = *keyed;
+    transmitterReported(*keyed);
+}
+
+const QLoggingCategory &LegacyKIVOClient::logCategory() const
+{
+    return lcLegacyKivo();
 }
 
 QCoro::Task<void> LegacyKIVOClient::send(QByteArray command)
@@ -260,6 +293,7 @@ QCoro::Task<void> LegacyKIVOClient::send(QByteArray command)
     qCDebug(lcLegacyKivo) << "sent" << command;
     if (m_socket->write(command) != command.size())
         throw KivoError::server(m_socket->errorString());
+    m_informationRequests += command.count("IF;");
     m_bytesQueued += command.size();
     OneShot<> done;
     m_pendingWrites.append({m_bytesQueued, done});
@@ -298,6 +332,9 @@ void LegacyKIVOClient::closeSocket()
     const auto pending = std::exchange(m_pendingWrites, {});
     for (auto write : pending)
         write.done.fail(KivoError::notConnected());
+    const auto confirmations = std::exchange(m_pendingConfirmations, {});
+    for (auto confirmation : confirmations)
+        confirmation.keyed.fail(KivoError::notConnected());
 }
 
 void LegacyKIVOClient::sessionEnded()
@@ -403,9 +440,26 @@ QCoro::Task<void> LegacyKIVOClient::setMode(QString mode)
 
 QCoro::Task<void> LegacyKIVOClient::transmit(bool on)
 {
-    co_await send(on ? QByteArrayLiteral("TX;") : kReceiveCommand);
-    m_value.isTransmitting = on;
-    publishValue();
+    if (on) {
+        co_await send(QByteArrayLiteral("TX;"));
+        m_value.isTransmitting = true;
+        publishValue();
+        co_return;
+    }
+    QPointer<LegacyKIVOClient> self(this);
+    // Asked at once rather than at the next poll, so the answer is quick.
+    // Registered before the bytes go: the answer may be in before the
+    // socket reports them written.
+    OneShot<bool> confirmation;
+    m_pendingConfirmations.append({m_informationRequests + 1, confirmation});
+    co_await send(kReceiveCommand + QByteArrayLiteral("IF;"));
+    if (!self)
+        throw KivoError::notConnected();
+    const bool keyed = co_await awaitWithin(
+        confirmation, isStopping() ? m_timing.closingUnkeyConfirmation : m_timing.unkeyConfirmation,
+        KivoError::server(QStringLiteral("KIVO did not confirm the unkey.")));
+    if (keyed)
+        throw KivoError::server(QStringLiteral("KIVO still reports the transmitter keyed."));
 }
 
 QCoro::Task<void> LegacyKIVOClient::transmit(CATTransmitMode mode)
@@ -453,7 +507,7 @@ QCoro::Task<void> LegacyKIVOClient::setCWSpeed(int wordsPerMinute)
     m_wordsPerMinute = wordsPerMinute;
 }
 
-QCoro::Task<void> LegacyKIVOClient::sendCW(QString text)
+QCoro::Task<void> LegacyKIVOClient::queueCW(QString text)
 {
     const qsizetype characters = characterCount(text);
     if (characters < 1 || characters > 128 || text.contains(u';'))

@@ -23,6 +23,9 @@ struct LegacyKIVOClientTiming {
     std::chrono::milliseconds pollInterval{1000};
     // How long one second of reconnection back-off lasts.
     std::chrono::milliseconds backoffSecond{1000};
+    // How long an unkey waits for the companion's answer that confirms it.
+    std::chrono::milliseconds unkeyConfirmation{2000};
+    std::chrono::milliseconds closingUnkeyConfirmation{1000};
 };
 
 // Where the companion listens, and how often it is polled.
@@ -54,7 +57,6 @@ public:
     QCoro::Task<void> setReceiveVFO(int vfo) override;
     QCoro::Task<int> cwSpeed() override;
     QCoro::Task<void> setCWSpeed(int wordsPerMinute) override;
-    QCoro::Task<void> sendCW(QString text) override;
 
 protected:
     void openTransport(qint64 attempt) override;
@@ -62,18 +64,26 @@ protected:
     void sessionEnded() override;
     // The poll batch; the companion's answers arrive through the reader.
     QCoro::Task<void> tick() override;
-    // Kenwood's "RX;" has no answer: an unkey counts as confirmed once its
-    // bytes have been handed to the network.
+    // Kenwood's "RX;" has no answer: an unkey is confirmed by the transmit
+    // flag of the first information answer asked for after it, on the same
+    // connection.
     QCoro::Task<void> transmit(bool on) override;
     QCoro::Task<void> transmit(CATTransmitMode mode) override;
+    QCoro::Task<void> queueCW(QString text) override;
     QCoro::Task<void> clearKeyer() override;
     // The companion's keyer holds the transmitter while it sends.
     bool clearingKeyerUnkeys() const override { return true; }
+    const QLoggingCategory &logCategory() const override;
 
 private:
     struct PendingWrite {
         qint64 endOffset = 0;
         OneShot<> done;
+    };
+    // An unkey awaiting the answer to information request number `request`.
+    struct PendingConfirmation {
+        qint64 request = 0;
+        OneShot<bool> keyed;
     };
 
     void handleConnected(qint64 generation);
@@ -86,6 +96,7 @@ private:
     void receive(qint64 generation);
     void consume(const QByteArray &bytes, qint64 generation);
     void parse(const QString &answer);
+    void readInformation(const QString &answer);
     QCoro::Task<void> send(QByteArray command);
     QCoro::Task<void> firstPoll(qint64 generation);
     void closeSocket();
@@ -95,6 +106,7 @@ private:
 
     const QString m_host;
     const quint16 m_port;
+    const Timing m_timing;
 
     QPointer<QTcpSocket> m_socket;
     bool m_socketConnected = false;
@@ -104,6 +116,10 @@ private:
     qint64 m_bytesQueued = 0;
     qint64 m_bytesWritten = 0;
     QList<PendingWrite> m_pendingWrites;
+    // "IF;" requests written and information answers read on this connection.
+    qint64 m_informationRequests = 0;
+    qint64 m_informationAnswers = 0;
+    QList<PendingConfirmation> m_pendingConfirmations;
 
     RadioSnapshot m_value;
     qint64 m_vfoAFrequencyHz = 14074000;

@@ -4,9 +4,10 @@
 // sign-in, the broker's choice of radio and a pinned wide-area session with
 // that radio, chained into one backend. When any link fails the whole chain
 // is torn down and started again from sign-in after a back-off; a refused
-// sign-in is final.
+// sign-in is final. The radio session is the same FLEX session the local
+// client runs, so both keep one transmitter ledger, the base's.
 
-#include "KivoCore/flex/FlexRadioClient.h"
+#include "KivoCore/flex/FlexRadioSession.h"
 #include "KivoCore/flex/SmartLinkAuth.h"
 #include "KivoCore/flex/SmartLinkBroker.h"
 #include "KivoCore/flex/SmartLinkSignIn.h"
@@ -59,7 +60,7 @@ struct SmartLinkRadioClientOptions {
     std::function<double()> random{};
 };
 
-class SmartLinkRadioClient : public RadioBackendBase {
+class SmartLinkRadioClient : public FlexRadioSession {
     Q_OBJECT
 
 public:
@@ -72,19 +73,13 @@ public:
                          QObject *parent = nullptr);
     ~SmartLinkRadioClient() override;
 
-    QCoro::Task<RadioSnapshot> snapshot() override;
-    QCoro::Task<void> setFrequency(qint64 hz) override;
-    QCoro::Task<void> setMode(QString mode) override;
+    // From VFO "A" of the last snapshot, and tuned through setFrequency.
+    QCoro::Task<std::optional<qint64>> primaryFrequency() override;
+    QCoro::Task<void> setPrimaryFrequency(qint64 hz) override;
     // Always none, whatever the radio knows.
     QCoro::Task<std::optional<qint64>> secondaryFrequency() override;
-    QCoro::Task<void> setSecondaryFrequency(qint64 hz) override;
-    QCoro::Task<void> setSplitTransmit(bool enabled) override;
-    QCoro::Task<void> setReceiveVFO(int vfo) override;
     // Always 25, whatever the radio knows.
     QCoro::Task<int> cwSpeed() override;
-    QCoro::Task<void> setCWSpeed(int wordsPerMinute) override;
-    QCoro::Task<void> sendCW(QString text) override;
-    QCoro::Task<void> addSpot(FlexSpot spot) override;
 
 protected:
     // The chain is the transport: sign-in, the broker's choice of radio and
@@ -92,65 +87,38 @@ protected:
     void openTransport(qint64 attempt) override;
     QCoro::Task<void> dropTransport() override;
     void sessionEnded() override;
-    bool canSayGoodbye() const override;
-    // Said through this backend so that an unkey it owes outlives the radio
-    // session; the session's own stop then says nothing more.
-    QCoro::Task<void> sayGoodbye() override;
-    QCoro::Task<void> tick() override;
-    QCoro::Task<void> transmit(bool on) override;
-    QCoro::Task<void> transmit(CATTransmitMode mode) override;
-    // Quietly nothing without a radio session.
+    void becameReady() override;
+    // The back-off starts over only after a stable session.
+    void followingSlice() override {}
+    // Quietly nothing without a radio session, unless CW of ours waits in
+    // the keyer: then that clear is owed.
     QCoro::Task<void> clearKeyer() override;
-    bool clearingKeyerUnkeys() const override { return m_radio != nullptr; }
 
 private:
     QCoro::Task<void> establish(qint64 attempt);
-    void radioStateChanged(RadioConnectionState state, const QString &description, qint64 attempt);
-    void radioSnapshotChanged(const RadioSnapshot &snapshot, qint64 attempt);
     QCoro::Task<void> teardown();
     void stableConnectionReached();
-    // Unkeys the radio session confirmed on its own (its report of an idle
-    // transmitter, an unkey it paid late) count here too.
-    void takeSessionUnkeys();
     bool isLive(qint64 attempt) const { return shouldRun() && isCurrent(attempt); }
-    void publish() { RadioBackendBase::publish(m_value); }
-    void publishDisconnected();
-    std::shared_ptr<FlexRadioClient> requireRadio() const;
 
-    // Callbacks of attempt `attempt`, each carried out later through the
+    // The broker's loss of attempt `attempt`, carried out later through the
     // event loop and only while this client exists.
     SmartLinkBroker::DisconnectHandler brokerCallback(qint64 attempt);
-    FlexRadioClient::StateHandler radioStateCallback(qint64 attempt);
-    FlexRadioClient::SnapshotHandler radioSnapshotCallback(qint64 attempt);
-
-    template <typename Result, typename... Parameters, typename... Arguments>
-    QCoro::Task<Result> forward(QCoro::Task<Result> (FlexRadioClient::*operation)(Parameters...),
-                                Arguments... arguments);
 
     const QString m_email;
     QString m_password;
     const QString m_preferredSerial;
-    const QString m_stationName;
-    const QString m_sliceLetter;
     const std::shared_ptr<SmartLinkAuthenticator> m_authenticator;
     const RadioSelectedHandler m_onRadioSelected;
     const SmartLinkBrokerEndpoint m_brokerEndpoint;
-    const SmartLinkCertificatePinStore m_pinStore;
     const Timing m_timing;
 
     std::shared_ptr<SmartLinkBroker> m_broker;
-    std::shared_ptr<FlexRadioClient> m_radio;
-    // The radio session's confirmed unkeys already counted here.
-    qint64 m_sessionUnkeys = 0;
-    // The attempt whose radio session became ready.
-    qint64 m_readyAttempt = 0;
     QTimer m_stableConnectionTimer;
     qint64 m_stableAttempt = 0;
     // The chain was dropped without its end shown (a reconnect request).
     bool m_endUnshown = false;
     // The sign-in was refused: nothing past it was ever shown.
     bool m_signInRefused = false;
-    RadioSnapshot m_value;
 };
 
 } // namespace kivo

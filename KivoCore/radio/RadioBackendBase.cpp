@@ -1,5 +1,7 @@
 #include "KivoCore/radio/RadioBackendBase.h"
 
+#include "KivoCore/support/LogCategories.h"
+
 #include <QPointer>
 
 namespace kivo {
@@ -7,6 +9,9 @@ namespace kivo {
 namespace {
 
 const QString kUnkeyPaidLate = QStringLiteral("Unkey sent again after the radio answered");
+const QString kKeyerClearedLate = QStringLiteral("CW cleared after the radio answered");
+const QString kOperatorLeftAlone =
+    QStringLiteral("Owed unkey not sent: the radio reports the operator's own transmission");
 const QString kUnkeyUnconfirmed =
     QStringLiteral("The radio did not confirm the last unkey; check that the transmitter is not keyed");
 
@@ -74,13 +79,13 @@ QCoro::Task<void> RadioBackendBase::stop()
     QPointer<RadioBackendBase> self(this);
     const bool wasRunning = m_life.shouldRun();
     m_life.end();
+    // The heartbeat or poll pauses while the pass runs; a tick in flight
+    // finds the backend stopping and ends without a word.
     m_tickTimer.stop();
+    abandonWork();
     if (wasRunning && canSayGoodbye()) {
         m_stopping = true;
-        try {
-            co_await sayGoodbye();
-        } catch (...) {
-        }
+        co_await makeSafeAtStop();
         if (!self)
             co_return;
         m_stopping = false;
@@ -91,7 +96,7 @@ QCoro::Task<void> RadioBackendBase::stop()
         co_return;
     sessionEnded();
     m_life.reportStopped();
-    if (m_unkeyOwed)
+    if (m_ledger.keyed)
         recordEvent(kUnkeyUnconfirmed);
     m_silenced = true;
 }
@@ -101,6 +106,8 @@ void RadioBackendBase::attempt()
     if (!m_life.shouldRun() || m_transportOpen)
         return;
     const qint64 current = m_life.advance();
+    // What the radio said belongs to the session it said it in.
+    m_lastReport.reset();
     m_transportOpen = true;
     try {
         openTransport(current);
@@ -125,8 +132,7 @@ void RadioBackendBase::sessionReady(qint64 attempt, const QString &status)
     setState(RadioConnectionState::Ready, status);
     if (!isCurrent(attempt))
         return;
-    if (m_unkeyOwed)
-        launch(payOwedUnkey(attempt));
+    launch(payDebts(attempt, false));
     if (m_tickTimer.interval() > 0 && isCurrent(attempt))
         m_tickTimer.start();
 }
@@ -169,11 +175,11 @@ QCoro::Task<void> RadioBackendBase::closeAfterFailure(qint64 attempt, QString re
 QCoro::Task<void> RadioBackendBase::runTick(qint64 attempt)
 {
     const AttemptGuard current = m_life.guard(attempt);
-    if (m_unkeyOwed) {
-        co_await payOwedUnkey(attempt);
-        if (!current || !shouldRun())
-            co_return;
-    }
+    // A radio that never reported its transmitter gets the owed unkey by
+    // the first tick: a key of ours left standing is the greater harm.
+    co_await payDebts(attempt, true);
+    if (!current || !shouldRun())
+        co_return;
     std::optional<QString> failure;
     try {
         co_await tick();
@@ -210,14 +216,25 @@ void RadioBackendBase::recordEvent(const QString &line)
         m_onEvent(line);
 }
 
-QCoro::Task<void> RadioBackendBase::sayGoodbye()
+const QLoggingCategory &RadioBackendBase::logCategory() const
 {
-    co_await makeSafe(ClientActivity::everything());
+    return lcGeneral();
+}
+
+void RadioBackendBase::trace(const char *step, std::exception_ptr failure) const
+{
+    qCDebug(logCategory()) << step << "failed:" << describeException(failure);
 }
 
 QCoro::Task<void> RadioBackendBase::transmit(CATTransmitMode)
 {
     co_await transmit(true);
+}
+
+QCoro::Task<void> RadioBackendBase::queueCW(QString)
+{
+    throw KivoError::unsupported();
+    co_return;
 }
 
 QCoro::Task<void> RadioBackendBase::clearKeyer()
@@ -242,21 +259,27 @@ QCoro::Task<void> RadioBackendBase::setTransmit(CATTransmitMode mode)
 QCoro::Task<void> RadioBackendBase::key(std::optional<CATTransmitMode> mode)
 {
     QPointer<RadioBackendBase> self(this);
+    // A key in flight may land: it is ours to undo from the moment it can
+    // reach the radio. One refused before that leaves nothing behind.
+    if (canSayGoodbye())
+        m_ledger.keyed = true;
     if (mode)
         co_await transmit(*mode);
     else
         co_await transmit(true);
-    // The newest key is what the station wants now; whoever keyed owes its unkey.
+    // The newest key is what the station wants now: no older unkey is owed,
+    // and a report that raced the key does not settle it.
     if (self) {
-        m_unkeyOwed = false;
-        ++m_transmitChanges;
+        m_ledger.keyed = true;
+        m_ledger.unkeyOwed = false;
+        ++m_ledger.transmitChanges;
     }
 }
 
 QCoro::Task<void> RadioBackendBase::unkey()
 {
     QPointer<RadioBackendBase> self(this);
-    const qint64 before = m_transmitChanges;
+    const qint64 before = m_ledger.transmitChanges;
     std::exception_ptr failure;
     try {
         co_await transmit(false);
@@ -264,80 +287,184 @@ QCoro::Task<void> RadioBackendBase::unkey()
         failure = std::current_exception();
     }
     if (self) {
-        // A key or an unkey that landed meanwhile (a stop's goodbye, say)
-        // is newer than this one: owing it would unkey the operator later.
-        if (failure && m_transmitChanges == before)
-            m_unkeyOwed = true;
+        // Owed only for a key of ours, and only if nothing newer (a key, a
+        // confirmed unkey, the radio's report) landed meanwhile: anything
+        // else would unkey the operator later.
+        if (failure && m_ledger.keyed && m_ledger.transmitChanges == before)
+            m_ledger.unkeyOwed = true;
         else if (!failure)
-            settleUnkey();
+            settleKey();
     }
     if (failure)
         std::rethrow_exception(failure);
 }
 
-void RadioBackendBase::settleUnkey()
+void RadioBackendBase::settleKey()
 {
-    m_unkeyOwed = false;
-    ++m_confirmedUnkeys;
-    ++m_transmitChanges;
+    m_ledger.keyed = false;
+    m_ledger.unkeyOwed = false;
+    ++m_ledger.confirmedUnkeys;
+    ++m_ledger.transmitChanges;
 }
 
-void RadioBackendBase::transmitterReportedIdle()
+void RadioBackendBase::transmitterReported(bool keyed, KeySource source)
 {
-    settleUnkey();
+    m_lastReport = TransmitterReport{.keyed = keyed, .source = source, .attempt = generation()};
+    if (keyed && source != KeySource::Hardware) {
+        if (m_ledger.unkeyOwed && state() == RadioConnectionState::Ready)
+            launch(payDebts(generation(), false));
+        return;
+    }
+    if (!m_ledger.keyed && !m_ledger.unkeyOwed)
+        return;
+    const bool wasOwed = m_ledger.unkeyOwed;
+    // Idle, or keyed from the operator's own hardware: our key is gone.
+    settleKey();
+    if (keyed && wasOwed)
+        recordEvent(kOperatorLeftAlone);
+}
+
+QCoro::Task<void> RadioBackendBase::sendCW(QString text)
+{
+    QPointer<RadioBackendBase> self(this);
+    if (canSayGoodbye()) {
+        m_ledger.keyer = true;
+        m_ledger.keyed |= clearingKeyerUnkeys();
+    }
+    co_await queueCW(std::move(text));
+    if (self) {
+        m_ledger.keyer = true;
+        m_ledger.keyerClearOwed = false;
+        ++m_ledger.keyerChanges;
+        if (clearingKeyerUnkeys()) {
+            m_ledger.keyed = true;
+            ++m_ledger.transmitChanges;
+        }
+    }
 }
 
 QCoro::Task<void> RadioBackendBase::clearCW()
 {
     QPointer<RadioBackendBase> self(this);
-    co_await clearKeyer();
-    if (!self || !clearingKeyerUnkeys())
+    const qint64 before = m_ledger.keyerChanges;
+    std::exception_ptr failure;
+    try {
+        co_await clearKeyer();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self) {
+        if (failure)
+            std::rethrow_exception(failure);
+        co_return;
+    }
+    if (failure) {
+        if (m_ledger.keyer && m_ledger.keyerChanges == before)
+            m_ledger.keyerClearOwed = true;
+        std::rethrow_exception(failure);
+    }
+    m_ledger.keyer = false;
+    m_ledger.keyerClearOwed = false;
+    ++m_ledger.keyerChanges;
+    if (!clearingKeyerUnkeys() || !m_ledger.keyed)
         co_return;
     try {
         co_await unkey();
     } catch (...) {
+        trace("unkey after clearing the keyer", std::current_exception());
     }
 }
 
 QCoro::Task<bool> RadioBackendBase::makeSafe(ClientActivity activity)
 {
     QPointer<RadioBackendBase> self(this);
-    const qint64 before = m_confirmedUnkeys;
+    const qint64 before = m_ledger.confirmedUnkeys;
     if (activity.startedCW) {
         try {
             co_await clearCW();
         } catch (...) {
+            trace("clearing CW", std::current_exception());
         }
         if (!self)
             co_return false;
     }
-    // An unkey confirmed since this began (the keyer's own) is enough.
-    if (!activity.owesUnkey(before) || m_confirmedUnkeys != before)
-        co_return !m_unkeyOwed;
-    try {
-        co_await unkey();
-    } catch (...) {
+    // Only a key of ours that nothing has undone since this client keyed
+    // (the keyer's own unkey just now included).
+    if (activity.owesUnkey(before) && m_ledger.confirmedUnkeys == before && m_ledger.keyed) {
+        try {
+            co_await unkey();
+        } catch (...) {
+            trace("unkeying", std::current_exception());
+        }
+        if (!self)
+            co_return false;
     }
-    co_return self && !m_unkeyOwed;
+    co_return !m_ledger.unkeyOwed && !m_ledger.keyerClearOwed;
 }
 
-QCoro::Task<void> RadioBackendBase::payOwedUnkey(qint64 attempt)
+QCoro::Task<void> RadioBackendBase::makeSafeAtStop()
 {
-    if (!m_unkeyOwed || m_paying)
+    QPointer<RadioBackendBase> self(this);
+    if (m_ledger.keyer || m_ledger.keyerClearOwed) {
+        try {
+            co_await clearCW();
+        } catch (...) {
+            trace("clearing CW at stop", std::current_exception());
+        }
+        if (!self)
+            co_return;
+    }
+    if (m_ledger.keyed) {
+        try {
+            co_await unkey();
+        } catch (...) {
+            trace("unkeying at stop", std::current_exception());
+        }
+    }
+}
+
+QCoro::Task<void> RadioBackendBase::payDebts(qint64 attempt, bool withoutReport)
+{
+    if (m_paying || (!m_ledger.unkeyOwed && !m_ledger.keyerClearOwed))
+        co_return;
+    if (!isCurrent(attempt) || state() != RadioConnectionState::Ready)
         co_return;
     const AttemptGuard current = m_life.guard(attempt);
     m_paying = true;
-    bool paid = true;
-    try {
-        co_await unkey();
-    } catch (...) {
-        paid = false;
+    if (m_ledger.keyerClearOwed) {
+        bool cleared = true;
+        try {
+            co_await clearKeyer();
+        } catch (...) {
+            cleared = false;
+            trace("clearing CW owed", std::current_exception());
+        }
+        if (!current.ownerAlive())
+            co_return;
+        if (cleared && m_ledger.keyerClearOwed) {
+            m_ledger.keyer = false;
+            m_ledger.keyerClearOwed = false;
+            ++m_ledger.keyerChanges;
+            recordEvent(kKeyerClearedLate);
+        }
     }
-    if (!current.ownerAlive())
-        co_return;
+    // Paid only while the radio shows a key that may be ours; its report of
+    // anything else has settled the debt already.
+    const bool reported = m_lastReport && isCurrent(m_lastReport->attempt);
+    if (m_ledger.unkeyOwed && current && (reported || withoutReport)) {
+        bool paid = true;
+        try {
+            co_await unkey();
+        } catch (...) {
+            paid = false;
+            trace("unkey owed", std::current_exception());
+        }
+        if (!current.ownerAlive())
+            co_return;
+        if (paid)
+            recordEvent(kUnkeyPaidLate);
+    }
     m_paying = false;
-    if (paid)
-        recordEvent(kUnkeyPaidLate);
 }
 
 } // namespace kivo

@@ -3,13 +3,17 @@
 // The one base of every radio backend. It runs the steps of a connection's
 // life in one fixed order (start, each attempt, readiness, failure and
 // back-off, reconnect, stop) and calls the backend's hooks for what is its
-// own: open the transport, the periodic poll or heartbeat, the goodbye, drop
-// the transport. It also owns transmitter safety for every kind: clearing
-// CW, unkeying, and an unkey owed until the radio confirms one.
+// own: open the transport, the periodic poll or heartbeat, drop the
+// transport. It also keeps the transmitter ledger for every kind: what this
+// bridge keyed or queued for its clients, what it still owes (an unkey, a
+// keyer clear) after a failure, and what the radio's own reports settle, so
+// that only what the bridge started is ever undone, never the operator's
+// own transmission.
 
 #include "KivoCore/radio/RadioBackend.h"
 #include "KivoCore/radio/RadioLifecycle.h"
 
+#include <QLoggingCategory>
 #include <QObject>
 #include <QTimer>
 
@@ -29,27 +33,34 @@ public:
     ~RadioBackendBase() override;
 
     void start() final;
-    // While a session is up: the goodbye (CW cleared, unkeyed, the backend's
-    // own closing words), then the transport dropped and "Stopped". Nothing
-    // is reported after this task ends, until the next start.
+    // Work in flight abandoned, then, while a session is up, one make-safe
+    // pass over what this bridge still holds (CW it queued, a key it made)
+    // with the closing time-outs, then the transport dropped and "Stopped".
+    // Nothing is reported after this task ends, until the next start.
     QCoro::Task<void> stop() final;
     void reconnectNow() final;
     void setEventHandler(EventHandler handler) final { m_onEvent = std::move(handler); }
 
-    // Keying and unkeying go through here so that every unkey is accounted
-    // for: one that fails stays owed, and is paid when the radio answers again.
+    // Keying, CW and unkeying go through here so that the ledger sees each:
+    // an unkey or a keyer clear of ours that fails stays owed, and is paid
+    // at the next ready session unless the radio shows it settled.
     QCoro::Task<void> setTransmit(bool on) final;
     QCoro::Task<void> setTransmit(CATTransmitMode mode) final;
-    // The keyer emptied; on backends whose keyer holds the transmitter the
-    // transmitter is unkeyed too, and a failure of that unkey stays owed
+    QCoro::Task<void> sendCW(QString text) final;
+    // The keyer emptied; on backends whose keyer holds the transmitter a key
+    // of ours is released too, and a failure of that unkey stays owed
     // without failing the clear.
     QCoro::Task<void> clearCW() final;
     QCoro::Task<bool> makeSafe(ClientActivity activity) final;
-    qint64 confirmedUnkeys() const final { return m_confirmedUnkeys; }
+    qint64 confirmedUnkeys() const final { return m_ledger.confirmedUnkeys; }
 
     RadioConnectionState state() const { return m_life.state(); }
-    // An unkey failed or was never confirmed, and nothing has unkeyed since.
-    bool unkeyOwed() const { return m_unkeyOwed; }
+    // A key of this bridge may still hold the transmitter.
+    bool keyOutstanding() const { return m_ledger.keyed; }
+    // An unkey of ours failed and nothing has settled it since.
+    bool unkeyOwed() const { return m_ledger.unkeyOwed; }
+    // A keyer clear of ours failed and nothing has settled it since.
+    bool keyerClearOwed() const { return m_ledger.keyerClearOwed; }
 
 protected:
     explicit RadioBackendBase(Reports reports, QObject *parent = nullptr);
@@ -65,17 +76,23 @@ protected:
     virtual QCoro::Task<void> dropTransport() = 0;
     // The session is gone (a failure or a stop): the snapshot shows it.
     virtual void sessionEnded() {}
-    // Whether closing words can still reach the radio. Default: ready.
+    // Whether commands can still reach the radio. Default: ready.
     virtual bool canSayGoodbye() const { return state() == RadioConnectionState::Ready; }
-    // The last words of a stop. Default: makeSafe(everything).
-    virtual QCoro::Task<void> sayGoodbye();
+    // A stop begins: work of the backend's own still in flight is cancelled
+    // before the make-safe pass, so none of it reports afterwards.
+    virtual void abandonWork() {}
+    // Where failures on the safety path are traced. Default: the general one.
+    virtual const QLoggingCategory &logCategory() const;
     // Runs every tickInterval while the session is ready (after the previous
     // tick ended). An exception's sentence becomes the failure's reason.
     virtual QCoro::Task<void> tick() { co_return; }
 
+    // An unkey succeeds only once the radio confirmed it.
     virtual QCoro::Task<void> transmit(bool on) = 0;
     // Default: transmit(true), the mode ignored.
     virtual QCoro::Task<void> transmit(CATTransmitMode mode);
+    // Default: unsupported.
+    virtual QCoro::Task<void> queueCW(QString text);
     // Default: unsupported.
     virtual QCoro::Task<void> clearKeyer();
     // Whether clearing the keyer must also unkey the transmitter.
@@ -88,6 +105,8 @@ protected:
     bool shouldRun() const { return m_life.shouldRun(); }
     // Inside stop(): closing commands use their short time-outs.
     bool isStopping() const { return m_stopping; }
+    // CW this bridge queued may still be in the keyer.
+    bool keyerOutstanding() const { return m_ledger.keyer; }
     qint64 generation() const { return m_life.generation(); }
     bool isCurrent(qint64 attempt) const { return m_life.isCurrent(attempt); }
     AttemptGuard guard(qint64 attempt) const { return m_life.guard(attempt); }
@@ -109,11 +128,36 @@ protected:
     void connectionFailed(qint64 attempt, const QString &reason);
     // As connectionFailed, but no retry follows: the state stays failed.
     void connectionRefused(qint64 attempt, const QString &status);
-    // The radio itself reports it is not transmitting (any more): every debt
-    // of an unkey is settled.
-    void transmitterReportedIdle();
+    // Who holds the transmitter, as far as the radio says.
+    enum class KeySource { Unknown, Software, Hardware };
+    // The radio's own report of its transmitter. Idle, or keyed from a
+    // hardware source (the operator's microphone, a foot switch), settles
+    // any key of ours; keyed by software or by no named source lets an owed
+    // unkey be paid.
+    void transmitterReported(bool keyed, KeySource source = KeySource::Unknown);
 
 private:
+    // What this bridge started on the transmitter and still owes.
+    struct Ledger {
+        // A key of ours (or CW of ours on a keyer that holds the
+        // transmitter) may still hold it.
+        bool keyed = false;
+        bool unkeyOwed = false;
+        // CW of ours may still be queued in the keyer.
+        bool keyer = false;
+        bool keyerClearOwed = false;
+        qint64 confirmedUnkeys = 0;
+        // Keys and unkeys that landed, so a failure can tell whether it is stale.
+        qint64 transmitChanges = 0;
+        // CW queued and clears that landed, for the same reason.
+        qint64 keyerChanges = 0;
+    };
+    struct TransmitterReport {
+        bool keyed = false;
+        KeySource source = KeySource::Unknown;
+        qint64 attempt = 0;
+    };
+
     void attempt();
     QCoro::Task<void> closeTransport();
     QCoro::Task<void> closeAfterFailure(qint64 attempt, QString reason, bool retry);
@@ -121,8 +165,14 @@ private:
     QCoro::Task<void> reopen(qint64 attempt);
     QCoro::Task<void> unkey();
     QCoro::Task<void> key(std::optional<CATTransmitMode> mode);
-    QCoro::Task<void> payOwedUnkey(qint64 attempt);
-    void settleUnkey();
+    QCoro::Task<void> clearKeyerOwed();
+    // The stop's one pass: only what this bridge still holds.
+    QCoro::Task<void> makeSafeAtStop();
+    // Pays what is owed while attempt `attempt` is ready. Without a report
+    // of this session an unkey waits, unless `withoutReport`.
+    QCoro::Task<void> payDebts(qint64 attempt, bool withoutReport);
+    void settleKey();
+    void trace(const char *step, std::exception_ptr failure) const;
 
     RadioLifecycle m_life;
     EventHandler m_onEvent;
@@ -131,11 +181,9 @@ private:
     bool m_stopping = false;
     // From the end of a stop until the next start nothing is reported.
     bool m_silenced = false;
-    bool m_unkeyOwed = false;
     bool m_paying = false;
-    qint64 m_confirmedUnkeys = 0;
-    // Keys and unkeys that landed, so a failure can tell whether it is stale.
-    qint64 m_transmitChanges = 0;
+    Ledger m_ledger;
+    std::optional<TransmitterReport> m_lastReport;
 };
 
 } // namespace kivo

@@ -1,5 +1,7 @@
 #include "KivoCore/radio/RadioControlling.h"
 
+#include "KivoCore/support/LogCategories.h"
+
 namespace kivo {
 
 QCoro::Task<std::optional<qint64>> RadioControlling::primaryFrequency()
@@ -104,6 +106,7 @@ QCoro::Task<bool> RadioControlling::makeSafe(ClientActivity activity)
         try {
             co_await clearCW();
         } catch (...) {
+            qCDebug(lcGeneral) << "clearing CW failed:" << describeException(std::current_exception());
         }
     }
     if (!activity.owesUnkey(confirmedUnkeys()))
@@ -111,6 +114,7 @@ QCoro::Task<bool> RadioControlling::makeSafe(ClientActivity activity)
     try {
         co_await setTransmit(false);
     } catch (...) {
+        qCDebug(lcGeneral) << "unkeying failed:" << describeException(std::current_exception());
         co_return false;
     }
     co_return true;

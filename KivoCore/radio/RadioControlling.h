@@ -15,10 +15,10 @@ namespace kivo {
 // on the main thread; each co_await is a point where other calls may run.
 // Arguments are taken by value: a coroutine must not hold references.
 //
-// A backend implements snapshot, setFrequency, setMode and setTransmit(bool);
-// everything else has a default that answers the same way on every backend.
-// Backends that override one overload of setTransmit add
-// `using RadioControlling::setTransmit;`.
+// Every backend implements snapshot, setFrequency and setMode; keying, CW
+// and making safe belong to RadioBackendBase, which keeps the transmitter
+// ledger. Everything else has a default that answers the same way on every
+// backend.
 class RadioControlling {
 public:
     virtual ~RadioControlling() = default;

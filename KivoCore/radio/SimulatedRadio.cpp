@@ -144,7 +144,7 @@ QCoro::Task<void> SimulatedRadio::setCWSpeed(int wordsPerMinute)
     co_return;
 }
 
-QCoro::Task<void> SimulatedRadio::sendCW(QString text)
+QCoro::Task<void> SimulatedRadio::queueCW(QString text)
 {
     // Nothing is keyed: the text is only held as the keyer's queue.
     m_cwText = text;

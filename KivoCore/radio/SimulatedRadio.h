@@ -29,7 +29,6 @@ public:
     QCoro::Task<void> setReceiveVFO(int vfo) override;
     QCoro::Task<int> cwSpeed() override;
     QCoro::Task<void> setCWSpeed(int wordsPerMinute) override;
-    QCoro::Task<void> sendCW(QString text) override;
     QCoro::Task<void> setRIT(bool enabled, int offsetHz, std::optional<QString> vfo) override;
     QCoro::Task<void> setXIT(bool enabled, int offsetHz, std::optional<QString> vfo) override;
     QCoro::Task<void> setRFPower(int watts) override;
@@ -40,6 +39,7 @@ protected:
     QCoro::Task<void> dropTransport() override { co_return; }
     QCoro::Task<void> transmit(bool on) override;
     QCoro::Task<void> transmit(CATTransmitMode mode) override;
+    QCoro::Task<void> queueCW(QString text) override;
     QCoro::Task<void> clearKeyer() override;
 
 private:

@@ -229,10 +229,9 @@ void AppModel::stop()
 QCoro::Task<void> AppModel::stopBackend(std::shared_ptr<RadioBackend> radio)
 {
     QPointer<AppModel> self(this);
-    if (radio) {
-        co_await radio->makeSafe(ClientActivity::everything());
+    // The backend's stop makes safe what the bridge still holds, once.
+    if (radio)
         co_await radio->stop();
-    }
     if (self) {
         m_stopping = false;
         emit stopTaskFinished();

@@ -22,7 +22,7 @@ CommandBridge::CommandBridge(std::shared_ptr<RadioControlling> radio, LogHandler
 
 CommandBridge::~CommandBridge()
 {
-    stopServers();
+    stop();
 }
 
 void CommandBridge::start(const AppConfiguration &configuration)
@@ -64,25 +64,19 @@ void CommandBridge::start(const AppConfiguration &configuration)
         m_catServer->start(configuration.catPort);
         m_rigCtlServer->start(configuration.rigCtlPort);
     } catch (...) {
-        stopServers();
+        stop();
         throw;
     }
     m_running = true;
 }
 
-void CommandBridge::stopServers()
+void CommandBridge::stop()
 {
     if (m_catServer)
         m_catServer->stop();
     if (m_rigCtlServer)
         m_rigCtlServer->stop();
     m_running = false;
-}
-
-QCoro::Task<void> CommandBridge::stop()
-{
-    stopServers();
-    co_await m_radio->makeSafe(ClientActivity::everything());
 }
 
 quint16 CommandBridge::catPort() const

@@ -29,16 +29,14 @@ public:
     // Starts the CAT server, then the rigctld server, on the configured
     // ports. On any failure both are stopped again and the error is thrown.
     void start(const AppConfiguration &configuration);
-    // Stops both servers, then makes the radio safe (CW cleared, unkeyed).
-    QCoro::Task<void> stop();
+    // Stops both servers; the backend's own stop makes the radio safe.
+    void stop();
 
     bool isRunning() const { return m_running; }
     quint16 catPort() const;
     quint16 rigCtlPort() const;
 
 private:
-    void stopServers();
-
     std::shared_ptr<RadioControlling> m_radio;
     LogHandler m_log;
     std::shared_ptr<CATCommandProcessor> m_cat;

@@ -45,7 +45,7 @@ protected:
     void TearDown() override
     {
         if (bridge)
-            runTask(bridge->stop());
+            bridge->stop();
         runTask(agent.client->stop());
     }
 

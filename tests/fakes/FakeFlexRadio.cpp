@@ -176,9 +176,12 @@ void FakeFlexRadio::answer(Connection *connection, const QString &line)
     }
     const auto stalled = [&command](const QString &prefix) { return command.text.startsWith(prefix); };
     if (reply.kind != Reply::Kind::Silent && std::any_of(m_stalls.cbegin(), m_stalls.cend(), stalled)) {
-        m_held.append({connection->index, QStringLiteral("R%1|%2|%3").arg(QString::number(command.sequence),
-                                                                         QString::number(reply.code, 16),
-                                                                         reply.message)});
+        const QString text = QStringLiteral("R%1|%2|%3").arg(QString::number(command.sequence),
+                                                            QString::number(reply.code, 16), reply.message);
+        m_held.append({command, reply.kind == Reply::Kind::Accept ? text : text + QLatin1Char('!')});
+        if (m_handler)
+            m_handler(command);
+        return;
     } else if (reply.kind != Reply::Kind::Silent) {
         const QString text = QStringLiteral("R%1|%2|%3")
                                  .arg(QString::number(command.sequence), QString::number(reply.code, 16),
@@ -197,6 +200,12 @@ void FakeFlexRadio::answer(Connection *connection, const QString &line)
 
 void FakeFlexRadio::actOn(const Command &command)
 {
+    if (command.text == QLatin1String("xmit 1") || command.text == QLatin1String("transmit tune 1"))
+        key(QStringLiteral("SW"));
+    else if (command.text == QLatin1String("xmit 0"))
+        unkey();
+    else if (command.text == QLatin1String("sub radio all"))
+        tellInterlock(command.connection);
     const QStringList words = command.text.split(QLatin1Char(' '));
     for (const auto &connection : std::as_const(m_connections)) {
         if (words.size() == 4 && words[0] == QLatin1String("slice") && words[1] == QLatin1String("t")
@@ -207,8 +216,43 @@ void FakeFlexRadio::actOn(const Command &command)
 
 void FakeFlexRadio::setOperatorPtt(bool on)
 {
-    for (const auto &connection : std::as_const(m_connections))
-        sendLineTo(connection->index, on ? "S0|interlock state=TRANSMITTING source=MIC" : "S0|interlock state=READY");
+    if (on)
+        key(QStringLiteral("MIC"));
+    else
+        unkey();
+}
+
+void FakeFlexRadio::key(const QString &source)
+{
+    if (isTransmitting())
+        return;
+    m_interlockSource = source;
+    m_interlock = QStringLiteral("PTT_REQUESTED");
+    tellInterlock();
+    m_interlock = QStringLiteral("TRANSMITTING");
+    tellInterlock();
+}
+
+void FakeFlexRadio::unkey()
+{
+    if (!isTransmitting())
+        return;
+    m_interlock = QStringLiteral("UNKEY_REQUESTED");
+    tellInterlock();
+    m_interlock = QStringLiteral("READY");
+    m_interlockSource.clear();
+    tellInterlock();
+}
+
+void FakeFlexRadio::tellInterlock(int connection)
+{
+    const QString line = QStringLiteral("S0|interlock state=%1 reason= source=%2").arg(m_interlock, m_interlockSource);
+    if (connection >= 0) {
+        sendLineTo(connection, line);
+        return;
+    }
+    for (const auto &each : std::as_const(m_connections))
+        sendLineTo(each->index, line);
 }
 
 void FakeFlexRadio::stall(const QString &commandPrefix)
@@ -219,8 +263,15 @@ void FakeFlexRadio::stall(const QString &commandPrefix)
 void FakeFlexRadio::release()
 {
     m_stalls.clear();
-    for (const auto &[connection, line] : std::exchange(m_held, {}))
-        sendLineTo(connection, line);
+    for (const auto &[command, line] : std::exchange(m_held, {})) {
+        // A rejection was marked; it changes nothing at the radio.
+        if (line.endsWith(QLatin1Char('!'))) {
+            sendLineTo(command.connection, line.chopped(1));
+            continue;
+        }
+        sendLineTo(command.connection, line);
+        actOn(command);
+    }
 }
 
 void FakeFlexRadio::setReply(const QString &commandPrefix, Reply reply)

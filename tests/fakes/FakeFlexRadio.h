@@ -69,14 +69,24 @@ public:
     // one, the command is accepted at once.
     void setReply(const QString &commandPrefix, Reply reply);
     void clearReplies() { m_rules.clear(); }
-    // Microphone PTT as interlock status. As a real radio, an accepted
-    // "slice t" is told only to the clients that did not send it.
+    // The operator's microphone PTT. As a real radio, the interlock goes
+    // PTT_REQUESTED, TRANSMITTING when keyed and UNKEY_REQUESTED, READY when
+    // released, each told to every client with who keyed ("source=MIC" here,
+    // "source=SW" for "xmit 1" or a tune), and the current state is told to
+    // a client that subscribes ("sub radio all"). An accepted "slice t" is
+    // told only to the clients that did not send it.
     void setOperatorPtt(bool on);
-    // Commands starting with `commandPrefix` (every command when empty) get
-    // no reply until release(), as over a stalled link.
+    // Commands starting with `commandPrefix` (every command when empty)
+    // neither reach the radio nor get a reply until release(), as over a
+    // stalled link.
     void stall(const QString &commandPrefix = {});
-    // Ends every stall and sends the replies held back, in order.
+    // Ends every stall: the held commands reach the radio and their replies
+    // go out, in order.
     void release();
+    bool isTransmitting() const { return m_interlock == QLatin1String("TRANSMITTING"); }
+    // The radio ends a transmission on its own (MOX released on the front
+    // panel, the transmit time-out): UNKEY_REQUESTED, then READY.
+    void releaseTransmitter() { unkey(); }
     // Called for every command after its reply (if any) went out.
     void setCommandHandler(std::function<void(const Command &)> handler) { m_handler = std::move(handler); }
 
@@ -126,14 +136,19 @@ private:
     void readFrom(Connection *connection);
     void answer(Connection *connection, const QString &line);
     void actOn(const Command &command);
+    void key(const QString &source);
+    void unkey();
+    void tellInterlock(int connection = -1);
     QTcpSocket *socketAt(int connection) const;
 
     std::unique_ptr<QTcpServer> m_server;
     QStringList m_prologue;
     QList<QPair<QString, Reply>> m_rules;
     QStringList m_stalls;
-    // Replies held back by a stall: the connection and the line.
-    QList<QPair<int, QString>> m_held;
+    // Commands held back by a stall with their replies.
+    QList<QPair<Command, QString>> m_held;
+    QString m_interlock = QStringLiteral("READY");
+    QString m_interlockSource;
     std::function<void(const Command &)> m_handler;
     QList<std::shared_ptr<Connection>> m_connections;
     QStringList m_receivedLines;

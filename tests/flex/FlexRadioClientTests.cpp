@@ -5,6 +5,7 @@
 #include "support/RunTask.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QSslCertificate>
 #include <QSslSocket>
 #include <QTcpServer>
@@ -72,7 +73,7 @@ struct ClientOptions {
 };
 
 class FlexRadioClientTest : public ::testing::Test {
-protected:
+public:
     using Options = ClientOptions;
 
     void SetUp() override { ASSERT_TRUE(radio.listen()); }
@@ -654,29 +655,6 @@ TEST_F(FlexRadioClientTest, ReconnectNowWhileStoppedStarts)
     EXPECT_EQ(radio.connectionCount(), 1);
 }
 
-TEST_F(FlexRadioClientTest, StopSendsTheClosingCommands)
-{
-    startReady();
-    follow();
-    runTask(client->stop());
-    EXPECT_EQ(radio.commandTexts(),
-              (QStringList{QStringLiteral("cwx clear"), QStringLiteral("transmit tune 0"), QStringLiteral("xmit 0")}));
-    EXPECT_EQ(states.last(), qMakePair(RadioConnectionState::Stopped, QStringLiteral("Stopped")));
-    EXPECT_FALSE(last().isConnected);
-    ASSERT_TRUE(waitUntil([this] { return !radio.hasClient(); }));
-    settle(30ms);
-    EXPECT_EQ(radio.connectionCount(), 1);
-}
-
-TEST_F(FlexRadioClientTest, StopFinishesWhenTheRadioIsSilent)
-{
-    startReady();
-    radio.setReply(QString(), FakeFlexRadio::Reply::silent());
-    runTask(client->stop());
-    EXPECT_EQ(radio.commandTexts(true).size(), 9);
-    EXPECT_EQ(states.last().second, QStringLiteral("Stopped"));
-}
-
 TEST_F(FlexRadioClientTest, StopWhileRetryingSendsNothing)
 {
     radio.setReply(QStringLiteral("sub client all"), FakeFlexRadio::Reply::reject(1));
@@ -768,9 +746,13 @@ TEST_F(FlexRadioClientTest, ClearsCW)
 {
     startReady();
     follow();
+    // Nothing of ours keyed: the keyer is emptied, the transmitter left alone.
     runTask(client->clearCW());
-    EXPECT_EQ(radio.commandTexts(), (QStringList{"cwx clear", "transmit tune 0", "xmit 0"}));
+    EXPECT_EQ(radio.commandTexts(), (QStringList{"cwx clear"}));
 
+    // CW of ours holds the transmitter: its release follows, and its failure
+    // does not fail the clear.
+    runTask(client->sendCW(QStringLiteral("CQ")));
     radio.clearReceived();
     radio.setReply(QStringLiteral("transmit tune 0"), FakeFlexRadio::Reply::reject(1));
     EXPECT_EQ(errorOf(client->clearCW()), QString());
@@ -996,72 +978,172 @@ TEST_F(FlexRadioClientTest, AStationThatDisconnectsIsAwaitedAndFollowedOnItsRetu
     EXPECT_EQ(errorOf(client->setTransmit(true)), QString());
 }
 
-// A keyed client that leaves while the radio does not answer is unkeyed once
-// it answers again.
-TEST_F(FlexRadioClientTest, AnUnkeyLostToAStalledLinkIsSentWhenTheRadioAnswers)
-{
-    Options options;
-    options.timing.heartbeatInterval = 20ms;
-    startReady(options);
-    follow();
-    QStringList lines;
-    client->setEventHandler([&lines](const QString &line) { lines << line; });
-    runTask(client->setTransmit(true));
-    ClientActivity keyed;
-    keyed.noteKeyed(client->confirmedUnkeys());
-    radio.stall();
-    EXPECT_FALSE(runTask(client->makeSafe(keyed)));
-    radio.release();
-    ASSERT_TRUE(waitUntil([&] { return lines.contains(QStringLiteral("Unkey sent again after the radio answered")); }));
-    EXPECT_EQ(radio.commandTexts().filter(QStringLiteral("xmit")).last(), QStringLiteral("xmit 0"));
-}
+// ---------------------------------------------------------------- the ledger
 
-// An unkey that fails after the transmitter was settled by something newer
-// is not owed: paying it later could cut the operator's own transmission.
-TEST_F(FlexRadioClientTest, AFailedUnkeyIsOwedOnlyIfNothingNewerSettledTheTransmitter)
+// What a departing client, a drop or a stop sends, against a radio that
+// unkeys through UNKEY_REQUESTED and says who keyed: only what this bridge
+// keyed or queued is undone, never the operator's own transmission.
+TEST_F(FlexRadioClientTest, TheBridgeUndoesOnlyWhatItStarted)
 {
-    const struct {
-        const char *meanwhile;
-        bool owed;
-    } cases[] = {{"", true}, {"S0|interlock state=READY", false}, {"key", false}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.meanwhile);
-        startReady();
+    const QString paidLate = QStringLiteral("Unkey sent again after the radio answered");
+    const QString leftAlone = QStringLiteral("Owed unkey not sent: the radio reports the operator's own transmission");
+    const QString clearedLate = QStringLiteral("CW cleared after the radio answered");
+    const QString unconfirmed =
+        QStringLiteral("The radio did not confirm the last unkey; check that the transmitter is not keyed");
+    struct Row {
+        const char *name;
+        std::function<void(FlexRadioClientTest &, ClientActivity &)> run;
+        QStringList wire;
+        QStringList events;
+    };
+    const auto key = [](FlexRadioClientTest &t, ClientActivity &a) {
+        a.noteKeyed(t.client->confirmedUnkeys());
+        runTask(t.client->setTransmit(true));
+        a.noteKeyed(t.client->confirmedUnkeys());
+    };
+    const auto leave = [](FlexRadioClientTest &t, ClientActivity &a) { runTask(t.client->makeSafe(a)); };
+    // The link stalls, the client goes, the link is cut and comes back.
+    const auto leaveOverACutLink = [leave](FlexRadioClientTest &t, ClientActivity &a) {
+        t.radio.stall();
+        leave(t, a);
+        t.radio.dropClient();
+        t.radio.release();
+    };
+    const auto settled = [](FlexRadioClientTest &t) {
+        return waitUntil([&t] { return !t.client->unkeyOwed() && !t.client->keyOutstanding(); });
+    };
+    const Row rows[] = {
+        {"a keyed client leaves", [&](auto &t, auto &a) { key(t, a); leave(t, a); },
+         {"xmit 1", "transmit tune 0", "xmit 0"}, {}},
+        {"another client unkeyed first, then the operator keyed",
+         [&](auto &t, auto &a) {
+             key(t, a);
+             runTask(t.client->setTransmit(false));
+             t.radio.setOperatorPtt(true);
+             ASSERT_TRUE(waitUntil([&t] { return t.last().isTransmitting; }));
+             leave(t, a);
+         },
+         {"xmit 1", "transmit tune 0", "xmit 0"}, {}},
+        {"the radio unkeyed on its own, then the operator keyed",
+         [&](auto &t, auto &a) {
+             key(t, a);
+             t.radio.releaseTransmitter();
+             ASSERT_TRUE(settled(t));
+             t.radio.setOperatorPtt(true);
+             leave(t, a);
+         },
+         {"xmit 1"}, {}},
+        {"the station left and came back, then the operator keyed",
+         [&](auto &t, auto &a) {
+             key(t, a);
+             t.radio.sendLine(FakeFlexRadio::clientDisconnectedLine(handle));
+             t.radio.releaseTransmitter();
+             ASSERT_TRUE(settled(t));
+             t.radio.sendLine(FakeFlexRadio::clientLine(handle, QStringLiteral("CID-1"), QStringLiteral("Maestro")));
+             t.radio.sendLine(FakeFlexRadio::sliceLine(0, handle, QStringLiteral("A"), QStringLiteral("14.074000"),
+                                                       QStringLiteral("DIGU"), true, true));
+             ASSERT_TRUE(waitUntil([&t] { return t.last().isConnected; }));
+             t.radio.setOperatorPtt(true);
+             leave(t, a);
+         },
+         {"xmit 1"}, {}},
+        {"the link stalls: the unkey is paid when the radio answers",
+         [&](auto &t, auto &a) {
+             key(t, a);
+             t.radio.stall();
+             leave(t, a);
+             t.radio.release();
+             ASSERT_TRUE(waitUntil([&t] { return !t.radio.isTransmitting(); }));
+         },
+         {"xmit 1", "transmit tune 0", "transmit tune 0", "xmit 0"}, {paidLate}},
+        {"a cut link: still keyed by us at the return",
+         [&](auto &t, auto &a) {
+             key(t, a);
+             leaveOverACutLink(t, a);
+             ASSERT_TRUE(waitUntil([&t] { return !t.radio.isTransmitting(); }));
+         },
+         {"xmit 1", "transmit tune 0", "transmit tune 0", "xmit 0"}, {paidLate}},
+        {"a cut link: the operator re-keyed by microphone meanwhile",
+         [&](auto &t, auto &a) {
+             key(t, a);
+             leaveOverACutLink(t, a);
+             t.radio.releaseTransmitter();
+             t.radio.setOperatorPtt(true);
+             ASSERT_TRUE(settled(t));
+         },
+         {"xmit 1", "transmit tune 0"}, {leftAlone}},
+        {"a never-keyed client's unkey over a cut link is no debt",
+         [&](auto &t, auto &a) {
+             t.radio.stall();
+             EXPECT_NE(errorOf(t.client->setTransmit(false)), QString());
+             EXPECT_FALSE(t.client->unkeyOwed());
+             t.radio.dropClient();
+             t.radio.release();
+             t.radio.setOperatorPtt(true);
+             leave(t, a);
+         },
+         {"transmit tune 0"}, {}},
+        {"CW of a departed client is cleared at the return",
+         [&](auto &t, auto &a) {
+             runTask(t.client->sendCW(QStringLiteral("CQ")));
+             a.startedCW = true;
+             leaveOverACutLink(t, a);
+             ASSERT_TRUE(waitUntil([&t] { return !t.client->keyerClearOwed(); }));
+         },
+         {"cwx send \"CQ\"", "cwx clear", "cwx clear"}, {clearedLate}},
+        {"a stop undoes our key and CW",
+         [&](auto &t, auto &a) {
+             runTask(t.client->sendCW(QStringLiteral("CQ")));
+             key(t, a);
+             runTask(t.client->stop());
+         },
+         {"cwx send \"CQ\"", "xmit 1", "cwx clear", "transmit tune 0", "xmit 0"}, {}},
+        {"a stop leaves the operator's transmission alone",
+         [&](auto &t, auto &) {
+             t.radio.setOperatorPtt(true);
+             runTask(t.client->stop());
+         },
+         {}, {}},
+        {"a stop against a silent radio writes every closing command",
+         [&](auto &t, auto &a) {
+             runTask(t.client->sendCW(QStringLiteral("CQ")));
+             key(t, a);
+             t.radio.setReply(QString(), FakeFlexRadio::Reply::silent());
+             runTask(t.client->stop());
+         },
+         {"cwx send \"CQ\"", "xmit 1", "cwx clear", "transmit tune 0", "xmit 0"}, {unconfirmed}},
+        {"a stop with nothing of ours against a silent radio warns of nothing",
+         [&](auto &t, auto &) {
+             t.radio.setReply(QString(), FakeFlexRadio::Reply::silent());
+             runTask(t.client->stop());
+         },
+         {}, {}},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        Options options;
+        // Ticks pay what no report settled; the pings are not compared.
+        options.timing.heartbeatInterval = 20ms;
+        startReady(options);
         follow();
-        runTask(client->setTransmit(true));
-        sendAndWaitForSnapshot(QStringLiteral("S0|interlock state=TRANSMITTING"));
-        radio.stall(QStringLiteral("xmit 0"));
-        auto unkeying = client->setTransmit(false);
-        ASSERT_TRUE(radio.waitForCommand(QStringLiteral("xmit 0")));
-        if (QLatin1String(c.meanwhile) == QLatin1String("key"))
-            runTask(client->setTransmit(true));
-        else if (*c.meanwhile)
-            sendAndWaitForSnapshot(QString::fromLatin1(c.meanwhile));
-        radio.dropClient();
-        EXPECT_NE(errorOf(std::move(unkeying)), QString());
-        EXPECT_EQ(client->unkeyOwed(), c.owed);
-        radio.release();
+        QStringList events;
+        client->setEventHandler([&events](const QString &line) { events << line; });
+        ClientActivity activity;
+        row.run(*this, activity);
+        if (!row.events.isEmpty()) {
+            EXPECT_TRUE(waitUntil([&] { return events.size() >= row.events.size(); }));
+        }
+        const QStringList keying = radio.commandTexts().filter(QRegularExpression(QStringLiteral("^(xmit|transmit|cwx)")));
+        EXPECT_EQ(keying, row.wire);
+        EXPECT_EQ(events, row.events);
+        radio.setOperatorPtt(false);
+        radio.clearReplies();
         errorOf(client->stop());
         client.reset();
+        radio.clearReceived();
         states.clear();
         snapshots.clear();
     }
-}
-
-// The keyer's own unkey failed: making safe unkeys again rather than trust it.
-TEST_F(FlexRadioClientTest, MakingSafeUnkeysWhenClearingCWDidNot)
-{
-    startReady();
-    follow();
-    ClientActivity activity{.startedCW = true};
-    activity.noteKeyed(client->confirmedUnkeys());
-    radio.stall(QStringLiteral("transmit tune 0"));
-    radio.setCommandHandler([this](const FakeFlexRadio::Command &) {
-        if (radio.commandTexts().count(QStringLiteral("transmit tune 0")) == 2)
-            radio.release();
-    });
-    EXPECT_TRUE(runTask(client->makeSafe(activity)));
-    EXPECT_EQ(radio.commandTexts(), (QStringList{"cwx clear", "transmit tune 0", "transmit tune 0", "xmit 0"}));
 }
 
 // A command whose line never left reports why the connection failed.

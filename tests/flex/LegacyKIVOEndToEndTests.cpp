@@ -42,6 +42,6 @@ TEST(LegacyKIVOEndToEnd, CATRequestsBecomeKenwoodCommandsToTheCompanion)
     waitUntil([&] { return companion.received().size() >= 18; });
     EXPECT_EQ(companion.received(), QByteArray("FA00007074000;MD2;"));
 
-    runTask(bridge.stop());
+    bridge.stop();
     runTask(client->stop());
 }

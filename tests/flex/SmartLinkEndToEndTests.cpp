@@ -83,7 +83,7 @@ TEST(SmartLinkEndToEnd, CATRequestsReachTheRemoteRadio)
     EXPECT_EQ(cat.read(14), QByteArray("FA00007074000;"));
     EXPECT_EQ(peers.radio.commandTexts(), QStringList{QStringLiteral("slice t 2 7.074000")});
 
-    runTask(bridge.stop());
+    bridge.stop();
     runTask(client->stop());
     EXPECT_EQ(state, RadioConnectionState::Stopped);
 }

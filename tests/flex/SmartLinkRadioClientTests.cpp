@@ -1,3 +1,4 @@
+#include "KivoCore/flex/FlexRadioClient.h"
 #include "KivoCore/flex/SmartLinkRadioClient.h"
 
 #include "fakes/SmartLinkPeers.h"

@@ -1,7 +1,7 @@
 // Status lines: which station the operator uses, which of its slices the
 // bridge follows, and the snapshot built from them.
 
-#include "KivoCore/flex/FlexRadioClient.h"
+#include "KivoCore/flex/FlexRadioSession.h"
 
 #include "KivoCore/support/Numbers.h"
 #include "KivoCore/support/Text.h"
@@ -86,7 +86,7 @@ std::optional<FlexStatusLine> parseFlexStatusLine(QStringView line)
     return status;
 }
 
-std::optional<QString> FlexRadioClient::normalizedHandle(const std::optional<QString> &handle)
+std::optional<QString> FlexRadioSession::normalizedHandle(const std::optional<QString> &handle)
 {
     if (!handle)
         return std::nullopt;
@@ -102,7 +102,7 @@ std::optional<QString> FlexRadioClient::normalizedHandle(const std::optional<QSt
     return text.isEmpty() ? QStringLiteral("0") : text;
 }
 
-void FlexRadioClient::applyStatus(const QString &line)
+void FlexRadioSession::applyStatus(const QString &line)
 {
     const auto status = parseFlexStatusLine(line);
     if (!status)
@@ -119,7 +119,7 @@ void FlexRadioClient::applyStatus(const QString &line)
         applySlice(status->identifier, status->properties);
     } else if (object == QLatin1String("interlock")) {
         if (const auto state = valueOf(status->properties, QStringLiteral("state")))
-            applyInterlock(upperCased(*state));
+            applyInterlock(upperCased(*state), valueOf(status->properties, QStringLiteral("source")));
     } else if (object == QLatin1String("cwx")) {
         const auto wpm = parseStrictInteger(status->properties.value(QStringLiteral("wpm")));
         if (wpm && *wpm >= 5 && *wpm <= 100)
@@ -127,17 +127,22 @@ void FlexRadioClient::applyStatus(const QString &line)
     }
 }
 
-void FlexRadioClient::applyInterlock(const QString &state)
+void FlexRadioSession::applyInterlock(const QString &state, const std::optional<QString> &source)
 {
-    const bool wasTransmitting = m_value.isTransmitting;
     m_value.isTransmitting = state == QLatin1String("TRANSMITTING") || state == QLatin1String("PTT_REQUESTED");
-    // Whoever keyed before this has been unkeyed, by whatever means.
-    if (wasTransmitting && (state == QLatin1String("READY") || state == QLatin1String("RECEIVE")))
-        transmitterReportedIdle();
+    // A key made through the API reads "SW" (a tune "TUNE"); the microphone,
+    // the accessory and RCA jacks are the operator's own.
+    KeySource from = KeySource::Unknown;
+    if (source && !trimmed(*source).isEmpty()) {
+        const QString name = upperCased(trimmed(*source));
+        from = name == QLatin1String("SW") || name == QLatin1String("TUNE") ? KeySource::Software
+                                                                            : KeySource::Hardware;
+    }
+    transmitterReported(m_value.isTransmitting, from);
     publish();
 }
 
-void FlexRadioClient::applyClient(const std::optional<QString> &identifier, const QHash<QString, QString> &properties)
+void FlexRadioSession::applyClient(const std::optional<QString> &identifier, const QHash<QString, QString> &properties)
 {
     const auto handle = normalizedHandle(identifier ? identifier : valueOf(properties, QStringLiteral("handle")));
     if (handle && !m_reportedClientHandles.contains(*handle)) {
@@ -177,7 +182,7 @@ void FlexRadioClient::applyClient(const std::optional<QString> &identifier, cons
     selectBestSlice();
 }
 
-void FlexRadioClient::applySlice(const std::optional<QString> &identifier, const QHash<QString, QString> &properties)
+void FlexRadioSession::applySlice(const std::optional<QString> &identifier, const QHash<QString, QString> &properties)
 {
     const auto number = identifier ? parseStrictInteger(*identifier) : std::nullopt;
     if (!number || *number < std::numeric_limits<int>::min() || *number > std::numeric_limits<int>::max())
@@ -222,7 +227,7 @@ void FlexRadioClient::applySlice(const std::optional<QString> &identifier, const
     selectBestSlice();
 }
 
-void FlexRadioClient::selectBestSlice()
+void FlexRadioSession::selectBestSlice()
 {
     if (!m_followedClientHandle)
         return;
@@ -289,15 +294,16 @@ void FlexRadioClient::selectBestSlice()
     m_value.vfos = vfos;
     m_value.station = m_stationName;
     m_value.isConnected = true;
-    clearFailures();
+    followingSlice();
     publish();
     if (m_awaitingStation) {
         m_awaitingStation = false;
         setState(RadioConnectionState::Ready, readySentence());
+        becameReady();
     }
 }
 
-QString FlexRadioClient::vfoSentence(const SliceState &slice)
+QString FlexRadioSession::vfoSentence(const SliceState &slice)
 {
     const QString frequency = slice.frequencyMHz ? formatFixed(*slice.frequencyMHz, 6) + QStringLiteral(" MHz")
                                                  : QStringLiteral("unknown frequency");
@@ -310,14 +316,14 @@ QString FlexRadioClient::vfoSentence(const SliceState &slice)
     return QStringLiteral("Found VFO %1 at %2%3").arg(slice.indexLetter.value_or(QStringLiteral("?")), frequency, flags);
 }
 
-QString FlexRadioClient::readySentence() const
+QString FlexRadioSession::readySentence() const
 {
     if (m_selectedSliceID && m_slices.contains(*m_selectedSliceID))
         return vfoSentence(m_slices.value(*m_selectedSliceID));
     return QStringLiteral("Connected; waiting for %1 slice %2").arg(m_stationName, m_sliceLetter);
 }
 
-std::optional<FlexRadioClient::SliceState> FlexRadioClient::stationSlice(const QString &letter) const
+std::optional<FlexRadioSession::SliceState> FlexRadioSession::stationSlice(const QString &letter) const
 {
     if (!m_followedClientHandle)
         return std::nullopt;

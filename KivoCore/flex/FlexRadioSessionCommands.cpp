@@ -1,6 +1,6 @@
 // Numbered commands and their replies: "C<seq>|<command>" out, "R<seq>|<code>|<message>" in.
 
-#include "KivoCore/flex/FlexRadioClient.h"
+#include "KivoCore/flex/FlexRadioSession.h"
 
 #include "KivoCore/support/LogCategories.h"
 #include "KivoCore/support/Numbers.h"
@@ -72,7 +72,7 @@ std::optional<Response> parse(QStringView line)
 
 } // namespace FlexCommandResponseParser
 
-QCoro::Task<void> FlexRadioClient::sendCommand(QString command, std::chrono::milliseconds timeout)
+QCoro::Task<void> FlexRadioSession::sendCommand(QString command, std::chrono::milliseconds timeout)
 {
     // A line break would end the command early and smuggle in another.
     if (containsLineBreak(command))
@@ -101,7 +101,7 @@ QCoro::Task<void> FlexRadioClient::sendCommand(QString command, std::chrono::mil
     co_await reply;
 }
 
-std::optional<FlexRadioClient::PendingCommand> FlexRadioClient::takePending(qint64 sequence)
+std::optional<FlexRadioSession::PendingCommand> FlexRadioSession::takePending(qint64 sequence)
 {
     // Whoever takes the entry first ends the command; everyone later finds nothing.
     const auto it = m_pendingCommands.constFind(sequence);
@@ -114,7 +114,7 @@ std::optional<FlexRadioClient::PendingCommand> FlexRadioClient::takePending(qint
     return pending;
 }
 
-void FlexRadioClient::completeCommand(QStringView line)
+void FlexRadioSession::completeCommand(QStringView line)
 {
     const auto response = FlexCommandResponseParser::parse(line);
     if (!response)
@@ -134,19 +134,19 @@ void FlexRadioClient::completeCommand(QStringView line)
     pending->reply.fail(KivoError::server(text));
 }
 
-void FlexRadioClient::commandTimedOut(qint64 sequence)
+void FlexRadioSession::commandTimedOut(qint64 sequence)
 {
     if (auto pending = takePending(sequence))
         pending->reply.fail(KivoError::server(QStringLiteral("Radio command %1 timed out.").arg(sequence)));
 }
 
-void FlexRadioClient::failCommand(qint64 sequence, std::exception_ptr error)
+void FlexRadioSession::failCommand(qint64 sequence, std::exception_ptr error)
 {
     if (auto pending = takePending(sequence))
         pending->reply.fail(error);
 }
 
-void FlexRadioClient::failUnwrittenCommands(const QString &error)
+void FlexRadioSession::failUnwrittenCommands(const QString &error)
 {
     if (!m_connection)
         return;
@@ -158,7 +158,7 @@ void FlexRadioClient::failUnwrittenCommands(const QString &error)
     }
 }
 
-void FlexRadioClient::failAllPending()
+void FlexRadioSession::failAllPending()
 {
     const QList<qint64> sequences = m_pendingCommands.keys();
     for (qint64 sequence : sequences)

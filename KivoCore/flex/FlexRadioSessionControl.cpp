@@ -1,7 +1,7 @@
 // The radio-control operations: checks first, then one FLEX command each.
 // Nothing here changes the snapshot; the radio's status lines do.
 
-#include "KivoCore/flex/FlexRadioClient.h"
+#include "KivoCore/flex/FlexRadioSession.h"
 
 #include "KivoCore/support/Numbers.h"
 #include "KivoCore/support/Text.h"
@@ -23,7 +23,7 @@ void requireFrequency(qint64 hz)
 }
 
 
-std::optional<qint64> sliceHertz(const std::optional<FlexRadioClient::SliceState> &slice)
+std::optional<qint64> sliceHertz(const std::optional<FlexRadioSession::SliceState> &slice)
 {
     if (!slice || !slice->frequencyMHz)
         return std::nullopt;
@@ -46,7 +46,7 @@ bool isModeName(const QString &mode)
 }
 } // namespace
 
-QString FlexRadioClient::requireStationSlice(const QString &letter, const KivoError &missing) const
+QString FlexRadioSession::requireStationSlice(const QString &letter, const KivoError &missing) const
 {
     const auto slice = stationSlice(letter);
     if (!slice)
@@ -54,32 +54,32 @@ QString FlexRadioClient::requireStationSlice(const QString &letter, const KivoEr
     return QString::number(slice->id);
 }
 
-QString FlexRadioClient::requireSelectedSlice() const
+QString FlexRadioSession::requireSelectedSlice() const
 {
     if (!m_selectedSliceID)
         throw KivoError::notConnected();
     return QString::number(*m_selectedSliceID);
 }
 
-void FlexRadioClient::requireReadyToKey() const
+void FlexRadioSession::requireReadyToKey() const
 {
     if (state() != RadioConnectionState::Ready || !m_value.isConnected || !m_selectedSliceID)
         throw KivoError::notConnected();
 }
 
-QCoro::Task<RadioSnapshot> FlexRadioClient::snapshot()
+QCoro::Task<RadioSnapshot> FlexRadioSession::snapshot()
 {
     return snapshotCopy(m_value);
 }
 
-QCoro::Task<std::optional<qint64>> FlexRadioClient::primaryFrequency()
+QCoro::Task<std::optional<qint64>> FlexRadioSession::primaryFrequency()
 {
     co_return sliceHertz(stationSlice(QStringLiteral("A")));
 }
 
-QCoro::Task<void> FlexRadioClient::tune(QString slice, qint64 hz)
+QCoro::Task<void> FlexRadioSession::tune(QString slice, qint64 hz)
 {
-    QPointer<FlexRadioClient> self(this);
+    QPointer<FlexRadioSession> self(this);
     const qint64 attempt = generation();
     co_await sendCommand(QStringLiteral("slice t %1 %2").arg(slice, frequencyText(hz)), m_timing.commandTimeout);
     // The radio tells every client of a tune except the one that asked for it.
@@ -90,19 +90,19 @@ QCoro::Task<void> FlexRadioClient::tune(QString slice, qint64 hz)
     selectBestSlice();
 }
 
-QCoro::Task<void> FlexRadioClient::setPrimaryFrequency(qint64 hz)
+QCoro::Task<void> FlexRadioSession::setPrimaryFrequency(qint64 hz)
 {
     requireFrequency(hz);
     co_await tune(requireStationSlice(QStringLiteral("A"), KivoError::notConnected()), hz);
 }
 
-QCoro::Task<void> FlexRadioClient::setFrequency(qint64 hz)
+QCoro::Task<void> FlexRadioSession::setFrequency(qint64 hz)
 {
     requireFrequency(hz);
     co_await tune(requireSelectedSlice(), hz);
 }
 
-QCoro::Task<void> FlexRadioClient::setMode(QString mode)
+QCoro::Task<void> FlexRadioSession::setMode(QString mode)
 {
     const QString name = upperCased(trimmed(mode));
     if (!isModeName(name))
@@ -111,15 +111,15 @@ QCoro::Task<void> FlexRadioClient::setMode(QString mode)
     co_await sendCommand(QStringLiteral("slice s %1 mode=%2").arg(slice, name), m_timing.commandTimeout);
 }
 
-std::chrono::milliseconds FlexRadioClient::keyingTimeout() const
+std::chrono::milliseconds FlexRadioSession::keyingTimeout() const
 {
-    return isStopping() || m_ownerSaysGoodbye ? m_timing.closingCommandTimeout : m_timing.commandTimeout;
+    return isStopping() ? m_timing.closingCommandTimeout : m_timing.commandTimeout;
 }
 
 // An unkey counts only when both commands were accepted.
-QCoro::Task<void> FlexRadioClient::transmit(bool on)
+QCoro::Task<void> FlexRadioSession::transmit(bool on)
 {
-    QPointer<FlexRadioClient> self(this);
+    QPointer<FlexRadioSession> self(this);
     if (!m_transportReady)
         throw KivoError::notConnected();
     if (on) {
@@ -128,7 +128,7 @@ QCoro::Task<void> FlexRadioClient::transmit(bool on)
         co_return;
     }
     // Saying goodbye, "xmit 0" goes out whatever became of the tune.
-    const bool closing = isStopping() || m_ownerSaysGoodbye;
+    const bool closing = isStopping();
     std::exception_ptr tuneFailure;
     try {
         co_await sendCommand(QStringLiteral("transmit tune 0"), keyingTimeout());
@@ -144,25 +144,25 @@ QCoro::Task<void> FlexRadioClient::transmit(bool on)
         std::rethrow_exception(tuneFailure);
 }
 
-QCoro::Task<std::optional<qint64>> FlexRadioClient::secondaryFrequency()
+QCoro::Task<std::optional<qint64>> FlexRadioSession::secondaryFrequency()
 {
     co_return sliceHertz(stationSlice(QStringLiteral("B")));
 }
 
-QCoro::Task<void> FlexRadioClient::setSecondaryFrequency(qint64 hz)
+QCoro::Task<void> FlexRadioSession::setSecondaryFrequency(qint64 hz)
 {
     requireFrequency(hz);
     co_await tune(requireStationSlice(QStringLiteral("B"), KivoError::unsupported()), hz);
 }
 
-QCoro::Task<void> FlexRadioClient::setSplitTransmit(bool enabled)
+QCoro::Task<void> FlexRadioSession::setSplitTransmit(bool enabled)
 {
     const QString slice =
         requireStationSlice(enabled ? QStringLiteral("B") : QStringLiteral("A"), KivoError::unsupported());
     co_await sendCommand(QStringLiteral("slice s %1 tx=1").arg(slice), m_timing.commandTimeout);
 }
 
-QCoro::Task<void> FlexRadioClient::setReceiveVFO(int vfo)
+QCoro::Task<void> FlexRadioSession::setReceiveVFO(int vfo)
 {
     if (vfo != 0 && vfo != 1)
         throw KivoError::unsupported();
@@ -171,14 +171,14 @@ QCoro::Task<void> FlexRadioClient::setReceiveVFO(int vfo)
     co_await sendCommand(QStringLiteral("slice s %1 active=1").arg(slice), m_timing.commandTimeout);
 }
 
-QCoro::Task<int> FlexRadioClient::cwSpeed()
+QCoro::Task<int> FlexRadioSession::cwSpeed()
 {
     co_return m_wordsPerMinute;
 }
 
-QCoro::Task<void> FlexRadioClient::setCWSpeed(int wordsPerMinute)
+QCoro::Task<void> FlexRadioSession::setCWSpeed(int wordsPerMinute)
 {
-    QPointer<FlexRadioClient> self(this);
+    QPointer<FlexRadioSession> self(this);
     if (wordsPerMinute < 5 || wordsPerMinute > 100)
         throw KivoError::server(QStringLiteral("CW speed must be 5 through 100 WPM."));
     co_await sendCommand(QStringLiteral("cw wpm %1").arg(wordsPerMinute), m_timing.commandTimeout);
@@ -186,7 +186,7 @@ QCoro::Task<void> FlexRadioClient::setCWSpeed(int wordsPerMinute)
         m_wordsPerMinute = wordsPerMinute;
 }
 
-QCoro::Task<void> FlexRadioClient::sendCW(QString text)
+QCoro::Task<void> FlexRadioSession::queueCW(QString text)
 {
     // One character per scalar: line breaks, other controls, anything beyond
     // ASCII and the field separator "|" all become blanks. A double quote
@@ -204,12 +204,12 @@ QCoro::Task<void> FlexRadioClient::sendCW(QString text)
     co_await sendCommand(QStringLiteral("cwx send \"%1\"").arg(blanksAsDel(mapped)), m_timing.commandTimeout);
 }
 
-QCoro::Task<void> FlexRadioClient::clearKeyer()
+QCoro::Task<void> FlexRadioSession::clearKeyer()
 {
     co_await sendCommand(QStringLiteral("cwx clear"), keyingTimeout());
 }
 
-QCoro::Task<void> FlexRadioClient::transmit(CATTransmitMode mode)
+QCoro::Task<void> FlexRadioSession::transmit(CATTransmitMode mode)
 {
     requireReadyToKey();
     if (mode == CATTransmitMode::Tune)
@@ -218,7 +218,7 @@ QCoro::Task<void> FlexRadioClient::transmit(CATTransmitMode mode)
         co_await transmit(true);
 }
 
-QCoro::Task<void> FlexRadioClient::addSpot(FlexSpot spot)
+QCoro::Task<void> FlexRadioSession::addSpot(FlexSpot spot)
 {
     const QStringList parts{
         QStringLiteral("spot add"),
