@@ -86,6 +86,10 @@ QByteArray FakeKIVOCompanion::answer(const QByteArray &command)
         return {};
     }
     if (name == "RX") {
+        if (closesOnUnkey) {
+            closeClient();
+            return {};
+        }
         transmitting = false;
         return {};
     }
@@ -106,9 +110,10 @@ QByteArray FakeKIVOCompanion::answer(const QByteArray &command)
     if (name == "IF") {
         // Frequency, step, RIT/XIT, memory, transmit flag, mode, VFO, scan,
         // split and tone fields of a Kenwood information answer.
-        return "IF" + digits(receiveVFO == 1 && vfoBHz ? *vfoBHz : vfoAHz, 11) + "     +00000000"
+        // Kenwood's 38 characters: the transmit flag is the 29th.
+        return "IF" + digits(receiveVFO == 1 && vfoBHz ? *vfoBHz : vfoAHz, 11) + "     +000000000"
             + (transmitting ? "1" : "0") + QByteArray::number(modeDigit) + QByteArray::number(receiveVFO) + "0"
-            + QByteArray::number(transmitVFO) + "0000 ;";
+            + QByteArray::number(transmitVFO) + "0000;";
     }
     return "?;";
 }

@@ -48,6 +48,8 @@ public:
     int transmitVFO = 0;
     int wordsPerMinute = 25;
     bool transmitting = false;
+    // The companion closes the link as an "RX;" arrives, before acting on it.
+    bool closesOnUnkey = false;
 
 private:
     void accept();

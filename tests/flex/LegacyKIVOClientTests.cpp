@@ -276,13 +276,13 @@ TEST_F(LegacyKIVOClientControl, EachOperationWritesItsKenwoodCommand)
     expectSent(client->setSplitTransmit(false), "FT0;");
     expectSent(client->setTransmit(true), "TX;");
     EXPECT_TRUE(recorder.snapshots.constLast().isTransmitting);
-    expectSent(client->setTransmit(false), "RX;");
+    expectSent(client->setTransmit(false), "RX;IF;");
     EXPECT_FALSE(recorder.snapshots.constLast().isTransmitting);
     expectSent(client->setTransmit(CATTransmitMode::Microphone), "TX0;");
     expectSent(client->setTransmit(CATTransmitMode::Data), "TX1;");
     expectSent(client->setTransmit(CATTransmitMode::Tune), "TX2;");
     EXPECT_TRUE(recorder.snapshots.constLast().isTransmitting);
-    expectSent(client->clearCW(), "KY                        ;RX;");
+    expectSent(client->clearCW(), "KY                        ;RX;IF;");
     EXPECT_FALSE(recorder.snapshots.constLast().isTransmitting);
     expectSent(client->setCWSpeed(5), "KS005;");
     expectSent(client->setCWSpeed(100), "KS100;");
@@ -331,7 +331,7 @@ TEST_F(LegacyKIVOClientControl, RefusedArgumentsSendNothing)
     runTask(client->setTransmit(false));
     ASSERT_TRUE(waitUntil([&] { return !companion.received().isEmpty(); }));
     settle();
-    EXPECT_EQ(companion.received(), "RX;");
+    EXPECT_EQ(companion.received(), "RX;IF;");
 }
 
 TEST_F(LegacyKIVOClientControl, SetFrequencyRecordsTheVFOItsCommandAddressed)
@@ -389,10 +389,13 @@ TEST_F(LegacyKIVOClientLifecycle, RetriesWithGrowingBackoffAndAReadyConnectionRe
 TEST_F(LegacyKIVOClientLifecycle, StopWhileReadyReleasesTheKeyerBeforeClosing)
 {
     connectClient();
+    runTask(client->setTransmit(true));
+    runTask(client->sendCW(QStringLiteral("CQ")));
+    ASSERT_TRUE(waitUntil([&] { return companion.received().endsWith("KY CQ;"); }));
     companion.clearReceived();
 
     runTask(client->stop());
-    EXPECT_TRUE(waitUntil([&] { return companion.received() == "KY                        ;RX;"; }));
+    EXPECT_TRUE(waitUntil([&] { return companion.received() == "KY                        ;RX;IF;"; }));
     EXPECT_TRUE(waitUntil([&] { return !companion.hasClient(); }));
     EXPECT_EQ(recorder.states.constLast(), qMakePair(RadioConnectionState::Stopped, QStringLiteral("Stopped")));
     EXPECT_FALSE(recorder.snapshots.constLast().isConnected);
@@ -447,25 +450,41 @@ TEST_F(LegacyKIVOClientLifecycle, APortOfZeroFailsWithoutRetrying)
     EXPECT_EQ(recorder.states[1], qMakePair(RadioConnectionState::Failed, QStringLiteral("Invalid KIVO port")));
 }
 
-TEST_F(LegacyKIVOClientLifecycle, AKeyedClientLeavingWhileTheLinkIsDownIsUnkeyedOnceTheCompanionIsBack)
+// An unkey counts only once the companion's information answer shows it: a
+// link that is down, or that closes as the "RX;" arrives, leaves it owed,
+// and it is paid when the companion is back and still reports a key.
+TEST_F(LegacyKIVOClientLifecycle, AKeyedClientLeavingWhileTheLinkFailsIsUnkeyedOnceTheCompanionIsBack)
 {
-    connectClient();
-    client->setEventHandler([&](const QString &line) { recorder.events << line; });
-    runTask(client->setTransmit(true));
-    ClientActivity keyed;
-    keyed.noteKeyed(client->confirmedUnkeys());
-    ASSERT_TRUE(waitUntil([&] { return companion.transmitting; }));
-    const quint16 port = companion.port();
-    companion.stopListening();
-    companion.closeClient();
-    ASSERT_TRUE(waitUntil([&] { return recorder.lastState() == RadioConnectionState::Retrying; }));
-    EXPECT_FALSE(runTask(client->makeSafe(keyed)));
-    companion.clearReceived();
-    ASSERT_TRUE(companion.listen(port));
-    ASSERT_TRUE(waitUntil([&] { return companion.pollCount() >= 1; }));
-    EXPECT_EQ(companion.received(), "RX;" + kPoll);
-    EXPECT_FALSE(companion.transmitting);
-    EXPECT_EQ(recorder.events, QStringList{"Unkey sent again after the radio answered"});
+    for (const bool closesOnUnkey : {false, true}) {
+        SCOPED_TRACE(closesOnUnkey);
+        connectClient();
+        client->setEventHandler([&](const QString &line) { recorder.events << line; });
+        runTask(client->setTransmit(true));
+        ClientActivity keyed;
+        keyed.noteKeyed(client->confirmedUnkeys());
+        ASSERT_TRUE(waitUntil([&] { return companion.transmitting; }));
+        const quint16 port = companion.port();
+        companion.stopListening();
+        companion.closesOnUnkey = closesOnUnkey;
+        if (!closesOnUnkey) {
+            companion.closeClient();
+            ASSERT_TRUE(waitUntil([&] { return recorder.lastState() == RadioConnectionState::Retrying; }));
+        }
+        EXPECT_FALSE(runTask(client->makeSafe(keyed)));
+        EXPECT_TRUE(companion.transmitting);
+        companion.closesOnUnkey = false;
+        companion.clearReceived();
+        ASSERT_TRUE(companion.listen(port));
+        ASSERT_TRUE(waitUntil([&] { return !recorder.events.isEmpty(); }));
+        EXPECT_EQ(companion.received().left(kPoll.size() + 6), kPoll + "RX;IF;");
+        EXPECT_FALSE(companion.transmitting);
+        EXPECT_EQ(recorder.events, QStringList{"Unkey sent again after the radio answered"});
+        runTask(client->stop());
+        client.reset();
+        companion.stopListening();
+        companion.closeClient();
+        recorder = {};
+    }
 }
 
 TEST_F(LegacyKIVOClientLifecycle, NothingIsReportedAfterAStopEndsThoughAnEarlierStopStillSaysGoodbye)

@@ -37,8 +37,6 @@ const QString stopped = QStringLiteral("stopped: Stopped");
 const QString noSavedSession =
     QStringLiteral("failed: No saved SmartLink session is available. Enter the password once.");
 
-const QStringList closingCommands{QStringLiteral("cwx clear"), QStringLiteral("transmit tune 0"),
-                                  QStringLiteral("xmit 0")};
 
 struct ClientOptions {
     QString email = SmartLinkPeers::email;
@@ -157,8 +155,9 @@ protected:
     // One full attempt, from sign-in to a validated radio session.
     QStringList attempt() const
     {
+        // The radio tells its interlock state on subscription: a snapshot.
         return {authenticating, discovering, QStringLiteral("selected: ") + SmartLinkPeers::serial,
-                chosen,         connectingToRadio(), secured, ready};
+                chosen,         connectingToRadio(), secured, disconnected, ready};
     }
 
     SmartLinkPeers peers;
@@ -299,11 +298,8 @@ TEST_F(SmartLinkRadioClientTest, ARadioDropStartsTheChainAgainFromSignInByRefres
     EXPECT_TRUE(peers.broker.receivedLines().contains(
         QStringLiteral("application register name=Quend-Kivo platform=macOS token=id-2")));
 
-    // The old session's own reports (its retry, its "Stopped") stay unseen.
-    // The session's own loss, then the chain's teardown.
     const QStringList expected =
-        QStringList{disconnected, disconnected,
-                    QStringLiteral("retrying: Radio closed the connection. Retrying in 1.0 s")}
+        QStringList{disconnected, QStringLiteral("retrying: Radio closed the connection. Retrying in 1.0 s")}
         + attempt();
     EXPECT_EQ(eventsFrom(before), expected);
     EXPECT_EQ(peers.radio.connectionCount(), 2);
@@ -322,9 +318,8 @@ TEST_F(SmartLinkRadioClientTest, ABrokerLossClosesTheRadioSessionAndStartsAgain)
     const QStringList expected =
         QStringList{disconnected, QStringLiteral("retrying: SmartLink broker closed. Retrying in 1.0 s")} + attempt();
     EXPECT_EQ(eventsFrom(before), expected);
-    // The radio session was closed properly before the new one began.
-    EXPECT_EQ(peers.radio.commandTexts().mid(0, 3), closingCommands);
-    EXPECT_EQ(peers.radio.commandTexts().value(3), QStringLiteral("wan validate handle=wan-handle-1"));
+    // Nothing of ours was keyed: the new session's first words are its own.
+    EXPECT_EQ(peers.radio.commandTexts().value(0), QStringLiteral("wan validate handle=wan-handle-1"));
 }
 
 TEST_F(SmartLinkRadioClientTest, ABrokerFailureDuringTheDialogueRetriesOnce)
@@ -415,7 +410,7 @@ TEST_F(SmartLinkRadioClientTest, StopEndsTheRadioSessionAndTheBroker)
     EXPECT_EQ(events.mid(events.size() - 2), (QStringList{disconnected, stopped}));
     EXPECT_EQ(events.size(), after);
     EXPECT_EQ(events.count(stopped), 1);
-    EXPECT_EQ(peers.radio.commandTexts(), closingCommands);
+    EXPECT_EQ(peers.radio.commandTexts(), QStringList());
     EXPECT_TRUE(waitUntil([this] { return !peers.broker.hasClient() && !peers.radio.hasClient(); }));
     EXPECT_FALSE(runTask(client->snapshot()).isConnected);
     EXPECT_EQ(thrownMessage([this] { runTask(client->setFrequency(7074000)); }),
@@ -454,34 +449,6 @@ TEST_F(SmartLinkRadioClientTest, ReconnectNowReplacesTheChainWithoutARetry)
               QStringLiteral("refresh_token"));
 }
 
-TEST_F(SmartLinkRadioClientTest, AReconnectRequestDuringARetrysTeardownWins)
-{
-    startReady();
-    // The radio is slow to confirm the closing commands, so the retry's
-    // teardown lasts until after the reconnect request.
-    peers.radio.setReply(QStringLiteral("transmit tune 0"), FakeFlexRadio::Reply::accept(150ms));
-    peers.identity.enqueue(FakeIdentityProvider::grant(QStringLiteral("id-2")));
-    peers.identity.enqueue(FakeIdentityProvider::grant(QStringLiteral("id-3")));
-    peers.broker.closeClient();
-    ASSERT_TRUE(peers.radio.waitForCommand(QStringLiteral("transmit tune 0")));
-    client->reconnectNow();
-    ASSERT_TRUE(waitFor(ready, 2));
-    settle(200ms);
-
-    // No retry is announced for the loss the request already dealt with, and
-    // it leaves the back-off alone.
-    EXPECT_EQ(countPrefix(QStringLiteral("retrying: ")), 0);
-    EXPECT_EQ(events.last(), ready);
-    peers.radio.clearReplies();
-    peers.radio.dropClient();
-    ASSERT_TRUE(waitForPrefix(QStringLiteral("retrying: ")));
-    const QString retry = events.filter(QStringLiteral("retrying: ")).first();
-    EXPECT_TRUE(retry.endsWith(QStringLiteral(". Retrying in 1.0 s"))) << retry.toStdString();
-    EXPECT_EQ(retry.count(QStringLiteral("Retrying in")), 1) << retry.toStdString();
-}
-
-// A connection lost as the stop begins reaches nobody once the stop is over,
-// for either kind of FlexRadio connection.
 TEST_F(SmartLinkRadioClientTest, NothingIsReportedAfterAStop)
 {
     FakeFlexRadio local;
@@ -567,8 +534,7 @@ TEST_F(SmartLinkRadioClientTest, ForwardsOperationsToTheRadioSession)
     runTask(client->clearCW());
     EXPECT_EQ(peers.radio.commandTexts(),
               (QStringList{QStringLiteral("slice t 0 7.074000"), QStringLiteral("slice s 0 mode=USB"),
-                           QStringLiteral("cw wpm 30"), QStringLiteral("cwx clear"), QStringLiteral("transmit tune 0"),
-                           QStringLiteral("xmit 0")}));
+                           QStringLiteral("cw wpm 30"), QStringLiteral("cwx clear")}));
     // Not asked of the radio, which knows slice B and 30 WPM.
     EXPECT_EQ(runTask(client->secondaryFrequency()), std::nullopt);
     EXPECT_EQ(runTask(client->cwSpeed()), 25);

@@ -160,12 +160,16 @@ TEST(AppModel, LegacyKindServesCATAndUnkeysOnStop)
     AppConfiguration c = quiet(Kind::LegacyKIVO);
     c.legacyKIVOPort = companion.port();
     c.superviseLegacyKIVO = false;
+    c.allowCATTransmit = true;
     f.make(c);
     f.model->start();
     ASSERT_TRUE(waitUntil([&] { return f.model->isRadioConnected(); }));
     RawClient client(f.model->catServerPort());
     client.send("FA;");
     EXPECT_EQ(client.read(14), "FA00014074000;");
+    // A client's key is the bridge's to undo at stop.
+    client.send("TX;");
+    ASSERT_TRUE(waitUntil([&] { return companion.transmitting; }));
     companion.clearReceived();
     f.stopAndSettle();
     EXPECT_TRUE(companion.received().contains("RX;")) << companion.received().toStdString();
