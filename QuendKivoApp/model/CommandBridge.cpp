@@ -7,10 +7,13 @@ namespace kivo {
 
 namespace {
 
-// The radio is held for as long as the undoing takes.
-QCoro::Task<void> undoActivity(std::shared_ptr<RadioControlling> radio, ClientActivity activity)
+// The radio is held for as long as the undoing takes. Clients cut off by
+// the servers' own stop are left to the backend's stop, which makes safe once.
+QCoro::Task<void> undoActivity(std::shared_ptr<RadioControlling> radio, std::shared_ptr<const bool> stopping,
+                               ClientActivity activity)
 {
-    co_await radio->makeSafe(activity);
+    if (!*stopping)
+        co_await radio->makeSafe(activity);
 }
 
 } // namespace
@@ -33,7 +36,10 @@ void CommandBridge::start(const AppConfiguration &configuration)
     m_rigCtl = std::make_shared<RigCtlCommandProcessor>(m_radio, configuration.allowCATTransmit);
 
     auto radio = m_radio;
-    auto onDisconnect = [radio](ClientActivity activity) { return undoActivity(radio, activity); };
+    *m_stopping = false;
+    auto onDisconnect = [radio, stopping = std::shared_ptr<const bool>(m_stopping)](ClientActivity activity) {
+        return undoActivity(radio, stopping, activity);
+    };
     auto logWith = [this](const QString &prefix) {
         return [this, prefix](const QString &event) {
             if (m_log)
@@ -72,6 +78,7 @@ void CommandBridge::start(const AppConfiguration &configuration)
 
 void CommandBridge::stop()
 {
+    *m_stopping = true;
     if (m_catServer)
         m_catServer->stop();
     if (m_rigCtlServer)

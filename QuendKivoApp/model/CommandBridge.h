@@ -44,6 +44,8 @@ private:
     std::unique_ptr<TCPCommandServer> m_catServer;
     std::unique_ptr<TCPCommandServer> m_rigCtlServer;
     bool m_running = false;
+    // Set while the servers stop: their clients' departures undo nothing.
+    std::shared_ptr<bool> m_stopping = std::make_shared<bool>(false);
 };
 
 } // namespace kivo
