@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QJsonDocument>
+#include <QLocale>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -143,22 +144,66 @@ TEST_F(ConfigurationWindowTest, KindSwitchShowsItsRowsAndKeepsHiddenValues)
     EXPECT_EQ(model->configuration().connectionKind, Kind::Local);
 }
 
-TEST_F(ConfigurationWindowTest, PortFieldsTakeOnlyNumbersInRange)
+TEST_F(ConfigurationWindowTest, ANumberOutOfRangeRefusesSaveAndStartNamingFieldAndRange)
 {
-    AppConfiguration configuration = model->configuration();
-    configuration.catPort = 15002;
-    model->setConfiguration(configuration);
+    window->selectTab(ContentView::WorkspaceTab::Configuration);
     auto *cat = find<NumberField>("configuration.catPort");
-    EXPECT_EQ(cat->text(), "15,002");
-    for (const QString typed : {"70000", "letters"}) {
-        cat->setText(typed);
-        emit cat->editingFinished();
-        EXPECT_EQ(model->configuration().catPort, 15002);
-        EXPECT_EQ(cat->text(), "15,002");
+    const quint16 stored = model->configuration().catPort;
+    const struct {
+        QString typed;
+        std::function<void()> act;
+        QString said;
+    } cases[] = {
+        {"70000", [&] { QTest::keyClick(cat, Qt::Key_S, Qt::ControlModifier); }, "Could not save settings: "},
+        {"", [&] { find<QPushButton>("header.startStop")->click(); }, "Start failed: "},
+    };
+    for (const auto &attempt : cases) {
+        cat->setFocus();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return cat->hasFocus(); }, deadline));
+        cat->selectAll();
+        QTest::keyClick(cat, Qt::Key_Delete);
+        QTest::keyClicks(cat, attempt.typed);
+        attempt.act();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(model->events().last().mid(10), attempt.said + "CAT port must be a number from 0 to 65535.");
+        EXPECT_EQ(cat->text(), attempt.typed);
+        EXPECT_TRUE(cat->isInvalid());
     }
-    cat->setText("4,600");
-    emit cat->editingFinished();
+    EXPECT_EQ(eventsContaining("Settings saved"), 0);
+    EXPECT_FALSE(model->isRunning());
+    EXPECT_EQ(model->configuration().catPort, stored);
+
+    cat->selectAll();
+    QTest::keyClicks(cat, "4600");
+    QTest::keyClick(cat, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return eventsContaining("Settings saved") == 1; }, deadline));
     EXPECT_EQ(model->configuration().catPort, 4600);
+    EXPECT_FALSE(cat->isInvalid());
+}
+
+TEST(IdentifierFieldsTest, PortsSlicesAndBaudRatesShowPlainDigitsWhereTheLocaleGroups)
+{
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    ASSERT_EQ(QLocale().toString(25103), "25.103");
+    QTemporaryDir directory;
+    const auto model = makeOfflineModel(directory.filePath("settings.ini"));
+    AppConfiguration configuration = model->configuration();
+    configuration.catPort = 25103;
+    configuration.spotBridge.logbookPort = 12062;
+    configuration.rotator.rumlogPort = 12064;
+    model->setConfiguration(configuration);
+    RemoteStationConfiguration station = model->remoteConfiguration();
+    station.flex.port = 4992;
+    station.flex.sliceID = 1000;
+    station.kpa500.baudrate = 38400;
+    model->setRemoteConfiguration(station);
+    ContentView window(*model);
+    const std::pair<const char *, const char *> shown[] = {
+        {"configuration.catPort", "25103"}, {"spots.logbookPort", "12062"}, {"rotator.rumlogPort", "12064"},
+        {"station.flex.port", "4992"},      {"station.flex.slice", "1000"}, {"station.kpa500.baud", "38400"}};
+    for (const auto &[name, text] : shown)
+        EXPECT_EQ(window.findChild<NumberField *>(name)->text(), text) << name;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
 }
 
 TEST_F(ConfigurationWindowTest, RefreshNeverOverwritesAnEditedFieldNorWritesBack)
@@ -178,7 +223,7 @@ TEST_F(ConfigurationWindowTest, RefreshNeverOverwritesAnEditedFieldNorWritesBack
     model->setConfiguration(configuration);
     EXPECT_EQ(host->text(), "typed");
     EXPECT_TRUE(find<QCheckBox>("configuration.allowCATTransmit")->isChecked());
-    EXPECT_EQ(find<NumberField>("configuration.catPort")->text(), "7,000");
+    EXPECT_EQ(find<NumberField>("configuration.catPort")->text(), "7000");
     EXPECT_EQ(changes.count(), 1);
 }
 
@@ -212,6 +257,16 @@ TEST_F(ConfigurationWindowTest, ReturnPressesAFocusedButtonAndTogglesTheBridgeOn
         QCoreApplication::processEvents();
         EXPECT_FALSE(model->isRunning()) << field;
     }
+    // A toggle keeps Qt's own key: Return leaves the transmit permission as it is.
+    auto *transmit = find<QCheckBox>("configuration.allowCATTransmit");
+    transmit->setChecked(true);
+    transmit->setFocus();
+    QTest::keyClick(transmit, Qt::Key_Return);
+    QTest::keyClick(transmit, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_TRUE(transmit->isChecked());
+    EXPECT_TRUE(model->configuration().allowCATTransmit);
+    EXPECT_FALSE(model->isRunning());
+
     auto *save = find<QPushButton>("configuration.save");
     save->setFocus();
     QTest::keyClick(save, Qt::Key_Return);
@@ -267,14 +322,16 @@ TEST_F(ConfigurationWindowTest, RenderReportOnShowAndOnEachFrequencyChange)
     QSignalSpy reports(window.get(), &ContentView::renderReported);
     window->show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return reports.count() == 1; }, deadline));
+    // The simulator's seed is its first frequency.
     startSimulator();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return reports.count() == 2; }, deadline));
 
     test::RawClient cat(model->catServerPort());
     cat.send("FA00014075000;");
     ASSERT_TRUE(QTest::qWaitFor([&] { return model->radioSnapshot() && model->radioSnapshot()->frequencyHz == 14075000; }, deadline));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return reports.count() == 2; }, deadline));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return reports.count() == 3; }, deadline));
     QCoreApplication::processEvents();
-    EXPECT_EQ(reports.count(), 2);
+    EXPECT_EQ(reports.count(), 3);
     EXPECT_EQ(reports.last().first().toString(), "Status");
 }
 
