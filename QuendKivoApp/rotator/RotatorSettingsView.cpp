@@ -373,9 +373,9 @@ QWidget *RotatorSettingsView::makeBandsBox()
     for (qsizetype i = 0; i < columns.size(); ++i) {
         if (i > 0)
             row->addWidget(separatorLine(Qt::Vertical));
-        row->addWidget(makeBandColumn(columns[i]), 0, Qt::AlignTop);
+        // The halves share the spare width, so a wide box has no empty end.
+        row->addWidget(makeBandColumn(columns[i]), 1, Qt::AlignTop);
     }
-    row->addStretch(1);
     return box;
 }
 
@@ -426,6 +426,8 @@ QWidget *RotatorSettingsView::makeBandColumn(const QStringList &bands)
         grid->addWidget(row.bidirectional, i + 1, 3);
         m_bands.insert(band, row);
     }
+    for (int i = 0; i < titles.size(); ++i)
+        grid->setColumnStretch(i, 1);
     return column;
 }
 
