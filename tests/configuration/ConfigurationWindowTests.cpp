@@ -149,60 +149,45 @@ TEST_F(ConfigurationWindowTest, ANumberOutOfRangeRefusesSaveAndStartNamingFieldA
     window->selectTab(ContentView::WorkspaceTab::Configuration);
     auto *cat = find<NumberField>("configuration.catPort");
     const quint16 stored = model->configuration().catPort;
-    const struct {
-        QString typed;
-        std::function<void()> act;
-        QString said;
-    } cases[] = {
-        {"70000", [&] { QTest::keyClick(cat, Qt::Key_S, Qt::ControlModifier); }, "Could not save settings: "},
-        {"", [&] { find<QPushButton>("header.startStop")->click(); }, "Start failed: "},
-    };
-    for (const auto &attempt : cases) {
-        cat->setFocus();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return cat->hasFocus(); }, deadline));
+    cat->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cat->hasFocus(); }, deadline));
+    const auto type = [&](const QString &text) {
         cat->selectAll();
         QTest::keyClick(cat, Qt::Key_Delete);
-        QTest::keyClicks(cat, attempt.typed);
-        attempt.act();
-        QCoreApplication::processEvents();
-        EXPECT_EQ(model->events().last().mid(10), attempt.said + "CAT port must be a number from 0 to 65535.");
-        EXPECT_EQ(cat->text(), attempt.typed);
-        EXPECT_TRUE(cat->isInvalid());
+        QTest::keyClicks(cat, text);
+    };
+    const std::pair<QString, QString> attempts[] = {{"70000", "Could not save settings: "}, {"", "Start failed: "}};
+    for (const auto &[typed, said] : attempts) {
+        type(typed);
+        if (typed.isEmpty())
+            find<QPushButton>("header.startStop")->click();
+        else
+            QTest::keyClick(cat, Qt::Key_S, Qt::ControlModifier);
+        EXPECT_EQ(model->events().last().mid(10), said + "CAT port must be a number from 0 to 65535.");
+        EXPECT_TRUE(cat->isInvalid() && cat->text() == typed);
     }
-    EXPECT_EQ(eventsContaining("Settings saved"), 0);
-    EXPECT_FALSE(model->isRunning());
-    EXPECT_EQ(model->configuration().catPort, stored);
-
-    cat->selectAll();
-    QTest::keyClicks(cat, "4600");
+    EXPECT_FALSE(model->isRunning() || eventsContaining("Settings saved") || model->configuration().catPort != stored);
+    type("4600");
     QTest::keyClick(cat, Qt::Key_S, Qt::ControlModifier);
     EXPECT_TRUE(QTest::qWaitFor([&] { return eventsContaining("Settings saved") == 1; }, deadline));
-    EXPECT_EQ(model->configuration().catPort, 4600);
-    EXPECT_FALSE(cat->isInvalid());
+    EXPECT_FALSE(cat->isInvalid() || model->configuration().catPort != 4600);
 }
 
 TEST(IdentifierFieldsTest, PortsSlicesAndBaudRatesShowPlainDigitsWhereTheLocaleGroups)
 {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    ASSERT_EQ(QLocale().toString(25103), "25.103");
     QTemporaryDir directory;
     const auto model = makeOfflineModel(directory.filePath("settings.ini"));
     AppConfiguration configuration = model->configuration();
-    configuration.catPort = 25103;
-    configuration.spotBridge.logbookPort = 12062;
-    configuration.rotator.rumlogPort = 12064;
+    configuration.catPort = configuration.spotBridge.logbookPort = 12062;
     model->setConfiguration(configuration);
     RemoteStationConfiguration station = model->remoteConfiguration();
-    station.flex.port = 4992;
-    station.flex.sliceID = 1000;
-    station.kpa500.baudrate = 38400;
+    station.flex.sliceID = station.kpa500.baudrate = 12062;
     model->setRemoteConfiguration(station);
     ContentView window(*model);
-    const std::pair<const char *, const char *> shown[] = {
-        {"configuration.catPort", "25103"}, {"spots.logbookPort", "12062"}, {"rotator.rumlogPort", "12064"},
-        {"station.flex.port", "4992"},      {"station.flex.slice", "1000"}, {"station.kpa500.baud", "38400"}};
-    for (const auto &[name, text] : shown)
-        EXPECT_EQ(window.findChild<NumberField *>(name)->text(), text) << name;
+    for (const char *name : {"configuration.catPort", "spots.logbookPort", "station.flex.slice", "station.kpa500.baud"})
+        EXPECT_EQ(window.findChild<NumberField *>(name)->text(), "12062") << name;
+    EXPECT_EQ(QLocale().toString(12062), "12.062");
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
 }
 

@@ -125,18 +125,14 @@ TEST(SymbolLabelTest, TintReadsAsTextOnTheWindowBeforeAndAfterADesktopThemeChang
 {
     const QPalette light = QApplication::palette();
     QWidget window;
-    auto *layout = new QVBoxLayout(&window);
-    SymbolLabel secondary(16), green(16);
+    SymbolLabel secondary(16, &window), green(16, &window);
     secondary.setSymbol("stop.circle", PlatformColor::Secondary);
     green.setSymbol("checkmark.circle.fill", PlatformColor::Green);
-    layout->addWidget(&secondary);
-    layout->addWidget(&green);
     window.show();
     for (const QPalette &desktop : {test::darkDesktopPalette(), light}) {
         test::reloadDesktopPalette(desktop);
-        for (const SymbolLabel *symbol : {&secondary, &green}) {
+        for (const SymbolLabel *symbol : {&secondary, &green})
             EXPECT_GE(contrastRatio(symbol->tint(), desktop.color(QPalette::Window)), readableContrast);
-        }
     }
 }
 
