@@ -100,7 +100,6 @@ QWidget *pageWrapper(QWidget *content, int spacing)
     return page;
 }
 
-
 QWidget *inset(QWidget *page)
 {
     auto *frame = new QWidget;
@@ -330,8 +329,8 @@ void ContentView::selectTab(WorkspaceTab tab) { m_tabs->setCurrentIndex(int(tab)
 
 QString ContentView::settingsProblem() const
 {
-    for (const QWidget *page : {static_cast<const QWidget *>(m_configurationTab), static_cast<const QWidget *>(m_spotsTab),
-                                static_cast<const QWidget *>(m_rotatorSettings)})
+    const QWidget *pages[] = {m_configurationTab, m_spotsTab, m_rotatorSettings};
+    for (const QWidget *page : pages)
         if (const QString problem = invalidNumberProblem(page); !problem.isEmpty())
             return problem;
     return {};
