@@ -1,12 +1,14 @@
 // Writes PNG pictures of every tab of the configuration window at its
 // default and minimum size and under a dark palette, and of the station
-// monitor (offline, on the simulator, on the agent), for people to look at; the agent's pages are
-// loaded from the tests' fake agent with its recorded operating state.
-// Asserts nothing.
+// monitor (offline, on the simulator, opened after the start, on the agent),
+// for people to look at; the agent's pages are loaded from the tests' fake
+// agent with its recorded operating state. The desktop turns dark and light
+// again at run time as a theme reload does it. Asserts nothing.
 
 #include "KivoCore/agent/RemoteAgentClient.h"
 #include "QuendKivoApp/configuration/ContentView.h"
 #include "fakes/FakeDCU1Controller.h"
+#include "fakes/FakeDesktopTheme.h"
 #include "fakes/FakeRemoteAgent.h"
 #include "fakes/RemoteAgentHarness.h"
 #include "fakes/TestTls.h"
@@ -62,29 +64,6 @@ QJsonObject operatingAgentState()
     return state;
 }
 
-// A desktop's dark theme as Fusion draws it.
-QPalette darkPalette()
-{
-    QPalette p;
-    const QColor window(45, 45, 48), base(30, 30, 32), text(230, 230, 230);
-    p.setColor(QPalette::Window, window);
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Base, base);
-    p.setColor(QPalette::AlternateBase, window);
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::Button, window);
-    p.setColor(QPalette::ButtonText, text);
-    p.setColor(QPalette::ToolTipBase, base);
-    p.setColor(QPalette::ToolTipText, text);
-    p.setColor(QPalette::PlaceholderText, QColor(140, 140, 140));
-    p.setColor(QPalette::Highlight, QColor(42, 130, 218));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(120, 120, 120));
-    p.setColor(QPalette::Disabled, QPalette::Text, QColor(120, 120, 120));
-    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 120, 120));
-    return p;
-}
-
 void saveEveryTab(ContentView &window, const QDir &directory, const QString &prefix)
 {
     const char *names[] = {"status", "activity", "spots", "rotator", "station", "configuration"};
@@ -94,7 +73,7 @@ void saveEveryTab(ContentView &window, const QDir &directory, const QString &pre
     }
 }
 
-// The simulator publishes from its first change.
+// A logging program tunes the simulator over CAT.
 void tuneSimulator(AppModel &model)
 {
     QTcpSocket cat;
@@ -131,6 +110,12 @@ int main(int argc, char **argv)
     save(&monitor, directory, QStringLiteral("monitor-1-offline"));
     model.start();
     settle([&] { return model.isRunning(); }, 5000);
+    {
+        // Opened after the start, it shows the radio from its first paint.
+        StationMonitorWindow late(model);
+        late.show();
+        save(&late, directory, QStringLiteral("monitor-opened-late"));
+    }
     tuneSimulator(model);
     save(&monitor, directory, QStringLiteral("monitor-2-simulator"));
     model.record(QStringLiteral("CAT: client connected from 127.0.0.1"));
@@ -140,6 +125,9 @@ int main(int argc, char **argv)
     const QSize defaultSize = window.size();
     window.resize(window.minimumSize());
     saveEveryTab(window, directory, QStringLiteral("minimum-"));
+    window.resize(window.maximumWidth(), defaultSize.height());
+    window.selectTab(ContentView::WorkspaceTab::Rotator);
+    save(&window, directory, QStringLiteral("maximum-4-rotator"));
     window.resize(defaultSize);
     model.stop();
     settle([&] { return !model.isStopping(); }, 5000);
@@ -167,10 +155,14 @@ int main(int argc, char **argv)
     }
     save(&monitor, directory, QStringLiteral("monitor-3-agent"));
     const QPalette lightPalette = QApplication::palette();
-    QApplication::setPalette(darkPalette());
+    test::reloadDesktopPalette(test::darkDesktopPalette());
     saveEveryTab(window, directory, QStringLiteral("dark-"));
-    save(&monitor, directory, QStringLiteral("dark-monitor"));
-    QApplication::setPalette(lightPalette);
+    save(&monitor, directory, QStringLiteral("palette-change-1-monitor-dark"));
+    window.selectTab(ContentView::WorkspaceTab::Status);
+    save(&window, directory, QStringLiteral("palette-change-2-status-dark"));
+    test::reloadDesktopPalette(lightPalette);
+    save(&monitor, directory, QStringLiteral("palette-change-3-monitor-light"));
+    save(&window, directory, QStringLiteral("palette-change-4-status-light"));
     model.stop();
     settle([&] { return !model.isStopping(); }, 5000);
 

@@ -3,10 +3,10 @@
 #include "QuendKivoApp/kit/ContentUnavailableNotice.h"
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
+#include "QuendKivoApp/kit/PageControls.h"
 #include "QuendKivoApp/kit/Palette.h"
 #include "QuendKivoApp/model/AppModel.h"
 
-#include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -68,10 +68,7 @@ ActivityTab::ActivityTab(AppModel &model, QWidget *parent) : QWidget(parent), m_
     header->addWidget(m_total, 0, Qt::AlignTop);
     layout->addLayout(header);
 
-    auto *divider = new QFrame;
-    divider->setFrameShape(QFrame::HLine);
-    divider->setFrameShadow(QFrame::Sunken);
-    layout->addWidget(divider);
+    layout->addWidget(separatorLine());
 
     m_body = new QStackedLayout;
     auto *empty = new ContentUnavailableNotice(

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
@@ -89,11 +90,18 @@ QWidget *hbox(std::initializer_list<QWidget *> widgets)
 
 ConfigurationTab::ConfigurationTab(AppModel &model, QWidget *parent) : QWidget(parent), m_model(model)
 {
+    // The boxes scroll; the guidance and Save stay in view below them.
+    auto *boxes = new QWidget;
+    auto *stack = new QVBoxLayout(boxes);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(16);
+    stack->addWidget(makeConnectionBox());
+    stack->addWidget(makeLocalServicesBox());
+    stack->addStretch(1);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(16);
-    layout->addWidget(makeConnectionBox());
-    layout->addWidget(makeLocalServicesBox());
+    layout->addWidget(scrollingPart(boxes), 1);
 
     auto *footer = new QHBoxLayout;
     m_guidance = new LineLimitedLabel(2);
@@ -110,7 +118,6 @@ ConfigurationTab::ConfigurationTab(AppModel &model, QWidget *parent) : QWidget(p
     connect(shortcut, &QShortcut::activated, this, &ConfigurationTab::save);
     footer->addWidget(save);
     layout->addLayout(footer);
-    layout->addStretch(1);
 
     connect(&model, &AppModel::configurationChanged, this, &ConfigurationTab::refresh);
     connect(&model, &AppModel::smartLinkPasswordChanged, this, &ConfigurationTab::refresh);
@@ -121,6 +128,10 @@ ConfigurationTab::ConfigurationTab(AppModel &model, QWidget *parent) : QWidget(p
 void ConfigurationTab::save()
 {
     commitFocusedField();
+    if (const QString problem = m_settingsCheck ? m_settingsCheck() : invalidNumberProblem(this); !problem.isEmpty()) {
+        m_model.record(QStringLiteral("Could not save settings: ") + problem);
+        return;
+    }
     launch(withoutResult(m_model.save()));
 }
 
@@ -194,7 +205,9 @@ NumberField *ConfigurationTab::portField(const QString &name, const QString &tit
 {
     auto *number = new NumberField({.minimum = 0, .maximum = 65535});
     number->setObjectName(name);
-    number->setPlaceholderText(title);
+    number->setPlaceholderText(QStringLiteral("Port"));
+    number->setAccessibleName(title);
+    number->setIdentifier(true);
     connect(number, &NumberField::valueCommitted, this,
             [this, field](qint64 value) { edit([&](AppConfiguration &c) { c.*field = quint16(value); }); });
     m_refreshers.append([this, number, field] {
@@ -281,7 +294,7 @@ QWidget *ConfigurationTab::makeConnectionBox()
     addRow(grid, QStringLiteral("KIVO host"),
            textField(QStringLiteral("configuration.legacyKIVOHost"), QStringLiteral("Host"), &C::legacyKIVOHost));
     addRow(grid, QStringLiteral("KIVO CAT port"),
-           portField(QStringLiteral("configuration.legacyKIVOPort"), QStringLiteral("Port"), &C::legacyKIVOPort));
+           portField(QStringLiteral("configuration.legacyKIVOPort"), QStringLiteral("KIVO CAT port"), &C::legacyKIVOPort));
     addRow(grid, QStringLiteral("Supervision"),
            toggle(QStringLiteral("configuration.superviseLegacyKIVO"),
                   QStringLiteral("Restart KIVO automatically if it crashes"), &C::superviseLegacyKIVO),

@@ -33,6 +33,10 @@ class ConfigurationTab : public QWidget {
 public:
     explicit ConfigurationTab(AppModel &model, QWidget *parent = nullptr);
 
+    // Where a save looks for fields holding no number in range: the page
+    // itself unless the window hands over its settings pages' check.
+    void setSettingsCheck(std::function<QString()> check) { m_settingsCheck = std::move(check); }
+
 private:
     using TextField = QString AppConfiguration::*;
     using PortField = quint16 AppConfiguration::*;
@@ -58,6 +62,7 @@ private:
     LineLimitedLabel *m_guidance = nullptr;
     QHash<QString, QList<QWidget *>> m_rows;
     QList<std::function<void()>> m_refreshers;
+    std::function<QString()> m_settingsCheck;
 };
 
 } // namespace kivo

@@ -9,6 +9,7 @@
 #include "QuendKivoApp/kit/EntryField.h"
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/Icons.h"
+#include "QuendKivoApp/kit/NumberField.h"
 #include "QuendKivoApp/kit/PageControls.h"
 #include "QuendKivoApp/model/AppModel.h"
 #include "QuendKivoApp/rotator/RotatorSettingsView.h"
@@ -18,7 +19,6 @@
 #include <QAbstractSlider>
 #include <QAbstractSpinBox>
 #include <QComboBox>
-#include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -31,6 +31,7 @@
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace kivo {
@@ -54,8 +55,12 @@ ConnectionPresentation connectionPresentation(const AppModel &model)
 
 ReturnAction returnAction(const QWidget *focused)
 {
-    if (qobject_cast<const QAbstractButton *>(focused))
+    // A check box or a radio button keeps Qt's own key, Space: Return must
+    // never flip a setting such as the transmit permission.
+    if (qobject_cast<const QPushButton *>(focused) || qobject_cast<const QToolButton *>(focused))
         return ReturnAction::PressFocusedButton;
+    if (qobject_cast<const QAbstractButton *>(focused))
+        return ReturnAction::Nothing;
     if (qobject_cast<const QLineEdit *>(focused) || qobject_cast<const QAbstractSpinBox *>(focused)
         || qobject_cast<const QTextEdit *>(focused) || qobject_cast<const QPlainTextEdit *>(focused)
         || qobject_cast<const QComboBox *>(focused) || qobject_cast<const QAbstractItemView *>(focused)
@@ -95,16 +100,6 @@ QWidget *pageWrapper(QWidget *content, int spacing)
     return page;
 }
 
-// A page taller than the window's smallest size scrolls instead of
-// squeezing its rows into each other.
-QScrollArea *scrolling(QWidget *content)
-{
-    QScrollArea *scroll = scrollingPart(content);
-    // A click beside the controls leaves the focus on the window.
-    scroll->setFocusPolicy(Qt::NoFocus);
-    return scroll;
-}
-
 QWidget *inset(QWidget *page)
 {
     auto *frame = new QWidget;
@@ -141,10 +136,7 @@ ContentView::ContentView(AppModel &model, QWidget *parent) : QWidget(parent), m_
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(16);
     layout->addWidget(makeHeader());
-    auto *divider = new QFrame;
-    divider->setFrameShape(QFrame::HLine);
-    divider->setFrameShadow(QFrame::Sunken);
-    layout->addWidget(divider);
+    layout->addWidget(separatorLine());
 
     m_tabs = new QTabWidget;
     m_tabs->setObjectName(QStringLiteral("content.tabs"));
@@ -153,28 +145,37 @@ ContentView::ContentView(AppModel &model, QWidget *parent) : QWidget(parent), m_
         QWidget *page = nullptr;
         switch (entry.tab) {
         case WorkspaceTab::Status:
-            page = scrolling(pageWrapper(new StatusTab(model), 16));
+            // Taller than the window's smallest size, it scrolls instead of
+            // squeezing its rows into each other.
+            page = scrollingPart(pageWrapper(new StatusTab(model), 16));
             break;
         case WorkspaceTab::Activity:
             page = pageWrapper(new ActivityTab(model), 16);
             break;
         case WorkspaceTab::Spots:
-            page = scrolling(pageWrapper(new SpotsTab(model), 8));
+            m_spotsTab = new SpotsTab(model);
+            page = pageWrapper(m_spotsTab, 8);
             break;
         case WorkspaceTab::Rotator:
-            page = new RotatorSettingsView(model);
+            m_rotatorSettings = new RotatorSettingsView(model);
+            page = m_rotatorSettings;
             break;
         case WorkspaceTab::Station:
             page = makeStationPage();
             break;
         case WorkspaceTab::Configuration:
-            page = scrolling(pageWrapper(m_configurationTab, 16));
+            page = pageWrapper(m_configurationTab, 16);
             break;
         }
         page->setObjectName(QStringLiteral("tab.") + QString::fromLatin1(entry.label).toLower());
         m_tabs->addTab(inset(page), QString::fromLatin1(entry.label));
     }
     layout->addWidget(m_tabs, 1);
+    // Every save and the start look at all the fields the settings record is edited in.
+    const auto settingsCheck = [this] { return settingsProblem(); };
+    m_configurationTab->setSettingsCheck(settingsCheck);
+    m_spotsTab->setSettingsCheck(settingsCheck);
+    m_rotatorSettings->setSettingsCheck(settingsCheck);
 
     const auto refresh = [this] {
         refreshHeader();
@@ -326,13 +327,27 @@ ContentView::WorkspaceTab ContentView::selectedTab() const { return WorkspaceTab
 
 void ContentView::selectTab(WorkspaceTab tab) { m_tabs->setCurrentIndex(int(tab)); }
 
+QString ContentView::settingsProblem() const
+{
+    const QWidget *pages[] = {m_configurationTab, m_spotsTab, m_rotatorSettings};
+    for (const QWidget *page : pages)
+        if (const QString problem = invalidNumberProblem(page); !problem.isEmpty())
+            return problem;
+    return {};
+}
+
 void ContentView::toggleBridge()
 {
     commitFocusedField();
-    if (m_model.isRunning())
+    if (m_model.isRunning()) {
         m_model.stop();
-    else
-        m_model.start();
+        return;
+    }
+    if (const QString problem = settingsProblem(); !problem.isEmpty()) {
+        m_model.record(QStringLiteral("Start failed: ") + problem);
+        return;
+    }
+    m_model.start();
 }
 
 void ContentView::scheduleRenderReport()

@@ -18,6 +18,8 @@ namespace kivo {
 class AppModel;
 class ActivityTab;
 class ConfigurationTab;
+class RotatorSettingsView;
+class SpotsTab;
 class StatusTab;
 
 struct HeaderPresentation {
@@ -38,8 +40,8 @@ ConnectionPresentation connectionPresentation(const AppModel &model);
 // What the window does with a Return that the focused widget left to it.
 enum class ReturnAction {
     ToggleBridge, // the focus is on no control
-    PressFocusedButton,
-    Nothing, // a control that takes Return or acts by itself
+    PressFocusedButton, // a push or tool button
+    Nothing, // a control that takes Return, acts by itself, or is a toggle
 };
 ReturnAction returnAction(const QWidget *focused);
 
@@ -74,6 +76,8 @@ private:
     void refreshStationPage();
     void scheduleRenderReport();
     void toggleBridge();
+    // The sentence for the first settings field that holds no number in range.
+    QString settingsProblem() const;
 
     AppModel &m_model;
     QLabel *m_connectionDot = nullptr;
@@ -86,6 +90,8 @@ private:
     QWidget *m_stationUnavailable = nullptr;
     QWidget *m_stationEditor = nullptr;
     ConfigurationTab *m_configurationTab = nullptr;
+    SpotsTab *m_spotsTab = nullptr;
+    RotatorSettingsView *m_rotatorSettings = nullptr;
     bool m_shownOnce = false;
     std::optional<std::optional<qint64>> m_observedFrequency;
 };

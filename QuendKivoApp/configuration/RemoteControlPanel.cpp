@@ -4,7 +4,7 @@
 #include "QuendKivoApp/kit/AdaptiveRow.h"
 #include "QuendKivoApp/kit/EntryField.h"
 #include "QuendKivoApp/kit/Fonts.h"
-#include "QuendKivoApp/kit/Icons.h"
+#include "QuendKivoApp/kit/SymbolLabel.h"
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
 #include "QuendKivoApp/kit/NumberField.h"
 #include "QuendKivoApp/kit/Palette.h"
@@ -32,7 +32,7 @@ RemoteControlPanel::RemoteControlPanel(AppModel &model, QWidget *parent) : QWidg
     header->setSpacing(4);
     auto *state = new QHBoxLayout;
     state->setSpacing(8);
-    m_fullControlSymbol = new QLabel;
+    m_fullControlSymbol = new SymbolLabel(14);
     m_fullControl = new QLabel;
     m_fullControl->setObjectName(QStringLiteral("remote.fullControl"));
     state->addWidget(m_fullControlSymbol);
@@ -134,9 +134,8 @@ QWidget *RemoteControlPanel::offsetControl(const QString &label, const QString &
 void RemoteControlPanel::refresh()
 {
     const bool fullControl = m_model.configuration().allowCATTransmit;
-    const QColor tint = platformColor(fullControl ? PlatformColor::Green : PlatformColor::Secondary);
-    m_fullControlSymbol->setPixmap(
-        symbolPixmap(fullControl ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("pause.circle"), tint, 14));
+    m_fullControlSymbol->setSymbol(fullControl ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("pause.circle"),
+                                   fullControl ? PlatformColor::Green : PlatformColor::Secondary);
     m_fullControl->setText(fullControl ? QStringLiteral("Full control enabled") : QStringLiteral("Full control disabled"));
     setForegroundColor(m_fullControl, fullControl ? PlatformColor::Green : PlatformColor::Secondary);
 

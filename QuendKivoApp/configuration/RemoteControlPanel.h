@@ -17,6 +17,7 @@ namespace kivo {
 class AppModel;
 class LineLimitedLabel;
 class NumberField;
+class SymbolLabel;
 
 class RemoteControlPanel : public QWidget {
     Q_OBJECT
@@ -29,7 +30,7 @@ private:
     void refresh();
 
     AppModel &m_model;
-    QLabel *m_fullControlSymbol = nullptr;
+    SymbolLabel *m_fullControlSymbol = nullptr;
     QLabel *m_fullControl = nullptr;
     LineLimitedLabel *m_advisory = nullptr;
     QWidget *m_offsets = nullptr;

@@ -5,7 +5,7 @@
 #include "QuendKivoApp/kit/ColorSwatch.h"
 #include "QuendKivoApp/kit/EntryField.h"
 #include "QuendKivoApp/kit/Fonts.h"
-#include "QuendKivoApp/kit/Icons.h"
+#include "QuendKivoApp/kit/SymbolLabel.h"
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
 #include "QuendKivoApp/kit/NumberField.h"
 #include "QuendKivoApp/kit/NumberedChoices.h"
@@ -15,45 +15,41 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QVBoxLayout>
 
 namespace kivo {
 
-namespace {
-
-QFrame *divider()
-{
-    auto *line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
-} // namespace
-
 SpotsTab::SpotsTab(AppModel &model, QWidget *parent) : QWidget(parent), m_model(model)
 {
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(8);
+    // The boxes scroll; the safety note and the restart stay in view below them.
+    auto *boxes = new QWidget;
+    auto *stack = new QVBoxLayout(boxes);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(8);
     auto *top = new QHBoxLayout;
     top->setSpacing(16);
     top->addWidget(makeInputsBox(), 1, Qt::AlignTop);
     top->addWidget(makeActivityBox(), 1, Qt::AlignTop);
-    layout->addLayout(top);
-    layout->addWidget(makeStylingHeader());
-    layout->addWidget(makeStylingGrid());
+    stack->addLayout(top);
+    stack->addWidget(makeStylingHeader());
+    stack->addWidget(makeStylingGrid());
+    stack->addStretch(1);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    layout->addWidget(scrollingPart(boxes), 1);
 
     auto *footer = new QHBoxLayout;
-    auto *shield = new QLabel;
-    shield->setPixmap(symbolPixmap(QStringLiteral("shield.checkered"), platformColor(PlatformColor::Secondary), 12));
+    auto *shield = new SymbolLabel(12);
+    shield->setObjectName(QStringLiteral("spots.safetySymbol"));
+    shield->setSymbol(QStringLiteral("shield.checkered"), PlatformColor::Secondary);
     auto *note = new QLabel(QStringLiteral("Spot markers only — this bridge never keys PTT or transmits RF."));
     note->setObjectName(QStringLiteral("spots.safetyNote"));
     note->setFont(styleFont(TextStyle::Caption));
@@ -69,7 +65,6 @@ SpotsTab::SpotsTab(AppModel &model, QWidget *parent) : QWidget(parent), m_model(
     connect(shortcut, &QShortcut::activated, this, &SpotsTab::restart);
     footer->addWidget(m_restart);
     layout->addLayout(footer);
-    layout->addStretch(1);
 
     for (auto signal : {&AppModel::configurationChanged, &AppModel::spotBridgeStatusChanged,
                         &AppModel::spotsReceivedChanged, &AppModel::spotsForwardedChanged,
@@ -105,6 +100,8 @@ QWidget *SpotsTab::makeInputsBox()
         auto *field = new NumberField({.minimum = 0, .maximum = 65535});
         field->setObjectName(name);
         field->setPlaceholderText(QStringLiteral("Port"));
+        field->setAccessibleName(label);
+        field->setIdentifier(true);
         field->setFixedWidth(88);
         connect(field, &NumberField::valueCommitted, this, [this, port](qint64 value) {
             AppConfiguration configuration = m_model.configuration();
@@ -154,7 +151,7 @@ QWidget *SpotsTab::makeActivityBox()
     metrics->addWidget(spotMetric(QStringLiteral("Rejected"), m_rejected));
     metrics->addStretch(1);
     column->addLayout(metrics);
-    column->addWidget(divider());
+    column->addWidget(separatorLine());
     m_summary = new LineLimitedLabel(2);
     m_summary->setObjectName(QStringLiteral("spots.lastSummary"));
     m_summary->setFont(styleFont(TextStyle::Caption));
@@ -202,7 +199,7 @@ QWidget *SpotsTab::makeStylingGrid()
     int column = 0;
     for (const char *heading : {"Category", "Priority", "Color", "Lifetime"})
         grid->addWidget(columnHeading(QString::fromLatin1(heading)), 0, column++);
-    grid->addWidget(divider(), 1, 0, 1, 4);
+    grid->addWidget(separatorLine(), 1, 0, 1, 4);
     int row = 2;
     for (const DXSpotCategory category : allDXSpotCategories) {
         const QString name = title(category);
@@ -269,6 +266,11 @@ void SpotsTab::showFeedRows()
 void SpotsTab::restart()
 {
     commitFocusedField();
+    // The restart saves the settings first.
+    if (const QString problem = m_settingsCheck ? m_settingsCheck() : invalidNumberProblem(this); !problem.isEmpty()) {
+        m_model.record(QStringLiteral("Could not save settings: ") + problem);
+        return;
+    }
     m_model.restartSpotBridge();
 }
 

@@ -8,6 +8,7 @@
 #include "KivoCore/station/DXSpot.h"
 
 #include <QHash>
+#include <functional>
 #include <QWidget>
 
 class QCheckBox;
@@ -30,6 +31,10 @@ public:
     SpotFeed selectedSpotFeed() const { return m_selectedSpotFeed; }
     void selectSpotFeed(SpotFeed feed);
 
+    // Where a save looks for fields holding no number in range: the page
+    // itself unless the window hands over its settings pages' check.
+    void setSettingsCheck(std::function<QString()> check) { m_settingsCheck = std::move(check); }
+
 private:
     struct CategoryRow {
         QList<QWidget *> cells;
@@ -49,6 +54,7 @@ private:
     void showFeedRows();
 
     AppModel &m_model;
+    std::function<QString()> m_settingsCheck;
     SpotFeed m_selectedSpotFeed = SpotFeed::Logbook;
     QCheckBox *m_enabled = nullptr;
     LineLimitedLabel *m_status = nullptr;

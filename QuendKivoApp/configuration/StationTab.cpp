@@ -114,6 +114,14 @@ private:
     int m_columns = 0;
 };
 
+// A field whose number names something: a port, a slice, a baud rate.
+NumberField *identifier(NumberField *field, const QString &title)
+{
+    field->setIdentifier(true);
+    field->setAccessibleName(title);
+    return field;
+}
+
 // Keeps a box's grid at its leading edge however wide the box is made.
 void holdLeading(QGridLayout *grid)
 {
@@ -172,10 +180,12 @@ QWidget *StationTab::makeFlexBox()
     grid->addWidget(rowLabel(QStringLiteral("TCP / slice")), 2, 0);
     auto *pair = new QHBoxLayout;
     pair->setSpacing(4);
-    pair->addWidget(numberControl(QStringLiteral("Port"), 70, QStringLiteral("station.flex.port"),
-                                  fieldOf<qint64>([](auto &c) -> auto & { return c.flex.port; })));
-    pair->addWidget(numberControl(QStringLiteral("Slice"), 44, QStringLiteral("station.flex.slice"),
-                                  fieldOf<qint64>([](auto &c) -> auto & { return c.flex.sliceID; })));
+    pair->addWidget(identifier(numberControl(QStringLiteral("Port"), 70, QStringLiteral("station.flex.port"),
+                                             fieldOf<qint64>([](auto &c) -> auto & { return c.flex.port; })),
+                               QStringLiteral("FLEX TCP port")));
+    pair->addWidget(identifier(numberControl(QStringLiteral("Slice"), 44, QStringLiteral("station.flex.slice"),
+                                             fieldOf<qint64>([](auto &c) -> auto & { return c.flex.sliceID; })),
+                               QStringLiteral("FLEX slice")));
     pair->addStretch(1);
     grid->addLayout(pair, 2, 1);
     grid->addWidget(toggleControl(QStringLiteral("Enforce antenna policy"), QStringLiteral("station.flex.antennaPolicy"),
@@ -194,9 +204,10 @@ void StationTab::deviceRow(QGridLayout *grid, int row, const QString &title, con
     grid->addWidget(textControl(QStringLiteral("COM port"), 84, key + QStringLiteral(".port"),
                                 {[device](const Configuration &c) { return (c.*device).port; },
                                  [device](Configuration &c, QString port) { (c.*device).port = port; }}), row, 1);
-    grid->addWidget(numberControl(QStringLiteral("Baud"), 78, key + QStringLiteral(".baud"),
-                                  {[device](const Configuration &c) { return (c.*device).baudrate; },
-                                   [device](Configuration &c, qint64 baud) { (c.*device).baudrate = baud; }}), row, 2);
+    grid->addWidget(identifier(numberControl(QStringLiteral("Baud"), 78, key + QStringLiteral(".baud"),
+                                             {[device](const Configuration &c) { return (c.*device).baudrate; },
+                                              [device](Configuration &c, qint64 baud) { (c.*device).baudrate = baud; }}),
+                               title + QStringLiteral(" baud rate")), row, 2);
 }
 
 QWidget *StationTab::makeHardwareBox()
@@ -218,8 +229,10 @@ QWidget *StationTab::makeTuneBox()
     auto *box = titledBox(QStringLiteral("Tune and digital"), QStringLiteral("station.tune"));
     auto *grid = boxGrid(box, 8, 6);
     grid->addWidget(rowLabel(QStringLiteral("Tune W")), 0, 0);
-    grid->addWidget(numberControl(QStringLiteral("W"), 58, QStringLiteral("station.tunePower"),
-                                  fieldOf<qint64>([](auto &c) -> auto & { return c.policy.tunePowerW; })), 0, 1);
+    NumberField *tunePower = numberControl(QStringLiteral("W"), 58, QStringLiteral("station.tunePower"),
+                                           fieldOf<qint64>([](auto &c) -> auto & { return c.policy.tunePowerW; }));
+    tunePower->setAccessibleName(QStringLiteral("Tune W"));
+    grid->addWidget(tunePower, 0, 1);
     grid->addWidget(rowLabel(QStringLiteral("Target SWR")), 0, 2);
     grid->addWidget(decimalControl(QStringLiteral("SWR"), QStringLiteral("station.targetSWR"),
                                    fieldOf<double>([](auto &c) -> auto & { return c.policy.tuneTargetSWR; })), 0, 3);
@@ -294,10 +307,7 @@ QWidget *StationTab::makeBandGrid()
         grid->addWidget(label, 0, column);
         grid->setColumnStretch(column, columns[column].grows ? 1 : 0);
     }
-    auto *line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    grid->addWidget(line, 1, 0, 1, 8);
+    grid->addWidget(separatorLine(), 1, 0, 1, 8);
     int row = 2;
     for (const QString &band : Configuration::bands()) {
         const QString key = QStringLiteral("station.band.") + band + QLatin1Char('.');
@@ -365,7 +375,10 @@ QWidget *StationTab::makeFooter()
     m_save->setObjectName(QStringLiteral("station.save"));
     connect(m_save, &QPushButton::clicked, this, [this] {
         commitFocusedField();
-        m_model.saveRemoteConfiguration();
+        if (const QString problem = invalidNumberProblem(this); !problem.isEmpty())
+            m_model.record(QStringLiteral("Station settings not saved: ") + problem);
+        else
+            m_model.saveRemoteConfiguration();
     });
     row->addWidget(m_reload);
     row->addWidget(m_save);

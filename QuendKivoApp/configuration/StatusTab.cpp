@@ -5,7 +5,7 @@
 #include "QuendKivoApp/configuration/RemoteControlPanel.h"
 #include "QuendKivoApp/kit/AdaptiveRow.h"
 #include "QuendKivoApp/kit/Fonts.h"
-#include "QuendKivoApp/kit/Icons.h"
+#include "QuendKivoApp/kit/SymbolLabel.h"
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
 #include "QuendKivoApp/model/AppModel.h"
 
@@ -67,7 +67,7 @@ QGroupBox *StatusTab::makeRadioBox()
     auto *layout = boxFrame(box);
     auto *connection = new QHBoxLayout;
     connection->setSpacing(6);
-    m_connectionIcon = new QLabel;
+    m_connectionIcon = new SymbolLabel(16);
     m_connectionIcon->setObjectName(QStringLiteral("status.connectionSymbol"));
     m_connectionLabel = new QLabel;
     m_connectionLabel->setObjectName(QStringLiteral("status.connectionLabel"));
@@ -123,8 +123,7 @@ QGroupBox *StatusTab::makeStationPathBox()
 void StatusTab::refresh()
 {
     const auto connection = connectionPresentation(m_model);
-    const QColor color = platformColor(connection.color);
-    m_connectionIcon->setPixmap(symbolPixmap(connection.symbol, color, 16));
+    m_connectionIcon->setSymbol(connection.symbol, connection.color);
     m_connectionLabel->setText(connection.label);
     setForegroundColor(m_connectionLabel, connection.color);
     showFullText(m_statusText, m_model.status());

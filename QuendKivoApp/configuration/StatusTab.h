@@ -14,6 +14,7 @@ namespace kivo {
 
 class AppModel;
 class LineLimitedLabel;
+class SymbolLabel;
 struct RemoteStationStatus;
 
 class StatusTab : public QWidget {
@@ -27,7 +28,7 @@ private:
     void refresh();
 
     AppModel &m_model;
-    QLabel *m_connectionIcon = nullptr;
+    SymbolLabel *m_connectionIcon = nullptr;
     QLabel *m_connectionLabel = nullptr;
     LineLimitedLabel *m_statusText = nullptr;
     LineLimitedLabel *m_latency = nullptr;

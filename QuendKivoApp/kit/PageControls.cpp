@@ -10,9 +10,35 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QScrollArea>
 
 namespace kivo {
+
+namespace {
+
+class SeparatorLine : public QWidget {
+public:
+    explicit SeparatorLine(Qt::Orientation orientation)
+    {
+        if (orientation == Qt::Horizontal) {
+            setFixedHeight(1);
+            setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        } else {
+            setFixedWidth(1);
+            setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+        }
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), withOpacity(palette().color(QPalette::WindowText), 0.2));
+    }
+};
+
+} // namespace
 
 void showChoice(QComboBox *picker, const QVariant &value)
 {
@@ -55,11 +81,15 @@ LineLimitedLabel *oneLineLabel(const QString &name, const QFont &font)
     return label;
 }
 
+QWidget *separatorLine(Qt::Orientation orientation) { return new SeparatorLine(orientation); }
+
 QScrollArea *scrollingPart(QWidget *content)
 {
     auto *scroll = new QScrollArea;
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
+    // A click beside the controls leaves the focus where it was.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setWidget(content);
     scroll->viewport()->setAutoFillBackground(false);
     content->setAutoFillBackground(false);

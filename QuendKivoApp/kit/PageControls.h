@@ -32,6 +32,9 @@ QLabel *rowLabel(const QString &text);
 QLabel *columnHeading(const QString &text);
 // A model text on one line, ending in an ellipsis when it outgrows its place.
 LineLimitedLabel *oneLineLabel(const QString &name, const QFont &font);
+// A 1-point rule between parts of a page, in the palette's text colour
+// faded, so it reads as quietly on a dark desktop as on a light one.
+QWidget *separatorLine(Qt::Orientation orientation = Qt::Horizontal);
 // `content` scrolling when it is taller than its place, frameless, on the
 // background of the page it sits in.
 QScrollArea *scrollingPart(QWidget *content);

@@ -1,5 +1,7 @@
 #include "QuendKivoApp/kit/TextColor.h"
 
+#include "QuendKivoApp/kit/FixedPalette.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QPalette>
@@ -64,8 +66,11 @@ protected:
     {
         if (watched == m_widget && event->type() == QEvent::PaletteChange)
             apply();
-        // The widget takes the new application palette after this filter: look once it has.
-        else if (watched == m_widget && event->type() == QEvent::ApplicationPaletteChange)
+        // The widget takes the new application palette after this filter, and
+        // a desktop theme reload sets it after the ThemeChange, maybe before
+        // the parent's: look once all of it has.
+        else if (watched == m_widget
+                 && (event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::ThemeChange))
             QMetaObject::invokeMethod(this, [this] { apply(); }, Qt::QueuedConnection);
         return false;
     }
@@ -106,7 +111,16 @@ void setForegroundColor(QWidget *widget, PlatformColor color) { keep(widget, col
 void setFixedForegroundColor(QWidget *widget, const QColor &color)
 {
     delete TextColorKeeper::of(widget);
-    applyTextColor(widget, color);
+    QPalette own = fixedPalette(widget);
+    const auto holds = [&](QPalette::ColorRole role) {
+        return own.isBrushSet(QPalette::Active, role) && own.color(role) == color
+            && widget->palette().color(role) == color;
+    };
+    if (holds(QPalette::WindowText) && holds(QPalette::Text))
+        return;
+    own.setColor(QPalette::WindowText, color);
+    own.setColor(QPalette::Text, color);
+    setFixedPalette(widget, own);
 }
 
 } // namespace kivo

@@ -19,7 +19,8 @@ void setSecondaryStyle(QWidget *widget);
 void setForegroundColor(QWidget *widget, const QColor &hue);
 // The widget's text in a platform colour of the palette's appearance.
 void setForegroundColor(QWidget *widget, PlatformColor color);
-// Exactly this colour, whatever the palette; for fixed dark panels.
+// Exactly this colour, whatever the palette, and again after a desktop
+// theme reload inside a held panel (FixedPalette.h); for fixed dark panels.
 void setFixedForegroundColor(QWidget *widget, const QColor &color);
 
 } // namespace kivo

@@ -147,8 +147,12 @@ QCoro::Task<void> AppModel::startTask(quint64 generation)
         m_starting = false;
         assign(m_isRunning, true, &AppModel::isRunningChanged);
         assign(m_isRadioConnected, kind == Kind::Simulator, &AppModel::isRadioConnectedChanged);
-        setStatus(kind == Kind::Simulator ? radioStatusText(initialSimulatorSnapshot(configuration))
-                                          : QStringLiteral("Connecting to radio"));
+        if (kind == Kind::Simulator)
+            // The seed is the simulated radio until its first change: a window
+            // opened before that change shows it like any later snapshot.
+            handleSimulatorSnapshot(generation, initialSimulatorSnapshot(configuration));
+        else
+            setStatus(QStringLiteral("Connecting to radio"));
         record(QStringLiteral("Quend-Kivo started"));
 
         if (kind != Kind::Simulator) {

@@ -3,6 +3,7 @@
 
 #include "QuendKivoApp/configuration/StationRules.h"
 #include "QuendKivoApp/kit/ContentUnavailableNotice.h"
+#include "QuendKivoApp/kit/FixedPalette.h"
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/Palette.h"
 #include "QuendKivoApp/model/AppModel.h"
@@ -86,17 +87,17 @@ StationMonitorWindow::StationMonitorWindow(AppModel &model, QWidget *parent) : Q
     setObjectName(QStringLiteral("QuendStationMonitor"));
     setWindowTitle(QStringLiteral("Quend Station Monitor"));
     setFixedSize(panelWidth, panelHeight);
-    // Dark whatever the desktop's appearance.
-    QPalette dark = palette();
-    dark.setColor(QPalette::Window, srgb(0.025, 0.06, 0.11));
+    // Dark whatever the desktop's appearance: every role is the panel's own,
+    // derived from its button and window colours, so nothing of the desktop
+    // shows through, at the first opening or after a theme change.
+    QPalette dark(srgb(0.12, 0.18, 0.26), srgb(0.025, 0.06, 0.11));
     dark.setColor(QPalette::WindowText, MonitorPalette::cyan());
     dark.setColor(QPalette::Text, MonitorPalette::cyan());
-    dark.setColor(QPalette::Button, srgb(0.12, 0.18, 0.26));
     dark.setColor(QPalette::ButtonText, QColor(235, 240, 245));
     dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 130, 145));
     dark.setColor(QPalette::ToolTipBase, srgb(0.03, 0.14, 0.21));
     dark.setColor(QPalette::ToolTipText, QColor(235, 240, 245));
-    setPalette(dark);
+    setFixedPalette(this, dark);
 
     auto *columns = row(this, 0, 0, 0, 0, 0);
     auto *left = new QWidget;
@@ -132,6 +133,7 @@ StationMonitorWindow::StationMonitorWindow(AppModel &model, QWidget *parent) : Q
         connect(&model, signal, this, &StationMonitorWindow::refreshStation);
     connect(&model, &AppModel::lastSnapshotAtChanged, this, &StationMonitorWindow::refreshFooter);
     refresh();
+    holdPanelPalette(this);
 }
 
 QWidget *StationMonitorWindow::makeHeader()
@@ -275,10 +277,10 @@ QWidget *StationMonitorWindow::makeFooter()
     layout->addStretch(1);
     auto *configure = smallButton(QStringLiteral("Configure"), "monitor.configure");
     // The accent-filled button.
-    QPalette accent = configure->palette();
+    QPalette accent = fixedPalette(configure);
     accent.setColor(QPalette::Button, platformColor(PlatformColor::Blue, Appearance::Dark));
     accent.setColor(QPalette::ButtonText, Qt::white);
-    configure->setPalette(accent);
+    setFixedPalette(configure, accent);
     auto *quit = smallButton(QStringLiteral("Quit"), "monitor.quit");
     connect(configure, &QPushButton::clicked, this, &StationMonitorWindow::configureRequested);
     connect(quit, &QPushButton::clicked, this, &StationMonitorWindow::quitRequested);

@@ -1,5 +1,6 @@
 #include "QuendKivoApp/rotator/RotatorMonitorPanel.h"
 
+#include "QuendKivoApp/kit/FixedPalette.h"
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/Icons.h"
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
@@ -48,9 +49,9 @@ RotatorMonitorPanel::RotatorMonitorPanel(AppModel &model, QWidget *parent) : QWi
     setObjectName(QStringLiteral("rotator.panel"));
     setFixedWidth(panelWidth);
     setAutoFillBackground(true);
-    QPalette background = palette();
+    QPalette background = fixedPalette(this);
     background.setColor(QPalette::Window, srgb(0.02, 0.045, 0.075));
-    setPalette(background);
+    setFixedPalette(this, background);
     const QColor cyan = MonitorPalette::cyan();
     const QColor magenta = MonitorPalette::violet();
 
@@ -134,6 +135,7 @@ RotatorMonitorPanel::RotatorMonitorPanel(AppModel &model, QWidget *parent) : QWi
                         &AppModel::rotatorFeedStatusChanged, &AppModel::radioSnapshotChanged})
         connect(&model, signal, this, &RotatorMonitorPanel::refresh);
     refresh();
+    holdPanelPalette(this);
 }
 
 void RotatorMonitorPanel::refresh()

@@ -3,6 +3,7 @@
 #include "KivoCore/support/Async.h"
 #include "QuendKivoApp/kit/PageControls.h"
 #include "QuendKivoApp/kit/AdaptiveRow.h"
+#include "QuendKivoApp/kit/EntryField.h"
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
 #include "QuendKivoApp/kit/NumberField.h"
@@ -12,7 +13,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -152,8 +152,14 @@ QWidget *RotatorSettingsView::makeHeader()
     auto *saveAndReconnectButton = new QPushButton(literal(QStringLiteral("Save & Reconnect")));
     saveAndReconnectButton->setObjectName(QStringLiteral("rotator.saveAndReconnect"));
     saveAndReconnectButton->setDefault(true);
-    connect(saveAndReconnectButton, &QPushButton::clicked, this,
-            [this] { launch(saveAndReconnect(QPointer<AppModel>(&m_model))); });
+    connect(saveAndReconnectButton, &QPushButton::clicked, this, [this] {
+        commitFocusedField();
+        if (const QString problem = m_settingsCheck ? m_settingsCheck() : invalidNumberProblem(this); !problem.isEmpty()) {
+            m_model.record(QStringLiteral("Could not save settings: ") + problem);
+            return;
+        }
+        launch(saveAndReconnect(QPointer<AppModel>(&m_model)));
+    });
     row->addWidget(m_connect);
     row->addWidget(saveAndReconnectButton);
     return header;
@@ -193,7 +199,6 @@ QWidget *RotatorSettingsView::makeControllerBox()
     m_connectAtLaunch = checkBox(QStringLiteral("rotator.connectAtLaunch"), QStringLiteral("Connect at launch"),
                                  [](RotatorConfiguration &r, bool on) { r.connectAtLaunch = on; });
     m_name = textField(QStringLiteral("ARCO"), 140, QStringLiteral("rotator.name"));
-    m_name->setFrame(false);
     connect(m_name, &QLineEdit::textEdited, this,
             [this](const QString &text) { edit([&](RotatorConfiguration &r) { r.name = text; }); });
     auto *protocol = new QLabel(QStringLiteral("DCU-1"));
@@ -217,7 +222,9 @@ QWidget *RotatorSettingsView::makeControllerBox()
                                ports.maximum,
                                [](RotatorConfiguration &r, qint64 value) { r.rumlogPort = quint16(value); });
     for (NumberField *port : {m_port, m_rumlogPort})
-        port->setGroupingShown(false);
+        port->setIdentifier(true);
+    m_port->setAccessibleName(QStringLiteral("Port"));
+    m_rumlogPort->setAccessibleName(QStringLiteral("RUMlog UDP"));
 
     const QList<std::array<QWidget *, 4>> rows = {
         {rowLabel(QStringLiteral("Enabled")), m_enabled, rowLabel(QStringLiteral("Connect at launch")),
@@ -344,6 +351,8 @@ QWidget *RotatorSettingsView::makeLocationBox()
     const Range beam = RotatorFormRules::beamWidthRange;
     m_beamWidth = numberField(QStringLiteral("rotator.beamWidth"), QStringLiteral("5"), 64, beam.minimum, beam.maximum,
                               [](RotatorConfiguration &r, qint64 value) { r.beamWidthDegrees = int(value); });
+    m_minimumChange->setAccessibleName(QStringLiteral("Minimum change"));
+    m_beamWidth->setAccessibleName(QStringLiteral("Beam width"));
     grid->addWidget(rowLabel(QStringLiteral("Minimum change")), 2, 0);
     grid->addWidget(m_minimumChange, 2, 1, Qt::AlignLeft);
     grid->addWidget(caption(QStringLiteral("degrees (0 = always)")), 2, 2, Qt::AlignLeft);
@@ -362,15 +371,11 @@ QWidget *RotatorSettingsView::makeBandsBox()
     row->setSpacing(16);
     const QList<QStringList> columns = RotatorFormRules::bandColumns();
     for (qsizetype i = 0; i < columns.size(); ++i) {
-        if (i > 0) {
-            auto *divider = new QFrame;
-            divider->setFrameShape(QFrame::VLine);
-            divider->setFrameShadow(QFrame::Sunken);
-            row->addWidget(divider);
-        }
-        row->addWidget(makeBandColumn(columns[i]), 0, Qt::AlignTop);
+        if (i > 0)
+            row->addWidget(separatorLine(Qt::Vertical));
+        // The halves share the spare width, so a wide box has no empty end.
+        row->addWidget(makeBandColumn(columns[i]), 1, Qt::AlignTop);
     }
-    row->addStretch(1);
     return box;
 }
 
@@ -421,6 +426,8 @@ QWidget *RotatorSettingsView::makeBandColumn(const QStringList &bands)
         grid->addWidget(row.bidirectional, i + 1, 3);
         m_bands.insert(band, row);
     }
+    for (int i = 0; i < titles.size(); ++i)
+        grid->setColumnStretch(i, 1);
     return column;
 }
 

@@ -29,6 +29,10 @@ class RotatorSettingsView : public QWidget {
 public:
     explicit RotatorSettingsView(AppModel &model, QWidget *parent = nullptr);
 
+    // Where a save looks for fields holding no number in range: the page
+    // itself unless the window hands over its settings pages' check.
+    void setSettingsCheck(std::function<QString()> check) { m_settingsCheck = std::move(check); }
+
 private:
     struct BandRow {
         QCheckBox *use;
@@ -50,6 +54,7 @@ private:
     void refresh();
 
     AppModel &m_model;
+    std::function<QString()> m_settingsCheck;
     QLabel *m_dot = nullptr;
     LineLimitedLabel *m_status = nullptr;
     LineLimitedLabel *m_feedStatus = nullptr;

@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QJsonDocument>
+#include <QLocale>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -143,22 +144,51 @@ TEST_F(ConfigurationWindowTest, KindSwitchShowsItsRowsAndKeepsHiddenValues)
     EXPECT_EQ(model->configuration().connectionKind, Kind::Local);
 }
 
-TEST_F(ConfigurationWindowTest, PortFieldsTakeOnlyNumbersInRange)
+TEST_F(ConfigurationWindowTest, ANumberOutOfRangeRefusesSaveAndStartNamingFieldAndRange)
 {
-    AppConfiguration configuration = model->configuration();
-    configuration.catPort = 15002;
-    model->setConfiguration(configuration);
+    window->selectTab(ContentView::WorkspaceTab::Configuration);
     auto *cat = find<NumberField>("configuration.catPort");
-    EXPECT_EQ(cat->text(), "15,002");
-    for (const QString typed : {"70000", "letters"}) {
-        cat->setText(typed);
-        emit cat->editingFinished();
-        EXPECT_EQ(model->configuration().catPort, 15002);
-        EXPECT_EQ(cat->text(), "15,002");
+    const quint16 stored = model->configuration().catPort;
+    cat->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cat->hasFocus(); }, deadline));
+    const auto type = [&](const QString &text) {
+        cat->selectAll();
+        QTest::keyClick(cat, Qt::Key_Delete);
+        QTest::keyClicks(cat, text);
+    };
+    const std::pair<QString, QString> attempts[] = {{"70000", "Could not save settings: "}, {"", "Start failed: "}};
+    for (const auto &[typed, said] : attempts) {
+        type(typed);
+        if (typed.isEmpty())
+            find<QPushButton>("header.startStop")->click();
+        else
+            QTest::keyClick(cat, Qt::Key_S, Qt::ControlModifier);
+        EXPECT_EQ(model->events().last().mid(10), said + "CAT port must be a number from 0 to 65535.");
+        EXPECT_TRUE(cat->isInvalid() && cat->text() == typed);
     }
-    cat->setText("4,600");
-    emit cat->editingFinished();
-    EXPECT_EQ(model->configuration().catPort, 4600);
+    EXPECT_FALSE(model->isRunning() || eventsContaining("Settings saved") || model->configuration().catPort != stored);
+    type("4600");
+    QTest::keyClick(cat, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return eventsContaining("Settings saved") == 1; }, deadline));
+    EXPECT_FALSE(cat->isInvalid() || model->configuration().catPort != 4600);
+}
+
+TEST(IdentifierFieldsTest, PortsSlicesAndBaudRatesShowPlainDigitsWhereTheLocaleGroups)
+{
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    QTemporaryDir directory;
+    const auto model = makeOfflineModel(directory.filePath("settings.ini"));
+    AppConfiguration configuration = model->configuration();
+    configuration.catPort = configuration.spotBridge.logbookPort = 12062;
+    model->setConfiguration(configuration);
+    RemoteStationConfiguration station = model->remoteConfiguration();
+    station.flex.sliceID = station.kpa500.baudrate = 12062;
+    model->setRemoteConfiguration(station);
+    ContentView window(*model);
+    for (const char *name : {"configuration.catPort", "spots.logbookPort", "station.flex.slice", "station.kpa500.baud"})
+        EXPECT_EQ(window.findChild<NumberField *>(name)->text(), "12062") << name;
+    EXPECT_EQ(QLocale().toString(12062), "12.062");
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
 }
 
 TEST_F(ConfigurationWindowTest, RefreshNeverOverwritesAnEditedFieldNorWritesBack)
@@ -178,7 +208,7 @@ TEST_F(ConfigurationWindowTest, RefreshNeverOverwritesAnEditedFieldNorWritesBack
     model->setConfiguration(configuration);
     EXPECT_EQ(host->text(), "typed");
     EXPECT_TRUE(find<QCheckBox>("configuration.allowCATTransmit")->isChecked());
-    EXPECT_EQ(find<NumberField>("configuration.catPort")->text(), "7,000");
+    EXPECT_EQ(find<NumberField>("configuration.catPort")->text(), "7000");
     EXPECT_EQ(changes.count(), 1);
 }
 
@@ -212,6 +242,16 @@ TEST_F(ConfigurationWindowTest, ReturnPressesAFocusedButtonAndTogglesTheBridgeOn
         QCoreApplication::processEvents();
         EXPECT_FALSE(model->isRunning()) << field;
     }
+    // A toggle keeps Qt's own key: Return leaves the transmit permission as it is.
+    auto *transmit = find<QCheckBox>("configuration.allowCATTransmit");
+    transmit->setChecked(true);
+    transmit->setFocus();
+    QTest::keyClick(transmit, Qt::Key_Return);
+    QTest::keyClick(transmit, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_TRUE(transmit->isChecked());
+    EXPECT_TRUE(model->configuration().allowCATTransmit);
+    EXPECT_FALSE(model->isRunning());
+
     auto *save = find<QPushButton>("configuration.save");
     save->setFocus();
     QTest::keyClick(save, Qt::Key_Return);
@@ -267,14 +307,16 @@ TEST_F(ConfigurationWindowTest, RenderReportOnShowAndOnEachFrequencyChange)
     QSignalSpy reports(window.get(), &ContentView::renderReported);
     window->show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return reports.count() == 1; }, deadline));
+    // The simulator's seed is its first frequency.
     startSimulator();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return reports.count() == 2; }, deadline));
 
     test::RawClient cat(model->catServerPort());
     cat.send("FA00014075000;");
     ASSERT_TRUE(QTest::qWaitFor([&] { return model->radioSnapshot() && model->radioSnapshot()->frequencyHz == 14075000; }, deadline));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return reports.count() == 2; }, deadline));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return reports.count() == 3; }, deadline));
     QCoreApplication::processEvents();
-    EXPECT_EQ(reports.count(), 2);
+    EXPECT_EQ(reports.count(), 3);
     EXPECT_EQ(reports.last().first().toString(), "Status");
 }
 

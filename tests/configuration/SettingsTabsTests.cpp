@@ -115,7 +115,7 @@ TEST_F(SettingsTabsTest, SpotsTabListsEachFeedsCategoriesAndEditsOneStyleFieldIn
     EXPECT_EQ(edited.lifetimeSeconds, 45);
 
     auto *port = find<NumberField>("spots.logbookPort");
-    EXPECT_EQ(port->text(), "12,062");
+    EXPECT_EQ(port->text(), "12062");
     type(port, "70000");
     EXPECT_EQ(model->configuration().spotBridge.logbookPort, 12062);
     type(port, "12064");

@@ -5,7 +5,9 @@
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
 #include "QuendKivoApp/kit/NumberField.h"
 #include "QuendKivoApp/kit/NumberedChoices.h"
+#include "QuendKivoApp/kit/SymbolLabel.h"
 #include "QuendKivoApp/kit/TextColor.h"
+#include "fakes/FakeDesktopTheme.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -119,6 +121,21 @@ TEST(TextColorTest, KitColoursFollowAPaletteChangeFixedOnesStay)
     EXPECT_EQ(shownText(fixed), QColor(Qt::white));
 }
 
+TEST(SymbolLabelTest, TintReadsAsTextOnTheWindowBeforeAndAfterADesktopThemeChange)
+{
+    const QPalette light = QApplication::palette();
+    QWidget window;
+    SymbolLabel secondary(16, &window), green(16, &window);
+    secondary.setSymbol("stop.circle", PlatformColor::Secondary);
+    green.setSymbol("checkmark.circle.fill", PlatformColor::Green);
+    window.show();
+    for (const QPalette &desktop : {test::darkDesktopPalette(), light}) {
+        test::reloadDesktopPalette(desktop);
+        for (const SymbolLabel *symbol : {&secondary, &green})
+            EXPECT_GE(contrastRatio(symbol->tint(), desktop.color(QPalette::Window)), readableContrast);
+    }
+}
+
 TEST(ElidedLabelTest, ATextTooWideEndsInAnEllipsisAndShowsWholeAsTooltip)
 {
     const QString text = "UDP 57360 unavailable \u2014 close the old Rotor app";
@@ -143,9 +160,10 @@ TEST(ElidedLabelTest, ATextTooWideEndsInAnEllipsisAndShowsWholeAsTooltip)
     EXPECT_EQ(QToolTip::text(), text);
 }
 
-TEST(NumberFieldTest, OnlyTextInRangeIsTakenWhenEditingEnds)
+TEST(NumberFieldTest, OnlyTextInRangeIsTakenWhenEditingEndsTheRestStaysMarked)
 {
     NumberField field({.minimum = 0, .maximum = 65535});
+    field.setAccessibleName("CAT port");
     QSignalSpy committed(&field, &NumberField::valueCommitted);
     field.setValue(15002);
     EXPECT_EQ(field.text(), "15,002");
@@ -155,13 +173,17 @@ TEST(NumberFieldTest, OnlyTextInRangeIsTakenWhenEditingEnds)
         field.setText(typed);
         emit field.editingFinished();
         EXPECT_EQ(field.value(), 15002) << typed.toStdString();
-        EXPECT_EQ(field.text(), "15,002");
+        EXPECT_EQ(field.text(), typed);
+        EXPECT_EQ(field.problem(), "CAT port must be a number from 0 to 65535.");
+        field.setValue(15002);
+        EXPECT_EQ(field.text(), typed);
     }
     EXPECT_EQ(committed.count(), 0);
 
     field.setText("4,532");
     emit field.editingFinished();
     EXPECT_EQ(field.value(), 4532);
+    EXPECT_FALSE(field.isInvalid());
     field.setText("65535");
     emit field.editingFinished();
     EXPECT_EQ(field.text(), "65,535");

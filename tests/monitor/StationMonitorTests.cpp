@@ -11,6 +11,7 @@
 #include "QuendKivoApp/monitor/MonitorPresenters.h"
 #include "QuendKivoApp/monitor/PropagationPresenters.h"
 #include "QuendKivoApp/monitor/StationMonitorWindow.h"
+#include "fakes/FakeDesktopTheme.h"
 #include "fakes/RemoteAgentHarness.h"
 #include "fakes/TestTls.h"
 #include "support/QtPrinters.h"
@@ -301,16 +302,59 @@ TEST(StationMonitorWindowTest, ReportsOnceWhenShownAndOncePerFrequencyChange)
 
     model->start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, deadline));
-    // The simulator publishes on its first change; the repeated frequency changes nothing.
+    // The simulator's seed shows at the start; the repeated frequency changes nothing.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return reports.size() == 2; }, deadline));
     RawClient client(model->catServerPort());
     client.send("FA00007074000;FA00007074000;FA00010136000;");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return reports.size() >= 3; }, deadline)) << model->events().join("\n").toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return reports.size() >= 4; }, deadline)) << model->events().join("\n").toStdString();
     QCoreApplication::processEvents();
-    EXPECT_EQ(reports.size(), 3);
+    EXPECT_EQ(reports.size(), 4);
     EXPECT_EQ(window.findChild<QLabel *>("monitor.vfoA")->text().left(21), "VFO A  10.136.000 MHz");
     EXPECT_EQ(window.findChild<QLabel *>("monitor.frequencyA")->font().pixelSize(), 27);
     model->stop();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !model->isStopping(); }, deadline));
+}
+
+TEST(StationMonitorWindowTest, OpenedAfterTheStartShowsTheRadioAsItIs)
+{
+    QTemporaryDir directory;
+    const auto model = makeOfflineModel(directory.filePath("settings.ini"));
+    AppConfiguration c = model->configuration();
+    c.connectionKind = Kind::Simulator;
+    model->setConfiguration(c);
+    model->start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, deadline));
+    StationMonitorWindow window(*model);
+    window.show();
+    EXPECT_EQ(window.findChild<QLabel *>("monitor.frequencyA")->text(), "A 14.074.000");
+    EXPECT_EQ(window.findChild<QLabel *>("monitor.vfoA")->text().left(21), "VFO A  14.074.000 MHz");
+    model->stop();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !model->isStopping(); }, deadline));
+}
+
+TEST(StationMonitorWindowTest, KeepsEveryColourOfItsOwnThroughDesktopThemeChanges)
+{
+    const QPalette light = QApplication::palette();
+    QTemporaryDir directory;
+    const auto model = makeOfflineModel(directory.filePath("settings.ini"));
+    StationMonitorWindow window(*model);
+    window.show();
+    const auto colours = [&] {
+        std::vector<std::string> shown;
+        const QList<QWidget *> widgets = window.findChildren<QWidget *>() << &window;
+        for (const QWidget *widget : widgets) {
+            QString line = widget->objectName() + ":" + widget->metaObject()->className();
+            for (const auto role : {QPalette::Window, QPalette::WindowText, QPalette::Button, QPalette::ButtonText, QPalette::Light})
+                line += " " + widget->palette().color(role).name();
+            shown.push_back(line.toStdString());
+        }
+        return shown;
+    };
+    const auto opened = colours();
+    for (const QPalette &desktop : {test::darkDesktopPalette(), light}) {
+        test::reloadDesktopPalette(desktop);
+        EXPECT_EQ(colours(), opened);
+    }
 }
 
 TEST(StationMonitorWindowTest, ConfigureBringsTheConfigurationBackAndQuitStopsFirst)
