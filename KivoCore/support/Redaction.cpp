@@ -41,6 +41,17 @@ bool isSecretName(QStringView name)
     return false;
 }
 
+// "Authorization: Bearer …" anywhere, or a name at a line's start, as in
+// "X-Api-Key: …", begins a header, whose value is the rest of its line.
+bool beginsHeader(const QString &text, qsizetype nameStart, QStringView name)
+{
+    if (name.contains(QLatin1StringView("authorization"), Qt::CaseInsensitive))
+        return true;
+    while (nameStart > 0 && isBlank(text[nameStart - 1]))
+        --nameStart;
+    return nameStart == 0 || isLineEnd(text[nameStart - 1]);
+}
+
 // Where the value after a secret's name and separator ends, or `from` when
 // there is none to hide. A quoted value keeps its quotes and ends at the
 // line's end when its closing quote never comes; a header's value is the
@@ -84,7 +95,8 @@ QString redactedSecrets(QString text)
         const qsizetype nameStart = at;
         while (at < size && isNameCharacter(text[at]))
             ++at;
-        if (!isSecretName(QStringView(text).sliced(nameStart, at - nameStart)))
+        const QStringView name = QStringView(text).sliced(nameStart, at - nameStart);
+        if (!isSecretName(name))
             continue;
         // "password": …, 'password': …, password=…, token = …, Authorization: …
         qsizetype next = at;
@@ -96,7 +108,7 @@ QString redactedSecrets(QString text)
             ++next;
         if (next == size || (text[next] != u'=' && text[next] != u':'))
             continue;
-        const bool header = !quoted && text[next] == u':';
+        const bool header = !quoted && text[next] == u':' && beginsHeader(text, nameStart, name);
         ++next;
         while (next < size && isBlank(text[next]))
             ++next;

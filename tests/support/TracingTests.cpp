@@ -156,7 +156,8 @@ TEST(Tracing, EachCategoryTracesItsOwnTrafficAloneAndNoSecret)
 TEST(Tracing, RedactsEverySecretATraceCouldCarryInOneReading)
 {
     const QList<QPair<QString, QString>> table{
-        {"Authorization: Bearer a.b-1\r\nHost: h", "Authorization: <redacted>\r\nHost: h"},
+        {"Authorization: Bearer a.b-1\r\nX-Api-Key: k 1\nHost: h", "Authorization: <redacted>\r\nX-Api-Key: <redacted>\nHost: h"},
+        {"Invalid token: abc, try again", "Invalid token: <redacted>, try again"},
         {R"({"password":"p\"w", "user":"ham"})", R"({"password":"<redacted>", "user":"ham"})"},
         {R"({"password": 12345, "pin": null})", R"({"password": <redacted>, "pin": null})"},
         {"{'password': 'abc'}", "{'password': '<redacted>'}"},
