@@ -109,7 +109,7 @@ public:
     void begin()
     {
         qCDebug(*m_session->log) << "client" << m_session->port << "connected";
-        event(QStringLiteral("Client connected"));
+        report(QStringLiteral("Client connected"));
     }
 
     // Ends the connection; the disconnect step follows once the request in
@@ -127,7 +127,7 @@ public:
             m_session->idle->resolve();
         }
         qCDebug(*m_session->log) << "client" << m_session->port << "disconnected";
-        event(QStringLiteral("Client disconnected"));
+        report(QStringLiteral("Client disconnected"));
         if (m_server)
             m_server->forget(this);
         launch(disconnectStep(m_session));
@@ -135,7 +135,7 @@ public:
     }
 
 private:
-    void event(const QString &text)
+    void report(const QString &text)
     {
         if (m_onEvent)
             m_onEvent(text);
@@ -143,7 +143,7 @@ private:
 
     void fail(int error)
     {
-        event(QStringLiteral("Client failed: %1").arg(errnoText(error)));
+        report(QStringLiteral("Client failed: %1").arg(errnoText(error)));
         cancel();
     }
 

@@ -70,7 +70,6 @@ public:
     bool isListening() const;
     // The port actually bound (useful after start(0)); 0 when not listening.
     quint16 serverPort() const;
-    int clientCount() const { return int(m_connections.size()); }
 
 private:
     friend class CommandConnection;

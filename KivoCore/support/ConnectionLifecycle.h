@@ -69,7 +69,6 @@ public:
 
     void retryAfter(std::chrono::milliseconds delay);
     void cancelRetry();
-    bool retryPending() const { return m_retryTimer.isActive(); }
 
 private:
     QObject *m_owner;

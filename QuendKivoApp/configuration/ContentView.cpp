@@ -323,8 +323,6 @@ void ContentView::refreshStationPage()
     m_stationEditor->setVisible(agent);
 }
 
-ContentView::WorkspaceTab ContentView::selectedTab() const { return WorkspaceTab(m_tabs->currentIndex()); }
-
 void ContentView::selectTab(WorkspaceTab tab) { m_tabs->setCurrentIndex(int(tab)); }
 
 QString ContentView::settingsProblem() const

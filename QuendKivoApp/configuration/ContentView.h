@@ -52,7 +52,6 @@ public:
 
     explicit ContentView(AppModel &model, QWidget *parent = nullptr);
 
-    WorkspaceTab selectedTab() const;
     void selectTab(WorkspaceTab tab);
 
 signals:

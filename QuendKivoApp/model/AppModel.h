@@ -234,9 +234,9 @@ public:
     void rotateRotator(bool clockwise);
     void stopRotatorMotion();
 
-    // Test and diagnostics access to the running servers' bound ports (0 when stopped).
+    // The running CAT server's bound port (0 when stopped), for the tests and
+    // the benchmark, which let the system choose it.
     quint16 catServerPort() const;
-    quint16 rigCtlServerPort() const;
 
 signals:
     // A start ended in failure; the description is the status shown.

@@ -255,11 +255,6 @@ quint16 AppModel::catServerPort() const
     return m_bridge ? m_bridge->catPort() : 0;
 }
 
-quint16 AppModel::rigCtlServerPort() const
-{
-    return m_bridge ? m_bridge->rigCtlPort() : 0;
-}
-
 void AppModel::publishSnapshot(const RadioSnapshot &snapshot)
 {
     assign(m_isRadioConnected, snapshot.isConnected, &AppModel::isRadioConnectedChanged);

@@ -161,7 +161,7 @@ TEST(SpotStyles, InitializerClampsAndLookupFallsBackToDefaults)
     EXPECT_EQ(low, SpotStyle(1, QStringLiteral("red"), 30));
     EXPECT_EQ(SpotStyle(9, QStringLiteral("#FFFFFF"), 100000).priority, 5);
     EXPECT_EQ(SpotStyle(9, QStringLiteral("#FFFFFF"), 100000).lifetimeSeconds, 86400);
-    SpotBridgeConfiguration bridge(true, 12062, 12063, {});
+    SpotBridgeConfiguration bridge{.styles = {}};
     EXPECT_EQ(bridge.style(DXSpotCategory::Useless), SpotStyle(1, QStringLiteral("#636366"), 180));
     bridge.setStyle(SpotStyle(2, QStringLiteral("#30D158"), 60), DXSpotCategory::Other);
     EXPECT_EQ(bridge.style(DXSpotCategory::Other), SpotStyle(2, QStringLiteral("#30D158"), 60));

@@ -1,13 +1,23 @@
 // What an operator sees after turning on one component's category.
 
 #include "KivoCore/flex/FlexRadioClient.h"
+#include "KivoCore/flex/LegacyKIVOClient.h"
 #include "KivoCore/radio/TCPCommandServer.h"
+#include "KivoCore/station/DCU1RotatorClient.h"
+#include "KivoCore/station/PropagationConditions.h"
+#include "KivoCore/station/UDPSpotReceiver.h"
 #include "KivoCore/support/LogCategories.h"
 #include "KivoCore/support/Redaction.h"
+#include "fakes/FakeDCU1Controller.h"
+#include "fakes/FakeHTTPServer.h"
+#include "fakes/FakeKIVOCompanion.h"
 #include "fakes/RemoteAgentHarness.h"
 #include "fakes/SmartLinkPeers.h"
+#include "support/QtPrinters.h"
 
+#include <QNetworkAccessManager>
 #include <QTcpSocket>
+#include <QUdpSocket>
 #include <gtest/gtest.h>
 
 using namespace kivo;
@@ -19,26 +29,34 @@ const QString prefix = QStringLiteral("com.tarnvale.QuendKivo.");
 QStringList captured; // "<category> <message>" of every debug message
 bool traced(const QString &text) { return captured.join(u'\n').contains(text); }
 
-QStringList cat()
+// Each drive is run with its own category on and returns the lines it
+// expects there; most wait for the last of them.
+QStringList awaited(const QStringList &lines)
+{
+    waitUntil([&] { return traced(lines.last()); });
+    return lines;
+}
+
+QStringList commandServer(const QString &name, TCPCommandServer::Framing framing, const QByteArray &request)
 {
     const auto answer = [](QString, auto) -> QCoro::Task<std::optional<QString>> { co_return QStringLiteral("7;"); };
-    TCPCommandServer server(
-        {.label = prefix + "cat", .framing = TCPCommandServer::Framing::Semicolon, .handler = answer});
+    TCPCommandServer server({.label = prefix + name, .framing = framing, .handler = answer});
     server.start(0);
     QTcpSocket client;
     client.connectToHost(QHostAddress::LocalHost, server.serverPort());
-    client.write("FA;");
+    client.write(request);
     waitUntil([&] { return client.bytesAvailable() > 0; });
-    const QString port = prefix + "cat client " + QString::number(client.localPort());
-    return {port + " request \"FA\"", port + " answer \"7;\""};
+    const QString port = prefix + name + " client " + QString::number(client.localPort());
+    return {port + " request \"" + request.chopped(1) + '"', port + " answer \"7;\""};
 }
 
 QStringList smartLink()
 {
     SmartLinkPeers peers;
     peers.listen();
-    SmartLinkBroker broker({.idToken = "id-secret", .preferredSerial = SmartLinkPeers::serial,
-                            .endpoint = peers.brokerEndpoint()},
+    peers.identity.enqueue(FakeIdentityProvider::grant("id-secret", "refresh-secret"));
+    const QString idToken = runTask(peers.authenticator()->authenticate(peers.email, "pa55word")).idToken;
+    SmartLinkBroker broker({.idToken = idToken, .preferredSerial = peers.serial, .endpoint = peers.brokerEndpoint()},
                            {});
     const QString handle = runTask(broker.connect()).validationHandle;
     FlexRadioClient radio({.host = "127.0.0.1", .port = peers.radio.port(), .sliceLetter = "A", .useTLS = true,
@@ -47,48 +65,109 @@ QStringList smartLink()
     radio.start();
     waitUntil([&] { return radio.state() == RadioConnectionState::Ready; });
     runTask(radio.stop());
-    return {prefix + R"(smartlink-broker sent "application register name=Quend-Kivo platform=macOS token=<redacted>")",
+    return {prefix + "smartlink-broker POST " + peers.identity.tokenEndpoint().toString() + R"( "{\"client_id\")",
+            prefix + R"(smartlink-broker sent "application register name=Quend-Kivo platform=macOS token=<redacted>")",
             prefix + R"(smartlink-broker received "radio connect_ready handle=wan-handle-1)",
             prefix + R"(radio sent "C1|wan validate handle=wan-handle-1")", prefix + R"(radio received "R1|0|")"};
 }
 
+QStringList legacyKivo()
+{
+    FakeKIVOCompanion companion;
+    companion.listen();
+    LegacyKIVOClient client({.host = "127.0.0.1", .port = companion.port()}, [](auto, auto) {}, [](auto) {});
+    client.start();
+    const QStringList lines = awaited({prefix + R"(legacy-kivo sent "KS;FB;FA;FR;MD;FT;IF;")",
+                                       prefix + R"(legacy-kivo received "FA00014074000")"});
+    runTask(client.stop());
+    return lines;
+}
+
+QStringList rotator()
+{
+    FakeDCU1Controller controller;
+    controller.listen();
+    DCU1RotatorClient client({.host = "127.0.0.1", .port = controller.port()}, {}, {});
+    client.start();
+    return awaited({prefix + R"(rotator sent "AI1;")", prefix + R"(rotator received "123;")"});
+}
+
+std::function<QStringList()> feed(const QString &name)
+{
+    return [name] {
+        UDPSpotReceiver receiver(prefix + name, {}, {});
+        receiver.start(0);
+        QUdpSocket sender;
+        sender.writeDatagram("<spot/>", QHostAddress::LocalHost, receiver.port());
+        return awaited({prefix + name + " datagram from port " + QString::number(sender.localPort()) + " \"<spot/>\""});
+    };
+}
+
+QStringList propagation()
+{
+    FakeHTTPServer server;
+    server.listen();
+    server.setResponse({.body = "<solar/>"});
+    QNetworkAccessManager session;
+    const QUrl url = server.url("/solarxml.php");
+    EXPECT_ANY_THROW(runTask(PropagationConditionsClient(&session, url).fetch()));
+    return {prefix + "propagation GET " + url.toString() + " answered 200 \"<solar/>\""};
+}
+
 } // namespace
 
-TEST(Tracing, EachComponentTracesItsTrafficUnderItsOwnCategoryWithoutSecrets)
+TEST(Tracing, EachCategoryTracesItsOwnTrafficAloneAndNoSecret)
 {
-    const QList<QPair<QStringList, std::function<QStringList()>>> components{
-        {{"cat"}, cat}, {{"smartlink-broker", "radio"}, smartLink},
-        {{"remote-agent"}, [] {
+    const QList<QPair<QString, std::function<QStringList()>>> categories{
+        {"cat", [] { return commandServer("cat", TCPCommandServer::Framing::Semicolon, "FA;"); }},
+        {"rigctl", [] { return commandServer("rigctl", TCPCommandServer::Framing::Newline, "f\n"); }},
+        {"radio", smartLink}, {"smartlink-broker", smartLink}, {"legacy-kivo", legacyKivo},
+        {"remote-agent", [] {
              RemoteAgentHarness h;
              h.startAndWaitForStream();
              runTask(h.client->stop());
              return QStringList{prefix + "remote-agent GET " + h.agent.baseURL() + "/api/v1/state answered 200 \"{",
                                 prefix + "remote-agent stream message \"{"};
-         }}};
-    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &context,
+         }},
+        {"rotator", rotator}, {"rotator.rumlog", feed("rotator.rumlog")}, {"spots.logbook", feed("spots.logbook")},
+        {"spots.contest", feed("spots.contest")}, {"propagation", propagation}};
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context,
                                                                 const QString &message) {
-        captured.append(QString::fromLatin1(context.category) + u' ' + message);
+        if (type == QtDebugMsg)
+            captured.append(QString::fromLatin1(context.category) + u' ' + message);
     });
-    for (const auto &[categories, drive] : components) {
-        EXPECT_FALSE(loggingCategory(prefix + categories.first()).isDebugEnabled());
+    for (const auto &[name, drive] : categories) {
+        const QString category = prefix + name;
+        EXPECT_FALSE(loggingCategory(category).isDebugEnabled());
         captured.clear();
-        QLoggingCategory::setFilterRules(prefix + categories.join(".debug=true\n" + prefix) + ".debug=true");
+        QLoggingCategory::setFilterRules(category + ".debug=true");
         for (const QString &text : drive())
-            EXPECT_TRUE(traced(text)) << text.toStdString();
-        EXPECT_FALSE(traced("id-secret") || traced("test-token"));
+            EXPECT_TRUE(!text.startsWith(category + u' ') || traced(text)) << text.toStdString();
+        for (const QString &line : std::as_const(captured)) {
+            EXPECT_TRUE(line.startsWith(category + u' ')) << line.toStdString();
+            for (const char *secret : {"pa55word", "id-secret", "refresh-secret", "test-token"})
+                EXPECT_FALSE(line.contains(QLatin1StringView(secret))) << line.toStdString();
+        }
         QLoggingCategory::setFilterRules({});
     }
     qInstallMessageHandler(previous);
 }
 
-TEST(Tracing, RedactsEverySecretATraceCouldCarry)
+TEST(Tracing, RedactsEverySecretATraceCouldCarryInOneReading)
 {
     const QList<QPair<QString, QString>> table{
-        {"Authorization: Bearer a.b-1", "Authorization: <redacted>"},
+        {"Authorization: Bearer a.b-1\r\nX-Api-Key: k 1\nHost: h", "Authorization: <redacted>\r\nX-Api-Key: <redacted>\nHost: h"},
+        {"Invalid token: abc, try again", "Invalid token: <redacted>, try again"},
         {R"({"password":"p\"w", "user":"ham"})", R"({"password":"<redacted>", "user":"ham"})"},
+        {R"({"password": 12345, "pin": null})", R"({"password": <redacted>, "pin": null})"},
+        {"{'password': 'abc'}", "{'password': '<redacted>'}"},
+        {R"({"credentials": {"apiKey": "k"}})", R"({"credentials": {"apiKey": "<redacted>"}})"},
+        {"password=\"hunter2\nnext", "password=\"<redacted>\nnext"},
+        {"token = abc def", "token = <redacted> def"},
         {"?refresh_token=a1&grant_type=refresh_token", "?refresh_token=<redacted>&grant_type=refresh_token"},
-        {"client_secret='s 2'&x=1", "client_secret=<redacted>&x=1"},
-        {"C7|wan validate handle=0x1A2B", "C7|wan validate handle=0x1A2B"},
+        {"client_secret='s 2'&x=1", "client_secret='<redacted>'&x=1"},
+        {"C7|wan validate handle=0x1A2B token", "C7|wan validate handle=0x1A2B token"},
+        {"token.token.token=", "token.token.token="},
     };
     for (const auto &[text, redacted] : table)
         EXPECT_EQ(redactedSecrets(text), redacted) << text.toStdString();
