@@ -262,7 +262,8 @@ TEST(AppModel, ConfigurationStoreKeepsUnreadableTextAndReportsSaveFailures)
     EXPECT_EQ(f.model->remoteAgentToken(), "secret");
     f.secrets->setFailure("locked");
     f.model->forgetRemoteAgentToken();
-    EXPECT_EQ(f.messages().last(), "Could not forget Remote Agent token: The keychain returned an error: locked.");
+    EXPECT_EQ(f.messages().last(), "Could not forget Remote Agent token: The desktop keyring returned an error: locked. Check that a desktop "
+              "session runs with a Secret Service (such as GNOME Keyring or KWallet) and that the keyring is unlocked.");
     EXPECT_EQ(f.model->remoteAgentToken(), "secret");
 
     // A settings file that cannot be written is reported, not claimed saved, until it can be.
