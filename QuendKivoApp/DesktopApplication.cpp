@@ -191,11 +191,10 @@ void print(std::FILE *stream, const QString &text)
 int runDesktopApplication(int &argc, char **argv, const QString &settingsPath,
                           const std::function<std::unique_ptr<AppModel>()> &makeModel)
 {
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        std::fprintf(stderr, "quend-kivo: no display; running offscreen, the bridge still serves\n");
+    const bool offscreen = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+                           && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (offscreen)
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
     // The same names as the model's settings file uses.
     QApplication::setOrganizationName(QStringLiteral("tarnvale"));
     QApplication::setOrganizationDomain(QStringLiteral("tarnvale.com"));
@@ -228,6 +227,9 @@ int runDesktopApplication(int &argc, char **argv, const QString &settingsPath,
         }
     }
 
+    // Said only by the copy that serves.
+    if (offscreen)
+        print(stderr, QStringLiteral("quend-kivo: no display; running offscreen, the bridge still serves\n"));
     const std::unique_ptr<AppModel> model = makeModel();
     DesktopApplication desktop(*model, settingsPath);
     desktop.listenForLaterInstances(instance.serverName());
