@@ -87,28 +87,6 @@ QString putBack(const QString &path, const SettingsFileReading &previous)
     return writeAll(file.handle(), previous.bytes);
 }
 
-} // namespace
-
-SettingsFileReading readSettingsFile(const QString &path)
-{
-    struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
-        const int error = errno;
-        // No file yet (or no folder yet) is the first run, not a problem.
-        return {.problem = error == ENOENT || error == ENOTDIR ? QString() : systemError(error)};
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {.problem = file.errorString()};
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return {.problem = file.errorString()};
-    const QString problem = iniTextProblem(bytes);
-    return {.problem = problem, .damaged = !problem.isEmpty(), .existed = true, .bytes = std::move(bytes)};
-}
-
-namespace {
-
 struct IniScan {
     QString problem{};
     qsizetype settingLines = 0;
@@ -172,6 +150,24 @@ IniScan scanIni(const QByteArray &text)
 }
 
 } // namespace
+
+SettingsFileReading readSettingsFile(const QString &path)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        const int error = errno;
+        // No file yet (or no folder yet) is the first run, not a problem.
+        return {.problem = error == ENOENT || error == ENOTDIR ? QString() : systemError(error)};
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {.problem = file.errorString()};
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return {.problem = file.errorString()};
+    const QString problem = iniTextProblem(bytes);
+    return {.problem = problem, .damaged = !problem.isEmpty(), .existed = true, .bytes = std::move(bytes)};
+}
 
 QString iniTextProblem(const QByteArray &text) { return scanIni(text).problem; }
 

@@ -350,8 +350,8 @@ TEST(AppModel, ADamagedSettingsFileIsReportedCopiedAsideAndNeverWritten)
         settings.setValue("Group/key with space", QStringList{"a", "b,c"});
     }
     const QByteArray written = fileBytes(f.settingsPath());
-    for (const QByteArray &valid : {QByteArray(), "\xEF\xBB\xBF; note\r\n\r\n[General]\r\n" + record + "\r\nkey = \"two\nlines\" ; note\n",
-                                    written + "[%General]\n" + record + "\n"}) {
+    const QByteArray handWritten = "\xEF\xBB\xBF; note\r\n\r\n[General]\r\n" + record + "\r\nkey = \"two\nlines\" ; note\n";
+    for (const QByteArray &valid : {QByteArray(), handWritten, written + "[%General]\n" + record + "\n"}) {
         ASSERT_TRUE(writeBytes(f.settingsPath(), valid));
         f.make();
         EXPECT_EQ(f.messages(), QStringList()) << valid.toStdString();
