@@ -28,14 +28,18 @@ CommandLineRequest parseCommandLine(const QStringList &arguments, const QString 
         QStringLiteral("Quend-Kivo bridges logging software to a FlexRadio station: Kenwood-style CAT and "
                        "Hamlib rigctld-style control on loopback TCP ports, RUMlog spots on the panadapter, a "
                        "DCU-1 rotator and HF propagation."));
-    const QCommandLineOption help = parser.addHelpOption();
+    // Not addHelpOption(): it also offers --help-all, whose Qt options only
+    // QCommandLineParser::process() prints, and only by exiting.
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Displays help on commandline options."));
+    parser.addOption(help);
     const QCommandLineOption version = parser.addVersionOption();
     if (!parser.parse(arguments))
         return {.run = false,
                 .text = parser.errorText() + QStringLiteral("\n\n") + usage(parser, settingsFile),
                 .exitCode = 2,
                 .toStandardError = true};
-    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all")))
+    if (parser.isSet(help))
         return {.run = false, .text = usage(parser, settingsFile)};
     if (parser.isSet(version))
         return {.run = false,

@@ -46,8 +46,6 @@ DesktopApplication::DesktopApplication(AppModel &model, const QString &settingsP
                                        std::function<void(int status)> exitProcess, QObject *parent)
     : QObject(parent)
     , m_model(model)
-    , m_settings(settingsPath.isEmpty() ? std::make_unique<QSettings>()
-                                        : std::make_unique<QSettings>(settingsPath, QSettings::IniFormat))
     , m_exitProcess(exitProcess ? std::move(exitProcess)
                                 : [](int status) {
                                       // Queued: a start that fails while the first window shows
@@ -60,8 +58,12 @@ DesktopApplication::DesktopApplication(AppModel &model, const QString &settingsP
 {
     // Closing both windows keeps the bridge running; only Quit ends it.
     QApplication::setQuitOnLastWindowClosed(false);
-    m_configurationWindow->restoreGeometry(m_settings->value(configurationWindowKey).toByteArray());
-    m_stationMonitor->restoreGeometry(m_settings->value(stationMonitorKey).toByteArray());
+    {
+        const auto settings = settingsPath.isEmpty() ? std::make_unique<QSettings>()
+                                                     : std::make_unique<QSettings>(settingsPath, QSettings::IniFormat);
+        m_configurationWindow->restoreGeometry(settings->value(configurationWindowKey).toByteArray());
+        m_stationMonitor->restoreGeometry(settings->value(stationMonitorKey).toByteArray());
+    }
 
     for (QWidget *window : {static_cast<QWidget *>(m_configurationWindow.get()),
                             static_cast<QWidget *>(m_stationMonitor.get())}) {
@@ -117,14 +119,11 @@ void DesktopApplication::installTray()
 
 void DesktopApplication::saveGeometry()
 {
-    // A settings file that could not be read is left as it stands.
-    if (!m_model.canWriteSettings()) {
-        m_model.record(QStringLiteral("Window positions not saved: ") + m_model.settingsWriteRefusal());
-        return;
-    }
-    m_settings->setValue(configurationWindowKey, m_configurationWindow->saveGeometry());
-    m_settings->setValue(stationMonitorKey, m_stationMonitor->saveGeometry());
-    m_settings->sync();
+    // The model leaves a settings file it could not read as it stands.
+    if (QString failure; !m_model.storeValues({{configurationWindowKey, m_configurationWindow->saveGeometry()},
+                                               {stationMonitorKey, m_stationMonitor->saveGeometry()}},
+                                              &failure))
+        m_model.record(QStringLiteral("Window positions not saved: ") + failure);
 }
 
 void DesktopApplication::requestQuit()
@@ -192,11 +191,10 @@ void print(std::FILE *stream, const QString &text)
 int runDesktopApplication(int &argc, char **argv, const QString &settingsPath,
                           const std::function<std::unique_ptr<AppModel>()> &makeModel)
 {
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        std::fprintf(stderr, "quend-kivo: no display; running offscreen, the bridge still serves\n");
+    const bool offscreen = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+                           && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (offscreen)
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
     // The same names as the model's settings file uses.
     QApplication::setOrganizationName(QStringLiteral("tarnvale"));
     QApplication::setOrganizationDomain(QStringLiteral("tarnvale.com"));
@@ -229,6 +227,9 @@ int runDesktopApplication(int &argc, char **argv, const QString &settingsPath,
         }
     }
 
+    // Said only by the copy that serves.
+    if (offscreen)
+        print(stderr, QStringLiteral("quend-kivo: no display; running offscreen, the bridge still serves\n"));
     const std::unique_ptr<AppModel> model = makeModel();
     DesktopApplication desktop(*model, settingsPath);
     desktop.listenForLaterInstances(instance.serverName());

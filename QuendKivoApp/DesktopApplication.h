@@ -10,7 +10,6 @@
 #include <memory>
 
 class QLocalServer;
-class QSettings;
 class QSystemTrayIcon;
 class QWidget;
 
@@ -57,7 +56,6 @@ private:
     void finishQuit();
 
     AppModel &m_model;
-    std::unique_ptr<QSettings> m_settings;
     std::function<void(int status)> m_exitProcess;
     // Non-zero once a start failed where nobody can see it.
     int m_exitStatus = 0;

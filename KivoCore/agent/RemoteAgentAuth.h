@@ -99,8 +99,8 @@ RemoteAgentRequest commandRequest(const RemoteAgentEndpoint &endpoint, const Rem
 QString newRequestID();
 } // namespace RemoteAgentRequestBuilder
 
-// A failure of the token store; message() reads
-// "The keychain returned an error: <detail>.".
+// A failure of the token store; message() reads "The desktop keyring
+// returned an error: <detail>." and what to check.
 using RemoteAgentCredentialError = SecretStoreError;
 
 // Names the one stored item that holds the bearer token of an agent address.

@@ -2,8 +2,23 @@
 
 namespace kivo {
 
+namespace {
+
+// The keyring's own text often says only what failed below it ("Cannot
+// autolaunch D-Bus without X11 $DISPLAY"), so the sentence says what to check.
+QString keyringMessage(QString detail)
+{
+    while (detail.endsWith(QLatin1Char('.')))
+        detail.chop(1);
+    return QStringLiteral("The desktop keyring returned an error: %1. Check that a desktop session runs with a "
+                          "Secret Service (such as GNOME Keyring or KWallet) and that the keyring is unlocked.")
+        .arg(detail);
+}
+
+} // namespace
+
 SecretStoreError::SecretStoreError(const QString &detail)
-    : m_message(QStringLiteral("The keychain returned an error: %1.").arg(detail)), m_what(m_message.toUtf8())
+    : m_message(keyringMessage(detail)), m_what(m_message.toUtf8())
 {
 }
 

@@ -12,18 +12,13 @@
 #include "KivoCore/support/JsonFields.h"
 #include "KivoCore/support/Async.h"
 #include "QuendKivoApp/model/CommandBridge.h"
+#include "QuendKivoApp/model/SettingsFile.h"
 
 #include <QCoroSignal>
 #include <QDir>
-#include <QFile>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QSettings>
-
-#include <cerrno>
-#include <cstring>
-
-#include <sys/stat.h>
 
 namespace kivo {
 
@@ -32,30 +27,6 @@ namespace {
 const QString configurationKey = QStringLiteral("configuration");
 const QString unreadableKey = QStringLiteral("configuration.unreadable");
 constexpr qsizetype maximumEvents = 200;
-
-// Why an existing settings file cannot be read; empty when it can or when
-// there is none yet. QSettings says nothing when a folder hides the file.
-QString settingsReadProblem(const QSettings &settings)
-{
-    const QString path = settings.fileName();
-    struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
-        const int error = errno;
-        return error == ENOENT || error == ENOTDIR ? QString() : QString::fromLocal8Bit(std::strerror(error));
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return file.errorString();
-    switch (settings.status()) {
-    case QSettings::NoError:
-        return {};
-    case QSettings::AccessError:
-        return QStringLiteral("it could not be opened for reading");
-    case QSettings::FormatError:
-        return QStringLiteral("it is not a valid settings file");
-    }
-    return {};
-}
 
 } // namespace
 
@@ -98,13 +69,21 @@ void AppModel::loadConfiguration()
 {
     m_configuration = AppConfiguration::firstRun();
     const std::unique_ptr<QSettings> settings = openSettings();
-    if (const QString problem = settingsReadProblem(*settings); !problem.isEmpty()) {
+    const QString file = settings->fileName();
+    // Decided once from the file's own bytes, before anything may write it.
+    if (const SettingsFileReading reading = readSettingsFile(file); !reading.problem.isEmpty()) {
         m_settingsWriteRefusal = QStringLiteral("The stored settings in %1 could not be read at start; they are "
                                                 "left untouched until the next start.")
-                                     .arg(settings->fileName());
-        record(QStringLiteral("Stored settings could not be read: %1: %2. The first-run settings are used and "
+                                     .arg(file);
+        QString kept;
+        if (reading.damaged) {
+            const KeptCopy copy = keepDamagedCopy(file, reading.bytes, m_dependencies.now());
+            kept = copy.failure.isEmpty() ? QStringLiteral(" A copy was kept as %1.").arg(copy.path)
+                                          : QStringLiteral(" It could not be copied aside: %1.").arg(copy.failure);
+        }
+        record(QStringLiteral("Stored settings could not be read: %1: %2.%3 The first-run settings are used and "
                               "the file is left untouched until the next start.")
-                   .arg(settings->fileName(), problem));
+                   .arg(file, reading.problem, kept));
         return;
     }
     const QVariant stored = settings->value(configurationKey);
@@ -139,45 +118,36 @@ void AppModel::loadConfiguration()
     }
 }
 
-bool AppModel::writeSettings(const QList<std::pair<QString, QString>> &values, QString *failure)
+bool AppModel::writeSettings(const QList<std::pair<QString, QVariant>> &values, QString *failure)
 {
     const std::unique_ptr<QSettings> settings = openSettings();
     const QString file = settings->fileName();
     // A file that cannot be read now would be replaced by these values alone.
-    if (const QString problem = settingsReadProblem(*settings); !problem.isEmpty()) {
-        *failure = QStringLiteral("%1 could not be read (%2), so it was left unchanged.").arg(file, problem);
+    const SettingsFileReading previous = readSettingsFile(file);
+    if (!previous.problem.isEmpty()) {
+        *failure = QStringLiteral("%1 could not be read (%2), so it was left unchanged.").arg(file, previous.problem);
         return false;
     }
-    for (const auto &[key, value] : values)
-        settings->setValue(key, value);
-    settings->sync();
-    switch (settings->status()) {
-    case QSettings::NoError:
-        return true;
-    case QSettings::AccessError:
-        *failure = QStringLiteral("%1 could not be written.").arg(file);
-        return false;
-    case QSettings::FormatError:
-        *failure = QStringLiteral("%1 is not a valid settings file.").arg(file);
+    return writeSettingsValues(*settings, previous, values, failure);
+}
+
+bool AppModel::storeValues(const QList<std::pair<QString, QVariant>> &values, QString *failure)
+{
+    if (!m_settingsWriteRefusal.isEmpty()) {
+        *failure = m_settingsWriteRefusal;
         return false;
     }
-    return false;
+    return writeSettings(values, failure);
 }
 
 bool AppModel::persistConfiguration(QString *failure)
 {
-    QString reason = m_settingsWriteRefusal;
-    if (!reason.isEmpty()) {
-        if (failure)
-            *failure = reason;
-        return false;
-    }
-    QList<std::pair<QString, QString>> values;
+    QList<std::pair<QString, QVariant>> values;
     if (m_unreadableSettings)
         values.append({unreadableKey, *m_unreadableSettings});
     const QByteArray text = QJsonDocument(m_configuration.toJson()).toJson(QJsonDocument::Compact);
     values.append({configurationKey, QString::fromUtf8(text)});
-    if (!writeSettings(values, &reason)) {
+    if (QString reason; !storeValues(values, &reason)) {
         if (failure)
             *failure = reason;
         return false;

@@ -200,11 +200,13 @@ public:
 
     // Settings actions. save() reports whether the settings were written.
     QCoro::Task<bool> save();
-    // False when the stored settings could not be read at start: then nothing
-    // may write the settings file in this run, window geometry included, so
-    // the stored record survives; settingsWriteRefusal() says why.
-    bool canWriteSettings() const { return m_settingsWriteRefusal.isEmpty(); }
+    // Set when the stored settings could not be read at start: then nothing
+    // writes the settings file in this run, window positions included, so
+    // the stored record survives; it says why.
     QString settingsWriteRefusal() const { return m_settingsWriteRefusal; }
+    // Stores other values in the settings file (the windows' positions),
+    // judged by what happened to the file; *failure says why it failed.
+    bool storeValues(const QList<std::pair<QString, QVariant>> &values, QString *failure);
     void forgetSmartLinkSession();
     void resetSmartLinkCertificatePin();
     void forgetRemoteAgentToken();
@@ -298,11 +300,11 @@ private:
         emit(this->*signal)();
     }
 
-    // Persisting and loading. Each write opens the file afresh, so it is
-    // judged by its own outcome.
+    // Persisting and loading. A write goes ahead only while the file reads
+    // as a settings file and is judged by what happened to the file.
     std::unique_ptr<QSettings> openSettings() const;
     void loadConfiguration();
-    bool writeSettings(const QList<std::pair<QString, QString>> &values, QString *failure);
+    bool writeSettings(const QList<std::pair<QString, QVariant>> &values, QString *failure);
     bool persistConfiguration(QString *failure = nullptr);
 
     // Start and stop.

@@ -30,16 +30,26 @@ QString vfoLine(const RadioSnapshot &snapshot, const QString &letter)
     return QStringLiteral("VFO ") + letter + separator + role + separator + frequency + QLatin1Char(' ') + vfo->mode;
 }
 
-bool isLoopbackHost(QString host)
+// Whether connecting to `host` reaches this computer: a loopback name or
+// address, or the unspecified address, which Linux connects to this
+// computer as well.
+bool reachesThisComputer(QString host)
 {
     host = host.trimmed();
     if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
         host = host.mid(1, host.size() - 2);
     if (host.endsWith(QLatin1Char('.')))
         host.chop(1);
+    if (host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0)
+        return true;
     QHostAddress address;
-    return host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0 ||
-           (address.setAddress(host) && address.isLoopback());
+    if (!address.setAddress(host))
+        return false;
+    // An IPv4 address, also when written as an IPv4-mapped IPv6 address.
+    bool isIPv4 = false;
+    if (const quint32 ipv4 = address.toIPv4Address(&isIPv4); isIPv4)
+        return ipv4 == 0 || (ipv4 >> 24) == 127;
+    return address.isLoopback() || address == QHostAddress::AnyIPv6;
 }
 
 } // namespace
@@ -63,7 +73,7 @@ QString startSettingsProblem(const AppConfiguration &c)
     case Kind::LegacyKIVO:
         // A saved record without catPort takes 5002, KIVO's own default:
         // the bridge would poll itself and call that a radio.
-        if (c.legacyKIVOPort != 0 && isLoopbackHost(c.legacyKIVOHost)) {
+        if (c.legacyKIVOPort != 0 && reachesThisComputer(c.legacyKIVOHost)) {
             const QString own = c.legacyKIVOPort == c.catPort      ? QStringLiteral("CAT")
                                 : c.legacyKIVOPort == c.rigCtlPort ? QStringLiteral("rigctld")
                                                                    : QString();

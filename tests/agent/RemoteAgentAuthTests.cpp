@@ -197,7 +197,7 @@ TEST(RemoteAgentKeychain, StoreFailuresReadAsKeychainErrors)
         runTask(keychain.saveToken(QStringLiteral("token")));
         FAIL() << "the save succeeded";
     } catch (const RemoteAgentCredentialError &error) {
-        EXPECT_EQ(error.message(), "The keychain returned an error: The collection is locked.");
+        EXPECT_EQ(error.message(), SecretStoreError("The collection is locked").message());
     }
     store.setFailure({});
     EXPECT_TRUE(store.items().isEmpty());

@@ -104,6 +104,7 @@ TEST(CommandLine, AnswersWithoutStartingAnything)
         {{"quend-kivo", "-h"}, false, 0, "XDG_CONFIG_HOME"},
         {{"quend-kivo", "--version"}, false, 0, " 0.1\n"},
         {{"quend-kivo", "--bogus"}, false, 2, "Unknown option 'bogus'"},
+        {{"quend-kivo", "--help-all"}, false, 2, "Unknown option 'help-all'"},
         {{"quend-kivo", "extra"}, false, 2, "Unexpected argument: extra"},
     };
     for (const Case &c : cases) {
@@ -112,5 +113,6 @@ TEST(CommandLine, AnswersWithoutStartingAnything)
         EXPECT_EQ(request.exitCode, c.exitCode) << c.arguments.join(' ').toStdString();
         EXPECT_TRUE(request.text.contains(c.says)) << request.text.toStdString();
         EXPECT_EQ(request.toStandardError, c.exitCode != 0);
+        EXPECT_FALSE(request.text.contains("--help-all")) << request.text.toStdString();
     }
 }

@@ -102,7 +102,7 @@ TEST_F(SmartLinkPinStoreTest, AKeyringFailureRejectsAndRemovalReportsIt)
         FAIL() << "removal succeeded";
     } catch (const SmartLinkAuthError &error) {
         EXPECT_EQ(error.kind(), SmartLinkAuthError::Kind::Keychain);
-        EXPECT_EQ(error.message(), QStringLiteral("The keychain returned an error: the wallet is locked."));
+        EXPECT_EQ(error.message(), SecretStoreError("the wallet is locked").message());
     }
     secrets->setFailure(QString());
     EXPECT_TRUE(secrets->items().isEmpty());

@@ -226,7 +226,7 @@ TEST_F(SmartLinkSignIn, SecretStoreFailuresAreKeychainErrors)
     const auto onRefresh = errorOf<SmartLinkAuthError>(auth->refresh());
     ASSERT_TRUE(onRefresh);
     EXPECT_EQ(onRefresh->kind(), SmartLinkAuthError::Kind::Keychain);
-    EXPECT_EQ(onRefresh->message(), QStringLiteral("The keychain returned an error: the collection is locked."));
+    EXPECT_EQ(onRefresh->message(), SecretStoreError("the collection is locked").message());
 
     // A grant whose refresh token cannot be saved gives no token set.
     const auto onSave = errorOf<SmartLinkAuthError>(auth->authenticate(QStringLiteral("ham@example.org"), QStringLiteral("pw")));

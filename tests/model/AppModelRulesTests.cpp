@@ -92,7 +92,11 @@ TEST(AppModelRules, LegacyKIVOMustNotBeOurOwnPort)
     c.connectionKind = AppConfiguration::ConnectionKind::LegacyKIVO;
     const QString own = "The KIVO port %1 is this bridge's own %2 port; choose the port KIVO listens on.";
     const std::tuple<QString, quint16, QString> rows[] = {{"127.0.1.1", 5002, own.arg(5002).arg("CAT")},
-        {" LOCALHOST ", 4532, own.arg(4532).arg("rigctld")}, {"::1", 5002, own.arg(5002).arg("CAT")}, {"192.168.1.20", 5002, ""}};
+        {" LOCALHOST ", 4532, own.arg(4532).arg("rigctld")}, {"::1", 5002, own.arg(5002).arg("CAT")}, {"192.168.1.20", 5002, ""},
+        // The unspecified address reaches this computer too, in every spelling.
+        {"0.0.0.0", 5002, own.arg(5002).arg("CAT")}, {"0", 5002, own.arg(5002).arg("CAT")}, {"::", 4532, own.arg(4532).arg("rigctld")},
+        {"[::]", 5002, own.arg(5002).arg("CAT")}, {"::ffff:0.0.0.0", 5002, own.arg(5002).arg("CAT")},
+        {"::ffff:127.0.0.1", 5002, own.arg(5002).arg("CAT")}, {"0.0.0.1", 5002, ""}};
     for (const auto &[host, port, problem] : rows) {
         c.legacyKIVOHost = host;
         c.legacyKIVOPort = port;

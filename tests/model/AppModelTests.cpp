@@ -10,12 +10,18 @@
 #include "support/RawClient.h"
 #include "support/RunTask.h"
 
+#include <QDir>
 #include <QJsonDocument>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <csignal>
+
+#include <sys/resource.h>
 
 using namespace kivo;
 using namespace kivo::test;
@@ -266,7 +272,8 @@ TEST(AppModel, ConfigurationStoreKeepsUnreadableTextAndReportsSaveFailures)
     EXPECT_EQ(f.model->remoteAgentToken(), "secret");
     f.secrets->setFailure("locked");
     f.model->forgetRemoteAgentToken();
-    EXPECT_EQ(f.messages().last(), "Could not forget Remote Agent token: The keychain returned an error: locked.");
+    EXPECT_EQ(f.messages().last(), "Could not forget Remote Agent token: The desktop keyring returned an error: locked. Check that a desktop "
+              "session runs with a Secret Service (such as GNOME Keyring or KWallet) and that the keyring is unlocked.");
     EXPECT_EQ(f.model->remoteAgentToken(), "secret");
 
     // A settings file that cannot be written is reported, not claimed saved, until it can be.
@@ -288,6 +295,100 @@ TEST(AppModel, ConfigurationStoreKeepsUnreadableTextAndReportsSaveFailures)
     EXPECT_FALSE(runTask(f.model->save()));
     EXPECT_EQ(f.messages().last(), "Could not save settings: " + f.model->settingsWriteRefusal());
     EXPECT_EQ(QSettings(f.settingsPath(), QSettings::IniFormat).value("configuration"), stored);
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+TEST(AppModel, ADamagedSettingsFileIsReportedCopiedAsideAndNeverWritten)
+{
+    QRandomGenerator random(7);
+    const auto randomBytes = [&](qsizetype size) {
+        QByteArray bytes(size, Qt::Uninitialized);
+        random.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+        return bytes;
+    };
+    const QByteArray record = R"(configuration="{\"connectionKind\": \"Local network\", \"radioHost\": \"flex.lan\"}")";
+    const QString nul = "it holds NUL bytes, which no settings file does";
+    const std::tuple<QByteArray, QString> damaged[] = {
+        {randomBytes(4096), nul}, {QByteArray(4096, '\0'), nul}, {randomBytes(10'000'000), nul},
+        {"[General\n" + record + "\n", "line 1 opens a section that is never closed"},
+        {"[General]\n" + record + "\nradioHost flex.lan\n", "line 3 is neither a section, a setting nor a comment"},
+        {"[General]\nstationName=Zo\xEB\n" + record, "it is not UTF-8 text"}};
+    for (const auto &[bytes, reason] : damaged) {
+        Fixture f;
+        ASSERT_TRUE(writeBytes(f.settingsPath(), bytes));
+        f.make();
+        f.make(); // a second start finds the copy the first kept
+        const QStringList copies = QDir(f.dir.path()).entryList({"settings.conf.damaged-*"});
+        ASSERT_EQ(copies.size(), 1) << reason.toStdString();
+        EXPECT_EQ(fileBytes(f.dir.filePath(copies[0])), bytes);
+        EXPECT_EQ(f.messages().value(0), "Stored settings could not be read: " + f.settingsPath() + ": " + reason
+                                             + ". A copy was kept as " + f.dir.filePath(copies[0])
+                                             + ". The first-run settings are used and the file is left untouched "
+                                               "until the next start.");
+        EXPECT_EQ(f.model->configuration(), AppConfiguration::firstRun());
+        QString failure;
+        EXPECT_FALSE(runTask(f.model->save()) || f.model->storeValues({{"window", QByteArray("\1\2")}}, &failure));
+        EXPECT_EQ(fileBytes(f.settingsPath()), bytes);
+    }
+
+    // What QSettings writes, or reads as written, is never taken for damage.
+    Fixture f;
+    {
+        QSettings settings(f.settingsPath(), QSettings::IniFormat);
+        QByteArray everyByte;
+        for (int b = 0; b < 256; ++b)
+            everyByte += char(b);
+        settings.setValue("window", everyByte);
+        settings.setValue("notes", "a;b=c \"q\"\n\tZoë ✓ [x");
+        settings.setValue("Group/key with space", QStringList{"a", "b,c"});
+    }
+    const QByteArray written = fileBytes(f.settingsPath());
+    const QByteArray handWritten = "\xEF\xBB\xBF; note\r\n\r\n[General]\r\n" + record + "\r\nkey = \"two\nlines\" ; note\n";
+    for (const QByteArray &valid : {QByteArray(), handWritten, written + "[%General]\n" + record + "\n"}) {
+        ASSERT_TRUE(writeBytes(f.settingsPath(), valid));
+        f.make();
+        EXPECT_EQ(f.messages(), QStringList()) << valid.toStdString();
+        EXPECT_TRUE(runTask(f.model->save()));
+    }
+}
+
+TEST(AppModel, EveryFailedSaveNamesItsCause)
+{
+    Fixture f;
+    f.make();
+    ASSERT_TRUE(runTask(f.model->save()));
+    const QByteArray saved = fileBytes(f.settingsPath());
+    AppConfiguration edited = f.model->configuration();
+    edited.stationName = QString(200, 'x');
+    f.model->setConfiguration(edited);
+    // A file-size limit fails every longer write as a full disk does, also for root.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit unlimited{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    rlimit limited = unlimited;
+    limited.rlim_cur = rlim_t(saved.size());
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const bool first = runTask(f.model->save());
+    const bool second = runTask(f.model->save());
+    ::setrlimit(RLIMIT_FSIZE, &unlimited);
+    EXPECT_FALSE(first || second);
+    const QString why = "Could not save settings: " + f.settingsPath() + " could not be written: File too large.";
+    EXPECT_EQ(f.messages().mid(f.messages().size() - 2), QStringList({why, why}));
+    EXPECT_EQ(fileBytes(f.settingsPath()), saved);
+    EXPECT_TRUE(runTask(f.model->save()));
+    f.make();
+    EXPECT_EQ(f.model->configuration(), edited);
 }
 
 struct SlowSecretStore : InMemorySecretStore { // answers on a later turn of the event loop, as a keyring does
