@@ -42,7 +42,7 @@ RemoteAgentClient::RemoteAgentClient(Options options, StateHandler onState, Snap
 {
     if (m_token.isEmpty())
         throw KivoError::server(QStringLiteral("Enter the Remote Agent bearer token."));
-    setObjectName(QStringLiteral("com.tarnvale.QuendKivo.remote-agent"));
+    setObjectName(QString::fromLatin1(lcRemoteAgent().categoryName()));
     m_network = new QNetworkAccessManager(this);
     m_pendingWrites.lifetime = m_timing.pendingWriteLifetime;
 

@@ -34,7 +34,7 @@ FlexRadioSession::FlexRadioSession(FlexRadioSessionOptions options, StateHandler
       m_pinStore(std::move(options.pinStore)), m_timing(options.timing),
       m_value({.frequencyHz = 14074000, .mode = QStringLiteral("DIGU"), .slice = m_sliceLetter, .station = m_stationName})
 {
-    setObjectName(QStringLiteral("com.tarnvale.QuendKivo.radio"));
+    setObjectName(QString::fromLatin1(lcRadio().categoryName()));
     setTickInterval(m_timing.heartbeatInterval);
 }
 

@@ -73,7 +73,7 @@ LegacyKIVOClient::LegacyKIVOClient(Options options, StateHandler onState, Snapsh
       m_timing(options.timing),
       m_value({.frequencyHz = 14074000, .mode = QStringLiteral("DIGU"), .slice = QStringLiteral("A"), .station = QStringLiteral("KIVO SmartLink")})
 {
-    setObjectName(QStringLiteral("com.tarnvale.QuendKivo.legacy-kivo"));
+    setObjectName(QString::fromLatin1(lcLegacyKivo().categoryName()));
     setTickInterval(options.timing.pollInterval);
 }
 

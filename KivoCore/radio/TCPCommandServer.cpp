@@ -277,12 +277,12 @@ private:
 };
 
 TCPCommandServer::TCPCommandServer(Options options, QObject *parent)
-    : QObject(parent), m_label(std::move(options.label)),
+    : QObject(parent),
       m_delimiter(options.framing == Framing::Semicolon ? ';' : '\n'), m_handler(std::move(options.handler)),
       m_onDisconnect(std::move(options.onDisconnect)), m_onEvent(std::move(options.onEvent)),
-      m_timing(options.timing), m_log(&loggingCategory(m_label))
+      m_timing(options.timing), m_log(options.category)
 {
-    setObjectName(m_label);
+    setObjectName(QString::fromLatin1(m_log->categoryName()));
 }
 
 TCPCommandServer::~TCPCommandServer()

@@ -5,6 +5,7 @@
 // handler in arrival order and writes the answers back in the same order.
 
 #include "KivoCore/radio/ClientActivity.h"
+#include "KivoCore/support/LogCategories.h"
 
 #include <QByteArray>
 #include <QCoroTask>
@@ -79,7 +80,6 @@ private:
     void closeListener();
     void acceptFailed();
 
-    QString m_label;
     char m_delimiter;
     Handler m_handler;
     DisconnectHandler m_onDisconnect;
@@ -97,8 +97,8 @@ private:
 
 // What a command server serves, and to whom it tells what happens.
 struct TCPCommandServerOptions {
-    // Names the logging category and the server object.
-    QString label{};
+    // Where the traffic is traced; its name is also the server object's.
+    const QLoggingCategory *category = &lcGeneral();
     TCPCommandServer::Framing framing = TCPCommandServer::Framing::Semicolon;
     TCPCommandServer::Handler handler{};
     TCPCommandServer::DisconnectHandler onDisconnect{};

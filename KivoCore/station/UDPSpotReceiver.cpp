@@ -18,12 +18,11 @@ QString listenerFailedEvent(const QString &description)
 }
 } // namespace
 
-UDPSpotReceiver::UDPSpotReceiver(const QString &label, DatagramHandler onDatagram, EventHandler onEvent,
+UDPSpotReceiver::UDPSpotReceiver(const QLoggingCategory &category, DatagramHandler onDatagram, EventHandler onEvent,
                                  QObject *parent)
-    : QObject(parent), m_onDatagram(std::move(onDatagram)), m_onEvent(std::move(onEvent)),
-      m_log(&loggingCategory(label))
+    : QObject(parent), m_onDatagram(std::move(onDatagram)), m_onEvent(std::move(onEvent)), m_log(&category)
 {
-    setObjectName(label);
+    setObjectName(QString::fromLatin1(category.categoryName()));
 }
 
 UDPSpotReceiver::~UDPSpotReceiver()

@@ -4,6 +4,7 @@
 // feeds and the RUMlog rotator feed, and never interprets the bytes.
 
 #include <QByteArray>
+#include <QLoggingCategory>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -21,8 +22,8 @@ public:
     using DatagramHandler = std::function<void(const QByteArray &datagram)>;
     using EventHandler = std::function<void(const QString &event)>;
 
-    // `label` names the receiver in logs ("com.tarnvale.QuendKivo.spots.logbook").
-    UDPSpotReceiver(const QString &label, DatagramHandler onDatagram, EventHandler onEvent,
+    // `category` traces the datagrams and names the receiver (lcSpotsLogbook, say).
+    UDPSpotReceiver(const QLoggingCategory &category, DatagramHandler onDatagram, EventHandler onEvent,
                     QObject *parent = nullptr);
     ~UDPSpotReceiver() override;
 

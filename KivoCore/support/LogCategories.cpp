@@ -17,17 +17,4 @@ Q_LOGGING_CATEGORY(lcPropagation, "com.tarnvale.QuendKivo.propagation", QtInfoMs
 Q_LOGGING_CATEGORY(lcAsync, "com.tarnvale.QuendKivo.async", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcGeneral, "com.tarnvale.QuendKivo", QtInfoMsg)
 
-const QLoggingCategory &loggingCategory(QStringView label)
-{
-    using Category = const QLoggingCategory &(*)();
-    static const Category labelled[]{lcCat,         lcRigctl,       lcRadio,        lcLegacyKivo,
-                                     lcSmartLinkBroker, lcRemoteAgent, lcRotator, lcRotatorRumlog,
-                                     lcSpotsLogbook, lcSpotsContest, lcPropagation};
-    for (Category category : labelled) {
-        if (label == QLatin1StringView(category().categoryName()))
-            return category();
-    }
-    return lcGeneral();
-}
-
 } // namespace kivo

@@ -25,8 +25,4 @@ Q_DECLARE_LOGGING_CATEGORY(lcAsync)
 // Anything a component labelled otherwise has to say.
 Q_DECLARE_LOGGING_CATEGORY(lcGeneral)
 
-// The category whose name is `label` (a server's or a receiver's label),
-// or the general one for a label no category carries.
-const QLoggingCategory &loggingCategory(QStringView label);
-
 } // namespace kivo

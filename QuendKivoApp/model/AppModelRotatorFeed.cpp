@@ -3,6 +3,7 @@
 #include "QuendKivoApp/model/AppModel.h"
 
 #include "KivoCore/support/KivoError.h"
+#include "KivoCore/support/LogCategories.h"
 #include "KivoCore/station/RotatorDatagram.h"
 #include "KivoCore/station/UDPSpotReceiver.h"
 #include "KivoCore/support/Numbers.h"
@@ -30,7 +31,7 @@ void AppModel::startRotatorFeed()
             assign(m_rotatorFeedStatus, text, &AppModel::rotatorFeedStatusChanged);
     };
     auto receiver =
-        std::make_unique<UDPSpotReceiver>(QStringLiteral("com.tarnvale.QuendKivo.rotator.rumlog"), onDatagram, onEvent);
+        std::make_unique<UDPSpotReceiver>(lcRotatorRumlog(), onDatagram, onEvent);
     try {
         receiver->start(port);
     } catch (...) {

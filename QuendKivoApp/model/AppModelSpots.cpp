@@ -3,6 +3,7 @@
 #include "QuendKivoApp/model/AppModel.h"
 
 #include "KivoCore/support/KivoError.h"
+#include "KivoCore/support/LogCategories.h"
 #include "KivoCore/station/DXSpot.h"
 #include "KivoCore/station/UDPSpotReceiver.h"
 #include "KivoCore/support/Async.h"
@@ -30,7 +31,7 @@ std::unique_ptr<UDPSpotReceiver> AppModel::makeSpotReceiver(SpotFeed feed, std::
         if (text.contains(QLatin1String("failed")))
             assign(m_spotBridgeStatus, QStringLiteral("Listener error"), &AppModel::spotBridgeStatusChanged);
     };
-    return std::make_unique<UDPSpotReceiver>(QStringLiteral("com.tarnvale.QuendKivo.spots.") + name.toLower(),
+    return std::make_unique<UDPSpotReceiver>(feed == SpotFeed::Logbook ? lcSpotsLogbook() : lcSpotsContest(),
                                              onDatagram, onEvent);
 }
 

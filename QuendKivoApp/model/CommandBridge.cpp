@@ -48,7 +48,7 @@ void CommandBridge::start(const AppConfiguration &configuration)
     };
     auto cat = m_cat;
     m_catServer = std::make_unique<TCPCommandServer>(TCPCommandServer::Options{
-        .label = QStringLiteral("com.tarnvale.QuendKivo.cat"),
+        .category = &lcCat(),
         .framing = TCPCommandServer::Framing::Semicolon,
         .handler =
             [cat](QString request, std::shared_ptr<ClientActivity> activity) {
@@ -58,7 +58,7 @@ void CommandBridge::start(const AppConfiguration &configuration)
         .onEvent = logWith(QStringLiteral("CAT: "))});
     auto rigCtl = m_rigCtl;
     m_rigCtlServer = std::make_unique<TCPCommandServer>(TCPCommandServer::Options{
-        .label = QStringLiteral("com.tarnvale.QuendKivo.rigctl"),
+        .category = &lcRigctl(),
         .framing = TCPCommandServer::Framing::Newline,
         .handler =
             [rigCtl](QString line, std::shared_ptr<ClientActivity> activity) -> QCoro::Task<std::optional<QString>> {

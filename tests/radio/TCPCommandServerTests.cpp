@@ -34,7 +34,6 @@ struct EchoServer {
     {
         timing.maximumClients = maximumClients;
         server = std::make_unique<TCPCommandServer>(TCPCommandServer::Options{
-            .label = QStringLiteral("com.tarnvale.QuendKivo.test"),
             .framing = framing,
             .handler = [this](QString request, std::shared_ptr<ClientActivity>) -> QCoro::Task<std::optional<QString>> {
                 requests.append(request);

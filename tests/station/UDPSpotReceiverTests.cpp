@@ -1,5 +1,6 @@
 #include "KivoCore/support/KivoError.h"
 #include "KivoCore/station/UDPSpotReceiver.h"
+#include "KivoCore/support/LogCategories.h"
 #include "support/RunTask.h"
 
 #include <QHostAddress>
@@ -21,7 +22,7 @@ struct Harness {
     QList<QByteArray> datagrams;
     QStringList events;
     std::unique_ptr<UDPSpotReceiver> receiver = std::make_unique<UDPSpotReceiver>(
-        QStringLiteral("com.tarnvale.QuendKivo.spots.logbook"),
+        lcSpotsLogbook(),
         [this](const QByteArray &datagram) { datagrams.append(datagram); },
         [this](const QString &event) { events.append(event); });
 };
@@ -137,7 +138,7 @@ TEST(UDPSpotReceiver, CanBeStoppedFromInsideItsOwnCallback)
     std::unique_ptr<UDPSpotReceiver> receiver;
     int delivered = 0;
     receiver = std::make_unique<UDPSpotReceiver>(
-        QStringLiteral("com.tarnvale.QuendKivo.rotator.rumlog"),
+        lcRotatorRumlog(),
         [&](const QByteArray &) {
             ++delivered;
             receiver->stop();

@@ -37,10 +37,12 @@ QStringList awaited(const QStringList &lines)
     return lines;
 }
 
-QStringList commandServer(const QString &name, TCPCommandServer::Framing framing, const QByteArray &request)
+QStringList commandServer(const QLoggingCategory &category, TCPCommandServer::Framing framing,
+                          const QByteArray &request)
 {
+    const QString name = QString::fromLatin1(category.categoryName()).mid(prefix.size());
     const auto answer = [](QString, auto) -> QCoro::Task<std::optional<QString>> { co_return QStringLiteral("7;"); };
-    TCPCommandServer server({.label = prefix + name, .framing = framing, .handler = answer});
+    TCPCommandServer server({.category = &category, .framing = framing, .handler = answer});
     server.start(0);
     QTcpSocket client;
     client.connectToHost(QHostAddress::LocalHost, server.serverPort());
@@ -92,10 +94,11 @@ QStringList rotator()
     return awaited({prefix + R"(rotator sent "AI1;")", prefix + R"(rotator received "123;")"});
 }
 
-std::function<QStringList()> feed(const QString &name)
+std::function<QStringList()> feed(const QLoggingCategory &category)
 {
-    return [name] {
-        UDPSpotReceiver receiver(prefix + name, {}, {});
+    return [&category] {
+        const QString name = QString::fromLatin1(category.categoryName()).mid(prefix.size());
+        UDPSpotReceiver receiver(category, {}, {});
         receiver.start(0);
         QUdpSocket sender;
         sender.writeDatagram("<spot/>", QHostAddress::LocalHost, receiver.port());
@@ -118,27 +121,28 @@ QStringList propagation()
 
 TEST(Tracing, EachCategoryTracesItsOwnTrafficAloneAndNoSecret)
 {
-    const QList<QPair<QString, std::function<QStringList()>>> categories{
-        {"cat", [] { return commandServer("cat", TCPCommandServer::Framing::Semicolon, "FA;"); }},
-        {"rigctl", [] { return commandServer("rigctl", TCPCommandServer::Framing::Newline, "f\n"); }},
-        {"radio", smartLink}, {"smartlink-broker", smartLink}, {"legacy-kivo", legacyKivo},
-        {"remote-agent", [] {
+    const QList<QPair<const QLoggingCategory *, std::function<QStringList()>>> categories{
+        {&lcCat(), [] { return commandServer(lcCat(), TCPCommandServer::Framing::Semicolon, "FA;"); }},
+        {&lcRigctl(), [] { return commandServer(lcRigctl(), TCPCommandServer::Framing::Newline, "f\n"); }},
+        {&lcRadio(), smartLink}, {&lcSmartLinkBroker(), smartLink}, {&lcLegacyKivo(), legacyKivo},
+        {&lcRemoteAgent(), [] {
              RemoteAgentHarness h;
              h.startAndWaitForStream();
              runTask(h.client->stop());
              return QStringList{prefix + "remote-agent GET " + h.agent.baseURL() + "/api/v1/state answered 200 \"{",
                                 prefix + "remote-agent stream message \"{"};
          }},
-        {"rotator", rotator}, {"rotator.rumlog", feed("rotator.rumlog")}, {"spots.logbook", feed("spots.logbook")},
-        {"spots.contest", feed("spots.contest")}, {"propagation", propagation}};
+        {&lcRotator(), rotator}, {&lcRotatorRumlog(), feed(lcRotatorRumlog())},
+        {&lcSpotsLogbook(), feed(lcSpotsLogbook())}, {&lcSpotsContest(), feed(lcSpotsContest())},
+        {&lcPropagation(), propagation}};
     const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context,
                                                                 const QString &message) {
         if (type == QtDebugMsg)
             captured.append(QString::fromLatin1(context.category) + u' ' + message);
     });
-    for (const auto &[name, drive] : categories) {
-        const QString category = prefix + name;
-        EXPECT_FALSE(loggingCategory(category).isDebugEnabled());
+    for (const auto &[logging, drive] : categories) {
+        const QString category = QString::fromLatin1(logging->categoryName());
+        EXPECT_FALSE(logging->isDebugEnabled());
         captured.clear();
         QLoggingCategory::setFilterRules(category + ".debug=true");
         for (const QString &text : drive())
