@@ -190,7 +190,7 @@ SmartLinkBroker::SmartLinkBroker(Options options, DisconnectHandler onDisconnect
       m_onDisconnect(std::move(onDisconnect)),
       m_endpoint(std::move(options.endpoint))
 {
-    setObjectName(QStringLiteral("com.tarnvale.QuendKivo.smartlink-broker"));
+    setObjectName(QString::fromLatin1(lcSmartLinkBroker().categoryName()));
     m_timeoutTimer.setSingleShot(true);
     QObject::connect(&m_timeoutTimer, &QTimer::timeout, this,
                      [this] { fail(QStringLiteral("SmartLink broker timed out waiting for the radio.")); });

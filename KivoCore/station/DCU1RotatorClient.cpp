@@ -110,7 +110,7 @@ DCU1RotatorClient::DCU1RotatorClient(Options options, StateHandler onState, Azim
       m_timing(options.timing),
       m_life(this, [this] { connectToController(true); })
 {
-    setObjectName(QStringLiteral("com.tarnvale.QuendKivo.rotator"));
+    setObjectName(QString::fromLatin1(lcRotator().categoryName()));
     m_pollTimer.setInterval(m_pollMilliseconds);
     connect(&m_pollTimer, &QTimer::timeout, this, [this] {
         // A broken link shows up in the socket's own signals, not here.
