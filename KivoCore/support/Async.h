@@ -4,7 +4,7 @@
 //
 // A trap of QCoro 0.8 worth knowing: `co_return m_member;` moves the member
 // out. Backends hand out their snapshot through snapshotCopy()
-// (ConnectionLifecycle.h).
+// (KivoCore/radio/RadioLifecycle.h).
 
 #include <QCoroTask>
 #include <QCoreApplication>

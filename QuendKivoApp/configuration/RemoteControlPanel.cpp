@@ -1,6 +1,6 @@
 #include "QuendKivoApp/configuration/RemoteControlPanel.h"
 
-#include "QuendKivoApp/configuration/StationRules.h"
+#include "QuendKivoApp/model/StationRules.h"
 #include "QuendKivoApp/kit/AdaptiveRow.h"
 #include "QuendKivoApp/kit/EntryField.h"
 #include "QuendKivoApp/kit/Fonts.h"

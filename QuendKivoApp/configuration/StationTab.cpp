@@ -1,7 +1,7 @@
 #include "QuendKivoApp/configuration/StationTab.h"
 
 #include "QuendKivoApp/kit/PageControls.h"
-#include "QuendKivoApp/configuration/StationRules.h"
+#include "QuendKivoApp/model/StationRules.h"
 #include "QuendKivoApp/kit/DecimalField.h"
 #include "QuendKivoApp/kit/EntryField.h"
 #include "QuendKivoApp/kit/Fonts.h"

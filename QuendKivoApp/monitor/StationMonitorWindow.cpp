@@ -1,7 +1,7 @@
 #include "QuendKivoApp/monitor/StationMonitorWindow.h"
 #include "QuendKivoApp/rotator/RotatorMonitorPanel.h"
 
-#include "QuendKivoApp/configuration/StationRules.h"
+#include "QuendKivoApp/model/StationRules.h"
 #include "QuendKivoApp/kit/ContentUnavailableNotice.h"
 #include "QuendKivoApp/kit/FixedPalette.h"
 #include "QuendKivoApp/kit/Fonts.h"

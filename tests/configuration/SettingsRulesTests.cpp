@@ -1,5 +1,5 @@
 #include "QuendKivoApp/configuration/SpotStyleRules.h"
-#include "QuendKivoApp/configuration/StationRules.h"
+#include "QuendKivoApp/model/StationRules.h"
 #include "QuendKivoApp/kit/DecimalField.h"
 
 #include <gtest/gtest.h>

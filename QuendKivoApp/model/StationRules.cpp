@@ -1,4 +1,4 @@
-#include "QuendKivoApp/configuration/StationRules.h"
+#include "QuendKivoApp/model/StationRules.h"
 
 #include "KivoCore/agent/RemoteStationConfiguration.h"
 
