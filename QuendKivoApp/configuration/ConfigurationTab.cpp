@@ -7,6 +7,7 @@
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
 #include "QuendKivoApp/kit/NumberField.h"
 #include "QuendKivoApp/model/AppModel.h"
+#include "QuendKivoApp/model/ConnectionKindDescriptor.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -247,8 +248,8 @@ QWidget *ConfigurationTab::makeConnectionBox()
     m_kindPicker = new QComboBox;
     m_kindPicker->setObjectName(QStringLiteral("configuration.connectionKind"));
     m_kindPicker->setAccessibleName(QStringLiteral("Radio connection"));
-    for (const Kind kind : allConnectionKinds)
-        m_kindPicker->addItem(rawValue(kind), int(kind));
+    for (const ConnectionKindDescriptor &descriptor : connectionKindDescriptors())
+        m_kindPicker->addItem(descriptor.name, int(descriptor.kind));
     connect(m_kindPicker, &QComboBox::currentIndexChanged, this, [this](int index) {
         const Kind kind = Kind(m_kindPicker->itemData(index).toInt());
         edit([&](AppConfiguration &c) { c.connectionKind = kind; });
