@@ -102,7 +102,7 @@ TEST(ConfigurationRowsTest, RowsAndGuidanceFollowTheKind)
     };
     for (const auto &row : table) {
         EXPECT_EQ(connectionRowTitles(row.kind), row.rows);
-        EXPECT_TRUE(configurationGuidance(row.kind).startsWith(row.guidanceStart));
+        EXPECT_TRUE(descriptorOf(row.kind).guidance.startsWith(row.guidanceStart));
     }
 }
 
