@@ -7,6 +7,7 @@
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
 #include "QuendKivoApp/kit/NumberField.h"
 #include "QuendKivoApp/model/AppModel.h"
+#include "QuendKivoApp/model/ConnectionKindDescriptor.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -25,39 +26,36 @@ namespace kivo {
 
 using Kind = AppConfiguration::ConnectionKind;
 
-QStringList connectionRowTitles(Kind kind)
+namespace {
+
+// Also the key under which the tab shows and hides the row.
+QString connectionRowTitle(ConnectionRow row)
 {
-    switch (kind) {
-    case Kind::SmartLink:
-        return {QStringLiteral("SmartLink email"), QStringLiteral("Password"), QStringLiteral("Radio serial"),
-                QStringLiteral("Station")};
-    case Kind::RemoteAgent:
-        return {QStringLiteral("Agent HTTPS URL"), QStringLiteral("Bearer token")};
-    case Kind::Local:
-        return {QStringLiteral("Radio host"), QStringLiteral("Station")};
-    case Kind::LegacyKIVO:
-        return {QStringLiteral("KIVO host"), QStringLiteral("KIVO CAT port"), QStringLiteral("Supervision"),
-                QStringLiteral("Launch command"), QStringLiteral("Process name")};
-    case Kind::Simulator:
-        return {QStringLiteral("Station")};
+    switch (row) {
+    case ConnectionRow::SmartLinkEmail: return QStringLiteral("SmartLink email");
+    case ConnectionRow::SmartLinkPassword: return QStringLiteral("Password");
+    case ConnectionRow::SmartLinkRadioSerial: return QStringLiteral("Radio serial");
+    case ConnectionRow::RemoteAgentURL: return QStringLiteral("Agent HTTPS URL");
+    case ConnectionRow::RemoteAgentToken: return QStringLiteral("Bearer token");
+    case ConnectionRow::RadioHost: return QStringLiteral("Radio host");
+    case ConnectionRow::Station: return QStringLiteral("Station");
+    case ConnectionRow::LegacyKIVOHost: return QStringLiteral("KIVO host");
+    case ConnectionRow::LegacyKIVOPort: return QStringLiteral("KIVO CAT port");
+    case ConnectionRow::LegacyKIVOSupervision: return QStringLiteral("Supervision");
+    case ConnectionRow::LegacyKIVOLaunchCommand: return QStringLiteral("Launch command");
+    case ConnectionRow::LegacyKIVOProcessName: return QStringLiteral("Process name");
     }
     return {};
 }
 
-QString configurationGuidance(Kind kind)
+} // namespace
+
+QStringList connectionRowTitles(Kind kind)
 {
-    switch (kind) {
-    case Kind::SmartLink:
-        return QStringLiteral("The password remains in memory; refresh credentials and the radio certificate pin are stored in the desktop keyring.");
-    case Kind::RemoteAgent:
-        return QStringLiteral("The bearer token is stored in the desktop keyring. All radio and station commands go through the Windows agent.");
-    case Kind::LegacyKIVO:
-        return QStringLiteral("RUMlogNG \u2192 Quend-Kivo \u2192 KIVO \u2192 SmartLink \u2192 FlexRadio");
-    case Kind::Local:
-    case Kind::Simulator:
-        return QStringLiteral("CAT and RigCtlD listeners bind only to this computer's loopback interface.");
-    }
-    return {};
+    QStringList titles;
+    for (const ConnectionRow row : descriptorOf(kind).rows)
+        titles << connectionRowTitle(row);
+    return titles;
 }
 
 namespace {
@@ -247,8 +245,8 @@ QWidget *ConfigurationTab::makeConnectionBox()
     m_kindPicker = new QComboBox;
     m_kindPicker->setObjectName(QStringLiteral("configuration.connectionKind"));
     m_kindPicker->setAccessibleName(QStringLiteral("Radio connection"));
-    for (const Kind kind : allConnectionKinds)
-        m_kindPicker->addItem(rawValue(kind), int(kind));
+    for (const ConnectionKindDescriptor &descriptor : connectionKindDescriptors())
+        m_kindPicker->addItem(descriptor.name, int(descriptor.kind));
     connect(m_kindPicker, &QComboBox::currentIndexChanged, this, [this](int index) {
         const Kind kind = Kind(m_kindPicker->itemData(index).toInt());
         edit([&](AppConfiguration &c) { c.connectionKind = kind; });
@@ -260,52 +258,54 @@ QWidget *ConfigurationTab::makeConnectionBox()
     addRow(grid, QStringLiteral("Radio connection"), m_kindPicker);
 
     using C = AppConfiguration;
-    addRow(grid, QStringLiteral("SmartLink email"),
+    const auto title = connectionRowTitle;
+    addRow(grid, title(ConnectionRow::SmartLinkEmail),
            textField(QStringLiteral("configuration.smartLinkEmail"), QStringLiteral("Email"), &C::smartLinkEmail));
-    addRow(grid, QStringLiteral("Password"),
+    addRow(grid, title(ConnectionRow::SmartLinkPassword),
            secretField(QStringLiteral("configuration.smartLinkPassword"), QStringLiteral("Needed once"),
                        [this](const QString &text) { m_model.setSmartLinkPassword(text); },
                        [this] { return m_model.smartLinkPassword(); }));
-    addRow(grid, QStringLiteral("Radio serial"),
+    addRow(grid, title(ConnectionRow::SmartLinkRadioSerial),
            hbox({textField(QStringLiteral("configuration.smartLinkRadioSerial"),
                            QStringLiteral("Optional preferred serial"), &C::smartLinkRadioSerial),
                  button(QStringLiteral("configuration.forgetSession"), QStringLiteral("Forget session"),
                         [this] { m_model.forgetSmartLinkSession(); }),
                  button(QStringLiteral("configuration.resetPin"), QStringLiteral("Reset pin"),
                         [this] { m_model.resetSmartLinkCertificatePin(); })}));
-    addRow(grid, QStringLiteral("Agent HTTPS URL"),
+    addRow(grid, title(ConnectionRow::RemoteAgentURL),
            textField(QStringLiteral("configuration.remoteAgentBaseURL"),
                      QStringLiteral("https://station-pc.local:8443"), &C::remoteAgentBaseURL));
-    addRow(grid, QStringLiteral("Bearer token"),
+    addRow(grid, title(ConnectionRow::RemoteAgentToken),
            hbox({secretField(QStringLiteral("configuration.remoteAgentToken"),
                              QStringLiteral("Stored securely in the keyring"),
                              [this](const QString &text) { m_model.setRemoteAgentToken(text); },
                              [this] { return m_model.remoteAgentToken(); }),
                  button(QStringLiteral("configuration.forgetToken"), QStringLiteral("Forget saved token"),
                         [this] { m_model.forgetRemoteAgentToken(); })}));
-    addRow(grid, QStringLiteral("Radio host"),
+    addRow(grid, title(ConnectionRow::RadioHost),
            textField(QStringLiteral("configuration.radioHost"), QStringLiteral("IP address or hostname"), &C::radioHost));
 
     QLineEdit *slice = textField(QStringLiteral("configuration.sliceLetter"), QStringLiteral("A"), &C::sliceLetter);
     slice->setFixedWidth(64);
-    addRow(grid, QStringLiteral("Station"),
+    addRow(grid, title(ConnectionRow::Station),
            hbox({textField(QStringLiteral("configuration.stationName"), QStringLiteral("Station name"), &C::stationName),
                  rowLabel(QStringLiteral("Slice")), slice}));
-    addRow(grid, QStringLiteral("KIVO host"),
+    addRow(grid, title(ConnectionRow::LegacyKIVOHost),
            textField(QStringLiteral("configuration.legacyKIVOHost"), QStringLiteral("Host"), &C::legacyKIVOHost));
-    addRow(grid, QStringLiteral("KIVO CAT port"),
-           portField(QStringLiteral("configuration.legacyKIVOPort"), QStringLiteral("KIVO CAT port"), &C::legacyKIVOPort));
-    addRow(grid, QStringLiteral("Supervision"),
+    addRow(grid, title(ConnectionRow::LegacyKIVOPort),
+           portField(QStringLiteral("configuration.legacyKIVOPort"), title(ConnectionRow::LegacyKIVOPort),
+                     &C::legacyKIVOPort));
+    addRow(grid, title(ConnectionRow::LegacyKIVOSupervision),
            toggle(QStringLiteral("configuration.superviseLegacyKIVO"),
                   QStringLiteral("Restart KIVO automatically if it crashes"), &C::superviseLegacyKIVO),
            false);
-    addRow(grid, QStringLiteral("Launch command"),
+    addRow(grid, title(ConnectionRow::LegacyKIVOLaunchCommand),
            textField(QStringLiteral("configuration.legacyKIVOLaunchCommand"), QStringLiteral("Program and arguments"),
                      &C::legacyKIVOLaunchCommand));
-    addRow(grid, QStringLiteral("Process name"),
+    addRow(grid, title(ConnectionRow::LegacyKIVOProcessName),
            textField(QStringLiteral("configuration.legacyKIVOProcessName"),
                      QStringLiteral("Empty: the command's program"), &C::legacyKIVOProcessName));
-    addHelp(grid, QStringLiteral("Process name"),
+    addHelp(grid, title(ConnectionRow::LegacyKIVOProcessName),
             QStringLiteral("Supervision runs the command when no process of this name is running."));
     return box;
 }
@@ -344,7 +344,7 @@ void ConfigurationTab::refresh()
         for (QWidget *widget : it.value())
             widget->setVisible(visible);
     }
-    showFullText(m_guidance, configurationGuidance(kind));
+    showFullText(m_guidance, descriptorOf(kind).guidance);
 }
 
 } // namespace kivo

@@ -26,7 +26,6 @@ class NumberField;
 
 // The Connection box's row titles after "Radio connection", for a kind.
 QStringList connectionRowTitles(AppConfiguration::ConnectionKind kind);
-QString configurationGuidance(AppConfiguration::ConnectionKind kind);
 
 class ConfigurationTab : public QWidget {
     Q_OBJECT

@@ -12,6 +12,7 @@
 #include "QuendKivoApp/kit/NumberField.h"
 #include "QuendKivoApp/kit/PageControls.h"
 #include "QuendKivoApp/model/AppModel.h"
+#include "QuendKivoApp/model/ConnectionKindDescriptor.h"
 #include "QuendKivoApp/rotator/RotatorSettingsView.h"
 
 #include <QAbstractButton>
@@ -40,16 +41,16 @@ using Kind = AppConfiguration::ConnectionKind;
 
 HeaderPresentation presentHeader(bool isRunning, bool isRadioConnected, bool isRemoteAgentConnected, Kind kind)
 {
-    const bool agentKind = kind == Kind::RemoteAgent;
-    return {connectionPresentation(isRadioConnected, agentKind, isRemoteAgentConnected, isRunning),
-            rawValue(kind), isRunning && agentKind,
+    const ConnectionKindDescriptor &descriptor = descriptorOf(kind);
+    return {connectionPresentation(isRadioConnected, descriptor.isRemoteAgent(), isRemoteAgentConnected, isRunning),
+            descriptor.name, isRunning && descriptor.isRemoteAgent(),
             isRunning ? QStringLiteral("Stop") : QStringLiteral("Start")};
 }
 
 ConnectionPresentation connectionPresentation(const AppModel &model)
 {
     return connectionPresentation(model.isRadioConnected(),
-                                  model.configuration().connectionKind == Kind::RemoteAgent,
+                                  descriptorOf(model.configuration().connectionKind).isRemoteAgent(),
                                   model.isRemoteAgentConnected(), model.isRunning());
 }
 
@@ -318,7 +319,7 @@ void ContentView::refreshHeader()
 
 void ContentView::refreshStationPage()
 {
-    const bool agent = m_model.configuration().connectionKind == Kind::RemoteAgent;
+    const bool agent = descriptorOf(m_model.configuration().connectionKind).isRemoteAgent();
     m_stationUnavailable->setVisible(!agent);
     m_stationEditor->setVisible(agent);
 }

@@ -8,6 +8,7 @@
 #include "QuendKivoApp/kit/SymbolLabel.h"
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
 #include "QuendKivoApp/model/AppModel.h"
+#include "QuendKivoApp/model/ConnectionKindDescriptor.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -128,7 +129,7 @@ void StatusTab::refresh()
     setForegroundColor(m_connectionLabel, connection.color);
     showFullText(m_statusText, m_model.status());
 
-    const bool agentKind = m_model.configuration().connectionKind == AppConfiguration::ConnectionKind::RemoteAgent;
+    const bool agentKind = descriptorOf(m_model.configuration().connectionKind).isRemoteAgent();
     m_latency->setVisible(agentKind);
     showFullText(m_latency, m_model.telemetryLatencySummary());
     m_remoteControl->setVisible(agentKind);

@@ -1,7 +1,7 @@
 #pragma once
 
-// The one place that builds radio backends for the application model, so a
-// change to a client's constructor touches nothing else.
+// What the application model hands a connection kind's backend factory, and
+// what it gets back.
 
 #include "KivoCore/flex/SmartLinkBroker.h"
 #include "QuendKivoApp/model/AppConfiguration.h"
@@ -36,6 +36,7 @@ struct AppBackend {
 // May throw (the agent client refuses an empty token or a bad address).
 using AppBackendFactory = std::function<AppBackend(const AppBackendRequest &request)>;
 
+// The configured kind's own factory.
 AppBackend makeAppBackend(const AppBackendRequest &request);
 
 // 14.074 MHz DIGU, connected, on the configured slice and station.

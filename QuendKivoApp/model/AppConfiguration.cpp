@@ -1,26 +1,19 @@
 #include "QuendKivoApp/model/AppConfiguration.h"
-#include "KivoCore/support/RawValue.h"
 
 #include "KivoCore/support/JsonFields.h"
+#include "QuendKivoApp/model/ConnectionKindDescriptor.h"
 
 namespace kivo {
 
-QString rawValue(AppConfiguration::ConnectionKind kind)
-{
-    using Kind = AppConfiguration::ConnectionKind;
-    switch (kind) {
-    case Kind::SmartLink: return QStringLiteral("SmartLink");
-    case Kind::RemoteAgent: return QStringLiteral("Remote Station Agent");
-    case Kind::Local: return QStringLiteral("Local network");
-    case Kind::LegacyKIVO: return QStringLiteral("Remote via supervised KIVO");
-    case Kind::Simulator: return QStringLiteral("Simulator");
-    }
-    return {};
-}
+QString rawValue(AppConfiguration::ConnectionKind kind) { return descriptorOf(kind).name; }
 
 std::optional<AppConfiguration::ConnectionKind> connectionKindFromRaw(const QString &raw)
 {
-    return caseFromRaw(allConnectionKinds, raw);
+    for (const ConnectionKindDescriptor &descriptor : connectionKindDescriptors()) {
+        if (descriptor.name == raw)
+            return descriptor.kind;
+    }
+    return std::nullopt;
 }
 
 AppConfiguration AppConfiguration::firstRun()

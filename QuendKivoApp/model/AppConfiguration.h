@@ -5,7 +5,6 @@
 
 #include <QJsonObject>
 #include <QString>
-#include <array>
 #include <optional>
 
 namespace kivo {
@@ -48,12 +47,7 @@ struct AppConfiguration {
     static AppConfiguration fromJson(const QJsonValue &value);
 };
 
-inline constexpr std::array<AppConfiguration::ConnectionKind, 5> allConnectionKinds{
-    AppConfiguration::ConnectionKind::SmartLink, AppConfiguration::ConnectionKind::RemoteAgent,
-    AppConfiguration::ConnectionKind::Local, AppConfiguration::ConnectionKind::LegacyKIVO,
-    AppConfiguration::ConnectionKind::Simulator};
-
-// The raw value is also the display name ("Local network").
+// The kind's descriptor name, stored and shown ("Local network").
 QString rawValue(AppConfiguration::ConnectionKind kind);
 std::optional<AppConfiguration::ConnectionKind> connectionKindFromRaw(const QString &raw);
 

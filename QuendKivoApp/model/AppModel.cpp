@@ -12,6 +12,7 @@
 #include "KivoCore/support/JsonFields.h"
 #include "KivoCore/support/Async.h"
 #include "QuendKivoApp/model/CommandBridge.h"
+#include "QuendKivoApp/model/ConnectionKindDescriptor.h"
 #include "QuendKivoApp/model/SettingsFile.h"
 
 #include <QCoroSignal>
@@ -179,7 +180,7 @@ QCoro::Task<bool> AppModel::save()
         co_return false;
     }
     const QString token = m_remoteAgentToken.trimmed();
-    if (m_configuration.connectionKind == AppConfiguration::ConnectionKind::RemoteAgent && !token.isEmpty()) {
+    if (descriptorOf(m_configuration.connectionKind).isRemoteAgent() && !token.isEmpty()) {
         const QString address = m_configuration.remoteAgentBaseURL.trimmed();
         if (address.isEmpty()) {
             failure = KivoError::server(QStringLiteral("Enter the Remote Agent HTTPS URL first.")).message();

@@ -9,12 +9,11 @@
 #include "KivoCore/station/UDPSpotReceiver.h"
 #include "KivoCore/support/Async.h"
 #include "QuendKivoApp/model/CommandBridge.h"
+#include "QuendKivoApp/model/ConnectionKindDescriptor.h"
 
 #include <QTimer>
 
 namespace kivo {
-
-using Kind = AppConfiguration::ConnectionKind;
 
 void AppModel::post(std::function<void()> work)
 {
@@ -50,12 +49,12 @@ AppBackend AppModel::buildBackend(quint64 generation, const AppConfiguration &co
     request.remoteAgentToken = agent.token;
     request.smartLinkPassword = m_smartLinkPassword;
     request.secrets = m_dependencies.secrets;
-    switch (configuration.connectionKind) {
-    case Kind::LegacyKIVO:
+    switch (descriptorOf(configuration.connectionKind).role) {
+    case BackendRole::LegacyKIVO:
         request.onState = queued(&AppModel::handleLegacyState);
         request.onSnapshot = queued(&AppModel::handleSnapshot);
         break;
-    case Kind::RemoteAgent:
+    case BackendRole::RemoteAgent:
         request.onState = queued(&AppModel::handleAgentState);
         request.onSnapshot = [self, generation](const RadioSnapshot &snapshot) {
             if (self)
@@ -65,13 +64,14 @@ AppBackend AppModel::buildBackend(quint64 generation, const AppConfiguration &co
                 });
         };
         break;
-    case Kind::Simulator:
+    case BackendRole::Simulator:
         request.onSnapshot = queued(&AppModel::handleSimulatorSnapshot);
         break;
-    default:
+    case BackendRole::Radio:
         request.onState = queued(&AppModel::handleRadioState);
         request.onSnapshot = queued(&AppModel::handleSnapshot);
         request.onRadioSelected = queued(&AppModel::handleRadioSelected);
+        break;
     }
     AppBackend backend = m_dependencies.backendFactory(request);
     if (backend.radio)
@@ -91,19 +91,15 @@ QCoro::Task<void> AppModel::startTask(quint64 generation)
     QPointer<AppModel> self(this);
     // Edits made while the keyring answers belong to the next start.
     const AppConfiguration configuration = m_configuration;
-    const Kind kind = configuration.connectionKind;
+    const ConnectionKindDescriptor &kind = descriptorOf(configuration.connectionKind);
     auto secrets = m_dependencies.secrets;
     QString failure;
     try {
-        if (const QString problem = startSettingsProblem(configuration); !problem.isEmpty())
+        if (const QString problem = kind.settingsProblem(configuration); !problem.isEmpty())
             throw KivoError::server(problem);
         AppBackend backend;
-        switch (kind) {
-        case Kind::SmartLink:
-            backend = buildBackend(generation, configuration, {});
-            setSmartLinkPassword(QString());
-            break;
-        case Kind::RemoteAgent: {
+        switch (kind.role) {
+        case BackendRole::RemoteAgent: {
             const QString agentBaseURL = configuration.remoteAgentBaseURL.trimmed();
             QString agentToken = m_remoteAgentToken.trimmed();
             const bool typedToken = !agentToken.isEmpty();
@@ -122,15 +118,17 @@ QCoro::Task<void> AppModel::startTask(quint64 generation)
             setRemoteAgentToken(QString());
             break;
         }
-        case Kind::LegacyKIVO:
+        case BackendRole::LegacyKIVO:
             ensureLegacyKIVORunning();
             backend = buildBackend(generation, configuration, {});
             break;
-        case Kind::Local:
-        case Kind::Simulator:
+        case BackendRole::Radio:
+        case BackendRole::Simulator:
             backend = buildBackend(generation, configuration, {});
             break;
         }
+        if (kind.consumesSmartLinkPassword)
+            setSmartLinkPassword(QString());
         m_radio = backend.radio;
         m_remoteAgent = backend.remoteAgent;
 
@@ -146,8 +144,9 @@ QCoro::Task<void> AppModel::startTask(quint64 generation)
 
         m_starting = false;
         assign(m_isRunning, true, &AppModel::isRunningChanged);
-        assign(m_isRadioConnected, kind == Kind::Simulator, &AppModel::isRadioConnectedChanged);
-        if (kind == Kind::Simulator)
+        const bool simulator = kind.role == BackendRole::Simulator;
+        assign(m_isRadioConnected, simulator, &AppModel::isRadioConnectedChanged);
+        if (simulator)
             // The seed is the simulated radio until its first change: a window
             // opened before that change shows it like any later snapshot.
             handleSimulatorSnapshot(generation, initialSimulatorSnapshot(configuration));
@@ -155,7 +154,7 @@ QCoro::Task<void> AppModel::startTask(quint64 generation)
             setStatus(QStringLiteral("Connecting to radio"));
         record(QStringLiteral("Quend-Kivo started"));
 
-        if (kind != Kind::Simulator) {
+        if (!simulator) {
             auto radio = m_radio;
             auto agent = m_remoteAgent;
             // Begins only after start returned, and only for this very start.
@@ -345,7 +344,8 @@ void AppModel::handleServerEvent(quint64 generation, const QString &line)
 
 void AppModel::ensureLegacyKIVORunning()
 {
-    if (m_configuration.connectionKind != Kind::LegacyKIVO || !m_configuration.superviseLegacyKIVO)
+    if (descriptorOf(m_configuration.connectionKind).role != BackendRole::LegacyKIVO ||
+        !m_configuration.superviseLegacyKIVO)
         return;
     const std::chrono::milliseconds now = m_dependencies.monotonic();
     if (!legacyLaunchDue(m_lastLegacyKIVOLaunch, now))

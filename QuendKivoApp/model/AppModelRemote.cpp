@@ -6,6 +6,7 @@
 #include "KivoCore/agent/RemoteAgentClient.h"
 #include "KivoCore/support/KivoError.h"
 #include "KivoCore/support/Async.h"
+#include "QuendKivoApp/model/ConnectionKindDescriptor.h"
 
 namespace kivo {
 
@@ -212,8 +213,7 @@ void AppModel::startTimingSample(const RadioSnapshot &snapshot)
 
 void AppModel::noteTelemetryRendered(const QString &surface)
 {
-    if (m_configuration.connectionKind != AppConfiguration::ConnectionKind::RemoteAgent || !m_radioSnapshot ||
-        !m_pendingTelemetryTiming)
+    if (!descriptorOf(m_configuration.connectionKind).isRemoteAgent() || !m_radioSnapshot || !m_pendingTelemetryTiming)
         return;
     TelemetryTiming &timing = *m_pendingTelemetryTiming;
     if (timing.frequencyHz != m_radioSnapshot->frequencyHz || timing.renderMilliseconds.contains(surface))

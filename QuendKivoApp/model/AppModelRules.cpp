@@ -3,7 +3,6 @@
 #include "KivoCore/support/Numbers.h"
 
 #include <QFileInfo>
-#include <QHostAddress>
 #include <QProcess>
 
 #include <algorithm>
@@ -30,65 +29,7 @@ QString vfoLine(const RadioSnapshot &snapshot, const QString &letter)
     return QStringLiteral("VFO ") + letter + separator + role + separator + frequency + QLatin1Char(' ') + vfo->mode;
 }
 
-// Whether connecting to `host` reaches this computer: a loopback name or
-// address, or the unspecified address, which Linux connects to this
-// computer as well.
-bool reachesThisComputer(QString host)
-{
-    host = host.trimmed();
-    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
-        host = host.mid(1, host.size() - 2);
-    if (host.endsWith(QLatin1Char('.')))
-        host.chop(1);
-    if (host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0)
-        return true;
-    QHostAddress address;
-    if (!address.setAddress(host))
-        return false;
-    // An IPv4 address, also when written as an IPv4-mapped IPv6 address.
-    bool isIPv4 = false;
-    if (const quint32 ipv4 = address.toIPv4Address(&isIPv4); isIPv4)
-        return ipv4 == 0 || (ipv4 >> 24) == 127;
-    return address.isLoopback() || address == QHostAddress::AnyIPv6;
-}
-
 } // namespace
-
-QString startSettingsProblem(const AppConfiguration &c)
-{
-    using Kind = AppConfiguration::ConnectionKind;
-    switch (c.connectionKind) {
-    case Kind::SmartLink:
-        if (c.smartLinkEmail.trimmed().isEmpty())
-            return QStringLiteral("Enter the SmartLink email address.");
-        break;
-    case Kind::RemoteAgent:
-        if (c.remoteAgentBaseURL.trimmed().isEmpty())
-            return QStringLiteral("Enter the Remote Agent HTTPS URL.");
-        break;
-    case Kind::Local:
-        if (c.radioHost.trimmed().isEmpty())
-            return QStringLiteral("Enter the local radio host or IP address.");
-        break;
-    case Kind::LegacyKIVO:
-        // A saved record without catPort takes 5002, KIVO's own default:
-        // the bridge would poll itself and call that a radio.
-        if (c.legacyKIVOPort != 0 && reachesThisComputer(c.legacyKIVOHost)) {
-            const QString own = c.legacyKIVOPort == c.catPort      ? QStringLiteral("CAT")
-                                : c.legacyKIVOPort == c.rigCtlPort ? QStringLiteral("rigctld")
-                                                                   : QString();
-            if (!own.isEmpty())
-                return QStringLiteral("The KIVO port %1 is this bridge's own %2 port; choose the port KIVO "
-                                      "listens on.")
-                    .arg(c.legacyKIVOPort)
-                    .arg(own);
-        }
-        break;
-    case Kind::Simulator:
-        break;
-    }
-    return {};
-}
 
 QString radioStatusText(const RadioSnapshot &snapshot)
 {

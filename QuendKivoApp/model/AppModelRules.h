@@ -26,9 +26,6 @@ struct TelemetryTiming {
     bool operator==(const TelemetryTiming &) const = default;
 };
 
-// The sentence that refuses to start with these settings; empty when they do.
-QString startSettingsProblem(const AppConfiguration &configuration);
-
 // One line per VFO, A then B: "VFO A · RX+TX · 14.074 MHz DIGU".
 QString radioStatusText(const RadioSnapshot &snapshot);
 

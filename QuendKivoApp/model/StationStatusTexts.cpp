@@ -1,6 +1,7 @@
 #include "QuendKivoApp/model/StationStatusTexts.h"
 
 #include "KivoCore/support/Numbers.h"
+#include "QuendKivoApp/model/ConnectionKindDescriptor.h"
 
 namespace kivo {
 
@@ -11,7 +12,7 @@ QString SpotBridgeStatusText::agentUpdateRequired()
 
 bool agentLacksSpotSupport(AppConfiguration::ConnectionKind kind, const std::optional<RemoteStationStatus> &station)
 {
-    return kind == AppConfiguration::ConnectionKind::RemoteAgent &&
+    return descriptorOf(kind).isRemoteAgent() &&
            (!station || !station->supportedCommands.contains(QStringLiteral("add_spot")));
 }
 

@@ -5,6 +5,7 @@
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
 #include "QuendKivoApp/kit/NumberField.h"
 #include "QuendKivoApp/model/AppModel.h"
+#include "QuendKivoApp/model/ConnectionKindDescriptor.h"
 #include "support/RawClient.h"
 
 #include <QApplication>
@@ -71,7 +72,8 @@ protected:
 
 TEST(HeaderPresentationTest, ReconnectOnlyWhileRunningWithTheAgentAndTheButtonFollowsRunning)
 {
-    for (const Kind kind : allConnectionKinds) {
+    for (const ConnectionKindDescriptor &descriptor : connectionKindDescriptors()) {
+        const Kind kind = descriptor.kind;
         for (const bool running : {false, true}) {
             const auto header = presentHeader(running, false, false, kind);
             EXPECT_EQ(header.reconnectShown, running && kind == Kind::RemoteAgent) << rawValue(kind).toStdString();
@@ -100,7 +102,7 @@ TEST(ConfigurationRowsTest, RowsAndGuidanceFollowTheKind)
     };
     for (const auto &row : table) {
         EXPECT_EQ(connectionRowTitles(row.kind), row.rows);
-        EXPECT_TRUE(configurationGuidance(row.kind).startsWith(row.guidanceStart));
+        EXPECT_TRUE(descriptorOf(row.kind).guidance.startsWith(row.guidanceStart));
     }
 }
 

@@ -1,4 +1,5 @@
 #include "QuendKivoApp/model/AppModelRules.h"
+#include "QuendKivoApp/model/ConnectionKindDescriptor.h"
 #include "support/QtPrinters.h"
 
 #include <gtest/gtest.h>
@@ -100,6 +101,6 @@ TEST(AppModelRules, LegacyKIVOMustNotBeOurOwnPort)
     for (const auto &[host, port, problem] : rows) {
         c.legacyKIVOHost = host;
         c.legacyKIVOPort = port;
-        EXPECT_EQ(startSettingsProblem(c), problem) << host.toStdString() << ":" << port;
+        EXPECT_EQ(descriptorOf(c.connectionKind).settingsProblem(c), problem) << host.toStdString() << ":" << port;
     }
 }
