@@ -511,6 +511,9 @@ TEST_F(FlexRadioClientTest, TurnsRejectionsIntoErrors)
 TEST_F(FlexRadioClientTest, TimesOutAndIgnoresTheLateReply)
 {
     startReady();
+    // A bootstrap slowed by a loaded machine may have retried before: only
+    // what follows the session's readiness counts here.
+    const qsizetype ready = states.size();
     radio.setReply(QStringLiteral("cw wpm 30"), FakeFlexRadio::Reply::accept(400ms));
     radio.setReply(QStringLiteral("cw wpm 40"), FakeFlexRadio::Reply::silent());
     EXPECT_EQ(errorOf(client->setCWSpeed(30)), QStringLiteral("Radio command 7 timed out."));
@@ -519,7 +522,7 @@ TEST_F(FlexRadioClientTest, TimesOutAndIgnoresTheLateReply)
     EXPECT_EQ(runTask(client->cwSpeed()), 25);
     EXPECT_EQ(errorOf(client->setCWSpeed(35)), QString());
     EXPECT_EQ(runTask(client->cwSpeed()), 35);
-    EXPECT_FALSE(sentences().join(QLatin1Char('\n')).contains(QStringLiteral("Retrying")));
+    EXPECT_FALSE(sentences().mid(ready).join(QLatin1Char('\n')).contains(QStringLiteral("Retrying")));
 }
 
 TEST_F(FlexRadioClientTest, RefusesWithoutASession)
