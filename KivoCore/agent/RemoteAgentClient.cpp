@@ -184,8 +184,8 @@ QCoro::Task<void> RemoteAgentClient::dropTransport()
 
 void RemoteAgentClient::sessionEnded()
 {
+    // A stop abandoned the session's work before its make-safe pass.
     if (!shouldRun()) {
-        abandonSessionWork();
         markDisconnected(QStringLiteral("Stopped"));
     } else if (m_failure) {
         markDisconnected(*m_failure);

@@ -140,7 +140,6 @@ protected:
     void sessionEnded() override;
     // Closing words go out while the transport is up, station or not.
     bool canSayGoodbye() const override { return m_transportReady; }
-    bool hasSession() const { return m_transportReady; }
     // The session is usable (again): the first time, and when the followed
     // station returns.
     virtual void becameReady() {}

@@ -2,7 +2,6 @@
 
 #include "KivoCore/support/Async.h"
 #include "KivoCore/support/SecretStore.h"
-#include "KivoCore/support/ReconnectBackoff.h"
 #include "KivoCore/support/Text.h"
 
 #include <QMetaObject>
@@ -214,7 +213,7 @@ QCoro::Task<int> SmartLinkRadioClient::cwSpeed()
 
 QCoro::Task<void> SmartLinkRadioClient::clearKeyer()
 {
-    if (!hasSession() && !keyerOutstanding())
+    if (!canSayGoodbye() && !keyerOutstanding())
         co_return;
     co_await FlexRadioSession::clearKeyer();
 }

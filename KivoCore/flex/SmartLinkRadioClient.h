@@ -33,7 +33,7 @@ struct SmartLinkRadioClientTiming {
     std::chrono::milliseconds stableConnection = kStableConnection;
     // The unit of the back-off delays (1, 2, 4, 8, 16, 30 of them plus jitter).
     std::chrono::milliseconds backoffSecond{1000};
-    // The inner radio session's own durations.
+    // The radio session's own durations.
     FlexRadioTiming radio;
 };
 

@@ -85,7 +85,11 @@ QCoro::Task<void> RadioBackendBase::stop()
     abandonWork();
     if (wasRunning && canSayGoodbye()) {
         m_stopping = true;
-        co_await makeSafeAtStop();
+        // One pass over what the bridge still holds: its CW, if any, and
+        // a key that nothing has undone.
+        ClientActivity held = ClientActivity::everything();
+        held.startedCW = m_ledger.keyer || m_ledger.keyerClearOwed;
+        co_await makeSafe(held);
         if (!self)
             co_return;
         m_stopping = false;
@@ -307,6 +311,13 @@ void RadioBackendBase::settleKey()
     ++m_ledger.transmitChanges;
 }
 
+void RadioBackendBase::settleKeyer()
+{
+    m_ledger.keyer = false;
+    m_ledger.keyerClearOwed = false;
+    ++m_ledger.keyerChanges;
+}
+
 void RadioBackendBase::transmitterReported(bool keyed, KeySource source)
 {
     m_lastReport = TransmitterReport{.keyed = keyed, .source = source, .attempt = generation()};
@@ -363,9 +374,7 @@ QCoro::Task<void> RadioBackendBase::clearCW()
             m_ledger.keyerClearOwed = true;
         std::rethrow_exception(failure);
     }
-    m_ledger.keyer = false;
-    m_ledger.keyerClearOwed = false;
-    ++m_ledger.keyerChanges;
+    settleKeyer();
     if (!clearingKeyerUnkeys() || !m_ledger.keyed)
         co_return;
     try {
@@ -402,27 +411,6 @@ QCoro::Task<bool> RadioBackendBase::makeSafe(ClientActivity activity)
     co_return !m_ledger.unkeyOwed && !m_ledger.keyerClearOwed;
 }
 
-QCoro::Task<void> RadioBackendBase::makeSafeAtStop()
-{
-    QPointer<RadioBackendBase> self(this);
-    if (m_ledger.keyer || m_ledger.keyerClearOwed) {
-        try {
-            co_await clearCW();
-        } catch (...) {
-            trace("clearing CW at stop", std::current_exception());
-        }
-        if (!self)
-            co_return;
-    }
-    if (m_ledger.keyed) {
-        try {
-            co_await unkey();
-        } catch (...) {
-            trace("unkeying at stop", std::current_exception());
-        }
-    }
-}
-
 QCoro::Task<void> RadioBackendBase::payDebts(qint64 attempt, bool withoutReport)
 {
     if (m_paying || (!m_ledger.unkeyOwed && !m_ledger.keyerClearOwed))
@@ -442,9 +430,7 @@ QCoro::Task<void> RadioBackendBase::payDebts(qint64 attempt, bool withoutReport)
         if (!current.ownerAlive())
             co_return;
         if (cleared && m_ledger.keyerClearOwed) {
-            m_ledger.keyer = false;
-            m_ledger.keyerClearOwed = false;
-            ++m_ledger.keyerChanges;
+            settleKeyer();
             recordEvent(kKeyerClearedLate);
         }
     }

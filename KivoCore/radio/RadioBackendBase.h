@@ -166,12 +166,11 @@ private:
     QCoro::Task<void> unkey();
     QCoro::Task<void> key(std::optional<CATTransmitMode> mode);
     QCoro::Task<void> clearKeyerOwed();
-    // The stop's one pass: only what this bridge still holds.
-    QCoro::Task<void> makeSafeAtStop();
     // Pays what is owed while attempt `attempt` is ready. Without a report
     // of this session an unkey waits, unless `withoutReport`.
     QCoro::Task<void> payDebts(qint64 attempt, bool withoutReport);
     void settleKey();
+    void settleKeyer();
     void trace(const char *step, std::exception_ptr failure) const;
 
     RadioLifecycle m_life;

@@ -88,6 +88,8 @@ QString putBack(const QString &path, const SettingsFileReading &previous)
 }
 
 struct IniScan {
+    // Why QSettings would reject or misread the text; empty when it reads
+    // it as written. Every file QSettings writes passes.
     QString problem{};
     qsizetype settingLines = 0;
 };
@@ -165,11 +167,9 @@ SettingsFileReading readSettingsFile(const QString &path)
     QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return {.problem = file.errorString()};
-    const QString problem = iniTextProblem(bytes);
+    const QString problem = scanIni(bytes).problem;
     return {.problem = problem, .damaged = !problem.isEmpty(), .existed = true, .bytes = std::move(bytes)};
 }
-
-QString iniTextProblem(const QByteArray &text) { return scanIni(text).problem; }
 
 KeptCopy keepDamagedCopy(const QString &file, const QByteArray &bytes, const QDateTime &now)
 {

@@ -29,10 +29,6 @@ struct SettingsFileReading {
 };
 SettingsFileReading readSettingsFile(const QString &path);
 
-// Why QSettings would reject or misread this INI text; empty when it reads
-// the text as written. Every file QSettings writes passes.
-QString iniTextProblem(const QByteArray &text);
-
 // Keeps damaged bytes next to their file as "<file>.damaged-<time>" (or
 // names the copy an earlier start kept of the same bytes).
 struct KeptCopy {
