@@ -216,8 +216,6 @@ QCoro::Task<void> RemoteAgentClient::connectToAgent(qint64 attempt)
     if (!current)
         co_return;
 
-    // A restarted agent counts its revisions from the start again.
-    m_reportedRevision = 0;
     const auto cancellation = std::make_shared<RemoteAgentCancellation>();
     m_stateRequest = cancellation;
     std::optional<RemoteAgentDecodedState> state;
@@ -232,6 +230,13 @@ QCoro::Task<void> RemoteAgentClient::connectToAgent(qint64 attempt)
     if (!state) {
         fail(attempt, failure);
         co_return;
+    }
+    // A restarted agent counts its revisions from the start again. What it
+    // shows now was made after every key or unkey that has finished.
+    m_reportedRevision = 0;
+    if (m_transmitChangesInFlight == 0) {
+        m_freshWrites = transmitWrites();
+        m_freshFrom = 0;
     }
     apply(*state);
     clearFailures();
@@ -347,7 +352,7 @@ void RemoteAgentClient::markDisconnected(const QString &reason)
     publish();
 }
 
-void RemoteAgentClient::apply(const RemoteAgentDecodedState &state)
+void RemoteAgentClient::apply(const RemoteAgentDecodedState &state, std::optional<qint64> answersWrites)
 {
     m_authoritativeValue = state.snapshot;
     m_disconnectedBase.reset();
@@ -355,13 +360,25 @@ void RemoteAgentClient::apply(const RemoteAgentDecodedState &state)
     m_pendingWrites.reconcile(reconciled, PendingRadioWrites::Clock::now());
     m_value = reconciled;
     m_wordsPerMinute = state.cwSpeed;
+    if (const auto &status = state.snapshot.remoteStationStatus)
+        reportTransmitter(state.snapshot, status->revision, answersWrites);
+    publish();
+}
+
+void RemoteAgentClient::reportTransmitter(const RadioSnapshot &snapshot, qint64 revision,
+                                          std::optional<qint64> answersWrites)
+{
+    if (answersWrites == m_freshWrites && (!m_freshFrom || revision < *m_freshFrom))
+        m_freshFrom = revision;
     // The stream and command answers arrive in no fixed order: only a newer
     // revision tells the ledger anything. The agent names no key source.
-    if (const auto &status = state.snapshot.remoteStationStatus; status && status->revision > m_reportedRevision) {
-        m_reportedRevision = status->revision;
-        transmitterReported(state.snapshot.isTransmitting);
-    }
-    publish();
+    if (revision <= m_reportedRevision)
+        return;
+    m_reportedRevision = revision;
+    if (!m_freshFrom && m_freshAfterKey && snapshot.isTransmitting)
+        m_freshFrom = revision;
+    const bool fresh = m_freshFrom && revision >= *m_freshFrom;
+    transmitterReported(snapshot.isTransmitting, KeySource::Unknown, fresh ? m_freshWrites : m_freshWrites - 1);
 }
 
 void RemoteAgentClient::publishPendingWrites()

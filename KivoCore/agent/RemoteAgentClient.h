@@ -180,15 +180,23 @@ private:
     // A stop ends the session's commands and frequency checks.
     void abandonSessionWork();
 
-    // Publication.
-    void apply(const RemoteAgentDecodedState &state);
+    // Publication. `answersWrites`: the state came with the agent's answer
+    // to a key or unkey sent when the ledger counted that many writes.
+    void apply(const RemoteAgentDecodedState &state, std::optional<qint64> answersWrites = std::nullopt);
+    // Tells the ledger of a newer revision, and whether it was made after
+    // our newest key or unkey.
+    void reportTransmitter(const RadioSnapshot &snapshot, qint64 revision, std::optional<qint64> answersWrites);
+    // A key or unkey goes out: until the agent shows it landed, its states
+    // may be older than it.
+    QCoro::Task<void> executeTransmitChange(RemoteAgentCommand command, bool keys, bool closing);
     void publishPendingWrites();
     void publish() { RadioBackendBase::publish(m_value); }
 
     // Commands. `closing`: a stop's last words, sent once with the short
-    // time-out while the client no longer runs.
+    // time-out while the client no longer runs. `answersWrites`: see apply().
     QCoro::Task<void> execute(RemoteAgentCommand command,
-                              std::shared_ptr<RemoteAgentCancellation> cancellation = {}, bool closing = false);
+                              std::shared_ptr<RemoteAgentCancellation> cancellation = {}, bool closing = false,
+                              std::optional<qint64> answersWrites = std::nullopt);
     // One attempt: the decoded state of a successful reply, not yet applied.
     static QCoro::Task<std::optional<RemoteAgentDecodedState>> postCommand(
         QPointer<QNetworkAccessManager> network, RemoteAgentRequest post,
@@ -218,6 +226,15 @@ private:
     int m_wordsPerMinute = 25;
     // The newest state revision whose transmit flag was reported to the ledger.
     qint64 m_reportedRevision = 0;
+    // Revisions from m_freshFrom on were made after the key or unkey begun
+    // as the ledger's write number m_freshWrites: the revision of that
+    // command's own answer, or for a key the first one that shows it keyed.
+    // Unknown until then; a state of the agent's making may reach us before
+    // the answer to our command, and be older than it.
+    qint64 m_freshWrites = 0;
+    std::optional<qint64> m_freshFrom = 0;
+    bool m_freshAfterKey = false;
+    int m_transmitChangesInFlight = 0;
     // Counts unkey commands sent, so a keying command's retry can tell.
     quint64 m_unkeyCount = 0;
 

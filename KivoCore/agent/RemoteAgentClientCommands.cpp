@@ -140,7 +140,8 @@ QString RemoteAgentClient::receiveVFODefault() const
 }
 
 QCoro::Task<void> RemoteAgentClient::execute(RemoteAgentCommand command,
-                                             std::shared_ptr<RemoteAgentCancellation> cancellation, bool closing)
+                                             std::shared_ptr<RemoteAgentCancellation> cancellation, bool closing,
+                                             std::optional<qint64> answersWrites)
 {
     if (!shouldRun() && !closing)
         throw KivoError::notConnected();
@@ -157,6 +158,7 @@ QCoro::Task<void> RemoteAgentClient::execute(RemoteAgentCommand command,
         ++m_unkeyCount;
     const quint64 unkeysAtStart = m_unkeyCount;
     const bool keys = keysTransmitter(command);
+    const qint64 attemptAtStart = generation();
 
     if (!cancellation)
         cancellation = std::make_shared<RemoteAgentCancellation>();
@@ -184,9 +186,10 @@ QCoro::Task<void> RemoteAgentClient::execute(RemoteAgentCommand command,
         if (!self)
             throw KivoError::notConnected();
         if (!failure) {
-            // A reply that lands after stop() must not bring the radio back.
-            if (state && shouldRun())
-                apply(*state);
+            // A reply that lands after stop() must not bring the radio back,
+            // nor one from an earlier connection speak for this one.
+            if (state && shouldRun() && isCurrent(attemptAtStart))
+                apply(*state, answersWrites);
             co_return;
         }
         if (attempt == 2)
@@ -263,18 +266,38 @@ QCoro::Task<void> RemoteAgentClient::setMode(QString mode)
     publishPendingWrites();
 }
 
+QCoro::Task<void> RemoteAgentClient::executeTransmitChange(RemoteAgentCommand command, bool keys, bool closing)
+{
+    QPointer<RemoteAgentClient> self(this);
+    m_freshWrites = transmitWrites();
+    m_freshFrom.reset();
+    m_freshAfterKey = keys;
+    ++m_transmitChangesInFlight;
+    std::exception_ptr failure;
+    try {
+        // Only this command's own answer is known to be made after it.
+        co_await execute(std::move(command), {}, closing, m_freshWrites);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (self)
+        --m_transmitChangesInFlight;
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
 QCoro::Task<void> RemoteAgentClient::transmit(bool on)
 {
     // A confirmed unkey is the agent's success answer to it.
-    co_await execute(pttCommand(on), {}, !on && isStopping());
+    co_await executeTransmitChange(pttCommand(on), on, !on && isStopping());
 }
 
 QCoro::Task<void> RemoteAgentClient::transmit(CATTransmitMode mode)
 {
     if (mode == CATTransmitMode::Tune)
-        co_await execute(RemoteAgentCommand::station(RemoteStationAction::Tune));
+        co_await executeTransmitChange(RemoteAgentCommand::station(RemoteStationAction::Tune), true, false);
     else
-        co_await execute(pttCommand(true));
+        co_await executeTransmitChange(pttCommand(true), true, false);
 }
 
 QCoro::Task<void> RemoteAgentClient::setSplitTransmit(bool on)

@@ -72,7 +72,7 @@ std::optional<Response> parse(QStringView line)
 
 } // namespace FlexCommandResponseParser
 
-QCoro::Task<void> FlexRadioSession::sendCommand(QString command, std::chrono::milliseconds timeout)
+QCoro::Task<void> FlexRadioSession::sendCommand(QString command, std::chrono::milliseconds timeout, Keying keying)
 {
     // A line break would end the command early and smuggle in another.
     if (containsLineBreak(command))
@@ -89,6 +89,8 @@ QCoro::Task<void> FlexRadioSession::sendCommand(QString command, std::chrono::mi
     OneShot<> reply = pending.reply;
     const QByteArray line = QByteArrayLiteral("C") + QByteArray::number(sequence) + '|' + command.toUtf8() + '\n';
     pending.endOfLine = m_bytesQueued + line.size();
+    if (keying == Keying::Yes)
+        pending.transmitWrites = transmitWrites();
     m_pendingCommands.insert(sequence, pending);
 
     qCDebug(lcRadio) << "sent" << line.chopped(1);
@@ -122,6 +124,9 @@ void FlexRadioSession::completeCommand(QStringView line)
     auto pending = takePending(response->sequence);
     if (!pending)
         return;
+    // Accepted or refused, the radio has dealt with it.
+    if (pending->transmitWrites)
+        m_linesFollowWrites = std::max(m_linesFollowWrites, *pending->transmitWrites);
     if (response->code == 0) {
         pending->reply.resolve();
         return;

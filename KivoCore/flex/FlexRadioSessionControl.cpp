@@ -116,7 +116,8 @@ std::chrono::milliseconds FlexRadioSession::keyingTimeout() const
     return isStopping() ? m_timing.closingCommandTimeout : m_timing.commandTimeout;
 }
 
-// An unkey counts only when both commands were accepted.
+// "xmit 0" releases the transmitter whatever became of the tune: a refused
+// tune must not leave it keyed. The tune's failure is reported afterwards.
 QCoro::Task<void> FlexRadioSession::transmit(bool on)
 {
     QPointer<FlexRadioSession> self(this);
@@ -124,24 +125,24 @@ QCoro::Task<void> FlexRadioSession::transmit(bool on)
         throw KivoError::notConnected();
     if (on) {
         requireReadyToKey();
-        co_await sendCommand(QStringLiteral("xmit 1"), m_timing.commandTimeout);
+        co_await sendCommand(QStringLiteral("xmit 1"), m_timing.commandTimeout, Keying::Yes);
         co_return;
     }
-    // Saying goodbye, "xmit 0" goes out whatever became of the tune.
-    const bool closing = isStopping();
     std::exception_ptr tuneFailure;
     try {
-        co_await sendCommand(QStringLiteral("transmit tune 0"), keyingTimeout());
+        co_await sendCommand(QStringLiteral("transmit tune 0"), keyingTimeout(), Keying::Yes);
     } catch (...) {
-        if (!closing)
-            throw;
         tuneFailure = std::current_exception();
     }
     if (!self)
         throw KivoError::notConnected();
-    co_await sendCommand(QStringLiteral("xmit 0"), keyingTimeout());
-    if (tuneFailure)
+    co_await sendCommand(QStringLiteral("xmit 0"), keyingTimeout(), Keying::Yes);
+    if (!self)
+        throw KivoError::notConnected();
+    if (tuneFailure) {
+        transmitterReleased();
         std::rethrow_exception(tuneFailure);
+    }
 }
 
 QCoro::Task<std::optional<qint64>> FlexRadioSession::secondaryFrequency()
@@ -201,7 +202,8 @@ QCoro::Task<void> FlexRadioSession::queueCW(QString text)
     if (trimmed(mapped).isEmpty() || mapped.size() > 128)
         throw KivoError::server(QStringLiteral("CW text must contain 1 through 128 printable characters."));
     // The radio reads a blank as the end of the text; quoted, DEL stands for one.
-    co_await sendCommand(QStringLiteral("cwx send \"%1\"").arg(blanksAsDel(mapped)), m_timing.commandTimeout);
+    co_await sendCommand(QStringLiteral("cwx send \"%1\"").arg(blanksAsDel(mapped)), m_timing.commandTimeout,
+                         Keying::Yes);
 }
 
 QCoro::Task<void> FlexRadioSession::clearKeyer()
@@ -213,7 +215,7 @@ QCoro::Task<void> FlexRadioSession::transmit(CATTransmitMode mode)
 {
     requireReadyToKey();
     if (mode == CATTransmitMode::Tune)
-        co_await sendCommand(QStringLiteral("transmit tune 1"), m_timing.commandTimeout);
+        co_await sendCommand(QStringLiteral("transmit tune 1"), m_timing.commandTimeout, Keying::Yes);
     else
         co_await transmit(true);
 }

@@ -129,7 +129,13 @@ void FlexRadioSession::applyStatus(const QString &line)
 
 void FlexRadioSession::applyInterlock(const QString &state, const std::optional<QString> &source)
 {
-    m_value.isTransmitting = state == QLatin1String("TRANSMITTING") || state == QLatin1String("PTT_REQUESTED");
+    static const QSet<QString> keyed{QStringLiteral("PTT_REQUESTED"), QStringLiteral("TRANSMITTING")};
+    // Only these say the transmitter let go. A fault, a time-out or a stuck
+    // input may leave our transmit request standing, so "xmit 0" still
+    // goes out for a key of ours.
+    static const QSet<QString> released{QStringLiteral("UNKEY_REQUESTED"), QStringLiteral("READY"),
+                                        QStringLiteral("RECEIVE"), QStringLiteral("NOT_READY")};
+    m_value.isTransmitting = keyed.contains(state);
     // A key made through the API reads "SW" (a tune "TUNE"); the microphone,
     // the accessory and RCA jacks are the operator's own.
     KeySource from = KeySource::Unknown;
@@ -138,7 +144,8 @@ void FlexRadioSession::applyInterlock(const QString &state, const std::optional<
         from = name == QLatin1String("SW") || name == QLatin1String("TUNE") ? KeySource::Software
                                                                             : KeySource::Hardware;
     }
-    transmitterReported(m_value.isTransmitting, from);
+    if (m_value.isTransmitting || released.contains(state))
+        transmitterReported(m_value.isTransmitting, from, m_linesFollowWrites);
     publish();
 }
 

@@ -1,5 +1,6 @@
 #include "KivoCore/flex/LegacyKIVOClient.h"
 
+#include "KivoCore/radio/CATCommandProcessor.h"
 #include "KivoCore/support/LogCategories.h"
 #include "KivoCore/support/Numbers.h"
 #include "KivoCore/support/ReconnectBackoff.h"
@@ -17,6 +18,7 @@ const QByteArray kPollBatch = QByteArrayLiteral("KS;FB;FA;FR;MD;FT;IF;");
 // Clears whatever the companion's keyer still holds.
 const QByteArray kBlankKeyerCommand = QByteArrayLiteral("KY") + QByteArray(24, ' ') + ';';
 const QByteArray kReceiveCommand = QByteArrayLiteral("RX;");
+const QByteArray kInformationRequest = QByteArrayLiteral("IF;");
 const QString kPollingFailed = QStringLiteral("KIVO polling failed");
 
 std::optional<int> kenwoodMode(const QString &name)
@@ -104,6 +106,7 @@ void LegacyKIVOClient::openTransport(qint64 attempt)
     m_bytesWritten = 0;
     m_informationRequests = 0;
     m_informationAnswers = 0;
+    m_informationWrites.clear();
     connect(socket, &QTcpSocket::connected, this, [this, attempt] { handleConnected(attempt); });
     connect(socket, &QTcpSocket::errorOccurred, this,
             [this, attempt](QAbstractSocket::SocketError error) { handleSocketError(attempt, error); });
@@ -257,27 +260,27 @@ void LegacyKIVOClient::parse(const QString &answer)
     refreshSnapshot();
 }
 
-// Kenwood's information answer: the transmit flag (P8) follows the
-// frequency, step, RIT/XIT, memory fields, 28 characters in.
+// Only Kenwood's whole layout is read: a shorter answer may hold anything
+// where the transmit flag belongs.
 void LegacyKIVOClient::readInformation(const QString &answer)
 {
-    constexpr qsizetype transmitFlag = 28;
     ++m_informationAnswers;
+    const std::optional<qint64> askedAt =
+        m_informationWrites.isEmpty() ? std::nullopt : std::optional(m_informationWrites.takeFirst());
     std::optional<bool> keyed;
-    if (answer.size() > transmitFlag && (answer.at(transmitFlag) == u'0' || answer.at(transmitFlag) == u'1'))
-        keyed = answer.at(transmitFlag) == u'1';
-    // An answer without a readable flag confirms nothing.
-    while (!m_pendingConfirmations.isEmpty() && m_pendingConfirmations.constFirst().request <= m_informationAnswers) {
-        OneShot<bool> waiting = m_pendingConfirmations.takeFirst().keyed;
-        if (keyed)
-            waiting.resolve(*keyed);
-        else
-            waiting.fail(KivoError::server(QStringLiteral("KIVO did not say whether the transmitter is keyed.")));
+    if (answer.size() == CATCommandProcessor::informationLength) {
+        const QChar flag = answer.at(CATCommandProcessor::informationTransmitFlag);
+        if (flag == u'0' || flag == u'1')
+            keyed = flag == u'1';
     }
+    while (!m_pendingConfirmations.isEmpty() && m_pendingConfirmations.constFirst().request <= m_informationAnswers)
+        m_pendingConfirmations.takeFirst().keyed.resolve(keyed);
     if (!keyed)
         return;
     m_value.isTransmitting = *keyed;
-    transmitterReported(*keyed);
+    // An answer nobody asked for on this connection tells the ledger nothing.
+    if (askedAt)
+        transmitterReported(*keyed, KeySource::Unknown, *askedAt);
 }
 
 const QLoggingCategory &LegacyKIVOClient::logCategory() const
@@ -293,7 +296,10 @@ QCoro::Task<void> LegacyKIVOClient::send(QByteArray command)
     qCDebug(lcLegacyKivo) << "sent" << command;
     if (m_socket->write(command) != command.size())
         throw KivoError::server(m_socket->errorString());
-    m_informationRequests += command.count("IF;");
+    const qsizetype requests = command.count(kInformationRequest);
+    m_informationRequests += requests;
+    for (qsizetype i = 0; i < requests; ++i)
+        m_informationWrites.append(transmitWrites());
     m_bytesQueued += command.size();
     OneShot<> done;
     m_pendingWrites.append({m_bytesQueued, done});
@@ -316,6 +322,7 @@ QCoro::Task<void> LegacyKIVOClient::dropTransport()
 {
     closeSocket();
     m_inboundBuffer.clear();
+    m_informationWrites.clear();
     co_return;
 }
 
@@ -446,20 +453,27 @@ QCoro::Task<void> LegacyKIVOClient::transmit(bool on)
         publishValue();
         co_return;
     }
+    const std::optional<bool> keyed = co_await sendAndConfirm(kReceiveCommand);
+    if (!keyed)
+        throw KivoError::server(QStringLiteral("KIVO did not say whether the transmitter is keyed."));
+    if (*keyed)
+        throw KivoError::server(QStringLiteral("KIVO still reports the transmitter keyed."));
+}
+
+QCoro::Task<std::optional<bool>> LegacyKIVOClient::sendAndConfirm(QByteArray command)
+{
     QPointer<LegacyKIVOClient> self(this);
     // Asked at once rather than at the next poll, so the answer is quick.
     // Registered before the bytes go: the answer may be in before the
     // socket reports them written.
-    OneShot<bool> confirmation;
+    OneShot<std::optional<bool>> confirmation;
     m_pendingConfirmations.append({m_informationRequests + 1, confirmation});
-    co_await send(kReceiveCommand + QByteArrayLiteral("IF;"));
+    co_await send(command + kInformationRequest);
     if (!self)
         throw KivoError::notConnected();
-    const bool keyed = co_await awaitWithin(
+    co_return co_await awaitWithin(
         confirmation, isStopping() ? m_timing.closingUnkeyConfirmation : m_timing.unkeyConfirmation,
-        KivoError::server(QStringLiteral("KIVO did not confirm the unkey.")));
-    if (keyed)
-        throw KivoError::server(QStringLiteral("KIVO still reports the transmitter keyed."));
+        KivoError::server(QStringLiteral("KIVO did not answer after the command.")));
 }
 
 QCoro::Task<void> LegacyKIVOClient::transmit(CATTransmitMode mode)
@@ -517,7 +531,9 @@ QCoro::Task<void> LegacyKIVOClient::queueCW(QString text)
 
 QCoro::Task<void> LegacyKIVOClient::clearKeyer()
 {
-    co_await send(kBlankKeyerCommand);
+    // Bytes written into a link that is closing prove nothing; an answer
+    // asked after them does.
+    co_await sendAndConfirm(kBlankKeyerCommand);
 }
 
 } // namespace kivo

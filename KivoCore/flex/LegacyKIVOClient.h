@@ -66,10 +66,12 @@ protected:
     QCoro::Task<void> tick() override;
     // Kenwood's "RX;" has no answer: an unkey is confirmed by the transmit
     // flag of the first information answer asked for after it, on the same
-    // connection.
+    // connection. The companion gives no key source: an owed unkey it
+    // cannot confirm is sent again once a session.
     QCoro::Task<void> transmit(bool on) override;
     QCoro::Task<void> transmit(CATTransmitMode mode) override;
     QCoro::Task<void> queueCW(QString text) override;
+    // Counts once the companion answers an information request asked after it.
     QCoro::Task<void> clearKeyer() override;
     // The companion's keyer holds the transmitter while it sends.
     bool clearingKeyerUnkeys() const override { return true; }
@@ -80,10 +82,11 @@ private:
         qint64 endOffset = 0;
         OneShot<> done;
     };
-    // An unkey awaiting the answer to information request number `request`.
+    // An unkey or keyer clear awaiting the answer to information request
+    // number `request`: its transmit flag, if it has a readable one.
     struct PendingConfirmation {
         qint64 request = 0;
-        OneShot<bool> keyed;
+        OneShot<std::optional<bool>> keyed;
     };
 
     void handleConnected(qint64 generation);
@@ -98,6 +101,8 @@ private:
     void parse(const QString &answer);
     void readInformation(const QString &answer);
     QCoro::Task<void> send(QByteArray command);
+    // Sends `command` followed by "IF;" and waits for that request's answer.
+    QCoro::Task<std::optional<bool>> sendAndConfirm(QByteArray command);
     QCoro::Task<void> firstPoll(qint64 generation);
     void closeSocket();
     void refreshSnapshot();
@@ -119,6 +124,10 @@ private:
     // "IF;" requests written and information answers read on this connection.
     qint64 m_informationRequests = 0;
     qint64 m_informationAnswers = 0;
+    // For each information request not yet answered, the ledger's count of
+    // keys and unkeys begun when it was written: the companion answers in
+    // order, so its answer shows nothing older than that.
+    QList<qint64> m_informationWrites;
     QList<PendingConfirmation> m_pendingConfirmations;
 
     RadioSnapshot m_value;

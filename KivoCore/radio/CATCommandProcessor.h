@@ -23,6 +23,11 @@ public:
     // `activity`, when given, records whether this client keyed or sent CW.
     QCoro::Task<std::optional<QString>> handle(QString command, std::shared_ptr<ClientActivity> activity = {});
 
+    // Kenwood's information answer without its ";": "IF" and 35 characters
+    // of fields, the transmit flag (P8) the 29th character.
+    static constexpr qsizetype informationLength = 37;
+    static constexpr qsizetype informationTransmitFlag = 28;
+
 private:
     using Answer = std::optional<QString>;
 

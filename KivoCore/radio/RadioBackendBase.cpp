@@ -1,6 +1,7 @@
 #include "KivoCore/radio/RadioBackendBase.h"
 
 #include "KivoCore/support/LogCategories.h"
+#include "KivoCore/support/Text.h"
 
 #include <QPointer>
 
@@ -14,6 +15,11 @@ const QString kOperatorLeftAlone =
     QStringLiteral("Owed unkey not sent: the radio reports the operator's own transmission");
 const QString kUnkeyUnconfirmed =
     QStringLiteral("The radio did not confirm the last unkey; check that the transmitter is not keyed");
+const QString kUnkeyOwed = QStringLiteral("Unkey not confirmed: %1 It is sent again when the radio answers");
+const QString kUnkeyNotRepeated =
+    QStringLiteral("The radio did not confirm the unkey sent again; it is not repeated until the radio reconnects");
+const QString kStoppedBesideOperator =
+    QStringLiteral("Unkey not sent at stop: the radio reports the operator's own transmission");
 
 } // namespace
 
@@ -101,7 +107,7 @@ QCoro::Task<void> RadioBackendBase::stop()
     sessionEnded();
     m_life.reportStopped();
     if (m_ledger.keyed)
-        recordEvent(kUnkeyUnconfirmed);
+        recordEvent(m_operatorHolds ? kStoppedBesideOperator : kUnkeyUnconfirmed);
     m_silenced = true;
 }
 
@@ -112,6 +118,8 @@ void RadioBackendBase::attempt()
     const qint64 current = m_life.advance();
     // What the radio said belongs to the session it said it in.
     m_lastReport.reset();
+    m_operatorHolds = false;
+    m_latePaymentTried = false;
     m_transportOpen = true;
     try {
         openTransport(current);
@@ -265,6 +273,7 @@ QCoro::Task<void> RadioBackendBase::key(std::optional<CATTransmitMode> mode)
     QPointer<RadioBackendBase> self(this);
     // A key in flight may land: it is ours to undo from the moment it can
     // reach the radio. One refused before that leaves nothing behind.
+    ++m_ledger.writes;
     if (canSayGoodbye())
         m_ledger.keyed = true;
     if (mode)
@@ -284,6 +293,7 @@ QCoro::Task<void> RadioBackendBase::unkey()
 {
     QPointer<RadioBackendBase> self(this);
     const qint64 before = m_ledger.transmitChanges;
+    ++m_ledger.writes;
     std::exception_ptr failure;
     try {
         co_await transmit(false);
@@ -295,12 +305,36 @@ QCoro::Task<void> RadioBackendBase::unkey()
         // confirmed unkey, the radio's report) landed meanwhile: anything
         // else would unkey the operator later.
         if (failure && m_ledger.keyed && m_ledger.transmitChanges == before)
-            m_ledger.unkeyOwed = true;
+            unkeyFailed(failure);
         else if (!failure)
             settleKey();
     }
     if (failure)
         std::rethrow_exception(failure);
+}
+
+void RadioBackendBase::unkeyFailed(std::exception_ptr failure)
+{
+    if (!m_ledger.unkeyOwed && !m_stopping)
+        recordEvent(kUnkeyOwed.arg(asSentence(describeException(failure))));
+    m_ledger.unkeyOwed = true;
+}
+
+QCoro::Task<void> RadioBackendBase::unkeyOnOwnAccount()
+{
+    // The operator's own transmission is never cut for a key of ours: the
+    // unkey waits for a report that the operator let go.
+    if (m_operatorHolds) {
+        m_ledger.unkeyOwed = true;
+        co_return;
+    }
+    co_await unkey();
+}
+
+void RadioBackendBase::transmitterReleased()
+{
+    if (m_ledger.keyed || m_ledger.unkeyOwed)
+        settleKey();
 }
 
 void RadioBackendBase::settleKey()
@@ -318,8 +352,13 @@ void RadioBackendBase::settleKeyer()
     ++m_ledger.keyerChanges;
 }
 
-void RadioBackendBase::transmitterReported(bool keyed, KeySource source)
+void RadioBackendBase::transmitterReported(bool keyed, KeySource source, qint64 askedAt)
 {
+    m_operatorHolds = keyed && source == KeySource::Hardware;
+    // Made before our newest key or unkey: it may show the transmitter as
+    // it was before that landed.
+    if (askedAt < m_ledger.writes)
+        return;
     m_lastReport = TransmitterReport{.keyed = keyed, .source = source, .attempt = generation()};
     if (keyed && source != KeySource::Hardware) {
         if (m_ledger.unkeyOwed && state() == RadioConnectionState::Ready)
@@ -338,6 +377,8 @@ void RadioBackendBase::transmitterReported(bool keyed, KeySource source)
 QCoro::Task<void> RadioBackendBase::sendCW(QString text)
 {
     QPointer<RadioBackendBase> self(this);
+    if (clearingKeyerUnkeys())
+        ++m_ledger.writes;
     if (canSayGoodbye()) {
         m_ledger.keyer = true;
         m_ledger.keyed |= clearingKeyerUnkeys();
@@ -378,7 +419,7 @@ QCoro::Task<void> RadioBackendBase::clearCW()
     if (!clearingKeyerUnkeys() || !m_ledger.keyed)
         co_return;
     try {
-        co_await unkey();
+        co_await unkeyOnOwnAccount();
     } catch (...) {
         trace("unkey after clearing the keyer", std::current_exception());
     }
@@ -401,7 +442,7 @@ QCoro::Task<bool> RadioBackendBase::makeSafe(ClientActivity activity)
     // (the keyer's own unkey just now included).
     if (activity.owesUnkey(before) && m_ledger.confirmedUnkeys == before && m_ledger.keyed) {
         try {
-            co_await unkey();
+            co_await unkeyOnOwnAccount();
         } catch (...) {
             trace("unkeying", std::current_exception());
         }
@@ -417,9 +458,15 @@ QCoro::Task<void> RadioBackendBase::payDebts(qint64 attempt, bool withoutReport)
         co_return;
     if (!isCurrent(attempt) || state() != RadioConnectionState::Ready)
         co_return;
+    // Without a named key source a debt tried again and again could cut the
+    // operator each time: once a session is all it gets.
+    const bool once = !reportsKeySource();
+    if (once && m_latePaymentTried)
+        co_return;
     const AttemptGuard current = m_life.guard(attempt);
     m_paying = true;
     if (m_ledger.keyerClearOwed) {
+        m_latePaymentTried = true;
         bool cleared = true;
         try {
             co_await clearKeyer();
@@ -437,7 +484,8 @@ QCoro::Task<void> RadioBackendBase::payDebts(qint64 attempt, bool withoutReport)
     // Paid only while the radio shows a key that may be ours; its report of
     // anything else has settled the debt already.
     const bool reported = m_lastReport && isCurrent(m_lastReport->attempt);
-    if (m_ledger.unkeyOwed && current && (reported || withoutReport)) {
+    if (m_ledger.unkeyOwed && !m_operatorHolds && current && (reported || withoutReport)) {
+        m_latePaymentTried = true;
         bool paid = true;
         try {
             co_await unkey();
@@ -449,6 +497,8 @@ QCoro::Task<void> RadioBackendBase::payDebts(qint64 attempt, bool withoutReport)
             co_return;
         if (paid)
             recordEvent(kUnkeyPaidLate);
+        else if (once && m_ledger.unkeyOwed)
+            recordEvent(kUnkeyNotRepeated);
     }
     m_paying = false;
 }

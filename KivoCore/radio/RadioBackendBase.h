@@ -97,6 +97,10 @@ protected:
     virtual QCoro::Task<void> clearKeyer();
     // Whether clearing the keyer must also unkey the transmitter.
     virtual bool clearingKeyerUnkeys() const { return false; }
+    // Whether the radio's reports name who keyed it. Only then can an owed
+    // unkey be tried again and again without cutting the operator; without
+    // that, it is tried once a session.
+    virtual bool reportsKeySource() const { return false; }
 
     // --- Steps for the backend ------------------------------------------------
 
@@ -130,11 +134,19 @@ protected:
     void connectionRefused(qint64 attempt, const QString &status);
     // Who holds the transmitter, as far as the radio says.
     enum class KeySource { Unknown, Software, Hardware };
-    // The radio's own report of its transmitter. Idle, or keyed from a
-    // hardware source (the operator's microphone, a foot switch), settles
-    // any key of ours; keyed by software or by no named source lets an owed
-    // unkey be paid.
-    void transmitterReported(bool keyed, KeySource source = KeySource::Unknown);
+    // Keys and unkeys this bridge has begun to write, counted. A backend
+    // notes the count when it asks the radio something, so that the answer
+    // can be told apart from one made before the newest key or unkey.
+    qint64 transmitWrites() const { return m_ledger.writes; }
+    // The radio's own report of its transmitter, made after `askedAt`
+    // writes had begun. Idle, or keyed from a hardware source (the
+    // operator's microphone, a foot switch), settles any key of ours, but
+    // only when made after the newest key or unkey; keyed by software or by
+    // no named source lets an owed unkey be paid. A report made before says
+    // nothing of our keys, except that the operator holds the transmitter.
+    void transmitterReported(bool keyed, KeySource source, qint64 askedAt);
+    // The radio accepted our unkey, whatever else of it failed.
+    void transmitterReleased();
 
 private:
     // What this bridge started on the transmitter and still owes.
@@ -147,6 +159,8 @@ private:
         bool keyer = false;
         bool keyerClearOwed = false;
         qint64 confirmedUnkeys = 0;
+        // Keys and unkeys begun.
+        qint64 writes = 0;
         // Keys and unkeys that landed, so a failure can tell whether it is stale.
         qint64 transmitChanges = 0;
         // CW queued and clears that landed, for the same reason.
@@ -165,12 +179,16 @@ private:
     QCoro::Task<void> reopen(qint64 attempt);
     QCoro::Task<void> unkey();
     QCoro::Task<void> key(std::optional<CATTransmitMode> mode);
-    QCoro::Task<void> clearKeyerOwed();
+    // An unkey on the bridge's own account (a client gone, a stop, a debt):
+    // while the radio reports the operator's own transmission it is owed
+    // instead of written.
+    QCoro::Task<void> unkeyOnOwnAccount();
     // Pays what is owed while attempt `attempt` is ready. Without a report
     // of this session an unkey waits, unless `withoutReport`.
     QCoro::Task<void> payDebts(qint64 attempt, bool withoutReport);
     void settleKey();
     void settleKeyer();
+    void unkeyFailed(std::exception_ptr failure);
     void trace(const char *step, std::exception_ptr failure) const;
 
     RadioLifecycle m_life;
@@ -182,7 +200,13 @@ private:
     bool m_silenced = false;
     bool m_paying = false;
     Ledger m_ledger;
+    // The newest report of this session made after our newest key or unkey.
     std::optional<TransmitterReport> m_lastReport;
+    // The newest report of this session, whenever made, shows the operator's
+    // own transmission.
+    bool m_operatorHolds = false;
+    // A debt was tried once this session; see reportsKeySource().
+    bool m_latePaymentTried = false;
 };
 
 } // namespace kivo

@@ -264,6 +264,10 @@ void FakeFlexRadio::release()
 {
     m_stalls.clear();
     for (const auto &[command, line] : std::exchange(m_held, {})) {
+        // A cut link loses what it held.
+        const QTcpSocket *socket = socketAt(command.connection);
+        if (!socket || socket->state() != QAbstractSocket::ConnectedState)
+            continue;
         // A rejection was marked; it changes nothing at the radio.
         if (line.endsWith(QLatin1Char('!'))) {
             sendLineTo(command.connection, line.chopped(1));

@@ -81,7 +81,7 @@ public:
     // stalled link.
     void stall(const QString &commandPrefix = {});
     // Ends every stall: the held commands reach the radio and their replies
-    // go out, in order.
+    // go out, in order; those of a connection since closed are lost.
     void release();
     bool isTransmitting() const { return m_interlock == QLatin1String("TRANSMITTING"); }
     // The radio ends a transmission on its own (MOX released on the front

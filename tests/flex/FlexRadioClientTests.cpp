@@ -741,8 +741,11 @@ TEST_F(FlexRadioClientTest, KeysAndUnkeys)
 
     radio.clearReceived();
     radio.setReply(QStringLiteral("transmit tune 0"), FakeFlexRadio::Reply::reject(1, QStringLiteral("busy")));
+    // A refused tune must not leave the transmitter keyed: "xmit 0" still
+    // goes, the release counts, and the refusal is reported.
     EXPECT_EQ(errorOf(client->setTransmit(false)), QStringLiteral("busy"));
-    EXPECT_EQ(radio.commandTexts(), QStringList{"transmit tune 0"});
+    EXPECT_EQ(radio.commandTexts(), (QStringList{"transmit tune 0", "xmit 0"}));
+    EXPECT_FALSE(client->keyOutstanding() || client->unkeyOwed());
 }
 
 TEST_F(FlexRadioClientTest, ClearsCW)
@@ -759,7 +762,7 @@ TEST_F(FlexRadioClientTest, ClearsCW)
     radio.clearReceived();
     radio.setReply(QStringLiteral("transmit tune 0"), FakeFlexRadio::Reply::reject(1));
     EXPECT_EQ(errorOf(client->clearCW()), QString());
-    EXPECT_EQ(radio.commandTexts(), (QStringList{"cwx clear", "transmit tune 0"}));
+    EXPECT_EQ(radio.commandTexts(), (QStringList{"cwx clear", "transmit tune 0", "xmit 0"}));
 
     radio.clearReceived();
     radio.setReply(QStringLiteral("cwx clear"), FakeFlexRadio::Reply::reject(2));
@@ -993,6 +996,8 @@ TEST_F(FlexRadioClientTest, TheBridgeUndoesOnlyWhatItStarted)
     const QString clearedLate = QStringLiteral("CW cleared after the radio answered");
     const QString unconfirmed =
         QStringLiteral("The radio did not confirm the last unkey; check that the transmitter is not keyed");
+    const QString owedAfterCut =
+        QStringLiteral("Unkey not confirmed: The radio is not connected. It is sent again when the radio answers");
     struct Row {
         const char *name;
         std::function<void(FlexRadioClientTest &, ClientActivity &)> run;
@@ -1058,23 +1063,26 @@ TEST_F(FlexRadioClientTest, TheBridgeUndoesOnlyWhatItStarted)
              t.radio.release();
              ASSERT_TRUE(waitUntil([&t] { return !t.radio.isTransmitting(); }));
          },
-         {"xmit 1", "transmit tune 0", "transmit tune 0", "xmit 0"}, {paidLate}},
+         {"xmit 1", "transmit tune 0", "(xmit 0, )?transmit tune 0", "xmit 0"}, {owedAfterCut, paidLate}},
         {"a cut link: still keyed by us at the return",
          [&](auto &t, auto &a) {
              key(t, a);
              leaveOverACutLink(t, a);
              ASSERT_TRUE(waitUntil([&t] { return !t.radio.isTransmitting(); }));
          },
-         {"xmit 1", "transmit tune 0", "transmit tune 0", "xmit 0"}, {paidLate}},
+         {"xmit 1", "transmit tune 0", "(xmit 0, )?transmit tune 0", "xmit 0"}, {owedAfterCut, paidLate}},
         {"a cut link: the operator re-keyed by microphone meanwhile",
          [&](auto &t, auto &a) {
              key(t, a);
-             leaveOverACutLink(t, a);
+             t.radio.stall();
+             leave(t, a);
              t.radio.releaseTransmitter();
              t.radio.setOperatorPtt(true);
+             t.radio.dropClient();
+             t.radio.release();
              ASSERT_TRUE(settled(t));
          },
-         {"xmit 1", "transmit tune 0"}, {leftAlone}},
+         {"xmit 1", "transmit tune 0(, xmit 0)?"}, {owedAfterCut, leftAlone}},
         {"a never-keyed client's unkey over a cut link is no debt",
          [&](auto &t, auto &a) {
              t.radio.stall();
@@ -1085,7 +1093,7 @@ TEST_F(FlexRadioClientTest, TheBridgeUndoesOnlyWhatItStarted)
              t.radio.setOperatorPtt(true);
              leave(t, a);
          },
-         {"transmit tune 0"}, {}},
+         {"transmit tune 0(, xmit 0)?"}, {}},
         {"CW of a departed client is cleared at the return",
          [&](auto &t, auto &a) {
              runTask(t.client->sendCW(QStringLiteral("CQ")));
@@ -1134,10 +1142,14 @@ TEST_F(FlexRadioClientTest, TheBridgeUndoesOnlyWhatItStarted)
         ClientActivity activity;
         row.run(*this, activity);
         if (!row.events.isEmpty()) {
-            EXPECT_TRUE(waitUntil([&] { return events.size() >= row.events.size(); }));
+            EXPECT_TRUE(waitUntil([&] { return events.size() >= row.events.size() && events.last() == row.events.last(); }));
         }
-        const QStringList keying = radio.commandTexts().filter(QRegularExpression(QStringLiteral("^(xmit|transmit|cwx)")));
-        EXPECT_EQ(keying, row.wire);
+        // Whether a stalled unkey's "xmit 0" left before the link was given
+        // up depends on which time-out came first: rows may allow either.
+        const QString keying =
+            radio.commandTexts().filter(QRegularExpression(QStringLiteral("^(xmit|transmit|cwx)"))).join(u", ");
+        EXPECT_TRUE(QRegularExpression(QRegularExpression::anchoredPattern(row.wire.join(u", "))).match(keying).hasMatch())
+            << keying.toStdString();
         EXPECT_EQ(events, row.events);
         radio.setOperatorPtt(false);
         radio.clearReplies();

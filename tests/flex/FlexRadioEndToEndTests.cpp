@@ -111,7 +111,7 @@ TEST_F(FlexRadioEndToEndTest, ATuneReadsBackWithoutTheRadiosEcho)
 }
 
 // A poll leaves the operator on the air; a client that keyed and sent CW is
-// made safe, once.
+// made safe, once, and its unkey waits until the operator lets go.
 TEST_F(FlexRadioEndToEndTest, OnlyWhatAVanishedClientKeyedIsUndone)
 {
     radio.setOperatorPtt(true);
@@ -120,10 +120,13 @@ TEST_F(FlexRadioEndToEndTest, OnlyWhatAVanishedClientKeyedIsUndone)
     test::settle(100ms);
     EXPECT_TRUE(radio.commandTexts().isEmpty() && published.isTransmitting);
     RawClient(bridge->catPort()).send("TX;KY CQ TEST;");
-    ASSERT_TRUE(radio.waitForCommand(QStringLiteral("xmit 0")));
+    ASSERT_TRUE(radio.waitForCommand(QStringLiteral("cwx clear")));
     test::settle(100ms);
-    EXPECT_EQ(radio.commandTexts(), (QStringList{"xmit 1", "cwx send \"CQ\x7FTEST\"", "cwx clear",
-                                                 "transmit tune 0", "xmit 0"}));
+    EXPECT_EQ(radio.commandTexts(), (QStringList{"xmit 1", "cwx send \"CQ\x7FTEST\"", "cwx clear"}));
+    radio.setOperatorPtt(false);
+    ASSERT_TRUE(waitUntil([this] { return !published.isTransmitting; }));
+    test::settle(100ms);
+    EXPECT_EQ(radio.commandTexts().size(), 3);
 }
 
 TEST_F(FlexRadioEndToEndTest, ARejectedTuneAnswersTheQuestionMark)

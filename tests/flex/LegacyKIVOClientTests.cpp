@@ -282,7 +282,7 @@ TEST_F(LegacyKIVOClientControl, EachOperationWritesItsKenwoodCommand)
     expectSent(client->setTransmit(CATTransmitMode::Data), "TX1;");
     expectSent(client->setTransmit(CATTransmitMode::Tune), "TX2;");
     EXPECT_TRUE(recorder.snapshots.constLast().isTransmitting);
-    expectSent(client->clearCW(), "KY                        ;RX;IF;");
+    expectSent(client->clearCW(), "KY                        ;IF;RX;IF;");
     EXPECT_FALSE(recorder.snapshots.constLast().isTransmitting);
     expectSent(client->setCWSpeed(5), "KS005;");
     expectSent(client->setCWSpeed(100), "KS100;");
@@ -395,7 +395,7 @@ TEST_F(LegacyKIVOClientLifecycle, StopWhileReadyReleasesTheKeyerBeforeClosing)
     companion.clearReceived();
 
     runTask(client->stop());
-    EXPECT_TRUE(waitUntil([&] { return companion.received() == "KY                        ;RX;IF;"; }));
+    EXPECT_TRUE(waitUntil([&] { return companion.received() == "KY                        ;IF;RX;IF;"; }));
     EXPECT_TRUE(waitUntil([&] { return !companion.hasClient(); }));
     EXPECT_EQ(recorder.states.constLast(), qMakePair(RadioConnectionState::Stopped, QStringLiteral("Stopped")));
     EXPECT_FALSE(recorder.snapshots.constLast().isConnected);
@@ -475,10 +475,12 @@ TEST_F(LegacyKIVOClientLifecycle, AKeyedClientLeavingWhileTheLinkFailsIsUnkeyedO
         companion.closesOnUnkey = false;
         companion.clearReceived();
         ASSERT_TRUE(companion.listen(port));
-        ASSERT_TRUE(waitUntil([&] { return !recorder.events.isEmpty(); }));
+        ASSERT_TRUE(waitUntil([&] { return recorder.events.size() == 2; }));
         EXPECT_EQ(companion.received().left(kPoll.size() + 6), kPoll + "RX;IF;");
         EXPECT_FALSE(companion.transmitting);
-        EXPECT_EQ(recorder.events, QStringList{"Unkey sent again after the radio answered"});
+        EXPECT_EQ(recorder.events,
+                  (QStringList{"Unkey not confirmed: The radio is not connected. It is sent again when the radio answers",
+                               "Unkey sent again after the radio answered"}));
         runTask(client->stop());
         client.reset();
         companion.stopListening();

@@ -492,8 +492,8 @@ TEST_F(SmartLinkRadioClientTest, AnUnkeyTheRadioDidNotConfirmIsSentInTheNextSess
     peers.radio.stall();
     EXPECT_FALSE(runTask(client->makeSafe(keyed)));
     peers.identity.enqueue(FakeIdentityProvider::grant(QStringLiteral("id-2")));
-    peers.radio.release();
     peers.radio.dropClient();
+    peers.radio.release();
     ASSERT_TRUE(waitUntil([&] { return lines.contains(QStringLiteral("Unkey sent again after the radio answered")); }));
     QStringList second;
     for (const FakeFlexRadio::Command &command : peers.radio.commands())
