@@ -136,6 +136,8 @@ QCoro::Task<void> FlexRadioSession::transmit(bool on)
     }
     if (!self)
         throw KivoError::notConnected();
+    if (sparingOperator())
+        throw KivoError::server(QStringLiteral("The radio reports the operator's own transmission."));
     co_await sendCommand(QStringLiteral("xmit 0"), keyingTimeout(), Keying::Yes);
     if (!self)
         throw KivoError::notConnected();

@@ -328,7 +328,18 @@ QCoro::Task<void> RadioBackendBase::unkeyOnOwnAccount()
         m_ledger.unkeyOwed = true;
         co_return;
     }
-    co_await unkey();
+    QPointer<RadioBackendBase> self(this);
+    m_unkeyingOnOwnAccount = true;
+    std::exception_ptr failure;
+    try {
+        co_await unkey();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (self)
+        m_unkeyingOnOwnAccount = false;
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void RadioBackendBase::transmitterReleased()
@@ -488,14 +499,14 @@ QCoro::Task<void> RadioBackendBase::payDebts(qint64 attempt, bool withoutReport)
         m_latePaymentTried = true;
         bool paid = true;
         try {
-            co_await unkey();
+            co_await unkeyOnOwnAccount();
         } catch (...) {
             paid = false;
             trace("unkey owed", std::current_exception());
         }
         if (!current.ownerAlive())
             co_return;
-        if (paid)
+        if (paid && !m_ledger.unkeyOwed)
             recordEvent(kUnkeyPaidLate);
         else if (once && m_ledger.unkeyOwed)
             recordEvent(kUnkeyNotRepeated);

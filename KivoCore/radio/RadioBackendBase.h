@@ -147,6 +147,9 @@ protected:
     void transmitterReported(bool keyed, KeySource source, qint64 askedAt);
     // The radio accepted our unkey, whatever else of it failed.
     void transmitterReleased();
+    // An unkey on the bridge's own account is under way and the radio now
+    // reports the operator's own transmission: its last word must wait.
+    bool sparingOperator() const { return m_unkeyingOnOwnAccount && m_operatorHolds; }
 
 private:
     // What this bridge started on the transmitter and still owes.
@@ -207,6 +210,7 @@ private:
     bool m_operatorHolds = false;
     // A debt was tried once this session; see reportsKeySource().
     bool m_latePaymentTried = false;
+    bool m_unkeyingOnOwnAccount = false;
 };
 
 } // namespace kivo

@@ -204,8 +204,12 @@ void FakeFlexRadio::actOn(const Command &command)
         key(QStringLiteral("SW"));
     else if (command.text == QLatin1String("xmit 0"))
         unkey();
-    else if (command.text == QLatin1String("sub radio all"))
+    else if (command.text == QLatin1String("sub radio all") && m_announcesInterlock)
         tellInterlock(command.connection);
+    else if (command.text.startsWith(QLatin1String("cwx send")))
+        m_keyerHolds = true;
+    else if (command.text == QLatin1String("cwx clear"))
+        m_keyerHolds = false;
     const QStringList words = command.text.split(QLatin1Char(' '));
     for (const auto &connection : std::as_const(m_connections)) {
         if (words.size() == 4 && words[0] == QLatin1String("slice") && words[1] == QLatin1String("t")
@@ -235,12 +239,25 @@ void FakeFlexRadio::key(const QString &source)
 
 void FakeFlexRadio::unkey()
 {
-    if (!isTransmitting())
+    if (m_interlock == QLatin1String("READY"))
         return;
     m_interlock = QStringLiteral("UNKEY_REQUESTED");
     tellInterlock();
     m_interlock = QStringLiteral("READY");
     m_interlockSource.clear();
+    tellInterlock();
+}
+
+bool FakeFlexRadio::softwareKeyed() const
+{
+    return m_interlock != QLatin1String("READY") && m_interlockSource == QLatin1String("SW");
+}
+
+void FakeFlexRadio::reportAbnormal(const QString &state)
+{
+    if (m_interlock == QLatin1String("READY"))
+        return;
+    m_interlock = state;
     tellInterlock();
 }
 

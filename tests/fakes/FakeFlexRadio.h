@@ -84,6 +84,18 @@ public:
     // go out, in order; those of a connection since closed are lost.
     void release();
     bool isTransmitting() const { return m_interlock == QLatin1String("TRANSMITTING"); }
+    // A key made through the API ("xmit 1", a tune) still holds the
+    // transmitter, in a fault state too, until "xmit 0" or the radio's own
+    // release.
+    bool softwareKeyed() const;
+    // "cwx send" text that no "cwx clear" has emptied since.
+    bool keyerHolds() const { return m_keyerHolds; }
+    // The interlock goes to an abnormal state ("TX_FAULT", "TIMEOUT",
+    // "STUCK_INPUT"), the key's source kept; "xmit 0" still releases it.
+    void reportAbnormal(const QString &state);
+    // Whether the interlock state is told to a client that subscribes;
+    // some radios announce it only on transitions.
+    void setAnnouncesInterlock(bool announces) { m_announcesInterlock = announces; }
     // The radio ends a transmission on its own (MOX released on the front
     // panel, the transmit time-out): UNKEY_REQUESTED, then READY.
     void releaseTransmitter() { unkey(); }
@@ -149,6 +161,8 @@ private:
     QList<QPair<Command, QString>> m_held;
     QString m_interlock = QStringLiteral("READY");
     QString m_interlockSource;
+    bool m_keyerHolds = false;
+    bool m_announcesInterlock = true;
     std::function<void(const Command &)> m_handler;
     QList<std::shared_ptr<Connection>> m_connections;
     QStringList m_receivedLines;

@@ -1094,6 +1094,15 @@ TEST_F(FlexRadioClientTest, TheBridgeUndoesOnlyWhatItStarted)
              leave(t, a);
          },
          {"transmit tune 0(, xmit 0)?"}, {}},
+        {"the radio refuses the unkey, then takes it",
+         [&](auto &t, auto &a) {
+             key(t, a);
+             t.radio.setReply(QStringLiteral("xmit 0"), FakeFlexRadio::Reply::reject(0x50001000, QStringLiteral("Interlock busy")));
+             leave(t, a);
+             t.radio.clearReplies();
+         },
+         {"xmit 1", "transmit tune 0", "xmit 0", "(transmit tune 0, xmit 0, )*transmit tune 0", "xmit 0"},
+         {QStringLiteral("Unkey not confirmed: Interlock busy. It is sent again when the radio answers"), paidLate}},
         {"CW of a departed client is cleared at the return",
          [&](auto &t, auto &a) {
              runTask(t.client->sendCW(QStringLiteral("CQ")));

@@ -1,0 +1,230 @@
+// The transmitter ledger over each wire protocol, tried with seeded random
+// sequences and with the named sequences those found (or that trials on
+// the real program found), against fakes that behave like the real peers.
+
+#include "KivoCore/flex/FlexRadioClient.h"
+#include "fakes/FakeFlexRadio.h"
+#include "support/LedgerTrials.h"
+#include "support/RunTask.h"
+
+#include <gtest/gtest.h>
+
+namespace kivo {
+namespace {
+
+using namespace std::chrono_literals;
+using test::FakeFlexRadio;
+using test::LedgerPeer;
+using test::LedgerStep;
+using test::waitUntil;
+using enum test::LedgerStep;
+
+struct NamedTrial {
+    const char *name;
+    QList<LedgerStep> steps;
+};
+
+void runNamedTrials(const test::LedgerPeerFactory &makePeer, std::initializer_list<NamedTrial> trials)
+{
+    for (const NamedTrial &trial : trials) {
+        SCOPED_TRACE(trial.name);
+        EXPECT_EQ(test::runLedgerTrial(makePeer, trial.steps), QString());
+    }
+}
+
+// ---------------------------------------------------------------- FlexRadio
+
+// A radio that says who keyed, answers in order (its status lines may come
+// before a slow reply), tells a new session of the station's slices, and
+// may refuse keying, stall, drop the link, fault or stay silent at connect.
+class FlexPeer final : public LedgerPeer {
+public:
+    FlexPeer()
+    {
+        if (!radio.listen())
+            return;
+        radio.setCommandHandler([this](const FakeFlexRadio::Command &command) { heard(command); });
+        FlexRadioTiming timing;
+        timing.commandTimeout = 150ms;
+        timing.closingCommandTimeout = 60ms;
+        timing.heartbeatInterval = 20ms;
+        timing.backoffSecond = 1ms;
+        client = std::make_unique<FlexRadioClient>(
+            FlexRadioClient::Options{.host = QStringLiteral("127.0.0.1"),
+                                     .port = radio.port(),
+                                     .stationName = QStringLiteral("Maestro"),
+                                     .sliceLetter = QStringLiteral("A"),
+                                     .pinStore = SmartLinkCertificatePinStore(std::make_shared<InMemorySecretStore>()),
+                                     .timing = timing,
+                                     .random = [] { return 0.0; }},
+            [](RadioConnectionState, const QString &) {},
+            [this](const RadioSnapshot &snapshot) { m_last = snapshot; });
+        client->start();
+    }
+
+    // Ready on the radio's newest connection, not on one the bridge has yet to find closed.
+    bool ready()
+    {
+        return waitUntil([this] {
+            return client->state() == RadioConnectionState::Ready && m_last.isConnected && radio.hasClient()
+                && m_bootstrapped == radio.connectionCount() - 1;
+        });
+    }
+    RadioBackendBase &bridge() override { return *client; }
+    QList<LedgerStep> peerSteps() const override
+    {
+        return {OperatorKeys, OperatorLetsGo, RadioReleases, Stall, Release, Cut, Refuse, Comply, Slow, Prompt,
+                Abnormal, Unannounced};
+    }
+    void act(LedgerStep step) override
+    {
+        switch (step) {
+        case OperatorKeys:
+            if (radio.isTransmitting() || !radio.hasClient())
+                break;
+            radio.setOperatorPtt(true);
+            m_operatorTold = readByBridge();
+            break;
+        case OperatorLetsGo:
+            if (operatorHolds())
+                radio.setOperatorPtt(false);
+            m_operatorTold = false;
+            readByBridge();
+            break;
+        case RadioReleases:
+            radio.releaseTransmitter();
+            m_operatorTold = false;
+            readByBridge();
+            break;
+        case Stall:
+            radio.stall();
+            break;
+        case Release:
+            radio.release();
+            break;
+        case Cut:
+            radio.dropClient();
+            break;
+        case Refuse:
+        case Comply:
+            m_refusing = step == Refuse;
+            applyRules();
+            break;
+        case Slow:
+        case Prompt:
+            m_slow = step == Slow;
+            applyRules();
+            break;
+        case Abnormal:
+            radio.reportAbnormal(QStringList{"TX_FAULT", "TIMEOUT", "STUCK_INPUT", "SOMETHING_NEW"}.at(m_faults++ % 4));
+            readByBridge();
+            break;
+        case Unannounced:
+            m_announces = false;
+            radio.setAnnouncesInterlock(false);
+            break;
+        default:
+            break;
+        }
+    }
+    bool restore() override
+    {
+        m_refusing = m_slow = false;
+        applyRules();
+        radio.release();
+        return ready();
+    }
+    bool keyOfOursStands() const override { return radio.softwareKeyed(); }
+    bool cwOfOursStands() const override { return radio.keyerHolds(); }
+    bool operatorHolds() const override { return radio.isTransmitting() && !radio.softwareKeyed(); }
+    int operatorCuts() const override { return m_cuts; }
+    qint64 written() const override { return radio.receivedLines().size(); }
+
+    FakeFlexRadio radio;
+    std::unique_ptr<FlexRadioClient> client;
+
+private:
+    // Lines are read in order: once the bridge shows the tune sent after
+    // them, it has read what the radio told before.
+    bool readByBridge()
+    {
+        if (!radio.hasClient())
+            return false;
+        const qint64 marker = 14074000 + ++m_markers;
+        radio.sendLine(QStringLiteral("S0|slice 0 RF_frequency=%1").arg(double(marker) / 1e6, 0, 'f', 6));
+        return waitUntil([this, marker] { return m_last.frequencyHz == marker; }, 1s);
+    }
+    void heard(const FakeFlexRadio::Command &command)
+    {
+        if (command.text == QLatin1String("xmit 0")) {
+            if (m_operatorTold && operatorHolds() && !clientUnkeying)
+                ++m_cuts;
+            m_operatorTold = false;
+        } else if (command.text == QLatin1String("sub client all")) {
+            radio.sendLineTo(command.connection, FakeFlexRadio::clientLine(handle, QStringLiteral("CID-1"),
+                                                                          QStringLiteral("Maestro")));
+        } else if (command.text == QLatin1String("sub slice all")) {
+            radio.sendLineTo(command.connection,
+                             FakeFlexRadio::sliceLine(0, handle, QStringLiteral("A"), QStringLiteral("14.074000"),
+                                                      QStringLiteral("DIGU"), true, true));
+        } else if (command.text == QLatin1String("slice list")) {
+            m_bootstrapped = command.connection;
+        } else if (command.text == QLatin1String("sub radio all")) {
+            // A new session learns of the operator only if the radio says so.
+            m_operatorTold = operatorHolds() && m_announces;
+            m_announces = true;
+            radio.setAnnouncesInterlock(true);
+        }
+    }
+    void applyRules()
+    {
+        radio.clearReplies();
+        if (m_slow)
+            radio.setReply(QString(), FakeFlexRadio::Reply::accept(30ms));
+        if (m_refusing) {
+            for (const QString &keying : {QStringLiteral("xmit"), QStringLiteral("transmit"), QStringLiteral("cwx")})
+                radio.setReply(keying, FakeFlexRadio::Reply::reject(0x50001000, QStringLiteral("Transmit inhibited"),
+                                                                    m_slow ? 30ms : 0ms));
+        }
+    }
+
+    const QString handle = QStringLiteral("0x1A2B3C4D");
+    RadioSnapshot m_last;
+    bool m_operatorTold = false;
+    bool m_announces = true;
+    bool m_refusing = false;
+    bool m_slow = false;
+    int m_faults = 0;
+    int m_cuts = 0;
+    int m_markers = 0;
+    int m_bootstrapped = -1;
+};
+
+std::unique_ptr<LedgerPeer> startFlexPeer()
+{
+    auto peer = std::make_unique<FlexPeer>();
+    if (!peer->client || !peer->ready())
+        return nullptr;
+    return peer;
+}
+
+TEST(TransmitterLedger, FlexRadioNamedSequences)
+{
+    runNamedTrials(startFlexPeer,
+                   {
+                       {"a fault after our key leaves it ours to undo", {Key, Abnormal, Leave}},
+                       {"probe", {Refuse, Key, Unkey, OperatorKeys, Key}},
+                       {"a refused unkey is paid once the radio complies", {Key, Refuse, Leave, Comply}},
+                       {"the operator keyed while our key was on its way", {Slow, Key, OperatorKeys, Leave}},
+                       {"a silent radio after a cut: the owed unkey by the first heartbeat",
+                        {Key, Stall, Leave, Unannounced, Cut, Release}},
+                   });
+}
+
+TEST(TransmitterLedger, FlexRadioRandomSequences)
+{
+    test::exploreLedger(startFlexPeer, 12);
+}
+
+} // namespace
+} // namespace kivo
