@@ -11,28 +11,19 @@
 #include "QuendKivoApp/kit/Icons.h"
 #include "QuendKivoApp/kit/NumberField.h"
 #include "QuendKivoApp/kit/PageControls.h"
+#include "QuendKivoApp/kit/ReturnAction.h"
 #include "QuendKivoApp/model/AppModel.h"
 #include "QuendKivoApp/model/ConnectionKindDescriptor.h"
 #include "QuendKivoApp/rotator/RotatorSettingsView.h"
 
-#include <QAbstractButton>
-#include <QAbstractItemView>
-#include <QAbstractSlider>
-#include <QAbstractSpinBox>
-#include <QComboBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPainter>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QTabBar>
 #include <QTabWidget>
-#include <QTextEdit>
 #include <QTimer>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace kivo {
@@ -52,22 +43,6 @@ ConnectionPresentation connectionPresentation(const AppModel &model)
     return connectionPresentation(model.isRadioConnected(),
                                   descriptorOf(model.configuration().connectionKind).isRemoteAgent(),
                                   model.isRemoteAgentConnected(), model.isRunning());
-}
-
-ReturnAction returnAction(const QWidget *focused)
-{
-    // A check box or a radio button keeps Qt's own key, Space: Return must
-    // never flip a setting such as the transmit permission.
-    if (qobject_cast<const QPushButton *>(focused) || qobject_cast<const QToolButton *>(focused))
-        return ReturnAction::PressFocusedButton;
-    if (qobject_cast<const QAbstractButton *>(focused))
-        return ReturnAction::Nothing;
-    if (qobject_cast<const QLineEdit *>(focused) || qobject_cast<const QAbstractSpinBox *>(focused)
-        || qobject_cast<const QTextEdit *>(focused) || qobject_cast<const QPlainTextEdit *>(focused)
-        || qobject_cast<const QComboBox *>(focused) || qobject_cast<const QAbstractItemView *>(focused)
-        || qobject_cast<const QAbstractSlider *>(focused) || qobject_cast<const QTabBar *>(focused))
-        return ReturnAction::Nothing;
-    return ReturnAction::ToggleBridge;
 }
 
 namespace {
@@ -377,25 +352,9 @@ void ContentView::showEvent(QShowEvent *event)
 
 void ContentView::keyPressEvent(QKeyEvent *event)
 {
-    const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (!isReturn || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+    // Away from every control, Return starts or stops the bridge.
+    if (!takeReturn(this, event, [this] { m_startStop->click(); }))
         QWidget::keyPressEvent(event);
-        return;
-    }
-    // A button that is not a dialog's default ignores Return and lets it
-    // travel up to here.
-    QWidget *focused = focusWidget();
-    switch (returnAction(focused)) {
-    case ReturnAction::ToggleBridge:
-        m_startStop->click();
-        break;
-    case ReturnAction::PressFocusedButton:
-        static_cast<QAbstractButton *>(focused)->click();
-        break;
-    case ReturnAction::Nothing:
-        break;
-    }
-    event->accept();
 }
 
 } // namespace kivo

@@ -37,14 +37,6 @@ HeaderPresentation presentHeader(bool isRunning, bool isRadioConnected, bool isR
 // The connection state as both the header and the Status tab derive it.
 ConnectionPresentation connectionPresentation(const AppModel &model);
 
-// What the window does with a Return that the focused widget left to it.
-enum class ReturnAction {
-    ToggleBridge, // the focus is on no control
-    PressFocusedButton, // a push or tool button
-    Nothing, // a control that takes Return, acts by itself, or is a toggle
-};
-ReturnAction returnAction(const QWidget *focused);
-
 class ContentView : public QWidget {
     Q_OBJECT
 public:

@@ -2,6 +2,7 @@
 
 #include "QuendKivoApp/kit/FixedPalette.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QEvent>
 #include <QPalette>
@@ -13,19 +14,33 @@ namespace kivo {
 
 namespace {
 
-const QString keeperName = QStringLiteral("kivo.textColor");
+// What a keeper colours: a label's text on the window, or a button's title
+// on its face. A disabled button's title keeps the palette's dimmed colour.
+enum class TextPart { Label, ButtonTitle };
 
-void applyTextColor(QWidget *widget, const QColor &color)
+QString keeperName(TextPart part)
 {
+    return part == TextPart::Label ? QStringLiteral("kivo.textColor") : QStringLiteral("kivo.buttonTitleColor");
+}
+
+void applyTextColor(QWidget *widget, const QColor &color, TextPart part)
+{
+    const bool label = part == TextPart::Label;
+    const QList<QPalette::ColorGroup> groups = label ? QList{QPalette::Active, QPalette::Inactive, QPalette::Disabled}
+                                                     : QList{QPalette::Active, QPalette::Inactive};
+    const QList<QPalette::ColorRole> roles = label ? QList{QPalette::WindowText, QPalette::Text}
+                                                   : QList{QPalette::ButtonText};
     QPalette palette = widget->palette();
     // An inherited colour that happens to match is not enough: it would follow the next parent.
-    const auto holds = [&](QPalette::ColorRole role) {
-        return palette.isBrushSet(QPalette::Active, role) && palette.color(role) == color;
-    };
-    if (holds(QPalette::WindowText) && holds(QPalette::Text))
+    bool holds = true;
+    for (const auto group : groups)
+        for (const auto role : roles)
+            holds = holds && palette.isBrushSet(group, role) && palette.color(group, role) == color;
+    if (holds)
         return;
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::Text, color);
+    for (const auto group : groups)
+        for (const auto role : roles)
+            palette.setColor(group, role, color);
     widget->setPalette(palette);
 }
 
@@ -35,15 +50,17 @@ class TextColorKeeper : public QObject {
 public:
     using Source = std::variant<QColor, PlatformColor>;
 
-    TextColorKeeper(QWidget *widget, Source source) : QObject(widget), m_widget(widget), m_source(source)
+    TextColorKeeper(QWidget *widget, Source source, TextPart part)
+        : QObject(widget), m_widget(widget), m_source(source), m_part(part)
     {
-        setObjectName(keeperName);
+        setObjectName(keeperName(part));
         widget->installEventFilter(this);
     }
 
-    static TextColorKeeper *of(QWidget *widget)
+    static TextColorKeeper *of(QWidget *widget, TextPart part)
     {
-        return static_cast<TextColorKeeper *>(widget->findChild<QObject *>(keeperName, Qt::FindDirectChildrenOnly));
+        return static_cast<TextColorKeeper *>(
+            widget->findChild<QObject *>(keeperName(part), Qt::FindDirectChildrenOnly));
     }
 
     void setSource(Source source)
@@ -57,7 +74,7 @@ public:
         if (m_applying)
             return;
         m_applying = true;
-        applyTextColor(m_widget, resolved());
+        applyTextColor(m_widget, resolved(), m_part);
         m_applying = false;
     }
 
@@ -78,26 +95,29 @@ protected:
 private:
     QColor resolved() const
     {
-        // The widget's own text roles are this keeper's; the rest is what it inherits.
+        // A label's text roles are this keeper's, so the rest comes from what
+        // it inherits; a title keeper owns none of the roles it reads.
         const QWidget *parent = m_widget->parentWidget();
-        QPalette inherited = parent ? parent->palette() : QApplication::palette(m_widget);
-        inherited.setColor(QPalette::Window, m_widget->palette().color(QPalette::Window));
+        const bool title = m_part == TextPart::ButtonTitle;
+        QPalette basis = title ? m_widget->palette() : parent ? parent->palette() : QApplication::palette(m_widget);
+        basis.setColor(QPalette::Window, m_widget->palette().color(title ? QPalette::Button : QPalette::Window));
         if (const auto *color = std::get_if<PlatformColor>(&m_source))
-            return textColor(*color, inherited);
-        return readableTextColor(std::get<QColor>(m_source), inherited.color(QPalette::Window));
+            return textColor(*color, basis);
+        return readableTextColor(std::get<QColor>(m_source), basis.color(QPalette::Window));
     }
 
     QWidget *m_widget;
     Source m_source;
+    TextPart m_part;
     bool m_applying = false;
 };
 
-void keep(QWidget *widget, TextColorKeeper::Source source)
+void keep(QWidget *widget, TextColorKeeper::Source source, TextPart part = TextPart::Label)
 {
-    if (auto *keeper = TextColorKeeper::of(widget))
+    if (auto *keeper = TextColorKeeper::of(widget, part))
         keeper->setSource(source);
     else
-        (new TextColorKeeper(widget, source))->apply();
+        (new TextColorKeeper(widget, source, part))->apply();
 }
 
 } // namespace
@@ -108,9 +128,11 @@ void setForegroundColor(QWidget *widget, const QColor &hue) { keep(widget, hue);
 
 void setForegroundColor(QWidget *widget, PlatformColor color) { keep(widget, color); }
 
+void setButtonTitleColor(QAbstractButton *button, PlatformColor color) { keep(button, color, TextPart::ButtonTitle); }
+
 void setFixedForegroundColor(QWidget *widget, const QColor &color)
 {
-    delete TextColorKeeper::of(widget);
+    delete TextColorKeeper::of(widget, TextPart::Label);
     QPalette own = fixedPalette(widget);
     const auto holds = [&](QPalette::ColorRole role) {
         return own.isBrushSet(QPalette::Active, role) && own.color(role) == color

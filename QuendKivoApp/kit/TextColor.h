@@ -9,6 +9,7 @@
 
 #include <QColor>
 
+class QAbstractButton;
 class QWidget;
 
 namespace kivo {
@@ -19,6 +20,9 @@ void setSecondaryStyle(QWidget *widget);
 void setForegroundColor(QWidget *widget, const QColor &hue);
 // The widget's text in a platform colour of the palette's appearance.
 void setForegroundColor(QWidget *widget, PlatformColor color);
+// The button's title in a platform colour, readable on its face while it
+// can be pressed; disabled, it dims as the palette's other titles do.
+void setButtonTitleColor(QAbstractButton *button, PlatformColor color);
 // Exactly this colour, whatever the palette, and again after a desktop
 // theme reload inside a held panel (FixedPalette.h); for fixed dark panels.
 void setFixedForegroundColor(QWidget *widget, const QColor &color);

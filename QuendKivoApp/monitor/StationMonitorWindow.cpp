@@ -6,12 +6,14 @@
 #include "QuendKivoApp/kit/FixedPalette.h"
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/Palette.h"
+#include "QuendKivoApp/kit/ReturnAction.h"
 #include "QuendKivoApp/model/AppModel.h"
 #include "QuendKivoApp/monitor/MonitorPresenters.h"
 #include "QuendKivoApp/monitor/MonitorWidgets.h"
 #include "QuendKivoApp/monitor/PropagationConditionsView.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QMouseEvent>
@@ -392,6 +394,12 @@ void StationMonitorWindow::showEvent(QShowEvent *event)
     // Each opening draws the panel anew; a restore from the task bar does not.
     if (!event->spontaneous())
         queueRenderReport();
+}
+
+void StationMonitorWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (!takeReturn(this, event))
+        QWidget::keyPressEvent(event);
 }
 
 void StationMonitorWindow::mousePressEvent(QMouseEvent *event)

@@ -8,6 +8,7 @@
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
 #include "QuendKivoApp/kit/NumberField.h"
 #include "QuendKivoApp/kit/Palette.h"
+#include "QuendKivoApp/kit/TextColor.h"
 #include "QuendKivoApp/model/AppModel.h"
 #include "QuendKivoApp/rotator/RotatorFormRules.h"
 
@@ -274,12 +275,7 @@ QWidget *RotatorSettingsView::makeTargetBox()
     m_longPath = button(QStringLiteral("Long path"), QStringLiteral("rotator.longPath"),
                         [this] { m_model.toggleRotatorPath(); });
     m_stop = button(QStringLiteral("Stop"), QStringLiteral("rotator.stop"), [this] { m_model.stopRotatorMotion(); });
-    // Red only while it can be pressed; a disabled Stop dims like the rest.
-    QPalette stopPalette = m_stop->palette();
-    for (auto group : {QPalette::Active, QPalette::Inactive})
-        stopPalette.setColor(group, QPalette::ButtonText,
-                             readableTextColor(platformColor(PlatformColor::Red), stopPalette.color(group, QPalette::Button)));
-    m_stop->setPalette(stopPalette);
+    setButtonTitleColor(m_stop, PlatformColor::Red);
     entry->addWidget(buttons);
     column->addWidget(entry);
 

@@ -20,13 +20,20 @@ inline void reloadDesktopPalette(const QPalette &palette)
     QCoreApplication::sendPostedEvents();
 }
 
-// A dark desktop with every role set, as a theme file gives it.
+// A dark desktop with every role set, as a theme file gives it: disabled
+// controls have dimmed text on a base no darker than the window.
 inline QPalette darkDesktopPalette()
 {
-    QPalette palette(QColor(53, 53, 53), QColor(45, 45, 48));
-    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::ToolTipText})
+    const QColor window(45, 45, 48), dimmed(128, 128, 128);
+    QPalette palette(QColor(53, 53, 53), window);
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::ToolTipText}) {
         palette.setColor(role, QColor(230, 230, 230));
+        palette.setColor(QPalette::Disabled, role, dimmed);
+    }
     palette.setColor(QPalette::Base, QColor(30, 30, 32));
+    palette.setColor(QPalette::Disabled, QPalette::Base, window);
+    palette.setColor(QPalette::Disabled, QPalette::Highlight, QColor(80, 80, 80));
+    palette.setColor(QPalette::Disabled, QPalette::HighlightedText, dimmed);
     return palette;
 }
 

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QStyle>
 #include <QVBoxLayout>
 #include <QHelpEvent>
@@ -121,18 +122,26 @@ TEST(TextColorTest, KitColoursFollowAPaletteChangeFixedOnesStay)
     EXPECT_EQ(shownText(fixed), QColor(Qt::white));
 }
 
-TEST(SymbolLabelTest, TintReadsAsTextOnTheWindowBeforeAndAfterADesktopThemeChange)
+TEST(SymbolLabelTest, TintAndARedButtonTitleReadBeforeAndAfterEachDesktopThemeChange)
 {
     const QPalette light = QApplication::palette();
     QWidget window;
     SymbolLabel secondary(16, &window), green(16, &window);
     secondary.setSymbol("stop.circle", PlatformColor::Secondary);
     green.setSymbol("checkmark.circle.fill", PlatformColor::Green);
+    QPushButton stop("Stop", &window);
+    setButtonTitleColor(&stop, PlatformColor::Red);
     window.show();
-    for (const QPalette &desktop : {test::darkDesktopPalette(), light}) {
+    for (const QPalette &desktop : {test::darkDesktopPalette(), light, test::darkDesktopPalette()}) {
         test::reloadDesktopPalette(desktop);
         for (const SymbolLabel *symbol : {&secondary, &green})
             EXPECT_GE(contrastRatio(symbol->tint(), desktop.color(QPalette::Window)), readableContrast);
+        const QColor title = stop.palette().color(QPalette::Active, QPalette::ButtonText);
+        EXPECT_GE(contrastRatio(title, desktop.color(QPalette::Button)), readableContrast) << title.name().toStdString();
+        EXPECT_NEAR(title.hsvHueF(), platformColor(PlatformColor::Red).hsvHueF(), 0.02) << title.name().toStdString();
+        // Disabled, it dims like every other title.
+        EXPECT_EQ(stop.palette().color(QPalette::Disabled, QPalette::ButtonText),
+                  desktop.color(QPalette::Disabled, QPalette::ButtonText));
     }
 }
 

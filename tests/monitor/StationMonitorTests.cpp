@@ -11,6 +11,7 @@
 #include "QuendKivoApp/monitor/MonitorPresenters.h"
 #include "QuendKivoApp/monitor/PropagationPresenters.h"
 #include "QuendKivoApp/monitor/StationMonitorWindow.h"
+#include "fakes/FakeDCU1Controller.h"
 #include "fakes/FakeDesktopTheme.h"
 #include "fakes/RemoteAgentHarness.h"
 #include "fakes/TestTls.h"
@@ -371,6 +372,30 @@ TEST(StationMonitorWindowTest, ConfigureBringsTheConfigurationBackAndQuitStopsFi
     desktop.stationMonitor()->findChild<QPushButton *>("monitor.quit")->click();
     EXPECT_TRUE(desktop.isQuitPending());
     EXPECT_TRUE(QTest::qWaitFor([&] { return exits == 1; }, deadline));
+}
+
+TEST(StationMonitorWindowTest, ReturnAndEnterPressTheFocusedRotatorStop)
+{
+    QTemporaryDir directory;
+    FakeDCU1Controller controller;
+    ASSERT_TRUE(controller.listen());
+    const auto model = makeOfflineModel(directory.filePath("settings.ini"));
+    AppConfiguration c = model->configuration();
+    c.rotator.host = "127.0.0.1";
+    c.rotator.port = controller.port();
+    c.rotator.rumlogPort = 0;
+    model->setConfiguration(c);
+    StationMonitorWindow window(*model);
+    window.show();
+    model->startRotator();
+    auto *stop = window.findChild<QPushButton *>("rotator.panel.stop");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stop->isEnabled(); }, deadline));
+    stop->setFocus();
+    QTest::keyClick(stop, Qt::Key_Return);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return controller.commands() == ";"; }, deadline)) << controller.commands().data();
+    QTest::keyClick(stop, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return controller.commands() == ";;"; }, deadline)) << controller.commands().data();
+    model->stopRotator();
 }
 
 TEST(PropagationPanelTest, RefreshShowsTheReportOrTheOfflineNotice)
