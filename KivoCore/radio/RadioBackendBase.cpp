@@ -477,12 +477,12 @@ QCoro::Task<void> RadioBackendBase::payDebts(qint64 attempt, bool withoutReport)
     const AttemptGuard current = m_life.guard(attempt);
     m_paying = true;
     if (m_ledger.keyerClearOwed) {
-        m_latePaymentTried = true;
         bool cleared = true;
         try {
             co_await clearKeyer();
         } catch (...) {
             cleared = false;
+            m_latePaymentTried = true;
             trace("clearing CW owed", std::current_exception());
         }
         if (!current.ownerAlive())
