@@ -49,6 +49,10 @@ AppBackend AppModel::buildBackend(quint64 generation, const AppConfiguration &co
     request.remoteAgentToken = agent.token;
     request.smartLinkPassword = m_smartLinkPassword;
     request.secrets = m_dependencies.secrets;
+    request.ownListenerAt = [self, generation](const QHostAddress &address, quint16 port) {
+        return self && generation == self->m_generation && self->m_bridge ? self->m_bridge->listenerAt(address, port)
+                                                                          : QString();
+    };
     switch (descriptorOf(configuration.connectionKind).role) {
     case BackendRole::LegacyKIVO:
         request.onState = queued(&AppModel::handleLegacyState);

@@ -182,6 +182,26 @@ TEST(AppModel, LegacyKindServesCATAndUnkeysOnStop)
     EXPECT_TRUE(f.launches.isEmpty());
 }
 
+TEST(AppModel, LegacyKindRefusesToPollItselfWhateverTheHostIsCalled)
+{
+    Fixture f;
+    AppConfiguration c = quiet(Kind::LegacyKIVO);
+    // Name lookup folds these full-width letters to "localhost"; the settings
+    // check does not know the name for this computer.
+    c.legacyKIVOHost = QString::fromUtf8("\uFF4C\uFF4F\uFF43\uFF41\uFF4C\uFF48\uFF4F\uFF53\uFF54");
+    c.legacyKIVOPort = c.catPort = freePort();
+    c.superviseLegacyKIVO = false;
+    f.make(c);
+    f.model->start();
+    const QString refusal = QStringLiteral("The KIVO port %1 is this bridge's own CAT port; choose the port KIVO "
+                                           "listens on.").arg(c.catPort);
+    ASSERT_TRUE(waitUntil([&] { return f.model->status() == refusal; })) << f.model->status().toStdString();
+    EXPECT_TRUE(f.model->isRunning());
+    EXPECT_FALSE(f.model->isRadioConnected());
+    EXPECT_FALSE(f.messages().contains("Radio: Remote Flex connected through supervised KIVO"));
+    f.stopAndSettle();
+}
+
 TEST(AppModel, FailedStartReportsFreesItsPortsAndNeverConnects)
 {
     Fixture f;
