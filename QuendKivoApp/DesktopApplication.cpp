@@ -132,7 +132,9 @@ void DesktopApplication::requestQuit()
         return;
     m_quitPending = true;
     saveGeometry();
-    m_model.stop();
+    // A failed start has stopped everything already; a second stop would say so again.
+    if (m_exitStatus == 0)
+        m_model.stop();
     if (!m_model.isStopping()) {
         finishQuit();
         return;

@@ -24,4 +24,15 @@ static void redactAgentStateMessage(benchmark::State &state)
 }
 BENCHMARK(redactAgentStateMessage)->Arg(4 << 10)->Arg(300 << 10);
 
+// Hidden values that hold secret names, escaped JSON inside a JSON string.
+static void redactNamesInsideHiddenValues(benchmark::State &state)
+{
+    const QString member = QStringLiteral(R"(token="password": \"secret\":\"s-1\", )");
+    const QString text = member.repeated(state.range(0) / member.size());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(kivo::redactedSecrets(text));
+    state.SetBytesProcessed(state.iterations() * text.size());
+}
+BENCHMARK(redactNamesInsideHiddenValues)->Arg(4 << 10)->Arg(300 << 10);
+
 BENCHMARK_MAIN();

@@ -1,8 +1,8 @@
 #include "KivoCore/agent/RemoteAgentAuth.h"
 
-#include "KivoCore/station/DXSpot.h"
-#include "KivoCore/support/KivoError.h"
+#include "KivoCore/radio/FlexSpot.h"
 #include "KivoCore/radio/Models.h"
+#include "KivoCore/support/KivoError.h"
 #include "KivoCore/support/Text.h"
 
 #include <QCryptographicHash>

@@ -73,6 +73,7 @@ LegacyKIVOClient::LegacyKIVOClient(Options options, StateHandler onState, Snapsh
       m_host(std::move(options.host)),
       m_port(options.port),
       m_timing(options.timing),
+      m_refusal(std::move(options.refusal)),
       m_value({.frequencyHz = 14074000, .mode = QStringLiteral("DIGU"), .slice = QStringLiteral("A"), .station = QStringLiteral("KIVO SmartLink")})
 {
     setObjectName(QString::fromLatin1(lcLegacyKivo().categoryName()));
@@ -121,6 +122,11 @@ void LegacyKIVOClient::handleConnected(qint64 generation)
 {
     if (!isCurrent(generation) || !m_socket)
         return;
+    if (const QString refusal = m_refusal ? m_refusal(m_socket->peerAddress(), m_socket->peerPort()) : QString();
+        !refusal.isEmpty()) {
+        connectionRefused(generation, refusal);
+        return;
+    }
     m_socketConnected = true;
     clearFailures();
     sessionReady(generation, QStringLiteral("Remote Flex connected through supervised KIVO"));

@@ -33,6 +33,9 @@ struct LegacyKIVOClientOptions {
     QString host{};
     quint16 port = 0;
     LegacyKIVOClientTiming timing{};
+    // Why a connection that reached this peer is not to be served; empty
+    // when it may be.
+    std::function<QString(const QHostAddress &peer, quint16 port)> refusal{};
 };
 
 class LegacyKIVOClient : public RadioBackendBase {
@@ -112,6 +115,7 @@ private:
     const QString m_host;
     const quint16 m_port;
     const Timing m_timing;
+    const std::function<QString(const QHostAddress &, quint16)> m_refusal;
 
     QPointer<QTcpSocket> m_socket;
     bool m_socketConnected = false;

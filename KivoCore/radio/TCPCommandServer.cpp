@@ -353,6 +353,12 @@ quint16 TCPCommandServer::serverPort() const
     return m_listener ? m_listener->serverPort() : 0;
 }
 
+bool TCPCommandServer::listensAt(const QHostAddress &address, quint16 port) const
+{
+    return m_listener && port == m_listener->serverPort()
+        && address.isEqual(m_listener->serverAddress(), QHostAddress::ConvertV4MappedToIPv4);
+}
+
 void TCPCommandServer::accept(qintptr descriptor)
 {
     m_acceptFailing = false;

@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 
+class QHostAddress;
 class QLoggingCategory;
 class QTcpServer;
 
@@ -71,6 +72,8 @@ public:
     bool isListening() const;
     // The port actually bound (useful after start(0)); 0 when not listening.
     quint16 serverPort() const;
+    // Whether a connection to `address`:`port` lands on this listener.
+    bool listensAt(const QHostAddress &address, quint16 port) const;
 
 private:
     friend class CommandConnection;

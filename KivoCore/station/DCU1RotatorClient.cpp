@@ -1,6 +1,5 @@
 #include "KivoCore/station/DCU1RotatorClient.h"
 
-#include "KivoCore/support/RawValue.h"
 #include "KivoCore/station/RotatorGeometry.h"
 
 #include "KivoCore/support/KivoError.h"
@@ -89,14 +88,6 @@ QString rawValue(DCU1RotatorClient::State state)
         return QStringLiteral("failed");
     }
     return {};
-}
-
-std::optional<DCU1RotatorClient::State> dcu1RotatorStateFromRaw(const QString &raw)
-{
-    using State = DCU1RotatorClient::State;
-    static constexpr State states[]{State::Stopped, State::Connecting, State::Connected, State::Reconnecting,
-                                    State::Failed};
-    return caseFromRaw(states, raw);
 }
 
 DCU1RotatorClient::DCU1RotatorClient(Options options, StateHandler onState, AzimuthHandler onAzimuth,

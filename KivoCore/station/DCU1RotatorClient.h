@@ -141,6 +141,5 @@ private:
 };
 
 QString rawValue(DCU1RotatorClient::State state);
-std::optional<DCU1RotatorClient::State> dcu1RotatorStateFromRaw(const QString &raw);
 
 } // namespace kivo

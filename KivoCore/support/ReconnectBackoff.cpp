@@ -3,7 +3,6 @@
 #include "KivoCore/support/Numbers.h"
 
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
 
@@ -31,14 +30,6 @@ QString retryingSentence(const QString &reason, double delaySeconds)
     // Many reasons are whole sentences already; one full stop is enough.
     const QString stem = reason.endsWith(QLatin1Char('.')) ? reason.chopped(1) : reason;
     return stem + QStringLiteral(". Retrying in ") + formatFixed(delaySeconds, 1) + QStringLiteral(" s");
-}
-
-QString reasonOfRetry(const QString &sentence)
-{
-    static const QRegularExpression retry(QStringLiteral("\\. Retrying in \\d+\\.\\d s$"));
-    QString reason = sentence;
-    reason.remove(retry);
-    return reason;
 }
 
 std::chrono::milliseconds scaledDelay(double delaySeconds, std::chrono::milliseconds second)

@@ -26,10 +26,6 @@ double drawReconnectDelaySeconds(qint64 attempt);
 // even when the reason already ends in one.
 QString retryingSentence(const QString &reason, double delaySeconds);
 
-// The reason inside a sentence made by retryingSentence(), so a client that
-// retries on behalf of another does not show the other's delay as well.
-QString reasonOfRetry(const QString &sentence);
-
 // Waits `delaySeconds` of back-off where one second lasts `second`, so tests
 // can run the schedule in milliseconds.
 std::chrono::milliseconds scaledDelay(double delaySeconds, std::chrono::milliseconds second);

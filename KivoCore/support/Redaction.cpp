@@ -1,5 +1,7 @@
 #include "KivoCore/support/Redaction.h"
 
+#include <algorithm>
+
 namespace kivo {
 
 namespace {
@@ -52,31 +54,88 @@ bool beginsHeader(const QString &text, qsizetype nameStart, QStringView name)
     return nameStart == 0 || isLineEnd(text[nameStart - 1]);
 }
 
-// Where the value after a secret's name and separator ends, or `from` when
-// there is none to hide. A quoted value keeps its quotes and ends at the
-// line's end when its closing quote never comes; a header's value is the
-// rest of its line; a bare one (a number, a word) ends before the next
-// separator of a query, a list or a JSON text. No end lies beyond the line,
-// so the text is read once however many names it holds.
-qsizetype valueEnd(const QString &text, qsizetype from, bool header)
+// How many backslashes stand right before `at`.
+qsizetype backslashesBefore(const QString &text, qsizetype at)
+{
+    qsizetype run = 0;
+    while (at - run > 0 && text[at - run - 1] == u'\\')
+        ++run;
+    return run;
+}
+
+// A quote after `run` backslashes opens a string this many escapings deep:
+// JSON inside a JSON string doubles each backslash and adds one.
+int escapeDepth(qsizetype run)
+{
+    int depth = 0;
+    for (; run % 2 == 1; run /= 2)
+        ++depth;
+    return depth;
+}
+
+// Whether a quote after `run` backslashes closes a string `depth` escapings
+// deep, or one around it.
+bool closesString(qsizetype run, int depth)
+{
+    for (; depth > 0 && run % 2 == 1; --depth)
+        run /= 2;
+    return run % 2 == 0;
+}
+
+struct Span {
+    qsizetype start;
+    qsizetype end;
+};
+
+// What to hide of the value that begins at `from`, after a secret's name and
+// separator; empty when there is nothing. A quoted value (escaped too, as
+// JSON carried in a JSON string) keeps its quotes and ends at the line's end
+// when its closing quote never comes; a header's value is the rest of its
+// line; a bare one (a number, a word) ends before the next separator of a
+// query, a list or a JSON text. No end lies beyond the line.
+Span valueSpan(const QString &text, qsizetype from, bool header)
 {
     const qsizetype size = text.size();
     qsizetype end = from;
     if (header) {
         while (end < size && !isLineEnd(text[end]))
             ++end;
-        return end;
+        return {from, end};
     }
+    while (end < size && text[end] == u'\\')
+        ++end;
     if (end < size && isQuote(text[end])) {
+        const qsizetype opening = end - from;
+        const int depth = escapeDepth(opening);
         const QChar quote = text[end++];
-        while (end < size && text[end] != quote && !isLineEnd(text[end]))
-            end += text[end] == u'\\' && end + 1 < size && !isLineEnd(text[end + 1]) ? 2 : 1;
-        return end;
+        const qsizetype start = end;
+        qsizetype run = 0;
+        for (; end < size && !isLineEnd(text[end]); ++end) {
+            if (text[end] == quote && closesString(run, depth))
+                return {start, end - std::min(run, opening)};
+            run = text[end] == u'\\' ? run + 1 : 0;
+        }
+        return {start, end};
     }
     static const QStringView separators = u"&;|,\"'{}[]()<>";
+    end = from;
     while (end < size && !text[end].isSpace() && !separators.contains(text[end]))
         ++end;
-    return end;
+    return {from, end};
+}
+
+// Whether the name at [nameStart, nameEnd) stands in quotes, escaped or
+// not ("password", \"password\"); then `nameEnd` moves past the closing one.
+bool isQuotedName(const QString &text, qsizetype nameStart, qsizetype &nameEnd)
+{
+    if (nameStart == 0 || !isQuote(text[nameStart - 1]))
+        return false;
+    const qsizetype opening = backslashesBefore(text, nameStart - 1) + 1;
+    const QStringView quote = QStringView(text).sliced(nameStart - opening, opening);
+    if (!QStringView(text).sliced(nameEnd).startsWith(quote))
+        return false;
+    nameEnd += opening;
+    return true;
 }
 
 } // namespace
@@ -98,12 +157,9 @@ QString redactedSecrets(QString text)
         const QStringView name = QStringView(text).sliced(nameStart, at - nameStart);
         if (!isSecretName(name))
             continue;
-        // "password": …, 'password': …, password=…, token = …, Authorization: …
+        // "password": …, 'password': …, \"password\": …, password=…, token = …, Authorization: …
         qsizetype next = at;
-        const bool quoted = nameStart > 0 && isQuote(text[nameStart - 1]) && next < size
-            && text[next] == text[nameStart - 1];
-        if (quoted)
-            ++next;
+        const bool quoted = isQuotedName(text, nameStart, next);
         while (next < size && isBlank(text[next]))
             ++next;
         if (next == size || (text[next] != u'=' && text[next] != u':'))
@@ -112,14 +168,18 @@ QString redactedSecrets(QString text)
         ++next;
         while (next < size && isBlank(text[next]))
             ++next;
-        const qsizetype valueStart = next < size && isQuote(text[next]) && !header ? next + 1 : next;
-        const qsizetype end = valueEnd(text, next, header);
-        if (end <= valueStart)
+        // A value that starts inside one hidden already is hidden with it.
+        if (next < copied)
             continue;
-        result.append(QStringView(text).sliced(copied, valueStart - copied));
+        const Span value = valueSpan(text, next, header);
+        if (value.end <= value.start)
+            continue;
+        result.append(QStringView(text).sliced(copied, value.start - copied));
         result.append(redacted);
-        copied = end;
-        at = end;
+        copied = value.end;
+        // A hidden value may hold a secret's name whose own value follows
+        // it: its names are read too, once, and nothing hidden is read again.
+        at = value.start;
     }
     if (copied == 0)
         return text;

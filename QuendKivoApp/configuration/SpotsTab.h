@@ -28,7 +28,6 @@ class SpotsTab : public QWidget {
 public:
     explicit SpotsTab(AppModel &model, QWidget *parent = nullptr);
 
-    SpotFeed selectedSpotFeed() const { return m_selectedSpotFeed; }
     void selectSpotFeed(SpotFeed feed);
 
     // Where a save looks for fields holding no number in range: the page

@@ -7,6 +7,8 @@
 #include "QuendKivoApp/model/AppConfiguration.h"
 #include "KivoCore/radio/RadioBackend.h"
 
+#include <QHostAddress>
+
 #include <functional>
 #include <memory>
 
@@ -25,6 +27,9 @@ struct AppBackendRequest {
     RadioBackend::StateHandler onState;
     RadioBackend::SnapshotHandler onSnapshot;
     std::function<void(const SmartLinkRadio &radio)> onRadioSelected;
+    // Which of the bridge's own servers ("CAT", "rigctld") a connection to
+    // this address and port lands on; empty when none.
+    std::function<QString(const QHostAddress &address, quint16 port)> ownListenerAt;
 };
 
 struct AppBackend {

@@ -400,6 +400,9 @@ private:
     // Bridge handles: the CAT and rigctld servers live in the bridge.
     std::unique_ptr<CommandBridge> m_bridge;
     bool m_starting = false;
+    // Set while start or stop drives the servers: what they say then is
+    // recorded at once, so the events log keeps the order things happened in.
+    bool m_drivingServers = false;
     std::shared_ptr<RadioBackend> m_radio;
     std::shared_ptr<RemoteAgentClient> m_remoteAgent;
     std::optional<std::chrono::milliseconds> m_lastLegacyKIVOLaunch;

@@ -11,6 +11,7 @@
 #include "QuendKivoApp/model/CommandBridge.h"
 #include "QuendKivoApp/model/ConnectionKindDescriptor.h"
 
+#include <QScopedValueRollback>
 #include <QTimer>
 
 namespace kivo {
@@ -49,6 +50,10 @@ AppBackend AppModel::buildBackend(quint64 generation, const AppConfiguration &co
     request.remoteAgentToken = agent.token;
     request.smartLinkPassword = m_smartLinkPassword;
     request.secrets = m_dependencies.secrets;
+    request.ownListenerAt = [self, generation](const QHostAddress &address, quint16 port) {
+        return self && generation == self->m_generation && self->m_bridge ? self->m_bridge->listenerAt(address, port)
+                                                                          : QString();
+    };
     switch (descriptorOf(configuration.connectionKind).role) {
     case BackendRole::LegacyKIVO:
         request.onState = queued(&AppModel::handleLegacyState);
@@ -133,13 +138,18 @@ QCoro::Task<void> AppModel::startTask(quint64 generation)
         m_remoteAgent = backend.remoteAgent;
 
         auto bridge = std::make_unique<CommandBridge>(m_radio, [self, generation](const QString &line) {
-            if (self)
+            if (self && self->m_drivingServers)
+                self->handleServerEvent(generation, line);
+            else if (self)
                 self->post([self, generation, line] {
                     if (self)
                         self->handleServerEvent(generation, line);
                 });
         });
-        bridge->start(configuration);
+        {
+            const QScopedValueRollback<bool> driving(m_drivingServers, true);
+            bridge->start(configuration);
+        }
         m_bridge = std::move(bridge);
 
         m_starting = false;
@@ -186,9 +196,9 @@ QCoro::Task<void> AppModel::connectBackend(quint64 generation, std::shared_ptr<R
 void AppModel::failStart(const QString &description)
 {
     m_starting = false;
+    record(QStringLiteral("Start failed: ") + description);
     stop();
     setStatus(description);
-    record(QStringLiteral("Start failed: ") + description);
     emit startFailed(description);
 }
 
@@ -198,7 +208,10 @@ void AppModel::stop()
         return;
     ++m_generation;
     m_starting = false;
-    m_bridge.reset();
+    {
+        const QScopedValueRollback<bool> driving(m_drivingServers, true);
+        m_bridge.reset();
+    }
     stopSpotBridge();
     stopRotator();
     std::shared_ptr<RadioBackend> radio = std::move(m_radio);

@@ -96,4 +96,13 @@ quint16 CommandBridge::rigCtlPort() const
     return m_rigCtlServer ? m_rigCtlServer->serverPort() : 0;
 }
 
+QString CommandBridge::listenerAt(const QHostAddress &address, quint16 port) const
+{
+    if (m_catServer && m_catServer->listensAt(address, port))
+        return QStringLiteral("CAT");
+    if (m_rigCtlServer && m_rigCtlServer->listensAt(address, port))
+        return QStringLiteral("rigctld");
+    return {};
+}
+
 } // namespace kivo

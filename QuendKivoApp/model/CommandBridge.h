@@ -35,6 +35,9 @@ public:
     bool isRunning() const { return m_running; }
     quint16 catPort() const;
     quint16 rigCtlPort() const;
+    // The server a connection to `address`:`port` lands on ("CAT",
+    // "rigctld"); empty when it lands on neither.
+    QString listenerAt(const QHostAddress &address, quint16 port) const;
 
 private:
     std::shared_ptr<RadioControlling> m_radio;

@@ -117,28 +117,37 @@ bool reachesThisComputer(QString host)
     return address.isLoopback() || address == QHostAddress::AnyIPv6;
 }
 
+QString ownPortProblem(quint16 port, const QString &own)
+{
+    if (own.isEmpty())
+        return {};
+    return QStringLiteral("The KIVO port %1 is this bridge's own %2 port; choose the port KIVO listens on.")
+        .arg(port)
+        .arg(own);
+}
+
 QString legacyKIVOProblem(const AppConfiguration &c)
 {
     // A saved record without catPort takes 5002, KIVO's own default: the
     // bridge would poll itself and call that a radio.
     if (c.legacyKIVOPort == 0 || !reachesThisComputer(c.legacyKIVOHost))
         return {};
-    const QString own = c.legacyKIVOPort == c.catPort      ? QStringLiteral("CAT")
-                        : c.legacyKIVOPort == c.rigCtlPort ? QStringLiteral("rigctld")
-                                                           : QString();
-    if (own.isEmpty())
-        return {};
-    return QStringLiteral("The KIVO port %1 is this bridge's own %2 port; choose the port KIVO listens on.")
-        .arg(c.legacyKIVOPort)
-        .arg(own);
+    return ownPortProblem(c.legacyKIVOPort, c.legacyKIVOPort == c.catPort      ? QStringLiteral("CAT")
+                                            : c.legacyKIVOPort == c.rigCtlPort ? QStringLiteral("rigctld")
+                                                                               : QString());
 }
 
 AppBackend makeLegacyKIVOBackend(const AppBackendRequest &request)
 {
     const AppConfiguration &c = request.configuration;
+    // Any name may turn out to be this computer: where the connection
+    // landed decides, once it is made.
+    auto refusal = [ownListenerAt = request.ownListenerAt](const QHostAddress &peer, quint16 port) {
+        return ownListenerAt ? ownPortProblem(port, ownListenerAt(peer, port)) : QString();
+    };
     return {.radio = std::make_shared<LegacyKIVOClient>(
-                LegacyKIVOClient::Options{.host = c.legacyKIVOHost, .port = c.legacyKIVOPort}, request.onState,
-                request.onSnapshot)};
+                LegacyKIVOClient::Options{.host = c.legacyKIVOHost, .port = c.legacyKIVOPort, .refusal = refusal},
+                request.onState, request.onSnapshot)};
 }
 
 // Simulator

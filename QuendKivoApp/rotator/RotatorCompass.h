@@ -24,10 +24,8 @@ public:
     void setMotion(bool isMoving, const QString &motionDirection);
 
     std::optional<double> azimuth() const { return m_azimuth; }
-    // The angle the needle is drawn at (accumulated, not folded), and where
-    // its animation ends.
+    // The angle the needle is drawn at (accumulated, not folded).
     double displayedAzimuth() const { return m_displayedAzimuth; }
-    double displayedAzimuthTarget() const { return m_needleTarget; }
     QString readoutText() const;
     QString readoutCaption() const;
     QString accessibleValue() const;

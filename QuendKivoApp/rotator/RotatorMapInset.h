@@ -22,8 +22,7 @@ public:
                     const QString &targetLabel);
 
     QString identity() const { return m_identity; }
-    // The map's centre and scale (pixels per degree) as the operator left them.
-    GeoCoordinate viewCenter() const { return m_center; }
+    // The map's scale (pixels per degree) as the operator left it.
     double pixelsPerDegree() const { return m_scale; }
     QPointF screenPosition(const GeoCoordinate &point) const;
 

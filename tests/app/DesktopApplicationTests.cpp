@@ -87,6 +87,7 @@ TEST(DesktopApplicationTest, AFailedStartWithoutADisplayExitsWithAnErrorStatus)
     desktop.showConfigurationWindow();
     ASSERT_TRUE(QTest::qWaitFor([&] { return status.has_value(); }, 10000));
     EXPECT_EQ(*status, 1);
+    EXPECT_EQ(model->events().filter("Quend-Kivo stopped").size(), 1);
 }
 
 TEST(CommandLine, AnswersWithoutStartingAnything)

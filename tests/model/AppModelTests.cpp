@@ -182,6 +182,26 @@ TEST(AppModel, LegacyKindServesCATAndUnkeysOnStop)
     EXPECT_TRUE(f.launches.isEmpty());
 }
 
+TEST(AppModel, LegacyKindRefusesToPollItselfWhateverTheHostIsCalled)
+{
+    Fixture f;
+    AppConfiguration c = quiet(Kind::LegacyKIVO);
+    // Name lookup folds these full-width letters to "localhost"; the settings
+    // check does not know the name for this computer.
+    c.legacyKIVOHost = QString::fromUtf8("\uFF4C\uFF4F\uFF43\uFF41\uFF4C\uFF48\uFF4F\uFF53\uFF54");
+    c.legacyKIVOPort = c.catPort = freePort();
+    c.superviseLegacyKIVO = false;
+    f.make(c);
+    f.model->start();
+    const QString refusal = QStringLiteral("The KIVO port %1 is this bridge's own CAT port; choose the port KIVO "
+                                           "listens on.").arg(c.catPort);
+    ASSERT_TRUE(waitUntil([&] { return f.model->status() == refusal; })) << f.model->status().toStdString();
+    EXPECT_TRUE(f.model->isRunning());
+    EXPECT_FALSE(f.model->isRadioConnected());
+    EXPECT_FALSE(f.messages().contains("Radio: Remote Flex connected through supervised KIVO"));
+    f.stopAndSettle();
+}
+
 TEST(AppModel, FailedStartReportsFreesItsPortsAndNeverConnects)
 {
     Fixture f;
@@ -203,11 +223,15 @@ TEST(AppModel, FailedStartReportsFreesItsPortsAndNeverConnects)
     QCoreApplication::processEvents();
 
     EXPECT_FALSE(f.model->isRunning());
-    EXPECT_TRUE(f.model->status().startsWith("Could not listen on 127.0.0.1:"));
-    const QStringList m = f.ownMessages();
-    ASSERT_GE(m.size(), 2);
-    EXPECT_EQ(m[m.size() - 2], "Quend-Kivo stopped");
-    EXPECT_EQ(m.last(), "Start failed: " + f.model->status());
+    const QString cat = QString::number(c.catPort), rigCtl = QString::number(c.rigCtlPort);
+    const QString refusal = "Could not listen on 127.0.0.1:" + rigCtl + ": ";
+    ASSERT_TRUE(f.model->status().startsWith(refusal)) << f.model->status().toStdString();
+    // In the order it happened, and nothing listening after the failure.
+    EXPECT_EQ(f.messages(), QStringList({"CAT: Listening on 127.0.0.1:" + cat,
+                                         "RigCtlD: Listener failed on port " + rigCtl + ": " +
+                                             f.model->status().mid(refusal.size()),
+                                         "CAT: Listener stopped on port " + cat,
+                                         "Start failed: " + f.model->status(), "Quend-Kivo stopped"}));
     QTcpServer again;
     EXPECT_TRUE(again.listen(QHostAddress::LocalHost, c.catPort));
     ASSERT_NE(built, nullptr);
@@ -232,7 +256,7 @@ TEST(AppModel, MissingSettingsOfAKindFailTheStart)
         f.model->start();
         EXPECT_EQ(f.model->status(), row.status);
         EXPECT_EQ(f.ownMessages().mid(f.ownMessages().size() - 2),
-                  QStringList({"Quend-Kivo stopped", "Start failed: " + row.status}));
+                  QStringList({"Start failed: " + row.status, "Quend-Kivo stopped"}));
     }
 }
 

@@ -172,6 +172,10 @@ TEST(Tracing, RedactsEverySecretATraceCouldCarryInOneReading)
         {"client_secret='s 2'&x=1", "client_secret='<redacted>'&x=1"},
         {"C7|wan validate handle=0x1A2B token", "C7|wan validate handle=0x1A2B token"},
         {"token.token.token=", "token.token.token="},
+        {R"({"type":"config","payload":"{\"password\":\"hunter2\"}"})",
+         R"({"type":"config","payload":"{\"password\":\"<redacted>\"}"})"},
+        {R"(body={\"token\":\"abc123\"})", R"(body={\"token\":\"<redacted>\"})"},
+        {R"(token="password": "hunter2")", R"(token="<redacted>": "<redacted>")"},
     };
     for (const auto &[text, redacted] : table)
         EXPECT_EQ(redactedSecrets(text), redacted) << text.toStdString();
