@@ -274,6 +274,7 @@ QCoro::Task<void> RadioBackendBase::key(std::optional<CATTransmitMode> mode)
     // A key in flight may land: it is ours to undo from the moment it can
     // reach the radio. One refused before that leaves nothing behind.
     ++m_ledger.writes;
+    ++m_ledger.keyWrites;
     if (canSayGoodbye())
         m_ledger.keyed = true;
     if (mode)
@@ -293,6 +294,7 @@ QCoro::Task<void> RadioBackendBase::unkey()
 {
     QPointer<RadioBackendBase> self(this);
     const qint64 before = m_ledger.transmitChanges;
+    const qint64 keysBefore = m_ledger.keyWrites;
     ++m_ledger.writes;
     std::exception_ptr failure;
     try {
@@ -307,7 +309,9 @@ QCoro::Task<void> RadioBackendBase::unkey()
         if (failure && m_ledger.keyed && m_ledger.transmitChanges == before)
             unkeyFailed(failure);
         else if (!failure)
-            settleKey();
+            // A key written while this unkey awaited its confirmation lands
+            // after it: that one is still ours to undo.
+            settleKey(m_ledger.keyWrites != keysBefore);
     }
     if (failure)
         std::rethrow_exception(failure);
@@ -348,9 +352,9 @@ void RadioBackendBase::transmitterReleased()
         settleKey();
 }
 
-void RadioBackendBase::settleKey()
+void RadioBackendBase::settleKey(bool keyAgain)
 {
-    m_ledger.keyed = false;
+    m_ledger.keyed = keyAgain;
     m_ledger.unkeyOwed = false;
     ++m_ledger.confirmedUnkeys;
     ++m_ledger.transmitChanges;
@@ -388,8 +392,10 @@ void RadioBackendBase::transmitterReported(bool keyed, KeySource source, qint64 
 QCoro::Task<void> RadioBackendBase::sendCW(QString text)
 {
     QPointer<RadioBackendBase> self(this);
-    if (clearingKeyerUnkeys())
+    if (clearingKeyerUnkeys()) {
         ++m_ledger.writes;
+        ++m_ledger.keyWrites;
+    }
     if (canSayGoodbye()) {
         m_ledger.keyer = true;
         m_ledger.keyed |= clearingKeyerUnkeys();

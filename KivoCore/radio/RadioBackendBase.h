@@ -162,8 +162,10 @@ private:
         bool keyer = false;
         bool keyerClearOwed = false;
         qint64 confirmedUnkeys = 0;
-        // Keys and unkeys begun.
+        // Keys and unkeys begun, and keys (CW on a keyer that holds the
+        // transmitter included) begun.
         qint64 writes = 0;
+        qint64 keyWrites = 0;
         // Keys and unkeys that landed, so a failure can tell whether it is stale.
         qint64 transmitChanges = 0;
         // CW queued and clears that landed, for the same reason.
@@ -189,7 +191,8 @@ private:
     // Pays what is owed while attempt `attempt` is ready. Without a report
     // of this session an unkey waits, unless `withoutReport`.
     QCoro::Task<void> payDebts(qint64 attempt, bool withoutReport);
-    void settleKey();
+    // Our key is undone; `keyAgain`: a newer key began meanwhile and stands.
+    void settleKey(bool keyAgain = false);
     void settleKeyer();
     void unkeyFailed(std::exception_ptr failure);
     void trace(const char *step, std::exception_ptr failure) const;
