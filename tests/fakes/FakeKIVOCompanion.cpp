@@ -14,6 +14,8 @@ QByteArray digits(qint64 value, int width)
 FakeKIVOCompanion::FakeKIVOCompanion(QObject *parent) : QObject(parent)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &FakeKIVOCompanion::accept);
+    m_batchTimer.setSingleShot(true);
+    connect(&m_batchTimer, &QTimer::timeout, this, &FakeKIVOCompanion::actOnDue);
 }
 
 bool FakeKIVOCompanion::listen(quint16 port)
@@ -32,10 +34,10 @@ void FakeKIVOCompanion::accept()
         ++m_connectionCount;
         // The newest connection is the one that counts, like the companion's
         // single CAT port.
-        if (m_client)
-            m_client->disconnectFromHost();
+        closeClient();
         m_client = socket;
         m_pending.clear();
+        socket->setProperty("connection", m_connectionCount);
         connect(socket, &QTcpSocket::readyRead, this, &FakeKIVOCompanion::readClient);
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     }
@@ -49,17 +51,54 @@ void FakeKIVOCompanion::readClient()
     if (socket != m_client)
         return;
     m_pending.append(bytes);
-    QByteArray reply;
+    Batch batch{.socket = socket, .commands = {}, .due = QDeadlineTimer(m_delay)};
     for (qsizetype end = m_pending.indexOf(';'); end >= 0; end = m_pending.indexOf(';')) {
-        const QByteArray command = m_pending.left(end);
+        batch.commands.append(m_pending.left(end));
         m_pending.remove(0, end + 1);
-        reply.append(answer(command));
+        if (m_handler)
+            m_handler(socket->property("connection").toInt(), batch.commands.constLast());
     }
-    if (!reply.isEmpty())
-        socket->write(reply);
+    if (batch.commands.isEmpty())
+        return;
+    if (m_delay.count() == 0 && !m_stalled && m_batches.isEmpty()) {
+        actOn(batch);
+        return;
+    }
+    m_batches.append(batch);
+    actOnDue();
 }
 
-QByteArray FakeKIVOCompanion::answer(const QByteArray &command)
+void FakeKIVOCompanion::release()
+{
+    m_stalled = false;
+    actOnDue();
+}
+
+// Batches are taken in the order they came, each once its delay has passed.
+void FakeKIVOCompanion::actOnDue()
+{
+    while (!m_stalled && !m_batches.isEmpty() && m_batches.constFirst().due.hasExpired())
+        actOn(m_batches.takeFirst());
+    if (!m_stalled && !m_batches.isEmpty())
+        m_batchTimer.start(std::chrono::milliseconds(m_batches.constFirst().due.remainingTime()));
+}
+
+void FakeKIVOCompanion::actOn(const Batch &batch)
+{
+    // What a client sent before it went away still takes effect, unanswered.
+    const bool live = batch.socket && batch.socket == m_client;
+    QByteArray reply;
+    for (const QByteArray &command : batch.commands) {
+        // The companion may close the link on a command.
+        if (live && batch.socket != m_client)
+            return;
+        reply.append(answer(command, live));
+    }
+    if (live && !reply.isEmpty())
+        m_client->write(reply);
+}
+
+QByteArray FakeKIVOCompanion::answer(const QByteArray &command, bool live)
 {
     const QByteArray name = command.left(2);
     const QByteArray argument = command.mid(2);
@@ -78,19 +117,22 @@ QByteArray FakeKIVOCompanion::answer(const QByteArray &command)
         else if (name == "KS" && number)
             wordsPerMinute = static_cast<int>(*number);
         else if (name == "TX")
-            transmitting = true;
+            transmitting = m_clientKeyed = true;
+        else if (name == "KY" && argument.trimmed().isEmpty() && live && std::exchange(closesOnKeyerClear, false))
+            closeClient();
+        else if (name == "KY")
+            m_keyerHolds = !argument.trimmed().isEmpty();
         return {};
     }
     if (name == "TX") {
-        transmitting = true;
+        transmitting = m_clientKeyed = true;
         return {};
     }
     if (name == "RX") {
-        if (closesOnUnkey) {
+        if (closesOnUnkey && live)
             closeClient();
-            return {};
-        }
-        transmitting = false;
+        else
+            releaseTransmitter();
         return {};
     }
     if (!m_answering)
@@ -111,9 +153,10 @@ QByteArray FakeKIVOCompanion::answer(const QByteArray &command)
         // Frequency, step, RIT/XIT, memory, transmit flag, mode, VFO, scan,
         // split and tone fields of a Kenwood information answer.
         // Kenwood's 38 characters: the transmit flag is the 29th.
-        return "IF" + digits(receiveVFO == 1 && vfoBHz ? *vfoBHz : vfoAHz, 11) + "     +000000000"
-            + (transmitting ? "1" : "0") + QByteArray::number(modeDigit) + QByteArray::number(receiveVFO) + "0"
-            + QByteArray::number(transmitVFO) + "0000;";
+        const QByteArray information = "IF" + digits(receiveVFO == 1 && vfoBHz ? *vfoBHz : vfoAHz, 11)
+            + "     +000000000" + (transmitting || m_keyerHolds ? "1" : "0") + QByteArray::number(modeDigit)
+            + QByteArray::number(receiveVFO) + "0" + QByteArray::number(transmitVFO) + "0000;";
+        return shortInformation ? information.left(28) + ';' : information;
     }
     return "?;";
 }
@@ -126,8 +169,22 @@ void FakeKIVOCompanion::sendRaw(const QByteArray &bytes)
 
 void FakeKIVOCompanion::closeClient()
 {
-    if (m_client)
-        m_client->disconnectFromHost();
+    if (!m_client)
+        return;
+    QTcpSocket *socket = std::exchange(m_client, nullptr);
+    m_batches.removeIf([socket](const Batch &batch) { return batch.socket == socket; });
+    socket->disconnectFromHost();
+}
+
+void FakeKIVOCompanion::setOperatorKey(bool on)
+{
+    m_operatorKeyed = on;
+    transmitting = on || m_clientKeyed;
+}
+
+void FakeKIVOCompanion::releaseTransmitter()
+{
+    transmitting = m_clientKeyed = m_operatorKeyed = false;
 }
 
 } // namespace kivo::test

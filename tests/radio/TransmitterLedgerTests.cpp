@@ -3,7 +3,9 @@
 // the real program found), against fakes that behave like the real peers.
 
 #include "KivoCore/flex/FlexRadioClient.h"
+#include "KivoCore/flex/LegacyKIVOClient.h"
 #include "fakes/FakeFlexRadio.h"
+#include "fakes/FakeKIVOCompanion.h"
 #include "support/LedgerTrials.h"
 #include "support/RunTask.h"
 
@@ -14,8 +16,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::FakeFlexRadio;
+using test::FakeKIVOCompanion;
 using test::LedgerPeer;
 using test::LedgerStep;
+using test::runTask;
 using test::waitUntil;
 using enum test::LedgerStep;
 
@@ -224,6 +228,188 @@ TEST(TransmitterLedger, FlexRadioNamedSequences)
 TEST(TransmitterLedger, FlexRadioRandomSequences)
 {
     test::exploreLedger(startFlexPeer, 12);
+}
+
+// ---------------------------------------------------------------- legacy companion
+
+// The companion over a remote link: it answers in order, perhaps late, may
+// stall, fall silent to reads, answer "IF" without a transmit flag, refuse
+// or close the link, and the operator may key at it by hand. It names no
+// key source, so nothing tells the operator's key from ours: an unkey of
+// the bridge's own may cut it, once. What must never happen is the cut
+// again and again: outside a client's own unkey or departure (and the
+// stop), "RX;" goes out at most once a connection.
+class LegacyPeer final : public LedgerPeer {
+public:
+    explicit LegacyPeer(bool closesOnKeyerClear)
+    {
+        companion.closesOnKeyerClear = closesOnKeyerClear;
+        if (!companion.listen())
+            return;
+        m_port = companion.port();
+        companion.setCommandHandler([this](int connection, const QByteArray &command) {
+            if (command == "RX" && !clientUnkeying && !clientLeaving && ++m_lateUnkeys[connection] > 1)
+                ++m_cuts;
+        });
+        client = std::make_unique<LegacyKIVOClient>(
+            LegacyKIVOClient::Options{.host = QStringLiteral("127.0.0.1"),
+                                      .port = m_port,
+                                      .timing = {.pollInterval = 30ms,
+                                                 .backoffSecond = 1ms,
+                                                 .unkeyConfirmation = 300ms,
+                                                 .closingUnkeyConfirmation = 200ms}},
+            [](RadioConnectionState, const QString &) {}, [](const RadioSnapshot &) {});
+        client->start();
+    }
+
+    bool ready()
+    {
+        return waitUntil([this] { return client->state() == RadioConnectionState::Ready && companion.hasClient(); })
+            && readByBridge();
+    }
+    RadioBackendBase &bridge() override { return *client; }
+    QList<LedgerStep> peerSteps() const override
+    {
+        return {OperatorKeys, OperatorLetsGo, RadioReleases, Stall, Release, Cut, Refuse, Comply, Slow, Prompt,
+                Abnormal, Unannounced};
+    }
+    void act(LedgerStep step) override
+    {
+        switch (step) {
+        case OperatorKeys:
+            if (companion.transmitting || companion.keyerHolds() || !companion.hasClient())
+                break;
+            companion.setOperatorKey(true);
+            readByBridge();
+            break;
+        case OperatorLetsGo:
+            companion.setOperatorKey(false);
+            readByBridge();
+            break;
+        case RadioReleases:
+            companion.releaseTransmitter();
+            readByBridge();
+            break;
+        case Stall:
+            companion.stall();
+            break;
+        case Release:
+            companion.release();
+            readByBridge();
+            break;
+        case Cut:
+            // The bridge finds out when it next reads or writes.
+            companion.closeClient();
+            break;
+        case Refuse:
+            companion.stopListening();
+            break;
+        case Comply:
+            if (!companion.isListening())
+                companion.listen(m_port);
+            break;
+        case Slow:
+            companion.setDelay(150ms);
+            readByBridge();
+            break;
+        case Prompt:
+            companion.setDelay(0ms);
+            readByBridge();
+            break;
+        case Abnormal:
+            // Information answers without a transmit flag.
+            companion.shortInformation = true;
+            break;
+        case Unannounced:
+            // No answer to any read command.
+            companion.setAnswering(false);
+            break;
+        default:
+            break;
+        }
+    }
+    bool restore() override
+    {
+        companion.setDelay(0ms);
+        // Kenwood answers carry no request: once some went unanswered, those
+        // that follow on that link cannot be told apart. The companion is
+        // restarted.
+        if (!companion.isAnswering())
+            companion.closeClient();
+        companion.setAnswering(true);
+        companion.shortInformation = false;
+        companion.release();
+        if (!companion.isListening() && !companion.listen(m_port))
+            return false;
+        return ready();
+    }
+    bool keyOfOursStands() const override { return companion.keyOfClientStands(); }
+    bool cwOfOursStands() const override { return companion.keyerHolds(); }
+    bool operatorHolds() const override { return companion.operatorHolds(); }
+    int operatorCuts() const override { return m_cuts; }
+    qint64 written() const override
+    {
+        // Bytes the bridge wrote before it closed the link may still be on
+        // their way: all are in once the companion sees the link closed.
+        waitUntil([this] { return !companion.hasClient(); }, 1s);
+        return companion.received().size();
+    }
+
+    FakeKIVOCompanion companion;
+    std::unique_ptr<LegacyKIVOClient> client;
+
+private:
+    // Answers come in order: once the bridge has read a VFO A frequency the
+    // companion took after the event, and then one more, it has read an
+    // information answer made after it too. A companion that does not
+    // answer gets two polls' time.
+    bool readByBridge()
+    {
+        if (!companion.hasClient())
+            return false;
+        if (companion.isStalled() || !companion.isAnswering()) {
+            const int polls = companion.pollCount() + 2;
+            return waitUntil([this, polls] { return companion.pollCount() >= polls; }, 1s);
+        }
+        for (int round = 0; round < 2; ++round) {
+            const qint64 marker = 14074000 + ++m_markers;
+            companion.vfoAHz = marker;
+            if (!waitUntil([this, marker] { return runTask(client->primaryFrequency()) == marker; }, 2s))
+                return false;
+        }
+        return true;
+    }
+
+    quint16 m_port = 0;
+    QHash<int, int> m_lateUnkeys;
+    int m_cuts = 0;
+    int m_markers = 0;
+};
+
+std::unique_ptr<LedgerPeer> startLegacyPeer(bool closesOnKeyerClear = false)
+{
+    auto peer = std::make_unique<LegacyPeer>(closesOnKeyerClear);
+    if (!peer->client || !peer->ready())
+        return nullptr;
+    return peer;
+}
+
+TEST(TransmitterLedger, LegacyKIVONamedSequences)
+{
+    runNamedTrials([] { return startLegacyPeer(); },
+                   {
+                       {"an information answer asked before the key does not settle it", {Slow, Key, Prompt, Leave}},
+                       {"an unkey without a transmit flag to confirm it is not repeated each poll",
+                        {Key, Abnormal, Leave, OperatorKeys, OperatorLetsGo, OperatorKeys}},
+                   });
+    // The companion closes the link as the departing client's keyer clear arrives.
+    runNamedTrials([] { return startLegacyPeer(true); },
+                   {{"a keyer clear written into a closing link is owed", {SendCW, Leave}}});
+}
+
+TEST(TransmitterLedger, LegacyKIVORandomSequences)
+{
+    test::exploreLedger([] { return startLegacyPeer(); }, 12);
 }
 
 } // namespace

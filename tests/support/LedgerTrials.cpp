@@ -70,7 +70,9 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
     bridge.setEventHandler([&events](const QString &line) { events << line; });
     ClientActivity activity;
     const auto leave = [&] {
+        peer->clientLeaving = true;
         quietly(bridge.makeSafe(activity));
+        peer->clientLeaving = false;
         activity = {};
     };
     for (LedgerStep step : steps) {
@@ -107,6 +109,7 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
     if (!peer->restore())
         return QStringLiteral("the bridge was not ready again once the link worked");
     leave();
+    peer->clientLeaving = true;
     try {
         runTask(bridge.stop());
     } catch (const TaskTimedOut &) {

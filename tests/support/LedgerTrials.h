@@ -51,6 +51,8 @@ public:
     virtual qint64 written() const = 0;
     // A client's own unkey is under way.
     bool clientUnkeying = false;
+    // A client's departure, or the stop's pass, is under way.
+    bool clientLeaving = false;
 };
 
 using LedgerPeerFactory = std::function<std::unique_ptr<LedgerPeer>()>;
