@@ -102,7 +102,7 @@ FakeRemoteAgent::~FakeRemoteAgent()
 
 bool FakeRemoteAgent::listen()
 {
-    return m_server->listen(QHostAddress::LocalHost, 0);
+    return m_server->listen(QHostAddress::LocalHost, m_port);
 }
 
 void FakeRemoteAgent::close()
@@ -187,7 +187,12 @@ int FakeRemoteAgent::streamCount() const
 
 void FakeRemoteAgent::pushState()
 {
-    sendText(stateMessage(state));
+    pushState(state);
+}
+
+void FakeRemoteAgent::pushState(const QJsonObject &document)
+{
+    sendText(stateMessage(document));
 }
 
 void FakeRemoteAgent::sendText(const QByteArray &text)

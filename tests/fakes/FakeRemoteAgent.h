@@ -53,7 +53,8 @@ public:
     explicit FakeRemoteAgent(const QString &basePath = {}, QObject *parent = nullptr);
     ~FakeRemoteAgent() override;
 
-    // Listens on 127.0.0.1 with a port the system chooses.
+    // Listens on 127.0.0.1 with a port the system chooses, or after close()
+    // on the port it had, as an agent that comes back.
     bool listen();
     // Stops listening; the port then refuses connections.
     void close();
@@ -95,6 +96,8 @@ public:
 
     int streamCount() const;
     void pushState();
+    // A state document of the agent's making other than the current one.
+    void pushState(const QJsonObject &document);
     void sendText(const QByteArray &text);
     void sendBinary(const QByteArray &data);
     // Closes every open stream from the agent's side.
