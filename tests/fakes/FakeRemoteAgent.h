@@ -56,7 +56,9 @@ public:
     // Listens on 127.0.0.1 with a port the system chooses, or after close()
     // on the port it had, as an agent that comes back.
     bool listen();
-    // Stops listening; the port then refuses connections.
+    // Stops listening and drops every connection, answers still owed and
+    // streams alike, as an agent that goes down; the port then refuses
+    // connections.
     void close();
     quint16 port() const;
     QString baseURL() const;
@@ -112,6 +114,7 @@ signals:
 
 private:
     void acceptConnections();
+    void dropConnections();
     void readRequest(QSslSocket *socket);
     void answer(QSslSocket *socket, const Request &request);
     void write(QSslSocket *socket, const Reply &reply);
@@ -122,6 +125,7 @@ private:
     QSslServer *m_server = nullptr;
     QWebSocketServer *m_streamServer = nullptr;
     QList<QPointer<QWebSocket>> m_streams;
+    QList<QPointer<QSslSocket>> m_sockets;
     QHash<QSslSocket *, QByteArray> m_buffers;
     Handler m_stateHandler;
     Handler m_configHandler;

@@ -239,9 +239,9 @@ TEST(TransmitterLedger, FlexRadioRandomSequences)
 // without its state and sends every new state on its stream; it may make a
 // revision of its own just before applying our key or unkey and deliver it
 // 2-30 ms after the answer; it refuses or loses commands, answers slowly,
-// drops its stream and refuses connections for a while, restarts with its
-// revisions counting from 1 while answering a command, and lets the
-// operator key by hand or the radio release.
+// drops its stream while answering a command, goes down for a while and
+// comes back with its revisions counting from 1, and lets the operator key
+// by hand or the radio release.
 //
 // Without a key source the bridge cannot tell the operator's mox from a key
 // of its own that landed late: the unkey of a departure may cut it, and so
@@ -266,6 +266,8 @@ public:
         });
         QObject::connect(&h.agent, &test::FakeRemoteAgent::requestReceived, &h.agent,
                          [this] { arrived(h.agent.requests.last()); });
+        h.client->installEventFilter(&m_begun);
+        h.client->findChild<QNetworkAccessManager *>()->installEventFilter(&m_begun);
         m_clock.start();
         h.client->start();
     }
@@ -312,7 +314,7 @@ public:
             reopen();
             break;
         case Cut:
-            dropStreams();
+            ++m_epoch;
             h.agent.close();
             m_down = true;
             break;
@@ -325,7 +327,7 @@ public:
             m_slow = step == Slow;
             break;
         case Abnormal:
-            m_restartArmed = true;
+            m_streamDropArmed = true;
             break;
         case StaleStates:
             m_staleStates = true;
@@ -339,7 +341,7 @@ public:
     }
     bool restore() override
     {
-        m_refusing = m_slow = m_restartArmed = false;
+        m_refusing = m_slow = m_streamDropArmed = false;
         h.agent.stallCommands = false;
         reopen();
         return ready();
@@ -348,7 +350,10 @@ public:
     bool cwOfOursStands() const override { return m_cw; }
     bool operatorHolds() const override { return mox() && !m_ours; }
     int operatorCuts() const override { return m_cuts; }
-    qint64 written() const override { return h.agent.requests.size(); }
+    // The network runs in a thread of its own: a request given up at the
+    // stop may still reach the agent after it. What the bridge began is
+    // each reply of its network manager and each stream socket.
+    qint64 written() const override { return m_begun.count; }
 
     test::RemoteAgentHarness h;
 
@@ -390,16 +395,11 @@ private:
         }
         ++m_deliveries;
         QTimer::singleShot(int(m_lastDue - m_clock.elapsed()), &h.agent, [this, document, epoch = m_epoch] {
+            // What was on its way to a dropped stream is lost with it.
             if (epoch == m_epoch)
                 h.agent.pushState(document);
             --m_deliveries;
         });
-    }
-    // What was on its way to the dropped streams is lost with them.
-    void dropStreams()
-    {
-        ++m_epoch;
-        h.agent.closeStreams();
     }
     // The stream is read in order: once the bridge shows a revision sent
     // after them, it has read what the agent sent before.
@@ -423,10 +423,13 @@ private:
         }
         return read;
     }
+    // A restarted agent counts its revisions from 1 again.
     void reopen()
     {
-        if (m_down && h.agent.listen())
+        if (m_down && h.agent.listen()) {
             m_down = false;
+            h.agent.state.insert("revision", 1);
+        }
     }
     void arrived(const Request &request)
     {
@@ -466,16 +469,23 @@ private:
             m_cw = command == "send_cw";
             change();
         }
-        const QJsonObject state = h.agent.state;
-        if (std::exchange(m_restartArmed, false)) {
-            dropStreams();
-            h.agent.state.insert("revision", 1);
+        if (std::exchange(m_streamDropArmed, false)) {
+            ++m_epoch;
+            h.agent.closeStreams();
         }
         if (!m_announces)
             return Reply::json({{"success", true}});
-        return Reply::json({{"success", true}, {"state", state}});
+        return Reply::json({{"success", true}, {"state", h.agent.state}});
     }
 
+    struct ChildCount final : QObject {
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            count += event->type() == QEvent::ChildAdded;
+            return false;
+        }
+        qint64 count = 0;
+    } m_begun;
     QElapsedTimer m_clock;
     qint64 m_lastDue = 0;
     int m_deliveries = 0;
@@ -489,7 +499,7 @@ private:
     bool m_down = false;
     bool m_refusing = false;
     bool m_slow = false;
-    bool m_restartArmed = false;
+    bool m_streamDropArmed = false;
     bool m_staleStates = false;
     bool m_announces = true;
     int m_stale = 0;
