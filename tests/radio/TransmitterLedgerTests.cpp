@@ -522,6 +522,9 @@ TEST(TransmitterLedger, RemoteAgentNamedSequences)
                        {"a state made before our key settles it", {Unannounced, StaleStates, Key, Prompt, Leave}},
                        {"a slow reply from before a reconnect counts as news",
                         {Slow, Abnormal, Key, RadioReleases, Leave}},
+                       {"an earlier key's revision, late on the stream, is taken for ours",
+                        {Unannounced, StaleStates, Key, Unkey, Key}},
+                       {"a reconnect's state asked before our key settles it", {Slow, SendCW, Abnormal, Leave, Key}},
                    });
 }
 
