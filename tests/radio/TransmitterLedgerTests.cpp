@@ -519,7 +519,7 @@ TEST(TransmitterLedger, RemoteAgentNamedSequences)
 {
     runNamedTrials(startAgentPeer,
                    {
-                       {"a state made before our key settles it", {Unannounced, StaleStates, Key, Prompt, Leave}},
+                       {"a state made before our key settles it", {Unannounced, StaleStates, Slow, Key, Prompt, Leave}},
                        {"a slow reply from before a reconnect counts as news",
                         {Slow, Abnormal, Key, RadioReleases, Leave}},
                        {"an earlier key's revision, late on the stream, is taken for ours",
