@@ -218,6 +218,10 @@ QCoro::Task<void> RemoteAgentClient::connectToAgent(qint64 attempt)
 
     const auto cancellation = std::make_shared<RemoteAgentCancellation>();
     m_stateRequest = cancellation;
+    // With no key or unkey on its way, the state asked for now is made
+    // after every one so far.
+    const std::optional<qint64> settledAt =
+        m_transmitChangesInFlight == 0 ? std::optional(transmitWrites()) : std::nullopt;
     std::optional<RemoteAgentDecodedState> state;
     QString failure;
     try {
@@ -231,10 +235,11 @@ QCoro::Task<void> RemoteAgentClient::connectToAgent(qint64 attempt)
         fail(attempt, failure);
         co_return;
     }
-    // A restarted agent counts its revisions from the start again. What it
-    // shows now was made after every key or unkey that has finished.
+    // A restarted agent counts its revisions from the start again. A key or
+    // unkey begun while the question was on its way may land after the
+    // answer was made.
     m_reportedRevision = 0;
-    if (m_transmitChangesInFlight == 0) {
+    if (settledAt == transmitWrites()) {
         m_freshWrites = transmitWrites();
         m_freshFrom = 0;
     }
@@ -375,8 +380,6 @@ void RemoteAgentClient::reportTransmitter(const RadioSnapshot &snapshot, qint64 
     if (revision <= m_reportedRevision)
         return;
     m_reportedRevision = revision;
-    if (!m_freshFrom && m_freshAfterKey && snapshot.isTransmitting)
-        m_freshFrom = revision;
     const bool fresh = m_freshFrom && revision >= *m_freshFrom;
     transmitterReported(snapshot.isTransmitting, KeySource::Unknown, fresh ? m_freshWrites : m_freshWrites - 1);
 }

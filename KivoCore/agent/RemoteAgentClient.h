@@ -189,6 +189,9 @@ private:
     // A key or unkey goes out: until the agent shows it landed, its states
     // may be older than it.
     QCoro::Task<void> executeTransmitChange(RemoteAgentCommand command, bool keys, bool closing);
+    // The state asked for once a key was answered without one: the first
+    // known to be made after the key begun as write number `writes`.
+    QCoro::Task<void> fetchStateAfterKey(qint64 writes, qint64 attempt);
     void publishPendingWrites();
     void publish() { RadioBackendBase::publish(m_value); }
 
@@ -228,12 +231,12 @@ private:
     qint64 m_reportedRevision = 0;
     // Revisions from m_freshFrom on were made after the key or unkey begun
     // as the ledger's write number m_freshWrites: the revision of that
-    // command's own answer, or for a key the first one that shows it keyed.
-    // Unknown until then; a state of the agent's making may reach us before
-    // the answer to our command, and be older than it.
+    // command's own answer, or of the state asked for after a key's answer
+    // without one. Unknown until then: a state of the agent's making may
+    // reach us after the answer to our command and still be older than it,
+    // and one that shows the transmitter keyed may be an earlier key's.
     qint64 m_freshWrites = 0;
     std::optional<qint64> m_freshFrom = 0;
-    bool m_freshAfterKey = false;
     int m_transmitChangesInFlight = 0;
     // Counts unkey commands sent, so a keying command's retry can tell.
     quint64 m_unkeyCount = 0;

@@ -6,6 +6,7 @@
 
 #include "KivoCore/support/Async.h"
 #include "KivoCore/support/KivoError.h"
+#include "KivoCore/support/LogCategories.h"
 #include "KivoCore/support/Text.h"
 
 #include <QNetworkReply>
@@ -269,14 +270,14 @@ QCoro::Task<void> RemoteAgentClient::setMode(QString mode)
 QCoro::Task<void> RemoteAgentClient::executeTransmitChange(RemoteAgentCommand command, bool keys, bool closing)
 {
     QPointer<RemoteAgentClient> self(this);
-    m_freshWrites = transmitWrites();
+    const qint64 writes = transmitWrites();
+    m_freshWrites = writes;
     m_freshFrom.reset();
-    m_freshAfterKey = keys;
     ++m_transmitChangesInFlight;
     std::exception_ptr failure;
     try {
         // Only this command's own answer is known to be made after it.
-        co_await execute(std::move(command), {}, closing, m_freshWrites);
+        co_await execute(std::move(command), {}, closing, writes);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -284,6 +285,27 @@ QCoro::Task<void> RemoteAgentClient::executeTransmitChange(RemoteAgentCommand co
         --m_transmitChangesInFlight;
     if (failure)
         std::rethrow_exception(failure);
+    if (self && keys && !m_freshFrom && m_freshWrites == writes && shouldRun())
+        launch(fetchStateAfterKey(writes, generation()));
+}
+
+QCoro::Task<void> RemoteAgentClient::fetchStateAfterKey(qint64 writes, qint64 attempt)
+{
+    QPointer<RemoteAgentClient> self(this);
+    const auto cancellation = std::make_shared<RemoteAgentCancellation>();
+    m_commandsInFlight.insert(cancellation.get(), cancellation);
+    std::optional<RemoteAgentDecodedState> state;
+    try {
+        state = co_await fetchState(cancellation);
+    } catch (...) {
+        // Nothing counts as made after the key then, until the next session.
+        qCDebug(lcRemoteAgent) << "state after a key:" << describeException(std::current_exception());
+    }
+    if (!self)
+        co_return;
+    m_commandsInFlight.remove(cancellation.get());
+    if (state && shouldRun() && isCurrent(attempt))
+        apply(*state, writes);
 }
 
 QCoro::Task<void> RemoteAgentClient::transmit(bool on)

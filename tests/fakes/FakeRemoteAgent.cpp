@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
+#include <utility>
 
 namespace kivo::test {
 
@@ -94,21 +95,31 @@ FakeRemoteAgent::FakeRemoteAgent(const QString &basePath, QObject *parent)
 
 FakeRemoteAgent::~FakeRemoteAgent()
 {
-    for (const auto &stream : std::as_const(m_streams)) {
-        if (stream)
-            stream->abort();
-    }
+    dropConnections();
 }
 
 bool FakeRemoteAgent::listen()
 {
-    return m_server->listen(QHostAddress::LocalHost, 0);
+    return m_server->listen(QHostAddress::LocalHost, m_port);
 }
 
 void FakeRemoteAgent::close()
 {
     m_port = port();
     m_server->close();
+    dropConnections();
+}
+
+void FakeRemoteAgent::dropConnections()
+{
+    for (const auto &stream : std::as_const(m_streams)) {
+        if (stream)
+            stream->abort();
+    }
+    for (const auto &socket : std::exchange(m_sockets, {})) {
+        if (socket)
+            socket->abort();
+    }
 }
 
 quint16 FakeRemoteAgent::port() const
@@ -187,7 +198,12 @@ int FakeRemoteAgent::streamCount() const
 
 void FakeRemoteAgent::pushState()
 {
-    sendText(stateMessage(state));
+    pushState(state);
+}
+
+void FakeRemoteAgent::pushState(const QJsonObject &document)
+{
+    sendText(stateMessage(document));
 }
 
 void FakeRemoteAgent::sendText(const QByteArray &text)
@@ -226,6 +242,8 @@ void FakeRemoteAgent::acceptConnections()
 {
     while (QTcpSocket *pending = m_server->nextPendingConnection()) {
         auto *socket = qobject_cast<QSslSocket *>(pending);
+        m_sockets.removeAll(nullptr);
+        m_sockets.append(socket);
         connect(socket, &QSslSocket::readyRead, this, [this, socket] { readRequest(socket); });
         connect(socket, &QSslSocket::disconnected, this, [this, socket] {
             m_buffers.remove(socket);

@@ -53,9 +53,12 @@ public:
     explicit FakeRemoteAgent(const QString &basePath = {}, QObject *parent = nullptr);
     ~FakeRemoteAgent() override;
 
-    // Listens on 127.0.0.1 with a port the system chooses.
+    // Listens on 127.0.0.1 with a port the system chooses, or after close()
+    // on the port it had, as an agent that comes back.
     bool listen();
-    // Stops listening; the port then refuses connections.
+    // Stops listening and drops every connection, answers still owed and
+    // streams alike, as an agent that goes down; the port then refuses
+    // connections.
     void close();
     quint16 port() const;
     QString baseURL() const;
@@ -95,6 +98,8 @@ public:
 
     int streamCount() const;
     void pushState();
+    // A state document of the agent's making other than the current one.
+    void pushState(const QJsonObject &document);
     void sendText(const QByteArray &text);
     void sendBinary(const QByteArray &data);
     // Closes every open stream from the agent's side.
@@ -109,6 +114,7 @@ signals:
 
 private:
     void acceptConnections();
+    void dropConnections();
     void readRequest(QSslSocket *socket);
     void answer(QSslSocket *socket, const Request &request);
     void write(QSslSocket *socket, const Reply &reply);
@@ -119,6 +125,7 @@ private:
     QSslServer *m_server = nullptr;
     QWebSocketServer *m_streamServer = nullptr;
     QList<QPointer<QWebSocket>> m_streams;
+    QList<QPointer<QSslSocket>> m_sockets;
     QHash<QSslSocket *, QByteArray> m_buffers;
     Handler m_stateHandler;
     Handler m_configHandler;

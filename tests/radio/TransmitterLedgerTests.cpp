@@ -6,10 +6,17 @@
 #include "KivoCore/flex/LegacyKIVOClient.h"
 #include "fakes/FakeFlexRadio.h"
 #include "fakes/FakeKIVOCompanion.h"
+#include "fakes/RemoteAgentHarness.h"
 #include "support/LedgerTrials.h"
 #include "support/RunTask.h"
 
 #include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <array>
+#include <utility>
 
 namespace kivo {
 namespace {
@@ -142,7 +149,12 @@ public:
     bool cwOfOursStands() const override { return radio.keyerHolds(); }
     bool operatorHolds() const override { return radio.isTransmitting() && !radio.softwareKeyed(); }
     int operatorCuts() const override { return m_cuts; }
-    qint64 written() const override { return radio.receivedLines().size(); }
+    qint64 written() const override
+    {
+        // Lines still on their way are all in once the radio sees the link closed.
+        waitUntil([this] { return !radio.hasClient(); }, 1s);
+        return radio.receivedLines().size();
+    }
 
     FakeFlexRadio radio;
     std::unique_ptr<FlexRadioClient> client;
@@ -217,7 +229,7 @@ TEST(TransmitterLedger, FlexRadioNamedSequences)
     runNamedTrials(startFlexPeer,
                    {
                        {"a fault after our key leaves it ours to undo", {Key, Abnormal, Leave}},
-                       {"probe", {Refuse, Key, Unkey, OperatorKeys, Key}},
+                       {"an unkey under way spares a microphone keyed meanwhile", {Refuse, Key, Unkey, OperatorKeys, Key}},
                        {"a refused unkey is paid once the radio complies", {Key, Refuse, Leave, Comply}},
                        {"the operator keyed while our key was on its way", {Slow, Key, OperatorKeys, Leave}},
                        {"a silent radio after a cut: the owed unkey by the first heartbeat",
@@ -410,6 +422,306 @@ TEST(TransmitterLedger, LegacyKIVONamedSequences)
 TEST(TransmitterLedger, LegacyKIVORandomSequences)
 {
     test::exploreLedger([] { return startLegacyPeer(); }, 12);
+}
+
+// ------------------------------------------------------ Remote Station Agent
+
+// An agent that names no key source. It answers each command with or
+// without its state and sends every new state on its stream; it may make a
+// revision of its own just before applying our key or unkey and deliver it
+// 2-30 ms after the answer; it refuses or loses commands, answers slowly,
+// drops its stream while answering a command, goes down for a while and
+// comes back with its revisions counting from 1, and lets the operator key
+// by hand or the radio release.
+//
+// Without a key source the bridge cannot tell the operator's mox from a key
+// of its own that landed late: the unkey of a departure may cut it, and so
+// may the one late unkey an owed debt gets per session. A cut is counted
+// when set_ptt false on the bridge's own account reaches a hand key the
+// bridge has read, other than the first after our newest key request, more
+// than once on one connection.
+class AgentPeer final : public LedgerPeer {
+public:
+    using Reply = test::FakeRemoteAgent::Reply;
+    using Request = test::FakeRemoteAgent::Request;
+
+    AgentPeer() : h({}, timing())
+    {
+        for (const char *command : {"set_ptt", "station_tune", "send_cw", "clear_cw"})
+            h.agent.setCommandHandler(command, [this](const Request &request) { return answer(request); });
+        // A whole state document takes the slow agent longer than an answer.
+        h.agent.setStateHandler([this](const Request &) {
+            Reply reply = Reply::json({{"success", true}, {"state", h.agent.state}});
+            reply.delayMs = m_slow ? 60 : 0;
+            return reply;
+        });
+        QObject::connect(&h.agent, &test::FakeRemoteAgent::requestReceived, &h.agent,
+                         [this] { arrived(h.agent.requests.last()); });
+        h.client->installEventFilter(&m_begun);
+        h.client->findChild<QNetworkAccessManager *>()->installEventFilter(&m_begun);
+        m_clock.start();
+        h.client->start();
+    }
+
+    // Ready on a stream of the agent's that the bridge reads.
+    bool ready()
+    {
+        return waitUntil([this] {
+            return h.client->state() == RadioConnectionState::Ready && h.agent.streamCount() == 1 && readByBridge();
+        });
+    }
+    RadioBackendBase &bridge() override { return *h.client; }
+    QList<LedgerStep> peerSteps() const override
+    {
+        return {OperatorKeys, OperatorLetsGo, RadioReleases, Stall, Release, Cut, Refuse, Comply, Slow, Prompt,
+                Abnormal, StaleStates, Unannounced};
+    }
+    void act(LedgerStep step) override
+    {
+        // What the agent sent before is read before it does anything else.
+        if (m_unread)
+            readByBridge();
+        switch (step) {
+        case OperatorKeys:
+            if (mox())
+                break;
+            change(true);
+            m_ours = false;
+            readByBridge();
+            break;
+        case OperatorLetsGo:
+        case RadioReleases:
+            if (step == RadioReleases ? mox() : operatorHolds()) {
+                change(false);
+                m_ours = false;
+            }
+            readByBridge();
+            break;
+        case Stall:
+            h.agent.stallCommands = true;
+            break;
+        case Release:
+            h.agent.stallCommands = false;
+            reopen();
+            break;
+        case Cut:
+            ++m_epoch;
+            h.agent.close();
+            m_down = true;
+            break;
+        case Refuse:
+        case Comply:
+            m_refusing = step == Refuse;
+            break;
+        case Slow:
+        case Prompt:
+            m_slow = step == Slow;
+            break;
+        case Abnormal:
+            m_streamDropArmed = true;
+            break;
+        case StaleStates:
+            m_staleStates = true;
+            break;
+        case Unannounced:
+            m_announces = false;
+            break;
+        default:
+            break;
+        }
+    }
+    bool restore() override
+    {
+        m_refusing = m_slow = m_streamDropArmed = false;
+        h.agent.stallCommands = false;
+        reopen();
+        return ready();
+    }
+    bool keyOfOursStands() const override { return m_ours && mox(); }
+    bool cwOfOursStands() const override { return m_cw; }
+    bool operatorHolds() const override { return mox() && !m_ours; }
+    int operatorCuts() const override { return m_cuts; }
+    // The network runs in a thread of its own: a request given up at the
+    // stop may still reach the agent after it. What the bridge began is
+    // each reply of its network manager and each stream socket.
+    qint64 written() const override { return m_begun.count; }
+
+    test::RemoteAgentHarness h;
+
+private:
+    static RemoteAgentTiming timing()
+    {
+        RemoteAgentTiming timing = test::RemoteAgentHarness::quickTiming();
+        timing.requestTimeout = 150ms;
+        timing.closingRequestTimeout = 60ms;
+        timing.watchdogInterval = 20ms;
+        timing.streamOpenTimeout = 1s;
+        return timing;
+    }
+
+    QJsonObject radio() const { return h.agent.state.value("radio").toObject(); }
+    bool mox() const { return radio().value("mox").toBool(); }
+    qint64 revision() const { return h.agent.state.value("revision").toInteger(); }
+    // A new revision of the agent's, the transmitter changed or not, on its way to the stream.
+    void change(std::optional<bool> transmitting = std::nullopt, int delayMs = 0)
+    {
+        if (transmitting) {
+            // The bridge has yet to read who holds the transmitter now.
+            m_operatorTold = false;
+            QJsonObject changed = radio();
+            changed.insert("mox", *transmitting);
+            h.agent.state.insert("radio", changed);
+        }
+        h.agent.state.insert("revision", revision() + 1);
+        deliver(h.agent.state, delayMs);
+    }
+    // The stream carries the agent's revisions in the order it made them.
+    void deliver(const QJsonObject &document, int delayMs)
+    {
+        m_unread = true;
+        m_lastDue = std::max(m_lastDue, m_clock.elapsed() + delayMs);
+        if (m_lastDue <= m_clock.elapsed() && m_deliveries == 0) {
+            h.agent.pushState(document);
+            return;
+        }
+        ++m_deliveries;
+        QTimer::singleShot(int(m_lastDue - m_clock.elapsed()), &h.agent, [this, document, epoch = m_epoch] {
+            // What was on its way to a dropped stream is lost with it.
+            if (epoch == m_epoch)
+                h.agent.pushState(document);
+            --m_deliveries;
+        });
+    }
+    // The stream is read in order: once the bridge shows a revision sent
+    // after them, it has read what the agent sent before.
+    bool readByBridge()
+    {
+        if (!waitUntil([this] { return m_deliveries == 0; }, 1s) || h.agent.streamCount() != 1)
+            return false;
+        const qsizetype seen = h.snapshots.size();
+        change();
+        const qint64 marker = revision();
+        const bool read = waitUntil(
+            [&] {
+                return std::any_of(h.snapshots.begin() + seen, h.snapshots.end(), [marker](const RadioSnapshot &s) {
+                    return s.remoteStationStatus && s.remoteStationStatus->revision == marker;
+                });
+            },
+            500ms);
+        if (read) {
+            m_unread = false;
+            m_operatorTold = operatorHolds();
+        }
+        return read;
+    }
+    // A restarted agent counts its revisions from 1 again.
+    void reopen()
+    {
+        if (m_down && h.agent.listen()) {
+            m_down = false;
+            h.agent.state.insert("revision", 1);
+        }
+    }
+    void arrived(const Request &request)
+    {
+        const QString command = request.command();
+        if (command == "station_tune" || (command == "set_ptt" && request.arguments().value("enabled").toBool())) {
+            m_keyAsked = true;
+        } else if (command == "set_ptt") {
+            m_lateUnkey = !m_keyAsked && !clientUnkeying;
+            m_keyAsked = false;
+        }
+    }
+    Reply answer(const Request &request)
+    {
+        Reply reply = m_refusing ? Reply::failure("Transmit inhibited") : perform(request);
+        reply.delayMs = m_slow ? 30 : 0;
+        return reply;
+    }
+    Reply perform(const Request &request)
+    {
+        const QString command = request.command();
+        const bool keying = command == "station_tune" || command == "set_ptt";
+        const bool on = command == "station_tune" || request.arguments().value("enabled").toBool();
+        // Meters, or another client, make a revision just before our key or
+        // unkey; the stream delivers it after the answer.
+        const int later = keying && m_staleStates ? (m_slow ? 30 : 0) + std::array{30, 2, 16}[m_stale++ % 3] : 0;
+        if (later > 0) {
+            h.agent.state.insert("revision", revision() + 1);
+            deliver(h.agent.state, later);
+        }
+        if (keying) {
+            if (!on && m_lateUnkey && m_operatorTold && operatorHolds()
+                && ++m_lateCuts[h.countStatus(RadioConnectionState::Ready)] > 1)
+                ++m_cuts;
+            change(on, later);
+            m_ours = on;
+        } else {
+            m_cw = command == "send_cw";
+            change();
+        }
+        if (std::exchange(m_streamDropArmed, false)) {
+            ++m_epoch;
+            h.agent.closeStreams();
+        }
+        if (!m_announces)
+            return Reply::json({{"success", true}});
+        return Reply::json({{"success", true}, {"state", h.agent.state}});
+    }
+
+    struct ChildCount final : QObject {
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            count += event->type() == QEvent::ChildAdded;
+            return false;
+        }
+        qint64 count = 0;
+    } m_begun;
+    QElapsedTimer m_clock;
+    qint64 m_lastDue = 0;
+    int m_deliveries = 0;
+    int m_epoch = 0;
+    bool m_unread = false;
+    bool m_ours = false;
+    bool m_cw = false;
+    bool m_operatorTold = false;
+    bool m_keyAsked = false;
+    bool m_lateUnkey = false;
+    bool m_down = false;
+    bool m_refusing = false;
+    bool m_slow = false;
+    bool m_streamDropArmed = false;
+    bool m_staleStates = false;
+    bool m_announces = true;
+    int m_stale = 0;
+    int m_cuts = 0;
+    QHash<int, int> m_lateCuts;
+};
+
+std::unique_ptr<LedgerPeer> startAgentPeer()
+{
+    auto peer = std::make_unique<AgentPeer>();
+    if (!peer->ready())
+        return nullptr;
+    return peer;
+}
+
+TEST(TransmitterLedger, RemoteAgentNamedSequences)
+{
+    runNamedTrials(startAgentPeer,
+                   {
+                       {"a state made before our key settles it", {Unannounced, StaleStates, Slow, Key, Prompt, Leave}},
+                       {"a slow reply from before a reconnect counts as news",
+                        {Slow, Abnormal, Key, RadioReleases, Leave}},
+                       {"an earlier key's revision, late on the stream, is taken for ours",
+                        {Unannounced, StaleStates, Key, Unkey, Key}},
+                       {"a reconnect's state asked before our key settles it", {Slow, SendCW, Abnormal, Leave, Key}},
+                   });
+}
+
+TEST(TransmitterLedger, RemoteAgentRandomSequences)
+{
+    test::exploreLedger(startAgentPeer, 12);
 }
 
 } // namespace
