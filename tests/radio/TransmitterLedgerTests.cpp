@@ -553,7 +553,7 @@ private:
     {
         RemoteAgentTiming timing = test::RemoteAgentHarness::quickTiming();
         timing.requestTimeout = 150ms;
-        timing.closingRequestTimeout = 60ms;
+        timing.closingRequestTimeout = 1000ms;
         timing.watchdogInterval = 20ms;
         timing.streamOpenTimeout = 1s;
         return timing;

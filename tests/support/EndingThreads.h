@@ -29,8 +29,8 @@ inline bool networkThreadRunning()
 // gone makes the leak check see the process at rest.
 inline void awaitEndingThreads()
 {
-    // Ending takes milliseconds; a thread still busy after a second is left.
-    const QDeadlineTimer deadline(1000);
+    // Ending takes milliseconds; on a loaded machine it may take seconds.
+    const QDeadlineTimer deadline(10000);
     while (networkThreadRunning() && !deadline.hasExpired())
         QThread::msleep(1);
     if (deadline.hasExpired())
