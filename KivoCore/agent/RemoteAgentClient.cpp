@@ -201,7 +201,7 @@ const QLoggingCategory &RemoteAgentClient::logCategory() const
 void RemoteAgentClient::abandonSessionWork()
 {
     cancelVerifications();
-    // Configuration requests are not tracked here: they outlive a stop.
+    // Configuration saves are not tracked here: they outlive a stop.
     for (const auto &weak : std::as_const(m_commandsInFlight)) {
         if (const auto cancellation = weak.lock())
             cancellation->cancel();

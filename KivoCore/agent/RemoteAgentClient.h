@@ -165,7 +165,8 @@ private:
     RemoteAgentRequest request(const QByteArray &method, const QString &path) const;
     // One configuration request: the agent's stored configuration, or the
     // rejection sentence when it answers "success" false.
-    QCoro::Task<RemoteStationConfiguration> exchangeConfiguration(RemoteAgentRequest request, QString rejection);
+    QCoro::Task<RemoteStationConfiguration> exchangeConfiguration(
+        RemoteAgentRequest request, QString rejection, std::shared_ptr<RemoteAgentCancellation> cancellation = {});
 
     // Connection and stream.
     QCoro::Task<void> connectToAgent(qint64 attempt);

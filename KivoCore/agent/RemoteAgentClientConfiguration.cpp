@@ -7,10 +7,10 @@
 
 namespace kivo {
 
-QCoro::Task<RemoteStationConfiguration> RemoteAgentClient::exchangeConfiguration(RemoteAgentRequest request,
-                                                                                  QString rejection)
+QCoro::Task<RemoteStationConfiguration> RemoteAgentClient::exchangeConfiguration(
+    RemoteAgentRequest request, QString rejection, std::shared_ptr<RemoteAgentCancellation> cancellation)
 {
-    const HttpAnswer answer = co_await perform(m_network, request);
+    const HttpAnswer answer = co_await perform(m_network, request, std::move(cancellation));
     validate(answer.status, answer.body);
     const RemoteConfigResponse response = RemoteConfigResponse::fromJson(answer.body);
     if (!response.success)
@@ -20,8 +20,25 @@ QCoro::Task<RemoteStationConfiguration> RemoteAgentClient::exchangeConfiguration
 
 QCoro::Task<RemoteStationConfiguration> RemoteAgentClient::fetchConfiguration()
 {
-    co_return co_await exchangeConfiguration(request("GET", QStringLiteral("/api/v1/config")),
-                                             QStringLiteral("Remote Agent rejected the configuration request."));
+    // A load is of no use after a stop, which abandons it; a save the
+    // operator asked for still goes out.
+    QPointer<RemoteAgentClient> self(this);
+    const auto cancellation = std::make_shared<RemoteAgentCancellation>();
+    m_commandsInFlight.insert(cancellation.get(), cancellation);
+    std::optional<RemoteStationConfiguration> loaded;
+    std::exception_ptr failure;
+    try {
+        loaded = co_await exchangeConfiguration(request("GET", QStringLiteral("/api/v1/config")),
+                                                QStringLiteral("Remote Agent rejected the configuration request."),
+                                                cancellation);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (self)
+        m_commandsInFlight.remove(cancellation.get());
+    if (failure)
+        std::rethrow_exception(failure);
+    co_return *loaded;
 }
 
 QCoro::Task<RemoteStationConfiguration> RemoteAgentClient::saveConfiguration(

@@ -217,6 +217,8 @@ void AppModel::stop()
     std::shared_ptr<RadioBackend> radio = std::move(m_radio);
     m_radio.reset();
     m_remoteAgent.reset();
+    // A save still in flight only leaves its line in the events log.
+    ++m_remoteConfigurationTicket;
 
     assign(m_isRunning, false, &AppModel::isRunningChanged);
     assign(m_isRadioConnected, false, &AppModel::isRadioConnectedChanged);

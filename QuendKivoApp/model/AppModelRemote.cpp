@@ -107,6 +107,7 @@ void AppModel::reconnectRemoteAgent()
 QCoro::Task<void> AppModel::loadRemoteConfiguration(std::shared_ptr<RemoteAgentClient> client)
 {
     QPointer<AppModel> self(this);
+    const quint64 generation = m_generation;
     const quint64 ticket = ++m_remoteConfigurationTicket;
     assign(m_remoteConfigurationBusy, true, &AppModel::remoteConfigurationBusyChanged);
     assign(m_remoteConfigurationStatus, QStringLiteral("Loading from Windows"),
@@ -118,7 +119,8 @@ QCoro::Task<void> AppModel::loadRemoteConfiguration(std::shared_ptr<RemoteAgentC
     } catch (...) {
         failure = describeException(std::current_exception());
     }
-    if (!self)
+    // A stop abandons the load and says all there is to say.
+    if (!self || generation != m_generation)
         co_return;
     // A newer load or save owns the status; this one still leaves its line.
     if (ticket != m_remoteConfigurationTicket) {

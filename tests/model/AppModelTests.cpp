@@ -132,7 +132,7 @@ TEST(AppModel, SimulatorServesCATAndStaysStoppedAfterStop)
     f.stopAndSettle();
     EXPECT_EQ(f.model->status(), "Stopped");
     EXPECT_FALSE(f.model->radioSnapshot().has_value());
-    EXPECT_EQ(f.ownMessages().last(), "Quend-Kivo stopped");
+    EXPECT_TRUE(f.messages().filter(QRegularExpression("^Station configuration unavailable")).isEmpty());
 }
 
 TEST(AppModel, LocalRadioKindConnectsAndServesCAT)
@@ -491,7 +491,12 @@ TEST(AppModel, StationActionsAndNewestConfigurationResultWin)
     FakeRemoteAgent agent;
     ASSERT_TRUE(agent.listen());
     Fixture f;
-    f.factory = &RemoteAgentHarness::backendTrustingTestCA;
+    std::weak_ptr<RemoteAgentClient> client;
+    f.factory = [&client](const AppBackendRequest &request) {
+        AppBackend backend = RemoteAgentHarness::backendTrustingTestCA(request);
+        client = backend.remoteAgent;
+        return backend;
+    };
     RemoteStationConfiguration loaded = RemoteStationConfiguration::placeholder();
     loaded.schemaVersion = 7;
     agent.configuration = loaded.toJson();
@@ -541,8 +546,17 @@ TEST(AppModel, StationActionsAndNewestConfigurationResultWin)
     ASSERT_TRUE(waitUntil([&] { return f.messages().count("Station configuration saved on Windows; agent restart required") == 2; }));
     EXPECT_EQ(f.model->remoteConfigurationStatus(), "Loaded from Windows");
     f.stopAndSettle();
-    // The token saved by the first start serves the next one.
+    // The token saved by the first start serves the next one; a stop
+    // abandons the load the agent is slow to answer, and lets the client go.
+    agent.setConfigHandler([old](const FakeRemoteAgent::Request &) {
+        auto reply = FakeRemoteAgent::Reply::json({{"success", true}, {"config", old}});
+        reply.delayMs = 60000;
+        return reply;
+    });
     f.model->start();
-    EXPECT_TRUE(waitUntil([&] { return f.model->isRemoteAgentConnected(); }));
+    EXPECT_TRUE(waitUntil([&] { return f.model->isRemoteAgentConnected() && f.model->remoteConfigurationBusy(); }));
     f.stopAndSettle();
+    EXPECT_TRUE(waitUntil([&] { return client.expired(); }));
+    EXPECT_EQ(f.model->remoteConfigurationStatus(), "Connect to load station settings");
+    EXPECT_TRUE(f.messages().filter(QRegularExpression("^Station configuration unavailable")).isEmpty());
 }
