@@ -198,6 +198,20 @@ const QLoggingCategory &RemoteAgentClient::logCategory() const
     return lcRemoteAgent();
 }
 
+RemoteAgentClient::InFlight::InFlight(RemoteAgentClient *owner,
+                                     std::shared_ptr<RemoteAgentCancellation> cancellation)
+    : cancellation(cancellation ? std::move(cancellation) : std::make_shared<RemoteAgentCancellation>()),
+      m_owner(owner)
+{
+    owner->m_commandsInFlight.insert(this->cancellation.get(), this->cancellation);
+}
+
+RemoteAgentClient::InFlight::~InFlight()
+{
+    if (m_owner)
+        m_owner->m_commandsInFlight.remove(cancellation.get());
+}
+
 void RemoteAgentClient::abandonSessionWork()
 {
     cancelVerifications();

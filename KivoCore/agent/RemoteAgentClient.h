@@ -158,6 +158,18 @@ private:
         QUuid id;
         std::shared_ptr<RemoteAgentCancellation> cancellation;
     };
+    // Work a stop abandons, listed for as long as it lasts.
+    class InFlight {
+    public:
+        explicit InFlight(RemoteAgentClient *owner, std::shared_ptr<RemoteAgentCancellation> cancellation = {});
+        ~InFlight();
+        InFlight(const InFlight &) = delete;
+        InFlight &operator=(const InFlight &) = delete;
+        const std::shared_ptr<RemoteAgentCancellation> cancellation;
+
+    private:
+        QPointer<RemoteAgentClient> m_owner;
+    };
 
     static QCoro::Task<HttpAnswer> perform(QPointer<QNetworkAccessManager> network, RemoteAgentRequest request,
                                            std::shared_ptr<RemoteAgentCancellation> cancellation = {});

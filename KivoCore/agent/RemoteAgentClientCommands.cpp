@@ -161,19 +161,9 @@ QCoro::Task<void> RemoteAgentClient::execute(RemoteAgentCommand command,
     const bool keys = keysTransmitter(command);
     const qint64 attemptAtStart = generation();
 
-    if (!cancellation)
-        cancellation = std::make_shared<RemoteAgentCancellation>();
-    m_commandsInFlight.insert(cancellation.get(), cancellation);
+    const InFlight inFlight(this, std::move(cancellation));
+    cancellation = inFlight.cancellation;
     QPointer<RemoteAgentClient> self(this);
-    struct InFlight {
-        QPointer<RemoteAgentClient> owner;
-        const RemoteAgentCancellation *key;
-        ~InFlight()
-        {
-            if (owner)
-                owner->m_commandsInFlight.remove(key);
-        }
-    } const inFlight{self, cancellation.get()};
 
     for (int attempt = 1;; ++attempt) {
         std::exception_ptr failure;
@@ -292,18 +282,16 @@ QCoro::Task<void> RemoteAgentClient::executeTransmitChange(RemoteAgentCommand co
 QCoro::Task<void> RemoteAgentClient::fetchStateAfterKey(qint64 writes, qint64 attempt)
 {
     QPointer<RemoteAgentClient> self(this);
-    const auto cancellation = std::make_shared<RemoteAgentCancellation>();
-    m_commandsInFlight.insert(cancellation.get(), cancellation);
+    const InFlight inFlight(this);
     std::optional<RemoteAgentDecodedState> state;
     try {
-        state = co_await fetchState(cancellation);
+        state = co_await fetchState(inFlight.cancellation);
     } catch (...) {
         // Nothing counts as made after the key then, until the next session.
         qCDebug(lcRemoteAgent) << "state after a key:" << describeException(std::current_exception());
     }
     if (!self)
         co_return;
-    m_commandsInFlight.remove(cancellation.get());
     if (state && shouldRun() && isCurrent(attempt))
         apply(*state, writes);
 }

@@ -22,23 +22,10 @@ QCoro::Task<RemoteStationConfiguration> RemoteAgentClient::fetchConfiguration()
 {
     // A load is of no use after a stop, which abandons it; a save the
     // operator asked for still goes out.
-    QPointer<RemoteAgentClient> self(this);
-    const auto cancellation = std::make_shared<RemoteAgentCancellation>();
-    m_commandsInFlight.insert(cancellation.get(), cancellation);
-    std::optional<RemoteStationConfiguration> loaded;
-    std::exception_ptr failure;
-    try {
-        loaded = co_await exchangeConfiguration(request("GET", QStringLiteral("/api/v1/config")),
-                                                QStringLiteral("Remote Agent rejected the configuration request."),
-                                                cancellation);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (self)
-        m_commandsInFlight.remove(cancellation.get());
-    if (failure)
-        std::rethrow_exception(failure);
-    co_return *loaded;
+    const InFlight inFlight(this);
+    co_return co_await exchangeConfiguration(request("GET", QStringLiteral("/api/v1/config")),
+                                             QStringLiteral("Remote Agent rejected the configuration request."),
+                                             inFlight.cancellation);
 }
 
 QCoro::Task<RemoteStationConfiguration> RemoteAgentClient::saveConfiguration(

@@ -105,9 +105,6 @@ void LegacyKIVOClient::openTransport(qint64 attempt)
     m_socketConnected = false;
     m_bytesQueued = 0;
     m_bytesWritten = 0;
-    m_informationRequests = 0;
-    m_informationAnswers = 0;
-    m_informationWrites.clear();
     connect(socket, &QTcpSocket::connected, this, [this, attempt] { handleConnected(attempt); });
     connect(socket, &QTcpSocket::errorOccurred, this,
             [this, attempt](QAbstractSocket::SocketError error) { handleSocketError(attempt, error); });
@@ -270,23 +267,24 @@ void LegacyKIVOClient::parse(const QString &answer)
 // where the transmit flag belongs.
 void LegacyKIVOClient::readInformation(const QString &answer)
 {
-    ++m_informationAnswers;
-    const std::optional<qint64> askedAt =
-        m_informationWrites.isEmpty() ? std::nullopt : std::optional(m_informationWrites.takeFirst());
+    // The companion answers in order: this answers the oldest request.
+    std::optional<InformationRequest> asked;
+    if (!m_unansweredInformation.isEmpty())
+        asked = m_unansweredInformation.takeFirst();
     std::optional<bool> keyed;
     if (answer.size() == CATCommandProcessor::informationLength) {
         const QChar flag = answer.at(CATCommandProcessor::informationTransmitFlag);
         if (flag == u'0' || flag == u'1')
             keyed = flag == u'1';
     }
-    while (!m_pendingConfirmations.isEmpty() && m_pendingConfirmations.constFirst().request <= m_informationAnswers)
-        m_pendingConfirmations.takeFirst().keyed.resolve(keyed);
+    if (asked && asked->confirmation)
+        asked->confirmation->resolve(keyed);
     if (!keyed)
         return;
     m_value.isTransmitting = *keyed;
     // An answer nobody asked for on this connection tells the ledger nothing.
-    if (askedAt)
-        transmitterReported(*keyed, KeySource::Unknown, *askedAt);
+    if (asked)
+        transmitterReported(*keyed, KeySource::Unknown, asked->transmitWrites);
 }
 
 const QLoggingCategory &LegacyKIVOClient::logCategory() const
@@ -294,7 +292,7 @@ const QLoggingCategory &LegacyKIVOClient::logCategory() const
     return lcLegacyKivo();
 }
 
-QCoro::Task<void> LegacyKIVOClient::send(QByteArray command)
+QCoro::Task<void> LegacyKIVOClient::send(QByteArray command, std::optional<Confirmation> confirmation)
 {
     if (state() != RadioConnectionState::Ready || !m_socket)
         throw KivoError::notConnected();
@@ -302,10 +300,10 @@ QCoro::Task<void> LegacyKIVOClient::send(QByteArray command)
     qCDebug(lcLegacyKivo) << "sent" << command;
     if (m_socket->write(command) != command.size())
         throw KivoError::server(m_socket->errorString());
-    const qsizetype requests = command.count(kInformationRequest);
-    m_informationRequests += requests;
-    for (qsizetype i = 0; i < requests; ++i)
-        m_informationWrites.append(transmitWrites());
+    // The confirmation goes with the command's last information request.
+    for (qsizetype requests = command.count(kInformationRequest); requests > 0; --requests)
+        m_unansweredInformation.append(
+            {.transmitWrites = transmitWrites(), .confirmation = requests == 1 ? confirmation : std::nullopt});
     m_bytesQueued += command.size();
     OneShot<> done;
     m_pendingWrites.append({m_bytesQueued, done});
@@ -328,7 +326,6 @@ QCoro::Task<void> LegacyKIVOClient::dropTransport()
 {
     closeSocket();
     m_inboundBuffer.clear();
-    m_informationWrites.clear();
     co_return;
 }
 
@@ -345,9 +342,11 @@ void LegacyKIVOClient::closeSocket()
     const auto pending = std::exchange(m_pendingWrites, {});
     for (auto write : pending)
         write.done.fail(KivoError::notConnected());
-    const auto confirmations = std::exchange(m_pendingConfirmations, {});
-    for (auto confirmation : confirmations)
-        confirmation.keyed.fail(KivoError::notConnected());
+    const auto unanswered = std::exchange(m_unansweredInformation, {});
+    for (auto request : unanswered) {
+        if (request.confirmation)
+            request.confirmation->fail(KivoError::notConnected());
+    }
 }
 
 void LegacyKIVOClient::sessionEnded()
@@ -470,11 +469,9 @@ QCoro::Task<std::optional<bool>> LegacyKIVOClient::sendAndConfirm(QByteArray com
 {
     QPointer<LegacyKIVOClient> self(this);
     // Asked at once rather than at the next poll, so the answer is quick.
-    // Registered before the bytes go: the answer may be in before the
-    // socket reports them written.
-    OneShot<std::optional<bool>> confirmation;
-    m_pendingConfirmations.append({m_informationRequests + 1, confirmation});
-    co_await send(command + kInformationRequest);
+    // The answer may be in before the socket reports the bytes written.
+    Confirmation confirmation;
+    co_await send(command + kInformationRequest, confirmation);
     if (!self)
         throw KivoError::notConnected();
     co_return co_await awaitWithin(

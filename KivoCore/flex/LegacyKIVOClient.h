@@ -85,11 +85,15 @@ private:
         qint64 endOffset = 0;
         OneShot<> done;
     };
-    // An unkey or keyer clear awaiting the answer to information request
-    // number `request`: its transmit flag, if it has a readable one.
-    struct PendingConfirmation {
-        qint64 request = 0;
-        OneShot<std::optional<bool>> keyed;
+    // The transmit flag of an information answer, if it has a readable one.
+    using Confirmation = OneShot<std::optional<bool>>;
+    // An "IF;" written on this connection and not yet answered.
+    struct InformationRequest {
+        // The ledger's count of keys and unkeys begun when it was written:
+        // the companion answers in order, so its answer shows nothing older.
+        qint64 transmitWrites = 0;
+        // An unkey or keyer clear awaiting this very answer.
+        std::optional<Confirmation> confirmation;
     };
 
     void handleConnected(qint64 generation);
@@ -103,7 +107,7 @@ private:
     void consume(const QByteArray &bytes, qint64 generation);
     void parse(const QString &answer);
     void readInformation(const QString &answer);
-    QCoro::Task<void> send(QByteArray command);
+    QCoro::Task<void> send(QByteArray command, std::optional<Confirmation> confirmation = std::nullopt);
     // Sends `command` followed by "IF;" and waits for that request's answer.
     QCoro::Task<std::optional<bool>> sendAndConfirm(QByteArray command);
     QCoro::Task<void> firstPoll(qint64 generation);
@@ -125,14 +129,7 @@ private:
     qint64 m_bytesQueued = 0;
     qint64 m_bytesWritten = 0;
     QList<PendingWrite> m_pendingWrites;
-    // "IF;" requests written and information answers read on this connection.
-    qint64 m_informationRequests = 0;
-    qint64 m_informationAnswers = 0;
-    // For each information request not yet answered, the ledger's count of
-    // keys and unkeys begun when it was written: the companion answers in
-    // order, so its answer shows nothing older than that.
-    QList<qint64> m_informationWrites;
-    QList<PendingConfirmation> m_pendingConfirmations;
+    QList<InformationRequest> m_unansweredInformation;
 
     RadioSnapshot m_value;
     qint64 m_vfoAFrequencyHz = 14074000;

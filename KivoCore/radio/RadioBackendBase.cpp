@@ -273,8 +273,7 @@ QCoro::Task<void> RadioBackendBase::key(std::optional<CATTransmitMode> mode)
     QPointer<RadioBackendBase> self(this);
     // A key in flight may land: it is ours to undo from the moment it can
     // reach the radio. One refused before that leaves nothing behind.
-    ++m_ledger.writes;
-    ++m_ledger.keyWrites;
+    m_ledger.countKey();
     if (canSayGoodbye())
         m_ledger.keyed = true;
     if (mode)
@@ -392,10 +391,8 @@ void RadioBackendBase::transmitterReported(bool keyed, KeySource source, qint64 
 QCoro::Task<void> RadioBackendBase::sendCW(QString text)
 {
     QPointer<RadioBackendBase> self(this);
-    if (clearingKeyerUnkeys()) {
-        ++m_ledger.writes;
-        ++m_ledger.keyWrites;
-    }
+    if (clearingKeyerUnkeys())
+        m_ledger.countKey();
     if (canSayGoodbye()) {
         m_ledger.keyer = true;
         m_ledger.keyed |= clearingKeyerUnkeys();

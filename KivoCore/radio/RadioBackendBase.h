@@ -166,6 +166,11 @@ private:
         // transmitter included) begun.
         qint64 writes = 0;
         qint64 keyWrites = 0;
+        void countKey()
+        {
+            ++writes;
+            ++keyWrites;
+        }
         // Keys and unkeys that landed, so a failure can tell whether it is stale.
         qint64 transmitChanges = 0;
         // CW queued and clears that landed, for the same reason.

@@ -30,6 +30,20 @@ using test::runTask;
 using test::waitUntil;
 using enum test::LedgerStep;
 
+// What every peer can do; the agent can also deliver states made before a command.
+const QList<LedgerStep> kPeerSteps{OperatorKeys, OperatorLetsGo, RadioReleases, Stall, Release, Cut,
+                                   Refuse, Comply, Slow, Prompt, Abnormal, Unannounced};
+
+// A peer ready for a trial, or nothing when it could not be set up.
+template <class Peer, class... Arguments>
+std::unique_ptr<LedgerPeer> startPeer(Arguments... arguments)
+{
+    auto peer = std::make_unique<Peer>(arguments...);
+    if (!peer->ready())
+        return nullptr;
+    return peer;
+}
+
 struct NamedTrial {
     const char *name;
     QList<LedgerStep> steps;
@@ -76,17 +90,13 @@ public:
     // Ready on the radio's newest connection, not on one the bridge has yet to find closed.
     bool ready()
     {
-        return waitUntil([this] {
+        return client && waitUntil([this] {
             return client->state() == RadioConnectionState::Ready && m_last.isConnected && radio.hasClient()
                 && m_bootstrapped == radio.connectionCount() - 1;
         });
     }
     RadioBackendBase &bridge() override { return *client; }
-    QList<LedgerStep> peerSteps() const override
-    {
-        return {OperatorKeys, OperatorLetsGo, RadioReleases, Stall, Release, Cut, Refuse, Comply, Slow, Prompt,
-                Abnormal, Unannounced};
-    }
+    QList<LedgerStep> peerSteps() const override { return kPeerSteps; }
     void act(LedgerStep step) override
     {
         switch (step) {
@@ -216,17 +226,9 @@ private:
     int m_bootstrapped = -1;
 };
 
-std::unique_ptr<LedgerPeer> startFlexPeer()
-{
-    auto peer = std::make_unique<FlexPeer>();
-    if (!peer->client || !peer->ready())
-        return nullptr;
-    return peer;
-}
-
 TEST(TransmitterLedger, FlexRadioNamedSequences)
 {
-    runNamedTrials(startFlexPeer,
+    runNamedTrials(startPeer<FlexPeer>,
                    {
                        {"a fault after our key leaves it ours to undo", {Key, Abnormal, Leave}},
                        {"an unkey under way spares a microphone keyed meanwhile", {Refuse, Key, Unkey, OperatorKeys, Key}},
@@ -239,7 +241,7 @@ TEST(TransmitterLedger, FlexRadioNamedSequences)
 
 TEST(TransmitterLedger, FlexRadioRandomSequences)
 {
-    test::exploreLedger(startFlexPeer, 12);
+    test::exploreLedger(startPeer<FlexPeer>, 12);
 }
 
 // ---------------------------------------------------------------- legacy companion
@@ -276,15 +278,12 @@ public:
 
     bool ready()
     {
-        return waitUntil([this] { return client->state() == RadioConnectionState::Ready && companion.hasClient(); })
+        return client
+            && waitUntil([this] { return client->state() == RadioConnectionState::Ready && companion.hasClient(); })
             && readByBridge();
     }
     RadioBackendBase &bridge() override { return *client; }
-    QList<LedgerStep> peerSteps() const override
-    {
-        return {OperatorKeys, OperatorLetsGo, RadioReleases, Stall, Release, Cut, Refuse, Comply, Slow, Prompt,
-                Abnormal, Unannounced};
-    }
+    QList<LedgerStep> peerSteps() const override { return kPeerSteps; }
     void act(LedgerStep step) override
     {
         switch (step) {
@@ -398,30 +397,22 @@ private:
     int m_markers = 0;
 };
 
-std::unique_ptr<LedgerPeer> startLegacyPeer(bool closesOnKeyerClear = false)
-{
-    auto peer = std::make_unique<LegacyPeer>(closesOnKeyerClear);
-    if (!peer->client || !peer->ready())
-        return nullptr;
-    return peer;
-}
-
 TEST(TransmitterLedger, LegacyKIVONamedSequences)
 {
-    runNamedTrials([] { return startLegacyPeer(); },
+    runNamedTrials([] { return startPeer<LegacyPeer>(false); },
                    {
                        {"an information answer asked before the key does not settle it", {Slow, Key, Prompt, Leave}},
                        {"an unkey without a transmit flag to confirm it is not repeated each poll",
                         {Key, Abnormal, Leave, OperatorKeys, OperatorLetsGo, OperatorKeys}},
                    });
     // The companion closes the link as the departing client's keyer clear arrives.
-    runNamedTrials([] { return startLegacyPeer(true); },
+    runNamedTrials([] { return startPeer<LegacyPeer>(true); },
                    {{"a keyer clear written into a closing link is owed", {SendCW, Leave}}});
 }
 
 TEST(TransmitterLedger, LegacyKIVORandomSequences)
 {
-    test::exploreLedger([] { return startLegacyPeer(); }, 12);
+    test::exploreLedger([] { return startPeer<LegacyPeer>(false); }, 12);
 }
 
 // ------------------------------------------------------ Remote Station Agent
@@ -471,11 +462,7 @@ public:
         });
     }
     RadioBackendBase &bridge() override { return *h.client; }
-    QList<LedgerStep> peerSteps() const override
-    {
-        return {OperatorKeys, OperatorLetsGo, RadioReleases, Stall, Release, Cut, Refuse, Comply, Slow, Prompt,
-                Abnormal, StaleStates, Unannounced};
-    }
+    QList<LedgerStep> peerSteps() const override { return kPeerSteps + QList{StaleStates}; }
     void act(LedgerStep step) override
     {
         // What the agent sent before is read before it does anything else.
@@ -698,17 +685,9 @@ private:
     QHash<int, int> m_lateCuts;
 };
 
-std::unique_ptr<LedgerPeer> startAgentPeer()
-{
-    auto peer = std::make_unique<AgentPeer>();
-    if (!peer->ready())
-        return nullptr;
-    return peer;
-}
-
 TEST(TransmitterLedger, RemoteAgentNamedSequences)
 {
-    runNamedTrials(startAgentPeer,
+    runNamedTrials(startPeer<AgentPeer>,
                    {
                        {"a state made before our key settles it", {Unannounced, StaleStates, Slow, Key, Prompt, Leave}},
                        {"a slow reply from before a reconnect counts as news",
@@ -721,7 +700,7 @@ TEST(TransmitterLedger, RemoteAgentNamedSequences)
 
 TEST(TransmitterLedger, RemoteAgentRandomSequences)
 {
-    test::exploreLedger(startAgentPeer, 12);
+    test::exploreLedger(startPeer<AgentPeer>, 12);
 }
 
 } // namespace
