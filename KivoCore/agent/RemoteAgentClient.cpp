@@ -232,10 +232,8 @@ QCoro::Task<void> RemoteAgentClient::connectToAgent(qint64 attempt)
 
     const auto cancellation = std::make_shared<RemoteAgentCancellation>();
     m_stateRequest = cancellation;
-    // With no key or unkey on its way, the state asked for now is made
-    // after every one so far.
-    const std::optional<qint64> settledAt =
-        m_transmitChangesInFlight == 0 ? std::optional(transmitWrites()) : std::nullopt;
+    // The state asked for now is made after every key and unkey that has ended.
+    const qint64 settledAt = writesBehind();
     std::optional<RemoteAgentDecodedState> state;
     QString failure;
     try {
@@ -249,15 +247,10 @@ QCoro::Task<void> RemoteAgentClient::connectToAgent(qint64 attempt)
         fail(attempt, failure);
         co_return;
     }
-    // A restarted agent counts its revisions from the start again. A key or
-    // unkey begun while the question was on its way may land after the
-    // answer was made.
+    // A restarted agent counts its revisions from the start again.
     m_reportedRevision = 0;
-    if (settledAt == transmitWrites()) {
-        m_freshWrites = transmitWrites();
-        m_freshFrom = 0;
-    }
-    apply(*state);
+    m_baselines.clear();
+    apply(*state, settledAt);
     clearFailures();
     sessionReady(attempt, QStringLiteral("Remote Station Agent connected"));
     if (current && shouldRun())
@@ -387,15 +380,41 @@ void RemoteAgentClient::apply(const RemoteAgentDecodedState &state, std::optiona
 void RemoteAgentClient::reportTransmitter(const RadioSnapshot &snapshot, qint64 revision,
                                           std::optional<qint64> answersWrites)
 {
-    if (answersWrites == m_freshWrites && (!m_freshFrom || revision < *m_freshFrom))
-        m_freshFrom = revision;
+    if (answersWrites)
+        noteBaseline(*answersWrites, revision);
     // The stream and command answers arrive in no fixed order: only a newer
     // revision tells the ledger anything. The agent names no key source.
     if (revision <= m_reportedRevision)
         return;
     m_reportedRevision = revision;
-    const bool fresh = m_freshFrom && revision >= *m_freshFrom;
-    transmitterReported(snapshot.isTransmitting, KeySource::Unknown, fresh ? m_freshWrites : m_freshWrites - 1);
+    qint64 behind = 0;
+    for (const Baseline &baseline : std::as_const(m_baselines)) {
+        if (baseline.fromRevision <= revision)
+            behind = std::max(behind, baseline.writes);
+    }
+    transmitterReported(snapshot.isTransmitting, KeySource::Unknown, behind);
+}
+
+qint64 RemoteAgentClient::writesBehind(qint64 command) const
+{
+    const qint64 ended = transmitWritesEnded();
+    return command > 0 && ended == command - 1 ? command : ended;
+}
+
+void RemoteAgentClient::noteBaseline(qint64 writes, qint64 revision)
+{
+    // Every revision still to come is newer than the one reported: of the
+    // baselines that hold for it already, the newest writes are all that count.
+    qint64 settled = 0;
+    m_baselines.removeIf([&](const Baseline &baseline) {
+        if (baseline.fromRevision > m_reportedRevision)
+            return baseline.writes <= writes && baseline.fromRevision >= revision;
+        settled = std::max(settled, baseline.writes);
+        return true;
+    });
+    if (settled > 0)
+        m_baselines.append({.writes = settled, .fromRevision = 0});
+    m_baselines.append({.writes = writes, .fromRevision = revision});
 }
 
 void RemoteAgentClient::publishPendingWrites()

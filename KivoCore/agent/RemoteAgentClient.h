@@ -152,6 +152,8 @@ protected:
     // Verifications and commands in flight end before the stop's pass.
     void abandonWork() override { abandonSessionWork(); }
     const QLoggingCategory &logCategory() const override;
+    // Requests travel on several connections and may be acted on out of order.
+    bool actsInOrder() const override { return false; }
 
 private:
     struct Verification {
@@ -193,17 +195,24 @@ private:
     // A stop ends the session's commands and frequency checks.
     void abandonSessionWork();
 
-    // Publication. `answersWrites`: the state came with the agent's answer
-    // to a key or unkey sent when the ledger counted that many writes.
+    // Publication. `answersWrites`: the state is known to be made after the
+    // ledger's writes numbered up to that had reached the agent.
     void apply(const RemoteAgentDecodedState &state, std::optional<qint64> answersWrites = std::nullopt);
-    // Tells the ledger of a newer revision, and whether it was made after
-    // our newest key or unkey.
+    // Tells the ledger of a newer revision, and which of our writes it is
+    // known to be made after.
     void reportTransmitter(const RadioSnapshot &snapshot, qint64 revision, std::optional<qint64> answersWrites);
+    // What a state asked for now, or the answer to the write numbered
+    // `command`, is known to be made after: the agent may act on requests
+    // out of order, so only writes that had ended, and the command itself
+    // when none older is still on its way.
+    qint64 writesBehind(qint64 command = 0) const;
+    // Revisions from `revision` on were made after writes up to `writes`.
+    void noteBaseline(qint64 writes, qint64 revision);
     // A key or unkey goes out: until the agent shows it landed, its states
     // may be older than it.
     QCoro::Task<void> executeTransmitChange(RemoteAgentCommand command, bool keys, bool closing);
     // The state asked for once a key was answered without one: the first
-    // known to be made after the key begun as write number `writes`.
+    // known to be made after it, with `writes` its baseline.
     QCoro::Task<void> fetchStateAfterKey(qint64 writes, qint64 attempt);
     void publishPendingWrites();
     void publish() { RadioBackendBase::publish(m_value); }
@@ -242,15 +251,16 @@ private:
     int m_wordsPerMinute = 25;
     // The newest state revision whose transmit flag was reported to the ledger.
     qint64 m_reportedRevision = 0;
-    // Revisions from m_freshFrom on were made after the key or unkey begun
-    // as the ledger's write number m_freshWrites: the revision of that
-    // command's own answer, or of the state asked for after a key's answer
-    // without one. Unknown until then: a state of the agent's making may
-    // reach us after the answer to our command and still be older than it,
-    // and one that shows the transmitter keyed may be an earlier key's.
-    qint64 m_freshWrites = 0;
-    std::optional<qint64> m_freshFrom = 0;
-    int m_transmitChangesInFlight = 0;
+    // Which revisions are known to be made after which of our writes: the
+    // revision of a command's own answer, of the state asked for after a
+    // key's answer without one, of a new connection's first state. A state
+    // of the agent's making may reach us after the answer to a newer
+    // command and still be older than it.
+    struct Baseline {
+        qint64 writes = 0;
+        qint64 fromRevision = 0;
+    };
+    QList<Baseline> m_baselines;
     // Counts unkey commands sent, so a keying command's retry can tell.
     quint64 m_unkeyCount = 0;
 

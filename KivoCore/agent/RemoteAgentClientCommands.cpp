@@ -260,23 +260,15 @@ QCoro::Task<void> RemoteAgentClient::setMode(QString mode)
 QCoro::Task<void> RemoteAgentClient::executeTransmitChange(RemoteAgentCommand command, bool keys, bool closing)
 {
     QPointer<RemoteAgentClient> self(this);
-    const qint64 writes = transmitWrites();
-    m_freshWrites = writes;
-    m_freshFrom.reset();
-    ++m_transmitChangesInFlight;
-    std::exception_ptr failure;
-    try {
-        // Only this command's own answer is known to be made after it.
-        co_await execute(std::move(command), {}, closing, writes);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (self)
-        --m_transmitChangesInFlight;
-    if (failure)
-        std::rethrow_exception(failure);
-    if (self && keys && !m_freshFrom && m_freshWrites == writes && shouldRun())
-        launch(fetchStateAfterKey(writes, generation()));
+    // The ledger numbered this key or unkey just now; only its own answer,
+    // or a state asked for after it, is known to be made after it.
+    const qint64 number = transmitWrites();
+    const qint64 proves = writesBehind(number);
+    co_await execute(std::move(command), {}, closing, proves);
+    const bool known = self && std::any_of(m_baselines.cbegin(), m_baselines.cend(),
+                                           [proves](const Baseline &b) { return b.writes >= proves; });
+    if (self && keys && !known && shouldRun())
+        launch(fetchStateAfterKey(writesBehind(number), generation()));
 }
 
 QCoro::Task<void> RemoteAgentClient::fetchStateAfterKey(qint64 writes, qint64 attempt)

@@ -121,6 +121,8 @@ std::chrono::milliseconds FlexRadioSession::keyingTimeout() const
 QCoro::Task<void> FlexRadioSession::transmit(bool on)
 {
     QPointer<FlexRadioSession> self(this);
+    // The ledger numbered this key or unkey just now.
+    const qint64 number = transmitWrites();
     if (!m_transportReady)
         throw KivoError::notConnected();
     if (on) {
@@ -142,7 +144,7 @@ QCoro::Task<void> FlexRadioSession::transmit(bool on)
     if (!self)
         throw KivoError::notConnected();
     if (tuneFailure) {
-        transmitterReleased();
+        transmitterReleased(number);
         std::rethrow_exception(tuneFailure);
     }
 }

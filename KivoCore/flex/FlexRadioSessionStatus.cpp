@@ -131,8 +131,8 @@ void FlexRadioSession::applyInterlock(const QString &state, const std::optional<
 {
     static const QSet<QString> keyed{QStringLiteral("PTT_REQUESTED"), QStringLiteral("TRANSMITTING")};
     // Only these say the transmitter let go. A fault, a time-out or a stuck
-    // input may leave our transmit request standing, so "xmit 0" still
-    // goes out for a key of ours.
+    // input may leave our transmit request standing, so for the ledger it
+    // is a key of no named source: "xmit 0" still goes out for a key of ours.
     static const QSet<QString> released{QStringLiteral("UNKEY_REQUESTED"), QStringLiteral("READY"),
                                         QStringLiteral("RECEIVE"), QStringLiteral("NOT_READY")};
     m_value.isTransmitting = keyed.contains(state);
@@ -146,6 +146,8 @@ void FlexRadioSession::applyInterlock(const QString &state, const std::optional<
     }
     if (m_value.isTransmitting || released.contains(state))
         transmitterReported(m_value.isTransmitting, from, m_linesFollowWrites);
+    else
+        transmitterReported(true, KeySource::Unknown, m_linesFollowWrites);
     publish();
 }
 

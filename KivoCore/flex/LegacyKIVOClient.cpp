@@ -20,6 +20,20 @@ const QByteArray kBlankKeyerCommand = QByteArrayLiteral("KY") + QByteArray(24, '
 const QByteArray kReceiveCommand = QByteArrayLiteral("RX;");
 const QByteArray kInformationRequest = QByteArrayLiteral("IF;");
 const QString kPollingFailed = QStringLiteral("KIVO polling failed");
+const QString kNoAnswer = QStringLiteral("KIVO stopped answering");
+
+// The read commands among those written, each answered once: a bare name.
+// CW text is a parameter ("KY CQ IF;" asks nothing); "TX;" and "RX;" get
+// no answer.
+QList<QByteArray> readCommands(const QByteArray &commands)
+{
+    QList<QByteArray> reads;
+    for (const QByteArray &command : commands.split(';')) {
+        if (command.size() == 2 && command != "TX" && command != "RX")
+            reads.append(command);
+    }
+    return reads;
+}
 
 std::optional<int> kenwoodMode(const QString &name)
 {
@@ -78,6 +92,9 @@ LegacyKIVOClient::LegacyKIVOClient(Options options, StateHandler onState, Snapsh
 {
     setObjectName(QString::fromLatin1(lcLegacyKivo().categoryName()));
     setTickInterval(options.timing.pollInterval);
+    m_clock.start();
+    m_answerDeadline.setSingleShot(true);
+    connect(&m_answerDeadline, &QTimer::timeout, this, [this] { linkLost(generation(), kNoAnswer); });
 }
 
 LegacyKIVOClient::~LegacyKIVOClient()
@@ -233,6 +250,26 @@ void LegacyKIVOClient::consume(const QByteArray &bytes, qint64 generation)
 
 void LegacyKIVOClient::parse(const QString &answer)
 {
+    // The companion answers in order: this answers the oldest request of
+    // its kind ("?" the oldest of any), and the requests before that one
+    // lost their answers on the way. One that answers no request was
+    // offered unasked.
+    std::optional<ReadRequest> asked;
+    const auto answers = [&answer](const ReadRequest &request) {
+        return answer == u"?" || answer.startsWith(QString::fromLatin1(request.name));
+    };
+    if (const auto it = std::find_if(m_unanswered.cbegin(), m_unanswered.cend(), answers); it != m_unanswered.cend()) {
+        const QList<ReadRequest> lost = m_unanswered.first(it - m_unanswered.cbegin());
+        asked = *it;
+        m_unanswered.remove(0, lost.size() + 1);
+        armAnswerDeadline();
+        for (ReadRequest request : lost) {
+            if (request.confirmation)
+                request.confirmation->resolve(std::nullopt);
+        }
+        if (asked->confirmation && !answer.startsWith(u"IF"))
+            asked->confirmation->resolve(std::nullopt);
+    }
     const QStringView rest = QStringView(answer).mid(2);
     bool recognised = true;
     if (answer.startsWith(u"FA") && parseStrictInteger(rest)) {
@@ -253,7 +290,7 @@ void LegacyKIVOClient::parse(const QString &answer)
     } else if (answer == u"FT0" || answer == u"FT1") {
         m_transmitVFO = answer == u"FT1" ? 1 : 0;
     } else if (answer.startsWith(u"IF")) {
-        readInformation(answer);
+        readInformation(answer, asked);
     } else {
         recognised = false;
     }
@@ -265,12 +302,8 @@ void LegacyKIVOClient::parse(const QString &answer)
 
 // Only Kenwood's whole layout is read: a shorter answer may hold anything
 // where the transmit flag belongs.
-void LegacyKIVOClient::readInformation(const QString &answer)
+void LegacyKIVOClient::readInformation(const QString &answer, std::optional<ReadRequest> asked)
 {
-    // The companion answers in order: this answers the oldest request.
-    std::optional<InformationRequest> asked;
-    if (!m_unansweredInformation.isEmpty())
-        asked = m_unansweredInformation.takeFirst();
     std::optional<bool> keyed;
     if (answer.size() == CATCommandProcessor::informationLength) {
         const QChar flag = answer.at(CATCommandProcessor::informationTransmitFlag);
@@ -300,10 +333,15 @@ QCoro::Task<void> LegacyKIVOClient::send(QByteArray command, std::optional<Confi
     qCDebug(lcLegacyKivo) << "sent" << command;
     if (m_socket->write(command) != command.size())
         throw KivoError::server(m_socket->errorString());
-    // The confirmation goes with the command's last information request.
-    for (qsizetype requests = command.count(kInformationRequest); requests > 0; --requests)
-        m_unansweredInformation.append(
-            {.transmitWrites = transmitWrites(), .confirmation = requests == 1 ? confirmation : std::nullopt});
+    // The confirmation goes with the command's last read request.
+    const QList<QByteArray> reads = readCommands(command);
+    for (qsizetype i = 0; i < reads.size(); ++i)
+        m_unanswered.append({.name = reads.at(i),
+                             .transmitWrites = transmitWrites(),
+                             .confirmation = i == reads.size() - 1 ? confirmation : std::nullopt,
+                             .writtenAt = m_clock.elapsed()});
+    if (!m_answerDeadline.isActive())
+        armAnswerDeadline();
     m_bytesQueued += command.size();
     OneShot<> done;
     m_pendingWrites.append({m_bytesQueued, done});
@@ -311,6 +349,20 @@ QCoro::Task<void> LegacyKIVOClient::send(QByteArray command, std::optional<Confi
     // The caller carries on with this object only when it still exists.
     if (!guard)
         throw KivoError::notConnected();
+}
+
+void LegacyKIVOClient::armAnswerDeadline()
+{
+    m_answerDeadline.stop();
+    if (m_unanswered.isEmpty())
+        return;
+    const qint64 due = m_unanswered.constFirst().writtenAt + answerTime().count();
+    m_answerDeadline.start(int(std::max<qint64>(0, due - m_clock.elapsed())));
+}
+
+std::chrono::milliseconds LegacyKIVOClient::answerTime() const
+{
+    return isStopping() ? m_timing.closingUnkeyConfirmation : m_timing.unkeyConfirmation;
 }
 
 QCoro::Task<void> LegacyKIVOClient::tick()
@@ -342,7 +394,8 @@ void LegacyKIVOClient::closeSocket()
     const auto pending = std::exchange(m_pendingWrites, {});
     for (auto write : pending)
         write.done.fail(KivoError::notConnected());
-    const auto unanswered = std::exchange(m_unansweredInformation, {});
+    m_answerDeadline.stop();
+    const auto unanswered = std::exchange(m_unanswered, {});
     for (auto request : unanswered) {
         if (request.confirmation)
             request.confirmation->fail(KivoError::notConnected());
@@ -474,9 +527,8 @@ QCoro::Task<std::optional<bool>> LegacyKIVOClient::sendAndConfirm(QByteArray com
     co_await send(command + kInformationRequest, confirmation);
     if (!self)
         throw KivoError::notConnected();
-    co_return co_await awaitWithin(
-        confirmation, isStopping() ? m_timing.closingUnkeyConfirmation : m_timing.unkeyConfirmation,
-        KivoError::server(QStringLiteral("KIVO did not answer after the command.")));
+    co_return co_await awaitWithin(confirmation, answerTime(),
+                                   KivoError::server(QStringLiteral("KIVO did not answer after the command.")));
 }
 
 QCoro::Task<void> LegacyKIVOClient::transmit(CATTransmitMode mode)

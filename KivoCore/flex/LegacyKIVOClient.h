@@ -8,9 +8,11 @@
 #include "KivoCore/radio/RadioBackendBase.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QPointer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <chrono>
 #include <functional>
@@ -23,7 +25,9 @@ struct LegacyKIVOClientTiming {
     std::chrono::milliseconds pollInterval{1000};
     // How long one second of reconnection back-off lasts.
     std::chrono::milliseconds backoffSecond{1000};
-    // How long an unkey waits for the companion's answer that confirms it.
+    // How long the companion may take to answer an information request: an
+    // unkey waits that long for the answer that confirms it, and a link
+    // whose answers stop coming fails after it.
     std::chrono::milliseconds unkeyConfirmation{2000};
     std::chrono::milliseconds closingUnkeyConfirmation{1000};
 };
@@ -87,13 +91,17 @@ private:
     };
     // The transmit flag of an information answer, if it has a readable one.
     using Confirmation = OneShot<std::optional<bool>>;
-    // An "IF;" written on this connection and not yet answered.
-    struct InformationRequest {
-        // The ledger's count of keys and unkeys begun when it was written:
-        // the companion answers in order, so its answer shows nothing older.
+    // A read command ("FA;", "IF;", ...) written on this connection and not
+    // yet answered. The companion answers each in order.
+    struct ReadRequest {
+        QByteArray name;
+        // The ledger's numbers given when it was written: its answer shows
+        // nothing older.
         qint64 transmitWrites = 0;
         // An unkey or keyer clear awaiting this very answer.
         std::optional<Confirmation> confirmation;
+        // When it was written, on m_clock.
+        qint64 writtenAt = 0;
     };
 
     void handleConnected(qint64 generation);
@@ -106,11 +114,15 @@ private:
     void receive(qint64 generation);
     void consume(const QByteArray &bytes, qint64 generation);
     void parse(const QString &answer);
-    void readInformation(const QString &answer);
+    void readInformation(const QString &answer, std::optional<ReadRequest> asked);
     QCoro::Task<void> send(QByteArray command, std::optional<Confirmation> confirmation = std::nullopt);
     // Sends `command` followed by "IF;" and waits for that request's answer.
     QCoro::Task<std::optional<bool>> sendAndConfirm(QByteArray command);
     QCoro::Task<void> firstPoll(qint64 generation);
+    // Armed for the oldest unanswered read request: once it is overdue,
+    // answers can no longer be matched to requests on this link.
+    void armAnswerDeadline();
+    std::chrono::milliseconds answerTime() const;
     void closeSocket();
     void refreshSnapshot();
     void publishValue() { publish(m_value); }
@@ -129,7 +141,9 @@ private:
     qint64 m_bytesQueued = 0;
     qint64 m_bytesWritten = 0;
     QList<PendingWrite> m_pendingWrites;
-    QList<InformationRequest> m_unansweredInformation;
+    QList<ReadRequest> m_unanswered;
+    QTimer m_answerDeadline;
+    QElapsedTimer m_clock;
 
     RadioSnapshot m_value;
     qint64 m_vfoAFrequencyHz = 14074000;

@@ -159,10 +159,8 @@ QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::answer(QString req
                                      : command == QLatin1StringView("TX1") ? CATTransmitMode::Data
                                                                            : CATTransmitMode::Microphone;
         // Noted before the call: a key still in flight when the client goes must be undone.
-        activity->noteKeyed(radio->confirmedUnkeys());
+        activity->noteKeyed(radio->nextTransmitNumber());
         co_await radio->setTransmit(mode);
-        // Unkeys confirmed while the key was on its way came before it.
-        activity->noteKeyed(radio->confirmedUnkeys());
         co_return noReply;
     }
     if (command == QLatin1StringView("RX")) {

@@ -11,26 +11,24 @@ namespace kivo {
 struct ClientActivity {
     bool keyedTransmitter = false;
     bool startedCW = false;
-    // The radio's count of confirmed unkeys when this client keyed: any unkey
-    // confirmed after that (from any client, the windows or the radio's own
-    // report) has undone the key already.
-    qint64 unkeysWhenKeyed = 0;
+    // The number this client's newest key took: once the radio's keys are
+    // known undone up to it (an unkey confirmed after it, from any client,
+    // the windows or the radio's own report), the key is gone already. An
+    // older unkey confirmed late proves nothing of it.
+    qint64 keyNumber = 0;
 
-    // Everything undone, whatever was confirmed: a stop's goodbye.
+    // Everything undone, whatever was settled: a stop's goodbye.
     static ClientActivity everything()
     {
-        return {.keyedTransmitter = true, .startedCW = true, .unkeysWhenKeyed = std::numeric_limits<qint64>::max()};
+        return {.keyedTransmitter = true, .startedCW = true, .keyNumber = std::numeric_limits<qint64>::max()};
     }
-    void noteKeyed(qint64 confirmedUnkeys)
+    void noteKeyed(qint64 number)
     {
         keyedTransmitter = true;
-        unkeysWhenKeyed = confirmedUnkeys;
+        keyNumber = number;
     }
     // The key is still the client's to undo.
-    bool owesUnkey(qint64 confirmedUnkeys) const
-    {
-        return keyedTransmitter && confirmedUnkeys <= unkeysWhenKeyed;
-    }
+    bool owesUnkey(qint64 releasedThrough) const { return keyedTransmitter && keyNumber > releasedThrough; }
 
     bool operator==(const ClientActivity &) const = default;
 };

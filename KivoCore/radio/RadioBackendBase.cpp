@@ -11,8 +11,12 @@ namespace {
 
 const QString kUnkeyPaidLate = QStringLiteral("Unkey sent again after the radio answered");
 const QString kKeyerClearedLate = QStringLiteral("CW cleared after the radio answered");
-const QString kOperatorLeftAlone =
+const QString kUnkeyHeldBack =
     QStringLiteral("Owed unkey not sent: the radio reports the operator's own transmission");
+const QString kHeldUnkeySent = QStringLiteral("Owed unkey sent after the operator's transmission ended");
+const QString kKeyerClearOwed = QStringLiteral("CW clear not confirmed: %1 It is sent again when the radio answers");
+const QString kKeyerUnconfirmed =
+    QStringLiteral("The radio did not confirm the last CW clear; CW sent for a logging program may still be queued");
 const QString kUnkeyUnconfirmed =
     QStringLiteral("The radio did not confirm the last unkey; check that the transmitter is not keyed");
 const QString kUnkeyOwed = QStringLiteral("Unkey not confirmed: %1 It is sent again when the radio answers");
@@ -94,7 +98,7 @@ QCoro::Task<void> RadioBackendBase::stop()
         // One pass over what the bridge still holds: its CW, if any, and
         // a key that nothing has undone.
         ClientActivity held = ClientActivity::everything();
-        held.startedCW = m_ledger.keyer || m_ledger.keyerClearOwed;
+        held.startedCW = m_ledger.keyer() || m_ledger.keyerClearOwed;
         co_await makeSafe(held);
         if (!self)
             co_return;
@@ -106,8 +110,10 @@ QCoro::Task<void> RadioBackendBase::stop()
         co_return;
     sessionEnded();
     m_life.reportStopped();
-    if (m_ledger.keyed)
+    if (m_ledger.keyed())
         recordEvent(m_operatorHolds ? kStoppedBesideOperator : kUnkeyUnconfirmed);
+    if (m_ledger.keyer() || m_ledger.keyerClearOwed)
+        recordEvent(kKeyerUnconfirmed);
     m_silenced = true;
 }
 
@@ -255,6 +261,32 @@ QCoro::Task<void> RadioBackendBase::clearKeyer()
     co_return;
 }
 
+// Begun in the constructor, ended when the coroutine that holds it ends.
+class RadioBackendBase::Write {
+public:
+    explicit Write(RadioBackendBase *owner) : number(++owner->m_ledger.sequence), m_owner(owner)
+    {
+        owner->m_writesUnderWay.append(number);
+    }
+    ~Write()
+    {
+        if (m_owner)
+            m_owner->m_writesUnderWay.removeOne(number);
+    }
+    Write(const Write &) = delete;
+    Write &operator=(const Write &) = delete;
+
+    const qint64 number;
+
+private:
+    QPointer<RadioBackendBase> m_owner;
+};
+
+qint64 RadioBackendBase::transmitWritesEnded() const
+{
+    return m_writesUnderWay.isEmpty() ? m_ledger.sequence : m_writesUnderWay.constFirst() - 1;
+}
+
 QCoro::Task<void> RadioBackendBase::setTransmit(bool on)
 {
     if (on)
@@ -271,30 +303,34 @@ QCoro::Task<void> RadioBackendBase::setTransmit(CATTransmitMode mode)
 QCoro::Task<void> RadioBackendBase::key(std::optional<CATTransmitMode> mode)
 {
     QPointer<RadioBackendBase> self(this);
+    const Write write(this);
     // A key in flight may land: it is ours to undo from the moment it can
     // reach the radio. One refused before that leaves nothing behind.
-    m_ledger.countKey();
     if (canSayGoodbye())
-        m_ledger.keyed = true;
+        m_ledger.newestKey = write.number;
     if (mode)
         co_await transmit(*mode);
     else
         co_await transmit(true);
-    // The newest key is what the station wants now: no older unkey is owed,
-    // and a report that raced the key does not settle it.
-    if (self) {
-        m_ledger.keyed = true;
-        m_ledger.unkeyOwed = false;
-        ++m_ledger.transmitChanges;
-    }
+    if (self)
+        keyLanded(write.number);
+}
+
+void RadioBackendBase::keyLanded(qint64 number)
+{
+    m_ledger.newestKey = std::max(m_ledger.newestKey, number);
+    // The newest key is what the station wants now: an older unkey is owed no more.
+    if (m_ledger.unkeyOwed < number)
+        forgiveUnkey();
 }
 
 QCoro::Task<void> RadioBackendBase::unkey()
 {
     QPointer<RadioBackendBase> self(this);
-    const qint64 before = m_ledger.transmitChanges;
-    const qint64 keysBefore = m_ledger.keyWrites;
-    ++m_ledger.writes;
+    const Write write(this);
+    // What its confirmation proves: the keys written before it, on a radio
+    // that acts in order; otherwise those that had ended before it began.
+    const qint64 covers = actsInOrder() ? write.number - 1 : transmitWritesEnded();
     std::exception_ptr failure;
     try {
         co_await transmit(false);
@@ -302,37 +338,54 @@ QCoro::Task<void> RadioBackendBase::unkey()
         failure = std::current_exception();
     }
     if (self) {
-        // Owed only for a key of ours, and only if nothing newer (a key, a
-        // confirmed unkey, the radio's report) landed meanwhile: anything
-        // else would unkey the operator later.
-        if (failure && m_ledger.keyed && m_ledger.transmitChanges == before)
-            unkeyFailed(failure);
-        else if (!failure)
-            // A key written while this unkey awaited its confirmation lands
-            // after it: that one is still ours to undo.
-            settleKey(m_ledger.keyWrites != keysBefore);
+        if (failure)
+            unkeyFailed(write.number, failure);
+        else
+            settleKeys(covers);
     }
     if (failure)
         std::rethrow_exception(failure);
 }
 
-void RadioBackendBase::unkeyFailed(std::exception_ptr failure)
+void RadioBackendBase::unkeyFailed(qint64 unkey, std::exception_ptr failure)
 {
-    if (!m_ledger.unkeyOwed && !m_stopping)
-        recordEvent(kUnkeyOwed.arg(asSentence(describeException(failure))));
-    m_ledger.unkeyOwed = true;
+    // Owed only for a key of ours written before it and not known undone;
+    // a key begun after it is what the station wants now.
+    if (m_ledger.keyed() && m_ledger.newestKey < unkey)
+        oweUnkey(unkey, asSentence(describeException(failure)));
+}
+
+void RadioBackendBase::oweUnkey(qint64 number, const QString &reason)
+{
+    m_ledger.unkeyOwed = std::max(m_ledger.unkeyOwed, number);
+    if (m_stopping)
+        return;
+    if (m_operatorHolds) {
+        if (!std::exchange(m_ledger.heldSaid, true))
+            recordEvent(kUnkeyHeldBack);
+    } else if (!std::exchange(m_ledger.unkeySaid, true)) {
+        recordEvent(kUnkeyOwed.arg(reason));
+    }
+}
+
+void RadioBackendBase::forgiveUnkey()
+{
+    m_ledger.unkeyOwed = 0;
+    m_ledger.unkeySaid = false;
+    m_ledger.heldSaid = false;
 }
 
 QCoro::Task<void> RadioBackendBase::unkeyOnOwnAccount()
 {
     // The operator's own transmission is never cut for a key of ours: the
-    // unkey waits for a report that the operator let go.
+    // unkey waits for the radio's next word once the operator let go.
     if (m_operatorHolds) {
-        m_ledger.unkeyOwed = true;
+        if (m_ledger.keyed())
+            oweUnkey(m_ledger.sequence, {});
         co_return;
     }
     QPointer<RadioBackendBase> self(this);
-    m_unkeyingOnOwnAccount = true;
+    ++m_unkeyingOnOwnAccount;
     std::exception_ptr failure;
     try {
         co_await unkey();
@@ -340,79 +393,70 @@ QCoro::Task<void> RadioBackendBase::unkeyOnOwnAccount()
         failure = std::current_exception();
     }
     if (self)
-        m_unkeyingOnOwnAccount = false;
+        --m_unkeyingOnOwnAccount;
     if (failure)
         std::rethrow_exception(failure);
 }
 
-void RadioBackendBase::transmitterReleased()
+void RadioBackendBase::transmitterReleased(qint64 unkey)
 {
-    if (m_ledger.keyed || m_ledger.unkeyOwed)
-        settleKey();
+    settleKeys(unkey - 1);
 }
 
-void RadioBackendBase::settleKey(bool keyAgain)
+void RadioBackendBase::settleKeys(qint64 through)
 {
-    m_ledger.keyed = keyAgain;
-    m_ledger.unkeyOwed = false;
-    ++m_ledger.confirmedUnkeys;
-    ++m_ledger.transmitChanges;
-}
-
-void RadioBackendBase::settleKeyer()
-{
-    m_ledger.keyer = false;
-    m_ledger.keyerClearOwed = false;
-    ++m_ledger.keyerChanges;
+    m_ledger.released = std::max(m_ledger.released, through);
+    if (!m_ledger.keyed())
+        forgiveUnkey();
 }
 
 void RadioBackendBase::transmitterReported(bool keyed, KeySource source, qint64 askedAt)
 {
     m_operatorHolds = keyed && source == KeySource::Hardware;
-    // Made before our newest key or unkey: it may show the transmitter as
-    // it was before that landed.
-    if (askedAt < m_ledger.writes)
-        return;
-    m_lastReport = TransmitterReport{.keyed = keyed, .source = source, .attempt = generation()};
-    if (keyed && source != KeySource::Hardware) {
-        if (m_ledger.unkeyOwed && state() == RadioConnectionState::Ready)
-            launch(payDebts(generation(), false));
+    const bool fresh = askedAt >= m_ledger.sequence;
+    if (fresh)
+        m_lastReport = TransmitterReport{.keyed = keyed, .source = source, .attempt = generation()};
+    if (!keyed) {
+        settleKeys(askedAt);
         return;
     }
-    if (!m_ledger.keyed && !m_ledger.unkeyOwed)
+    // The operator's transmission holds our unkey back, and that is said;
+    // it forgives nothing.
+    if (source == KeySource::Hardware) {
+        if (m_ledger.unkeyOwed)
+            oweUnkey(m_ledger.unkeyOwed, {});
         return;
-    const bool wasOwed = m_ledger.unkeyOwed;
-    // Idle, or keyed from the operator's own hardware: our key is gone.
-    settleKey();
-    if (keyed && wasOwed)
-        recordEvent(kOperatorLeftAlone);
+    }
+    if (fresh && m_ledger.unkeyOwed && state() == RadioConnectionState::Ready)
+        launch(payDebts(generation(), false));
 }
 
 QCoro::Task<void> RadioBackendBase::sendCW(QString text)
 {
     QPointer<RadioBackendBase> self(this);
-    if (clearingKeyerUnkeys())
-        m_ledger.countKey();
+    const Write write(this);
+    const bool keys = clearingKeyerUnkeys();
     if (canSayGoodbye()) {
-        m_ledger.keyer = true;
-        m_ledger.keyed |= clearingKeyerUnkeys();
+        m_ledger.newestCW = write.number;
+        if (keys)
+            m_ledger.newestKey = write.number;
     }
     co_await queueCW(std::move(text));
-    if (self) {
-        m_ledger.keyer = true;
-        m_ledger.keyerClearOwed = false;
-        ++m_ledger.keyerChanges;
-        if (clearingKeyerUnkeys()) {
-            m_ledger.keyed = true;
-            ++m_ledger.transmitChanges;
-        }
-    }
+    if (!self)
+        co_return;
+    m_ledger.newestCW = std::max(m_ledger.newestCW, write.number);
+    // As with a key: the newest CW is what the station wants now.
+    m_ledger.keyerClearOwed = false;
+    m_ledger.keyerSaid = false;
+    if (keys)
+        keyLanded(write.number);
 }
 
-QCoro::Task<void> RadioBackendBase::clearCW()
+QCoro::Task<void> RadioBackendBase::clearKeyerNumbered()
 {
     QPointer<RadioBackendBase> self(this);
-    const qint64 before = m_ledger.keyerChanges;
+    const Write write(this);
+    const qint64 covers = actsInOrder() ? write.number - 1 : transmitWritesEnded();
     std::exception_ptr failure;
     try {
         co_await clearKeyer();
@@ -424,13 +468,28 @@ QCoro::Task<void> RadioBackendBase::clearCW()
             std::rethrow_exception(failure);
         co_return;
     }
-    if (failure) {
-        if (m_ledger.keyer && m_ledger.keyerChanges == before)
-            m_ledger.keyerClearOwed = true;
-        std::rethrow_exception(failure);
+    if (!failure) {
+        m_ledger.cleared = std::max(m_ledger.cleared, covers);
+        if (!m_ledger.keyer()) {
+            m_ledger.keyerClearOwed = false;
+            m_ledger.keyerSaid = false;
+        }
+        co_return;
     }
-    settleKeyer();
-    if (!clearingKeyerUnkeys() || !m_ledger.keyed)
+    // Owed only for CW of ours written before it and maybe still queued.
+    if (m_ledger.keyer() && m_ledger.newestCW < write.number) {
+        m_ledger.keyerClearOwed = true;
+        if (!m_stopping && !std::exchange(m_ledger.keyerSaid, true))
+            recordEvent(kKeyerClearOwed.arg(asSentence(describeException(failure))));
+    }
+    std::rethrow_exception(failure);
+}
+
+QCoro::Task<void> RadioBackendBase::clearCW()
+{
+    QPointer<RadioBackendBase> self(this);
+    co_await clearKeyerNumbered();
+    if (!self || !clearingKeyerUnkeys() || !m_ledger.keyed())
         co_return;
     try {
         co_await unkeyOnOwnAccount();
@@ -442,7 +501,6 @@ QCoro::Task<void> RadioBackendBase::clearCW()
 QCoro::Task<bool> RadioBackendBase::makeSafe(ClientActivity activity)
 {
     QPointer<RadioBackendBase> self(this);
-    const qint64 before = m_ledger.confirmedUnkeys;
     if (activity.startedCW) {
         try {
             co_await clearCW();
@@ -452,9 +510,12 @@ QCoro::Task<bool> RadioBackendBase::makeSafe(ClientActivity activity)
         if (!self)
             co_return false;
     }
-    // Only a key of ours that nothing has undone since this client keyed
-    // (the keyer's own unkey just now included).
-    if (activity.owesUnkey(before) && m_ledger.confirmedUnkeys == before && m_ledger.keyed) {
+    // Only a key of ours that nothing has undone since this client keyed.
+    // An unkey of ours written after it that the radio did not confirm (the
+    // keyer's own just now, another departure's) is owed already, and
+    // written again only as a debt may be.
+    const bool owedAlready = m_ledger.unkeyOwed > activity.keyNumber;
+    if (activity.owesUnkey(m_ledger.released) && m_ledger.keyed() && !owedAlready) {
         try {
             co_await unkeyOnOwnAccount();
         } catch (...) {
@@ -482,7 +543,7 @@ QCoro::Task<void> RadioBackendBase::payDebts(qint64 attempt, bool withoutReport)
     if (m_ledger.keyerClearOwed) {
         bool cleared = true;
         try {
-            co_await clearKeyer();
+            co_await clearKeyerNumbered();
         } catch (...) {
             cleared = false;
             m_latePaymentTried = true;
@@ -490,16 +551,15 @@ QCoro::Task<void> RadioBackendBase::payDebts(qint64 attempt, bool withoutReport)
         }
         if (!current.ownerAlive())
             co_return;
-        if (cleared && m_ledger.keyerClearOwed) {
-            settleKeyer();
+        if (cleared && !m_ledger.keyerClearOwed)
             recordEvent(kKeyerClearedLate);
-        }
     }
     // Paid only while the radio shows a key that may be ours; its report of
-    // anything else has settled the debt already.
+    // idle has settled the debt already.
     const bool reported = m_lastReport && isCurrent(m_lastReport->attempt);
     if (m_ledger.unkeyOwed && !m_operatorHolds && current && (reported || withoutReport)) {
         m_latePaymentTried = true;
+        const bool wasHeld = m_ledger.heldSaid;
         bool paid = true;
         try {
             co_await unkeyOnOwnAccount();
@@ -510,7 +570,7 @@ QCoro::Task<void> RadioBackendBase::payDebts(qint64 attempt, bool withoutReport)
         if (!current.ownerAlive())
             co_return;
         if (paid && !m_ledger.unkeyOwed)
-            recordEvent(kUnkeyPaidLate);
+            recordEvent(wasHeld ? kHeldUnkeySent : kUnkeyPaidLate);
         else if (once && m_ledger.unkeyOwed)
             recordEvent(kUnkeyNotRepeated);
     }

@@ -13,6 +13,7 @@
 #include "KivoCore/radio/RadioBackend.h"
 #include "KivoCore/radio/RadioLifecycle.h"
 
+#include <QList>
 #include <QLoggingCategory>
 #include <QObject>
 #include <QTimer>
@@ -42,8 +43,11 @@ public:
     void setEventHandler(EventHandler handler) final { m_onEvent = std::move(handler); }
 
     // Keying, CW and unkeying go through here so that the ledger sees each:
-    // an unkey or a keyer clear of ours that fails stays owed, and is paid
-    // at the next ready session unless the radio shows it settled.
+    // every key, unkey, CW and keyer clear takes the next number of one
+    // sequence, and what settles carries the number it proves, so an older
+    // confirmation never undoes a newer key. An unkey or a keyer clear of
+    // ours that fails stays owed, and is paid at the next ready session
+    // unless the radio shows it settled.
     QCoro::Task<void> setTransmit(bool on) final;
     QCoro::Task<void> setTransmit(CATTransmitMode mode) final;
     QCoro::Task<void> sendCW(QString text) final;
@@ -52,13 +56,14 @@ public:
     // without failing the clear.
     QCoro::Task<void> clearCW() final;
     QCoro::Task<bool> makeSafe(ClientActivity activity) final;
-    qint64 confirmedUnkeys() const final { return m_ledger.confirmedUnkeys; }
+    qint64 nextTransmitNumber() const final { return m_ledger.sequence + 1; }
+    qint64 releasedThrough() const final { return m_ledger.released; }
 
     RadioConnectionState state() const { return m_life.state(); }
     // A key of this bridge may still hold the transmitter.
-    bool keyOutstanding() const { return m_ledger.keyed; }
+    bool keyOutstanding() const { return m_ledger.keyed(); }
     // An unkey of ours failed and nothing has settled it since.
-    bool unkeyOwed() const { return m_ledger.unkeyOwed; }
+    bool unkeyOwed() const { return m_ledger.unkeyOwed != 0; }
     // A keyer clear of ours failed and nothing has settled it since.
     bool keyerClearOwed() const { return m_ledger.keyerClearOwed; }
 
@@ -101,6 +106,10 @@ protected:
     // unkey be tried again and again without cutting the operator; without
     // that, it is tried once a session.
     virtual bool reportsKeySource() const { return false; }
+    // Whether the radio acts on our commands in the order they were written
+    // (one stream). Otherwise a command still on its way may be acted on
+    // after a later one, so a confirmation proves nothing of it.
+    virtual bool actsInOrder() const { return true; }
 
     // --- Steps for the backend ------------------------------------------------
 
@@ -110,7 +119,7 @@ protected:
     // Inside stop(): closing commands use their short time-outs.
     bool isStopping() const { return m_stopping; }
     // CW this bridge queued may still be in the keyer.
-    bool keyerOutstanding() const { return m_ledger.keyer; }
+    bool keyerOutstanding() const { return m_ledger.keyer(); }
     qint64 generation() const { return m_life.generation(); }
     bool isCurrent(qint64 attempt) const { return m_life.isCurrent(attempt); }
     AttemptGuard guard(qint64 attempt) const { return m_life.guard(attempt); }
@@ -134,53 +143,56 @@ protected:
     void connectionRefused(qint64 attempt, const QString &status);
     // Who holds the transmitter, as far as the radio says.
     enum class KeySource { Unknown, Software, Hardware };
-    // Keys and unkeys this bridge has begun to write, counted. A backend
-    // notes the count when it asks the radio something, so that the answer
-    // can be told apart from one made before the newest key or unkey.
-    qint64 transmitWrites() const { return m_ledger.writes; }
-    // The radio's own report of its transmitter, made after `askedAt`
-    // writes had begun. Idle, or keyed from a hardware source (the
-    // operator's microphone, a foot switch), settles any key of ours, but
-    // only when made after the newest key or unkey; keyed by software or by
-    // no named source lets an owed unkey be paid. A report made before says
-    // nothing of our keys, except that the operator holds the transmitter.
+    // The numbers given so far to keys, unkeys, CW and keyer clears. A
+    // backend notes it when it asks the radio something, so that the answer
+    // can be told apart from one made before a newer key or unkey.
+    qint64 transmitWrites() const { return m_ledger.sequence; }
+    // Every key, unkey, CW and keyer clear numbered up to this has ended.
+    qint64 transmitWritesEnded() const;
+    // The radio's own report of its transmitter, made after the writes
+    // numbered up to `askedAt` had reached it. Idle settles our keys
+    // numbered up to `askedAt`, and nothing newer. Keyed from a hardware
+    // source (the operator's microphone, a foot switch) settles nothing: it
+    // holds our unkey back until the operator lets go. Keyed by software or
+    // by no named source lets an owed unkey be paid. Every report tells who
+    // holds the transmitter now.
     void transmitterReported(bool keyed, KeySource source, qint64 askedAt);
-    // The radio accepted our unkey, whatever else of it failed.
-    void transmitterReleased();
+    // The radio accepted the unkey numbered `unkey`, whatever else of it failed.
+    void transmitterReleased(qint64 unkey);
     // An unkey on the bridge's own account is under way and the radio now
     // reports the operator's own transmission: its last word must wait.
-    bool sparingOperator() const { return m_unkeyingOnOwnAccount && m_operatorHolds; }
+    bool sparingOperator() const { return m_unkeyingOnOwnAccount > 0 && m_operatorHolds; }
 
 private:
-    // What this bridge started on the transmitter and still owes.
+    // What this bridge started on the transmitter and still owes, by number.
     struct Ledger {
-        // A key of ours (or CW of ours on a keyer that holds the
-        // transmitter) may still hold it.
-        bool keyed = false;
-        bool unkeyOwed = false;
-        // CW of ours may still be queued in the keyer.
-        bool keyer = false;
+        qint64 sequence = 0;
+        // The newest key of ours (CW on a keyer that holds the transmitter
+        // included) that may have reached the radio; keys numbered up to
+        // `released` are known undone.
+        qint64 newestKey = 0;
+        qint64 released = 0;
+        // The number of the unkey that failed and is owed; 0: none.
+        qint64 unkeyOwed = 0;
+        // The same for CW of ours in the keyer and clears of it.
+        qint64 newestCW = 0;
+        qint64 cleared = 0;
         bool keyerClearOwed = false;
-        qint64 confirmedUnkeys = 0;
-        // Keys and unkeys begun, and keys (CW on a keyer that holds the
-        // transmitter included) begun.
-        qint64 writes = 0;
-        qint64 keyWrites = 0;
-        void countKey()
-        {
-            ++writes;
-            ++keyWrites;
-        }
-        // Keys and unkeys that landed, so a failure can tell whether it is stale.
-        qint64 transmitChanges = 0;
-        // CW queued and clears that landed, for the same reason.
-        qint64 keyerChanges = 0;
+        // The events log has been told of the open debt: unconfirmed, held
+        // back for the operator's transmission, a keyer clear unconfirmed.
+        bool unkeySaid = false;
+        bool heldSaid = false;
+        bool keyerSaid = false;
+        bool keyed() const { return newestKey > released; }
+        bool keyer() const { return newestCW > cleared; }
     };
     struct TransmitterReport {
         bool keyed = false;
         KeySource source = KeySource::Unknown;
         qint64 attempt = 0;
     };
+    // A numbered write under way: begun, not yet ended.
+    class Write;
 
     void attempt();
     QCoro::Task<void> closeTransport();
@@ -191,15 +203,21 @@ private:
     QCoro::Task<void> key(std::optional<CATTransmitMode> mode);
     // An unkey on the bridge's own account (a client gone, a stop, a debt):
     // while the radio reports the operator's own transmission it is owed
-    // instead of written.
+    // (and said) instead of written.
     QCoro::Task<void> unkeyOnOwnAccount();
+    // The keyer cleared, numbered; a failure stays owed and is said.
+    QCoro::Task<void> clearKeyerNumbered();
     // Pays what is owed while attempt `attempt` is ready. Without a report
     // of this session an unkey waits, unless `withoutReport`.
     QCoro::Task<void> payDebts(qint64 attempt, bool withoutReport);
-    // Our key is undone; `keyAgain`: a newer key began meanwhile and stands.
-    void settleKey(bool keyAgain = false);
-    void settleKeyer();
-    void unkeyFailed(std::exception_ptr failure);
+    void keyLanded(qint64 number);
+    // Keys numbered up to `through` are undone.
+    void settleKeys(qint64 through);
+    void unkeyFailed(qint64 unkey, std::exception_ptr failure);
+    // An unkey numbered up to `number` is owed, said once: `reason` why it
+    // failed, or held back while the operator transmits.
+    void oweUnkey(qint64 number, const QString &reason);
+    void forgiveUnkey();
     void trace(const char *step, std::exception_ptr failure) const;
 
     RadioLifecycle m_life;
@@ -218,7 +236,9 @@ private:
     bool m_operatorHolds = false;
     // A debt was tried once this session; see reportsKeySource().
     bool m_latePaymentTried = false;
-    bool m_unkeyingOnOwnAccount = false;
+    int m_unkeyingOnOwnAccount = 0;
+    // Numbered writes begun and not yet ended, in order.
+    QList<qint64> m_writesUnderWay;
 };
 
 } // namespace kivo

@@ -109,7 +109,7 @@ QCoro::Task<bool> RadioControlling::makeSafe(ClientActivity activity)
             qCDebug(lcGeneral) << "clearing CW failed:" << describeException(std::current_exception());
         }
     }
-    if (!activity.owesUnkey(confirmedUnkeys()))
+    if (!activity.owesUnkey(releasedThrough()))
         co_return true;
     try {
         co_await setTransmit(false);

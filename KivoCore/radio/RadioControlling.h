@@ -55,8 +55,11 @@ public:
     // thrown; the result says whether the transmitter is known to be unkeyed.
     // Default: clearCW, then setTransmit(false), each once.
     virtual QCoro::Task<bool> makeSafe(ClientActivity activity);
-    // Unkeys the radio confirmed so far; see ClientActivity. Default: none.
-    virtual qint64 confirmedUnkeys() const { return 0; }
+    // Keys, unkeys and keyer clears take numbers of one sequence: the number
+    // the next one takes, and the number up to which keys are known undone;
+    // see ClientActivity. Default: every key numbered 1, none known undone.
+    virtual qint64 nextTransmitNumber() const { return 1; }
+    virtual qint64 releasedThrough() const { return 0; }
 };
 
 } // namespace kivo

@@ -76,12 +76,11 @@ QCoro::Task<QString> RigCtlCommandProcessor::answer(QString line, RadioSnapshot 
         // Unkeying is never refused.
         if (key && !m_allowTransmit)
             co_return failed;
+        // Noted before the call: a key still in flight when the client goes must be undone.
         if (key)
-            activity->noteKeyed(radio->confirmedUnkeys());
+            activity->noteKeyed(radio->nextTransmitNumber());
         co_await radio->setTransmit(key);
-        if (key)
-            activity->noteKeyed(radio->confirmedUnkeys());
-        else
+        if (!key)
             activity->keyedTransmitter = false;
         co_return succeeded;
     }

@@ -183,6 +183,10 @@ void FakeFlexRadio::answer(Connection *connection, const QString &line)
             m_handler(command);
         return;
     } else if (reply.kind != Reply::Kind::Silent) {
+        if (interlockBeforeKeying
+            && (command.text.startsWith(QLatin1String("xmit")) || command.text.startsWith(QLatin1String("transmit"))
+                || command.text.startsWith(QLatin1String("cwx send"))))
+            tellInterlock(connection->index);
         const QString text = QStringLiteral("R%1|%2|%3")
                                  .arg(QString::number(command.sequence), QString::number(reply.code, 16),
                                       reply.message);
@@ -206,8 +210,11 @@ void FakeFlexRadio::actOn(const Command &command)
         unkey();
     else if (command.text == QLatin1String("sub radio all") && m_announcesInterlock)
         tellInterlock(command.connection);
-    else if (command.text.startsWith(QLatin1String("cwx send")))
+    else if (command.text.startsWith(QLatin1String("cwx send"))) {
         m_keyerHolds = true;
+        if (cwKeys)
+            key(QStringLiteral("SW"));
+    }
     else if (command.text == QLatin1String("cwx clear"))
         m_keyerHolds = false;
     const QStringList words = command.text.split(QLatin1Char(' '));

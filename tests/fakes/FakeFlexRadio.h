@@ -93,6 +93,12 @@ public:
     // The interlock goes to an abnormal state ("TX_FAULT", "TIMEOUT",
     // "STUCK_INPUT"), the key's source kept; "xmit 0" still releases it.
     void reportAbnormal(const QString &state);
+    // A status line already on its way as a keying command arrives: the
+    // interlock as it stood is told before the command's reply.
+    bool interlockBeforeKeying = false;
+    // "cwx send" keys the transmitter as software does; "cwx clear" empties
+    // the keyer but the key stands until "xmit 0".
+    bool cwKeys = false;
     // Whether the interlock state is told to a client that subscribes;
     // some radios announce it only on transitions.
     void setAnnouncesInterlock(bool announces) { m_announcesInterlock = announces; }

@@ -122,6 +122,8 @@ QByteArray FakeKIVOCompanion::answer(const QByteArray &command, bool live)
             closeClient();
         else if (name == "KY")
             m_keyerHolds = !argument.trimmed().isEmpty();
+        if (name == "KY" && cwKeys && m_keyerHolds)
+            transmitting = m_clientKeyed = true;
         return {};
     }
     if (name == "TX") {
@@ -156,6 +158,10 @@ QByteArray FakeKIVOCompanion::answer(const QByteArray &command, bool live)
         const QByteArray information = "IF" + digits(receiveVFO == 1 && vfoBHz ? *vfoBHz : vfoAHz, 11)
             + "     +000000000" + (transmitting || m_keyerHolds ? "1" : "0") + QByteArray::number(modeDigit)
             + QByteArray::number(receiveVFO) + "0" + QByteArray::number(transmitVFO) + "0000;";
+        if (answersToLose > 0) {
+            --answersToLose;
+            return {};
+        }
         return shortInformation ? information.left(28) + ';' : information;
     }
     return "?;";

@@ -87,6 +87,11 @@ public:
     bool closesOnKeyerClear = false;
     // Information answers end before the transmit flag.
     bool shortInformation = false;
+    // A "KY" text keys the transmitter as "TX" does: a blank "KY" empties
+    // the keyer, and the key stands until "RX".
+    bool cwKeys = false;
+    // This many information answers are lost on the way.
+    int answersToLose = 0;
 
 private:
     struct Batch {

@@ -459,9 +459,9 @@ TEST_F(LegacyKIVOClientLifecycle, AKeyedClientLeavingWhileTheLinkFailsIsUnkeyedO
         SCOPED_TRACE(closesOnUnkey);
         connectClient();
         client->setEventHandler([&](const QString &line) { recorder.events << line; });
-        runTask(client->setTransmit(true));
         ClientActivity keyed;
-        keyed.noteKeyed(client->confirmedUnkeys());
+        keyed.noteKeyed(client->nextTransmitNumber());
+        runTask(client->setTransmit(true));
         ASSERT_TRUE(waitUntil([&] { return companion.transmitting; }));
         const quint16 port = companion.port();
         companion.stopListening();

@@ -486,9 +486,9 @@ TEST_F(SmartLinkRadioClientTest, AnUnkeyTheRadioDidNotConfirmIsSentInTheNextSess
     follow();
     QStringList lines;
     client->setEventHandler([&lines](const QString &line) { lines << line; });
-    runTask(client->setTransmit(true));
     ClientActivity keyed;
-    keyed.noteKeyed(client->confirmedUnkeys());
+    keyed.noteKeyed(client->nextTransmitNumber());
+    runTask(client->setTransmit(true));
     peers.radio.stall();
     EXPECT_FALSE(runTask(client->makeSafe(keyed)));
     peers.identity.enqueue(FakeIdentityProvider::grant(QStringLiteral("id-2")));

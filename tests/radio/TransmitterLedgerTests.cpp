@@ -47,13 +47,15 @@ std::unique_ptr<LedgerPeer> startPeer(Arguments... arguments)
 struct NamedTrial {
     const char *name;
     QList<LedgerStep> steps;
+    // The clients act at the same time.
+    bool together = false;
 };
 
 void runNamedTrials(const test::LedgerPeerFactory &makePeer, std::initializer_list<NamedTrial> trials)
 {
     for (const NamedTrial &trial : trials) {
         SCOPED_TRACE(trial.name);
-        EXPECT_EQ(test::runLedgerTrial(makePeer, trial.steps), QString());
+        EXPECT_EQ(test::runLedgerTrial(makePeer, trial.steps, trial.together), QString());
     }
 }
 
@@ -96,8 +98,11 @@ public:
         });
     }
     RadioBackendBase &bridge() override { return *client; }
-    QList<LedgerStep> peerSteps() const override { return kPeerSteps; }
-    void act(LedgerStep step) override
+    QList<LedgerStep> peerSteps() const override
+    {
+        return kPeerSteps + QList{StaleStates, RefuseClear, RefuseTune, CWKeys};
+    }
+    void act(LedgerStep step, quint32 random) override
     {
         switch (step) {
         case OperatorKeys:
@@ -129,6 +134,16 @@ public:
         case Refuse:
         case Comply:
             m_refusing = step == Refuse;
+            if (step == Comply)
+                m_refusingClear = m_refusingTune = false;
+            applyRules();
+            break;
+        case RefuseClear:
+            m_refusingClear = true;
+            applyRules();
+            break;
+        case RefuseTune:
+            m_refusingTune = true;
             applyRules();
             break;
         case Slow:
@@ -137,8 +152,14 @@ public:
             applyRules();
             break;
         case Abnormal:
-            radio.reportAbnormal(QStringList{"TX_FAULT", "TIMEOUT", "STUCK_INPUT", "SOMETHING_NEW"}.at(m_faults++ % 4));
+            radio.reportAbnormal(QStringList{"TX_FAULT", "TIMEOUT", "STUCK_INPUT", "SOMETHING_NEW"}.at(random % 4));
             readByBridge();
+            break;
+        case StaleStates:
+            radio.interlockBeforeKeying = true;
+            break;
+        case CWKeys:
+            radio.cwKeys = true;
             break;
         case Unannounced:
             m_announces = false;
@@ -150,7 +171,7 @@ public:
     }
     bool restore() override
     {
-        m_refusing = m_slow = false;
+        m_refusing = m_slow = m_refusingClear = m_refusingTune = false;
         applyRules();
         radio.release();
         return ready();
@@ -183,7 +204,7 @@ private:
     void heard(const FakeFlexRadio::Command &command)
     {
         if (command.text == QLatin1String("xmit 0")) {
-            if (m_operatorTold && operatorHolds() && !clientUnkeying)
+            if (m_operatorTold && operatorHolds() && clientUnkeying == 0)
                 ++m_cuts;
             m_operatorTold = false;
         } else if (command.text == QLatin1String("sub client all")) {
@@ -207,10 +228,16 @@ private:
         radio.clearReplies();
         if (m_slow)
             radio.setReply(QString(), FakeFlexRadio::Reply::accept(30ms));
+        const auto refusal = [this] {
+            return FakeFlexRadio::Reply::reject(0x50001000, QStringLiteral("Transmit inhibited"), m_slow ? 30ms : 0ms);
+        };
+        if (m_refusingClear)
+            radio.setReply(QStringLiteral("cwx clear"), refusal());
+        if (m_refusingTune)
+            radio.setReply(QStringLiteral("transmit tune 0"), refusal());
         if (m_refusing) {
             for (const QString &keying : {QStringLiteral("xmit"), QStringLiteral("transmit"), QStringLiteral("cwx")})
-                radio.setReply(keying, FakeFlexRadio::Reply::reject(0x50001000, QStringLiteral("Transmit inhibited"),
-                                                                    m_slow ? 30ms : 0ms));
+                radio.setReply(keying, refusal());
         }
     }
 
@@ -219,8 +246,9 @@ private:
     bool m_operatorTold = false;
     bool m_announces = true;
     bool m_refusing = false;
+    bool m_refusingClear = false;
+    bool m_refusingTune = false;
     bool m_slow = false;
-    int m_faults = 0;
     int m_cuts = 0;
     int m_markers = 0;
     int m_bootstrapped = -1;
@@ -248,11 +276,14 @@ TEST(TransmitterLedger, FlexRadioRandomSequences)
 
 // The companion over a remote link: it answers in order, perhaps late, may
 // stall, fall silent to reads, answer "IF" without a transmit flag, refuse
-// or close the link, and the operator may key at it by hand. It names no
-// key source, so nothing tells the operator's key from ours: an unkey of
-// the bridge's own may cut it, once. What must never happen is the cut
-// again and again: outside a client's own unkey or departure (and the
-// stop), "RX;" goes out at most once a connection.
+// or close the link, lose an answer, key the transmitter with its keyer,
+// and the operator may key at it by hand. It names no key source, so
+// nothing tells the operator's key from ours: an unkey of the bridge's own
+// may cut it, once. What must never happen is the cut again and again:
+// outside a client's own unkey or departure (and the stop), "RX;" goes out
+// at most once a connection, and between two keys no more than two
+// "RX;" on one connection are the bridge's own. A companion that falls
+// silent takes the session out of ready.
 class LegacyPeer final : public LedgerPeer {
 public:
     explicit LegacyPeer(bool closesOnKeyerClear)
@@ -261,10 +292,7 @@ public:
         if (!companion.listen())
             return;
         m_port = companion.port();
-        companion.setCommandHandler([this](int connection, const QByteArray &command) {
-            if (command == "RX" && !clientUnkeying && !clientLeaving && ++m_lateUnkeys[connection] > 1)
-                ++m_cuts;
-        });
+        companion.setCommandHandler([this](int connection, const QByteArray &command) { heard(connection, command); });
         client = std::make_unique<LegacyKIVOClient>(
             LegacyKIVOClient::Options{.host = QStringLiteral("127.0.0.1"),
                                       .port = m_port,
@@ -283,8 +311,8 @@ public:
             && readByBridge();
     }
     RadioBackendBase &bridge() override { return *client; }
-    QList<LedgerStep> peerSteps() const override { return kPeerSteps; }
-    void act(LedgerStep step) override
+    QList<LedgerStep> peerSteps() const override { return kPeerSteps + QList{RefuseClear, CWKeys, LoseAnswer}; }
+    void act(LedgerStep step, quint32) override
     {
         switch (step) {
         case OperatorKeys:
@@ -334,6 +362,19 @@ public:
         case Unannounced:
             // No answer to any read command.
             companion.setAnswering(false);
+            if (companion.hasClient()
+                && !waitUntil([this] { return client->state() != RadioConnectionState::Ready; }, 5s))
+                broken = QStringLiteral("a companion that fell silent kept the session ready");
+            break;
+        case RefuseClear:
+            companion.closesOnKeyerClear = true;
+            break;
+        case CWKeys:
+            companion.cwKeys = true;
+            break;
+        case LoseAnswer:
+            companion.answersToLose = 1;
+            readByBridge();
             break;
         default:
             break;
@@ -342,6 +383,8 @@ public:
     bool restore() override
     {
         companion.setDelay(0ms);
+        companion.answersToLose = 0;
+        companion.closesOnKeyerClear = false;
         // Kenwood answers carry no request: once some went unanswered, those
         // that follow on that link cannot be told apart. The companion is
         // restarted.
@@ -391,8 +434,22 @@ private:
         return true;
     }
 
+    void heard(int connection, const QByteArray &command)
+    {
+        const bool keys = command.startsWith("TX") || (companion.cwKeys && command.startsWith("KY") && command.trimmed().size() > 2);
+        if (keys)
+            m_ownSinceKey[connection] = 0;
+        if (command != "RX" || clientUnkeying > 0 || stopping)
+            return;
+        if (++m_ownSinceKey[connection] > 2)
+            broken = QStringLiteral("the bridge wrote more than two unkeys of its own on one connection");
+        if (leaving == 0 && ++m_lateUnkeys[connection] > 1)
+            ++m_cuts;
+    }
+
     quint16 m_port = 0;
     QHash<int, int> m_lateUnkeys;
+    QHash<int, int> m_ownSinceKey;
     int m_cuts = 0;
     int m_markers = 0;
 };
@@ -462,8 +519,8 @@ public:
         });
     }
     RadioBackendBase &bridge() override { return *h.client; }
-    QList<LedgerStep> peerSteps() const override { return kPeerSteps + QList{StaleStates}; }
-    void act(LedgerStep step) override
+    QList<LedgerStep> peerSteps() const override { return kPeerSteps + QList{StaleStates, RefuseClear, LoseAnswer}; }
+    void act(LedgerStep step, quint32) override
     {
         // What the agent sent before is read before it does anything else.
         if (m_unread)
@@ -510,6 +567,12 @@ public:
         case StaleStates:
             m_staleStates = true;
             break;
+        case RefuseClear:
+            m_refusingClear = true;
+            break;
+        case LoseAnswer:
+            m_loseAnswer = true;
+            break;
         case Unannounced:
             m_announces = false;
             break;
@@ -519,7 +582,7 @@ public:
     }
     bool restore() override
     {
-        m_refusing = m_slow = m_streamDropArmed = false;
+        m_refusing = m_slow = m_streamDropArmed = m_refusingClear = m_loseAnswer = false;
         h.agent.stallCommands = false;
         reopen();
         return ready();
@@ -614,15 +677,25 @@ private:
         const QString command = request.command();
         if (command == "station_tune" || (command == "set_ptt" && request.arguments().value("enabled").toBool())) {
             m_keyAsked = true;
+            m_ownSinceKey.clear();
         } else if (command == "set_ptt") {
-            m_lateUnkey = !m_keyAsked && !clientUnkeying;
+            m_lateUnkey = !m_keyAsked && clientUnkeying == 0;
             m_keyAsked = false;
+            // A retry carries the request's id: the agent acts on it once.
+            if (clientUnkeying == 0 && !stopping && !m_unkeyIDs.contains(request.requestID())
+                && ++m_ownSinceKey[h.countStatus(RadioConnectionState::Ready)] > 2)
+                broken = QStringLiteral("the bridge wrote more than two unkeys of its own on one connection");
+            m_unkeyIDs.insert(request.requestID());
         }
     }
     Reply answer(const Request &request)
     {
-        Reply reply = m_refusing ? Reply::failure("Transmit inhibited") : perform(request);
+        const bool refused = m_refusing || (m_refusingClear && request.command() == "clear_cw");
+        Reply reply = refused ? Reply::failure("Transmit inhibited") : perform(request);
         reply.delayMs = m_slow ? 30 : 0;
+        // Acted on, but the answer is lost on the way.
+        if (!refused && std::exchange(m_loseAnswer, false))
+            reply.delayMs = -1;
         return reply;
     }
     Reply perform(const Request &request)
@@ -674,6 +747,10 @@ private:
     bool m_operatorTold = false;
     bool m_keyAsked = false;
     bool m_lateUnkey = false;
+    bool m_refusingClear = false;
+    bool m_loseAnswer = false;
+    QHash<int, int> m_ownSinceKey;
+    QSet<QString> m_unkeyIDs;
     bool m_down = false;
     bool m_refusing = false;
     bool m_slow = false;

@@ -1,34 +1,30 @@
 #include "support/LedgerTrials.h"
 
+#include "KivoCore/radio/CATCommandProcessor.h"
 #include "KivoCore/radio/ClientActivity.h"
+#include "KivoCore/radio/RigCtlCommandProcessor.h"
+#include "KivoCore/support/Async.h"
 #include "support/RunTask.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <random>
 
 namespace kivo::test {
 
 namespace {
 
-template <typename T>
-void quietly(QCoro::Task<T> task)
-{
-    try {
-        runTask(std::move(task));
-    } catch (...) {
-    }
-}
-
 QList<LedgerStep> randomSteps(const QList<LedgerStep> &peerSteps, quint32 seed)
 {
     std::mt19937 random(seed);
-    // The client's own steps come more often than the peer's.
-    QList<LedgerStep> pool{LedgerStep::Key, LedgerStep::Key, LedgerStep::Key, LedgerStep::Unkey,
-                           LedgerStep::SendCW, LedgerStep::Leave, LedgerStep::Leave};
+    // The clients' own steps come more often than the peer's.
+    QList<LedgerStep> pool{LedgerStep::Key,   LedgerStep::Key,        LedgerStep::Key,        LedgerStep::Unkey,
+                           LedgerStep::Unkey, LedgerStep::SendCW,     LedgerStep::Leave,      LedgerStep::Leave,
+                           LedgerStep::Wait,  LedgerStep::NextClient, LedgerStep::NextClient};
     pool += peerSteps;
     QList<LedgerStep> steps;
-    const int length = std::uniform_int_distribution<int>(3, 16)(random);
+    const int length = std::uniform_int_distribution<int>(3, 20)(random);
     std::uniform_int_distribution<qsizetype> pick(0, pool.size() - 1);
     for (int i = 0; i < length; ++i)
         steps.append(pool.at(pick(random)));
@@ -50,66 +46,174 @@ int environmentNumber(const char *name, int fallback)
     return ok ? value : fallback;
 }
 
+// The lines that say a debt arose, or that the stop left one.
+bool saysDebt(const QString &line)
+{
+    return line.startsWith(QLatin1String("Unkey not confirmed")) || line.startsWith(QLatin1String("CW clear not confirmed"))
+        || line.startsWith(QLatin1String("Owed unkey not sent")) || line.startsWith(QLatin1String("The radio did not confirm"))
+        || line.startsWith(QLatin1String("Unkey not sent at stop"));
+}
+
+// Up to three clients of the bridge, each with its own connection's
+// activity, whose steps run in order through the real processors.
+class Clients {
+public:
+    explicit Clients(LedgerPeer &peer)
+        : m_peer(peer),
+          m_radio(std::shared_ptr<RadioControlling>(), &peer.bridge()),
+          m_cat(m_radio, true),
+          m_rigCtl(m_radio, true)
+    {
+    }
+
+    void add(int client, LedgerStep step)
+    {
+        Client &c = m_clients[std::size_t(client)];
+        c.queue.append(step);
+        if (!c.busy)
+            launch(serve(client));
+    }
+    bool idle() const
+    {
+        return std::none_of(m_clients.begin(), m_clients.end(), [](const Client &c) { return c.busy; });
+    }
+    bool waitIdle() { return waitUntil([this] { return idle(); }, 10s); }
+    bool anyActive() const
+    {
+        return std::any_of(m_clients.begin(), m_clients.end(), [](const Client &c) {
+            return c.activity->keyedTransmitter || c.activity->startedCW;
+        });
+    }
+    // Departures that left a debt behind.
+    int unsafeDepartures = 0;
+
+private:
+    struct Client {
+        std::shared_ptr<ClientActivity> activity = std::make_shared<ClientActivity>();
+        QList<LedgerStep> queue;
+        bool busy = false;
+    };
+
+    QCoro::Task<void> serve(int client)
+    {
+        Client &c = m_clients[std::size_t(client)];
+        c.busy = true;
+        while (!c.queue.isEmpty())
+            co_await perform(client, c.queue.takeFirst());
+        c.busy = false;
+    }
+    QCoro::Task<void> perform(int client, LedgerStep step)
+    {
+        Client &c = m_clients[std::size_t(client)];
+        const bool rigCtl = client == 1;
+        switch (step) {
+        case LedgerStep::Key:
+            if (rigCtl)
+                co_await m_rigCtl.handle(QStringLiteral("T 1"), c.activity);
+            else
+                co_await m_cat.handle(client == 2 ? QStringLiteral("TX2") : QStringLiteral("TX"), c.activity);
+            break;
+        case LedgerStep::Unkey:
+            ++m_peer.clientUnkeying;
+            if (rigCtl)
+                co_await m_rigCtl.handle(QStringLiteral("T 0"), c.activity);
+            else
+                co_await m_cat.handle(QStringLiteral("RX"), c.activity);
+            --m_peer.clientUnkeying;
+            break;
+        case LedgerStep::SendCW:
+            // rigctld has no CW; the text holds a word of the protocol.
+            if (!rigCtl)
+                co_await m_cat.handle(QStringLiteral("KY CQ IF"), c.activity);
+            break;
+        case LedgerStep::Leave: {
+            // As the server does once the connection's requests are answered.
+            ++m_peer.leaving;
+            const ClientActivity activity = *c.activity;
+            c.activity = std::make_shared<ClientActivity>();
+            bool safe = true;
+            try {
+                safe = co_await m_peer.bridge().makeSafe(activity);
+            } catch (...) {
+            }
+            unsafeDepartures += !safe;
+            --m_peer.leaving;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+
+    LedgerPeer &m_peer;
+    std::shared_ptr<RadioControlling> m_radio;
+    CATCommandProcessor m_cat;
+    RigCtlCommandProcessor m_rigCtl;
+    std::array<Client, 3> m_clients;
+};
+
 } // namespace
 
 const char *ledgerStepName(LedgerStep step)
 {
-    static const char *const names[] = {"Key",     "Unkey",  "SendCW",  "Leave", "OperatorKeys", "OperatorLetsGo",
-                                        "RadioReleases", "Stall", "Release", "Cut", "Refuse", "Comply", "Slow",
-                                        "Prompt",  "Abnormal", "StaleStates", "Unannounced"};
+    static const char *const names[] = {
+        "Key",    "Unkey",       "SendCW",     "Leave",        "NextClient", "Wait",      "OperatorKeys",
+        "OperatorLetsGo", "RadioReleases", "Stall", "Release", "Cut",        "Refuse",    "Comply",
+        "Slow",   "Prompt",      "Abnormal",   "StaleStates",  "Unannounced", "RefuseClear", "RefuseTune",
+        "CWKeys", "LoseAnswer"};
     return names[int(step)];
 }
 
-QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep> &steps)
+QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep> &steps, bool together,
+                       quint32 seed)
 {
-    const std::unique_ptr<LedgerPeer> peer = makePeer();
+    std::unique_ptr<LedgerPeer> peer = makePeer();
     if (!peer)
         return QStringLiteral("the peer did not start");
     RadioBackendBase &bridge = peer->bridge();
     QStringList events;
     bridge.setEventHandler([&events](const QString &line) { events << line; });
-    ClientActivity activity;
-    const auto leave = [&] {
-        peer->clientLeaving = true;
-        quietly(bridge.makeSafe(activity));
-        peer->clientLeaving = false;
-        activity = {};
+    auto owned = std::make_unique<Clients>(*peer);
+    Clients &clients = *owned;
+    std::mt19937 random(seed);
+    int client = 0;
+    // A client's request that never ends holds the peer and the clients: both are left alive.
+    const auto hung = [&peer, &owned] {
+        (void)peer.release();
+        (void)owned.release();
+        return QStringLiteral("a client's request never ended");
     };
     for (LedgerStep step : steps) {
         switch (step) {
         case LedgerStep::Key:
-            // As the CAT processor notes it: a key in flight is the client's.
-            activity.noteKeyed(bridge.confirmedUnkeys());
-            try {
-                runTask(bridge.setTransmit(true));
-                activity.noteKeyed(bridge.confirmedUnkeys());
-            } catch (...) {
-            }
-            break;
         case LedgerStep::Unkey:
-            peer->clientUnkeying = true;
-            try {
-                runTask(bridge.setTransmit(false));
-                activity.keyedTransmitter = false;
-            } catch (...) {
-            }
-            peer->clientUnkeying = false;
-            break;
         case LedgerStep::SendCW:
-            activity.startedCW = true;
-            quietly(bridge.sendCW(QStringLiteral("CQ TEST")));
-            break;
         case LedgerStep::Leave:
-            leave();
+            clients.add(client, step);
+            if (!together && !clients.waitIdle())
+                return hung();
+            break;
+        case LedgerStep::NextClient:
+            client = (client + 1) % 3;
+            break;
+        case LedgerStep::Wait:
+            if (!clients.waitIdle())
+                return hung();
             break;
         default:
-            peer->act(step);
+            peer->act(step, random());
         }
     }
+    if (!clients.waitIdle())
+        return hung();
     if (!peer->restore())
         return QStringLiteral("the bridge was not ready again once the link worked");
-    leave();
-    peer->clientLeaving = true;
+    // Every client goes at once.
+    for (int each = 0; each < 3; ++each)
+        clients.add(each, LedgerStep::Leave);
+    if (!clients.waitIdle())
+        return hung();
+    peer->stopping = true;
     try {
         runTask(bridge.stop());
     } catch (const TaskTimedOut &) {
@@ -123,9 +227,13 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
     if (peer->keyOfOursStands())
         return QStringLiteral("a key of the bridge's stands after the stop; events: ") + events.join(u" / ");
     if (peer->cwOfOursStands())
-        return QStringLiteral("CW of the bridge's stands after the stop");
+        return QStringLiteral("CW of the bridge's stands after the stop; events: ") + events.join(u" / ");
     if (peer->operatorCuts() > 0)
         return QStringLiteral("the operator's own transmission was cut");
+    if (!peer->broken.isEmpty())
+        return peer->broken;
+    if (clients.unsafeDepartures > 0 && std::none_of(events.cbegin(), events.cend(), saysDebt))
+        return QStringLiteral("a departure left a debt the events log does not mention; events: ") + events.join(u" / ");
     for (const QString &line : std::as_const(events)) {
         if (line.contains(QLatin1String("check that the transmitter is not keyed")))
             return QStringLiteral("the stop warned of a key that does not stand");
@@ -146,14 +254,14 @@ void exploreLedger(const LedgerPeerFactory &makePeer, int seeds)
     for (int i = 0; i < count; ++i) {
         const quint32 seed = only ? quint32(only) : quint32(i + 1);
         QList<LedgerStep> steps = randomSteps(peerSteps, seed);
-        QString failure = runLedgerTrial(makePeer, steps);
+        QString failure = runLedgerTrial(makePeer, steps, true, seed);
         if (failure.isEmpty())
             continue;
         // The shortest sequence that still fails, one step left out at a time.
         for (qsizetype at = steps.size() - 1; at >= 0; --at) {
             QList<LedgerStep> shorter = steps;
             shorter.removeAt(at);
-            const QString again = runLedgerTrial(makePeer, shorter);
+            const QString again = runLedgerTrial(makePeer, shorter, true, seed);
             if (!again.isEmpty()) {
                 steps = shorter;
                 failure = again;

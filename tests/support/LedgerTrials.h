@@ -1,12 +1,14 @@
 #pragma once
 
 // Seeded random trials of the transmitter ledger against a fake peer: a
-// sequence of client keys, unkeys, CW and departures mixed with what the
-// peer and its link do, always ending with the link restored, every client
-// gone and a stop. Afterwards nothing of the bridge's may stand in the
-// peer, the operator's own transmission must never have been cut on the
-// bridge's account, nothing may be written after the stop, and a warning
-// must agree with what the peer shows.
+// sequence of keys, unkeys, CW and departures of up to three clients acting
+// at the same time through the CAT and rigctld processors, mixed with what
+// the peer and its link do, always ending with the link restored, every
+// client gone and a stop. Afterwards nothing of the bridge's may stand in
+// the peer, the operator's own transmission must never have been cut on the
+// bridge's account, nothing may be written after the stop, a warning must
+// agree with what the peer shows, and a departure that left a debt must
+// have said so in the events log.
 
 #include "KivoCore/radio/RadioBackendBase.h"
 
@@ -20,11 +22,15 @@
 namespace kivo::test {
 
 enum class LedgerStep {
-    // What a client of the bridge does.
+    // What a client of the bridge does: its steps run in order, each client
+    // beside the others, as over their own connections.
     Key, Unkey, SendCW, Leave,
+    // Whom the client steps that follow are for: the next of three clients
+    // (CAT, rigctld, CAT keying a tune). Wait: until every client's steps ended.
+    NextClient, Wait,
     // What the peer does; each peer offers those it can.
     OperatorKeys, OperatorLetsGo, RadioReleases, Stall, Release, Cut, Refuse, Comply, Slow, Prompt, Abnormal,
-    StaleStates, Unannounced,
+    StaleStates, Unannounced, RefuseClear, RefuseTune, CWKeys, LoseAnswer,
 };
 
 const char *ledgerStepName(LedgerStep step);
@@ -36,7 +42,8 @@ public:
     // Ready, with a station to key.
     virtual RadioBackendBase &bridge() = 0;
     virtual QList<LedgerStep> peerSteps() const = 0;
-    virtual void act(LedgerStep step) = 0;
+    // `random`: for a step that picks one of several forms.
+    virtual void act(LedgerStep step, quint32 random) = 0;
     // Answers promptly again over a working link; waits until the bridge is ready.
     virtual bool restore() = 0;
     // A key or CW this bridge sent still holds the peer's transmitter or keyer.
@@ -49,16 +56,23 @@ public:
     virtual int operatorCuts() const = 0;
     // Everything the bridge has written to the peer so far.
     virtual qint64 written() const = 0;
-    // A client's own unkey is under way.
-    bool clientUnkeying = false;
-    // A client's departure, or the stop's pass, is under way.
-    bool clientLeaving = false;
+    // Client unkeys under way: an unkey that arrives meanwhile may be one;
+    // any other is on the bridge's own account.
+    int clientUnkeying = 0;
+    // Departures under way, and the stop's pass.
+    int leaving = 0;
+    bool stopping = false;
+    // A rule of the peer's own that the bridge broke, or nothing.
+    QString broken;
 };
 
 using LedgerPeerFactory = std::function<std::unique_ptr<LedgerPeer>()>;
 
-// The first rule the trial broke, or nothing.
-QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep> &steps);
+// The first rule the trial broke, or nothing. `together`: a client's step
+// starts without waiting for the others' to end; otherwise each step ends
+// before the next begins.
+QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep> &steps, bool together = false,
+                       quint32 seed = 1);
 
 // Runs `seeds` random trials (QK_LEDGER_SEEDS overrides how many, and
 // QK_LEDGER_SEED picks one); a failure is reported with its seed and the
