@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include <array>
+#include <random>
 #include <utility>
 
 namespace kivo {
@@ -135,7 +136,7 @@ public:
         case Comply:
             m_refusing = step == Refuse;
             if (step == Comply)
-                m_refusingClear = m_refusingTune = false;
+                m_refusingClear = false;
             applyRules();
             break;
         case RefuseClear:
@@ -151,10 +152,15 @@ public:
             m_slow = step == Slow;
             applyRules();
             break;
-        case Abnormal:
-            radio.reportAbnormal(QStringList{"TX_FAULT", "TIMEOUT", "STUCK_INPUT", "SOMETHING_NEW"}.at(random % 4));
+        case Abnormal: {
+            // Each abnormal state in turn, in a random order: the last one stands.
+            QStringList states{"TX_FAULT", "TIMEOUT", "STUCK_INPUT", "SOMETHING_NEW"};
+            std::shuffle(states.begin(), states.end(), std::mt19937(random));
+            for (const QString &state : std::as_const(states))
+                radio.reportAbnormal(state);
             readByBridge();
             break;
+        }
         case StaleStates:
             radio.interlockBeforeKeying = true;
             break;
@@ -171,7 +177,8 @@ public:
     }
     bool restore() override
     {
-        m_refusing = m_slow = m_refusingClear = m_refusingTune = false;
+        // A radio that refuses "transmit tune 0" while it does not tune goes on refusing it.
+        m_refusing = m_slow = m_refusingClear = false;
         applyRules();
         radio.release();
         return ready();
@@ -186,6 +193,7 @@ public:
         waitUntil([this] { return !radio.hasClient(); }, 1s);
         return radio.receivedLines().size();
     }
+    qint64 received() const override { return radio.receivedLines().size(); }
 
     FakeFlexRadio radio;
     std::unique_ptr<FlexRadioClient> client;
@@ -264,6 +272,11 @@ TEST(TransmitterLedger, FlexRadioNamedSequences)
                        {"the operator keyed while our key was on its way", {Slow, Key, OperatorKeys, Leave}},
                        {"a silent radio after a cut: the owed unkey by the first heartbeat",
                         {Key, Stall, Leave, Unannounced, Cut, Release}},
+                       {"a report on its way as we key does not settle the key", {StaleStates, Key, Leave}},
+                       {"a key begun while a refused tune's unkey awaits its reply stays ours",
+                        {RefuseTune, Slow, Key, Wait, Unkey, NextClient, Key, Wait, Leave}, true},
+                       {"a refused CW clear is said and paid", {RefuseClear, SendCW, Leave, Comply}},
+                       {"CW that keys the transmitter is unkeyed", {CWKeys, SendCW, Leave}},
                    });
 }
 
@@ -384,7 +397,6 @@ public:
     {
         companion.setDelay(0ms);
         companion.answersToLose = 0;
-        companion.closesOnKeyerClear = false;
         // Kenwood answers carry no request: once some went unanswered, those
         // that follow on that link cannot be told apart. The companion is
         // restarted.
@@ -408,6 +420,7 @@ public:
         waitUntil([this] { return !companion.hasClient(); }, 1s);
         return companion.received().size();
     }
+    qint64 received() const override { return companion.received().size(); }
 
     FakeKIVOCompanion companion;
     std::unique_ptr<LegacyKIVOClient> client;
@@ -461,6 +474,11 @@ TEST(TransmitterLedger, LegacyKIVONamedSequences)
                        {"an information answer asked before the key does not settle it", {Slow, Key, Prompt, Leave}},
                        {"an unkey without a transmit flag to confirm it is not repeated each poll",
                         {Key, Abnormal, Leave, OperatorKeys, OperatorLetsGo, OperatorKeys}},
+                       {"an older unkey confirmed late leaves a newer key ours",
+                        {Slow, Key, Wait, Unkey, NextClient, Key, Wait, Leave}, true},
+                       {"one departure writes an unconfirmable unkey at most twice", {Abnormal, CWKeys, Key, SendCW, Leave}},
+                       {"a lost answer does not put answers and requests out of step", {LoseAnswer, Key, Leave}},
+                       {"a companion that falls silent is dropped", {Key, Unannounced, Leave}},
                    });
     // The companion closes the link as the departing client's keyer clear arrives.
     runNamedTrials([] { return startPeer<LegacyPeer>(true); },
@@ -595,6 +613,7 @@ public:
     // stop may still reach the agent after it. What the bridge began is
     // each reply of its network manager and each stream socket.
     qint64 written() const override { return m_begun.count; }
+    qint64 received() const override { return h.agent.requests.size(); }
 
     test::RemoteAgentHarness h;
 
@@ -772,6 +791,9 @@ TEST(TransmitterLedger, RemoteAgentNamedSequences)
                        {"an earlier key's revision, late on the stream, is taken for ours",
                         {Unannounced, StaleStates, Key, Unkey, Key}},
                        {"a reconnect's state asked before our key settles it", {Slow, SendCW, Abnormal, Leave, Key}},
+                       {"an older unkey answered late leaves a newer key ours",
+                        {Slow, Key, Wait, Unkey, NextClient, Key, Wait, Leave}, true},
+                       {"a refused CW clear is said", {RefuseClear, SendCW, Leave, Comply}},
                    });
 }
 

@@ -73,6 +73,7 @@ public:
         if (!c.busy)
             launch(serve(client));
     }
+    bool busy(int client) const { return m_clients[std::size_t(client)].busy; }
     bool idle() const
     {
         return std::none_of(m_clients.begin(), m_clients.end(), [](const Client &c) { return c.busy; });
@@ -189,10 +190,16 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
         case LedgerStep::Unkey:
         case LedgerStep::SendCW:
         case LedgerStep::Leave:
+        {
+            // The next step starts once this one's first words reached the
+            // peer, or it ended without any, not once it is answered.
+            const qint64 before = peer->received();
             clients.add(client, step);
+            waitUntil([&] { return peer->received() != before || !clients.busy(client); }, 1s);
             if (!together && !clients.waitIdle())
                 return hung();
             break;
+        }
         case LedgerStep::NextClient:
             client = (client + 1) % 3;
             break;
@@ -208,11 +215,14 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
         return hung();
     if (!peer->restore())
         return QStringLiteral("the bridge was not ready again once the link worked");
-    // Every client goes at once.
+    // Every client goes at once; what that could not undo is the bridge's
+    // to pay once the link works again.
     for (int each = 0; each < 3; ++each)
         clients.add(each, LedgerStep::Leave);
     if (!clients.waitIdle())
         return hung();
+    if (!peer->restore())
+        return QStringLiteral("the bridge was not ready again after the last departure");
     peer->stopping = true;
     try {
         runTask(bridge.stop());

@@ -56,6 +56,8 @@ public:
     virtual int operatorCuts() const = 0;
     // Everything the bridge has written to the peer so far.
     virtual qint64 written() const = 0;
+    // What has reached the peer so far, without waiting.
+    virtual qint64 received() const = 0;
     // Client unkeys under way: an unkey that arrives meanwhile may be one;
     // any other is on the bridge's own account.
     int clientUnkeying = 0;
