@@ -35,4 +35,16 @@ static void redactNamesInsideHiddenValues(benchmark::State &state)
 }
 BENCHMARK(redactNamesInsideHiddenValues)->Arg(4 << 10)->Arg(300 << 10);
 
+// A JSON document read as JSON, with JSON and a form body in its strings.
+static void redactJsonDocument(benchmark::State &state)
+{
+    const QString member =
+        QStringLiteral(R"({"mode":"DIGU","tokens":["t-1"],"payload":"{\"password\":\"p-1\",\"note\":\"pass=p-2\"}"},)");
+    const QString text = u'[' + member.repeated(state.range(0) / member.size()) + QStringLiteral("{}]");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(kivo::redactedSecrets(text));
+    state.SetBytesProcessed(state.iterations() * text.size());
+}
+BENCHMARK(redactJsonDocument)->Arg(4 << 10)->Arg(300 << 10);
+
 BENCHMARK_MAIN();

@@ -132,7 +132,8 @@ QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::answer(QString req
     if (command == QLatin1StringView("IF")) {
         if (!connected)
             co_return errorReply;
-        co_return informationResponse(snapshot, vfoBIs(snapshot, &RadioVFO::isTransmit) ? 1 : 0);
+        co_return informationResponse(snapshot, vfoBIs(snapshot, &RadioVFO::isReceive) ? 1 : 0,
+                                      vfoBIs(snapshot, &RadioVFO::isTransmit) ? 1 : 0);
     }
     if (command == QLatin1StringView("MD")) {
         if (!connected)
@@ -334,15 +335,16 @@ std::optional<QString> CATCommandProcessor::flexMode(const QString &kenwoodCode)
     return *found;
 }
 
-QString CATCommandProcessor::informationResponse(const RadioSnapshot &snapshot, int transmitVFO)
+QString CATCommandProcessor::informationResponse(const RadioSnapshot &snapshot, int receiveVFO, int transmitVFO)
 {
     // Kenwood's 38-character layout, which Hamlib's Kenwood backends read:
-    // frequency, RIT/XIT fields left blank and zero, TX flag, mode, VFO and
-    // scan, then the split flag at position 32, tone and shift fields zero.
+    // frequency, RIT/XIT fields left blank and zero, TX flag, mode, then the
+    // VFO at position 30 (Hamlib's current VFO, so the one we receive on),
+    // scan, the split flag at position 32, tone and shift fields zero.
     return QLatin1StringView("IF") + zeroPadded(snapshot.frequencyHz, frequencyDigits)
            + QLatin1StringView("     +000000000") + (snapshot.isTransmitting ? QLatin1Char('1') : QLatin1Char('0'))
-           + zeroPadded(kenwoodMode(snapshot.mode), 1) + QLatin1StringView("00") + zeroPadded(transmitVFO, 1)
-           + QLatin1StringView("0000;");
+           + zeroPadded(kenwoodMode(snapshot.mode), 1) + zeroPadded(receiveVFO, 1) + QLatin1Char('0')
+           + zeroPadded(transmitVFO, 1) + QLatin1StringView("0000;");
 }
 
 } // namespace kivo

@@ -140,16 +140,23 @@ TEST_F(CATCommandProcessorTest, ModeReadMapsEveryFamilyToItsKenwoodDigit)
 
 TEST_F(CATCommandProcessorTest, InformationAnswerIsKenwoodsThirtyEightCharacters)
 {
-    expectExchanges({{"IF", "IF00014074000     +000000000090000000;", {}}});
+    // The VFO right after the mode digit is the one received on.
+    const QList<std::pair<QList<RadioVFO>, const char *>> table{
+        {{}, "IF00014074000     +000000000090000000;"},
+        {{vfo("A", true, false), vfo("B", false, true)}, "IF00014074000     +000000000090010000;"},
+        {{vfo("A", false, true), vfo("B", true, false)}, "IF00014074000     +000000000091000000;"},
+        {{vfo("A", false, false), vfo("B", true, true)}, "IF00014074000     +000000000091010000;"},
+    };
+    for (const auto &[vfos, answer] : table) {
+        radio->current = withVFOs(vfos);
+        expectExchanges({{"IF", answer, {}}});
+    }
 
     radio->current = withVFOs({vfo("A", true, false), vfo("B", false, true)});
     radio->current.frequencyHz = 7074000;
     radio->current.mode = QStringLiteral("usb");
     radio->current.isTransmitting = true;
-    const auto answer = ask(processor, "IF");
-    ASSERT_TRUE(answer);
-    EXPECT_EQ(*answer, "IF00007074000     +000000000120010000;");
-    EXPECT_EQ(answer->size(), 38);
+    expectExchanges({{"IF", "IF00007074000     +000000000120010000;", {}}});
 }
 
 TEST_F(CATCommandProcessorTest, SetsCallTheBackendAndAnswerNothing)
@@ -324,7 +331,7 @@ TEST_F(CATOnSimulatorTest, SplitAndTransmitShowInTheInformationAnswer)
     EXPECT_EQ(ask("IF"), "IF00014074000     +000000000190010000;");
     EXPECT_EQ(ask("RX"), noAnswer);
     EXPECT_EQ(ask("FR1"), noAnswer);
-    EXPECT_EQ(ask("IF"), "IF00014080000     +000000000090010000;");
+    EXPECT_EQ(ask("IF"), "IF00014080000     +000000000091010000;");
 }
 
 } // namespace
