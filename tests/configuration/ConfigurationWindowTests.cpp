@@ -4,8 +4,10 @@
 #include "QuendKivoApp/configuration/ContentView.h"
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
 #include "QuendKivoApp/kit/NumberField.h"
+#include "QuendKivoApp/kit/Palette.h"
 #include "QuendKivoApp/model/AppModel.h"
 #include "QuendKivoApp/model/ConnectionKindDescriptor.h"
+#include "fakes/FakeDesktopTheme.h"
 #include "support/RawClient.h"
 
 #include <QApplication>
@@ -15,9 +17,13 @@
 #include <QJsonDocument>
 #include <QLocale>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -264,6 +270,42 @@ TEST_F(ConfigurationWindowTest, ReturnPressesAFocusedButtonAndTogglesTheBridgeOn
     window->setFocus();
     QTest::keyClick(window.get(), Qt::Key_Return);
     EXPECT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, deadline));
+}
+
+TEST_F(ConfigurationWindowTest, GuidanceReadsOnTheTabPaneAfterAThemeChangeWhileRunningAsAtAFreshStart)
+{
+    const QPalette light = QApplication::palette();
+    const auto shown = [this] { return find<QWidget>("configuration.guidance")->palette().color(QPalette::WindowText); };
+    const QColor fresh = shown();
+    startSimulator();
+    for (const QPalette &desktop : {test::darkDesktopPalette(), light}) {
+        test::reloadDesktopPalette(desktop);
+        EXPECT_GE(contrastRatio(shown(), test::fusionFaceColor(desktop).lighter(104)), readableContrast)
+            << shown().name().toStdString();
+    }
+    EXPECT_EQ(shown(), fresh);
+}
+
+TEST_F(ConfigurationWindowTest, FocusComingIntoAScrolledPageLandsInView)
+{
+    setKind(Kind::LegacyKIVO);
+    window->resize(window->minimumSize());
+    auto *tabs = find<QTabWidget>("content.tabs");
+    // Tab from the tab bar onto Spots' Enable scrolled away; Shift+Tab from Save onto the last setting.
+    for (const auto tab : {ContentView::WorkspaceTab::Spots, ContentView::WorkspaceTab::Configuration}) {
+        window->selectTab(tab);
+        QCoreApplication::processEvents();
+        const bool back = tab == ContentView::WorkspaceTab::Configuration;
+        auto *area = tabs->currentWidget()->findChild<QScrollArea *>();
+        ASSERT_GT(area->verticalScrollBar()->maximum(), 0);
+        area->verticalScrollBar()->setValue(back ? 0 : area->verticalScrollBar()->maximum());
+        (back ? find<QWidget>("configuration.save") : tabs->tabBar())->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, back ? Qt::ShiftModifier : Qt::NoModifier);
+        const QWidget *focused = QApplication::focusWidget();
+        ASSERT_TRUE(area->widget()->isAncestorOf(focused)) << focused->objectName().toStdString();
+        EXPECT_TRUE(area->viewport()->rect().contains(QRect(focused->mapTo(area->viewport(), QPoint()), focused->size())))
+            << focused->objectName().toStdString();
+    }
 }
 
 TEST_F(ConfigurationWindowTest, SaveTakesTheNumberBeingTyped)
