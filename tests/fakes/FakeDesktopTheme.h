@@ -37,14 +37,12 @@ inline QPalette darkDesktopPalette()
     return palette;
 }
 
-// Fusion's colour for button faces and tab panes: the button colour lighter
-// and less saturated (a pane 4 % lighter again, a face 24 % at its top).
+// Fusion's button faces and tab panes: the button colour lighter, less saturated.
 inline QColor fusionFaceColor(const QPalette &palette)
 {
-    QColor face = palette.color(QPalette::Button);
-    face = face.lighter(100 + std::max(1, (180 - qGray(face.rgb())) / 6));
-    face.setHsv(face.hue(), face.saturation() * 3 / 4, face.value());
-    return face;
+    const QColor button = palette.color(QPalette::Button);
+    const QColor face = button.lighter(100 + std::max(1, (180 - qGray(button.rgb())) / 6));
+    return QColor::fromHsv(face.hue(), face.saturation() * 3 / 4, face.value());
 }
 
 } // namespace kivo::test

@@ -356,7 +356,7 @@ TEST(StationMonitorWindowTest, KeepsEveryColourOfItsOwnThroughDesktopThemeChange
     for (const QPalette &desktop : {test::darkDesktopPalette(), light}) {
         test::reloadDesktopPalette(desktop);
         EXPECT_EQ(colours(), opened);
-        // Configure's title reads on all of its face: hovered top to pressed.
+        // Configure's title reads on all of its face, from hovered top to pressed.
         for (const QColor face : {test::fusionFaceColor(configure).lighter(124), test::fusionFaceColor(configure).darker(110)})
             EXPECT_GE(contrastRatio(configure.color(QPalette::ButtonText), face), readableContrast) << face.name().toStdString();
     }
@@ -402,7 +402,7 @@ TEST(StationMonitorWindowTest, ReturnAndEnterPressTheFocusedRotatorStop)
     model->stopRotator();
 }
 
-TEST(PropagationPanelTest, RefreshShowsTheReportOrTheOfflineNotice)
+TEST(PropagationPanelTest, RefreshShowsTheReportOrTheOfflineNoticeAndKeepsTheFocusFromConfigure)
 {
     bool fails = true;
     QTemporaryDir directory;
@@ -424,7 +424,6 @@ TEST(PropagationPanelTest, RefreshShowsTheReportOrTheOfflineNotice)
     auto *status = window.findChild<QLabel *>("propagation.status");
     const auto shown = [&](const char *name) { return window.findChild<QWidget *>(name)->isVisibleTo(&window); };
 
-    // Pressed from the keyboard, it keeps the focus from Configure and has it back.
     refresh->setFocus(Qt::TabFocusReason);
     QTest::keyClick(refresh, Qt::Key_Return);
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.propagationIsRefreshing(); }, deadline));
