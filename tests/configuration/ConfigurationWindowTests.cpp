@@ -4,7 +4,6 @@
 #include "QuendKivoApp/configuration/ContentView.h"
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
 #include "QuendKivoApp/kit/NumberField.h"
-#include "QuendKivoApp/kit/Palette.h"
 #include "QuendKivoApp/model/AppModel.h"
 #include "QuendKivoApp/model/ConnectionKindDescriptor.h"
 #include "fakes/FakeDesktopTheme.h"
