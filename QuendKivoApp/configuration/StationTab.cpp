@@ -147,12 +147,9 @@ StationTab::StationTab(AppModel &model, QWidget *parent) : QWidget(parent), m_mo
     stack->addStretch(1);
 
     // Only the editor scrolls: the status line and the two requests stay in view.
-    auto *scroll = new QScrollArea;
+    QScrollArea *scroll = scrollingPart(editor);
     scroll->setObjectName(QStringLiteral("station.editorScroll"));
-    scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setWidgetResizable(true);
-    scroll->setWidget(editor);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

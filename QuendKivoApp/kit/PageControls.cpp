@@ -4,6 +4,7 @@
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QFrame>
 #include <QGridLayout>
@@ -93,6 +94,15 @@ QScrollArea *scrollingPart(QWidget *content)
     scroll->setWidget(content);
     scroll->viewport()->setAutoFillBackground(false);
     content->setAutoFillBackground(false);
+    // Qt scrolls to a control only for Tab pressed inside the area: focus
+    // that comes in from the header or the tab bar could land out of sight,
+    // where Space would change a setting nobody sees. A click's focus stays
+    // put, so the control does not move away under the pointer.
+    QObject::connect(qApp, &QApplication::focusChanged, scroll, [scroll](QWidget *, QWidget *now) {
+        const QWidget *page = scroll->widget();
+        if (now && page && page->isAncestorOf(now) && QGuiApplication::mouseButtons() == Qt::NoButton)
+            scroll->ensureWidgetVisible(now);
+    });
     return scroll;
 }
 

@@ -36,7 +36,7 @@ LineLimitedLabel *oneLineLabel(const QString &name, const QFont &font);
 // faded, so it reads as quietly on a dark desktop as on a light one.
 QWidget *separatorLine(Qt::Orientation orientation = Qt::Horizontal);
 // `content` scrolling when it is taller than its place, frameless, on the
-// background of the page it sits in.
+// background of the page it sits in; the focused control scrolls into view.
 QScrollArea *scrollingPart(QWidget *content);
 // Shows a text that may be cut; hovering shows all of it.
 void showFullText(LineLimitedLabel *label, const QString &text);

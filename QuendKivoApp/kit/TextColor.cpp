@@ -5,8 +5,13 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QEvent>
+#include <QImage>
+#include <QPainter>
 #include <QPalette>
 #include <QPointer>
+#include <QStyle>
+#include <QStyleOptionTabWidgetFrame>
+#include <QTabWidget>
 #include <QWidget>
 #include <variant>
 
@@ -42,6 +47,37 @@ void applyTextColor(QWidget *widget, const QColor &color, TextPart part)
         for (const auto role : roles)
             palette.setColor(group, role, color);
     widget->setPalette(palette);
+}
+
+// The colour the style fills a tab widget's pane with (Fusion's is lighter
+// than the window), asked of the style itself.
+QColor tabPaneColor(const QTabWidget *tabs)
+{
+    QStyleOptionTabWidgetFrame option;
+    option.initFrom(tabs);
+    option.palette.setCurrentColorGroup(QPalette::Active);
+    option.rect = QRect(0, 0, 16, 16);
+    QImage pane(option.rect.size(), QImage::Format_RGB32);
+    pane.fill(option.palette.color(QPalette::Window));
+    QPainter painter(&pane);
+    tabs->style()->drawPrimitive(QStyle::PE_FrameTabWidget, &option, &painter, tabs);
+    painter.end();
+    return pane.pixelColor(option.rect.center());
+}
+
+// What is painted behind the widget: the nearest ancestor that fills its
+// background, a tab widget's pane for what sits on its pages, or the window.
+QColor backgroundBehind(const QWidget *widget)
+{
+    for (const QWidget *ancestor = widget->parentWidget(); ancestor; ancestor = ancestor->parentWidget()) {
+        if (const auto *tabs = qobject_cast<const QTabWidget *>(ancestor))
+            return tabPaneColor(tabs);
+        if (ancestor->autoFillBackground())
+            return ancestor->palette().color(QPalette::Active, ancestor->backgroundRole());
+        if (ancestor->isWindow())
+            break;
+    }
+    return widget->palette().color(QPalette::Active, QPalette::Window);
 }
 
 // Lives as a child of the widget and works its colour out again from the
@@ -81,7 +117,8 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (watched == m_widget && event->type() == QEvent::PaletteChange)
+        // Polished once it sits where it is shown, on the background found there.
+        if (watched == m_widget && (event->type() == QEvent::PaletteChange || event->type() == QEvent::Polish))
             apply();
         // The widget takes the new application palette after this filter, and
         // a desktop theme reload sets it after the ThemeChange, maybe before
@@ -96,11 +133,14 @@ private:
     QColor resolved() const
     {
         // A label's text roles are this keeper's, so the rest comes from what
-        // it inherits; a title keeper owns none of the roles it reads.
+        // it inherits; a title keeper owns none of the roles it reads. Always
+        // the enabled colours: a label keeps its colour on a disabled page.
         const QWidget *parent = m_widget->parentWidget();
         const bool title = m_part == TextPart::ButtonTitle;
         QPalette basis = title ? m_widget->palette() : parent ? parent->palette() : QApplication::palette(m_widget);
-        basis.setColor(QPalette::Window, m_widget->palette().color(title ? QPalette::Button : QPalette::Window));
+        basis.setCurrentColorGroup(QPalette::Active);
+        basis.setColor(QPalette::Window, title ? m_widget->palette().color(QPalette::Active, QPalette::Button)
+                                               : backgroundBehind(m_widget));
         if (const auto *color = std::get_if<PlatformColor>(&m_source))
             return textColor(*color, basis);
         return readableTextColor(std::get<QColor>(m_source), basis.color(QPalette::Window));

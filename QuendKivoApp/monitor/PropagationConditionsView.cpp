@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace kivo {
 
@@ -208,7 +209,18 @@ void PropagationConditionsView::refresh()
     m_dot->setTint(tint);
     m_status->setText(status);
     setFixedForegroundColor(m_status, tint);
-    m_refresh->setEnabled(!m_model.propagationIsRefreshing());
+    // Qt hands the focus of a control it disables to the next one, here
+    // Configure, where a second Return would open the configuration window.
+    // The focus waits on the panel's window, where Return does nothing, and
+    // comes back once the fetch is over.
+    const bool refreshing = m_model.propagationIsRefreshing();
+    if (refreshing && window()->focusWidget() == m_refresh) {
+        m_refocusRefresh = true;
+        window()->setFocus(Qt::OtherFocusReason);
+    }
+    m_refresh->setEnabled(!refreshing);
+    if (!refreshing && std::exchange(m_refocusRefresh, false) && window()->focusWidget() == window())
+        m_refresh->setFocus(Qt::OtherFocusReason);
 
     m_conditions->setVisible(conditions.has_value());
     m_empty->setVisible(!conditions);

@@ -42,6 +42,8 @@ private:
     QLabel *m_emptyIcon = nullptr;
     Spinner *m_spinner = nullptr;
     QLabel *m_emptyText = nullptr;
+    // The refresh button had the focus when its fetch began.
+    bool m_refocusRefresh = false;
 };
 
 } // namespace kivo

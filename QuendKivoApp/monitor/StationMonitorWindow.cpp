@@ -29,6 +29,7 @@ namespace kivo {
 namespace {
 
 const QString surfaceName = QStringLiteral("Monitor");
+const QColor panelBackground = srgb(0.025, 0.06, 0.11);
 
 QHBoxLayout *row(QWidget *owner, int spacing, int left, int top, int right, int bottom)
 {
@@ -92,7 +93,7 @@ StationMonitorWindow::StationMonitorWindow(AppModel &model, QWidget *parent) : Q
     // Dark whatever the desktop's appearance: every role is the panel's own,
     // derived from its button and window colours, so nothing of the desktop
     // shows through, at the first opening or after a theme change.
-    QPalette dark(srgb(0.12, 0.18, 0.26), srgb(0.025, 0.06, 0.11));
+    QPalette dark(srgb(0.12, 0.18, 0.26), panelBackground);
     dark.setColor(QPalette::WindowText, MonitorPalette::cyan());
     dark.setColor(QPalette::Text, MonitorPalette::cyan());
     dark.setColor(QPalette::ButtonText, QColor(235, 240, 245));
@@ -278,10 +279,11 @@ QWidget *StationMonitorWindow::makeFooter()
     layout->addWidget(m_footerText);
     layout->addStretch(1);
     auto *configure = smallButton(QStringLiteral("Configure"), "monitor.configure");
-    // The accent-filled button.
+    // The accent-filled button. Fusion paints the face lighter than the
+    // button colour, a light blue on which only a dark title reads.
     QPalette accent = fixedPalette(configure);
     accent.setColor(QPalette::Button, platformColor(PlatformColor::Blue, Appearance::Dark));
-    accent.setColor(QPalette::ButtonText, Qt::white);
+    accent.setColor(QPalette::ButtonText, panelBackground);
     setFixedPalette(configure, accent);
     auto *quit = smallButton(QStringLiteral("Quit"), "monitor.quit");
     connect(configure, &QPushButton::clicked, this, &StationMonitorWindow::configureRequested);
@@ -414,7 +416,7 @@ void StationMonitorWindow::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     QLinearGradient gradient(0, 0, 0, height());
-    gradient.setColorAt(0, srgb(0.025, 0.06, 0.11));
+    gradient.setColorAt(0, panelBackground);
     gradient.setColorAt(1, srgb(0.02, 0.035, 0.065));
     painter.fillRect(rect(), gradient);
 }

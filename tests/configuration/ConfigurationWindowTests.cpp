@@ -6,6 +6,7 @@
 #include "QuendKivoApp/kit/NumberField.h"
 #include "QuendKivoApp/model/AppModel.h"
 #include "QuendKivoApp/model/ConnectionKindDescriptor.h"
+#include "fakes/FakeDesktopTheme.h"
 #include "support/RawClient.h"
 
 #include <QApplication>
@@ -264,6 +265,40 @@ TEST_F(ConfigurationWindowTest, ReturnPressesAFocusedButtonAndTogglesTheBridgeOn
     window->setFocus();
     QTest::keyClick(window.get(), Qt::Key_Return);
     EXPECT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, deadline));
+}
+
+TEST_F(ConfigurationWindowTest, GuidanceReadsOnTheTabPaneAfterAThemeChangeWhileRunningAsAtAFreshStart)
+{
+    const auto shown = [](const ContentView &view) {
+        view.ensurePolished();
+        return view.findChild<QWidget *>("configuration.guidance")->palette().color(QPalette::WindowText);
+    };
+    const QPalette light = QApplication::palette(), dark = test::darkDesktopPalette();
+    const QColor freshLight = shown(*window);
+    test::reloadDesktopPalette(dark);
+    const QColor freshDark = shown(ContentView(*model));
+    startSimulator();
+    for (const auto &[desktop, fresh] : {std::pair{light, freshLight}, {dark, freshDark}, {light, freshLight}}) {
+        test::reloadDesktopPalette(desktop);
+        EXPECT_EQ(shown(*window), fresh) << fresh.name().toStdString();
+        // Reads at 4.5:1 on the pane as it is, translucent or not.
+        EXPECT_EQ(readableTextColor(fresh, test::fusionFaceColor(desktop).lighter(104)), fresh);
+    }
+}
+
+TEST_F(ConfigurationWindowTest, FocusComingIntoAScrolledPageLandsInView)
+{
+    setKind(Kind::LegacyKIVO);
+    window->resize(window->minimumSize());
+    window->selectTab(ContentView::WorkspaceTab::Configuration);
+    QCoreApplication::processEvents();
+    // Shift+Tab from Save, below the scrolling part, onto the last setting out of sight.
+    auto *startup = find<QWidget>("configuration.launchServersAutomatically");
+    ASSERT_NE(startup->visibleRegion(), QRegion(startup->rect()));
+    find<QWidget>("configuration.save")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::focusWidget(), startup);
+    EXPECT_EQ(startup->visibleRegion(), QRegion(startup->rect()));
 }
 
 TEST_F(ConfigurationWindowTest, SaveTakesTheNumberBeingTyped)

@@ -37,4 +37,12 @@ inline QPalette darkDesktopPalette()
     return palette;
 }
 
+// Fusion's button faces and tab panes: the button colour lighter, less saturated.
+inline QColor fusionFaceColor(const QPalette &palette)
+{
+    const QColor button = palette.color(QPalette::Button);
+    const QColor face = button.lighter(100 + std::max(1, (180 - qGray(button.rgb())) / 6));
+    return QColor::fromHsv(face.hue(), face.saturation() * 3 / 4, face.value());
+}
+
 } // namespace kivo::test

@@ -352,9 +352,13 @@ TEST(StationMonitorWindowTest, KeepsEveryColourOfItsOwnThroughDesktopThemeChange
         return shown;
     };
     const auto opened = colours();
+    const QPalette configure = window.findChild<QPushButton *>("monitor.configure")->palette();
     for (const QPalette &desktop : {test::darkDesktopPalette(), light}) {
         test::reloadDesktopPalette(desktop);
         EXPECT_EQ(colours(), opened);
+        // Configure's title reads on all of its face, from hovered top to pressed.
+        for (const QColor face : {test::fusionFaceColor(configure).lighter(124), test::fusionFaceColor(configure).darker(110)})
+            EXPECT_GE(contrastRatio(configure.color(QPalette::ButtonText), face), readableContrast) << face.name().toStdString();
     }
 }
 
@@ -420,13 +424,17 @@ TEST(PropagationPanelTest, RefreshShowsTheReportOrTheOfflineNotice)
     auto *status = window.findChild<QLabel *>("propagation.status");
     const auto shown = [&](const char *name) { return window.findChild<QWidget *>(name)->isVisibleTo(&window); };
 
-    refresh->click();
+    // From the keyboard: the focus stays off Configure and comes back.
+    refresh->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(refresh, Qt::Key_Return);
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.propagationIsRefreshing(); }, deadline));
     EXPECT_FALSE(refresh->isEnabled());
+    EXPECT_NE(window.focusWidget(), window.findChild<QPushButton *>("monitor.configure"));
     EXPECT_TRUE(shown("propagation.spinner"));
     EXPECT_TRUE(window.findChild<QLabel *>("propagation.emptyText")->text().startsWith("Loading current"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return status->text() == "OFFLINE"; }, deadline));
     EXPECT_TRUE(refresh->isEnabled());
+    EXPECT_EQ(window.focusWidget(), refresh);
     EXPECT_FALSE(shown("propagation.spinner"));
     EXPECT_TRUE(shown("propagation.emptySymbol"));
     EXPECT_TRUE(window.findChild<QLabel *>("propagation.emptyText")->text().startsWith("Solar data is unavailable."));
