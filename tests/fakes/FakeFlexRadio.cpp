@@ -242,6 +242,10 @@ void FakeFlexRadio::key(const QString &source)
     tellInterlock();
     m_interlock = QStringLiteral("TRANSMITTING");
     tellInterlock();
+    if (source == QLatin1String("SW")) {
+        for (const QString &state : std::exchange(faultsOnNextKey, {}))
+            reportAbnormal(state);
+    }
 }
 
 void FakeFlexRadio::unkey()

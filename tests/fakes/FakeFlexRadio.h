@@ -99,6 +99,9 @@ public:
     // "cwx send" keys the transmitter as software does; "cwx clear" empties
     // the keyer but the key stands until "xmit 0".
     bool cwKeys = false;
+    // States the interlock goes through right after the next software key
+    // lands, each told in turn, as when the amplifier faults as it keys.
+    QStringList faultsOnNextKey;
     // Whether the interlock state is told to a client that subscribes;
     // some radios announce it only on transitions.
     void setAnnouncesInterlock(bool announces) { m_announcesInterlock = announces; }

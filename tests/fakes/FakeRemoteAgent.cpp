@@ -53,12 +53,12 @@ QString FakeRemoteAgent::Request::requestID() const
 
 FakeRemoteAgent::Reply FakeRemoteAgent::Reply::json(const QJsonObject &object, int status)
 {
-    return Reply{status, QJsonDocument(object).toJson(QJsonDocument::Compact), 0};
+    return Reply{status, QJsonDocument(object).toJson(QJsonDocument::Compact), 0, {}};
 }
 
 FakeRemoteAgent::Reply FakeRemoteAgent::Reply::text(const QByteArray &body, int status)
 {
-    return Reply{status, body, 0};
+    return Reply{status, body, 0, {}};
 }
 
 FakeRemoteAgent::Reply FakeRemoteAgent::Reply::failure(const QString &message)
@@ -355,7 +355,7 @@ void FakeRemoteAgent::write(QSslSocket *socket, const Reply &reply)
         QPointer<QSslSocket> guarded(socket);
         QTimer::singleShot(reply.delayMs, this, [this, guarded, now] {
             if (guarded)
-                write(guarded, now);
+                write(guarded, now.actLater ? now.actLater() : now);
         });
         return;
     }

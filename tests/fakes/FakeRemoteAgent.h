@@ -40,12 +40,15 @@ public:
         QByteArray body;
         // Answer after this long; never when negative.
         int delayMs = 0;
+        // When set, the agent acts only once the delay has passed, while
+        // the request's connection still stands: this makes the reply then.
+        std::function<Reply()> actLater{};
 
         static Reply json(const QJsonObject &object, int status = 200);
         static Reply text(const QByteArray &body, int status);
         // {"success": false, "error": {"code": "rejected", "message": <message>}}
         static Reply failure(const QString &message);
-        static Reply silent() { return Reply{200, {}, -1}; }
+        static Reply silent() { return Reply{200, {}, -1, {}}; }
     };
     using Handler = std::function<Reply(const Request &request)>;
 

@@ -154,9 +154,14 @@ public:
             applyRules();
             break;
         case Abnormal: {
-            // Each abnormal state in turn, in a random order: the last one stands.
+            // Each abnormal state in turn, in a random order, now or as the
+            // next key of ours lands: the last one stands.
             QStringList states{"TX_FAULT", "TIMEOUT", "STUCK_INPUT", "SOMETHING_NEW"};
             std::shuffle(states.begin(), states.end(), std::mt19937(random));
+            if (!radio.isTransmitting() && !radio.softwareKeyed()) {
+                radio.faultsOnNextKey = states;
+                break;
+            }
             for (const QString &state : std::as_const(states))
                 radio.reportAbnormal(state);
             readByBridge();
@@ -178,6 +183,7 @@ public:
     }
     bool restore() override
     {
+        radio.faultsOnNextKey.clear();
         // A radio that refuses "transmit tune 0" while it does not tune goes on refusing it.
         m_refusing = m_slow = m_refusingClear = false;
         applyRules();
@@ -711,7 +717,14 @@ private:
     Reply answer(const Request &request)
     {
         const bool refused = m_refusing || (m_refusingClear && request.command() == "clear_cw");
-        Reply reply = refused ? Reply::failure("Transmit inhibited") : perform(request);
+        Reply reply;
+        if (refused)
+            reply = Reply::failure("Transmit inhibited");
+        else if (m_slow)
+            // A slow agent takes its time to act, and answers once it has.
+            reply.actLater = [this, request] { return perform(request); };
+        else
+            reply = perform(request);
         reply.delayMs = m_slow ? 30 : 0;
         // Acted on, but the answer is lost on the way.
         if (!refused && std::exchange(m_loseAnswer, false))
