@@ -331,6 +331,8 @@ QCoro::Task<void> RadioBackendBase::unkey()
     // What its confirmation proves: the keys written before it, on a radio
     // that acts in order; otherwise those that had ended before it began.
     const qint64 covers = actsInOrder() ? write.number - 1 : transmitWritesEnded();
+    OneShot<> ended;
+    m_unkeysUnderWay.append({write.number, ended});
     std::exception_ptr failure;
     try {
         co_await transmit(false);
@@ -338,11 +340,13 @@ QCoro::Task<void> RadioBackendBase::unkey()
         failure = std::current_exception();
     }
     if (self) {
+        m_unkeysUnderWay.removeIf([&write](const auto &unkey) { return unkey.first == write.number; });
         if (failure)
             unkeyFailed(write.number, failure);
         else
             settleKeys(covers);
     }
+    ended.resolve();
     if (failure)
         std::rethrow_exception(failure);
 }
@@ -507,6 +511,18 @@ QCoro::Task<bool> RadioBackendBase::makeSafe(ClientActivity activity)
         } catch (...) {
             trace("clearing CW", std::current_exception());
         }
+        if (!self)
+            co_return false;
+    }
+    // An unkey under way that was written after this client's key answers
+    // for it too: its outcome is awaited rather than another written.
+    for (;;) {
+        const auto covering = std::find_if(m_unkeysUnderWay.cbegin(), m_unkeysUnderWay.cend(),
+                                           [&activity](const auto &unkey) { return unkey.first > activity.keyNumber; });
+        if (!activity.keyedTransmitter || covering == m_unkeysUnderWay.cend())
+            break;
+        OneShot<> ended = covering->second;
+        co_await ended;
         if (!self)
             co_return false;
     }

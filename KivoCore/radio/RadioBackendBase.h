@@ -12,6 +12,7 @@
 
 #include "KivoCore/radio/RadioBackend.h"
 #include "KivoCore/radio/RadioLifecycle.h"
+#include "KivoCore/support/Async.h"
 
 #include <QList>
 #include <QLoggingCategory>
@@ -237,8 +238,10 @@ private:
     // A debt was tried once this session; see reportsKeySource().
     bool m_latePaymentTried = false;
     int m_unkeyingOnOwnAccount = 0;
-    // Numbered writes begun and not yet ended, in order.
+    // Numbered writes begun and not yet ended, in order; the unkeys among
+    // them, each with its end.
     QList<qint64> m_writesUnderWay;
+    QList<std::pair<qint64, OneShot<>>> m_unkeysUnderWay;
 };
 
 } // namespace kivo

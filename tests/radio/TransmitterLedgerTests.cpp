@@ -289,7 +289,7 @@ TEST(TransmitterLedger, FlexRadioNamedSequences)
 
 TEST(TransmitterLedger, FlexRadioRandomSequences)
 {
-    test::exploreLedger(startPeer<FlexPeer>, 48);
+    test::exploreLedger(startPeer<FlexPeer>, 100);
 }
 
 // ---------------------------------------------------------------- legacy companion
@@ -494,7 +494,7 @@ TEST(TransmitterLedger, LegacyKIVONamedSequences)
 
 TEST(TransmitterLedger, LegacyKIVORandomSequences)
 {
-    test::exploreLedger([] { return startPeer<LegacyPeer>(false); }, 20);
+    test::exploreLedger([] { return startPeer<LegacyPeer>(false); }, 40);
 }
 
 // ------------------------------------------------------ Remote Station Agent
@@ -813,7 +813,7 @@ TEST(TransmitterLedger, RemoteAgentNamedSequences)
 
 TEST(TransmitterLedger, RemoteAgentRandomSequences)
 {
-    test::exploreLedger(startPeer<AgentPeer>, 20);
+    test::exploreLedger(startPeer<AgentPeer>, 40);
 }
 
 } // namespace

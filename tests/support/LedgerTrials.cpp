@@ -18,10 +18,14 @@ namespace {
 QList<LedgerStep> randomSteps(const QList<LedgerStep> &peerSteps, quint32 seed)
 {
     std::mt19937 random(seed);
-    // The clients' own steps come more often than the peer's.
-    QList<LedgerStep> pool{LedgerStep::Key,   LedgerStep::Key,        LedgerStep::Key,        LedgerStep::Unkey,
-                           LedgerStep::Unkey, LedgerStep::SendCW,     LedgerStep::Leave,      LedgerStep::Leave,
-                           LedgerStep::Wait,  LedgerStep::NextClient, LedgerStep::NextClient};
+    // The clients' own steps come twice as often as the peer's, and move
+    // from one client to the next often, so their steps overlap.
+    QList<LedgerStep> pool;
+    for (int i = 0; i < 2; ++i)
+        pool += {LedgerStep::Key,    LedgerStep::Key,   LedgerStep::Key,        LedgerStep::Unkey,
+                 LedgerStep::Unkey,  LedgerStep::SendCW, LedgerStep::Leave,     LedgerStep::Leave,
+                 LedgerStep::NextClient, LedgerStep::NextClient, LedgerStep::NextClient};
+    pool += LedgerStep::Wait;
     pool += peerSteps;
     QList<LedgerStep> steps;
     const int length = std::uniform_int_distribution<int>(3, 20)(random);
