@@ -215,6 +215,11 @@ int runDesktopApplication(int &argc, char **argv, const QString &settingsPath,
 
     ProfileInstance instance(settingsFile);
     if (!instance.acquire()) {
+        if (!instance.failure().isEmpty()) {
+            print(stderr, QStringLiteral("quend-kivo: cannot make sure only one copy runs for %1: %2.\n")
+                              .arg(settingsFile, instance.failure()));
+            return 1;
+        }
         switch (ProfileInstance::handOver(instance.serverName())) {
         case ProfileInstance::HandOver::Shown:
             return 0;

@@ -6,6 +6,7 @@
 #include "QuendKivoApp/model/AppModel.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -51,6 +52,17 @@ TEST(DesktopApplicationTest, ClosingWindowsKeepsRunningAndQuitStopsOnceBeforeExi
 TEST(DesktopApplicationTest, OneCopyPerProfileAndASecondStartHandsOver)
 {
     QTemporaryDir directory;
+    // Also where no lock can be made beside the settings: a folder that is
+    // read-only, or that cannot be made because a file stands there (even for root).
+    ASSERT_TRUE(QDir(directory.path()).mkdir("read-only"));
+    QFile::setPermissions(directory.filePath("read-only"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    QFile blocker(directory.filePath("blocked"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    for (const char *folder : {"read-only", "blocked"}) {
+        const QString profile = directory.filePath(QString(folder) + "/Quend-Kivo.conf");
+        ProfileInstance first(profile), second(profile);
+        EXPECT_TRUE(first.acquire() && !second.acquire() && second.failure().isEmpty()) << folder;
+    }
     const QString profile = directory.filePath("one/Quend-Kivo.conf");
     ProfileInstance first(profile);
     ProfileInstance second(profile);
@@ -103,6 +115,7 @@ TEST(CommandLine, AnswersWithoutStartingAnything)
         {{"quend-kivo"}, true, 0, ""},
         {{"quend-kivo", "--help"}, false, 0, "/p/Quend-Kivo.conf"},
         {{"quend-kivo", "-h"}, false, 0, "XDG_CONFIG_HOME"},
+        {{"quend-kivo", "--help"}, false, 0, "QT_LOGGING_RULES"},
         {{"quend-kivo", "--version"}, false, 0, " 0.1\n"},
         {{"quend-kivo", "--bogus"}, false, 2, "Unknown option 'bogus'"},
         {{"quend-kivo", "--help-all"}, false, 2, "Unknown option 'help-all'"},

@@ -158,14 +158,15 @@ TEST_F(ConfigurationWindowTest, ANumberOutOfRangeRefusesSaveAndStartNamingFieldA
         QTest::keyClick(cat, Qt::Key_Delete);
         QTest::keyClicks(cat, text);
     };
-    const std::pair<QString, QString> attempts[] = {{"70000", "Could not save settings: "}, {"", "Start failed: "}};
+    const std::pair<QString, QString> attempts[] = {
+        {"70000", "Could not save settings: "}, {"0", "Could not save settings: "}, {"", "Start failed: "}};
     for (const auto &[typed, said] : attempts) {
         type(typed);
         if (typed.isEmpty())
             find<QPushButton>("header.startStop")->click();
         else
             QTest::keyClick(cat, Qt::Key_S, Qt::ControlModifier);
-        EXPECT_EQ(model->events().last().mid(10), said + "CAT port must be a number from 0 to 65535.");
+        EXPECT_EQ(model->events().last().mid(10), said + "CAT port must be a number from 1 to 65535.");
         EXPECT_TRUE(cat->isInvalid() && cat->text() == typed);
     }
     EXPECT_FALSE(model->isRunning() || eventsContaining("Settings saved") || model->configuration().catPort != stored);
