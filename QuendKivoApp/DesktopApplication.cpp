@@ -132,7 +132,7 @@ void DesktopApplication::requestQuit()
         return;
     m_quitPending = true;
     saveGeometry();
-    // A failed start has stopped everything already; a second stop would say so again.
+    // A failed start has stopped everything already.
     if (m_exitStatus == 0)
         m_model.stop();
     if (!m_model.isStopping()) {
