@@ -13,9 +13,12 @@ QString usage(const QCommandLineParser &parser, const QString &settingsFile)
            + QStringLiteral("\nSettings are read from %1 (INI, the JSON record under \"configuration\").\n"
                             "\nEnvironment:\n"
                             "  XDG_CONFIG_HOME   where the settings folder lives; another one is another profile\n"
+                            "  XDG_RUNTIME_DIR   also holds the lock that keeps one copy per profile\n"
                             "  DISPLAY, WAYLAND_DISPLAY\n"
                             "                    without either the bridge runs offscreen, still serving\n"
-                            "  QT_QPA_PLATFORM   Qt's platform plug-in, such as offscreen\n")
+                            "  QT_QPA_PLATFORM   Qt's platform plug-in, such as offscreen\n"
+                            "  QT_LOGGING_RULES  tracing to standard error, such as\n"
+                            "                    com.tarnvale.QuendKivo.*.debug=true\n")
                  .arg(settingsFile);
 }
 

@@ -132,7 +132,7 @@ void DesktopApplication::requestQuit()
         return;
     m_quitPending = true;
     saveGeometry();
-    // A failed start has stopped everything already; a second stop would say so again.
+    // A failed start has stopped everything already.
     if (m_exitStatus == 0)
         m_model.stop();
     if (!m_model.isStopping()) {
@@ -215,6 +215,11 @@ int runDesktopApplication(int &argc, char **argv, const QString &settingsPath,
 
     ProfileInstance instance(settingsFile);
     if (!instance.acquire()) {
+        if (!instance.failure().isEmpty()) {
+            print(stderr, QStringLiteral("quend-kivo: cannot make sure only one copy runs for %1: %2.\n")
+                              .arg(settingsFile, instance.failure()));
+            return 1;
+        }
         switch (ProfileInstance::handOver(instance.serverName())) {
         case ProfileInstance::HandOver::Shown:
             return 0;

@@ -3,6 +3,8 @@
 #include "KivoCore/support/SecretStore.h"
 #include "QuendKivoApp/model/AppModel.h"
 
+#include <QTcpServer>
+
 namespace kivo {
 
 std::unique_ptr<AppModel> makeOfflineModel(const QString &settingsPath, AppBackendFactory factory)
@@ -14,8 +16,12 @@ std::unique_ptr<AppModel> makeOfflineModel(const QString &settingsPath, AppBacke
     dependencies.backendFactory = std::move(factory);
     auto model = std::make_unique<AppModel>(std::move(dependencies));
     AppConfiguration configuration = model->configuration();
-    configuration.catPort = 0;
-    configuration.rigCtlPort = 0;
+    // Ports that were free a moment ago: the form refuses 0, where the system would choose.
+    QTcpServer cat, rigCtl;
+    cat.listen(QHostAddress::LocalHost, 0);
+    rigCtl.listen(QHostAddress::LocalHost, 0);
+    configuration.catPort = cat.serverPort();
+    configuration.rigCtlPort = rigCtl.serverPort();
     configuration.spotBridge.enabled = false;
     model->setConfiguration(configuration);
     return model;

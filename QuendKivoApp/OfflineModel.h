@@ -12,8 +12,9 @@ namespace kivo {
 
 class AppModel;
 
-// In-memory secrets, no propagation loop, both servers on ports the system
-// chooses, the spot bridge off. Tests hand in a factory for their fake peers.
+// In-memory secrets, no propagation loop, both servers on ports that were
+// free when it was made, the spot bridge off. Tests hand in a factory for
+// their fake peers.
 std::unique_ptr<AppModel> makeOfflineModel(const QString &settingsPath, AppBackendFactory factory = makeAppBackend);
 
 } // namespace kivo

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QStandardPaths>
 #include <QThread>
 
 namespace kivo {
@@ -30,10 +31,24 @@ bool ProfileInstance::acquire()
 {
     QDir().mkpath(QFileInfo(m_settingsFile).absolutePath());
     // Not "<file>.lock": QSettings takes that one for each of its own writes.
-    m_lock = std::make_unique<QLockFile>(m_settingsFile + QStringLiteral(".instance-lock"));
-    if (m_lock->tryLock(0))
-        return true;
-    return m_lock->error() != QLockFile::LockFailedError;
+    QStringList places{m_settingsFile + QStringLiteral(".instance-lock")};
+    if (const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation); !runtime.isEmpty())
+        places.append(runtime + u'/' + m_serverName + QStringLiteral(".lock"));
+    QStringList unwritable;
+    for (const QString &place : places) {
+        auto lock = std::make_unique<QLockFile>(place);
+        if (lock->tryLock(0)) {
+            m_locks.push_back(std::move(lock));
+        } else if (lock->error() == QLockFile::LockFailedError) {
+            m_locks.clear();
+            return false;
+        } else {
+            unwritable.append(QFileInfo(place).absolutePath());
+        }
+    }
+    if (m_locks.empty())
+        m_failure = QStringLiteral("no lock can be made in %1").arg(unwritable.join(QStringLiteral(" or ")));
+    return !m_locks.empty();
 }
 
 ProfileInstance::HandOver ProfileInstance::handOver(const QString &serverName, std::chrono::milliseconds patience)

@@ -1,13 +1,15 @@
 #pragma once
 
-// One running copy per settings profile: a lock file beside the settings
-// file decides which copy runs, and a local socket named after the file lets
-// a later start hand over to it.
+// One running copy per settings profile: lock files decide which copy runs
+// (beside the settings file, and in the runtime folder, which a read-only
+// profile cannot prevent), and a local socket named after the file lets a
+// later start hand over to it.
 
 #include <QString>
 
 #include <chrono>
 #include <memory>
+#include <vector>
 
 class QLockFile;
 
@@ -27,9 +29,11 @@ public:
     explicit ProfileInstance(const QString &settingsFile);
     ~ProfileInstance();
 
-    // True when this copy now holds the profile. A lock that cannot be made
-    // at all (an unwritable folder) does not stop the bridge: it runs.
+    // True when this copy now holds the profile: it holds every lock that
+    // can be made, and at least one. False when another copy holds one, or
+    // when none can be made (then `failure()` says where it tried).
     bool acquire();
+    QString failure() const { return m_failure; }
     QString serverName() const { return m_serverName; }
 
     // Asks the copy listening on `serverName` to show its window, waiting up
@@ -42,7 +46,8 @@ public:
 private:
     QString m_settingsFile;
     QString m_serverName;
-    std::unique_ptr<QLockFile> m_lock;
+    QString m_failure;
+    std::vector<std::unique_ptr<QLockFile>> m_locks;
 };
 
 } // namespace kivo

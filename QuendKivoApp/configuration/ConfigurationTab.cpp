@@ -199,9 +199,9 @@ QLineEdit *ConfigurationTab::secretField(const QString &name, const QString &pla
     return lineEdit;
 }
 
-NumberField *ConfigurationTab::portField(const QString &name, const QString &title, PortField field)
+NumberField *ConfigurationTab::portField(const QString &name, const QString &title, PortField field, quint16 lowest)
 {
-    auto *number = new NumberField({.minimum = 0, .maximum = 65535});
+    auto *number = new NumberField({.minimum = lowest, .maximum = 65535});
     number->setObjectName(name);
     number->setPlaceholderText(QStringLiteral("Port"));
     number->setAccessibleName(title);
@@ -316,9 +316,12 @@ QWidget *ConfigurationTab::makeLocalServicesBox()
     auto *box = new QGroupBox(QStringLiteral("Local services"));
     box->setObjectName(QStringLiteral("configuration.localServices"));
     auto *grid = settingsGrid(box);
-    addRow(grid, QStringLiteral("CAT port"), portField(QStringLiteral("configuration.catPort"), QStringLiteral("CAT port"), &C::catPort));
+    addRow(grid, QStringLiteral("CAT port"),
+           portField(QStringLiteral("configuration.catPort"), QStringLiteral("CAT port"), &C::catPort,
+                     C::lowestServerPort));
     addRow(grid, QStringLiteral("RigCtlD port"),
-           portField(QStringLiteral("configuration.rigCtlPort"), QStringLiteral("RigCtlD port"), &C::rigCtlPort));
+           portField(QStringLiteral("configuration.rigCtlPort"), QStringLiteral("RigCtlD port"), &C::rigCtlPort,
+                     C::lowestServerPort));
     addRow(grid, QStringLiteral("Control"),
            toggle(QStringLiteral("configuration.allowCATTransmit"), QStringLiteral("Enable full CAT and station control"),
                   &C::allowCATTransmit),

@@ -62,6 +62,11 @@ AppConfiguration AppConfiguration::fromJson(const QJsonValue &value)
     auto port = [&object](const char *key, quint16 &field) {
         field = json::valueOr(object, QLatin1String(key), field, json::toPort);
     };
+    auto serverPort = [&object](const char *key, quint16 &field) {
+        field = json::valueOr(object, QLatin1String(key), field, [](const QJsonValue &value, const QString &name) {
+            return quint16(json::toInt64(value, name, lowestServerPort, 65535));
+        });
+    };
     auto flag = [&object](const char *key, bool &field) {
         field = json::valueOr(object, QLatin1String(key), field, json::toBool);
     };
@@ -82,8 +87,8 @@ AppConfiguration AppConfiguration::fromJson(const QJsonValue &value)
     string("smartLinkEmail", c.smartLinkEmail);
     string("smartLinkRadioSerial", c.smartLinkRadioSerial);
     string("remoteAgentBaseURL", c.remoteAgentBaseURL);
-    port("catPort", c.catPort);
-    port("rigCtlPort", c.rigCtlPort);
+    serverPort("catPort", c.catPort);
+    serverPort("rigCtlPort", c.rigCtlPort);
     string("legacyKIVOHost", c.legacyKIVOHost);
     port("legacyKIVOPort", c.legacyKIVOPort);
     flag("superviseLegacyKIVO", c.superviseLegacyKIVO);

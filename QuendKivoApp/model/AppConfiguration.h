@@ -20,8 +20,11 @@ struct AppConfiguration {
     QString smartLinkEmail;
     QString smartLinkRadioSerial;
     QString remoteAgentBaseURL;
+    // Logging software is told these ports: port 0, where the system would
+    // choose one, is refused like any port out of range.
     quint16 catPort = 5002;
     quint16 rigCtlPort = 4532;
+    static constexpr quint16 lowestServerPort = 1;
     QString legacyKIVOHost = QStringLiteral("127.0.0.1");
     quint16 legacyKIVOPort = 5002;
     bool superviseLegacyKIVO = true;

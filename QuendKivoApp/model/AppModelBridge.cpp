@@ -149,6 +149,15 @@ QCoro::Task<void> AppModel::startTask(quint64 generation)
         {
             const QScopedValueRollback<bool> driving(m_drivingServers, true);
             bridge->start(configuration);
+            // Every listener is up before the bridge says it started.
+            if (configuration.spotBridge.enabled) {
+                try {
+                    startSpotBridge(m_radio, configuration.spotBridge);
+                } catch (...) {
+                    bridge->stop();
+                    throw;
+                }
+            }
         }
         m_bridge = std::move(bridge);
 
@@ -156,6 +165,7 @@ QCoro::Task<void> AppModel::startTask(quint64 generation)
         assign(m_isRunning, true, &AppModel::isRunningChanged);
         const bool simulator = kind.role == BackendRole::Simulator;
         assign(m_isRadioConnected, simulator, &AppModel::isRadioConnectedChanged);
+        refreshSpotBridgeStatus();
         if (simulator)
             // The seed is the simulated radio until its first change: a window
             // opened before that change shows it like any later snapshot.
@@ -172,8 +182,6 @@ QCoro::Task<void> AppModel::startTask(quint64 generation)
                 launch(connectBackend(generation, radio, agent));
             });
         }
-        if (configuration.spotBridge.enabled)
-            startSpotBridge(m_radio, configuration.spotBridge);
         startRotatorIfNeeded();
         co_return;
     } catch (...) {
@@ -195,7 +203,6 @@ QCoro::Task<void> AppModel::connectBackend(quint64 generation, std::shared_ptr<R
 
 void AppModel::failStart(const QString &description)
 {
-    m_starting = false;
     record(QStringLiteral("Start failed: ") + description);
     stop();
     setStatus(description);
@@ -206,6 +213,8 @@ void AppModel::stop()
 {
     if (m_stopping)
         return;
+    // Said once, and only after a start, which may have failed.
+    const bool started = m_isRunning || m_starting;
     ++m_generation;
     m_starting = false;
     {
@@ -238,7 +247,8 @@ void AppModel::stop()
     m_spotCapabilityWarningShown = false;
     m_lastSpotError.clear();
     setStatus(QStringLiteral("Stopped"));
-    record(QStringLiteral("Quend-Kivo stopped"));
+    if (started)
+        record(QStringLiteral("Quend-Kivo stopped"));
 
     m_stopping = true;
     launch(stopBackend(std::move(radio)));

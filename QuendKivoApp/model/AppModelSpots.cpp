@@ -42,9 +42,18 @@ void AppModel::startSpotBridge(std::shared_ptr<RadioControlling> radio, const Sp
     ++m_spotBridgeGeneration;
     auto logbook = makeSpotReceiver(SpotFeed::Logbook, radio);
     auto contest = makeSpotReceiver(SpotFeed::Contest, radio);
+    // The failure names its feed: the port alone does not say which receiver it is.
+    const auto listen = [](UDPSpotReceiver &receiver, SpotFeed feed, quint16 port) {
+        try {
+            receiver.start(port);
+        } catch (...) {
+            throw KivoError::server(QStringLiteral("The %1 spot receiver could not start: %2")
+                                        .arg(rawValue(feed), describeException(std::current_exception())));
+        }
+    };
     try {
-        logbook->start(spots.logbookPort);
-        contest->start(spots.contestPort);
+        listen(*logbook, SpotFeed::Logbook, spots.logbookPort);
+        listen(*contest, SpotFeed::Contest, spots.contestPort);
     } catch (...) {
         logbook->stop();
         contest->stop();

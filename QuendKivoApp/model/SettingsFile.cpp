@@ -74,17 +74,27 @@ QString trialWriteProblem(const QString &path, qint64 size)
     return writeAll(trial.handle(), QByteArray(qMax<qint64>(size, 1), ' '));
 }
 
+// Replaces `path` with `bytes` whole, or leaves it as it was; the system's
+// reason when that fails. Written past QSaveFile's own buffer: a buffered
+// write that fails at commit loses its reason and still renames the file.
+QString replaceWhole(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    if (const QString problem = writeAll(file.handle(), bytes); !problem.isEmpty())
+        return problem;
+    return file.commit() ? QString() : file.errorString();
+}
+
 // Puts back the file as `previous` read it (or removes it when there was
-// none); the system's reason when that fails. Writing in place frees the
-// incomplete file's space first.
+// none); the system's reason when that fails.
 QString putBack(const QString &path, const SettingsFileReading &previous)
 {
+    if (previous.existed)
+        return replaceWhole(path, previous.bytes);
     QFile file(path);
-    if (!previous.existed)
-        return file.remove() ? QString() : file.errorString();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return file.errorString();
-    return writeAll(file.handle(), previous.bytes);
+    return file.remove() ? QString() : file.errorString();
 }
 
 struct IniScan {
@@ -187,9 +197,8 @@ KeptCopy keepDamagedCopy(const QString &file, const QByteArray &bytes, const QDa
     for (int n = 2; QFileInfo::exists(path); ++n)
         path = base + QLatin1Char('-') + QString::number(n);
     // Whole or not at all, so a full disk leaves no half copy.
-    QSaveFile copy(path);
-    if (!copy.open(QIODevice::WriteOnly) || copy.write(bytes) != bytes.size() || !copy.commit())
-        return {.failure = copy.errorString()};
+    if (const QString problem = replaceWhole(path, bytes); !problem.isEmpty())
+        return {.failure = problem};
     return {.path = path};
 }
 

@@ -40,8 +40,8 @@ KeptCopy keepDamagedCopy(const QString &file, const QByteArray &bytes, const QDa
 // Stores the values through `settings` (opened just before) and judges the
 // write by what happened to the file: replaced, and holding every setting.
 // A write that left the file incomplete puts back `previous`, the file as
-// read before. A failure names the system's reason when a trial write next
-// to the file shows it.
+// read before, by replacing the file whole as the write did. A failure
+// names the system's reason when a trial write next to the file shows it.
 bool writeSettingsValues(QSettings &settings, const SettingsFileReading &previous,
                          const QList<std::pair<QString, QVariant>> &values, QString *failure);
 

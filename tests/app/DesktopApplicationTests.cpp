@@ -58,6 +58,10 @@ TEST(DesktopApplicationTest, OneCopyPerProfileAndASecondStartHandsOver)
     ASSERT_TRUE(first.acquire());
     EXPECT_FALSE(second.acquire());
     EXPECT_TRUE(other.acquire());
+    // Also where no lock can be made beside the settings: a file stands where its folder belongs (even for root).
+    QFile blocker(directory.filePath("blocked"));
+    ProfileInstance blocked(blocker.fileName() + "/Quend-Kivo.conf"), again(blocker.fileName() + "/Quend-Kivo.conf");
+    EXPECT_TRUE(blocker.open(QIODevice::WriteOnly) && blocked.acquire() && !again.acquire());
     EXPECT_EQ(first.serverName(), second.serverName());
     EXPECT_NE(first.serverName(), other.serverName());
     EXPECT_EQ(ProfileInstance::handOver(first.serverName(), 0ms), ProfileInstance::HandOver::NoAnswer);
@@ -103,6 +107,7 @@ TEST(CommandLine, AnswersWithoutStartingAnything)
         {{"quend-kivo"}, true, 0, ""},
         {{"quend-kivo", "--help"}, false, 0, "/p/Quend-Kivo.conf"},
         {{"quend-kivo", "-h"}, false, 0, "XDG_CONFIG_HOME"},
+        {{"quend-kivo", "--help"}, false, 0, "QT_LOGGING_RULES"},
         {{"quend-kivo", "--version"}, false, 0, " 0.1\n"},
         {{"quend-kivo", "--bogus"}, false, 2, "Unknown option 'bogus'"},
         {{"quend-kivo", "--help-all"}, false, 2, "Unknown option 'help-all'"},

@@ -166,7 +166,7 @@ TEST_F(ConfigurationWindowTest, ANumberOutOfRangeRefusesSaveAndStartNamingFieldA
             find<QPushButton>("header.startStop")->click();
         else
             QTest::keyClick(cat, Qt::Key_S, Qt::ControlModifier);
-        EXPECT_EQ(model->events().last().mid(10), said + "CAT port must be a number from 0 to 65535.");
+        EXPECT_EQ(model->events().last().mid(10), said + "CAT port must be a number from 1 to 65535.");
         EXPECT_TRUE(cat->isInvalid() && cat->text() == typed);
     }
     EXPECT_FALSE(model->isRunning() || eventsContaining("Settings saved") || model->configuration().catPort != stored);

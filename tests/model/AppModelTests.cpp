@@ -17,11 +17,14 @@
 #include <QSettings>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QUdpSocket>
 #include <gtest/gtest.h>
 
 #include <csignal>
 
+#include <sys/inotify.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace kivo;
 using namespace kivo::test;
@@ -238,6 +241,25 @@ TEST(AppModel, FailedStartReportsFreesItsPortsAndNeverConnects)
     EXPECT_EQ(built->starts, 0);
 }
 
+TEST(AppModel, ASpotPortThatCannotListenFailsTheStartBeforeItIsSaidAndStoppedIsSaidOnlyAfterIt)
+{
+    QUdpSocket taken;
+    ASSERT_TRUE(taken.bind(QHostAddress::LocalHost, 0));
+    Fixture f;
+    AppConfiguration c = quiet(Kind::Simulator);
+    c.spotBridge.enabled = true;
+    c.spotBridge.logbookPort = taken.localPort();
+    f.make(c);
+    f.stopAndSettle(); // quitting before a start
+    f.model->start();
+    f.stopAndSettle(); // quitting after the failure
+    const QString failure = "Start failed: The Logbook spot receiver could not start: Could not listen on "
+                            "127.0.0.1:%1: The bound address is already in use";
+    EXPECT_EQ(f.messages(), QStringList({"CAT: Listening on 127.0.0.1:0", "RigCtlD: Listening on 127.0.0.1:0",
+                                         "CAT: Listener stopped on port 0", "RigCtlD: Listener stopped on port 0",
+                                         failure.arg(taken.localPort()), "Quend-Kivo stopped"}));
+}
+
 TEST(AppModel, MissingSettingsOfAKindFailTheStart)
 {
     const struct {
@@ -402,11 +424,26 @@ TEST(AppModel, EveryFailedSaveNamesItsCause)
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &unlimited), 0);
     rlimit limited = unlimited;
     limited.rlim_cur = rlim_t(saved.size());
+    // A put-back never writes in place; a copy aside (below and above QSaveFile's buffer) is whole or none.
+    Fixture small, large;
+    ASSERT_TRUE(writeBytes(small.settingsPath(), QByteArray(4096, 0))
+                && writeBytes(large.settingsPath(), QByteArray(20'000, 0)));
+    const int watch = ::inotify_init1(IN_NONBLOCK);
+    ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(f.dir.path()).constData(), IN_MODIFY), 0);
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
     const bool first = runTask(f.model->save());
     const bool second = runTask(f.model->save());
+    small.make();
+    large.make();
     ::setrlimit(RLIMIT_FSIZE, &unlimited);
     EXPECT_FALSE(first || second);
+    QByteArray events(1 << 16, '\0');
+    events.resize(std::max<qsizetype>(0, ::read(watch, events.data(), events.size())));
+    ::close(watch);
+    EXPECT_FALSE(events.contains(QByteArrayView("settings.conf\0", 14)));
+    for (const Fixture *d : {&small, &large})
+        EXPECT_TRUE(d->messages().value(0).contains(". It could not be copied aside: File too large. The first-run")
+                    && QDir(d->dir.path()).entryList({"settings.conf.damaged-*"}).isEmpty());
     const QString why = "Could not save settings: " + f.settingsPath() + " could not be written: File too large.";
     EXPECT_EQ(f.messages().mid(f.messages().size() - 2), QStringList({why, why}));
     EXPECT_EQ(fileBytes(f.settingsPath()), saved);
