@@ -103,6 +103,7 @@ public:
     {
         return kPeerSteps + QList{StaleStates, RefuseClear, RefuseTune, CWKeys};
     }
+    QList<LedgerStep> modes() const override { return {Slow, StaleStates, RefuseTune, CWKeys, Unannounced}; }
     void act(LedgerStep step, quint32 random) override
     {
         switch (step) {
@@ -332,6 +333,7 @@ public:
     }
     RadioBackendBase &bridge() override { return *client; }
     QList<LedgerStep> peerSteps() const override { return kPeerSteps + QList{RefuseClear, CWKeys, LoseAnswer}; }
+    QList<LedgerStep> modes() const override { return {Slow, Abnormal, CWKeys}; }
     void act(LedgerStep step, quint32) override
     {
         switch (step) {
@@ -545,6 +547,7 @@ public:
     }
     RadioBackendBase &bridge() override { return *h.client; }
     QList<LedgerStep> peerSteps() const override { return kPeerSteps + QList{StaleStates, RefuseClear, LoseAnswer}; }
+    QList<LedgerStep> modes() const override { return {Slow, StaleStates, Unannounced}; }
     void act(LedgerStep step, quint32) override
     {
         // What the agent sent before is read before it does anything else.
@@ -590,7 +593,9 @@ public:
             m_streamDropArmed = true;
             break;
         case StaleStates:
+            // Its answers then carry no state: only the stream tells, late.
             m_staleStates = true;
+            m_announces = false;
             break;
         case RefuseClear:
             m_refusingClear = true;

@@ -15,9 +15,14 @@ namespace kivo::test {
 
 namespace {
 
-QList<LedgerStep> randomSteps(const QList<LedgerStep> &peerSteps, quint32 seed)
+QList<LedgerStep> randomSteps(const QList<LedgerStep> &peerSteps, const QList<LedgerStep> &modes, quint32 seed)
 {
     std::mt19937 random(seed);
+    QList<LedgerStep> steps;
+    for (LedgerStep mode : modes) {
+        if (random() % 3 == 0)
+            steps.append(mode);
+    }
     // The clients' own steps come twice as often as the peer's, and move
     // from one client to the next often, so their steps overlap.
     QList<LedgerStep> pool;
@@ -27,7 +32,6 @@ QList<LedgerStep> randomSteps(const QList<LedgerStep> &peerSteps, quint32 seed)
                  LedgerStep::NextClient, LedgerStep::NextClient, LedgerStep::NextClient};
     pool += LedgerStep::Wait;
     pool += peerSteps;
-    QList<LedgerStep> steps;
     const int length = std::uniform_int_distribution<int>(3, 20)(random);
     std::uniform_int_distribution<qsizetype> pick(0, pool.size() - 1);
     for (int i = 0; i < length; ++i)
@@ -260,14 +264,17 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
 void exploreLedger(const LedgerPeerFactory &makePeer, int seeds)
 {
     QList<LedgerStep> peerSteps;
-    if (const auto probe = makePeer())
+    QList<LedgerStep> modes;
+    if (const auto probe = makePeer()) {
         peerSteps = probe->peerSteps();
+        modes = probe->modes();
+    }
     ASSERT_FALSE(peerSteps.isEmpty());
     const int only = environmentNumber("QK_LEDGER_SEED", 0);
     const int count = only ? 1 : environmentNumber("QK_LEDGER_SEEDS", seeds);
     for (int i = 0; i < count; ++i) {
         const quint32 seed = only ? quint32(only) : quint32(i + 1);
-        QList<LedgerStep> steps = randomSteps(peerSteps, seed);
+        QList<LedgerStep> steps = randomSteps(peerSteps, modes, seed);
         QString failure = runLedgerTrial(makePeer, steps, true, seed);
         if (failure.isEmpty())
             continue;

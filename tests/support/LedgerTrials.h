@@ -42,6 +42,9 @@ public:
     // Ready, with a station to key.
     virtual RadioBackendBase &bridge() = 0;
     virtual QList<LedgerStep> peerSteps() const = 0;
+    // Among those, the ways the peer goes on behaving once told: a trial
+    // may begin with any of them.
+    virtual QList<LedgerStep> modes() const { return {}; }
     // `random`: for a step that picks one of several forms.
     virtual void act(LedgerStep step, quint32 random) = 0;
     // Answers promptly again over a working link; waits until the bridge is ready.
