@@ -103,7 +103,7 @@ public:
     {
         return kPeerSteps + QList{StaleStates, RefuseClear, RefuseTune, CWKeys};
     }
-    QList<LedgerStep> modes() const override { return {Slow, StaleStates, RefuseTune, CWKeys, Unannounced}; }
+    QList<LedgerStep> modes() const override { return {Slow, StaleStates, RefuseTune, CWKeys, Unannounced, OperatorKeys}; }
     void act(LedgerStep step, quint32 random) override
     {
         switch (step) {

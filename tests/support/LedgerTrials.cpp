@@ -30,7 +30,7 @@ QList<LedgerStep> randomSteps(const QList<LedgerStep> &peerSteps, const QList<Le
         pool += {LedgerStep::Key,    LedgerStep::Key,   LedgerStep::Key,        LedgerStep::Unkey,
                  LedgerStep::Unkey,  LedgerStep::SendCW, LedgerStep::Leave,     LedgerStep::Leave,
                  LedgerStep::NextClient, LedgerStep::NextClient, LedgerStep::NextClient};
-    pool += LedgerStep::Wait;
+    pool += {LedgerStep::Wait, LedgerStep::UnkeyAsNextKeys, LedgerStep::LeaveAsNextKeys};
     pool += peerSteps;
     const int length = std::uniform_int_distribution<int>(3, 20)(random);
     std::uniform_int_distribution<qsizetype> pick(0, pool.size() - 1);
@@ -166,7 +166,8 @@ private:
 const char *ledgerStepName(LedgerStep step)
 {
     static const char *const names[] = {
-        "Key",    "Unkey",       "SendCW",     "Leave",        "NextClient", "Wait",      "OperatorKeys",
+        "Key",    "Unkey",       "SendCW",     "Leave",        "NextClient", "Wait",      "UnkeyAsNextKeys",
+        "LeaveAsNextKeys", "OperatorKeys",
         "OperatorLetsGo", "RadioReleases", "Stall", "Release", "Cut",        "Refuse",    "Comply",
         "Slow",   "Prompt",      "Abnormal",   "StaleStates",  "Unannounced", "RefuseClear", "RefuseTune",
         "CWKeys", "LoseAnswer"};
@@ -208,6 +209,13 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
                 return hung();
             break;
         }
+        case LedgerStep::UnkeyAsNextKeys:
+        case LedgerStep::LeaveAsNextKeys:
+            clients.add(client, step == LedgerStep::UnkeyAsNextKeys ? LedgerStep::Unkey : LedgerStep::Leave);
+            clients.add((client + 1) % 3, LedgerStep::Key);
+            if (!together && !clients.waitIdle())
+                return hung();
+            break;
         case LedgerStep::NextClient:
             client = (client + 1) % 3;
             break;
