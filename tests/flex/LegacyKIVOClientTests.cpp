@@ -293,6 +293,39 @@ TEST_F(LegacyKIVOClientControl, EachOperationWritesItsKenwoodCommand)
     expectSent(client->sendCW(text), "KY " + text.toUtf8() + ";");
 }
 
+// Each answer is matched to the request that asked it: CW text is no
+// request, and an answer lost on the way shifts none of those after it.
+TEST_F(LegacyKIVOClientControl, KeyerAndUnkeyAreConfirmedByTheirOwnAnswers)
+{
+    struct Row {
+        const char *name;
+        LegacyKIVOClient::Timing timing;
+        std::function<void()> before;
+    };
+    const Row rows[] = {
+        {"CW text holding IF", quietTiming(), [this] { runTask(client->sendCW(QStringLiteral("CQ IF"))); }},
+        {"an answer lost while polling", {.pollInterval = 20ms, .backoffSecond = 1ms}, [this] {
+             companion.answersToLose = 1;
+             const int polls = companion.pollCount() + 3;
+             ASSERT_TRUE(waitUntil([&] { return companion.pollCount() >= polls; }));
+         }},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        companion.clearReceived();
+        recorder.snapshots.clear();
+        connectClient(true, row.timing);
+        row.before();
+        EXPECT_NO_THROW(runTask(client->clearCW()));
+        runTask(client->setTransmit(true));
+        EXPECT_NO_THROW(runTask(client->setTransmit(false)));
+        EXPECT_EQ(client->state(), RadioConnectionState::Ready);
+        errorOf(client->stop());
+        client.reset();
+        companion.stopListening();
+    }
+}
+
 TEST_F(LegacyKIVOClientControl, RefusedArgumentsSendNothing)
 {
     connectClient();
