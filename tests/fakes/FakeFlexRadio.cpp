@@ -241,7 +241,11 @@ void FakeFlexRadio::setOperatorPtt(bool on)
 void FakeFlexRadio::key(const QString &source)
 {
     if (isTransmitting()) {
-        m_softwareHeld |= source == QLatin1String("SW") && m_interlockSource == QLatin1String("MIC");
+        if (source == QLatin1String("SW") && m_interlockSource == QLatin1String("MIC")) {
+            m_softwareHeld = true;
+            for (const QString &state : std::exchange(faultsOnNextKey, {}))
+                reportAbnormal(state);
+        }
         return;
     }
     m_interlockSource = source;
