@@ -241,11 +241,7 @@ void FakeFlexRadio::setOperatorPtt(bool on)
 void FakeFlexRadio::key(const QString &source)
 {
     if (isTransmitting()) {
-        if (source == QLatin1String("SW") && m_interlockSource == QLatin1String("MIC")) {
-            m_softwareHeld = true;
-            for (const QString &state : std::exchange(faultsOnNextKey, {}))
-                reportAbnormal(state);
-        }
+        m_softwareHeld |= source == QLatin1String("SW") && m_interlockSource == QLatin1String("MIC");
         return;
     }
     m_interlockSource = source;
