@@ -227,23 +227,16 @@ void FakeFlexRadio::actOn(const Command &command)
 
 void FakeFlexRadio::setOperatorPtt(bool on)
 {
-    if (on) {
+    if (on)
         key(QStringLiteral("MIC"));
-    } else if (std::exchange(m_softwareHeld, false) && m_interlockSource == QLatin1String("MIC")) {
-        // A software key made meanwhile goes on transmitting, now as its own.
-        m_interlockSource = QStringLiteral("SW");
-        tellInterlock();
-    } else {
+    else
         unkey();
-    }
 }
 
 void FakeFlexRadio::key(const QString &source)
 {
-    if (isTransmitting()) {
-        m_softwareHeld |= source == QLatin1String("SW") && m_interlockSource == QLatin1String("MIC");
+    if (isTransmitting())
         return;
-    }
     m_interlockSource = source;
     m_interlock = QStringLiteral("PTT_REQUESTED");
     tellInterlock();
@@ -263,13 +256,12 @@ void FakeFlexRadio::unkey()
     tellInterlock();
     m_interlock = QStringLiteral("READY");
     m_interlockSource.clear();
-    m_softwareHeld = false;
     tellInterlock();
 }
 
 bool FakeFlexRadio::softwareKeyed() const
 {
-    return (m_interlock != QLatin1String("READY") && m_interlockSource == QLatin1String("SW")) || m_softwareHeld;
+    return m_interlock != QLatin1String("READY") && m_interlockSource == QLatin1String("SW");
 }
 
 void FakeFlexRadio::reportAbnormal(const QString &state)

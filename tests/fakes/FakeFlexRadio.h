@@ -84,11 +84,9 @@ public:
     // go out, in order; those of a connection since closed are lost.
     void release();
     bool isTransmitting() const { return m_interlock == QLatin1String("TRANSMITTING"); }
-    // Transmitting because of the operator's microphone.
-    bool operatorKeyed() const { return isTransmitting() && m_interlockSource == QLatin1String("MIC"); }
     // A key made through the API ("xmit 1", a tune) still holds the
-    // transmitter, in a fault state too, or waits under the operator's own
-    // transmission, until "xmit 0" or the radio's own release.
+    // transmitter, in a fault state too, until "xmit 0" or the radio's own
+    // release.
     bool softwareKeyed() const;
     // "cwx send" text that no "cwx clear" has emptied since.
     bool keyerHolds() const { return m_keyerHolds; }
@@ -172,9 +170,6 @@ private:
     QList<QPair<Command, QString>> m_held;
     QString m_interlock = QStringLiteral("READY");
     QString m_interlockSource;
-    // A software key made while the operator transmits: it takes over when
-    // the operator lets go.
-    bool m_softwareHeld = false;
     bool m_keyerHolds = false;
     bool m_announcesInterlock = true;
     std::function<void(const Command &)> m_handler;

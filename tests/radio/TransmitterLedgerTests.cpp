@@ -184,12 +184,6 @@ public:
     }
     bool restore() override
     {
-        // The operator's transmission ends: what was held back under it is due.
-        if (operatorHolds()) {
-            radio.setOperatorPtt(false);
-            m_operatorTold = false;
-            readByBridge();
-        }
         radio.faultsOnNextKey.clear();
         // A radio that refuses "transmit tune 0" while it does not tune goes on refusing it.
         m_refusing = m_slow = m_refusingClear = false;
@@ -199,7 +193,7 @@ public:
     }
     bool keyOfOursStands() const override { return radio.softwareKeyed(); }
     bool cwOfOursStands() const override { return radio.keyerHolds(); }
-    bool operatorHolds() const override { return radio.operatorKeyed(); }
+    bool operatorHolds() const override { return radio.isTransmitting() && !radio.softwareKeyed(); }
     int operatorCuts() const override { return m_cuts; }
     qint64 written() const override
     {
