@@ -285,6 +285,7 @@ TEST(TransmitterLedger, FlexRadioNamedSequences)
                         {RefuseTune, Slow, Key, Wait, Unkey, NextClient, Key, Wait, Leave}, true},
                        {"a refused CW clear is said and paid", {RefuseClear, SendCW, Leave, Comply}},
                        {"CW that keys the transmitter is unkeyed", {CWKeys, SendCW, Leave}},
+                       {"a fault under the operator's microphone ends the operator's hold", {OperatorKeys, Key, Abnormal}},
                    });
 }
 
