@@ -123,7 +123,7 @@ void RadioBackendBase::attempt()
         return;
     const qint64 current = m_life.advance();
     // What the radio said belongs to the session it said it in.
-    m_lastReport.reset();
+    m_lastReportAttempt.reset();
     m_operatorHolds = false;
     m_latePaymentTried = false;
     m_transportOpen = true;
@@ -372,6 +372,12 @@ void RadioBackendBase::oweUnkey(qint64 number, const QString &reason)
     }
 }
 
+void RadioBackendBase::forgiveKeyerClear()
+{
+    m_ledger.keyerClearOwed = false;
+    m_ledger.keyerSaid = false;
+}
+
 void RadioBackendBase::forgiveUnkey()
 {
     m_ledger.unkeyOwed = 0;
@@ -419,7 +425,7 @@ void RadioBackendBase::transmitterReported(bool keyed, KeySource source, qint64 
     m_operatorHolds = keyed && source == KeySource::Hardware;
     const bool fresh = askedAt >= m_ledger.sequence;
     if (fresh)
-        m_lastReport = TransmitterReport{.keyed = keyed, .source = source, .attempt = generation()};
+        m_lastReportAttempt = generation();
     if (!keyed) {
         settleKeys(askedAt);
         return;
@@ -450,8 +456,7 @@ QCoro::Task<void> RadioBackendBase::sendCW(QString text)
         co_return;
     m_ledger.newestCW = std::max(m_ledger.newestCW, write.number);
     // As with a key: the newest CW is what the station wants now.
-    m_ledger.keyerClearOwed = false;
-    m_ledger.keyerSaid = false;
+    forgiveKeyerClear();
     if (keys)
         keyLanded(write.number);
 }
@@ -474,10 +479,8 @@ QCoro::Task<void> RadioBackendBase::clearKeyerNumbered()
     }
     if (!failure) {
         m_ledger.cleared = std::max(m_ledger.cleared, covers);
-        if (!m_ledger.keyer()) {
-            m_ledger.keyerClearOwed = false;
-            m_ledger.keyerSaid = false;
-        }
+        if (!m_ledger.keyer())
+            forgiveKeyerClear();
         co_return;
     }
     // Owed only for CW of ours written before it and maybe still queued.
@@ -572,7 +575,7 @@ QCoro::Task<void> RadioBackendBase::payDebts(qint64 attempt, bool withoutReport)
     }
     // Paid only while the radio shows a key that may be ours; its report of
     // idle has settled the debt already.
-    const bool reported = m_lastReport && isCurrent(m_lastReport->attempt);
+    const bool reported = m_lastReportAttempt && isCurrent(*m_lastReportAttempt);
     if (m_ledger.unkeyOwed && !m_operatorHolds && current && (reported || withoutReport)) {
         m_latePaymentTried = true;
         const bool wasHeld = m_ledger.heldSaid;

@@ -187,11 +187,6 @@ private:
         bool keyed() const { return newestKey > released; }
         bool keyer() const { return newestCW > cleared; }
     };
-    struct TransmitterReport {
-        bool keyed = false;
-        KeySource source = KeySource::Unknown;
-        qint64 attempt = 0;
-    };
     // A numbered write under way: begun, not yet ended.
     class Write;
 
@@ -219,6 +214,7 @@ private:
     // failed, or held back while the operator transmits.
     void oweUnkey(qint64 number, const QString &reason);
     void forgiveUnkey();
+    void forgiveKeyerClear();
     void trace(const char *step, std::exception_ptr failure) const;
 
     RadioLifecycle m_life;
@@ -230,8 +226,8 @@ private:
     bool m_silenced = false;
     bool m_paying = false;
     Ledger m_ledger;
-    // The newest report of this session made after our newest key or unkey.
-    std::optional<TransmitterReport> m_lastReport;
+    // The session of the newest report made after our newest write.
+    std::optional<qint64> m_lastReportAttempt;
     // The newest report of this session, whenever made, shows the operator's
     // own transmission.
     bool m_operatorHolds = false;
