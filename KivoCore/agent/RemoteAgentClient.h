@@ -219,13 +219,15 @@ private:
 
     // Commands. `closing`: a stop's last words, sent once with the short
     // time-out while the client no longer runs. `answersWrites`: see apply().
+    // `settled`, when given, is set unless the command went out and no
+    // attempt was answered: such a failure may still be acted on later.
     QCoro::Task<void> execute(RemoteAgentCommand command,
                               std::shared_ptr<RemoteAgentCancellation> cancellation = {}, bool closing = false,
-                              std::optional<qint64> answersWrites = std::nullopt);
+                              std::optional<qint64> answersWrites = std::nullopt, bool *settled = nullptr);
     // One attempt: the decoded state of a successful reply, not yet applied.
     static QCoro::Task<std::optional<RemoteAgentDecodedState>> postCommand(
         QPointer<QNetworkAccessManager> network, RemoteAgentRequest post,
-        std::shared_ptr<RemoteAgentCancellation> cancellation);
+        std::shared_ptr<RemoteAgentCancellation> cancellation, bool *settled = nullptr);
     QCoro::Task<void> writeFrequency(qint64 hz, QString vfo);
     QString receiveVFODefault() const;
 

@@ -142,8 +142,11 @@ QString RemoteAgentClient::receiveVFODefault() const
 
 QCoro::Task<void> RemoteAgentClient::execute(RemoteAgentCommand command,
                                              std::shared_ptr<RemoteAgentCancellation> cancellation, bool closing,
-                                             std::optional<qint64> answersWrites)
+                                             std::optional<qint64> answersWrites, bool *settled)
 {
+    // Until the command goes out, nothing of it can be acted on.
+    if (settled)
+        *settled = true;
     if (!shouldRun() && !closing)
         throw KivoError::notConnected();
     const auto &status = m_value.remoteStationStatus;
@@ -164,13 +167,15 @@ QCoro::Task<void> RemoteAgentClient::execute(RemoteAgentCommand command,
     const InFlight inFlight(this, std::move(cancellation));
     cancellation = inFlight.cancellation;
     QPointer<RemoteAgentClient> self(this);
+    if (settled)
+        *settled = false;
 
     for (int attempt = 1;; ++attempt) {
         std::exception_ptr failure;
         std::optional<RemoteAgentDecodedState> state;
         try {
             // The same request, with the same request id, serves both attempts.
-            state = co_await postCommand(m_network, post, cancellation);
+            state = co_await postCommand(m_network, post, cancellation, settled);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -201,9 +206,11 @@ QCoro::Task<void> RemoteAgentClient::execute(RemoteAgentCommand command,
 
 QCoro::Task<std::optional<RemoteAgentDecodedState>> RemoteAgentClient::postCommand(
     QPointer<QNetworkAccessManager> network, RemoteAgentRequest post,
-    std::shared_ptr<RemoteAgentCancellation> cancellation)
+    std::shared_ptr<RemoteAgentCancellation> cancellation, bool *settled)
 {
     const HttpAnswer answer = co_await perform(network, post, cancellation);
+    if (settled)
+        *settled = true;
     validate(answer.status, answer.body);
     const CommandResponse response = CommandResponse::fromJson(answer.body);
     if (!response.success) {
@@ -261,12 +268,23 @@ QCoro::Task<void> RemoteAgentClient::executeTransmitChange(RemoteAgentCommand co
 {
     QPointer<RemoteAgentClient> self(this);
     // The ledger numbered this key or unkey just now; only its own answer,
-    // or a state asked for after it, is known to be made after it.
+    // or a state asked for after it, is known to be made after it. A key's
+    // own answer may carry the state from before the agent applied it: it
+    // never proves that key undone.
     const qint64 number = transmitWrites();
-    const qint64 proves = writesBehind(number);
-    co_await execute(std::move(command), {}, closing, proves);
+    const qint64 proves = keys ? std::min(writesBehind(number), number - 1) : writesBehind(number);
+    bool settled = false;
+    try {
+        co_await execute(std::move(command), {}, closing, proves, &settled);
+    } catch (...) {
+        // Given up on without a word from the agent: it may still act on it.
+        if (self && keys && !settled)
+            keyGivenUp(number);
+        throw;
+    }
+    const qint64 shown = keys ? number : proves;
     const bool known = self && std::any_of(m_baselines.cbegin(), m_baselines.cend(),
-                                           [proves](const Baseline &b) { return b.writes >= proves; });
+                                           [shown](const Baseline &b) { return b.writes >= shown; });
     if (self && keys && !known && shouldRun())
         launch(fetchStateAfterKey(writesBehind(number), generation()));
 }

@@ -140,6 +140,12 @@ QCoro::Task<void> FlexRadioSession::transmit(bool on)
         throw KivoError::notConnected();
     if (sparingOperator())
         throw KivoError::server(QStringLiteral("The radio reports the operator's own transmission."));
+    // A key written since stands at the radio: "xmit 0" now would undo it.
+    if (keyBegunAfter(number)) {
+        if (tuneFailure)
+            std::rethrow_exception(tuneFailure);
+        co_return;
+    }
     co_await sendCommand(QStringLiteral("xmit 0"), keyingTimeout(), Keying::Yes);
     if (!self)
         throw KivoError::notConnected();

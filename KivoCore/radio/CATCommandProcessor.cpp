@@ -161,13 +161,16 @@ QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::answer(QString req
                                                                            : CATTransmitMode::Microphone;
         // Noted before the call: a key still in flight when the client goes must be undone.
         activity->noteKeyed(radio->nextTransmitNumber());
+        radio->clientKeying(activity);
         co_await radio->setTransmit(mode);
+        activity->keyTaken = true;
         co_return noReply;
     }
     if (command == QLatin1StringView("RX")) {
         // Unkeying is never refused.
         co_await radio->setTransmit(false);
         activity->keyedTransmitter = false;
+        activity->keyTaken = false;
         co_return noReply;
     }
 

@@ -24,6 +24,10 @@ const QString kUnkeyNotRepeated =
     QStringLiteral("The radio did not confirm the unkey sent again; it is not repeated until the radio reconnects");
 const QString kStoppedBesideOperator =
     QStringLiteral("Unkey not sent at stop: the radio reports the operator's own transmission");
+const QString kLateKeyUndone =
+    QStringLiteral("The radio acted late on a key it had not answered; the transmitter is unkeyed");
+const QString kStoppedInDoubt =
+    QStringLiteral("A key request the radio did not answer may still key the transmitter after the stop");
 
 } // namespace
 
@@ -98,7 +102,7 @@ QCoro::Task<void> RadioBackendBase::stop()
         // One pass over what the bridge still holds: its CW, if any, and
         // a key that nothing has undone.
         ClientActivity held = ClientActivity::everything();
-        held.startedCW = m_ledger.keyer() || m_ledger.keyerClearOwed;
+        held.startedCW = m_ledger.keyer() || keyerClearOwed();
         co_await makeSafe(held);
         if (!self)
             co_return;
@@ -112,8 +116,10 @@ QCoro::Task<void> RadioBackendBase::stop()
     m_life.reportStopped();
     if (m_ledger.keyed())
         recordEvent(m_operatorHolds ? kStoppedBesideOperator : kUnkeyUnconfirmed);
-    if (m_ledger.keyer() || m_ledger.keyerClearOwed)
+    if (m_ledger.keyer() || keyerClearOwed())
         recordEvent(kKeyerUnconfirmed);
+    if (m_ledger.doubt && !m_ledger.keyed())
+        recordEvent(kStoppedInDoubt);
     m_silenced = true;
 }
 
@@ -125,7 +131,6 @@ void RadioBackendBase::attempt()
     // What the radio said belongs to the session it said it in.
     m_lastReportAttempt.reset();
     m_operatorHolds = false;
-    m_latePaymentTried = false;
     m_transportOpen = true;
     try {
         openTransport(current);
@@ -320,8 +325,8 @@ void RadioBackendBase::keyLanded(qint64 number)
 {
     m_ledger.newestKey = std::max(m_ledger.newestKey, number);
     // The newest key is what the station wants now: an older unkey is owed no more.
-    if (m_ledger.unkeyOwed < number)
-        forgiveUnkey();
+    if (const Debt *unkey = debt(Debt::Unkey); unkey && unkey->owedAt < number)
+        forgive(Debt::Unkey);
 }
 
 QCoro::Task<void> RadioBackendBase::unkey()
@@ -359,30 +364,68 @@ void RadioBackendBase::unkeyFailed(qint64 unkey, std::exception_ptr failure)
         oweUnkey(unkey, asSentence(describeException(failure)));
 }
 
+const RadioBackendBase::Debt *RadioBackendBase::debt(Debt::Kind kind) const
+{
+    const auto it = std::find_if(m_ledger.debts.cbegin(), m_ledger.debts.cend(),
+                                 [kind](const Debt &debt) { return debt.kind == kind; });
+    return it == m_ledger.debts.cend() ? nullptr : &*it;
+}
+
+RadioBackendBase::Debt *RadioBackendBase::debt(Debt::Kind kind)
+{
+    return const_cast<Debt *>(std::as_const(*this).debt(kind));
+}
+
+RadioBackendBase::Debt &RadioBackendBase::owe(Debt::Kind kind, qint64 number)
+{
+    const qint64 covers = kind == Debt::Unkey ? m_ledger.newestKey : m_ledger.newestCW;
+    Debt *open = debt(kind);
+    // A debt for an older key or CW is a new debt: its own words and its own resend.
+    if (open && open->covers != covers) {
+        forgive(kind);
+        open = nullptr;
+    }
+    if (!open) {
+        m_ledger.debts.append({.kind = kind, .owedAt = number, .covers = covers, .said = false, .heldSaid = false, .triedIn = std::nullopt});
+        open = &m_ledger.debts.last();
+    }
+    open->owedAt = std::max(open->owedAt, number);
+    return *open;
+}
+
 void RadioBackendBase::oweUnkey(qint64 number, const QString &reason)
 {
-    m_ledger.unkeyOwed = std::max(m_ledger.unkeyOwed, number);
+    Debt &unkey = owe(Debt::Unkey, number);
     if (m_stopping)
         return;
     if (m_operatorHolds) {
-        if (!std::exchange(m_ledger.heldSaid, true))
+        if (!std::exchange(unkey.heldSaid, true))
             recordEvent(kUnkeyHeldBack);
-    } else if (!std::exchange(m_ledger.unkeySaid, true)) {
+    } else if (!std::exchange(unkey.said, true)) {
         recordEvent(kUnkeyOwed.arg(reason));
     }
 }
 
-void RadioBackendBase::forgiveKeyerClear()
+void RadioBackendBase::forgive(Debt::Kind kind)
 {
-    m_ledger.keyerClearOwed = false;
-    m_ledger.keyerSaid = false;
+    m_ledger.debts.removeIf([kind](const Debt &debt) { return debt.kind == kind; });
 }
 
-void RadioBackendBase::forgiveUnkey()
+void RadioBackendBase::doubtfulKeyActed()
 {
-    m_ledger.unkeyOwed = 0;
-    m_ledger.unkeySaid = false;
-    m_ledger.heldSaid = false;
+    m_ledger.doubt = 0;
+    // A key of its own number, newer than every settlement, so that the
+    // unkey that follows proves it undone.
+    m_ledger.newestKey = ++m_ledger.sequence;
+    recordEvent(kLateKeyUndone);
+    launch([](QPointer<RadioBackendBase> self) -> QCoro::Task<void> {
+        try {
+            co_await self->unkeyOnOwnAccount();
+        } catch (...) {
+            if (self)
+                self->trace("unkeying a key acted on late", std::current_exception());
+        }
+    }(this));
 }
 
 QCoro::Task<void> RadioBackendBase::unkeyOnOwnAccount()
@@ -417,7 +460,7 @@ void RadioBackendBase::settleKeys(qint64 through)
 {
     m_ledger.released = std::max(m_ledger.released, through);
     if (!m_ledger.keyed())
-        forgiveUnkey();
+        forgive(Debt::Unkey);
 }
 
 void RadioBackendBase::transmitterReported(bool keyed, KeySource source, qint64 askedAt)
@@ -433,11 +476,15 @@ void RadioBackendBase::transmitterReported(bool keyed, KeySource source, qint64 
     // The operator's transmission holds our unkey back, and that is said;
     // it forgives nothing.
     if (source == KeySource::Hardware) {
-        if (m_ledger.unkeyOwed)
-            oweUnkey(m_ledger.unkeyOwed, {});
+        if (const Debt *unkey = debt(Debt::Unkey))
+            oweUnkey(unkey->owedAt, {});
         return;
     }
-    if (fresh && m_ledger.unkeyOwed && state() == RadioConnectionState::Ready)
+    if (m_ledger.doubt && !m_ledger.keyed() && state() == RadioConnectionState::Ready && !m_stopping) {
+        doubtfulKeyActed();
+        return;
+    }
+    if (fresh && unkeyOwed() && state() == RadioConnectionState::Ready)
         launch(payDebts(generation(), false));
 }
 
@@ -456,7 +503,7 @@ QCoro::Task<void> RadioBackendBase::sendCW(QString text)
         co_return;
     m_ledger.newestCW = std::max(m_ledger.newestCW, write.number);
     // As with a key: the newest CW is what the station wants now.
-    forgiveKeyerClear();
+    forgive(Debt::KeyerClear);
     if (keys)
         keyLanded(write.number);
 }
@@ -480,23 +527,42 @@ QCoro::Task<void> RadioBackendBase::clearKeyerNumbered()
     if (!failure) {
         m_ledger.cleared = std::max(m_ledger.cleared, covers);
         if (!m_ledger.keyer())
-            forgiveKeyerClear();
+            forgive(Debt::KeyerClear);
         co_return;
     }
     // Owed only for CW of ours written before it and maybe still queued.
     if (m_ledger.keyer() && m_ledger.newestCW < write.number) {
-        m_ledger.keyerClearOwed = true;
-        if (!m_stopping && !std::exchange(m_ledger.keyerSaid, true))
+        Debt &clear = owe(Debt::KeyerClear, write.number);
+        if (!m_stopping && !std::exchange(clear.said, true))
             recordEvent(kKeyerClearOwed.arg(asSentence(describeException(failure))));
     }
     std::rethrow_exception(failure);
+}
+
+void RadioBackendBase::clientKeying(std::shared_ptr<const ClientActivity> activity)
+{
+    m_keyingClients.removeIf([&activity](const std::weak_ptr<const ClientActivity> &client) {
+        const auto held = client.lock();
+        return !held || held == activity;
+    });
+    m_keyingClients.append(activity);
+}
+
+bool RadioBackendBase::anotherClientHolds(qint64 except) const
+{
+    return std::any_of(m_keyingClients.cbegin(), m_keyingClients.cend(), [this, except](const auto &client) {
+        const auto activity = client.lock();
+        return activity && activity->keyNumber != except && activity->holdsKey(m_ledger.released);
+    });
 }
 
 QCoro::Task<void> RadioBackendBase::clearCW()
 {
     QPointer<RadioBackendBase> self(this);
     co_await clearKeyerNumbered();
-    if (!self || !clearingKeyerUnkeys() || !m_ledger.keyed())
+    // The keyer's transmission ends with it; a client's key stands until
+    // that client lets go.
+    if (!self || !clearingKeyerUnkeys() || !m_ledger.keyed() || (!m_stopping && anotherClientHolds(0)))
         co_return;
     try {
         co_await unkeyOnOwnAccount();
@@ -533,8 +599,12 @@ QCoro::Task<bool> RadioBackendBase::makeSafe(ClientActivity activity)
     // An unkey of ours written after it that the radio did not confirm (the
     // keyer's own just now, another departure's) is owed already, and
     // written again only as a debt may be.
-    const bool owedAlready = m_ledger.unkeyOwed > activity.keyNumber;
-    if (activity.owesUnkey(m_ledger.released) && m_ledger.keyed() && !owedAlready) {
+    const Debt *unkey = debt(Debt::Unkey);
+    const bool owedAlready = unkey && unkey->owedAt > activity.keyNumber;
+    // The transmitter is shared: while another client holds it, its own
+    // going (or a stop) undoes the key.
+    const bool heldByAnother = !m_stopping && anotherClientHolds(activity.keyNumber);
+    if (activity.owesUnkey(m_ledger.released) && m_ledger.keyed() && !owedAlready && !heldByAnother) {
         try {
             co_await unkeyOnOwnAccount();
         } catch (...) {
@@ -543,42 +613,44 @@ QCoro::Task<bool> RadioBackendBase::makeSafe(ClientActivity activity)
         if (!self)
             co_return false;
     }
-    co_return !m_ledger.unkeyOwed && !m_ledger.keyerClearOwed;
+    co_return m_ledger.debts.isEmpty();
 }
 
 QCoro::Task<void> RadioBackendBase::payDebts(qint64 attempt, bool withoutReport)
 {
-    if (m_paying || (!m_ledger.unkeyOwed && !m_ledger.keyerClearOwed))
+    if (m_paying || m_ledger.debts.isEmpty())
         co_return;
     if (!isCurrent(attempt) || state() != RadioConnectionState::Ready)
         co_return;
-    // Without a named key source a debt tried again and again could cut the
-    // operator each time: once a session is all it gets.
-    const bool once = !reportsKeySource();
-    if (once && m_latePaymentTried)
-        co_return;
     const AttemptGuard current = m_life.guard(attempt);
     m_paying = true;
-    if (m_ledger.keyerClearOwed) {
+    // A keyer clear cuts no one's transmission: it is sent again at every
+    // chance. On a keyer that holds the transmitter it undoes the key its
+    // CW made too, as a clear does.
+    if (keyerClearOwed()) {
         bool cleared = true;
         try {
-            co_await clearKeyerNumbered();
+            co_await clearCW();
         } catch (...) {
             cleared = false;
-            m_latePaymentTried = true;
             trace("clearing CW owed", std::current_exception());
         }
         if (!current.ownerAlive())
             co_return;
-        if (cleared && !m_ledger.keyerClearOwed)
+        if (cleared && !keyerClearOwed())
             recordEvent(kKeyerClearedLate);
     }
-    // Paid only while the radio shows a key that may be ours; its report of
-    // idle has settled the debt already.
+    // Without a named key source an unkey sent again and again could cut
+    // the operator each time: each debt gets one resend a session. It is
+    // paid only while the radio shows a key that may be ours, or has said
+    // nothing since the session began (`withoutReport`, the first tick):
+    // a report of idle has settled it already.
+    const bool once = !reportsKeySource();
     const bool reported = m_lastReportAttempt && isCurrent(*m_lastReportAttempt);
-    if (m_ledger.unkeyOwed && !m_operatorHolds && current && (reported || withoutReport)) {
-        m_latePaymentTried = true;
-        const bool wasHeld = m_ledger.heldSaid;
+    if (Debt *unkey = debt(Debt::Unkey);
+        unkey && !(once && unkey->triedIn == attempt) && !m_operatorHolds && current && (reported || withoutReport)) {
+        unkey->triedIn = attempt;
+        const bool wasHeld = unkey->heldSaid;
         bool paid = true;
         try {
             co_await unkeyOnOwnAccount();
@@ -588,9 +660,9 @@ QCoro::Task<void> RadioBackendBase::payDebts(qint64 attempt, bool withoutReport)
         }
         if (!current.ownerAlive())
             co_return;
-        if (paid && !m_ledger.unkeyOwed)
+        if (paid && !unkeyOwed())
             recordEvent(wasHeld ? kHeldUnkeySent : kUnkeyPaidLate);
-        else if (once && m_ledger.unkeyOwed)
+        else if (once && unkeyOwed())
             recordEvent(kUnkeyNotRepeated);
     }
     m_paying = false;

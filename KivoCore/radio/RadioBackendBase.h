@@ -59,14 +59,17 @@ public:
     QCoro::Task<bool> makeSafe(ClientActivity activity) final;
     qint64 nextTransmitNumber() const final { return m_ledger.sequence + 1; }
     qint64 releasedThrough() const final { return m_ledger.released; }
+    void clientKeying(std::shared_ptr<const ClientActivity> activity) final;
 
     RadioConnectionState state() const { return m_life.state(); }
     // A key of this bridge may still hold the transmitter.
     bool keyOutstanding() const { return m_ledger.keyed(); }
     // An unkey of ours failed and nothing has settled it since.
-    bool unkeyOwed() const { return m_ledger.unkeyOwed != 0; }
+    bool unkeyOwed() const { return debt(Debt::Unkey) != nullptr; }
     // A keyer clear of ours failed and nothing has settled it since.
-    bool keyerClearOwed() const { return m_ledger.keyerClearOwed; }
+    bool keyerClearOwed() const { return debt(Debt::KeyerClear) != nullptr; }
+    // A key request given up on may still be acted on by the radio.
+    bool keyInDoubt() const { return m_ledger.doubt != 0; }
 
 protected:
     explicit RadioBackendBase(Reports reports, QObject *parent = nullptr);
@@ -163,8 +166,29 @@ protected:
     // An unkey on the bridge's own account is under way and the radio now
     // reports the operator's own transmission: its last word must wait.
     bool sparingOperator() const { return m_unkeyingOnOwnAccount > 0 && m_operatorHolds; }
+    // A key (or CW that keys) numbered after `number` has begun: an unkey
+    // numbered `number` must not undo it at the radio.
+    bool keyBegunAfter(qint64 number) const { return m_ledger.newestKey > number; }
+    // The key numbered `number` failed without an answer, on a radio that
+    // may still act on it later.
+    void keyGivenUp(qint64 number) { m_ledger.doubt = std::max(m_ledger.doubt, number); }
 
 private:
+    // An unkey or a keyer clear of ours that failed: what it must undo and
+    // how far its paying has gone. Every debt is paid the same way.
+    struct Debt {
+        enum Kind { Unkey, KeyerClear };
+        Kind kind = Unkey;
+        // The newest failed write of this kind that it stands for.
+        qint64 owedAt = 0;
+        // The newest key (or CW) it must undo; a newer one forgives it.
+        qint64 covers = 0;
+        // The events log was told: unconfirmed, or held back for the operator.
+        bool said = false;
+        bool heldSaid = false;
+        // The session in which it was sent again; see reportsKeySource().
+        std::optional<qint64> triedIn;
+    };
     // What this bridge started on the transmitter and still owes, by number.
     struct Ledger {
         qint64 sequence = 0;
@@ -173,17 +197,12 @@ private:
         // `released` are known undone.
         qint64 newestKey = 0;
         qint64 released = 0;
-        // The number of the unkey that failed and is owed; 0: none.
-        qint64 unkeyOwed = 0;
         // The same for CW of ours in the keyer and clears of it.
         qint64 newestCW = 0;
         qint64 cleared = 0;
-        bool keyerClearOwed = false;
-        // The events log has been told of the open debt: unconfirmed, held
-        // back for the operator's transmission, a keyer clear unconfirmed.
-        bool unkeySaid = false;
-        bool heldSaid = false;
-        bool keyerSaid = false;
+        QList<Debt> debts;
+        // The newest key given up on that the radio may still act on; 0: none.
+        qint64 doubt = 0;
         bool keyed() const { return newestKey > released; }
         bool keyer() const { return newestCW > cleared; }
     };
@@ -209,12 +228,22 @@ private:
     void keyLanded(qint64 number);
     // Keys numbered up to `through` are undone.
     void settleKeys(qint64 through);
+    // A client other than the one whose key is numbered `except` holds the transmitter.
+    bool anotherClientHolds(qint64 except) const;
     void unkeyFailed(qint64 unkey, std::exception_ptr failure);
+    const Debt *debt(Debt::Kind kind) const;
+    Debt *debt(Debt::Kind kind);
+    // A write of `kind` numbered `number` failed and is owed for the newest
+    // key or CW before it; a debt for that same key or CW stays the one
+    // debt, with what it has said and tried.
+    Debt &owe(Debt::Kind kind, qint64 number);
     // An unkey numbered up to `number` is owed, said once: `reason` why it
     // failed, or held back while the operator transmits.
     void oweUnkey(qint64 number, const QString &reason);
-    void forgiveUnkey();
-    void forgiveKeyerClear();
+    void forgive(Debt::Kind kind);
+    // A report of the transmitter keyed while no key of ours stands, with
+    // a key given up on: that key was acted on late, and is undone.
+    void doubtfulKeyActed();
     void trace(const char *step, std::exception_ptr failure) const;
 
     RadioLifecycle m_life;
@@ -231,13 +260,13 @@ private:
     // The newest report of this session, whenever made, shows the operator's
     // own transmission.
     bool m_operatorHolds = false;
-    // A debt was tried once this session; see reportsKeySource().
-    bool m_latePaymentTried = false;
     int m_unkeyingOnOwnAccount = 0;
     // Numbered writes begun and not yet ended, in order; the unkeys among
     // them, each with its end.
     QList<qint64> m_writesUnderWay;
     QList<std::pair<qint64, OneShot<>>> m_unkeysUnderWay;
+    // The clients that keyed, while they are connected.
+    QList<std::weak_ptr<const ClientActivity>> m_keyingClients;
 };
 
 } // namespace kivo

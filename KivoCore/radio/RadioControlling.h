@@ -6,6 +6,7 @@
 #include "KivoCore/radio/Models.h"
 
 #include <QCoroTask>
+#include <memory>
 #include <optional>
 
 namespace kivo {
@@ -60,6 +61,9 @@ public:
     // see ClientActivity. Default: every key numbered 1, none known undone.
     virtual qint64 nextTransmitNumber() const { return 1; }
     virtual qint64 releasedThrough() const { return 0; }
+    // A client keys: while its activity lives, it tells whether that client
+    // holds the transmitter. Default: nothing kept.
+    virtual void clientKeying(std::shared_ptr<const ClientActivity>) {}
 };
 
 } // namespace kivo

@@ -77,11 +77,15 @@ QCoro::Task<QString> RigCtlCommandProcessor::answer(QString line, RadioSnapshot 
         if (key && !m_allowTransmit)
             co_return failed;
         // Noted before the call: a key still in flight when the client goes must be undone.
-        if (key)
+        if (key) {
             activity->noteKeyed(radio->nextTransmitNumber());
+            radio->clientKeying(activity);
+        }
         co_await radio->setTransmit(key);
-        if (!key)
-            activity->keyedTransmitter = false;
+        if (key)
+            activity->keyTaken = true;
+        else
+            activity->keyedTransmitter = activity->keyTaken = false;
         co_return succeeded;
     }
     co_return unknownCommand;

@@ -295,8 +295,11 @@ void FakeRemoteAgent::answer(QSslSocket *socket, const Request &request)
                                      : Reply::json({{QStringLiteral("success"), true},
                                                     {QStringLiteral("state"), state}}));
     } else if (path == QLatin1String("/api/v1/commands") && request.method == "POST") {
-        if (stallCommands)
+        if (stallCommands) {
+            if (keepsStalled)
+                m_stalled.append(request);
             return;
+        }
         const auto handler = m_commandHandlers.constFind(request.command());
         write(socket, handler != m_commandHandlers.constEnd() ? (*handler)(request) : applyCommand(request));
     } else if (path == QLatin1String("/api/v1/config") && (request.method == "GET" || request.method == "PUT")) {
@@ -311,6 +314,16 @@ void FakeRemoteAgent::answer(QSslSocket *socket, const Request &request)
                                    {QStringLiteral("restart_required"), false}}));
     } else {
         write(socket, Reply::json({{QStringLiteral("detail"), QStringLiteral("Not found")}}, 404));
+    }
+}
+
+void FakeRemoteAgent::actOnStalled()
+{
+    for (const Request &request : std::exchange(m_stalled, {})) {
+        const auto handler = m_commandHandlers.constFind(request.command());
+        const Reply reply = handler != m_commandHandlers.constEnd() ? (*handler)(request) : applyCommand(request);
+        if (reply.actLater)
+            reply.actLater();
     }
 }
 

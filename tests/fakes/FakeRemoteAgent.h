@@ -88,11 +88,16 @@ public:
     // Records commands but neither performs nor answers them, as a stalled
     // link loses them.
     bool stallCommands = false;
+    // Commands stalled meanwhile are acted on, unanswered, long after the
+    // client gave up on them.
+    void actOnStalled();
 
     // Scripted answers; they win over the defaults.
     void setStateHandler(Handler handler) { m_stateHandler = std::move(handler); }
     void setConfigHandler(Handler handler) { m_configHandler = std::move(handler); }
     void setCommandHandler(const QString &command, Handler handler) { m_commandHandlers[command] = std::move(handler); }
+    // Stalled commands kept for actOnStalled(); otherwise they are lost.
+    bool keepsStalled = false;
 
     // Every request in arrival order, stream upgrades included.
     QList<Request> requests;
@@ -116,6 +121,7 @@ signals:
     void streamOpened();
 
 private:
+    QList<Request> m_stalled;
     void acceptConnections();
     void dropConnections();
     void readRequest(QSslSocket *socket);

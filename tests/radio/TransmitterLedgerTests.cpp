@@ -202,6 +202,7 @@ public:
         return radio.receivedLines().size();
     }
     qint64 received() const override { return radio.receivedLines().size(); }
+    int links() const override { return radio.connectionCount(); }
 
     FakeFlexRadio radio;
     std::unique_ptr<FlexRadioClient> client;
@@ -294,6 +295,11 @@ TEST(TransmitterLedger, FlexRadioRandomSequences)
     test::exploreLedger(startPeer<FlexPeer>, 100);
 }
 
+TEST(TransmitterLedger, FlexRadioEveryTwoSteps)
+{
+    test::exploreEveryTwoSteps(startPeer<FlexPeer>);
+}
+
 // ---------------------------------------------------------------- legacy companion
 
 // The companion over a remote link: it answers in order, perhaps late, may
@@ -303,7 +309,7 @@ TEST(TransmitterLedger, FlexRadioRandomSequences)
 // nothing tells the operator's key from ours: an unkey of the bridge's own
 // may cut it, once. What must never happen is the cut again and again:
 // outside a client's own unkey or departure (and the stop), "RX;" goes out
-// at most once a connection, and between two keys no more than two
+// at most once a connection for each key (each debt), and between two keys no more than two
 // "RX;" on one connection are the bridge's own. A companion that falls
 // silent takes the session out of ready.
 class LegacyPeer final : public LedgerPeer {
@@ -431,6 +437,7 @@ public:
         return companion.received().size();
     }
     qint64 received() const override { return companion.received().size(); }
+    int links() const override { return companion.connectionCount(); }
 
     FakeKIVOCompanion companion;
     std::unique_ptr<LegacyKIVOClient> client;
@@ -460,8 +467,9 @@ private:
     void heard(int connection, const QByteArray &command)
     {
         const bool keys = command.startsWith("TX") || (companion.cwKeys && command.startsWith("KY") && command.trimmed().size() > 2);
+        // A new key may leave a new debt, with a late unkey of its own.
         if (keys)
-            m_ownSinceKey[connection] = 0;
+            m_ownSinceKey[connection] = m_lateUnkeys[connection] = 0;
         if (command != "RX" || clientUnkeying > 0 || stopping)
             return;
         if (++m_ownSinceKey[connection] > 2)
@@ -500,13 +508,19 @@ TEST(TransmitterLedger, LegacyKIVORandomSequences)
     test::exploreLedger([] { return startPeer<LegacyPeer>(false); }, 40);
 }
 
+TEST(TransmitterLedger, LegacyKIVOEveryTwoSteps)
+{
+    test::exploreEveryTwoSteps([] { return startPeer<LegacyPeer>(false); });
+}
+
 // ------------------------------------------------------ Remote Station Agent
 
 // An agent that names no key source. It answers each command with or
 // without its state and sends every new state on its stream; it may make a
 // revision of its own just before applying our key or unkey and deliver it
-// 2-30 ms after the answer; it refuses or loses commands, answers slowly,
-// drops its stream while answering a command, goes down for a while and
+// 2-30 ms after the answer; it refuses or loses commands, answers slowly
+// and not always in the order asked, acts on stalled commands long after the
+// bridge gave up on them, drops its stream while answering a command, goes down for a while and
 // comes back with its revisions counting from 1, and lets the operator key
 // by hand or the radio release.
 //
@@ -547,8 +561,11 @@ public:
         });
     }
     RadioBackendBase &bridge() override { return *h.client; }
-    QList<LedgerStep> peerSteps() const override { return kPeerSteps + QList{StaleStates, RefuseClear, LoseAnswer}; }
-    QList<LedgerStep> modes() const override { return {Slow, StaleStates, Unannounced}; }
+    QList<LedgerStep> peerSteps() const override
+    {
+        return kPeerSteps + QList{StaleStates, RefuseClear, LoseAnswer, ActsLate};
+    }
+    QList<LedgerStep> modes() const override { return {Slow, StaleStates, Unannounced, ActsLate}; }
     void act(LedgerStep step, quint32) override
     {
         // What the agent sent before is read before it does anything else.
@@ -575,7 +592,11 @@ public:
             break;
         case Release:
             h.agent.stallCommands = false;
+            h.agent.actOnStalled();
             reopen();
+            break;
+        case ActsLate:
+            h.agent.keepsStalled = true;
             break;
         case Cut:
             ++m_epoch;
@@ -615,6 +636,9 @@ public:
     {
         m_refusing = m_slow = m_streamDropArmed = m_refusingClear = m_loseAnswer = false;
         h.agent.stallCommands = false;
+        // What it kept is acted on once the last clients have gone.
+        if (++m_restores > 1)
+            h.agent.actOnStalled();
         reopen();
         return ready();
     }
@@ -731,7 +755,8 @@ private:
             reply.actLater = [this, request] { return perform(request); };
         else
             reply = perform(request);
-        reply.delayMs = m_slow ? 30 : 0;
+        // A slow agent may act on a later request before an earlier one.
+        reply.delayMs = m_slow ? std::array{30, 5, 55}[m_order++ % 3] : 0;
         // Acted on, but the answer is lost on the way.
         if (!refused && std::exchange(m_loseAnswer, false))
             reply.delayMs = -1;
@@ -797,6 +822,8 @@ private:
     bool m_staleStates = false;
     bool m_announces = true;
     int m_stale = 0;
+    int m_order = 0;
+    int m_restores = 0;
     int m_cuts = 0;
     QHash<int, int> m_lateCuts;
 };
@@ -820,6 +847,11 @@ TEST(TransmitterLedger, RemoteAgentNamedSequences)
 TEST(TransmitterLedger, RemoteAgentRandomSequences)
 {
     test::exploreLedger(startPeer<AgentPeer>, 40);
+}
+
+TEST(TransmitterLedger, RemoteAgentEveryTwoSteps)
+{
+    test::exploreEveryTwoSteps(startPeer<AgentPeer>);
 }
 
 } // namespace

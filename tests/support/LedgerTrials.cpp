@@ -54,6 +54,21 @@ int environmentNumber(const char *name, int fallback)
     return ok ? value : fallback;
 }
 
+// Peer steps after which a key of a client's may be gone at the peer's own will.
+bool mayEndKeys(LedgerStep step)
+{
+    switch (step) {
+    case LedgerStep::OperatorKeys:
+    case LedgerStep::OperatorLetsGo:
+    case LedgerStep::RadioReleases:
+    case LedgerStep::Cut:
+    case LedgerStep::Abnormal:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // The lines that say a debt arose, or that the stop left one.
 bool saysDebt(const QString &line)
 {
@@ -87,11 +102,19 @@ public:
         return std::none_of(m_clients.begin(), m_clients.end(), [](const Client &c) { return c.busy; });
     }
     bool waitIdle() { return waitUntil([this] { return idle(); }, 10s); }
-    bool anyActive() const
+    // A client whose key was taken and not undone since, by itself or by
+    // the peer: it must stand whatever the others, a departure or a debt do.
+    bool anyHolds() const
     {
-        return std::any_of(m_clients.begin(), m_clients.end(), [](const Client &c) {
-            return c.activity->keyedTransmitter || c.activity->startedCW;
-        });
+        return std::any_of(m_clients.begin(), m_clients.end(),
+                           [this](const Client &c) { return c.holds && c.link == m_peer.links(); });
+    }
+    // The peer may have ended every key of its own accord.
+    void peerReleased()
+    {
+        ++m_releases;
+        for (Client &c : m_clients)
+            c.holds = false;
     }
     // Departures that left a debt behind.
     int unsafeDepartures = 0;
@@ -101,6 +124,8 @@ private:
         std::shared_ptr<ClientActivity> activity = std::make_shared<ClientActivity>();
         QList<LedgerStep> queue;
         bool busy = false;
+        bool holds = false;
+        int link = 0;
     };
 
     QCoro::Task<void> serve(int client)
@@ -116,13 +141,24 @@ private:
         Client &c = m_clients[std::size_t(client)];
         const bool rigCtl = client == 1;
         switch (step) {
-        case LedgerStep::Key:
+        case LedgerStep::Key: {
+            const qint64 releases = m_releases;
+            // A key taken under the operator's microphone is the operator's transmission.
+            const bool operatorHeld = m_peer.operatorHolds();
+            c.link = m_peer.links();
+            bool taken = false;
             if (rigCtl)
-                co_await m_rigCtl.handle(QStringLiteral("T 1"), c.activity);
+                taken = co_await m_rigCtl.handle(QStringLiteral("T 1"), c.activity) == QLatin1String("RPRT 0\n");
             else
-                co_await m_cat.handle(client == 2 ? QStringLiteral("TX2") : QStringLiteral("TX"), c.activity);
+                taken = !(co_await m_cat.handle(client == 2 ? QStringLiteral("TX2") : QStringLiteral("TX"), c.activity));
+            // A tune ends of its own accord on some radios.
+            c.holds = taken && client != 2 && releases == m_releases && !operatorHeld && !m_peer.operatorHolds();
             break;
+        }
         case LedgerStep::Unkey:
+            // One transmitter: its unkey is everyone's.
+            for (Client &each : m_clients)
+                each.holds = false;
             ++m_peer.clientUnkeying;
             if (rigCtl)
                 co_await m_rigCtl.handle(QStringLiteral("T 0"), c.activity);
@@ -137,6 +173,7 @@ private:
             break;
         case LedgerStep::Leave: {
             // As the server does once the connection's requests are answered.
+            c.holds = false;
             ++m_peer.leaving;
             const ClientActivity activity = *c.activity;
             c.activity = std::make_shared<ClientActivity>();
@@ -159,6 +196,7 @@ private:
     CATCommandProcessor m_cat;
     RigCtlCommandProcessor m_rigCtl;
     std::array<Client, 3> m_clients;
+    qint64 m_releases = 0;
 };
 
 } // namespace
@@ -170,7 +208,7 @@ const char *ledgerStepName(LedgerStep step)
         "LeaveAsNextKeys", "OperatorKeys",
         "OperatorLetsGo", "RadioReleases", "Stall", "Release", "Cut",        "Refuse",    "Comply",
         "Slow",   "Prompt",      "Abnormal",   "StaleStates",  "Unannounced", "RefuseClear", "RefuseTune",
-        "CWKeys", "LoseAnswer"};
+        "CWKeys", "LoseAnswer", "ActsLate"};
     return names[int(step)];
 }
 
@@ -222,8 +260,13 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
         case LedgerStep::Wait:
             if (!clients.waitIdle())
                 return hung();
+            // The peer acts on what reached it in its own time.
+            if (clients.anyHolds() && !waitUntil([&peer] { return peer->keyOfOursStands(); }, 1s))
+                return QStringLiteral("a key a client still holds was undone; events: ") + events.join(u" / ");
             break;
         default:
+            if (mayEndKeys(step))
+                clients.peerReleased();
             peer->act(step, random());
         }
     }
@@ -231,14 +274,40 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
         return hung();
     if (!peer->restore())
         return QStringLiteral("the bridge was not ready again once the link worked");
-    // Every client goes at once; what that could not undo is the bridge's
-    // to pay once the link works again.
-    for (int each = 0; each < 3; ++each)
-        clients.add(each, LedgerStep::Leave);
-    if (!clients.waitIdle())
-        return hung();
-    if (!peer->restore())
-        return QStringLiteral("the bridge was not ready again after the last departure");
+    // What is owed is paid once the link works again, and never over a key
+    // a client still holds.
+    waitUntil([&bridge] { return !bridge.unkeyOwed() && !bridge.keyerClearOwed(); }, 1s);
+    if (clients.anyHolds() && !waitUntil([&peer] { return peer->keyOfOursStands(); }, 1s))
+        return QStringLiteral("a key a client still holds was undone; events: ") + events.join(u" / ");
+    // A quit hands the clients still connected to the stop.
+    const bool quit = random() % 4 == 0;
+    if (!quit) {
+        // Every client goes at once; what that could not undo is the bridge's
+        // to pay once the link works again.
+        for (int each = 0; each < 3; ++each)
+            clients.add(each, LedgerStep::Leave);
+        if (!clients.waitIdle())
+            return hung();
+        if (!peer->restore())
+            return QStringLiteral("the bridge was not ready again after the last departure");
+        // Judged before any stop, which would undo what was left standing.
+        const auto standing = [&peer] { return peer->keyOfOursStands() || peer->cwOfOursStands(); };
+        if (peer->operatorHolds()) {
+            // Our unkey waits for the operator, and says so.
+            waitUntil([&] { return !standing() || std::any_of(events.cbegin(), events.cend(), saysDebt); }, 1s);
+            if (standing() && std::none_of(events.cbegin(), events.cend(), saysDebt))
+                return QStringLiteral("a key left under the operator's transmission is not said; events: ")
+                    + events.join(u" / ");
+            peer->act(LedgerStep::OperatorLetsGo, random());
+        }
+        waitUntil([&] { return !standing(); }, 2s);
+        if (peer->keyOfOursStands())
+            return QStringLiteral("a key of the bridge's stands after the last departure; events: ")
+                + events.join(u" / ");
+        if (peer->cwOfOursStands())
+            return QStringLiteral("CW of the bridge's stands after the last departure; events: ")
+                + events.join(u" / ");
+    }
     peer->stopping = true;
     try {
         runTask(bridge.stop());
@@ -299,6 +368,30 @@ void exploreLedger(const LedgerPeerFactory &makePeer, int seeds)
         ADD_FAILURE() << "seed " << seed << ": " << failure.toStdString() << "\n  steps: " << describe(steps).toStdString();
         // One is enough to mend; the rest would take long to shrink.
         return;
+    }
+}
+
+void exploreEveryTwoSteps(const LedgerPeerFactory &makePeer)
+{
+    QList<LedgerStep> each{LedgerStep::Key,  LedgerStep::Unkey,           LedgerStep::SendCW,
+                           LedgerStep::Leave, LedgerStep::NextClient,     LedgerStep::Wait,
+                           LedgerStep::UnkeyAsNextKeys, LedgerStep::LeaveAsNextKeys};
+    if (const auto probe = makePeer())
+        each += probe->peerSteps();
+    QList<QList<LedgerStep>> sequences;
+    for (LedgerStep first : std::as_const(each)) {
+        sequences.append({first});
+        for (LedgerStep second : std::as_const(each))
+            sequences.append({first, second});
+    }
+    for (qsizetype i = 0; i < sequences.size(); ++i) {
+        // Both ends of a trial, the last departures or a quit, come up for each.
+        const QString failure = runLedgerTrial(makePeer, sequences.at(i), true, quint32(i + 1));
+        if (!failure.isEmpty()) {
+            ADD_FAILURE() << "seed " << i + 1 << ": " << failure.toStdString()
+                          << "\n  steps: " << describe(sequences.at(i)).toStdString();
+            return;
+        }
     }
 }
 

@@ -4,8 +4,11 @@
 // sequence of keys, unkeys, CW and departures of up to three clients acting
 // at the same time through the CAT and rigctld processors, mixed with what
 // the peer and its link do, always ending with the link restored, every
-// client gone and a stop. Afterwards nothing of the bridge's may stand in
-// the peer, the operator's own transmission must never have been cut on the
+// client gone (or a quit with clients connected) and a stop. A key a client
+// still holds must stand throughout. Once the last client left and the link
+// works, nothing of the bridge's may stand in the peer, before any stop, and
+// what waits for the operator must be said. After the stop nothing of the
+// bridge's may stand in the peer either, the operator's own transmission must never have been cut on the
 // bridge's account, nothing may be written after the stop, a warning must
 // agree with what the peer shows, and a departure that left a debt must
 // have said so in the events log.
@@ -33,6 +36,8 @@ enum class LedgerStep {
     // What the peer does; each peer offers those it can.
     OperatorKeys, OperatorLetsGo, RadioReleases, Stall, Release, Cut, Refuse, Comply, Slow, Prompt, Abnormal,
     StaleStates, Unannounced, RefuseClear, RefuseTune, CWKeys, LoseAnswer,
+    // Requests stalled meanwhile are acted on long after the bridge gave up on them.
+    ActsLate,
 };
 
 const char *ledgerStepName(LedgerStep step);
@@ -63,6 +68,9 @@ public:
     virtual qint64 written() const = 0;
     // What has reached the peer so far, without waiting.
     virtual qint64 received() const = 0;
+    // Links the bridge has opened to the peer so far: what was written into
+    // one that closed may have been lost with it.
+    virtual int links() const { return 0; }
     // Client unkeys under way: an unkey that arrives meanwhile may be one;
     // any other is on the bridge's own account.
     int clientUnkeying = 0;
@@ -85,5 +93,8 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
 // QK_LEDGER_SEED picks one); a failure is reported with its seed and the
 // shortest sequence still failing, to become a named row.
 void exploreLedger(const LedgerPeerFactory &makePeer, int seeds);
+
+// Every sequence of one or two steps, clients' and peer's alike.
+void exploreEveryTwoSteps(const LedgerPeerFactory &makePeer);
 
 } // namespace kivo::test
