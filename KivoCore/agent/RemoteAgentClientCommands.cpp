@@ -167,12 +167,14 @@ QCoro::Task<void> RemoteAgentClient::execute(RemoteAgentCommand command,
     const InFlight inFlight(this, std::move(cancellation));
     cancellation = inFlight.cancellation;
     QPointer<RemoteAgentClient> self(this);
-    if (settled)
-        *settled = false;
 
     for (int attempt = 1;; ++attempt) {
         std::exception_ptr failure;
         std::optional<RemoteAgentDecodedState> state;
+        // A retry the agent never answered may be acted on later, whatever
+        // it said to the first attempt.
+        if (settled)
+            *settled = false;
         try {
             // The same request, with the same request id, serves both attempts.
             state = co_await postCommand(m_network, post, cancellation, settled);

@@ -309,16 +309,41 @@ QCoro::Task<void> RadioBackendBase::key(std::optional<CATTransmitMode> mode)
 {
     QPointer<RadioBackendBase> self(this);
     const Write write(this);
+    // A radio that may act on requests out of order could act on an older
+    // unkey after this key: the key goes once they have ended.
+    while (!actsInOrder()) {
+        const auto older = std::find_if(m_unkeysUnderWay.cbegin(), m_unkeysUnderWay.cend(),
+                                        [&write](const auto &unkey) { return unkey.first < write.number; });
+        if (older == m_unkeysUnderWay.cend())
+            break;
+        OneShot<> ended = older->second;
+        co_await ended;
+        if (!self)
+            throw KivoError::notConnected();
+    }
     // A key in flight may land: it is ours to undo from the moment it can
     // reach the radio. One refused before that leaves nothing behind.
     if (canSayGoodbye())
         m_ledger.newestKey = write.number;
-    if (mode)
-        co_await transmit(*mode);
-    else
-        co_await transmit(true);
+    OneShot<> ended;
+    m_keysUnderWay.append({write.number, ended});
+    const auto end = [&] {
+        if (self)
+            m_keysUnderWay.removeIf([&write](const auto &key) { return key.first == write.number; });
+        ended.resolve();
+    };
+    try {
+        if (mode)
+            co_await transmit(*mode);
+        else
+            co_await transmit(true);
+    } catch (...) {
+        end();
+        throw;
+    }
     if (self)
         keyLanded(write.number);
+    end();
 }
 
 void RadioBackendBase::keyLanded(qint64 number)
@@ -560,9 +585,10 @@ QCoro::Task<void> RadioBackendBase::clearCW()
 {
     QPointer<RadioBackendBase> self(this);
     co_await clearKeyerNumbered();
-    // The keyer's transmission ends with it; a client's key stands until
-    // that client lets go.
-    if (!self || !clearingKeyerUnkeys() || !m_ledger.keyed() || (!m_stopping && anotherClientHolds(0)))
+    // The keyer's transmission ends with it; a client's key, newer than the
+    // CW or held, stands until that client lets go.
+    if (!self || !clearingKeyerUnkeys() || !m_ledger.keyed()
+        || (!m_stopping && (m_ledger.newestKey != m_ledger.newestCW || anotherClientHolds(0))))
         co_return;
     try {
         co_await unkeyOnOwnAccount();
@@ -602,7 +628,18 @@ QCoro::Task<bool> RadioBackendBase::makeSafe(ClientActivity activity)
     const Debt *unkey = debt(Debt::Unkey);
     const bool owedAlready = unkey && unkey->owedAt > activity.keyNumber;
     // The transmitter is shared: while another client holds it, its own
-    // going (or a stop) undoes the key.
+    // going (or a stop) undoes the key. A key on its way may be the next
+    // one held: its outcome decides.
+    while (!m_stopping && activity.keyedTransmitter) {
+        const auto other = std::find_if(m_keysUnderWay.cbegin(), m_keysUnderWay.cend(),
+                                        [&activity](const auto &key) { return key.first != activity.keyNumber; });
+        if (other == m_keysUnderWay.cend())
+            break;
+        OneShot<> ended = other->second;
+        co_await ended;
+        if (!self)
+            co_return false;
+    }
     const bool heldByAnother = !m_stopping && anotherClientHolds(activity.keyNumber);
     if (activity.owesUnkey(m_ledger.released) && m_ledger.keyed() && !owedAlready && !heldByAnother) {
         try {
@@ -647,8 +684,9 @@ QCoro::Task<void> RadioBackendBase::payDebts(qint64 attempt, bool withoutReport)
     // a report of idle has settled it already.
     const bool once = !reportsKeySource();
     const bool reported = m_lastReportAttempt && isCurrent(*m_lastReportAttempt);
-    if (Debt *unkey = debt(Debt::Unkey);
-        unkey && !(once && unkey->triedIn == attempt) && !m_operatorHolds && current && (reported || withoutReport)) {
+    // A key begun since is what the station wants now.
+    if (Debt *unkey = debt(Debt::Unkey); unkey && unkey->covers >= m_ledger.newestKey
+        && !(once && unkey->triedIn == attempt) && !m_operatorHolds && current && (reported || withoutReport)) {
         unkey->triedIn = attempt;
         const bool wasHeld = unkey->heldSaid;
         bool paid = true;

@@ -265,6 +265,7 @@ private:
     // them, each with its end.
     QList<qint64> m_writesUnderWay;
     QList<std::pair<qint64, OneShot<>>> m_unkeysUnderWay;
+    QList<std::pair<qint64, OneShot<>>> m_keysUnderWay;
     // The clients that keyed, while they are connected.
     QList<std::weak_ptr<const ClientActivity>> m_keyingClients;
 };

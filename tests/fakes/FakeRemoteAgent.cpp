@@ -296,7 +296,7 @@ void FakeRemoteAgent::answer(QSslSocket *socket, const Request &request)
                                                     {QStringLiteral("state"), state}}));
     } else if (path == QLatin1String("/api/v1/commands") && request.method == "POST") {
         if (stallCommands) {
-            if (keepsStalled)
+            if (keepsStalled && (request.command() == QLatin1String("set_ptt") || request.command() == QLatin1String("station_tune")))
                 m_stalled.append(request);
             return;
         }

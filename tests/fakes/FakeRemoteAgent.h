@@ -88,8 +88,8 @@ public:
     // Records commands but neither performs nor answers them, as a stalled
     // link loses them.
     bool stallCommands = false;
-    // Commands stalled meanwhile are acted on, unanswered, long after the
-    // client gave up on them.
+    // Keys and unkeys stalled meanwhile are acted on, unanswered, long after
+    // the client gave up on them.
     void actOnStalled();
 
     // Scripted answers; they win over the defaults.

@@ -143,6 +143,7 @@ private:
         switch (step) {
         case LedgerStep::Key: {
             const qint64 releases = m_releases;
+            const qint64 unkeys = m_unkeys;
             // A key taken under the operator's microphone is the operator's transmission.
             const bool operatorHeld = m_peer.operatorHolds();
             c.link = m_peer.links();
@@ -152,11 +153,13 @@ private:
             else
                 taken = !(co_await m_cat.handle(client == 2 ? QStringLiteral("TX2") : QStringLiteral("TX"), c.activity));
             // A tune ends of its own accord on some radios.
-            c.holds = taken && client != 2 && releases == m_releases && !operatorHeld && !m_peer.operatorHolds();
+            c.holds = taken && client != 2 && releases == m_releases && unkeys == m_unkeys && !operatorHeld
+                && !m_peer.operatorHolds();
             break;
         }
         case LedgerStep::Unkey:
             // One transmitter: its unkey is everyone's.
+            ++m_unkeys;
             for (Client &each : m_clients)
                 each.holds = false;
             ++m_peer.clientUnkeying;
@@ -197,6 +200,7 @@ private:
     RigCtlCommandProcessor m_rigCtl;
     std::array<Client, 3> m_clients;
     qint64 m_releases = 0;
+    qint64 m_unkeys = 0;
 };
 
 } // namespace
@@ -294,8 +298,9 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
         const auto standing = [&peer] { return peer->keyOfOursStands() || peer->cwOfOursStands(); };
         if (peer->operatorHolds()) {
             // Our unkey waits for the operator, and says so.
-            waitUntil([&] { return !standing() || std::any_of(events.cbegin(), events.cend(), saysDebt); }, 1s);
-            if (standing() && std::none_of(events.cbegin(), events.cend(), saysDebt))
+            const auto keyStands = [&peer] { return peer->keyOfOursStands(); };
+            waitUntil([&] { return !keyStands() || std::any_of(events.cbegin(), events.cend(), saysDebt); }, 1s);
+            if (keyStands() && std::none_of(events.cbegin(), events.cend(), saysDebt))
                 return QStringLiteral("a key left under the operator's transmission is not said; events: ")
                     + events.join(u" / ");
             peer->act(LedgerStep::OperatorLetsGo, random());
