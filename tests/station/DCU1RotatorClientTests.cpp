@@ -330,6 +330,7 @@ TEST(DCU1RotatorClient, StopsOnlyAContinuousRotationItBeganBeforeTheLinkCloses)
         for (const char c : sent)
             runTask(c == 'T' ? h.client->turn(90) : c == ';' ? h.client->stopRotation() : h.client->rotate(c == 'U'));
         h.client->stop();
-        EXPECT_TRUE(waitUntil([&] { return h.controller.commandsAtClose() == QList{atClose}; })) << sent.toStdString();
+        const QList expected{atClose};
+        EXPECT_TRUE(waitUntil([&] { return h.controller.commandsAtClose() == expected; })) << sent.toStdString();
     }
 }
