@@ -129,6 +129,7 @@ void DCU1RotatorClient::stop()
     m_life.end();
     stopPolling();
     failPendingSends(notConnectedText);
+    stopRotationBeforeClosing();
     dropSocket();
     m_receiveBuffer.clear();
     reportState(State::Stopped, QStringLiteral("Disconnected"));
@@ -297,12 +298,34 @@ void DCU1RotatorClient::dropSocket()
     socket->deleteLater();
 }
 
+void DCU1RotatorClient::stopRotationBeforeClosing()
+{
+    if (!m_rotationUnderWay)
+        return;
+    if (!m_socket || !m_linkUp) {
+        qCWarning(lcRotator) << "the link is down: a continuous rotation may still be under way";
+        return;
+    }
+    m_rotationUnderWay = false;
+    // Nagle's rule would hold the byte back behind an unanswered poll, and
+    // the close that follows would drop it.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    writeBytes(DCU1Protocol::stopCommand);
+    // Into the system's hands now, without waiting: the link closes next,
+    // and the program may be about to end.
+    m_socket->flush();
+    if (m_socket->bytesToWrite() > 0)
+        qCWarning(lcRotator) << "the controller takes no data: the stop command was not sent";
+}
+
 QCoro::Task<void> DCU1RotatorClient::sendCommand(QByteArray command)
 {
     if (!m_socket || !m_linkUp)
         throw KivoError::server(notConnectedText);
     if (writeBytes(command) != command.size())
         throw KivoError::server(m_socket->errorString());
+    // A turn ends by itself at its bearing; only "U" and "D" need a stop.
+    m_rotationUnderWay = command == DCU1Protocol::clockwiseCommand || command == DCU1Protocol::counterclockwiseCommand;
     OneShot<> done;
     m_pendingSends.append(PendingSend{m_bytesQueued, done});
     co_await done;

@@ -88,6 +88,9 @@ public:
     ~DCU1RotatorClient() override;
 
     void start();
+    // A continuous rotation this client began, and ended neither by a stop
+    // nor by a turn, would run on to the end stop: the stop command goes out
+    // on the link before it closes.
     void stop();
 
     // Complete once the bytes were handed to the network; throw KivoError
@@ -118,6 +121,7 @@ private:
     void bytesWritten(QTcpSocket *socket, qint64 count);
     void failPendingSends(const QString &message);
     void dropSocket();
+    void stopRotationBeforeClosing();
     QCoro::Task<void> sendCommand(QByteArray command);
     void reportState(State state, const QString &status);
     QString endpointText() const;
@@ -138,6 +142,9 @@ private:
     qint64 m_bytesQueued = 0;
     qint64 m_bytesFlushed = 0;
     QList<PendingSend> m_pendingSends;
+    // "U" or "D" was the last command written; kept across reconnections,
+    // since the controller turns on whatever becomes of the link.
+    bool m_rotationUnderWay = false;
 };
 
 QString rawValue(DCU1RotatorClient::State state);

@@ -15,7 +15,10 @@ FakeDCU1Controller::FakeDCU1Controller(QObject *parent) : QObject(parent)
             ++m_connectionCount;
             m_clients.append(socket);
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
-            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+                m_commandsAtClose.append(commands());
+                socket->deleteLater();
+            });
         }
     });
 }

@@ -1,8 +1,9 @@
 #pragma once
 
 // A DCU-1 rotator controller on loopback TCP: answers each "AI1;" poll with
-// the azimuth it holds, records every byte it receives, and can send raw
-// (split) replies, drop its clients and stop listening.
+// the azimuth it holds, records every byte it receives (and the commands
+// as each link closed), and can send raw (split) replies, drop its clients
+// and stop listening.
 
 #include <QByteArray>
 #include <QList>
@@ -32,6 +33,7 @@ public:
     // What was received apart from the polls.
     QByteArray commands() const;
     int pollCount() const;
+    QList<QByteArray> commandsAtClose() const { return m_commandsAtClose; }
     int connectionCount() const { return m_connectionCount; }
     bool hasClient() const;
 
@@ -42,13 +44,15 @@ public:
 private:
     void readFrom(QTcpSocket *socket);
 
-    QTcpServer m_server;
     quint16 m_port = 0;
     std::optional<int> m_azimuth = 123;
     QList<QPointer<QTcpSocket>> m_clients;
     QByteArray m_received;
     QByteArray m_pollScan;
+    QList<QByteArray> m_commandsAtClose;
     int m_connectionCount = 0;
+    // Last, so gone first: its sockets still report their close as it goes.
+    QTcpServer m_server;
 };
 
 } // namespace kivo::test

@@ -320,3 +320,17 @@ TEST(DCU1RotatorClient, FailsWithoutRetryOnAnEmptyHostOrPort)
         EXPECT_THAT(h.reports, ElementsAre(Report{State::Failed, QStringLiteral("Enter the rotator TCP host and port")}));
     }
 }
+
+TEST(DCU1RotatorClient, StopsOnlyAContinuousRotationItBeganBeforeTheLinkCloses)
+{
+    for (const auto &[sent, atClose] :
+         {std::pair<QByteArray, QByteArray>{"", ""}, {"U", "U;"}, {"D;", "D;"}, {"UT", "UAP1090;AM1;"}}) {
+        Harness h;
+        ASSERT_TRUE(h.connect());
+        for (const char c : sent)
+            runTask(c == 'T' ? h.client->turn(90) : c == ';' ? h.client->stopRotation() : h.client->rotate(c == 'U'));
+        h.client->stop();
+        const QList expected{atClose};
+        EXPECT_TRUE(waitUntil([&] { return h.controller.commandsAtClose() == expected; })) << sent.toStdString();
+    }
+}
