@@ -1,12 +1,10 @@
 #include "KivoCore/support/Redaction.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <optional>
+#include <vector>
 
 namespace kivo {
 
@@ -83,15 +81,6 @@ bool beginsHeader(const QString &text, qsizetype nameStart, QStringView name)
     return nameStart == 0 || isLineEnd(text[nameStart - 1]);
 }
 
-// How many backslashes stand right before `at`.
-qsizetype backslashesBefore(const QString &text, qsizetype at)
-{
-    qsizetype run = 0;
-    while (at - run > 0 && text[at - run - 1] == u'\\')
-        ++run;
-    return run;
-}
-
 // A quote after `run` backslashes opens a string this many escapings deep:
 // JSON inside a JSON string doubles each backslash and adds one.
 int escapeDepth(qsizetype run)
@@ -115,6 +104,16 @@ struct Span {
     qsizetype start;
     qsizetype end;
 };
+
+// Text to put in place of [start, end).
+struct Hidden {
+    qsizetype start;
+    qsizetype end;
+    QString with;
+};
+
+// In order, none overlapping another.
+using Hiding = std::vector<Hidden>;
 
 // "%3D" where a query carried percent-encoded inside another's value
 // ("?next=%2Fx%3Ftoken%3D…") has its "=".
@@ -224,25 +223,26 @@ Span valueSpan(const QString &text, qsizetype from, bool header, bool encoded)
 }
 
 // Whether the name at [nameStart, nameEnd) stands in quotes, escaped or
-// not ("password", \"password\"); then `nameEnd` moves past the closing one.
+// not ("password", \"password\"), even when only one of its quotes is
+// escaped; then `nameEnd` moves past the closing one.
 bool isQuotedName(const QString &text, qsizetype nameStart, qsizetype &nameEnd)
 {
     if (nameStart == 0 || !isQuote(text[nameStart - 1]))
         return false;
-    const qsizetype opening = backslashesBefore(text, nameStart - 1) + 1;
-    const QStringView quote = QStringView(text).sliced(nameStart - opening, opening);
-    if (!QStringView(text).sliced(nameEnd).startsWith(quote))
+    qsizetype closing = nameEnd;
+    while (closing < text.size() && text[closing] == u'\\')
+        ++closing;
+    if (closing == text.size() || text[closing] != text[nameStart - 1])
         return false;
-    nameEnd += opening;
+    nameEnd = closing + 1;
     return true;
 }
 
 // The text scanner, for what is not a JSON document: form bodies, URLs,
 // broker and radio lines, and JSON cut short or carried inside other text.
-QString scannedSecrets(const QString &text)
+Hiding scannedSecrets(const QString &text)
 {
-    QString result;
-    qsizetype copied = 0; // text before this is in `result`
+    Hiding hidden;
     qsizetype at = 0;
     const qsizetype size = text.size();
     while (at < size) {
@@ -270,91 +270,269 @@ QString scannedSecrets(const QString &text)
         while (next < size && (isBlank(text[next]) || (quoted && isLineEnd(text[next]))))
             ++next;
         // A value that starts inside one hidden already is hidden with it.
-        if (next < copied)
+        if (!hidden.empty() && next < hidden.back().end)
             continue;
         const Span value = valueSpan(text, next, header, separator > 1);
         if (value.end <= value.start)
             continue;
-        result.append(QStringView(text).sliced(copied, value.start - copied));
-        result.append(redacted);
-        copied = value.end;
+        hidden.push_back({value.start, value.end, redacted});
         // A hidden value may hold a secret's name whose own value follows
         // it: its names are read too, once, and nothing hidden is read again.
         at = value.start;
     }
-    if (copied == 0)
-        return text;
-    result.append(QStringView(text).sliced(copied));
-    return result;
+    return hidden;
 }
 
-QString redactedText(const QString &text, int level);
+Hiding secretsIn(const QString &text, int level);
 
-// Hides the secrets `value` holds, whether anything was hidden. A secret's
-// name hides its value whatever it is but true, false or null (which tell
-// nothing); a string is read as text of its own, JSON or not, so JSON in a
-// string is found however its quotes were escaped.
-bool hideSecrets(QJsonValue &value, int level)
+// The text a JSON string's content (checked already) stands for.
+QString decodedString(QStringView raw)
 {
-    if (value.isString()) {
-        const QString text = value.toString();
-        QString hidden = redactedText(text, level + 1);
-        if (hidden == text)
+    if (!raw.contains(u'\\'))
+        return raw.toString();
+    QString text;
+    text.reserve(raw.size());
+    for (qsizetype at = 0; at < raw.size(); ++at) {
+        if (raw[at] != u'\\') {
+            text.append(raw[at]);
+            continue;
+        }
+        switch (raw[++at].unicode()) {
+        case u'b': text.append(u'\b'); break;
+        case u'f': text.append(u'\f'); break;
+        case u'n': text.append(u'\n'); break;
+        case u'r': text.append(u'\r'); break;
+        case u't': text.append(u'\t'); break;
+        case u'u':
+            text.append(QChar(raw.sliced(at + 1, 4).toUShort(nullptr, 16)));
+            at += 4;
+            break;
+        default: text.append(raw[at]); // '"', '\\' or '/'
+        }
+    }
+    return text;
+}
+
+// Moves what to hide in a JSON string's text onto its content `raw`, which
+// begins at `offset`: each escape stands for one character, and what is put
+// in is escaped as the string needs.
+void placeInString(Hiding &hidden, QStringView raw, qsizetype offset)
+{
+    qsizetype rawAt = 0;
+    qsizetype textAt = 0;
+    const auto place = [&](qsizetype at) {
+        for (; textAt < at; ++textAt)
+            rawAt += raw[rawAt] != u'\\' ? 1 : raw[rawAt + 1] == u'u' ? 6 : 2;
+        return offset + rawAt;
+    };
+    for (Hidden &value : hidden) {
+        value.start = place(value.start);
+        value.end = place(value.end);
+        value.with.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
+    }
+}
+
+// Reads a JSON document (RFC 8259) token by token and finds what to hide,
+// so that everything else stays as the peer wrote it: spacing, order,
+// repeated names, the text of numbers and escapes. Each name is weighed
+// where it stands, so a repeated one hides each of its values. A container
+// is tracked on a stack, so any depth reads in one pass.
+class JsonSecrets {
+public:
+    explicit JsonSecrets(const QString &text) : text(text) {}
+
+    // Nothing when the text is no JSON document.
+    std::optional<Hiding> find(int level);
+
+private:
+    void skipBlanks()
+    {
+        while (at < text.size() && (text[at] == u' ' || text[at] == u'\t' || text[at] == u'\n' || text[at] == u'\r'))
+            ++at;
+    }
+    bool isDigitAt(qsizetype i) const { return i < text.size() && text[i] >= u'0' && text[i] <= u'9'; }
+    void skipDigits()
+    {
+        while (isDigitAt(at))
+            ++at;
+    }
+    bool string(Span &content);
+    bool number();
+    bool word(QLatin1StringView word);
+
+    const QString &text;
+    qsizetype at = 0;
+};
+
+// A string at `at`, whose content (between its quotes) goes to `content`.
+bool JsonSecrets::string(Span &content)
+{
+    const auto isHexAt = [this](qsizetype i) {
+        return i < text.size() && text[i].unicode() < 0x80 && std::isxdigit(text[i].unicode());
+    };
+    content.start = ++at;
+    for (; at < text.size(); ++at) {
+        const QChar c = text[at];
+        if (c == u'"') {
+            content.end = at++;
+            return true;
+        }
+        if (c.unicode() < 0x20)
             return false;
-        value = std::move(hidden);
-        return true;
-    }
-    bool changed = false;
-    if (value.isArray()) {
-        QJsonArray array = value.toArray();
-        for (qsizetype i = 0; i < array.size(); ++i) {
-            QJsonValue item = array.at(i);
-            if (hideSecrets(item, level)) {
-                array.replace(i, item);
-                changed = true;
-            }
+        if (c != u'\\')
+            continue;
+        if (++at == text.size())
+            return false;
+        if (text[at] == u'u') {
+            if (!isHexAt(at + 1) || !isHexAt(at + 2) || !isHexAt(at + 3) || !isHexAt(at + 4))
+                return false;
+            at += 4;
+        } else if (!QStringView(u"\"\\/bfnrt").contains(text[at])) {
+            return false;
         }
-        if (changed)
-            value = array;
-    } else if (value.isObject()) {
-        QJsonObject object = value.toObject();
-        for (auto member = object.begin(); member != object.end(); ++member) {
-            QJsonValue item = member.value();
-            if (isSecretName(member.key()) && !item.isBool() && !item.isNull())
-                item = redacted;
-            else if (!hideSecrets(item, level))
-                continue;
-            member.value() = item;
-            changed = true;
-        }
-        if (changed)
-            value = object;
     }
-    return changed;
+    return false;
 }
 
-// A JSON document with its secrets hidden, written compactly when something
-// was; nothing when the text is no JSON document.
-std::optional<QString> redactedJson(const QString &text, int level)
+// A number at `at`, which holds '-' or a digit.
+bool JsonSecrets::number()
 {
-    const auto first = std::find_if_not(text.cbegin(), text.cend(), [](QChar c) { return c.isSpace(); });
-    if (first == text.cend() || (*first != u'{' && *first != u'['))
-        return std::nullopt;
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError)
-        return std::nullopt;
-    QJsonValue root = document.isArray() ? QJsonValue(document.array()) : QJsonValue(document.object());
-    if (!hideSecrets(root, level))
-        return text;
-    const QJsonDocument hidden = root.isArray() ? QJsonDocument(root.toArray()) : QJsonDocument(root.toObject());
-    return QString::fromUtf8(hidden.toJson(QJsonDocument::Compact));
+    if (text[at] == u'-')
+        ++at;
+    if (!isDigitAt(at))
+        return false;
+    if (text[at++] != u'0')
+        skipDigits();
+    if (at < text.size() && text[at] == u'.') {
+        if (!isDigitAt(++at))
+            return false;
+        skipDigits();
+    }
+    if (at < text.size() && (text[at] == u'e' || text[at] == u'E')) {
+        if (++at < text.size() && (text[at] == u'+' || text[at] == u'-'))
+            ++at;
+        if (!isDigitAt(at))
+            return false;
+        skipDigits();
+    }
+    return true;
 }
 
-QString redactedText(const QString &text, int level)
+bool JsonSecrets::word(QLatin1StringView word)
+{
+    if (!QStringView(text).sliced(at).startsWith(word))
+        return false;
+    at += word.size();
+    return true;
+}
+
+std::optional<Hiding> JsonSecrets::find(int level)
+{
+    const QString quotedRedacted = u'"' + redacted + u'"';
+    Hiding hidden;
+    std::vector<Span> strings; // read as text of their own once the document is whole
+    std::vector<QChar> closers; // of the containers around `at`
+    qsizetype hiding = -1;      // where the hidden container around `at` begins
+    std::size_t hidingDepth = 0;
+    bool secret = false; // the value next stands under a secret's name
+    const auto close = [&] {
+        ++at;
+        closers.pop_back();
+        if (hiding >= 0 && closers.size() == hidingDepth) {
+            hidden.push_back({hiding, at, quotedRedacted});
+            hiding = -1;
+        }
+    };
+    skipBlanks();
+    if (at == text.size() || (text[at] != u'{' && text[at] != u'['))
+        return std::nullopt;
+    enum class Expect { Value, Name, Next } expect = Expect::Value;
+    for (;;) {
+        skipBlanks();
+        if (expect == Expect::Next && closers.empty())
+            break;
+        if (at == text.size())
+            return std::nullopt;
+        const QChar c = text[at];
+        const qsizetype start = at;
+        Span content{};
+        if (expect == Expect::Next) {
+            if (c == closers.back()) {
+                close();
+                continue;
+            }
+            if (c != u',')
+                return std::nullopt;
+            ++at;
+            expect = closers.back() == u'}' ? Expect::Name : Expect::Value;
+        } else if (expect == Expect::Name) {
+            if (c != u'"' || !string(content))
+                return std::nullopt;
+            skipBlanks();
+            if (at == text.size() || text[at] != u':')
+                return std::nullopt;
+            ++at;
+            // A secret's name inside a hidden value hides nothing more.
+            const QStringView name = QStringView(text).sliced(content.start, content.end - content.start);
+            secret = hiding < 0 && isSecretName(name.contains(u'\\') ? QStringView(decodedString(name)) : name);
+            expect = Expect::Value;
+        } else if (c == u'{' || c == u'[') {
+            if (secret && hiding < 0) {
+                hiding = start;
+                hidingDepth = closers.size();
+            }
+            closers.push_back(c == u'{' ? u'}' : u']');
+            ++at;
+            skipBlanks();
+            if (at < text.size() && text[at] == closers.back()) {
+                close();
+                expect = Expect::Next;
+            } else {
+                expect = c == u'{' ? Expect::Name : Expect::Value;
+            }
+            secret = false;
+        } else {
+            // true, false and null tell nothing, so they stay.
+            if (c == u'"') {
+                if (!string(content))
+                    return std::nullopt;
+                if (hiding < 0 && secret)
+                    hidden.push_back({content.start, content.end, redacted});
+                else if (hiding < 0)
+                    strings.push_back(content);
+            } else if (c == u'-' || (c >= u'0' && c <= u'9')) {
+                if (!number())
+                    return std::nullopt;
+                if (secret && hiding < 0)
+                    hidden.push_back({start, at, quotedRedacted});
+            } else if (!word(QLatin1StringView("true")) && !word(QLatin1StringView("false"))
+                       && !word(QLatin1StringView("null"))) {
+                return std::nullopt;
+            }
+            secret = false;
+            expect = Expect::Next;
+        }
+    }
+    if (at != text.size())
+        return std::nullopt;
+    // A string is read as text of its own, JSON or not, so JSON in a string
+    // is found however its quotes were escaped.
+    const std::size_t found = hidden.size();
+    for (const Span &value : strings) {
+        const QStringView raw = QStringView(text).sliced(value.start, value.end - value.start);
+        Hiding inside = secretsIn(decodedString(raw), level + 1);
+        placeInString(inside, raw, value.start);
+        std::move(inside.begin(), inside.end(), std::back_inserter(hidden));
+    }
+    std::inplace_merge(hidden.begin(), hidden.begin() + static_cast<std::ptrdiff_t>(found), hidden.end(),
+                       [](const Hidden &a, const Hidden &b) { return a.start < b.start; });
+    return hidden;
+}
+
+Hiding secretsIn(const QString &text, int level)
 {
     if (level < jsonLevels) {
-        if (auto json = redactedJson(text, level))
+        if (auto json = JsonSecrets(text).find(level))
             return *std::move(json);
     }
     return scannedSecrets(text);
@@ -364,7 +542,17 @@ QString redactedText(const QString &text, int level)
 
 QString redactedSecrets(QString text)
 {
-    return redactedText(text, 0);
+    const Hiding hidden = secretsIn(text, 0);
+    if (hidden.empty())
+        return text;
+    QString result;
+    result.reserve(text.size());
+    qsizetype copied = 0;
+    for (const Hidden &value : hidden) {
+        result.append(QStringView(text).sliced(copied, value.start - copied)).append(value.with);
+        copied = value.end;
+    }
+    return result.append(QStringView(text).sliced(copied));
 }
 
 } // namespace kivo
