@@ -332,9 +332,11 @@ void placeInString(Hiding &hidden, QStringView raw, qsizetype offset)
     }
 }
 
-// Reads a JSON document (RFC 8259) token by token and finds what to hide,
-// so that everything else stays as the peer wrote it: spacing, order,
-// repeated names, the text of numbers and escapes. Each name is weighed
+// Reads a JSON document token by token and finds what to hide, so that
+// everything else stays as the peer wrote it: spacing, order, repeated
+// names, the text of numbers and escapes. It takes what Qt's JSON reader
+// takes (RFC 8259, also any character after a backslash or unescaped in a
+// string, "1." and ".5"), so no document Qt reads falls to the scanner. Each name is weighed
 // where it stands, so a repeated one hides each of its values. A container
 // is tracked on a stack, so any depth reads in one pass.
 class JsonSecrets {
@@ -377,8 +379,6 @@ bool JsonSecrets::string(Span &content)
             content.end = at++;
             return true;
         }
-        if (c.unicode() < 0x20)
-            return false;
         if (c != u'\\')
             continue;
         if (++at == text.size())
@@ -387,27 +387,25 @@ bool JsonSecrets::string(Span &content)
             if (!isHexAt(at + 1) || !isHexAt(at + 2) || !isHexAt(at + 3) || !isHexAt(at + 4))
                 return false;
             at += 4;
-        } else if (!QStringView(u"\"\\/bfnrt").contains(text[at])) {
-            return false;
         }
     }
     return false;
 }
 
-// A number at `at`, which holds '-' or a digit.
+// A number at `at`, which holds '-', '.' or a digit.
 bool JsonSecrets::number()
 {
     if (text[at] == u'-')
         ++at;
-    if (!isDigitAt(at))
-        return false;
-    if (text[at++] != u'0')
+    const qsizetype digits = at;
+    if (isDigitAt(at) && text[at++] != u'0')
         skipDigits();
     if (at < text.size() && text[at] == u'.') {
-        if (!isDigitAt(++at))
-            return false;
+        ++at;
         skipDigits();
     }
+    if (at == digits || (at == digits + 1 && text[digits] == u'.'))
+        return false;
     if (at < text.size() && (text[at] == u'e' || text[at] == u'E')) {
         if (++at < text.size() && (text[at] == u'+' || text[at] == u'-'))
             ++at;
@@ -500,7 +498,7 @@ std::optional<Hiding> JsonSecrets::find(int level)
                     hidden.push_back({content.start, content.end, redacted});
                 else if (hiding < 0)
                     strings.push_back(content);
-            } else if (c == u'-' || (c >= u'0' && c <= u'9')) {
+            } else if (c == u'-' || c == u'.' || (c >= u'0' && c <= u'9')) {
                 if (!number())
                     return std::nullopt;
                 if (secret && hiding < 0)

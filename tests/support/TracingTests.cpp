@@ -191,7 +191,7 @@ TEST(Tracing, RedactsEverySecretATraceCouldCarryInOneReading)
         {R"({"z":1,"B":2,"a":3,"token":"t"})", R"({"z":1,"B":2,"a":3,"token":"<redacted>"})"},
         {R"({"id":123456789012345678901,"gain":1.10,"sq":-0E+0,"token":"t"})",
          R"({"id":123456789012345678901,"gain":1.10,"sq":-0E+0,"token":"<redacted>"})"},
-        {R"({"note":"73 \u00e9\/\t","pass\u0077ord":"p"})", R"({"note":"73 \u00e9\/\t","pass\u0077ord":"<redacted>"})"},
+        {R"({"note":"73 \u00e9\/\t\q","pass\u0077ord":"p"})", R"({"note":"73 \u00e9\/\t\q","pass\u0077ord":"<redacted>"})"},
         {R"({"frequencyHz": 14074000, "mode": "DIGU"})", R"({"frequencyHz": 14074000, "mode": "DIGU"})"},
         // The scanner, for the rest.
         {"state {\n  \"password\":\n    12345,\n  \"mode\": \"DIGU\"", "state {\n  \"password\":\n    <redacted>,\n  \"mode\": \"DIGU\""},
