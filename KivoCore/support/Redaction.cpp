@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <iterator>
-#include <optional>
 #include <vector>
 
 namespace kivo {
@@ -72,7 +70,7 @@ bool isSecretName(QStringView name)
 
 // "Authorization: Bearer …" anywhere, or a name at a line's start, as in
 // "X-Api-Key: …", begins a header, whose value is the rest of its line.
-bool beginsHeader(const QString &text, qsizetype nameStart, QStringView name)
+bool beginsHeader(QStringView text, qsizetype nameStart, QStringView name)
 {
     if (name.contains(QLatin1StringView("authorization"), Qt::CaseInsensitive))
         return true;
@@ -105,26 +103,16 @@ struct Span {
     qsizetype end;
 };
 
-// Text to put in place of [start, end).
-struct Hidden {
-    qsizetype start;
-    qsizetype end;
-    QString with;
-};
-
-// In order, none overlapping another.
-using Hiding = std::vector<Hidden>;
-
 // "%3D" where a query carried percent-encoded inside another's value
 // ("?next=%2Fx%3Ftoken%3D…") has its "=".
-bool startsWithEncoded(const QString &text, qsizetype at, QStringView escape)
+bool startsWithEncoded(QStringView text, qsizetype at, QStringView escape)
 {
-    return QStringView(text).sliced(at).startsWith(escape, Qt::CaseInsensitive);
+    return text.sliced(at).startsWith(escape, Qt::CaseInsensitive);
 }
 
 // A percent escape ("%3F") is read as the separator it encodes, so the name
 // after it is not glued to its hex digits.
-qsizetype percentEscapeLength(const QString &text, qsizetype at)
+qsizetype percentEscapeLength(QStringView text, qsizetype at)
 {
     const auto isHex = [&text](qsizetype i) {
         return i < text.size() && std::isxdigit(static_cast<unsigned char>(text[i].toLatin1()));
@@ -134,7 +122,7 @@ qsizetype percentEscapeLength(const QString &text, qsizetype at)
 
 // The length of the "=" or ":" at `at`, or of an encoded "=" ("%3D"); 0
 // when there is none.
-qsizetype separatorLength(const QString &text, qsizetype at)
+qsizetype separatorLength(QStringView text, qsizetype at)
 {
     if (at < text.size() && (text[at] == u'=' || text[at] == u':'))
         return 1;
@@ -144,7 +132,7 @@ qsizetype separatorLength(const QString &text, qsizetype at)
 // The end of a bare value (a number, a word): before the next blank or
 // separator of a query, a list or a JSON text; in an encoded query also
 // before its encoded "&".
-qsizetype bareValueEnd(const QString &text, qsizetype from, bool encoded)
+qsizetype bareValueEnd(QStringView text, qsizetype from, bool encoded)
 {
     static const QStringView separators = u"&;|,\"'{}[]()<>";
     qsizetype end = from;
@@ -168,7 +156,7 @@ bool isAuthorizationScheme(QStringView word)
 // line; an array or object ends at its closing bracket; a bare value is one
 // word, or two after an authorization scheme. Only an array or object may
 // end beyond the line.
-Span valueSpan(const QString &text, qsizetype from, bool header, bool encoded)
+Span valueSpan(QStringView text, qsizetype from, bool header, bool encoded)
 {
     const qsizetype size = text.size();
     qsizetype end = from;
@@ -211,7 +199,7 @@ Span valueSpan(const QString &text, qsizetype from, bool header, bool encoded)
         return {start, end};
     }
     end = bareValueEnd(text, from, encoded);
-    if (isAuthorizationScheme(QStringView(text).sliced(from, end - from))) {
+    if (isAuthorizationScheme(text.sliced(from, end - from))) {
         qsizetype credentials = end;
         while (credentials < size && isBlank(text[credentials]))
             ++credentials;
@@ -225,7 +213,7 @@ Span valueSpan(const QString &text, qsizetype from, bool header, bool encoded)
 // Whether the name at [nameStart, nameEnd) stands in quotes, escaped or
 // not ("password", \"password\"), even when only one of its quotes is
 // escaped; then `nameEnd` moves past the closing one.
-bool isQuotedName(const QString &text, qsizetype nameStart, qsizetype &nameEnd)
+bool isQuotedName(QStringView text, qsizetype nameStart, qsizetype &nameEnd)
 {
     if (nameStart == 0 || !isQuote(text[nameStart - 1]))
         return false;
@@ -238,11 +226,22 @@ bool isQuotedName(const QString &text, qsizetype nameStart, qsizetype &nameEnd)
     return true;
 }
 
+// Where a reading puts what it hides, in order, none overlapping another:
+// [start, end) gives way to "<redacted>", in quotes when it is a JSON
+// value other than a string, `quoting` strings deep (none when negative).
+class Hiding {
+public:
+    virtual void hide(qsizetype start, qsizetype end, int quoting) = 0;
+
+protected:
+    ~Hiding() = default;
+};
+
 // The text scanner, for what is not a JSON document: form bodies, URLs,
 // broker and radio lines, and JSON cut short or carried inside other text.
-Hiding scannedSecrets(const QString &text)
+void scanSecrets(QStringView text, Hiding &hiding)
 {
-    Hiding hidden;
+    qsizetype hiddenEnd = 0;
     qsizetype at = 0;
     const qsizetype size = text.size();
     while (at < size) {
@@ -253,7 +252,7 @@ Hiding scannedSecrets(const QString &text)
         const qsizetype nameStart = at;
         while (at < size && isNameCharacter(text[at]))
             ++at;
-        const QStringView name = QStringView(text).sliced(nameStart, at - nameStart);
+        const QStringView name = text.sliced(nameStart, at - nameStart);
         if (!isSecretName(name))
             continue;
         // "password": …, 'password': …, \"password\": …, password=…, token = …, Authorization: …, token%3D…
@@ -270,26 +269,24 @@ Hiding scannedSecrets(const QString &text)
         while (next < size && (isBlank(text[next]) || (quoted && isLineEnd(text[next]))))
             ++next;
         // A value that starts inside one hidden already is hidden with it.
-        if (!hidden.empty() && next < hidden.back().end)
+        if (next < hiddenEnd)
             continue;
         const Span value = valueSpan(text, next, header, separator > 1);
         if (value.end <= value.start)
             continue;
-        hidden.push_back({value.start, value.end, redacted});
+        hiding.hide(value.start, value.end, -1);
+        hiddenEnd = value.end;
         // A hidden value may hold a secret's name whose own value follows
         // it: its names are read too, once, and nothing hidden is read again.
         at = value.start;
     }
-    return hidden;
 }
 
-Hiding secretsIn(const QString &text, int level);
+void hideSecrets(QStringView text, int level, Hiding &hiding);
 
 // The text a JSON string's content (checked already) stands for.
 QString decodedString(QStringView raw)
 {
-    if (!raw.contains(u'\\'))
-        return raw.toString();
     QString text;
     text.reserve(raw.size());
     for (qsizetype at = 0; at < raw.size(); ++at) {
@@ -307,44 +304,54 @@ QString decodedString(QStringView raw)
             text.append(QChar(raw.sliced(at + 1, 4).toUShort(nullptr, 16)));
             at += 4;
             break;
-        default: text.append(raw[at]); // '"', '\\' or '/'
+        default: text.append(raw[at]); // '"', '\\', '/' or any other
         }
     }
     return text;
 }
 
-// Moves what to hide in a JSON string's text onto its content `raw`, which
-// begins at `offset`: each escape stands for one character, and what is put
-// in is escaped as the string needs.
-void placeInString(Hiding &hidden, QStringView raw, qsizetype offset)
-{
-    qsizetype rawAt = 0;
-    qsizetype textAt = 0;
-    const auto place = [&](qsizetype at) {
+// Moves what is hidden in the text a JSON string stands for onto the
+// string's content, which begins at `offset`: each escape stands for one
+// character, and quotes put in are escaped once more.
+class HidingInString final : public Hiding {
+public:
+    HidingInString(QStringView raw, qsizetype offset, Hiding &outer) : raw(raw), offset(offset), outer(outer) {}
+
+    void hide(qsizetype start, qsizetype end, int quoting) override
+    {
+        start = place(start);
+        outer.hide(start, place(end), quoting < 0 ? quoting : quoting + 1);
+    }
+
+private:
+    qsizetype place(qsizetype at)
+    {
         for (; textAt < at; ++textAt)
             rawAt += raw[rawAt] != u'\\' ? 1 : raw[rawAt + 1] == u'u' ? 6 : 2;
         return offset + rawAt;
-    };
-    for (Hidden &value : hidden) {
-        value.start = place(value.start);
-        value.end = place(value.end);
-        value.with.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
     }
-}
+
+    QStringView raw;
+    qsizetype offset;
+    Hiding &outer;
+    qsizetype rawAt = 0;
+    qsizetype textAt = 0;
+};
 
 // Reads a JSON document token by token and finds what to hide, so that
 // everything else stays as the peer wrote it: spacing, order, repeated
 // names, the text of numbers and escapes. It takes what Qt's JSON reader
 // takes (RFC 8259, also any character after a backslash or unescaped in a
-// string, "1." and ".5"), so no document Qt reads falls to the scanner. Each name is weighed
-// where it stands, so a repeated one hides each of its values. A container
-// is tracked on a stack, so any depth reads in one pass.
+// string, "1." and ".5"), so no document Qt reads falls to the scanner.
 class JsonSecrets {
 public:
-    explicit JsonSecrets(const QString &text) : text(text) {}
+    explicit JsonSecrets(QStringView text) : text(text) {}
 
-    // Nothing when the text is no JSON document.
-    std::optional<Hiding> find(int level);
+    // Whether the text is a JSON document; with `hiding`, what it hides goes
+    // there. Nothing may be hidden before the whole text proved JSON, so it
+    // is read twice; containers are tracked on a stack, so any depth reads
+    // in one pass.
+    bool read(int level, Hiding *hiding);
 
 private:
     void skipBlanks()
@@ -362,7 +369,7 @@ private:
     bool number();
     bool word(QLatin1StringView word);
 
-    const QString &text;
+    QStringView text;
     qsizetype at = 0;
 };
 
@@ -418,39 +425,37 @@ bool JsonSecrets::number()
 
 bool JsonSecrets::word(QLatin1StringView word)
 {
-    if (!QStringView(text).sliced(at).startsWith(word))
+    if (!text.sliced(at).startsWith(word))
         return false;
     at += word.size();
     return true;
 }
 
-std::optional<Hiding> JsonSecrets::find(int level)
+bool JsonSecrets::read(int level, Hiding *hiding)
 {
-    const QString quotedRedacted = u'"' + redacted + u'"';
-    Hiding hidden;
-    std::vector<Span> strings; // read as text of their own once the document is whole
+    at = 0;
     std::vector<QChar> closers; // of the containers around `at`
-    qsizetype hiding = -1;      // where the hidden container around `at` begins
-    std::size_t hidingDepth = 0;
+    qsizetype hidden = -1;      // where the hidden container around `at` begins
+    std::size_t hiddenDepth = 0;
     bool secret = false; // the value next stands under a secret's name
     const auto close = [&] {
         ++at;
         closers.pop_back();
-        if (hiding >= 0 && closers.size() == hidingDepth) {
-            hidden.push_back({hiding, at, quotedRedacted});
-            hiding = -1;
+        if (hidden >= 0 && closers.size() == hiddenDepth) {
+            hiding->hide(hidden, at, 0);
+            hidden = -1;
         }
     };
     skipBlanks();
     if (at == text.size() || (text[at] != u'{' && text[at] != u'['))
-        return std::nullopt;
+        return false;
     enum class Expect { Value, Name, Next } expect = Expect::Value;
     for (;;) {
         skipBlanks();
         if (expect == Expect::Next && closers.empty())
             break;
         if (at == text.size())
-            return std::nullopt;
+            return false;
         const QChar c = text[at];
         const qsizetype start = at;
         Span content{};
@@ -460,24 +465,26 @@ std::optional<Hiding> JsonSecrets::find(int level)
                 continue;
             }
             if (c != u',')
-                return std::nullopt;
+                return false;
             ++at;
             expect = closers.back() == u'}' ? Expect::Name : Expect::Value;
         } else if (expect == Expect::Name) {
             if (c != u'"' || !string(content))
-                return std::nullopt;
+                return false;
             skipBlanks();
             if (at == text.size() || text[at] != u':')
-                return std::nullopt;
+                return false;
             ++at;
             // A secret's name inside a hidden value hides nothing more.
-            const QStringView name = QStringView(text).sliced(content.start, content.end - content.start);
-            secret = hiding < 0 && isSecretName(name.contains(u'\\') ? QStringView(decodedString(name)) : name);
+            if (hiding && hidden < 0) {
+                const QStringView name = text.sliced(content.start, content.end - content.start);
+                secret = isSecretName(name.contains(u'\\') ? QStringView(decodedString(name)) : name);
+            }
             expect = Expect::Value;
         } else if (c == u'{' || c == u'[') {
-            if (secret && hiding < 0) {
-                hiding = start;
-                hidingDepth = closers.size();
+            if (secret) {
+                hidden = start;
+                hiddenDepth = closers.size();
             }
             closers.push_back(c == u'{' ? u'}' : u']');
             ++at;
@@ -493,64 +500,85 @@ std::optional<Hiding> JsonSecrets::find(int level)
             // true, false and null tell nothing, so they stay.
             if (c == u'"') {
                 if (!string(content))
-                    return std::nullopt;
-                if (hiding < 0 && secret)
-                    hidden.push_back({content.start, content.end, redacted});
-                else if (hiding < 0)
-                    strings.push_back(content);
+                    return false;
+                const QStringView raw = text.sliced(content.start, content.end - content.start);
+                if (secret) {
+                    hiding->hide(content.start, content.end, -1);
+                } else if (hiding && hidden < 0) {
+                    // Read as text of its own, JSON or not, so JSON in a
+                    // string is found however its quotes were escaped.
+                    HidingInString inString(raw, content.start, *hiding);
+                    if (raw.contains(u'\\'))
+                        hideSecrets(decodedString(raw), level + 1, inString);
+                    else
+                        hideSecrets(raw, level + 1, inString);
+                }
             } else if (c == u'-' || c == u'.' || (c >= u'0' && c <= u'9')) {
                 if (!number())
-                    return std::nullopt;
-                if (secret && hiding < 0)
-                    hidden.push_back({start, at, quotedRedacted});
+                    return false;
+                if (secret)
+                    hiding->hide(start, at, 0);
             } else if (!word(QLatin1StringView("true")) && !word(QLatin1StringView("false"))
                        && !word(QLatin1StringView("null"))) {
-                return std::nullopt;
+                return false;
             }
             secret = false;
             expect = Expect::Next;
         }
     }
-    if (at != text.size())
-        return std::nullopt;
-    // A string is read as text of its own, JSON or not, so JSON in a string
-    // is found however its quotes were escaped.
-    const std::size_t found = hidden.size();
-    for (const Span &value : strings) {
-        const QStringView raw = QStringView(text).sliced(value.start, value.end - value.start);
-        Hiding inside = secretsIn(decodedString(raw), level + 1);
-        placeInString(inside, raw, value.start);
-        std::move(inside.begin(), inside.end(), std::back_inserter(hidden));
-    }
-    std::inplace_merge(hidden.begin(), hidden.begin() + static_cast<std::ptrdiff_t>(found), hidden.end(),
-                       [](const Hidden &a, const Hidden &b) { return a.start < b.start; });
-    return hidden;
+    return at == text.size();
 }
 
-Hiding secretsIn(const QString &text, int level)
+void hideSecrets(QStringView text, int level, Hiding &hiding)
 {
     if (level < jsonLevels) {
-        if (auto json = JsonSecrets(text).find(level))
-            return *std::move(json);
+        JsonSecrets json(text);
+        if (json.read(level, nullptr)) {
+            json.read(level, &hiding);
+            return;
+        }
     }
-    return scannedSecrets(text);
+    scanSecrets(text, hiding);
 }
+
+// The text with what is hidden put in, built as it goes.
+class Redacting final : public Hiding {
+public:
+    explicit Redacting(const QString &text) : text(text) {}
+
+    void hide(qsizetype start, qsizetype end, int quoting) override
+    {
+        result.append(QStringView(text).sliced(copied, start - copied));
+        if (quoting < 0) {
+            result.append(redacted);
+        } else {
+            // Each string around doubles the backslashes before a quote and adds one.
+            const QString quote = QString((1 << quoting) - 1, u'\\') + u'"';
+            result.append(quote).append(redacted).append(quote);
+        }
+        copied = end;
+        changed = true;
+    }
+
+    QString finished()
+    {
+        return changed ? result.append(QStringView(text).sliced(copied)) : text;
+    }
+
+private:
+    const QString &text;
+    QString result;
+    qsizetype copied = 0; // text before this is in `result`
+    bool changed = false;
+};
 
 } // namespace
 
 QString redactedSecrets(QString text)
 {
-    const Hiding hidden = secretsIn(text, 0);
-    if (hidden.empty())
-        return text;
-    QString result;
-    result.reserve(text.size());
-    qsizetype copied = 0;
-    for (const Hidden &value : hidden) {
-        result.append(QStringView(text).sliced(copied, value.start - copied)).append(value.with);
-        copied = value.end;
-    }
-    return result.append(QStringView(text).sliced(copied));
+    Redacting redacting(text);
+    hideSecrets(text, 0, redacting);
+    return redacting.finished();
 }
 
 } // namespace kivo
