@@ -1,12 +1,8 @@
 #include "KivoCore/support/Redaction.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-
 #include <algorithm>
 #include <cctype>
-#include <optional>
+#include <vector>
 
 namespace kivo {
 
@@ -74,22 +70,13 @@ bool isSecretName(QStringView name)
 
 // "Authorization: Bearer …" anywhere, or a name at a line's start, as in
 // "X-Api-Key: …", begins a header, whose value is the rest of its line.
-bool beginsHeader(const QString &text, qsizetype nameStart, QStringView name)
+bool beginsHeader(QStringView text, qsizetype nameStart, QStringView name)
 {
     if (name.contains(QLatin1StringView("authorization"), Qt::CaseInsensitive))
         return true;
     while (nameStart > 0 && isBlank(text[nameStart - 1]))
         --nameStart;
     return nameStart == 0 || isLineEnd(text[nameStart - 1]);
-}
-
-// How many backslashes stand right before `at`.
-qsizetype backslashesBefore(const QString &text, qsizetype at)
-{
-    qsizetype run = 0;
-    while (at - run > 0 && text[at - run - 1] == u'\\')
-        ++run;
-    return run;
 }
 
 // A quote after `run` backslashes opens a string this many escapings deep:
@@ -118,14 +105,14 @@ struct Span {
 
 // "%3D" where a query carried percent-encoded inside another's value
 // ("?next=%2Fx%3Ftoken%3D…") has its "=".
-bool startsWithEncoded(const QString &text, qsizetype at, QStringView escape)
+bool startsWithEncoded(QStringView text, qsizetype at, QStringView escape)
 {
-    return QStringView(text).sliced(at).startsWith(escape, Qt::CaseInsensitive);
+    return text.sliced(at).startsWith(escape, Qt::CaseInsensitive);
 }
 
 // A percent escape ("%3F") is read as the separator it encodes, so the name
 // after it is not glued to its hex digits.
-qsizetype percentEscapeLength(const QString &text, qsizetype at)
+qsizetype percentEscapeLength(QStringView text, qsizetype at)
 {
     const auto isHex = [&text](qsizetype i) {
         return i < text.size() && std::isxdigit(static_cast<unsigned char>(text[i].toLatin1()));
@@ -135,7 +122,7 @@ qsizetype percentEscapeLength(const QString &text, qsizetype at)
 
 // The length of the "=" or ":" at `at`, or of an encoded "=" ("%3D"); 0
 // when there is none.
-qsizetype separatorLength(const QString &text, qsizetype at)
+qsizetype separatorLength(QStringView text, qsizetype at)
 {
     if (at < text.size() && (text[at] == u'=' || text[at] == u':'))
         return 1;
@@ -145,7 +132,7 @@ qsizetype separatorLength(const QString &text, qsizetype at)
 // The end of a bare value (a number, a word): before the next blank or
 // separator of a query, a list or a JSON text; in an encoded query also
 // before its encoded "&".
-qsizetype bareValueEnd(const QString &text, qsizetype from, bool encoded)
+qsizetype bareValueEnd(QStringView text, qsizetype from, bool encoded)
 {
     static const QStringView separators = u"&;|,\"'{}[]()<>";
     qsizetype end = from;
@@ -169,7 +156,7 @@ bool isAuthorizationScheme(QStringView word)
 // line; an array or object ends at its closing bracket; a bare value is one
 // word, or two after an authorization scheme. Only an array or object may
 // end beyond the line.
-Span valueSpan(const QString &text, qsizetype from, bool header, bool encoded)
+Span valueSpan(QStringView text, qsizetype from, bool header, bool encoded)
 {
     const qsizetype size = text.size();
     qsizetype end = from;
@@ -212,7 +199,7 @@ Span valueSpan(const QString &text, qsizetype from, bool header, bool encoded)
         return {start, end};
     }
     end = bareValueEnd(text, from, encoded);
-    if (isAuthorizationScheme(QStringView(text).sliced(from, end - from))) {
+    if (isAuthorizationScheme(text.sliced(from, end - from))) {
         qsizetype credentials = end;
         while (credentials < size && isBlank(text[credentials]))
             ++credentials;
@@ -224,25 +211,37 @@ Span valueSpan(const QString &text, qsizetype from, bool header, bool encoded)
 }
 
 // Whether the name at [nameStart, nameEnd) stands in quotes, escaped or
-// not ("password", \"password\"); then `nameEnd` moves past the closing one.
-bool isQuotedName(const QString &text, qsizetype nameStart, qsizetype &nameEnd)
+// not ("password", \"password\"), even when only one of its quotes is
+// escaped; then `nameEnd` moves past the closing one.
+bool isQuotedName(QStringView text, qsizetype nameStart, qsizetype &nameEnd)
 {
     if (nameStart == 0 || !isQuote(text[nameStart - 1]))
         return false;
-    const qsizetype opening = backslashesBefore(text, nameStart - 1) + 1;
-    const QStringView quote = QStringView(text).sliced(nameStart - opening, opening);
-    if (!QStringView(text).sliced(nameEnd).startsWith(quote))
+    qsizetype closing = nameEnd;
+    while (closing < text.size() && text[closing] == u'\\')
+        ++closing;
+    if (closing == text.size() || text[closing] != text[nameStart - 1])
         return false;
-    nameEnd += opening;
+    nameEnd = closing + 1;
     return true;
 }
 
+// Where a reading puts what it hides, in order, none overlapping another:
+// [start, end) gives way to "<redacted>", in quotes when it is a JSON
+// value other than a string, `quoting` strings deep (none when negative).
+class Hiding {
+public:
+    virtual void hide(qsizetype start, qsizetype end, int quoting) = 0;
+
+protected:
+    ~Hiding() = default;
+};
+
 // The text scanner, for what is not a JSON document: form bodies, URLs,
 // broker and radio lines, and JSON cut short or carried inside other text.
-QString scannedSecrets(const QString &text)
+void scanSecrets(QStringView text, Hiding &hiding)
 {
-    QString result;
-    qsizetype copied = 0; // text before this is in `result`
+    qsizetype hiddenEnd = 0;
     qsizetype at = 0;
     const qsizetype size = text.size();
     while (at < size) {
@@ -253,7 +252,7 @@ QString scannedSecrets(const QString &text)
         const qsizetype nameStart = at;
         while (at < size && isNameCharacter(text[at]))
             ++at;
-        const QStringView name = QStringView(text).sliced(nameStart, at - nameStart);
+        const QStringView name = text.sliced(nameStart, at - nameStart);
         if (!isSecretName(name))
             continue;
         // "password": …, 'password': …, \"password\": …, password=…, token = …, Authorization: …, token%3D…
@@ -270,101 +269,316 @@ QString scannedSecrets(const QString &text)
         while (next < size && (isBlank(text[next]) || (quoted && isLineEnd(text[next]))))
             ++next;
         // A value that starts inside one hidden already is hidden with it.
-        if (next < copied)
+        if (next < hiddenEnd)
             continue;
         const Span value = valueSpan(text, next, header, separator > 1);
         if (value.end <= value.start)
             continue;
-        result.append(QStringView(text).sliced(copied, value.start - copied));
-        result.append(redacted);
-        copied = value.end;
+        hiding.hide(value.start, value.end, -1);
+        hiddenEnd = value.end;
         // A hidden value may hold a secret's name whose own value follows
         // it: its names are read too, once, and nothing hidden is read again.
         at = value.start;
     }
-    if (copied == 0)
-        return text;
-    result.append(QStringView(text).sliced(copied));
-    return result;
 }
 
-QString redactedText(const QString &text, int level);
+void hideSecrets(QStringView text, int level, Hiding &hiding);
 
-// Hides the secrets `value` holds, whether anything was hidden. A secret's
-// name hides its value whatever it is but true, false or null (which tell
-// nothing); a string is read as text of its own, JSON or not, so JSON in a
-// string is found however its quotes were escaped.
-bool hideSecrets(QJsonValue &value, int level)
+// The text a JSON string's content (checked already) stands for.
+QString decodedString(QStringView raw)
 {
-    if (value.isString()) {
-        const QString text = value.toString();
-        QString hidden = redactedText(text, level + 1);
-        if (hidden == text)
+    QString text;
+    text.reserve(raw.size());
+    for (qsizetype at = 0; at < raw.size(); ++at) {
+        if (raw[at] != u'\\') {
+            text.append(raw[at]);
+            continue;
+        }
+        switch (raw[++at].unicode()) {
+        case u'b': text.append(u'\b'); break;
+        case u'f': text.append(u'\f'); break;
+        case u'n': text.append(u'\n'); break;
+        case u'r': text.append(u'\r'); break;
+        case u't': text.append(u'\t'); break;
+        case u'u':
+            text.append(QChar(raw.sliced(at + 1, 4).toUShort(nullptr, 16)));
+            at += 4;
+            break;
+        default: text.append(raw[at]); // '"', '\\', '/' or any other
+        }
+    }
+    return text;
+}
+
+// Moves what is hidden in the text a JSON string stands for onto the
+// string's content, which begins at `offset`: each escape stands for one
+// character, and quotes put in are escaped once more.
+class HidingInString final : public Hiding {
+public:
+    HidingInString(QStringView raw, qsizetype offset, Hiding &outer) : raw(raw), offset(offset), outer(outer) {}
+
+    void hide(qsizetype start, qsizetype end, int quoting) override
+    {
+        start = place(start);
+        outer.hide(start, place(end), quoting < 0 ? quoting : quoting + 1);
+    }
+
+private:
+    qsizetype place(qsizetype at)
+    {
+        for (; textAt < at; ++textAt)
+            rawAt += raw[rawAt] != u'\\' ? 1 : raw[rawAt + 1] == u'u' ? 6 : 2;
+        return offset + rawAt;
+    }
+
+    QStringView raw;
+    qsizetype offset;
+    Hiding &outer;
+    qsizetype rawAt = 0;
+    qsizetype textAt = 0;
+};
+
+// Reads a JSON document token by token and finds what to hide, so that
+// everything else stays as the peer wrote it: spacing, order, repeated
+// names, the text of numbers and escapes. It takes what Qt's JSON reader
+// takes (RFC 8259, also any character after a backslash or unescaped in a
+// string, "1." and ".5"), so no document Qt reads falls to the scanner.
+class JsonSecrets {
+public:
+    explicit JsonSecrets(QStringView text) : text(text) {}
+
+    // Whether the text is a JSON document; with `hiding`, what it hides goes
+    // there. Nothing may be hidden before the whole text proved JSON, so it
+    // is read twice; containers are tracked on a stack, so any depth reads
+    // in one pass.
+    bool read(int level, Hiding *hiding);
+
+private:
+    void skipBlanks()
+    {
+        while (at < text.size() && (text[at] == u' ' || text[at] == u'\t' || text[at] == u'\n' || text[at] == u'\r'))
+            ++at;
+    }
+    bool isDigitAt(qsizetype i) const { return i < text.size() && text[i] >= u'0' && text[i] <= u'9'; }
+    void skipDigits()
+    {
+        while (isDigitAt(at))
+            ++at;
+    }
+    bool string(Span &content);
+    bool number();
+    bool word(QLatin1StringView word);
+
+    QStringView text;
+    qsizetype at = 0;
+};
+
+// A string at `at`, whose content (between its quotes) goes to `content`.
+bool JsonSecrets::string(Span &content)
+{
+    const auto isHexAt = [this](qsizetype i) {
+        return i < text.size() && text[i].unicode() < 0x80 && std::isxdigit(text[i].unicode());
+    };
+    content.start = ++at;
+    for (; at < text.size(); ++at) {
+        const QChar c = text[at];
+        if (c == u'"') {
+            content.end = at++;
+            return true;
+        }
+        if (c != u'\\')
+            continue;
+        if (++at == text.size())
             return false;
-        value = std::move(hidden);
-        return true;
-    }
-    bool changed = false;
-    if (value.isArray()) {
-        QJsonArray array = value.toArray();
-        for (qsizetype i = 0; i < array.size(); ++i) {
-            QJsonValue item = array.at(i);
-            if (hideSecrets(item, level)) {
-                array.replace(i, item);
-                changed = true;
-            }
+        if (text[at] == u'u') {
+            if (!isHexAt(at + 1) || !isHexAt(at + 2) || !isHexAt(at + 3) || !isHexAt(at + 4))
+                return false;
+            at += 4;
         }
-        if (changed)
-            value = array;
-    } else if (value.isObject()) {
-        QJsonObject object = value.toObject();
-        for (auto member = object.begin(); member != object.end(); ++member) {
-            QJsonValue item = member.value();
-            if (isSecretName(member.key()) && !item.isBool() && !item.isNull())
-                item = redacted;
-            else if (!hideSecrets(item, level))
-                continue;
-            member.value() = item;
-            changed = true;
-        }
-        if (changed)
-            value = object;
     }
-    return changed;
+    return false;
 }
 
-// A JSON document with its secrets hidden, written compactly when something
-// was; nothing when the text is no JSON document.
-std::optional<QString> redactedJson(const QString &text, int level)
+// A number at `at`, which holds '-', '.' or a digit.
+bool JsonSecrets::number()
 {
-    const auto first = std::find_if_not(text.cbegin(), text.cend(), [](QChar c) { return c.isSpace(); });
-    if (first == text.cend() || (*first != u'{' && *first != u'['))
-        return std::nullopt;
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError)
-        return std::nullopt;
-    QJsonValue root = document.isArray() ? QJsonValue(document.array()) : QJsonValue(document.object());
-    if (!hideSecrets(root, level))
-        return text;
-    const QJsonDocument hidden = root.isArray() ? QJsonDocument(root.toArray()) : QJsonDocument(root.toObject());
-    return QString::fromUtf8(hidden.toJson(QJsonDocument::Compact));
+    if (text[at] == u'-')
+        ++at;
+    const qsizetype digits = at;
+    if (isDigitAt(at) && text[at++] != u'0')
+        skipDigits();
+    if (at < text.size() && text[at] == u'.') {
+        ++at;
+        skipDigits();
+    }
+    if (at == digits || (at == digits + 1 && text[digits] == u'.'))
+        return false;
+    if (at < text.size() && (text[at] == u'e' || text[at] == u'E')) {
+        if (++at < text.size() && (text[at] == u'+' || text[at] == u'-'))
+            ++at;
+        if (!isDigitAt(at))
+            return false;
+        skipDigits();
+    }
+    return true;
 }
 
-QString redactedText(const QString &text, int level)
+bool JsonSecrets::word(QLatin1StringView word)
+{
+    if (!text.sliced(at).startsWith(word))
+        return false;
+    at += word.size();
+    return true;
+}
+
+bool JsonSecrets::read(int level, Hiding *hiding)
+{
+    at = 0;
+    std::vector<QChar> closers; // of the containers around `at`
+    qsizetype hidden = -1;      // where the hidden container around `at` begins
+    std::size_t hiddenDepth = 0;
+    bool secret = false; // the value next stands under a secret's name
+    const auto close = [&] {
+        ++at;
+        closers.pop_back();
+        if (hidden >= 0 && closers.size() == hiddenDepth) {
+            hiding->hide(hidden, at, 0);
+            hidden = -1;
+        }
+    };
+    skipBlanks();
+    if (at == text.size() || (text[at] != u'{' && text[at] != u'['))
+        return false;
+    enum class Expect { Value, Name, Next } expect = Expect::Value;
+    for (;;) {
+        skipBlanks();
+        if (expect == Expect::Next && closers.empty())
+            break;
+        if (at == text.size())
+            return false;
+        const QChar c = text[at];
+        const qsizetype start = at;
+        Span content{};
+        if (expect == Expect::Next) {
+            if (c == closers.back()) {
+                close();
+                continue;
+            }
+            if (c != u',')
+                return false;
+            ++at;
+            expect = closers.back() == u'}' ? Expect::Name : Expect::Value;
+        } else if (expect == Expect::Name) {
+            if (c != u'"' || !string(content))
+                return false;
+            skipBlanks();
+            if (at == text.size() || text[at] != u':')
+                return false;
+            ++at;
+            // A secret's name inside a hidden value hides nothing more.
+            if (hiding && hidden < 0) {
+                const QStringView name = text.sliced(content.start, content.end - content.start);
+                secret = isSecretName(name.contains(u'\\') ? QStringView(decodedString(name)) : name);
+            }
+            expect = Expect::Value;
+        } else if (c == u'{' || c == u'[') {
+            if (secret) {
+                hidden = start;
+                hiddenDepth = closers.size();
+            }
+            closers.push_back(c == u'{' ? u'}' : u']');
+            ++at;
+            skipBlanks();
+            if (at < text.size() && text[at] == closers.back()) {
+                close();
+                expect = Expect::Next;
+            } else {
+                expect = c == u'{' ? Expect::Name : Expect::Value;
+            }
+            secret = false;
+        } else {
+            // true, false and null tell nothing, so they stay.
+            if (c == u'"') {
+                if (!string(content))
+                    return false;
+                const QStringView raw = text.sliced(content.start, content.end - content.start);
+                if (secret) {
+                    hiding->hide(content.start, content.end, -1);
+                } else if (hiding && hidden < 0) {
+                    // Read as text of its own, JSON or not, so JSON in a
+                    // string is found however its quotes were escaped.
+                    HidingInString inString(raw, content.start, *hiding);
+                    if (raw.contains(u'\\'))
+                        hideSecrets(decodedString(raw), level + 1, inString);
+                    else
+                        hideSecrets(raw, level + 1, inString);
+                }
+            } else if (c == u'-' || c == u'.' || (c >= u'0' && c <= u'9')) {
+                if (!number())
+                    return false;
+                if (secret)
+                    hiding->hide(start, at, 0);
+            } else if (!word(QLatin1StringView("true")) && !word(QLatin1StringView("false"))
+                       && !word(QLatin1StringView("null"))) {
+                return false;
+            }
+            secret = false;
+            expect = Expect::Next;
+        }
+    }
+    return at == text.size();
+}
+
+void hideSecrets(QStringView text, int level, Hiding &hiding)
 {
     if (level < jsonLevels) {
-        if (auto json = redactedJson(text, level))
-            return *std::move(json);
+        JsonSecrets json(text);
+        if (json.read(level, nullptr)) {
+            json.read(level, &hiding);
+            return;
+        }
     }
-    return scannedSecrets(text);
+    scanSecrets(text, hiding);
 }
+
+// The text with what is hidden put in, built as it goes.
+class Redacting final : public Hiding {
+public:
+    explicit Redacting(const QString &text) : text(text) {}
+
+    void hide(qsizetype start, qsizetype end, int quoting) override
+    {
+        result.append(QStringView(text).sliced(copied, start - copied));
+        if (quoting < 0) {
+            result.append(redacted);
+        } else {
+            // Each string around doubles the backslashes before a quote and adds one.
+            const QString quote = QString((1 << quoting) - 1, u'\\') + u'"';
+            result.append(quote).append(redacted).append(quote);
+        }
+        copied = end;
+        changed = true;
+    }
+
+    QString finished()
+    {
+        return changed ? result.append(QStringView(text).sliced(copied)) : text;
+    }
+
+private:
+    const QString &text;
+    QString result;
+    qsizetype copied = 0; // text before this is in `result`
+    bool changed = false;
+};
 
 } // namespace
 
 QString redactedSecrets(QString text)
 {
-    return redactedText(text, 0);
+    Redacting redacting(text);
+    hideSecrets(text, 0, redacting);
+    return redacting.finished();
 }
 
 } // namespace kivo

@@ -162,10 +162,10 @@ TEST(Tracing, RedactsEverySecretATraceCouldCarryInOneReading)
     const QList<QPair<QString, QString>> table{
         {"Authorization: Bearer a.b-1\r\nX-Api-Key: k 1\nHost: h", "Authorization: <redacted>\r\nX-Api-Key: <redacted>\nHost: h"},
         {"Invalid token: abc, try again", "Invalid token: <redacted>, try again"},
-        {R"({"password":"p\"w", "user":"ham"})", R"({"password":"<redacted>","user":"ham"})"},
-        {R"({"password": 12345, "pin": null})", R"({"password":"<redacted>","pin":null})"},
+        {R"({"password":"p\"w", "user":"ham"})", R"({"password":"<redacted>", "user":"ham"})"},
+        {R"({"password": 12345, "pin": null})", R"({"password": "<redacted>", "pin": null})"},
         {"{'password': 'abc'}", "{'password': '<redacted>'}"},
-        {R"({"credentials": {"apiKey": "k"}})", R"({"credentials":"<redacted>"})"},
+        {R"({"credentials": {"apiKey": "k"}})", R"({"credentials": "<redacted>"})"},
         {"password=\"hunter2\nnext", "password=\"<redacted>\nnext"},
         {"token = abc def", "token = <redacted> def"},
         {"?refresh_token=a1&grant_type=refresh_token", "?refresh_token=<redacted>&grant_type=refresh_token"},
@@ -173,16 +173,25 @@ TEST(Tracing, RedactsEverySecretATraceCouldCarryInOneReading)
         {"C7|wan validate handle=0x1A2B token", "C7|wan validate handle=0x1A2B token"},
         {"token.token.token=", "token.token.token="},
         {R"({"type":"config","payload":"{\"password\":\"hunter2\"}"})",
-         R"({"payload":"{\"password\":\"<redacted>\"}","type":"config"})"},
+         R"({"type":"config","payload":"{\"password\":\"<redacted>\"}"})"},
         {R"(body={\"token\":\"abc123\"})", R"(body={\"token\":\"<redacted>\"})"},
         {R"(token="password": "hunter2")", R"(token="<redacted>": "<redacted>")"},
         // JSON is read as JSON: every value under a secret's name, JSON in a
-        // string however escaped; a document without secrets is left as it came.
+        // string however escaped; all else is left as it came.
         {R"({"payload":"{\u0022password\u0022:\u0022hunter2\u0022,\u0022mode\u0022:\u0022DIGU\u0022}"})",
-         R"({"payload":"{\"mode\":\"DIGU\",\"password\":\"<redacted>\"}"})"},
+         R"({"payload":"{\u0022password\u0022:\u0022<redacted>\u0022,\u0022mode\u0022:\u0022DIGU\u0022}"})"},
         {R"({"tokens":["t-1"],"credential":{"value":"v-1"},"pwd":7,"passwordSet":true,"note":"user=ham&pass=p-1"})",
-         R"({"credential":"<redacted>","note":"user=ham&pass=<redacted>","passwordSet":true,"pwd":"<redacted>","tokens":"<redacted>"})"},
-        {"{\n  \"password\":\n    \"hunter2\"\n}", R"({"password":"<redacted>"})"},
+         R"({"tokens":"<redacted>","credential":"<redacted>","pwd":"<redacted>","passwordSet":true,"note":"user=ham&pass=<redacted>"})"},
+        {"{\n  \"password\":\n    \"hunter2\"\n}", "{\n  \"password\":\n    \"<redacted>\"\n}"},
+        {R"({"password":"hunter2","password":null})", R"({"password":"<redacted>","password":null})"},
+        {R"({"data":{"password":"hunter2"},"data":1})", R"({"data":{"password":"<redacted>"},"data":1})"},
+        {R"([{"payload":"{\"pin\":[1],\"pin\":2,\"token\":30}"}])",
+         R"([{"payload":"{\"pin\":[1],\"pin\":2,\"token\":\"<redacted>\"}"}])"},
+        {"{ \"mode\" :\t\"DIGU\" ,\r\n\"token\" : \"t\" }", "{ \"mode\" :\t\"DIGU\" ,\r\n\"token\" : \"<redacted>\" }"},
+        {R"({"z":1,"B":2,"a":3,"token":"t"})", R"({"z":1,"B":2,"a":3,"token":"<redacted>"})"},
+        {R"({"id":123456789012345678901,"gain":1.10,"sq":-0E+0,"token":"t"})",
+         R"({"id":123456789012345678901,"gain":1.10,"sq":-0E+0,"token":"<redacted>"})"},
+        {R"({"note":"73 \u00e9\/\t\q","pass\u0077ord":"p"})", R"({"note":"73 \u00e9\/\t\q","pass\u0077ord":"<redacted>"})"},
         {R"({"frequencyHz": 14074000, "mode": "DIGU"})", R"({"frequencyHz": 14074000, "mode": "DIGU"})"},
         // The scanner, for the rest.
         {"state {\n  \"password\":\n    12345,\n  \"mode\": \"DIGU\"", "state {\n  \"password\":\n    <redacted>,\n  \"mode\": \"DIGU\""},
@@ -191,6 +200,8 @@ TEST(Tracing, RedactsEverySecretATraceCouldCarryInOneReading)
         {"pwd=a&pass=b&passphrase=c&compass=north&passband=2700",
          "pwd=<redacted>&pass=<redacted>&passphrase=<redacted>&compass=north&passband=2700"},
         {"/cb?next=%2Fx%3Ftoken%3Dt-1%26mode%3DDIGU", "/cb?next=%2Fx%3Ftoken%3D<redacted>%26mode%3DDIGU"},
+        {R"(\"password": "hunter2")", R"(\"password": "<redacted>")"},
+        {R"("password\": \"hunter2\")", R"("password\": \"<redacted>\")"},
     };
     for (const auto &[text, redacted] : table)
         EXPECT_EQ(redactedSecrets(text), redacted) << text.toStdString();
