@@ -7,17 +7,21 @@
 #include "QuendKivoApp/model/AppModel.h"
 #include "QuendKivoApp/model/ConnectionKindDescriptor.h"
 #include "fakes/FakeDesktopTheme.h"
+#include "support/QtPrinters.h"
 #include "support/RawClient.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QJsonDocument>
 #include <QLocale>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -269,20 +273,62 @@ TEST_F(ConfigurationWindowTest, ReturnPressesAFocusedButtonAndTogglesTheBridgeOn
 
 TEST_F(ConfigurationWindowTest, GuidanceReadsOnTheTabPaneAfterAThemeChangeWhileRunningAsAtAFreshStart)
 {
-    const auto shown = [](const ContentView &view) {
-        view.ensurePolished();
-        return view.findChild<QWidget *>("configuration.guidance")->palette().color(QPalette::WindowText);
+    // Every text of every tab, looked at with its tab shown, and whether a group box's card is behind it.
+    struct Text {
+        QString shown;
+        QColor color;
+        bool onCard;
+    };
+    const auto texts = [](ContentView &view) {
+        QList<Text> found;
+        auto *tabs = view.findChild<QTabWidget *>("content.tabs");
+        for (int tab = 0; tab < tabs->count(); ++tab) {
+            tabs->setCurrentIndex(tab);
+            for (const QLabel *label : tabs->currentWidget()->findChildren<QLabel *>()) {
+                if (!label->isVisible() || label->text().isEmpty())
+                    continue;
+                const QColor color = label->palette().color(QPalette::WindowText);
+                bool onCard = false;
+                for (const QWidget *up = label->parentWidget(); up != tabs && !onCard; up = up->parentWidget())
+                    onCard = qobject_cast<const QGroupBox *>(up);
+                found.append({tabs->tabText(tab) + ": " + label->text() + " " + color.name(QColor::HexArgb), color, onCard});
+            }
+        }
+        return found;
+    };
+    const auto named = [](const QList<Text> &found) {
+        QStringList shown;
+        for (const Text &text : found)
+            shown.append(text.shown);
+        return shown;
     };
     const QPalette light = QApplication::palette(), dark = test::darkDesktopPalette();
-    const QColor freshLight = shown(*window);
-    test::reloadDesktopPalette(dark);
-    const QColor freshDark = shown(ContentView(*model));
-    startSimulator();
-    for (const auto &[desktop, fresh] : {std::pair{light, freshLight}, {dark, freshDark}, {light, freshLight}}) {
+    const auto freshIn = [&](const QPalette &desktop) {
         test::reloadDesktopPalette(desktop);
-        EXPECT_EQ(shown(*window), fresh) << fresh.name().toStdString();
-        // Reads at 4.5:1 on the pane as it is, translucent or not.
-        EXPECT_EQ(readableTextColor(fresh, test::fusionFaceColor(desktop).lighter(104)), fresh);
+        ContentView fresh(*model);
+        fresh.show();
+        return texts(fresh);
+    };
+    // Stopped, then running: the radio card says "Stopped", then "Connected"; Configuration is locked.
+    for (const bool running : {false, true}) {
+        if (running) {
+            startSimulator();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return model->isRadioConnected(); }, deadline));
+        }
+        const QList<Text> freshLight = freshIn(light), freshDark = freshIn(dark);
+        for (const auto &[desktop, fresh] : {std::pair{light, freshLight}, {dark, freshDark}, {light, freshLight}}) {
+            test::reloadDesktopPalette(desktop);
+            EXPECT_EQ(named(texts(*window)), named(fresh));
+            // The kit's colours read at 4.5:1 on the pane or card as painted, translucent or not; the
+            // desktop's own, dimmed on a locked page, are its theme's.
+            const QColor pane = test::fusionFaceColor(desktop).lighter(104);
+            for (const Text &text : fresh) {
+                const QColor ground = text.onCard ? test::fusionCardColor(pane) : pane;
+                const bool desktops = text.color == desktop.color(QPalette::Active, QPalette::WindowText)
+                    || text.color == desktop.color(QPalette::Disabled, QPalette::WindowText);
+                EXPECT_TRUE(desktops || readableTextColor(text.color, ground) == text.color) << text.shown.toStdString();
+            }
+        }
     }
 }
 

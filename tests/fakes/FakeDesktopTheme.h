@@ -45,4 +45,11 @@ inline QColor fusionFaceColor(const QPalette &palette)
     return QColor::fromHsv(face.hue(), face.saturation() * 3 / 4, face.value());
 }
 
+// Fusion's group box card: the ground under black at 3/255.
+inline QColor fusionCardColor(const QColor &ground)
+{
+    const auto shaded = [](int channel) { return channel - (channel * 3 + 127) / 255; };
+    return QColor(shaded(ground.red()), shaded(ground.green()), shaded(ground.blue()));
+}
+
 } // namespace kivo::test
