@@ -48,8 +48,7 @@ inline QColor fusionFaceColor(const QPalette &palette)
 // Fusion's group box card: the ground under black at 3/255.
 inline QColor fusionCardColor(const QColor &ground)
 {
-    const auto shaded = [](int channel) { return channel - (channel * 3 + 127) / 255; };
-    return QColor(shaded(ground.red()), shaded(ground.green()), shaded(ground.blue()));
+    return QColor(ground.red() * 252 / 255, ground.green() * 252 / 255, ground.blue() * 252 / 255);
 }
 
 } // namespace kivo::test
