@@ -5,11 +5,13 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QEvent>
+#include <QGroupBox>
 #include <QImage>
 #include <QPainter>
 #include <QPalette>
 #include <QPointer>
 #include <QStyle>
+#include <QStyleOptionGroupBox>
 #include <QStyleOptionTabWidgetFrame>
 #include <QTabWidget>
 #include <QWidget>
@@ -65,13 +67,36 @@ QColor tabPaneColor(const QTabWidget *tabs)
     return pane.pixelColor(option.rect.center());
 }
 
+// The colour inside a group box's frame, painted by the style over what is
+// behind the box (Fusion's card is a shade darker than the pane).
+QColor groupBoxColor(const QGroupBox *box, const QColor &behind)
+{
+    QStyleOptionGroupBox option;
+    option.initFrom(box);
+    option.palette.setCurrentColorGroup(QPalette::Active);
+    option.rect = QRect(0, 0, 64, 96);
+    option.subControls = QStyle::SC_GroupBoxFrame;
+    option.features = box->isFlat() ? QStyleOptionFrame::Flat : QStyleOptionFrame::None;
+    option.lineWidth = 1;
+    QImage card(option.rect.size(), QImage::Format_RGB32);
+    card.fill(behind);
+    QPainter painter(&card);
+    box->style()->drawComplexControl(QStyle::CC_GroupBox, &option, &painter, box);
+    painter.end();
+    // Below any title, clear of the frame's edges.
+    return card.pixelColor(option.rect.width() / 2, option.rect.height() * 3 / 4);
+}
+
 // What is painted behind the widget: the nearest ancestor that fills its
-// background, a tab widget's pane for what sits on its pages, or the window.
+// background, a group box's card, a tab widget's pane for what sits on its
+// pages, or the window.
 QColor backgroundBehind(const QWidget *widget)
 {
     for (const QWidget *ancestor = widget->parentWidget(); ancestor; ancestor = ancestor->parentWidget()) {
         if (const auto *tabs = qobject_cast<const QTabWidget *>(ancestor))
             return tabPaneColor(tabs);
+        if (const auto *box = qobject_cast<const QGroupBox *>(ancestor))
+            return groupBoxColor(box, backgroundBehind(box));
         if (ancestor->autoFillBackground())
             return ancestor->palette().color(QPalette::Active, ancestor->backgroundRole());
         if (ancestor->isWindow())
@@ -117,8 +142,11 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        // Polished once it sits where it is shown, on the background found there.
-        if (watched == m_widget && (event->type() == QEvent::PaletteChange || event->type() == QEvent::Polish))
+        // A layout may polish it before its page sits in the window: it is
+        // shown where it is painted, on the background found there.
+        const QEvent::Type type = event->type();
+        if (watched == m_widget
+            && (type == QEvent::PaletteChange || type == QEvent::Polish || type == QEvent::Show))
             apply();
         // The widget takes the new application palette after this filter, and
         // a desktop theme reload sets it after the ThemeChange, maybe before

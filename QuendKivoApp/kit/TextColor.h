@@ -2,8 +2,8 @@
 
 // Text colours of widgets. The kit's colours are worked out from the
 // palette the widget sits in, readable against the background it sits on
-// (a tab pane, the window), and again whenever that palette changes (a
-// dark desktop, a theme switch).
+// (a group box's card, a tab pane, the window), each time it is shown and
+// whenever that palette changes (a dark desktop, a theme switch).
 // Panels with a fixed palette of their own set exact colours instead.
 
 #include "QuendKivoApp/kit/Palette.h"

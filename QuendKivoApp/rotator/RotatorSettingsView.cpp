@@ -474,7 +474,11 @@ void RotatorSettingsView::refresh()
     showText(m_homeGrid, rotator.homeGrid);
     const bool valid = RotatorFormRules::homeGridIsValid(rotator.homeGrid);
     m_homeGridMark->setText(valid ? QStringLiteral("Valid") : QStringLiteral("Invalid"));
-    setForegroundColor(m_homeGridMark, valid ? green : orange);
+    // Orange as each palette it is shown in has it, not as at this refresh.
+    if (valid)
+        setForegroundColor(m_homeGridMark, green);
+    else
+        setForegroundColor(m_homeGridMark, PlatformColor::Orange);
     m_automatic->setChecked(rotator.automaticTurningEnabled);
     {
         const QSignalBlocker blocker(m_automaticSource);

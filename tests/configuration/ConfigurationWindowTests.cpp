@@ -7,19 +7,24 @@
 #include "QuendKivoApp/model/AppModel.h"
 #include "QuendKivoApp/model/ConnectionKindDescriptor.h"
 #include "fakes/FakeDesktopTheme.h"
+#include "support/QtPrinters.h"
 #include "support/RawClient.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QJsonDocument>
 #include <QLocale>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace kivo;
@@ -269,20 +274,41 @@ TEST_F(ConfigurationWindowTest, ReturnPressesAFocusedButtonAndTogglesTheBridgeOn
 
 TEST_F(ConfigurationWindowTest, GuidanceReadsOnTheTabPaneAfterAThemeChangeWhileRunningAsAtAFreshStart)
 {
-    const auto shown = [](const ContentView &view) {
-        view.ensurePolished();
-        return view.findChild<QWidget *>("configuration.guidance")->palette().color(QPalette::WindowText);
+    // The kit's texts on every tab, each read at 4.5:1 on the pane or a group box's card as painted,
+    // translucent or not. The desktop's own colours, dimmed on the locked page, are its theme's.
+    const auto shown = [](ContentView &view, const QPalette &desktop) {
+        QStringList texts;
+        auto *tabs = view.findChild<QTabWidget *>("content.tabs");
+        const QColor pane = test::fusionFaceColor(desktop).lighter(104);
+        for (int tab = 0; tab < tabs->count(); ++tab) {
+            tabs->setCurrentIndex(tab);
+            const QList<QGroupBox *> cards = tabs->currentWidget()->findChildren<QGroupBox *>();
+            for (const QLabel *label : tabs->currentWidget()->findChildren<QLabel *>()) {
+                const QColor color = label->palette().color(QPalette::WindowText);
+                if (!label->isVisible() || label->text().isEmpty()
+                    || color == desktop.color(label->palette().currentColorGroup(), QPalette::WindowText))
+                    continue;
+                const bool onCard = std::ranges::any_of(cards, [&](auto *card) { return card->isAncestorOf(label); });
+                EXPECT_EQ(readableTextColor(color, onCard ? test::fusionCardColor(pane) : pane), color)
+                    << label->text().toStdString();
+                texts.append(label->text() + " " + color.name(QColor::HexArgb));
+            }
+        }
+        return texts;
     };
     const QPalette light = QApplication::palette(), dark = test::darkDesktopPalette();
-    const QColor freshLight = shown(*window);
-    test::reloadDesktopPalette(dark);
-    const QColor freshDark = shown(ContentView(*model));
-    startSimulator();
-    for (const auto &[desktop, fresh] : {std::pair{light, freshLight}, {dark, freshDark}, {light, freshLight}}) {
+    const auto fresh = [&](const QPalette &desktop) {
         test::reloadDesktopPalette(desktop);
-        EXPECT_EQ(shown(*window), fresh) << fresh.name().toStdString();
-        // Reads at 4.5:1 on the pane as it is, translucent or not.
-        EXPECT_EQ(readableTextColor(fresh, test::fusionFaceColor(desktop).lighter(104)), fresh);
+        ContentView view(*model);
+        view.show();
+        return shown(view, desktop);
+    };
+    startSimulator();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->isRadioConnected(); }, deadline));
+    const QStringList freshLight = fresh(light), freshDark = fresh(dark);
+    for (const auto &[desktop, texts] : {std::pair{light, freshLight}, {dark, freshDark}, {light, freshLight}}) {
+        test::reloadDesktopPalette(desktop);
+        EXPECT_EQ(shown(*window, desktop), texts);
     }
 }
 

@@ -45,4 +45,10 @@ inline QColor fusionFaceColor(const QPalette &palette)
     return QColor::fromHsv(face.hue(), face.saturation() * 3 / 4, face.value());
 }
 
+// Fusion's group box card: the ground under black at 3/255.
+inline QColor fusionCardColor(const QColor &ground)
+{
+    return QColor(ground.red() * 252 / 255, ground.green() * 252 / 255, ground.blue() * 252 / 255);
+}
+
 } // namespace kivo::test
