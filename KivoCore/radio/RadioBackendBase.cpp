@@ -583,12 +583,19 @@ bool RadioBackendBase::anotherClientHolds(qint64 except) const
 
 QCoro::Task<void> RadioBackendBase::clearCW()
 {
+    co_await emptyKeyer(false);
+}
+
+QCoro::Task<void> RadioBackendBase::emptyKeyer(bool onOwnAccount)
+{
     QPointer<RadioBackendBase> self(this);
     co_await clearKeyerNumbered();
-    // The keyer's transmission ends with it; a client's key, newer than the
-    // CW or held, stands until that client lets go.
-    if (!self || !clearingKeyerUnkeys() || !m_ledger.keyed()
-        || (!m_stopping && (m_ledger.newestKey != m_ledger.newestCW || anotherClientHolds(0))))
+    // On the bridge's own account the keyer's transmission ends with it; a
+    // client's key, newer than the CW or held, stands until that client
+    // lets go. Asked for, the clear ends every key, as an unkey does.
+    const bool spared = onOwnAccount && !m_stopping
+        && (m_ledger.newestKey != m_ledger.newestCW || anotherClientHolds(0));
+    if (!self || !clearingKeyerUnkeys() || !m_ledger.keyed() || spared)
         co_return;
     try {
         co_await unkeyOnOwnAccount();
@@ -602,7 +609,7 @@ QCoro::Task<bool> RadioBackendBase::makeSafe(ClientActivity activity)
     QPointer<RadioBackendBase> self(this);
     if (activity.startedCW) {
         try {
-            co_await clearCW();
+            co_await emptyKeyer(true);
         } catch (...) {
             trace("clearing CW", std::current_exception());
         }
@@ -667,7 +674,7 @@ QCoro::Task<void> RadioBackendBase::payDebts(qint64 attempt, bool withoutReport)
     if (keyerClearOwed()) {
         bool cleared = true;
         try {
-            co_await clearCW();
+            co_await emptyKeyer(true);
         } catch (...) {
             cleared = false;
             trace("clearing CW owed", std::current_exception());

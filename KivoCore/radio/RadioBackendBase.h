@@ -222,6 +222,9 @@ private:
     QCoro::Task<void> unkeyOnOwnAccount();
     // The keyer cleared, numbered; a failure stays owed and is said.
     QCoro::Task<void> clearKeyerNumbered();
+    // clearCW(); `onOwnAccount` (a departure, a debt) spares a key that is
+    // not the CW's own.
+    QCoro::Task<void> emptyKeyer(bool onOwnAccount);
     // Pays what is owed while attempt `attempt` is ready. Without a report
     // of this session an unkey waits, unless `withoutReport`.
     QCoro::Task<void> payDebts(qint64 attempt, bool withoutReport);
