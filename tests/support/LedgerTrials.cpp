@@ -389,7 +389,12 @@ void exploreEveryTwoSteps(const LedgerPeerFactory &makePeer)
         for (LedgerStep second : std::as_const(each))
             sequences.append({first, second});
     }
-    for (qsizetype i = 0; i < sequences.size(); ++i) {
+    // QK_LEDGER_SHARD=k/n runs every n-th sequence from the k-th, so that
+    // shards run side by side.
+    const QStringList shard = qEnvironmentVariable("QK_LEDGER_SHARD").split(u'/');
+    const qsizetype shards = shard.size() == 2 ? std::max(1, shard.at(1).toInt()) : 1;
+    const qsizetype first = shard.size() == 2 ? shard.at(0).toInt() : 0;
+    for (qsizetype i = first; i < sequences.size(); i += shards) {
         // Both ends of a trial, the last departures or a quit, come up for each.
         const QString failure = runLedgerTrial(makePeer, sequences.at(i), true, quint32(i + 1));
         if (!failure.isEmpty()) {
