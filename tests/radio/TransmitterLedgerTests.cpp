@@ -287,6 +287,10 @@ TEST(TransmitterLedger, FlexRadioNamedSequences)
                        {"a refused CW clear is said and paid", {RefuseClear, SendCW, Leave, Comply}},
                        {"CW that keys the transmitter is unkeyed", {CWKeys, SendCW, Leave}},
                        {"a fault under the operator's microphone ends the operator's hold", {OperatorKeys, Key, Abnormal}},
+                       {"an owed CW clear is paid with the unkey of what its CW keyed", {CWKeys, RefuseClear, SendCW, Leave, Comply}},
+                       {"an older unkey spares a key written while it was on its way", {Slow, Key, Wait, UnkeyAsNextKeys}, true},
+                       {"a held key stands while another client's CW is cleared at its going",
+                        {Key, NextClient, NextClient, SendCW, Leave, Wait}, true},
                    });
 }
 
@@ -497,6 +501,7 @@ TEST(TransmitterLedger, LegacyKIVONamedSequences)
                        {"one departure writes an unconfirmable unkey at most twice", {Abnormal, CWKeys, Key, SendCW, Leave}},
                        {"a lost answer does not put answers and requests out of step", {LoseAnswer, Key, Leave}},
                        {"a companion that falls silent is dropped", {Key, Unannounced, Leave}},
+                       {"each debt on one connection gets its own resend", {Stall, Key, Leave, Release, Key, Stall, Leave, Release}},
                    });
     // The companion closes the link as the departing client's keyer clear arrives.
     runNamedTrials([] { return startPeer<LegacyPeer>(true); },
@@ -566,7 +571,7 @@ public:
         return kPeerSteps + QList{StaleStates, RefuseClear, LoseAnswer, ActsLate};
     }
     QList<LedgerStep> modes() const override { return {Slow, StaleStates, Unannounced, ActsLate}; }
-    void act(LedgerStep step, quint32) override
+    void act(LedgerStep step, quint32 random) override
     {
         // What the agent sent before is read before it does anything else.
         if (m_unread)
@@ -615,9 +620,11 @@ public:
             m_streamDropArmed = true;
             break;
         case StaleStates:
-            // Its answers then carry no state: only the stream tells, late.
+            // Its answers then carry no state, or the state it took before
+            // applying a key or unkey: only the stream tells, late.
             m_staleStates = true;
-            m_announces = false;
+            m_stateBeforeApplying = (random + m_staleForms++) % 2 == 0;
+            m_announces = m_stateBeforeApplying;
             break;
         case RefuseClear:
             m_refusingClear = true;
@@ -774,6 +781,7 @@ private:
             h.agent.state.insert("revision", revision() + 1);
             deliver(h.agent.state, later);
         }
+        const QJsonObject before = h.agent.state;
         if (keying) {
             if (!on && m_lateUnkey && m_operatorTold && operatorHolds()
                 && ++m_lateCuts[h.countStatus(RadioConnectionState::Ready)] > 1)
@@ -790,7 +798,7 @@ private:
         }
         if (!m_announces)
             return Reply::json({{"success", true}});
-        return Reply::json({{"success", true}, {"state", h.agent.state}});
+        return Reply::json({{"success", true}, {"state", keying && m_stateBeforeApplying ? before : h.agent.state}});
     }
 
     struct ChildCount final : QObject {
@@ -820,6 +828,8 @@ private:
     bool m_slow = false;
     bool m_streamDropArmed = false;
     bool m_staleStates = false;
+    bool m_stateBeforeApplying = false;
+    quint32 m_staleForms = 0;
     bool m_announces = true;
     int m_stale = 0;
     int m_order = 0;
@@ -841,6 +851,8 @@ TEST(TransmitterLedger, RemoteAgentNamedSequences)
                        {"an older unkey answered late leaves a newer key ours",
                         {Slow, Key, Wait, Unkey, NextClient, Key, Wait, Leave}, true},
                        {"a refused CW clear is said", {RefuseClear, SendCW, Leave, Comply}},
+                       {"a key's own answer with the state from before it proves nothing", {StaleStates, StaleStates, Key, Leave}},
+                       {"a key given up on and acted on once its client left is undone", {ActsLate, Stall, Key}},
                    });
 }
 
