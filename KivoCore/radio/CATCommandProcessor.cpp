@@ -132,8 +132,7 @@ QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::answer(QString req
     if (command == QLatin1StringView("IF")) {
         if (!connected)
             co_return errorReply;
-        co_return informationResponse(snapshot, vfoBIs(snapshot, &RadioVFO::isReceive) ? 1 : 0,
-                                      vfoBIs(snapshot, &RadioVFO::isTransmit) ? 1 : 0);
+        co_return informationResponse(snapshot);
     }
     if (command == QLatin1StringView("MD")) {
         if (!connected)
@@ -338,16 +337,33 @@ std::optional<QString> CATCommandProcessor::flexMode(const QString &kenwoodCode)
     return *found;
 }
 
-QString CATCommandProcessor::informationResponse(const RadioSnapshot &snapshot, int receiveVFO, int transmitVFO)
+QString CATCommandProcessor::informationResponse(const RadioSnapshot &snapshot)
 {
+    const bool receiveOnB = vfoBIs(snapshot, &RadioVFO::isReceive);
+    const bool transmitOnB = vfoBIs(snapshot, &RadioVFO::isTransmit);
+    const bool split = receiveOnB != transmitOnB;
+    // Keyed in split, a Kenwood describes the VFO that transmits, and Hamlib
+    // reads the VFO field that way: describing the receiver would make a
+    // logger's retune move the transmitter.
+    const bool describesTransmit = split && snapshot.isTransmitting;
+    qint64 frequencyHz = snapshot.frequencyHz;
+    QString mode = snapshot.mode;
+    if (describesTransmit) {
+        const auto transmitter = snapshot.vfo(transmitOnB ? QStringLiteral("B") : QStringLiteral("A"));
+        frequencyHz = transmitter ? transmitter->frequencyHz : snapshot.transmitFrequencyHz;
+        if (transmitter)
+            mode = transmitter->mode;
+    }
+    const bool describesB = describesTransmit ? transmitOnB : receiveOnB;
+
     // Kenwood's 38-character layout, which Hamlib's Kenwood backends read:
-    // frequency, RIT/XIT fields left blank and zero, TX flag, mode, then the
-    // VFO at position 30 (Hamlib's current VFO, so the one we receive on),
-    // scan, the split flag at position 32, tone and shift fields zero.
-    return QLatin1StringView("IF") + zeroPadded(snapshot.frequencyHz, frequencyDigits)
+    // frequency, RIT/XIT fields left blank and zero, TX flag, mode, the VFO
+    // at position 30, scan, the split flag at position 32, tone and shift
+    // fields zero.
+    return QLatin1StringView("IF") + zeroPadded(frequencyHz, frequencyDigits)
            + QLatin1StringView("     +000000000") + (snapshot.isTransmitting ? QLatin1Char('1') : QLatin1Char('0'))
-           + zeroPadded(kenwoodMode(snapshot.mode), 1) + zeroPadded(receiveVFO, 1) + QLatin1Char('0')
-           + zeroPadded(transmitVFO, 1) + QLatin1StringView("0000;");
+           + zeroPadded(kenwoodMode(mode), 1) + (describesB ? QLatin1Char('1') : QLatin1Char('0')) + QLatin1Char('0')
+           + (split ? QLatin1Char('1') : QLatin1Char('0')) + QLatin1StringView("0000;");
 }
 
 } // namespace kivo

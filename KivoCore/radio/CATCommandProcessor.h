@@ -52,7 +52,7 @@ private:
 
     static int kenwoodMode(const QString &mode);
     static std::optional<QString> flexMode(const QString &kenwoodCode);
-    static QString informationResponse(const RadioSnapshot &snapshot, int receiveVFO, int transmitVFO);
+    static QString informationResponse(const RadioSnapshot &snapshot);
 
     std::shared_ptr<RadioControlling> m_radio;
     bool m_allowTransmit;

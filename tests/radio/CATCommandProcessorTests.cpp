@@ -140,23 +140,31 @@ TEST_F(CATCommandProcessorTest, ModeReadMapsEveryFamilyToItsKenwoodDigit)
 
 TEST_F(CATCommandProcessorTest, InformationAnswerIsKenwoodsThirtyEightCharacters)
 {
-    // The VFO right after the mode digit is the one received on.
-    const QList<std::pair<QList<RadioVFO>, const char *>> table{
-        {{}, "IF00014074000     +000000000090000000;"},
-        {{vfo("A", true, false), vfo("B", false, true)}, "IF00014074000     +000000000090010000;"},
-        {{vfo("A", false, true), vfo("B", true, false)}, "IF00014074000     +000000000091000000;"},
-        {{vfo("A", false, false), vfo("B", true, true)}, "IF00014074000     +000000000091010000;"},
+    radio->current = withVFOs({});
+    expectExchanges({{"IF", "IF00014074000     +000000000090000000;", {}}});
+
+    // Split (position 32) whenever the VFOs differ; keyed in split, the
+    // frequency, mode and VFO (position 30) are the transmitting VFO's.
+    const QList<std::tuple<bool, bool, bool, const char *>> table{
+        {false, false, false, "IF00014074000     +000000000090000000;"},
+        {false, false, true, "IF00014074000     +000000000190000000;"},
+        {false, true, false, "IF00014074000     +000000000090010000;"},
+        {false, true, true, "IF00007074000     +000000000121010000;"},
+        {true, false, false, "IF00007074000     +000000000021010000;"},
+        {true, false, true, "IF00014074000     +000000000190010000;"},
+        {true, true, false, "IF00007074000     +000000000021000000;"},
+        {true, true, true, "IF00007074000     +000000000121000000;"},
     };
-    for (const auto &[vfos, answer] : table) {
-        radio->current = withVFOs(vfos);
+    for (const auto &[receiveB, transmitB, keyed, answer] : table) {
+        RadioVFO b = vfo("B", receiveB, transmitB);
+        b.frequencyHz = 7074000;
+        b.mode = QStringLiteral("USB");
+        radio->current = withVFOs({vfo("A", !receiveB, !transmitB), b});
+        radio->current.frequencyHz = receiveB ? b.frequencyHz : 14074000;
+        radio->current.mode = receiveB ? b.mode : QStringLiteral("DIGU");
+        radio->current.isTransmitting = keyed;
         expectExchanges({{"IF", answer, {}}});
     }
-
-    radio->current = withVFOs({vfo("A", true, false), vfo("B", false, true)});
-    radio->current.frequencyHz = 7074000;
-    radio->current.mode = QStringLiteral("usb");
-    radio->current.isTransmitting = true;
-    expectExchanges({{"IF", "IF00007074000     +000000000120010000;", {}}});
 }
 
 TEST_F(CATCommandProcessorTest, SetsCallTheBackendAndAnswerNothing)
@@ -328,10 +336,10 @@ TEST_F(CATOnSimulatorTest, SplitAndTransmitShowInTheInformationAnswer)
     EXPECT_EQ(ask("TX"), noAnswer);
     EXPECT_EQ(ask("FT"), "FT1;");
     EXPECT_EQ(ask("FR"), "FR0;");
-    EXPECT_EQ(ask("IF"), "IF00014074000     +000000000190010000;");
+    EXPECT_EQ(ask("IF"), "IF00014080000     +000000000191010000;");
     EXPECT_EQ(ask("RX"), noAnswer);
     EXPECT_EQ(ask("FR1"), noAnswer);
-    EXPECT_EQ(ask("IF"), "IF00014080000     +000000000091010000;");
+    EXPECT_EQ(ask("IF"), "IF00014080000     +000000000091000000;");
 }
 
 } // namespace
