@@ -121,6 +121,8 @@ TEST(CommandLine, AnswersWithoutStartingAnything)
         {{"quend-kivo", "--help"}, false, 0, "/p/Quend-Kivo.conf"},
         {{"quend-kivo", "-h"}, false, 0, "XDG_CONFIG_HOME"},
         {{"quend-kivo", "--help"}, false, 0, "QT_LOGGING_RULES"},
+        {{"quend-kivo", "--help"}, false, 0, "\n  TMPDIR "},
+        {{"quend-kivo", "--help"}, false, 0, "\n  HOME "},
         {{"quend-kivo", "--version"}, false, 0, " 0.1\n"},
         {{"quend-kivo", "--bogus"}, false, 2, "Unknown option 'bogus'"},
         {{"quend-kivo", "--help-all"}, false, 2, "Unknown option 'help-all'"},
