@@ -7,9 +7,7 @@
 #include "support/ReadOnlyPath.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -65,16 +63,15 @@ TEST(DesktopApplicationTest, OneCopyPerProfileAndASecondStartHandsOver)
     QFile blocker(directory.filePath("blocked"));
     ProfileInstance blocked(blocker.fileName() + "/Quend-Kivo.conf"), again(blocker.fileName() + "/Quend-Kivo.conf");
     EXPECT_TRUE(blocker.open(QIODevice::WriteOnly) && blocked.acquire() && !again.acquire());
-    // A copy killed outright leaves its lock file (earlier releases wrote their process id there); once the folder
-    // is read-only it still blocks no start, and the copy that starts keeps the profile to itself.
-    const QString killed = directory.filePath("three/Quend-Kivo.conf");
+    // A copy killed outright left its lock file (earlier releases wrote their process id there), and the folder is
+    // read-only since: the next start runs, and keeps the profile to itself.
+    const QString folder = directory.filePath("three"), killed = folder + "/Quend-Kivo.conf";
     QFile left(killed + ".instance-lock");
-    ASSERT_TRUE(QDir(directory.path()).mkdir("three") && left.open(QIODevice::WriteOnly) && left.write("2147483647\nquend-kivo\n\n"));
-    left.close();
-    ASSERT_TRUE(test::setReadOnly(directory.filePath("three"), true));
-    const auto writable = qScopeGuard([&] { test::setReadOnly(directory.filePath("three"), false); });
+    ASSERT_TRUE(QDir().mkdir(folder) && left.open(QIODevice::WriteOnly) && left.write("2147483647\nquend-kivo\n\n") && left.flush());
+    ASSERT_TRUE(test::setReadOnly(folder, true));
     ProfileInstance restarted(killed), rival(killed);
-    EXPECT_TRUE(restarted.acquire() && !rival.acquire());
+    const bool runsAlone = restarted.acquire() && !rival.acquire();
+    EXPECT_TRUE(test::setReadOnly(folder, false) && runsAlone);
     EXPECT_EQ(first.serverName(), second.serverName());
     EXPECT_NE(first.serverName(), other.serverName());
     EXPECT_EQ(ProfileInstance::handOver(first.serverName(), 0ms), ProfileInstance::HandOver::NoAnswer);
