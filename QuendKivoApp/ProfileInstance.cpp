@@ -3,11 +3,17 @@
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
-#include <QLockFile>
 #include <QStandardPaths>
 #include <QThread>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kivo {
 
@@ -15,6 +21,40 @@ namespace {
 
 const QByteArray kShown = QByteArrayLiteral("shown\n");
 const QByteArray kNoDisplay = QByteArrayLiteral("no-display\n");
+
+enum class Lock { Taken, HeldElsewhere, Unavailable };
+
+bool sameFile(const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// A kernel lock, not a lock file's contents: the system lets go of it when
+// its holder ends however it ends (killed, a power cut), so a file left
+// behind never blocks, also in a folder made read-only since.
+Lock lockFile(const QByteArray &name, int *descriptor)
+{
+    for (;;) {
+        int opened = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (opened < 0 && (errno == EACCES || errno == EPERM || errno == EROFS))
+            opened = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+        if (opened < 0)
+            return Lock::Unavailable;
+        if (::flock(opened, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            ::close(opened);
+            return error == EWOULDBLOCK ? Lock::HeldElsewhere : Lock::Unavailable;
+        }
+        // A copy that quit meanwhile removed the file it held: lock the one
+        // that now has the name, or a third copy could.
+        struct stat held{}, named{};
+        const int missing = ::stat(name.constData(), &named) == 0 ? 0 : errno;
+        if (missing == 0 && ::fstat(opened, &held) == 0 && sameFile(held, named)) {
+            *descriptor = opened;
+            return Lock::Taken;
+        }
+        ::close(opened);
+        if (missing != 0 && missing != ENOENT)
+            return Lock::Unavailable;
+    }
+}
 
 } // namespace
 
@@ -25,7 +65,17 @@ ProfileInstance::ProfileInstance(const QString &settingsFile)
     m_serverName = QStringLiteral("quend-kivo-") + QString::fromLatin1(digest.toHex().left(16));
 }
 
-ProfileInstance::~ProfileInstance() = default;
+ProfileInstance::~ProfileInstance() { release(); }
+
+void ProfileInstance::release()
+{
+    // Removed while still locked, so no later copy locks the old file.
+    for (const auto &[descriptor, name] : m_locks) {
+        ::unlink(name.constData());
+        ::close(descriptor);
+    }
+    m_locks.clear();
+}
 
 bool ProfileInstance::acquire()
 {
@@ -36,14 +86,18 @@ bool ProfileInstance::acquire()
         places.append(runtime + u'/' + m_serverName + QStringLiteral(".lock"));
     QStringList unwritable;
     for (const QString &place : places) {
-        auto lock = std::make_unique<QLockFile>(place);
-        if (lock->tryLock(0)) {
-            m_locks.push_back(std::move(lock));
-        } else if (lock->error() == QLockFile::LockFailedError) {
-            m_locks.clear();
+        const QByteArray name = QFile::encodeName(place);
+        int descriptor = -1;
+        switch (lockFile(name, &descriptor)) {
+        case Lock::Taken:
+            m_locks.emplace_back(descriptor, name);
+            break;
+        case Lock::HeldElsewhere:
+            release();
             return false;
-        } else {
+        case Lock::Unavailable:
             unwritable.append(QFileInfo(place).absolutePath());
+            break;
         }
     }
     if (m_locks.empty())

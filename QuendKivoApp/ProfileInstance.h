@@ -5,13 +5,12 @@
 // profile cannot prevent), and a local socket named after the file lets a
 // later start hand over to it.
 
+#include <QByteArray>
 #include <QString>
 
 #include <chrono>
-#include <memory>
+#include <utility>
 #include <vector>
-
-class QLockFile;
 
 namespace kivo {
 
@@ -28,6 +27,8 @@ public:
 
     explicit ProfileInstance(const QString &settingsFile);
     ~ProfileInstance();
+    ProfileInstance(const ProfileInstance &) = delete;
+    ProfileInstance &operator=(const ProfileInstance &) = delete;
 
     // True when this copy now holds the profile: it holds every lock that
     // can be made, and at least one. False when another copy holds one, or
@@ -47,7 +48,9 @@ private:
     QString m_settingsFile;
     QString m_serverName;
     QString m_failure;
-    std::vector<std::unique_ptr<QLockFile>> m_locks;
+    // The files this copy holds locked: their open descriptors and names.
+    std::vector<std::pair<int, QByteArray>> m_locks;
+    void release();
 };
 
 } // namespace kivo

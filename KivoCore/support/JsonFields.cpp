@@ -72,6 +72,11 @@ quint16 toPort(const QJsonValue &value, const QString &key)
     return quint16(toInt64(value, key, 0, 65535));
 }
 
+quint16 toServerPort(const QJsonValue &value, const QString &key)
+{
+    return quint16(toInt64(value, key, lowestServerPort, 65535));
+}
+
 QJsonValue required(const QJsonObject &object, const QString &key)
 {
     const QJsonValue value = object.value(key);

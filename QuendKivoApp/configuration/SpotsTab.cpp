@@ -97,7 +97,7 @@ QWidget *SpotsTab::makeInputsBox()
     grid->addWidget(m_status, 0, 1, Qt::AlignVCenter);
 
     const auto portRow = [&](int row, const QString &label, const QString &name, quint16 SpotBridgeConfiguration::*port) {
-        auto *field = new NumberField({.minimum = 0, .maximum = 65535});
+        auto *field = new NumberField({.minimum = AppConfiguration::lowestServerPort, .maximum = 65535});
         field->setObjectName(name);
         field->setPlaceholderText(QStringLiteral("Port"));
         field->setAccessibleName(label);

@@ -63,9 +63,7 @@ AppConfiguration AppConfiguration::fromJson(const QJsonValue &value)
         field = json::valueOr(object, QLatin1String(key), field, json::toPort);
     };
     auto serverPort = [&object](const char *key, quint16 &field) {
-        field = json::valueOr(object, QLatin1String(key), field, [](const QJsonValue &value, const QString &name) {
-            return quint16(json::toInt64(value, name, lowestServerPort, 65535));
-        });
+        field = json::valueOr(object, QLatin1String(key), field, json::toServerPort);
     };
     auto flag = [&object](const char *key, bool &field) {
         field = json::valueOr(object, QLatin1String(key), field, json::toBool);

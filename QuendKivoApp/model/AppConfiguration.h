@@ -2,6 +2,7 @@
 
 #include "KivoCore/station/DXSpot.h"
 #include "KivoCore/station/Rotator.h"
+#include "KivoCore/support/JsonFields.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -20,11 +21,10 @@ struct AppConfiguration {
     QString smartLinkEmail;
     QString smartLinkRadioSerial;
     QString remoteAgentBaseURL;
-    // Logging software is told these ports: port 0, where the system would
-    // choose one, is refused like any port out of range.
+    // Logging software is told these ports, as it is the spot ports.
     quint16 catPort = 5002;
     quint16 rigCtlPort = 4532;
-    static constexpr quint16 lowestServerPort = 1;
+    static constexpr quint16 lowestServerPort = json::lowestServerPort;
     QString legacyKIVOHost = QStringLiteral("127.0.0.1");
     quint16 legacyKIVOPort = 5002;
     bool superviseLegacyKIVO = true;

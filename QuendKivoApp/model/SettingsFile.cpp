@@ -68,6 +68,10 @@ QString writeAll(int descriptor, QByteArrayView bytes)
 // writing one; empty when the trial succeeds.
 QString trialWriteProblem(const QString &path, qint64 size)
 {
+    // QSaveFile will not replace a file it could not write in place, even
+    // where it could write beside it.
+    if (QFileInfo::exists(path) && ::access(QFile::encodeName(path).constData(), W_OK) != 0)
+        return systemError(errno);
     QTemporaryFile trial(path + QStringLiteral(".XXXXXX"));
     if (!trial.open())
         return trial.errorString();

@@ -4,6 +4,7 @@
 #include "QuendKivoApp/OfflineModel.h"
 #include "QuendKivoApp/configuration/ContentView.h"
 #include "QuendKivoApp/model/AppModel.h"
+#include "support/ReadOnlyPath.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -62,6 +63,15 @@ TEST(DesktopApplicationTest, OneCopyPerProfileAndASecondStartHandsOver)
     QFile blocker(directory.filePath("blocked"));
     ProfileInstance blocked(blocker.fileName() + "/Quend-Kivo.conf"), again(blocker.fileName() + "/Quend-Kivo.conf");
     EXPECT_TRUE(blocker.open(QIODevice::WriteOnly) && blocked.acquire() && !again.acquire());
+    // A copy killed outright left its lock file (earlier releases wrote their process id there), and the folder is
+    // read-only since: the next start runs, and keeps the profile to itself.
+    const QString folder = directory.filePath("three"), killed = folder + "/Quend-Kivo.conf";
+    QFile left(killed + ".instance-lock");
+    ASSERT_TRUE(QDir().mkdir(folder) && left.open(QIODevice::WriteOnly) && left.write("2147483647\nquend-kivo\n\n") && left.flush());
+    ASSERT_TRUE(test::setReadOnly(folder, true));
+    ProfileInstance restarted(killed), rival(killed);
+    const bool runsAlone = restarted.acquire() && !rival.acquire();
+    EXPECT_TRUE(test::setReadOnly(folder, false) && runsAlone);
     EXPECT_EQ(first.serverName(), second.serverName());
     EXPECT_NE(first.serverName(), other.serverName());
     EXPECT_EQ(ProfileInstance::handOver(first.serverName(), 0ms), ProfileInstance::HandOver::NoAnswer);
@@ -108,6 +118,8 @@ TEST(CommandLine, AnswersWithoutStartingAnything)
         {{"quend-kivo", "--help"}, false, 0, "/p/Quend-Kivo.conf"},
         {{"quend-kivo", "-h"}, false, 0, "XDG_CONFIG_HOME"},
         {{"quend-kivo", "--help"}, false, 0, "QT_LOGGING_RULES"},
+        {{"quend-kivo", "--help"}, false, 0, "\n  TMPDIR "},
+        {{"quend-kivo", "--help"}, false, 0, "\n  HOME "},
         {{"quend-kivo", "--version"}, false, 0, " 0.1\n"},
         {{"quend-kivo", "--bogus"}, false, 2, "Unknown option 'bogus'"},
         {{"quend-kivo", "--help-all"}, false, 2, "Unknown option 'help-all'"},

@@ -116,8 +116,11 @@ TEST_F(SettingsTabsTest, SpotsTabListsEachFeedsCategoriesAndEditsOneStyleFieldIn
 
     auto *port = find<NumberField>("spots.logbookPort");
     EXPECT_EQ(port->text(), "12062");
-    type(port, "70000");
-    EXPECT_EQ(model->configuration().spotBridge.logbookPort, 12062);
+    for (const QString refused : {"70000", "0"}) {
+        type(port, refused);
+        EXPECT_EQ(model->configuration().spotBridge.logbookPort, 12062);
+        EXPECT_EQ(port->problem(), "Logbook UDP must be a number from 1 to 65535.");
+    }
     type(port, "12064");
     EXPECT_EQ(model->configuration().spotBridge.logbookPort, 12064);
     EXPECT_EQ(find<QPushButton>("spots.restart")->text(), "Save Spot Settings");

@@ -69,6 +69,8 @@ TEST(AppConfigurationDecoding, AWronglyTypedValueFailsTheWholeRecord)
     EXPECT_THROW(decode(R"({"stationName": 7})"), DecodingError);
     EXPECT_THROW(decode(R"([])"), DecodingError);
     EXPECT_THROW(decode(R"({"catPort": 0})"), DecodingError);
+    EXPECT_THROW(decode(R"({"spotBridge": {"enabled": true, "logbookPort": 0, "contestPort": 2, "styles": []}})"), DecodingError);
+    EXPECT_THROW(decode(R"({"spotBridge": {"enabled": true, "logbookPort": 1, "contestPort": 0, "styles": []}})"), DecodingError);
     EXPECT_EQ(decode(R"({"catPort": 15002, "unknownKey": [1, 2]})").catPort, 15002);
 }
 

@@ -8,6 +8,7 @@
 #include "fakes/TestTls.h"
 #include "support/QtPrinters.h"
 #include "support/RawClient.h"
+#include "support/ReadOnlyPath.h"
 #include "support/RunTask.h"
 
 #include <QDir>
@@ -447,6 +448,10 @@ TEST(AppModel, EveryFailedSaveNamesItsCause)
     const QString why = "Could not save settings: " + f.settingsPath() + " could not be written: File too large.";
     EXPECT_EQ(f.messages().mid(f.messages().size() - 2), QStringList({why, why}));
     EXPECT_EQ(fileBytes(f.settingsPath()), saved);
+    ASSERT_TRUE(setReadOnly(f.settingsPath(), true)); // a read-only file, in a folder that takes the trial write
+    EXPECT_FALSE(runTask(f.model->save()));
+    EXPECT_TRUE(f.messages().last().startsWith("Could not save settings: " + f.settingsPath() + " could not be written: "));
+    ASSERT_TRUE(setReadOnly(f.settingsPath(), false));
     EXPECT_TRUE(runTask(f.model->save()));
     f.make();
     EXPECT_EQ(f.model->configuration(), edited);
