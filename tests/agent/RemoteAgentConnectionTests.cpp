@@ -6,6 +6,7 @@
 #include "support/QtPrinters.h"
 #include "support/RunTask.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <gtest/gtest.h>
 
@@ -177,14 +178,22 @@ TEST(RemoteAgentConnection, ASilentStreamTimesOut)
 {
     RemoteAgentTiming timing = RemoteAgentHarness::quickTiming();
     timing.watchdogInterval = 20ms;
-    timing.heartbeatTimeout = 300ms;
+    // Opening the stream counts as silence too, and the sanitized build on a
+    // loaded machine can take over a second for it.
+    timing.heartbeatTimeout = 3s;
     RemoteAgentHarness h({}, timing);
     ASSERT_TRUE(h.startAndWaitForStream());
 
-    // Frames keep it alive well past the time-out.
-    for (int i = 0; i < 12; ++i) {
+    // Frames keep it alive past the time-out, each sent once the client
+    // has read the one before: a loaded machine does not widen the gaps.
+    QElapsedTimer alive;
+    alive.start();
+    const auto past = timing.heartbeatTimeout + 10 * timing.watchdogInterval;
+    while (alive.elapsed() < past.count() && h.countStatus(State::Retrying) == 0) {
+        const int answered = h.agent.pongs;
         h.agent.sendText(R"({"type":"heartbeat"})");
-        settle(50ms);
+        h.agent.ping();
+        ASSERT_TRUE(waitUntil([&] { return h.agent.pongs > answered; }));
     }
     EXPECT_EQ(h.countStatus(State::Retrying), 0);
 
@@ -359,19 +368,23 @@ TEST(RemoteAgentConnection, RefusedStreamIsRetried)
 
 TEST(RemoteAgentConnection, UnansweredRequestsTimeOut)
 {
+    // Only the time-out meant to run out is short: an answered request may
+    // take a second on a loaded machine.
     RemoteAgentTiming timing = RemoteAgentHarness::quickTiming();
     timing.requestTimeout = 100ms;
-    timing.streamOpenTimeout = 100ms;
     RemoteAgentHarness h({}, timing);
     h.agent.setStateHandler([](const FakeRemoteAgent::Request &) { return FakeRemoteAgent::Reply::silent(); });
     h.client->start();
     // The reason is a sentence of its own; the status adds ". Retrying in" all the same.
     ASSERT_TRUE(h.waitForStatus(State::Retrying, QStringLiteral("The request timed out. Retrying in 1.0 s")));
 
-    h.agent.setStateHandler({});
-    h.agent.ignoreStreams = true;
-    ASSERT_TRUE(h.waitForStatus(State::Retrying, QStringLiteral("Remote Agent stream interrupted: The request timed "
-                                                                "out. Retrying in 1.0 s")));
+    timing = RemoteAgentHarness::quickTiming();
+    timing.streamOpenTimeout = 100ms;
+    RemoteAgentHarness unopened({}, timing);
+    unopened.agent.ignoreStreams = true;
+    unopened.client->start();
+    ASSERT_TRUE(unopened.waitForStatus(State::Retrying, QStringLiteral("Remote Agent stream interrupted: The request "
+                                                                       "timed out. Retrying in 1.0 s")));
 }
 
 TEST(RemoteAgentConnection, AnUnreachableAgentIsRetried)

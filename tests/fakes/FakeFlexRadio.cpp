@@ -363,6 +363,9 @@ void FakeFlexRadio::stopReadingThenReset(std::chrono::milliseconds after)
     QPointer<QTcpSocket> socket = socketAt(connectionCount() - 1);
     socket->disconnect(this);
     socket->setReadBufferSize(1);
+    // A small buffer of fixed size: the system no longer grows it to take
+    // in what the client writes from now on.
+    socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
     QTimer::singleShot(after, this, [socket] { if (socket) socket->abort(); });
 }
 

@@ -5,6 +5,8 @@
 // TLS with a test certificate, answers commands by script and records every
 // line it receives.
 
+#include "support/RunTask.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -137,7 +139,7 @@ public:
     // "cwx send" texts as the radio reads them (quoted, DEL for blanks).
     QStringList cwxTexts() const;
     // Waits until a command with exactly this text arrived.
-    bool waitForCommand(const QString &text, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+    bool waitForCommand(const QString &text, std::chrono::milliseconds timeout = patience) const;
 
     // Status lines as a radio writes them.
     static QString clientLine(const QString &handle, const QString &clientID, const QString &station,

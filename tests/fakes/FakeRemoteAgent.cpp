@@ -86,6 +86,7 @@ FakeRemoteAgent::FakeRemoteAgent(const QString &basePath, QObject *parent)
             stream->setParent(this);
             m_streams.append(stream);
             connect(stream, &QWebSocket::disconnected, stream, &QObject::deleteLater);
+            connect(stream, &QWebSocket::pong, this, [this] { ++pongs; });
             if (greetStreams)
                 stream->sendTextMessage(QString::fromUtf8(stateMessage(state)));
             emit streamOpened();
@@ -219,6 +220,14 @@ void FakeRemoteAgent::sendBinary(const QByteArray &data)
     for (const auto &stream : std::as_const(m_streams)) {
         if (stream)
             stream->sendBinaryMessage(data);
+    }
+}
+
+void FakeRemoteAgent::ping()
+{
+    for (const auto &stream : std::as_const(m_streams)) {
+        if (stream)
+            stream->ping();
     }
 }
 

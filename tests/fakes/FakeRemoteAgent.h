@@ -110,6 +110,10 @@ public:
     void pushState(const QJsonObject &document);
     void sendText(const QByteArray &text);
     void sendBinary(const QByteArray &data);
+    // Pings every open stream. A client answers once it has read everything
+    // sent before: `pongs` counts the answers.
+    void ping();
+    int pongs = 0;
     // Closes every open stream from the agent's side.
     void closeStreams();
 

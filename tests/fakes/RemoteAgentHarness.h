@@ -36,9 +36,9 @@ public:
     // Starts the client and waits until its stream is open and greeted.
     bool startAndWaitForStream();
     bool waitForStatus(RadioConnectionState state, const QString &status,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(5));
+                       std::chrono::milliseconds timeout = patience);
     bool waitForStatusStartingWith(RadioConnectionState state, const QString &prefix,
-                                   std::chrono::milliseconds timeout = std::chrono::seconds(5));
+                                   std::chrono::milliseconds timeout = patience);
     int countStatus(RadioConnectionState state) const;
     RadioSnapshot lastSnapshot() const { return snapshots.isEmpty() ? RadioSnapshot() : snapshots.last(); }
 };

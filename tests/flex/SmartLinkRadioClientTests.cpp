@@ -127,7 +127,7 @@ protected:
         peers.radio.clearReceived();
     }
 
-    bool waitFor(const QString &event, int times = 1, std::chrono::milliseconds timeout = 5s)
+    bool waitFor(const QString &event, int times = 1, std::chrono::milliseconds timeout = test::patience)
     {
         return waitUntil([&] { return events.count(event) >= times; }, timeout);
     }

@@ -21,6 +21,11 @@ namespace kivo::test {
 
 using namespace std::chrono_literals;
 
+// How long a test waits for what it expects before it gives up. A wait ends
+// as soon as its event comes, so only a failing test waits this long; the
+// sanitized build on a loaded machine can take seconds over a TLS connection.
+inline constexpr std::chrono::milliseconds patience = 30s;
+
 class TaskTimedOut : public std::runtime_error {
 public:
     TaskTimedOut() : std::runtime_error("the task did not finish in time") {}
@@ -56,7 +61,7 @@ QCoro::Task<void> capture(QCoro::Task<T> task, std::shared_ptr<Outcome<T>> outco
 // Takes the task to completion and returns its result or rethrows its error.
 // Throws TaskTimedOut when it takes longer than `timeout`.
 template <typename T>
-T runTask(QCoro::Task<T> task, std::chrono::milliseconds timeout = 10s)
+T runTask(QCoro::Task<T> task, std::chrono::milliseconds timeout = patience)
 {
     auto outcome = std::make_shared<detail::Outcome<T>>();
     auto wrapper = detail::capture<T>(std::move(task), outcome);
@@ -79,7 +84,7 @@ T runTask(QCoro::Task<T> task, std::chrono::milliseconds timeout = 10s)
 }
 
 // Spins the event loop until `condition` holds; false when time ran out.
-inline bool waitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout = 5s)
+inline bool waitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout = patience)
 {
     QDeadlineTimer deadline(timeout);
     while (!condition()) {

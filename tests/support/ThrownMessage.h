@@ -25,7 +25,7 @@ std::optional<QString> thrownMessage(Call &&call)
 
 // The error of type Error a task threw, or nothing when it finished normally.
 template <typename Error = KivoError, typename T>
-std::optional<Error> errorOf(QCoro::Task<T> task, std::chrono::milliseconds timeout = 10s)
+std::optional<Error> errorOf(QCoro::Task<T> task, std::chrono::milliseconds timeout = patience)
 {
     try {
         runTask(std::move(task), timeout);
