@@ -170,7 +170,7 @@ const char *ledgerStepName(LedgerStep step)
         "LeaveAsNextKeys", "OperatorKeys",
         "OperatorLetsGo", "RadioReleases", "Stall", "Release", "Cut",        "Refuse",    "Comply",
         "Slow",   "Prompt",      "Abnormal",   "StaleStates",  "Unannounced", "RefuseClear", "RefuseTune",
-        "CWKeys", "LoseAnswer"};
+        "CWKeys", "LoseAnswer", "Steady"};
     return names[int(step)];
 }
 

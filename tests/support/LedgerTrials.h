@@ -32,7 +32,7 @@ enum class LedgerStep {
     UnkeyAsNextKeys, LeaveAsNextKeys,
     // What the peer does; each peer offers those it can.
     OperatorKeys, OperatorLetsGo, RadioReleases, Stall, Release, Cut, Refuse, Comply, Slow, Prompt, Abnormal,
-    StaleStates, Unannounced, RefuseClear, RefuseTune, CWKeys, LoseAnswer,
+    StaleStates, Unannounced, RefuseClear, RefuseTune, CWKeys, LoseAnswer, Steady,
 };
 
 const char *ledgerStepName(LedgerStep step);
