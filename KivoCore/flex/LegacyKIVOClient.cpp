@@ -22,17 +22,16 @@ const QByteArray kInformationRequest = QByteArrayLiteral("IF;");
 const QString kPollingFailed = QStringLiteral("KIVO polling failed");
 const QString kNoAnswer = QStringLiteral("KIVO stopped answering");
 
-// The read commands among those written, each answered once: a bare name.
-// CW text is a parameter ("KY CQ IF;" asks nothing); "TX;" and "RX;" get
-// no answer.
-QList<QByteArray> readCommands(const QByteArray &commands)
+// The commands written, each a name and whether it reads: a bare name does.
+// CW text is a parameter ("KY CQ IF;" asks nothing); "TX;" and "RX;" set.
+QList<std::pair<QByteArray, bool>> commandsOf(const QByteArray &commands)
 {
-    QList<QByteArray> reads;
+    QList<std::pair<QByteArray, bool>> result;
     for (const QByteArray &command : commands.split(';')) {
-        if (command.size() == 2 && command != "TX" && command != "RX")
-            reads.append(command);
+        if (!command.isEmpty())
+            result.append({command.left(2), command.size() == 2 && command != "TX" && command != "RX"});
     }
-    return reads;
+    return result;
 }
 
 std::optional<int> kenwoodMode(const QString &name)
@@ -93,8 +92,10 @@ LegacyKIVOClient::LegacyKIVOClient(Options options, StateHandler onState, Snapsh
     setObjectName(QString::fromLatin1(lcLegacyKivo().categoryName()));
     setTickInterval(options.timing.pollInterval);
     m_clock.start();
-    m_answerDeadline.setSingleShot(true);
-    connect(&m_answerDeadline, &QTimer::timeout, this, [this] { linkLost(generation(), kNoAnswer); });
+    m_silence.setSingleShot(true);
+    // Never before the stated time (a coarse timer may fire 5% early).
+    m_silence.setTimerType(Qt::PreciseTimer);
+    connect(&m_silence, &QTimer::timeout, this, [this] { linkLost(generation(), kNoAnswer); });
 }
 
 LegacyKIVOClient::~LegacyKIVOClient()
@@ -214,8 +215,13 @@ void LegacyKIVOClient::handleBytesWritten(qint64 generation, qint64 bytes)
 void LegacyKIVOClient::receive(qint64 generation)
 {
     // Reads in bounded chunks so the buffer limit applies to each one.
-    while (isCurrent(generation) && m_socket && m_socket->bytesAvailable() > 0)
+    bool heard = false;
+    while (isCurrent(generation) && m_socket && m_socket->bytesAvailable() > 0) {
         consume(m_socket->read(kReadChunkBytes), generation);
+        heard = true;
+    }
+    if (heard && isCurrent(generation))
+        watchSilence(true);
 }
 
 void LegacyKIVOClient::consume(const QByteArray &bytes, qint64 generation)
@@ -250,21 +256,23 @@ void LegacyKIVOClient::consume(const QByteArray &bytes, qint64 generation)
 
 void LegacyKIVOClient::parse(const QString &answer)
 {
-    // The companion answers in order: this answers the oldest request of
-    // its kind ("?" the oldest of any), and the requests before that one
-    // lost their answers on the way. One that answers no request was
-    // offered unasked.
-    std::optional<ReadRequest> asked;
-    const auto answers = [&answer](const ReadRequest &request) {
-        return answer == u"?" || answer.startsWith(QString::fromLatin1(request.name));
+    // The companion answers in order: a refusal ("?") answers the oldest
+    // command unanswered, set or read; any other answer the oldest read of
+    // its kind, the commands before it got none (a set taken, a read whose
+    // answer was lost). So an answer is never taken for one to a newer
+    // command. One that answers nothing was offered unasked.
+    std::optional<Request> asked;
+    const auto answers = [&answer](const Request &request) {
+        return answer == u"?" || (request.read && answer.startsWith(QString::fromLatin1(request.name)));
     };
     if (const auto it = std::find_if(m_unanswered.cbegin(), m_unanswered.cend(), answers); it != m_unanswered.cend()) {
-        const QList<ReadRequest> lost = m_unanswered.first(it - m_unanswered.cbegin());
+        const QList<Request> skipped = m_unanswered.first(it - m_unanswered.cbegin());
         asked = *it;
-        m_unanswered.remove(0, lost.size() + 1);
-        armAnswerDeadline();
-        for (ReadRequest request : lost) {
-            if (request.confirmation)
+        m_unanswered.remove(0, skipped.size() + 1);
+        if (asked->poll != 0 && asked->poll == m_polls)
+            m_pollAnsweredAt = m_clock.elapsed();
+        for (Request request : skipped) {
+            if (request.read && request.confirmation)
                 request.confirmation->resolve(std::nullopt);
         }
         if (asked->confirmation && !answer.startsWith(u"IF"))
@@ -302,7 +310,7 @@ void LegacyKIVOClient::parse(const QString &answer)
 
 // Only Kenwood's whole layout is read: a shorter answer may hold anything
 // where the transmit flag belongs.
-void LegacyKIVOClient::readInformation(const QString &answer, std::optional<ReadRequest> asked)
+void LegacyKIVOClient::readInformation(const QString &answer, std::optional<Request> asked)
 {
     std::optional<bool> keyed;
     if (answer.size() == CATCommandProcessor::informationLength) {
@@ -333,15 +341,15 @@ QCoro::Task<void> LegacyKIVOClient::send(QByteArray command, std::optional<Confi
     qCDebug(lcLegacyKivo) << "sent" << command;
     if (m_socket->write(command) != command.size())
         throw KivoError::server(m_socket->errorString());
-    // The confirmation goes with the command's last read request.
-    const QList<QByteArray> reads = readCommands(command);
-    for (qsizetype i = 0; i < reads.size(); ++i)
-        m_unanswered.append({.name = reads.at(i),
+    // Each part of the command carries its confirmation: the information
+    // answer settles it, a refusal of the command fails it.
+    for (const auto &[name, read] : commandsOf(command))
+        m_unanswered.append({.name = name,
+                             .read = read,
                              .transmitWrites = transmitWrites(),
-                             .confirmation = i == reads.size() - 1 ? confirmation : std::nullopt,
-                             .writtenAt = m_clock.elapsed()});
-    if (!m_answerDeadline.isActive())
-        armAnswerDeadline();
+                             .confirmation = confirmation,
+                             .poll = command == kPollBatch ? m_polls : 0});
+    watchSilence(false);
     m_bytesQueued += command.size();
     OneShot<> done;
     m_pendingWrites.append({m_bytesQueued, done});
@@ -351,13 +359,29 @@ QCoro::Task<void> LegacyKIVOClient::send(QByteArray command, std::optional<Confi
         throw KivoError::notConnected();
 }
 
-void LegacyKIVOClient::armAnswerDeadline()
+bool LegacyKIVOClient::readsOutstanding() const
 {
-    m_answerDeadline.stop();
-    if (m_unanswered.isEmpty())
-        return;
-    const qint64 due = m_unanswered.constFirst().writtenAt + answerTime().count();
-    m_answerDeadline.start(int(std::max<qint64>(0, due - m_clock.elapsed())));
+    return std::any_of(m_unanswered.cbegin(), m_unanswered.cend(), [](const Request &request) { return request.read; });
+}
+
+bool LegacyKIVOClient::pollPending() const
+{
+    const bool unanswered = m_polls != 0
+        && std::any_of(m_unanswered.cbegin(), m_unanswered.cend(),
+                       [this](const Request &request) { return request.poll == m_polls; });
+    // Answers that came in part and then stopped: the rest were lost.
+    return unanswered
+        && (m_pollAnsweredAt < 0 || m_clock.elapsed() - m_pollAnsweredAt < m_timing.pollInterval.count());
+}
+
+// Only silence fails the link: a slow companion's answers keep it, however
+// late they come.
+void LegacyKIVOClient::watchSilence(bool heard)
+{
+    if (!readsOutstanding())
+        m_silence.stop();
+    else if (heard || !m_silence.isActive())
+        m_silence.start(m_timing.silenceLimit);
 }
 
 std::chrono::milliseconds LegacyKIVOClient::answerTime() const
@@ -367,6 +391,11 @@ std::chrono::milliseconds LegacyKIVOClient::answerTime() const
 
 QCoro::Task<void> LegacyKIVOClient::tick()
 {
+    // Polls piling up at a slow companion would only delay every answer.
+    if (pollPending())
+        co_return;
+    ++m_polls;
+    m_pollAnsweredAt = -1;
     try {
         co_await send(kPollBatch);
     } catch (...) {
@@ -394,7 +423,7 @@ void LegacyKIVOClient::closeSocket()
     const auto pending = std::exchange(m_pendingWrites, {});
     for (auto write : pending)
         write.done.fail(KivoError::notConnected());
-    m_answerDeadline.stop();
+    m_silence.stop();
     const auto unanswered = std::exchange(m_unanswered, {});
     for (auto request : unanswered) {
         if (request.confirmation)

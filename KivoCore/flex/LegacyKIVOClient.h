@@ -1,7 +1,8 @@
 #pragma once
 
 // The backend that reaches the radio through the legacy KIVO companion
-// program: its Kenwood-style CAT port over TCP, polled once a second.
+// program: its Kenwood-style CAT port over TCP, polled once a second, no
+// faster than it answers.
 
 #include "KivoCore/support/Async.h"
 #include "KivoCore/radio/Models.h"
@@ -25,11 +26,15 @@ struct LegacyKIVOClientTiming {
     std::chrono::milliseconds pollInterval{1000};
     // How long one second of reconnection back-off lasts.
     std::chrono::milliseconds backoffSecond{1000};
-    // How long the companion may take to answer an information request: an
-    // unkey waits that long for the answer that confirms it, and a link
-    // whose answers stop coming fails after it.
+    // How long an unkey or keyer clear waits for the information answer
+    // that confirms it; one that comes later still counts for the ledger.
     std::chrono::milliseconds unkeyConfirmation{2000};
     std::chrono::milliseconds closingUnkeyConfirmation{1000};
+    // How long the link may stay silent (nothing received while answers are
+    // awaited) before it counts as lost. A companion taking up to 5 s for
+    // each batch, one at a time, is silent through a key or another set
+    // command ahead of the poll too: 15 s leaves room for two of them.
+    std::chrono::milliseconds silenceLimit{15000};
 };
 
 // Where the companion listens, and how often it is polled.
@@ -69,7 +74,8 @@ protected:
     void openTransport(qint64 attempt) override;
     QCoro::Task<void> dropTransport() override;
     void sessionEnded() override;
-    // The poll batch; the companion's answers arrive through the reader.
+    // The poll batch, once the previous one is answered; the companion's
+    // answers arrive through the reader.
     QCoro::Task<void> tick() override;
     // Kenwood's "RX;" has no answer: an unkey is confirmed by the transmit
     // flag of the first information answer asked for after it, on the same
@@ -91,17 +97,20 @@ private:
     };
     // The transmit flag of an information answer, if it has a readable one.
     using Confirmation = OneShot<std::optional<bool>>;
-    // A read command ("FA;", "IF;", ...) written on this connection and not
-    // yet answered. The companion answers each in order.
-    struct ReadRequest {
+    // A command written on this connection and not yet answered. The
+    // companion answers in order: a read ("FA;", "IF;", ...) once, a set
+    // only when it refuses it ("?").
+    struct Request {
         QByteArray name;
+        bool read = false;
         // The ledger's numbers given when it was written: its answer shows
         // nothing older.
         qint64 transmitWrites = 0;
-        // An unkey or keyer clear awaiting this very answer.
+        // An unkey or keyer clear awaiting its command's information answer,
+        // which a refusal of the command itself fails.
         std::optional<Confirmation> confirmation;
-        // When it was written, on m_clock.
-        qint64 writtenAt = 0;
+        // The poll batch it belongs to; 0: none.
+        qint64 poll = 0;
     };
 
     void handleConnected(qint64 generation);
@@ -114,14 +123,17 @@ private:
     void receive(qint64 generation);
     void consume(const QByteArray &bytes, qint64 generation);
     void parse(const QString &answer);
-    void readInformation(const QString &answer, std::optional<ReadRequest> asked);
+    void readInformation(const QString &answer, std::optional<Request> asked);
     QCoro::Task<void> send(QByteArray command, std::optional<Confirmation> confirmation = std::nullopt);
     // Sends `command` followed by "IF;" and waits for that request's answer.
     QCoro::Task<std::optional<bool>> sendAndConfirm(QByteArray command);
     QCoro::Task<void> firstPoll(qint64 generation);
-    // Armed for the oldest unanswered read request: once it is overdue,
-    // answers can no longer be matched to requests on this link.
-    void armAnswerDeadline();
+    bool readsOutstanding() const;
+    // The newest poll batch still awaits answers: none came yet, or the
+    // last came less than a poll interval ago.
+    bool pollPending() const;
+    // Armed while reads are outstanding, from the last bytes received.
+    void watchSilence(bool heard);
     std::chrono::milliseconds answerTime() const;
     void closeSocket();
     void refreshSnapshot();
@@ -141,9 +153,12 @@ private:
     qint64 m_bytesQueued = 0;
     qint64 m_bytesWritten = 0;
     QList<PendingWrite> m_pendingWrites;
-    QList<ReadRequest> m_unanswered;
-    QTimer m_answerDeadline;
+    QList<Request> m_unanswered;
+    QTimer m_silence;
     QElapsedTimer m_clock;
+    qint64 m_polls = 0;
+    // When the newest poll batch last got an answer, on m_clock; -1: never.
+    qint64 m_pollAnsweredAt = -1;
 
     RadioSnapshot m_value;
     qint64 m_vfoAFrequencyHz = 14074000;

@@ -60,7 +60,7 @@ void FakeKIVOCompanion::readClient()
     }
     if (batch.commands.isEmpty())
         return;
-    if (m_delay.count() == 0 && !m_stalled && m_batches.isEmpty()) {
+    if (m_delay.count() == 0 && m_pace.count() == 0 && !m_stalled && m_batches.isEmpty()) {
         actOn(batch);
         return;
     }
@@ -74,11 +74,18 @@ void FakeKIVOCompanion::release()
     actOnDue();
 }
 
-// Batches are taken in the order they came, each once its delay has passed.
+// Batches are taken in the order they came, each once its delay has passed
+// and, at a pace, its own time after the one before.
 void FakeKIVOCompanion::actOnDue()
 {
-    while (!m_stalled && !m_batches.isEmpty() && m_batches.constFirst().due.hasExpired())
+    while (!m_stalled && !m_batches.isEmpty()) {
+        Batch &next = m_batches.first();
+        if (m_pace.count() > 0 && !std::exchange(next.begun, true) && next.due.remainingTimeAsDuration() < m_pace)
+            next.due = QDeadlineTimer(m_pace);
+        if (!next.due.hasExpired())
+            break;
         actOn(m_batches.takeFirst());
+    }
     if (!m_stalled && !m_batches.isEmpty())
         m_batchTimer.start(std::chrono::milliseconds(m_batches.constFirst().due.remainingTime()));
 }
@@ -102,6 +109,9 @@ QByteArray FakeKIVOCompanion::answer(const QByteArray &command, bool live)
 {
     const QByteArray name = command.left(2);
     const QByteArray argument = command.mid(2);
+    const bool read = argument.isEmpty() && name != "TX" && name != "RX";
+    if (!read && (refusedCommands.contains(command) || refusedCommands.contains(name)))
+        return m_answering ? QByteArray("?;") : QByteArray();
     if (!argument.isEmpty()) {
         const auto number = parseStrictInteger(QByteArrayView(argument));
         if (name == "FA" && number)

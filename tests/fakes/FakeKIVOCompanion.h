@@ -8,6 +8,7 @@
 #include <QDeadlineTimer>
 #include <QList>
 #include <QPointer>
+#include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -51,6 +52,9 @@ public:
     // Each batch of commands that arrives is acted on and answered this much
     // later, in order, as over a remote link.
     void setDelay(std::chrono::milliseconds delay) { m_delay = delay; }
+    // Works through one batch at a time, each taking this long once the one
+    // before it is done, as a companion that is slow but keeps up.
+    void setPace(std::chrono::milliseconds pace) { m_pace = pace; }
     // Batches wait, neither acted on nor answered, until release().
     void stall() { m_stalled = true; }
     void release();
@@ -92,12 +96,17 @@ public:
     bool cwKeys = false;
     // This many information answers are lost on the way.
     int answersToLose = 0;
+    // Set commands refused with "?;" and not acted on, named whole ("TX2")
+    // or by their two letters ("FA").
+    QSet<QByteArray> refusedCommands;
 
 private:
     struct Batch {
         QPointer<QTcpSocket> socket;
         QList<QByteArray> commands;
         QDeadlineTimer due;
+        // Its time at the companion's pace has begun.
+        bool begun = false;
     };
 
     void accept();
@@ -114,6 +123,7 @@ private:
     int m_connectionCount = 0;
     bool m_answering = true;
     std::chrono::milliseconds m_delay{0};
+    std::chrono::milliseconds m_pace{0};
     bool m_stalled = false;
     QList<Batch> m_batches;
     QTimer m_batchTimer;

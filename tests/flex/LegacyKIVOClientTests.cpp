@@ -3,8 +3,11 @@
 #include "support/RunTask.h"
 #include "support/ThrownMessage.h"
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+
+#include <limits>
 
 using namespace kivo;
 using namespace kivo::test;
@@ -323,6 +326,82 @@ TEST_F(LegacyKIVOClientControl, KeyerAndUnkeyAreConfirmedByTheirOwnAnswers)
         errorOf(client->stop());
         client.reset();
         companion.stopListening();
+    }
+}
+
+// A refusal "?" answers the oldest command still unanswered, a set among
+// them: the idle answer asked before a key never counts as asked after it.
+TEST_F(LegacyKIVOClientControl, ARefusalShiftsNoInformationAnswerOntoANewerKey)
+{
+    const QList<QPair<QByteArray, std::function<QCoro::Task<void>()>>> rows{
+        {"TX0", [this] { return client->setTransmit(CATTransmitMode::Microphone); }},
+        {"FA", [this] { return client->setPrimaryFrequency(7074000); }},
+        {"MD", [this] { return client->setMode(QStringLiteral("USB")); }},
+    };
+    for (const auto &[refused, write] : rows) {
+        SCOPED_TRACE(refused.toStdString());
+        companion.refusedCommands = {refused};
+        companion.clearReceived();
+        recorder = {};
+        connectClient();
+        // Refused; an unkey asked about; client B keys; a keyer clear asked about.
+        companion.stall();
+        runTask(write());
+        auto unkey = client->setTransmit(false);
+        ClientActivity b;
+        b.noteKeyed(client->nextTransmitNumber());
+        runTask(client->setTransmit(true));
+        auto clear = client->clearCW();
+        companion.release();
+        errorOf(std::move(unkey));
+        errorOf(std::move(clear));
+        runTask(client->makeSafe(b));
+        EXPECT_FALSE(companion.transmitting);
+        runTask(client->stop());
+        client.reset();
+        companion.stopListening();
+    }
+}
+
+// Polls go at the pace of the answers: a slow companion, or one that never
+// answers "IF", keeps its link though an unkey it cannot confirm in time
+// fails; a silent one gets no more polls and is dropped once nothing came
+// for the silence limit.
+TEST(LegacyKIVOClientPacing, ASlowCompanionKeepsItsLinkAndASilentOneIsDropped)
+{
+    const LegacyKIVOClient::Timing timing{
+        .pollInterval = 20ms, .backoffSecond = 1s, .unkeyConfirmation = 50ms, .silenceLimit = 2s};
+    const QList<QPair<const char *, std::function<void(FakeKIVOCompanion &)>>> rows{
+        {"one batch at a time", [](FakeKIVOCompanion &c) { c.setPace(100ms); }},
+        {"never an IF answer", [](FakeKIVOCompanion &c) { c.answersToLose = std::numeric_limits<int>::max(); }},
+        {"silent", [](FakeKIVOCompanion &c) { c.setAnswering(false); }},
+    };
+    for (const auto &[name, behave] : rows) {
+        SCOPED_TRACE(name);
+        FakeKIVOCompanion companion;
+        Recorder recorder;
+        int polls = 0;
+        companion.setCommandHandler([&polls](int link, const QByteArray &command) {
+            polls += link == 1 && command == "KS";
+        });
+        behave(companion);
+        ASSERT_TRUE(companion.listen());
+        QElapsedTimer clock;
+        clock.start();
+        auto client = makeClient(companion.port(), recorder, timing);
+        client->start();
+        if (companion.isAnswering()) {
+            EXPECT_TRUE(waitUntil([&] { return polls >= 5; }));
+            // Its confirmation comes too late: the unkey fails, the link stays.
+            EXPECT_TRUE(errorOf(client->setTransmit(false)).has_value());
+            EXPECT_TRUE(waitUntil([&] { return polls >= 10; }));
+            EXPECT_EQ(companion.connectionCount(), 1);
+        } else {
+            ASSERT_TRUE(waitUntil([&] { return !retries(recorder).isEmpty(); }, 10s));
+            EXPECT_GE(clock.elapsed(), timing.silenceLimit.count());
+            EXPECT_EQ(retries(recorder).constFirst().first, QStringLiteral("KIVO stopped answering"));
+            EXPECT_EQ(polls, 1);
+        }
     }
 }
 

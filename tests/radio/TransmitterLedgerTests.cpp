@@ -306,19 +306,20 @@ TEST(TransmitterLedger, FlexRadioEveryTwoSteps)
 
 // ---------------------------------------------------------------- legacy companion
 
-// The companion over a remote link: it answers in order, perhaps late, may
-// stall, fall silent to reads, answer "IF" without a transmit flag, refuse
-// or close the link, lose an answer, key the transmitter with its keyer,
-// and the operator may key at it by hand. It names no key source, so
-// nothing tells the operator's key from ours: an unkey of the bridge's own
-// may cut it, once. What must never happen is the cut again and again:
-// outside a client's own unkey or departure (and the stop), "RX;" goes out
-// at most once a connection for each key (each debt), and between two keys no more than two
-// "RX;" on one connection are the bridge's own. A companion that falls
-// silent takes the session out of ready.
+// The companion over a remote link: it answers in order, perhaps late or
+// one batch at a time, may stall, fall silent to reads, answer "IF" without
+// a transmit flag, refuse a tune with "?", refuse or close the link, lose an
+// answer, key the transmitter with its keyer, and the operator may key at
+// it by hand. It names no key source, so nothing tells the operator's key
+// from ours: an unkey of the bridge's own may cut it, once. What must never
+// happen is the cut again and again: outside a client's own unkey or
+// departure (and the stop), "RX;" goes out at most once a connection for
+// each key (each debt), and between two keys no more than two "RX;" on one
+// connection are the bridge's own. A companion that falls silent takes the
+// session out of ready; one that keeps answering, however slowly, keeps its link.
 class LegacyPeer final : public LedgerPeer {
 public:
-    explicit LegacyPeer(bool closesOnKeyerClear)
+    explicit LegacyPeer(bool closesOnKeyerClear) : m_linkEnded(closesOnKeyerClear)
     {
         companion.closesOnKeyerClear = closesOnKeyerClear;
         if (!companion.listen())
@@ -331,7 +332,8 @@ public:
                                       .timing = {.pollInterval = 30ms,
                                                  .backoffSecond = 1ms,
                                                  .unkeyConfirmation = 300ms,
-                                                 .closingUnkeyConfirmation = 200ms}},
+                                                 .closingUnkeyConfirmation = 200ms,
+                                                 .silenceLimit = 1s}},
             [](RadioConnectionState, const QString &) {}, [](const RadioSnapshot &) {});
         client->start();
     }
@@ -343,10 +345,16 @@ public:
             && readByBridge();
     }
     RadioBackendBase &bridge() override { return *client; }
-    QList<LedgerStep> peerSteps() const override { return kPeerSteps + QList{RefuseClear, CWKeys, LoseAnswer}; }
-    QList<LedgerStep> modes() const override { return {Slow, Abnormal, CWKeys}; }
+    QList<LedgerStep> peerSteps() const override
+    {
+        return kPeerSteps + QList{RefuseClear, RefuseTune, CWKeys, LoseAnswer, Steady};
+    }
+    QList<LedgerStep> modes() const override { return {Slow, Steady, Abnormal, RefuseTune, CWKeys}; }
     void act(LedgerStep step, quint32) override
     {
+        // The companion ends the link, or the bridge may: its silence.
+        if (step == Stall || step == Cut || step == Unannounced || step == RefuseClear)
+            m_linkEnded = true;
         switch (step) {
         case OperatorKeys:
             if (companion.transmitting || companion.keyerHolds() || !companion.hasClient())
@@ -384,8 +392,13 @@ public:
             companion.setDelay(150ms);
             readByBridge();
             break;
+        case Steady:
+            companion.setPace(100ms);
+            readByBridge();
+            break;
         case Prompt:
             companion.setDelay(0ms);
+            companion.setPace(0ms);
             readByBridge();
             break;
         case Abnormal:
@@ -402,6 +415,9 @@ public:
         case RefuseClear:
             companion.closesOnKeyerClear = true;
             break;
+        case RefuseTune:
+            companion.refusedCommands.insert("TX2");
+            break;
         case CWKeys:
             companion.cwKeys = true;
             break;
@@ -415,7 +431,11 @@ public:
     }
     bool restore() override
     {
+        if (!m_linkEnded && companion.connectionCount() > 1 && broken.isEmpty())
+            broken = QStringLiteral("the bridge dropped a link the companion kept answering on");
+        m_linkEnded = true;
         companion.setDelay(0ms);
+        companion.setPace(0ms);
         companion.answersToLose = 0;
         // Kenwood answers carry no request: once some went unanswered, those
         // that follow on that link cannot be told apart. The companion is
@@ -450,15 +470,11 @@ private:
     // Answers come in order: once the bridge has read a VFO A frequency the
     // companion took after the event, and then one more, it has read an
     // information answer made after it too. A companion that does not
-    // answer gets two polls' time.
+    // answer has nothing to tell, and is polled no more until it does.
     bool readByBridge()
     {
-        if (!companion.hasClient())
+        if (!companion.hasClient() || companion.isStalled() || !companion.isAnswering())
             return false;
-        if (companion.isStalled() || !companion.isAnswering()) {
-            const int polls = companion.pollCount() + 2;
-            return waitUntil([this, polls] { return companion.pollCount() >= polls; }, 1s);
-        }
         for (int round = 0; round < 2; ++round) {
             const qint64 marker = 14074000 + ++m_markers;
             companion.vfoAHz = marker;
@@ -483,6 +499,7 @@ private:
     }
 
     quint16 m_port = 0;
+    bool m_linkEnded = false;
     QHash<int, int> m_lateUnkeys;
     QHash<int, int> m_ownSinceKey;
     int m_cuts = 0;
@@ -502,6 +519,8 @@ TEST(TransmitterLedger, LegacyKIVONamedSequences)
                        {"a lost answer does not put answers and requests out of step", {LoseAnswer, Key, Leave}},
                        {"a companion that falls silent is dropped", {Key, Unannounced, Leave}},
                        {"each debt on one connection gets its own resend", {Stall, Key, Leave, Release, Key, Stall, Leave, Release}},
+                       {"a refused tune's \"?\" answers no information request", {RefuseTune, Slow, NextClient, NextClient, Key, Slow, Slow, Slow, NextClient, Key, Slow, Slow, Slow, Leave}},
+                       {"a companion answering slowly but steadily keeps its link", {Steady, Key, Leave}},
                    });
     // The companion closes the link as the departing client's keyer clear arrives.
     runNamedTrials([] { return startPeer<LegacyPeer>(true); },

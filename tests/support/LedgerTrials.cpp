@@ -212,7 +212,7 @@ const char *ledgerStepName(LedgerStep step)
         "LeaveAsNextKeys", "OperatorKeys",
         "OperatorLetsGo", "RadioReleases", "Stall", "Release", "Cut",        "Refuse",    "Comply",
         "Slow",   "Prompt",      "Abnormal",   "StaleStates",  "Unannounced", "RefuseClear", "RefuseTune",
-        "CWKeys", "LoseAnswer", "ActsLate"};
+        "CWKeys", "LoseAnswer", "ActsLate", "Steady"};
     return names[int(step)];
 }
 

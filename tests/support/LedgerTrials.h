@@ -38,6 +38,8 @@ enum class LedgerStep {
     StaleStates, Unannounced, RefuseClear, RefuseTune, CWKeys, LoseAnswer,
     // Requests stalled meanwhile are acted on long after the bridge gave up on them.
     ActsLate,
+    // One batch of commands at a time, each answered after a while.
+    Steady,
 };
 
 const char *ledgerStepName(LedgerStep step);
