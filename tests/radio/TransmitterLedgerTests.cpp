@@ -462,6 +462,7 @@ public:
     }
     qint64 received() const override { return companion.received().size(); }
     int links() const override { return companion.connectionCount(); }
+    bool closedAtStop() const override { return m_closedAtStop; }
 
     FakeKIVOCompanion companion;
     std::unique_ptr<LegacyKIVOClient> client;
@@ -486,6 +487,8 @@ private:
 
     void heard(int connection, const QByteArray &command)
     {
+        if (stopping && companion.closesOnKeyerClear && command.startsWith("KY") && command.trimmed().size() == 2)
+            m_closedAtStop = true;
         const bool keys = command.startsWith("TX") || (companion.cwKeys && command.startsWith("KY") && command.trimmed().size() > 2);
         // A new key may leave a new debt, with a late unkey of its own.
         if (keys)
@@ -500,6 +503,7 @@ private:
 
     quint16 m_port = 0;
     bool m_linkEnded = false;
+    bool m_closedAtStop = false;
     QHash<int, int> m_lateUnkeys;
     QHash<int, int> m_ownSinceKey;
     int m_cuts = 0;

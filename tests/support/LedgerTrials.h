@@ -73,6 +73,8 @@ public:
     // Links the bridge has opened to the peer so far: what was written into
     // one that closed may have been lost with it.
     virtual int links() const { return 0; }
+    // The peer closed the link as the stop's closing words arrived.
+    virtual bool closedAtStop() const { return false; }
     // Client unkeys under way: an unkey that arrives meanwhile may be one;
     // any other is on the bridge's own account.
     int clientUnkeying = 0;
