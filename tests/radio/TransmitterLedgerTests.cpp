@@ -333,7 +333,7 @@ public:
                                                  .backoffSecond = 1ms,
                                                  .unkeyConfirmation = 300ms,
                                                  .closingUnkeyConfirmation = 200ms,
-                                                 .silenceLimit = 1s}},
+                                                 .silenceLimit = 2500ms}},
             [](RadioConnectionState, const QString &) {}, [](const RadioSnapshot &) {});
         client->start();
     }
@@ -409,7 +409,7 @@ public:
             // No answer to any read command.
             companion.setAnswering(false);
             if (companion.hasClient()
-                && !waitUntil([this] { return client->state() != RadioConnectionState::Ready; }, 5s))
+                && !waitUntil([this] { return client->state() != RadioConnectionState::Ready; }, 8s))
                 broken = QStringLiteral("a companion that fell silent kept the session ready");
             break;
         case RefuseClear:
