@@ -195,7 +195,8 @@ TEST(RemoteAgentCommands, TheReceiveVFOIsBOnlyWhenBReceives)
     runTask(h.client->setRIT(true, 50, std::nullopt));
     EXPECT_EQ(argumentsOfLast(h).value("vfo"), "A");
 
-    h.agent.state = FakeRemoteAgent::defaultState();
+    // The agent keeps A where it was tuned: no check of that write sends it
+    // again among the commands below.
     addVFOB(h.agent, true);
     h.agent.pushState();
     ASSERT_TRUE(waitUntil([&] { return h.lastSnapshot().slice == "B"; }));

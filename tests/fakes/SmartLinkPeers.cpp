@@ -18,7 +18,7 @@ SmartLinkIdentityProvider providerAt(const QUrl &tokenEndpoint)
     return {.tokenEndpoint = tokenEndpoint,
             .passwordRealmGrantType = QStringLiteral("http://idp.test/oauth/grant-type/password-realm"),
             .sslConfiguration = clientConfigurationTrustingTestCA(),
-            .requestTimeout = std::chrono::seconds(5)};
+            .requestTimeout = patience};
 }
 
 } // namespace
@@ -65,7 +65,7 @@ SmartLinkBrokerEndpoint SmartLinkPeers::brokerEndpoint() const
     return {.host = QStringLiteral("127.0.0.1"),
             .port = broker.port(),
             .sslConfiguration = clientConfigurationTrustingTestCA(),
-            .responseTimeout = std::chrono::seconds(5),
+            .responseTimeout = patience,
             .pingInterval = std::chrono::hours(1)};
 }
 

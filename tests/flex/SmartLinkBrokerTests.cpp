@@ -115,7 +115,7 @@ protected:
         return {.host = QStringLiteral("127.0.0.1"),
                 .port = fake.port(),
                 .sslConfiguration = clientConfigurationTrustingTestCA(),
-                .responseTimeout = 5s,
+                .responseTimeout = test::patience,
                 .pingInterval = 1h};
     }
 

@@ -30,7 +30,7 @@ class SmartLinkSignIn : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(provider.listen()); }
 
-    SmartLinkIdentityProvider endpoint(std::chrono::milliseconds timeout = 5s) const
+    SmartLinkIdentityProvider endpoint(std::chrono::milliseconds timeout = test::patience) const
     {
         return {.tokenEndpoint = provider.tokenEndpoint(),
                 .passwordRealmGrantType = kGrantType,
