@@ -124,10 +124,11 @@ TEST(TCPCommandServerBuffer, KeepsExactlyTheCapAndDropsEverythingBeyondIt)
 {
     EchoServer echo;
     RawClient client(echo.start());
+    // Each write is read on its own: the server has it all before the next.
     client.send(QByteArray(TCPCommandServer::maximumBufferedBytes, 'x'));
-    settle(100ms);
+    ASSERT_TRUE(client.waitUntilTaken());
     client.send("y"); // one byte past the cap empties the buffer
-    settle(50ms);
+    ASSERT_TRUE(client.waitUntilTaken());
     client.send("z;");
     EXPECT_EQ(client.read(2), QByteArray("z!"));
     EXPECT_THAT(echo.requests, ElementsAre("z"));
@@ -138,9 +139,9 @@ TEST(TCPCommandServerBuffer, AChunkThatOverflowsYieldsNoFrames)
     EchoServer echo;
     RawClient client(echo.start());
     client.send(QByteArray(TCPCommandServer::maximumBufferedBytes - 2, 'x'));
-    settle(100ms);
+    ASSERT_TRUE(client.waitUntilTaken());
     client.send("A;B;");
-    settle(100ms);
+    ASSERT_TRUE(client.waitUntilTaken());
     client.send("C;");
     EXPECT_EQ(client.read(2), QByteArray("C!"));
     EXPECT_THAT(echo.requests, ElementsAre("C"));

@@ -5,12 +5,15 @@
 
 #include "support/RunTask.h"
 
+#include <QAbstractEventDispatcher>
 #include <QByteArray>
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -44,6 +47,22 @@ public:
             else
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         }
+    }
+
+    // True once a server in this process has read every byte sent: its
+    // system acknowledged them all, and no work of the server's is left.
+    bool waitUntilTaken()
+    {
+        const bool delivered = waitUntil([&] {
+            int unacknowledged = 0;
+            return ::ioctl(m_fd, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0;
+        });
+        QDeadlineTimer deadline(patience);
+        while (QAbstractEventDispatcher::instance()->processEvents(QEventLoop::AllEvents)) {
+            if (deadline.hasExpired())
+                return false;
+        }
+        return delivered;
     }
 
     // Reads until `count` bytes arrived, the peer closed, or time ran out.
