@@ -617,13 +617,22 @@ QCoro::Task<bool> RadioBackendBase::makeSafe(ClientActivity activity)
             co_return false;
     }
     // An unkey under way that was written after this client's key answers
-    // for it too: its outcome is awaited rather than another written.
-    for (;;) {
+    // for it too: its outcome is awaited rather than another written. The
+    // transmitter is shared: while another client holds it, its own going
+    // (or a stop) undoes the key, and a key on its way may be the next one
+    // held: its outcome decides. Either may start while the other is awaited.
+    while (activity.keyedTransmitter) {
         const auto covering = std::find_if(m_unkeysUnderWay.cbegin(), m_unkeysUnderWay.cend(),
                                            [&activity](const auto &unkey) { return unkey.first > activity.keyNumber; });
-        if (!activity.keyedTransmitter || covering == m_unkeysUnderWay.cend())
+        const auto other = std::find_if(m_keysUnderWay.cbegin(), m_keysUnderWay.cend(),
+                                        [&activity](const auto &key) { return key.first != activity.keyNumber; });
+        OneShot<> ended;
+        if (covering != m_unkeysUnderWay.cend())
+            ended = covering->second;
+        else if (!m_stopping && other != m_keysUnderWay.cend())
+            ended = other->second;
+        else
             break;
-        OneShot<> ended = covering->second;
         co_await ended;
         if (!self)
             co_return false;
@@ -634,19 +643,6 @@ QCoro::Task<bool> RadioBackendBase::makeSafe(ClientActivity activity)
     // written again only as a debt may be.
     const Debt *unkey = debt(Debt::Unkey);
     const bool owedAlready = unkey && unkey->owedAt > activity.keyNumber;
-    // The transmitter is shared: while another client holds it, its own
-    // going (or a stop) undoes the key. A key on its way may be the next
-    // one held: its outcome decides.
-    while (!m_stopping && activity.keyedTransmitter) {
-        const auto other = std::find_if(m_keysUnderWay.cbegin(), m_keysUnderWay.cend(),
-                                        [&activity](const auto &key) { return key.first != activity.keyNumber; });
-        if (other == m_keysUnderWay.cend())
-            break;
-        OneShot<> ended = other->second;
-        co_await ended;
-        if (!self)
-            co_return false;
-    }
     const bool heldByAnother = !m_stopping && anotherClientHolds(activity.keyNumber);
     if (activity.owesUnkey(m_ledger.released) && m_ledger.keyed() && !owedAlready && !heldByAnother) {
         try {

@@ -64,6 +64,8 @@ public:
     RadioConnectionState state() const { return m_life.state(); }
     // A key of this bridge may still hold the transmitter.
     bool keyOutstanding() const { return m_ledger.keyed(); }
+    // CW of this bridge may still be queued at the keyer.
+    bool cwOutstanding() const { return m_ledger.keyer(); }
     // An unkey of ours failed and nothing has settled it since.
     bool unkeyOwed() const { return debt(Debt::Unkey) != nullptr; }
     // A keyer clear of ours failed and nothing has settled it since.

@@ -489,7 +489,8 @@ private:
     {
         if (stopping && companion.closesOnKeyerClear && command.startsWith("KY") && command.trimmed().size() == 2)
             m_closedAtStop = true;
-        const bool keys = command.startsWith("TX") || (companion.cwKeys && command.startsWith("KY") && command.trimmed().size() > 2);
+        // The bridge takes CW text for a key whether or not this keyer keys.
+        const bool keys = command.startsWith("TX") || (command.startsWith("KY") && command.trimmed().size() > 2);
         // A new key may leave a new debt, with a late unkey of its own.
         if (keys)
             m_ownSinceKey[connection] = m_lateUnkeys[connection] = 0;
@@ -811,6 +812,9 @@ private:
                 ++m_cuts;
             change(on, later);
             m_ours = on;
+            // A key acted on late is a new key: the unkey it calls for is new too.
+            if (on)
+                m_ownSinceKey.clear();
         } else {
             m_cw = command == "send_cw";
             change();

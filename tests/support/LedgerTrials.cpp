@@ -30,7 +30,7 @@ QList<LedgerStep> randomSteps(const QList<LedgerStep> &peerSteps, const QList<Le
         pool += {LedgerStep::Key,    LedgerStep::Key,   LedgerStep::Key,        LedgerStep::Unkey,
                  LedgerStep::Unkey,  LedgerStep::SendCW, LedgerStep::Leave,     LedgerStep::Leave,
                  LedgerStep::NextClient, LedgerStep::NextClient, LedgerStep::NextClient};
-    pool += {LedgerStep::Wait, LedgerStep::UnkeyAsNextKeys, LedgerStep::LeaveAsNextKeys};
+    pool += {LedgerStep::Wait, LedgerStep::UnkeyAsNextKeys, LedgerStep::LeaveAsNextKeys, LedgerStep::KeyAsNextKeys};
     pool += peerSteps;
     const int length = std::uniform_int_distribution<int>(3, 20)(random);
     std::uniform_int_distribution<qsizetype> pick(0, pool.size() - 1);
@@ -209,7 +209,7 @@ const char *ledgerStepName(LedgerStep step)
 {
     static const char *const names[] = {
         "Key",    "Unkey",       "SendCW",     "Leave",        "NextClient", "Wait",      "UnkeyAsNextKeys",
-        "LeaveAsNextKeys", "OperatorKeys",
+        "LeaveAsNextKeys", "KeyAsNextKeys", "OperatorKeys",
         "OperatorLetsGo", "RadioReleases", "Stall", "Release", "Cut",        "Refuse",    "Comply",
         "Slow",   "Prompt",      "Abnormal",   "StaleStates",  "Unannounced", "RefuseClear", "RefuseTune",
         "CWKeys", "LoseAnswer", "ActsLate", "Steady"};
@@ -235,6 +235,24 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
         (void)owned.release();
         return QStringLiteral("a client's request never ended");
     };
+    // The peer acts on what reached it in its own time.
+    const auto heldKeysStand = [&peer, &clients] {
+        return !clients.anyHolds() || waitUntil([&peer] { return peer->keyOfOursStands(); }, 1s);
+    };
+    const auto cutHeldKey = [&events] {
+        return QStringLiteral("a key a client still holds was undone; events: ") + events.join(u" / ");
+    };
+    // A quit may come at any moment: what of ours stands must be what the
+    // stop would undo.
+    const auto stopWouldMiss = [&peer, &bridge, &events]() -> QString {
+        const auto missed = [&] {
+            return (peer->keyOfOursStands() && !bridge.keyOutstanding())
+                || (peer->cwOfOursStands() && !bridge.cwOutstanding() && !bridge.keyerClearOwed());
+        };
+        if (!missed() || waitUntil([&] { return !missed(); }, 1s))
+            return {};
+        return QStringLiteral("the bridge forgot a key or CW of its own that stands; events: ") + events.join(u" / ");
+    };
     for (LedgerStep step : steps) {
         switch (step) {
         case LedgerStep::Key:
@@ -253,7 +271,10 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
         }
         case LedgerStep::UnkeyAsNextKeys:
         case LedgerStep::LeaveAsNextKeys:
-            clients.add(client, step == LedgerStep::UnkeyAsNextKeys ? LedgerStep::Unkey : LedgerStep::Leave);
+        case LedgerStep::KeyAsNextKeys:
+            clients.add(client, step == LedgerStep::UnkeyAsNextKeys ? LedgerStep::Unkey
+                                : step == LedgerStep::LeaveAsNextKeys ? LedgerStep::Leave
+                                                                      : LedgerStep::Key);
             clients.add((client + 1) % 3, LedgerStep::Key);
             if (!together && !clients.waitIdle())
                 return hung();
@@ -264,9 +285,10 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
         case LedgerStep::Wait:
             if (!clients.waitIdle())
                 return hung();
-            // The peer acts on what reached it in its own time.
-            if (clients.anyHolds() && !waitUntil([&peer] { return peer->keyOfOursStands(); }, 1s))
-                return QStringLiteral("a key a client still holds was undone; events: ") + events.join(u" / ");
+            if (!heldKeysStand())
+                return cutHeldKey();
+            if (const QString missed = stopWouldMiss(); !missed.isEmpty())
+                return missed;
             break;
         default:
             if (mayEndKeys(step))
@@ -281,15 +303,22 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
     // What is owed is paid once the link works again, and never over a key
     // a client still holds.
     waitUntil([&bridge] { return !bridge.unkeyOwed() && !bridge.keyerClearOwed(); }, 1s);
-    if (clients.anyHolds() && !waitUntil([&peer] { return peer->keyOfOursStands(); }, 1s))
-        return QStringLiteral("a key a client still holds was undone; events: ") + events.join(u" / ");
+    if (!heldKeysStand())
+        return cutHeldKey();
     // A quit hands the clients still connected to the stop: one seed in four.
     const bool quit = seed % 4 == 0;
     if (!quit) {
-        // Every client goes at once; what that could not undo is the bridge's
-        // to pay once the link works again.
-        for (int each = 0; each < 3; ++each)
+        // The clients go at once, or in one seed of four one after another,
+        // each sparing the keys the others still hold; what they could not
+        // undo is the bridge's to pay once the link works again.
+        const bool inTurn = seed % 4 == 1;
+        for (int each = 0; each < 3; ++each) {
             clients.add(each, LedgerStep::Leave);
+            if (inTurn && !clients.waitIdle())
+                return hung();
+            if (inTurn && !heldKeysStand())
+                return cutHeldKey();
+        }
         if (!clients.waitIdle())
             return hung();
         if (!peer->restore())
@@ -386,7 +415,7 @@ void exploreEveryTwoSteps(const LedgerPeerFactory &makePeer)
 {
     QList<LedgerStep> each{LedgerStep::Key,  LedgerStep::Unkey,           LedgerStep::SendCW,
                            LedgerStep::Leave, LedgerStep::NextClient,     LedgerStep::Wait,
-                           LedgerStep::UnkeyAsNextKeys, LedgerStep::LeaveAsNextKeys};
+                           LedgerStep::UnkeyAsNextKeys, LedgerStep::LeaveAsNextKeys, LedgerStep::KeyAsNextKeys};
     if (const auto probe = makePeer())
         each += probe->peerSteps();
     QList<QList<LedgerStep>> sequences;

@@ -31,8 +31,8 @@ enum class LedgerStep {
     // Whom the client steps that follow are for: the next of three clients
     // (CAT, rigctld, CAT keying a tune). Wait: until every client's steps ended.
     NextClient, Wait,
-    // Two clients at once: this one unkeys, or leaves, as the next one keys.
-    UnkeyAsNextKeys, LeaveAsNextKeys,
+    // Two clients at once: this one unkeys, leaves or keys, as the next one keys.
+    UnkeyAsNextKeys, LeaveAsNextKeys, KeyAsNextKeys,
     // What the peer does; each peer offers those it can.
     OperatorKeys, OperatorLetsGo, RadioReleases, Stall, Release, Cut, Refuse, Comply, Slow, Prompt, Abnormal,
     StaleStates, Unannounced, RefuseClear, RefuseTune, CWKeys, LoseAnswer,
