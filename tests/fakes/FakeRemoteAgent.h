@@ -91,6 +91,8 @@ public:
     // Keys and unkeys stalled meanwhile are acted on, unanswered, long after
     // the client gave up on them.
     void actOnStalled();
+    // A command left unanswered, to be acted on as a stalled one is.
+    void keep(const Request &request) { m_stalled.append(request); }
 
     // Scripted answers; they win over the defaults.
     void setStateHandler(Handler handler) { m_stateHandler = std::move(handler); }

@@ -779,6 +779,15 @@ private:
     {
         const bool refused = m_refusing || (m_refusingClear && request.command() == "clear_cw");
         Reply reply;
+        // One that acts late may refuse a key, then leave its retry unanswered.
+        if (h.agent.keepsStalled && m_refused.remove(request.requestID())) {
+            h.agent.keep(request);
+            reply.delayMs = -1;
+            return reply;
+        }
+        if (refused && h.agent.keepsStalled && request.command() != "clear_cw"
+            && request.arguments().value("enabled").toBool(request.command() == "station_tune"))
+            m_refused.insert(request.requestID());
         if (refused)
             reply = Reply::failure("Transmit inhibited");
         else if (m_slow)
@@ -849,6 +858,8 @@ private:
     bool m_refusingClear = false;
     bool m_loseAnswer = false;
     QHash<int, int> m_ownSinceKey;
+    // Keys refused that it will leave unanswered when asked again.
+    QSet<QString> m_refused;
     QSet<QString> m_unkeyIDs;
     bool m_down = false;
     bool m_refusing = false;
@@ -880,6 +891,7 @@ TEST(TransmitterLedger, RemoteAgentNamedSequences)
                        {"a refused CW clear is said", {RefuseClear, SendCW, Leave, Comply}},
                        {"a key's own answer with the state from before it proves nothing", {StaleStates, StaleStates, Key, Leave}},
                        {"a key given up on and acted on once its client left is undone", {ActsLate, Stall, Key}},
+                       {"a key refused, then retried unanswered and acted on late, is undone", {ActsLate, Refuse, Key}},
                    });
 }
 
