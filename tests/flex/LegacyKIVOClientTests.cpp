@@ -373,7 +373,11 @@ TEST(LegacyKIVOClientPacing, ASlowCompanionKeepsItsLinkAndASilentOneIsDropped)
         .pollInterval = 20ms, .backoffSecond = 1s, .unkeyConfirmation = 50ms, .silenceLimit = 2s};
     const QList<QPair<const char *, std::function<void(FakeKIVOCompanion &)>>> rows{
         {"one batch at a time", [](FakeKIVOCompanion &c) { c.setPace(100ms); }},
-        {"never an IF answer", [](FakeKIVOCompanion &c) { c.answersToLose = std::numeric_limits<int>::max(); }},
+        {"never an IF answer, one batch at a time",
+         [](FakeKIVOCompanion &c) {
+             c.answersToLose = std::numeric_limits<int>::max();
+             c.setPace(100ms);
+         }},
         {"silent", [](FakeKIVOCompanion &c) { c.setAnswering(false); }},
     };
     for (const auto &[name, behave] : rows) {
@@ -394,7 +398,9 @@ TEST(LegacyKIVOClientPacing, ASlowCompanionKeepsItsLinkAndASilentOneIsDropped)
             EXPECT_TRUE(waitUntil([&] { return polls >= 5; }));
             // Its confirmation comes too late: the unkey fails, the link stays.
             EXPECT_TRUE(errorOf(client->setTransmit(false)).has_value());
-            EXPECT_TRUE(waitUntil([&] { return polls >= 10; }));
+            // Batches at its pace, for longer than the silence limit: its
+            // answers keep the link though a read is always outstanding.
+            EXPECT_TRUE(waitUntil([&] { return polls >= 25; }, 10s));
             EXPECT_EQ(companion.connectionCount(), 1);
         } else {
             ASSERT_TRUE(waitUntil([&] { return !retries(recorder).isEmpty(); }, 10s));
