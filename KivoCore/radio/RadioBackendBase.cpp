@@ -338,6 +338,10 @@ QCoro::Task<void> RadioBackendBase::key(std::optional<CATTransmitMode> mode)
         else
             co_await transmit(true);
     } catch (...) {
+        // A failed key is not what the station wants, and it may have
+        // reached the radio: an older unkey still owed covers it too.
+        if (Debt *unkey = self ? debt(Debt::Unkey) : nullptr; unkey && m_ledger.newestKey == write.number)
+            unkey->covers = write.number;
         end();
         throw;
     }

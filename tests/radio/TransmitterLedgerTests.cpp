@@ -895,6 +895,8 @@ TEST(TransmitterLedger, RemoteAgentNamedSequences)
                        {"a key's own answer with the state from before it proves nothing", {StaleStates, StaleStates, Key, Leave}},
                        {"a key given up on and acted on once its client left is undone", {ActsLate, Stall, Key}},
                        {"a key refused, then retried unanswered and acted on late, is undone", {ActsLate, Refuse, Key}},
+                       {"an owed unkey is paid though a newer key failed meanwhile",
+                        {Key, NextClient, Stall, Unkey, Key, Slow, Leave}, true},
                    });
 }
 
