@@ -3,6 +3,7 @@
 #include "KivoCore/support/SecretStore.h"
 #include "QuendKivoApp/model/AppModel.h"
 
+#include <QRandomGenerator>
 #include <QTcpServer>
 
 namespace kivo {
@@ -16,10 +17,18 @@ std::unique_ptr<AppModel> makeOfflineModel(const QString &settingsPath, AppBacke
     dependencies.backendFactory = std::move(factory);
     auto model = std::make_unique<AppModel>(std::move(dependencies));
     AppConfiguration configuration = model->configuration();
-    // Ports that were free a moment ago: the form refuses 0, where the system would choose.
+    // Ports that were free a moment ago: the form refuses 0, where the system
+    // would choose. They lie below the system's ephemeral range, where an
+    // outgoing connection meanwhile could take them.
     QTcpServer cat, rigCtl;
-    cat.listen(QHostAddress::LocalHost, 0);
-    rigCtl.listen(QHostAddress::LocalHost, 0);
+    const auto listen = [](QTcpServer &server) {
+        for (int attempt = 0; attempt < 100 && !server.isListening(); ++attempt)
+            server.listen(QHostAddress::LocalHost, quint16(QRandomGenerator::global()->bounded(20000, 32000)));
+        if (!server.isListening())
+            server.listen(QHostAddress::LocalHost, 0);
+    };
+    listen(cat);
+    listen(rigCtl);
     configuration.catPort = cat.serverPort();
     configuration.rigCtlPort = rigCtl.serverPort();
     configuration.spotBridge.enabled = false;

@@ -692,7 +692,7 @@ private:
     static RemoteAgentTiming timing()
     {
         RemoteAgentTiming timing = test::RemoteAgentHarness::quickTiming();
-        timing.requestTimeout = 150ms;
+        timing.requestTimeout = 400ms;
         timing.closingRequestTimeout = 1000ms;
         timing.watchdogInterval = 20ms;
         timing.streamOpenTimeout = 1s;
