@@ -239,23 +239,24 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
     const auto heldKeysStand = [&peer, &clients] {
         return !clients.anyHolds() || waitUntil([&peer] { return peer->keyOfOursStands(); }, 1s);
     };
+    // A failure, with what the events log said up to it.
+    const auto withEvents = [&events](const char *failure) {
+        return QString::fromLatin1(failure) + QStringLiteral("; events: ") + events.join(u" / ");
+    };
     const auto said = [&events](const char *warning) {
         return std::any_of(events.cbegin(), events.cend(),
                            [warning](const QString &line) { return line.startsWith(QLatin1String(warning)); });
     };
-    const auto cutHeldKey = [&events] {
-        return QStringLiteral("a key a client still holds was undone; events: ") + events.join(u" / ");
-    };
     // A quit may come at any moment: what of ours stands must be what the
     // stop would undo.
-    const auto stopWouldMiss = [&peer, &bridge, &events]() -> QString {
+    const auto stopWouldMiss = [&peer, &bridge, &withEvents]() -> QString {
         const auto missed = [&] {
             return (peer->keyOfOursStands() && !bridge.keyOutstanding())
                 || (peer->cwOfOursStands() && !bridge.cwOutstanding() && !bridge.keyerClearOwed());
         };
         if (!missed() || waitUntil([&] { return !missed(); }, 1s))
             return {};
-        return QStringLiteral("the bridge forgot a key or CW of its own that stands; events: ") + events.join(u" / ");
+        return withEvents("the bridge forgot a key or CW of its own that stands");
     };
     for (LedgerStep step : steps) {
         switch (step) {
@@ -290,7 +291,7 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
             if (!clients.waitIdle())
                 return hung();
             if (!heldKeysStand())
-                return cutHeldKey();
+                return withEvents("a key a client still holds was undone");
             if (const QString missed = stopWouldMiss(); !missed.isEmpty())
                 return missed;
             break;
@@ -308,7 +309,7 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
     // a client still holds.
     waitUntil([&bridge] { return !bridge.unkeyOwed() && !bridge.keyerClearOwed(); }, 1s);
     if (!heldKeysStand())
-        return cutHeldKey();
+        return withEvents("a key a client still holds was undone");
     // A quit hands the clients still connected to the stop: one seed in four.
     const bool quit = seed % 4 == 0;
     if (!quit) {
@@ -321,7 +322,7 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
             if (inTurn && !clients.waitIdle())
                 return hung();
             if (inTurn && !heldKeysStand())
-                return cutHeldKey();
+                return withEvents("a key a client still holds was undone");
         }
         if (!clients.waitIdle())
             return hung();
@@ -334,8 +335,7 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
             const auto keyStands = [&peer] { return peer->keyOfOursStands(); };
             waitUntil([&] { return !keyStands() || std::any_of(events.cbegin(), events.cend(), saysDebt); }, 1s);
             if (keyStands() && std::none_of(events.cbegin(), events.cend(), saysDebt))
-                return QStringLiteral("a key left under the operator's transmission is not said; events: ")
-                    + events.join(u" / ");
+                return withEvents("a key left under the operator's transmission is not said");
             peer->act(LedgerStep::OperatorLetsGo, random());
         }
         waitUntil([&] { return !standing(); }, 2s);
@@ -348,11 +348,9 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
             waitUntil([&] { return !standing(); }, 2s);
         }
         if (peer->keyOfOursStands())
-            return QStringLiteral("a key of the bridge's stands after the last departure; events: ")
-                + events.join(u" / ");
+            return withEvents("a key of the bridge's stands after the last departure");
         if (peer->cwOfOursStands())
-            return QStringLiteral("CW of the bridge's stands after the last departure; events: ")
-                + events.join(u" / ");
+            return withEvents("CW of the bridge's stands after the last departure");
     }
     peer->stopping = true;
     try {
@@ -368,15 +366,15 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
     // A link the peer closed under the stop's last words ends its one pass:
     // what stands must then be said.
     if (peer->keyOfOursStands() && !(peer->closedAtStop() && said("The radio did not confirm the last unkey")))
-        return QStringLiteral("a key of the bridge's stands after the stop; events: ") + events.join(u" / ");
+        return withEvents("a key of the bridge's stands after the stop");
     if (peer->cwOfOursStands() && !(peer->closedAtStop() && said("The radio did not confirm the last CW clear")))
-        return QStringLiteral("CW of the bridge's stands after the stop; events: ") + events.join(u" / ");
+        return withEvents("CW of the bridge's stands after the stop");
     if (peer->operatorCuts() > 0)
         return QStringLiteral("the operator's own transmission was cut");
     if (!peer->broken.isEmpty())
         return peer->broken;
     if (clients.unsafeDepartures > 0 && std::none_of(events.cbegin(), events.cend(), saysDebt))
-        return QStringLiteral("a departure left a debt the events log does not mention; events: ") + events.join(u" / ");
+        return withEvents("a departure left a debt the events log does not mention");
     for (const QString &line : std::as_const(events)) {
         if (line.contains(QLatin1String("check that the transmitter is not keyed")) && !peer->closedAtStop())
             return QStringLiteral("the stop warned of a key that does not stand");
