@@ -249,6 +249,7 @@ QCoro::Task<void> RemoteAgentClient::connectToAgent(qint64 attempt)
     }
     // A restarted agent counts its revisions from the start again.
     m_reportedRevision = 0;
+    m_reportedBehind = 0;
     m_baselines.clear();
     apply(*state, settledAt);
     clearFailures();
@@ -383,15 +384,17 @@ void RemoteAgentClient::reportTransmitter(const RadioSnapshot &snapshot, qint64 
     if (answersWrites)
         noteBaseline(*answersWrites, revision);
     // The stream and command answers arrive in no fixed order: only a newer
-    // revision tells the ledger anything. The agent names no key source.
-    if (revision <= m_reportedRevision)
-        return;
-    m_reportedRevision = revision;
+    // revision, or the same one now known to be made after more of our
+    // writes, tells the ledger anything. The agent names no key source.
     qint64 behind = 0;
     for (const Baseline &baseline : std::as_const(m_baselines)) {
         if (baseline.fromRevision <= revision)
             behind = std::max(behind, baseline.writes);
     }
+    if (revision < m_reportedRevision || (revision == m_reportedRevision && behind <= m_reportedBehind))
+        return;
+    m_reportedRevision = revision;
+    m_reportedBehind = behind;
     transmitterReported(snapshot.isTransmitting, KeySource::Unknown, behind);
 }
 

@@ -154,6 +154,7 @@ protected:
     const QLoggingCategory &logCategory() const override;
     // Requests travel on several connections and may be acted on out of order.
     bool actsInOrder() const override { return false; }
+    bool askTransmitter() override;
 
 private:
     struct Verification {
@@ -211,9 +212,10 @@ private:
     // A key or unkey goes out: until the agent shows it landed, its states
     // may be older than it.
     QCoro::Task<void> executeTransmitChange(RemoteAgentCommand command, bool keys, bool closing);
-    // The state asked for once a key was answered without one: the first
-    // known to be made after it, with `writes` its baseline.
-    QCoro::Task<void> fetchStateAfterKey(qint64 writes, qint64 attempt);
+    // The state asked for once a key was answered without one, or when a
+    // report may be older than our writes: the first known to be made after
+    // them, with `writes` its baseline.
+    QCoro::Task<void> fetchStateAfter(qint64 writes, qint64 attempt);
     void publishPendingWrites();
     void publish() { RadioBackendBase::publish(m_value); }
 
@@ -253,6 +255,9 @@ private:
     int m_wordsPerMinute = 25;
     // The newest state revision whose transmit flag was reported to the ledger.
     qint64 m_reportedRevision = 0;
+    // Which of our writes it is known to be made after.
+    qint64 m_reportedBehind = 0;
+    bool m_askingTransmitter = false;
     // Which revisions are known to be made after which of our writes: the
     // revision of a command's own answer, of the state asked for after a
     // key's answer without one, of a new connection's first state. A state

@@ -288,10 +288,21 @@ QCoro::Task<void> RemoteAgentClient::executeTransmitChange(RemoteAgentCommand co
     const bool known = self && std::any_of(m_baselines.cbegin(), m_baselines.cend(),
                                            [shown](const Baseline &b) { return b.writes >= shown; });
     if (self && keys && !known && shouldRun())
-        launch(fetchStateAfterKey(writesBehind(number), generation()));
+        launch(fetchStateAfter(writesBehind(number), generation()));
 }
 
-QCoro::Task<void> RemoteAgentClient::fetchStateAfterKey(qint64 writes, qint64 attempt)
+bool RemoteAgentClient::askTransmitter()
+{
+    if (!std::exchange(m_askingTransmitter, true))
+        launch([](QPointer<RemoteAgentClient> self) -> QCoro::Task<void> {
+            co_await self->fetchStateAfter(self->writesBehind(), self->generation());
+            if (self)
+                self->m_askingTransmitter = false;
+        }(this));
+    return true;
+}
+
+QCoro::Task<void> RemoteAgentClient::fetchStateAfter(qint64 writes, qint64 attempt)
 {
     QPointer<RemoteAgentClient> self(this);
     const InFlight inFlight(this);
@@ -299,7 +310,7 @@ QCoro::Task<void> RemoteAgentClient::fetchStateAfterKey(qint64 writes, qint64 at
     try {
         state = co_await fetchState(inFlight.cancellation);
     } catch (...) {
-        // Nothing counts as made after the key then, until the next session.
+        // Nothing counts as made after those writes then, until the next session.
         qCDebug(lcRemoteAgent) << "state after a key:" << describeException(std::current_exception());
     }
     if (!self)

@@ -510,7 +510,10 @@ void RadioBackendBase::transmitterReported(bool keyed, KeySource source, qint64 
         return;
     }
     if (m_ledger.doubt && !m_ledger.keyed() && state() == RadioConnectionState::Ready && !m_stopping) {
-        doubtfulKeyActed();
+        // One that may be older than our last unkey may show a key it has
+        // undone since: the doubt is spent only on one made after it.
+        if (fresh || !askTransmitter())
+            doubtfulKeyActed();
         return;
     }
     if (fresh && unkeyOwed() && state() == RadioConnectionState::Ready)

@@ -116,6 +116,9 @@ protected:
     // (one stream). Otherwise a command still on its way may be acted on
     // after a later one, so a confirmation proves nothing of it.
     virtual bool actsInOrder() const { return true; }
+    // Asks the radio for a report made after every write so far, for when
+    // a report may be older than our last unkey; false: it cannot.
+    virtual bool askTransmitter() { return false; }
 
     // --- Steps for the backend ------------------------------------------------
 

@@ -670,9 +670,14 @@ public:
     {
         m_refusing = m_slow = m_streamDropArmed = m_refusingClear = m_loseAnswer = false;
         h.agent.stallCommands = false;
-        // What it kept is acted on once the last clients have gone.
-        if (++m_restores > 1)
+        // What it kept is acted on once the last clients have gone, long
+        // after what it sent before was read and the bridge's unkeys ended.
+        if (++m_restores > 1) {
+            if (m_unread)
+                readByBridge();
+            waitUntil([this] { return !h.client->keyOutstanding(); }, 1s);
             h.agent.actOnStalled();
+        }
         reopen();
         return ready();
     }
@@ -897,6 +902,8 @@ TEST(TransmitterLedger, RemoteAgentNamedSequences)
                        {"a key refused, then retried unanswered and acted on late, is undone", {ActsLate, Refuse, Key}},
                        {"an owed unkey is paid though a newer key failed meanwhile",
                         {Key, NextClient, Stall, Unkey, Key, Slow, Leave}, true},
+                       {"a keyed state from before our unkey is no sign of a key acted on late",
+                        {StaleStates, Unannounced, ActsLate, Key, Stall, Leave, NextClient, Key}},
                    });
 }
 
