@@ -303,6 +303,17 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
     }
     if (!clients.waitIdle())
         return hung();
+    // In one seed of four the clients leave while the peer refuses or
+    // stalls: what they could not undo is owed.
+    if (seed % 4 == 3) {
+        const LedgerStep failing = random() % 2 ? LedgerStep::Refuse : LedgerStep::Stall;
+        if (peer->peerSteps().contains(failing))
+            peer->act(failing, random());
+        for (int each = 0; each < 3; ++each)
+            clients.add(each, LedgerStep::Leave);
+        if (!clients.waitIdle())
+            return hung();
+    }
     if (!peer->restore())
         return QStringLiteral("the bridge was not ready again once the link worked");
     // What is owed is paid once the link works again, and never over a key

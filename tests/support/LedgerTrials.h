@@ -4,7 +4,8 @@
 // sequence of keys, unkeys, CW and departures of up to three clients acting
 // at the same time through the CAT and rigctld processors, mixed with what
 // the peer and its link do, always ending with the link restored, every
-// client gone (or a quit with clients connected) and a stop. A key a client
+// client gone (some seeds leave while the peer refuses or stalls, or quit
+// with clients connected) and a stop. A key a client
 // still holds must stand throughout. Once the last client left and the link
 // works, nothing of the bridge's may stand in the peer, before any stop, and
 // what waits for the operator must be said. After the stop nothing of the
