@@ -290,6 +290,7 @@ TEST(TransmitterLedger, FlexRadioNamedSequences)
                        {"a fault under the operator's microphone ends the operator's hold", {OperatorKeys, Key, Abnormal}},
                        {"an owed CW clear is paid with the unkey of what its CW keyed", {CWKeys, RefuseClear, SendCW, Leave, Comply}},
                        {"an older unkey spares a key written while it was on its way", {Slow, Key, Wait, UnkeyAsNextKeys}, true},
+                       {"an owed unkey is not paid over a key on its way", {Key, Slow, Refuse, Unkey, Comply, NextClient, Key, Wait}},
                        {"CW written while a departure's clear is on its way is still ours to clear",
                         {Slow, SendCW, Leave, NextClient, NextClient, SendCW, Wait}, true},
                        {"a held key stands while another client's CW is cleared at its going",
