@@ -4,9 +4,9 @@
 // sequence of keys, unkeys, CW and departures of up to three clients acting
 // at the same time through the CAT and rigctld processors, mixed with what
 // the peer and its link do, always ending with the link restored, every
-// client gone (some seeds leave while the peer refuses or stalls, or quit
-// with clients connected) and a stop. A key a client
-// still holds must stand throughout. Once the last client left and the link
+// client gone (some seeds leave while the peer stalls or refuses, three
+// times on one link, or quit with clients connected) and a stop. A key a
+// client still holds must stand throughout. Once the last client left and the link
 // works, nothing of the bridge's may stand in the peer, before any stop, and
 // what waits for the operator must be said. After the stop nothing of the
 // bridge's may stand in the peer either, the operator's own transmission must never have been cut on the
