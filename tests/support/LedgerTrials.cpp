@@ -258,6 +258,35 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
             return {};
         return withEvents("the bridge forgot a key or CW of its own that stands");
     };
+    // Once the last client left and the link works: judged before any stop,
+    // which would undo what was left standing.
+    const auto judgeDeparted = [&]() -> QString {
+        if (!peer->restore())
+            return QStringLiteral("the bridge was not ready again after the last departure");
+        const auto standing = [&peer] { return peer->keyOfOursStands() || peer->cwOfOursStands(); };
+        if (peer->operatorHolds()) {
+            // Our unkey waits for the operator, and says so.
+            const auto keyStands = [&peer] { return peer->keyOfOursStands(); };
+            waitUntil([&] { return !keyStands() || std::any_of(events.cbegin(), events.cend(), saysDebt); }, 1s);
+            if (keyStands() && std::none_of(events.cbegin(), events.cend(), saysDebt))
+                return withEvents("a key left under the operator's transmission is not said");
+            peer->act(LedgerStep::OperatorLetsGo, random());
+        }
+        waitUntil([&] { return !standing(); }, 2s);
+        // Without a key source an owed unkey is sent again once a link; one
+        // spent on a link that was not answering waits, as said, for the next.
+        if (peer->keyOfOursStands() && said("The radio did not confirm the unkey sent again; it is not repeated until")) {
+            peer->act(LedgerStep::Cut, random());
+            if (!peer->restore())
+                return QStringLiteral("the bridge was not ready again after the link was cut");
+            waitUntil([&] { return !standing(); }, 2s);
+        }
+        if (peer->keyOfOursStands())
+            return withEvents("a key of the bridge's stands after the last departure");
+        if (peer->cwOfOursStands())
+            return withEvents("CW of the bridge's stands after the last departure");
+        return {};
+    };
     for (LedgerStep step : steps) {
         switch (step) {
         case LedgerStep::Key:
@@ -312,9 +341,8 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
         const bool offered = peer->peerSteps().contains(failing);
         for (int round = 0; round < (offered && failing == LedgerStep::Refuse ? 3 : 1); ++round) {
             if (round > 0) {
-                if (!peer->restore())
-                    return QStringLiteral("the bridge was not ready again once the link worked");
-                waitUntil([&bridge] { return !bridge.unkeyOwed(); }, 1s);
+                if (const QString failure = judgeDeparted(); !failure.isEmpty())
+                    return failure;
                 clients.add(0, LedgerStep::Key);
                 if (!clients.waitIdle())
                     return hung();
@@ -350,31 +378,8 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
         }
         if (!clients.waitIdle())
             return hung();
-        if (!peer->restore())
-            return QStringLiteral("the bridge was not ready again after the last departure");
-        // Judged before any stop, which would undo what was left standing.
-        const auto standing = [&peer] { return peer->keyOfOursStands() || peer->cwOfOursStands(); };
-        if (peer->operatorHolds()) {
-            // Our unkey waits for the operator, and says so.
-            const auto keyStands = [&peer] { return peer->keyOfOursStands(); };
-            waitUntil([&] { return !keyStands() || std::any_of(events.cbegin(), events.cend(), saysDebt); }, 1s);
-            if (keyStands() && std::none_of(events.cbegin(), events.cend(), saysDebt))
-                return withEvents("a key left under the operator's transmission is not said");
-            peer->act(LedgerStep::OperatorLetsGo, random());
-        }
-        waitUntil([&] { return !standing(); }, 2s);
-        // Without a key source an owed unkey is sent again once a link; one
-        // spent on a link that was not answering waits, as said, for the next.
-        if (peer->keyOfOursStands() && said("The radio did not confirm the unkey sent again; it is not repeated until")) {
-            peer->act(LedgerStep::Cut, random());
-            if (!peer->restore())
-                return QStringLiteral("the bridge was not ready again after the link was cut");
-            waitUntil([&] { return !standing(); }, 2s);
-        }
-        if (peer->keyOfOursStands())
-            return withEvents("a key of the bridge's stands after the last departure");
-        if (peer->cwOfOursStands())
-            return withEvents("CW of the bridge's stands after the last departure");
+        if (const QString failure = judgeDeparted(); !failure.isEmpty())
+            return failure;
     }
     peer->stopping = true;
     try {
