@@ -207,7 +207,7 @@ void FakeFlexRadio::actOn(const Command &command)
     if (command.text == QLatin1String("xmit 1") || command.text == QLatin1String("transmit tune 1"))
         key(QStringLiteral("SW"));
     else if (command.text == QLatin1String("xmit 0"))
-        unkey();
+        unlatch(QStringLiteral("SW"));
     else if (command.text == QLatin1String("sub radio all") && m_announcesInterlock)
         tellInterlock(command.connection);
     else if (command.text.startsWith(QLatin1String("cwx send"))) {
@@ -230,13 +230,20 @@ void FakeFlexRadio::setOperatorPtt(bool on)
     if (on)
         key(QStringLiteral("MIC"));
     else
-        unkey();
+        unlatch(QStringLiteral("MIC"));
 }
 
 void FakeFlexRadio::key(const QString &source)
 {
-    if (isTransmitting())
+    // The microphone over a key of ours: both are latched, and the radio
+    // lists them hardware first.
+    if (isTransmitting()) {
+        if (source != QLatin1String("SW") && !latched(source)) {
+            m_interlockSource = source + QLatin1Char(',') + m_interlockSource;
+            tellInterlock();
+        }
         return;
+    }
     m_interlockSource = source;
     m_interlock = QStringLiteral("PTT_REQUESTED");
     tellInterlock();
@@ -259,9 +266,20 @@ void FakeFlexRadio::unkey()
     tellInterlock();
 }
 
-bool FakeFlexRadio::softwareKeyed() const
+void FakeFlexRadio::unlatch(const QString &source)
 {
-    return m_interlock != QLatin1String("READY") && m_interlockSource == QLatin1String("SW");
+    QStringList sources = m_interlockSource.split(QLatin1Char(','));
+    if (sources.size() > 1 && sources.removeAll(source) > 0) {
+        m_interlockSource = sources.join(QLatin1Char(','));
+        tellInterlock();
+        return;
+    }
+    unkey();
+}
+
+bool FakeFlexRadio::latched(const QString &source) const
+{
+    return m_interlock != QLatin1String("READY") && m_interlockSource.split(QLatin1Char(',')).contains(source);
 }
 
 void FakeFlexRadio::reportAbnormal(const QString &state)

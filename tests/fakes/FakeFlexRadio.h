@@ -88,8 +88,9 @@ public:
     bool isTransmitting() const { return m_interlock == QLatin1String("TRANSMITTING"); }
     // A key made through the API ("xmit 1", a tune) still holds the
     // transmitter, in a fault state too, until "xmit 0" or the radio's own
-    // release.
-    bool softwareKeyed() const;
+    // release; the microphone keyed over it does not end it.
+    bool softwareKeyed() const { return latched(QStringLiteral("SW")); }
+    bool latched(const QString &source) const;
     // "cwx send" text that no "cwx clear" has emptied since.
     bool keyerHolds() const { return m_keyerHolds; }
     // The interlock goes to an abnormal state ("TX_FAULT", "TIMEOUT",
@@ -161,6 +162,8 @@ private:
     void actOn(const Command &command);
     void key(const QString &source);
     void unkey();
+    // "xmit 0" or the operator letting go ends one source's key; the last ends the transmission.
+    void unlatch(const QString &source);
     void tellInterlock(int connection = -1);
     QTcpSocket *socketAt(int connection) const;
 

@@ -109,8 +109,10 @@ public:
     {
         switch (step) {
         case OperatorKeys:
-            // Over a cut link too: a new session learns of it when it subscribes.
-            if (radio.isTransmitting())
+            // Over a cut link too: a new session learns of it when it
+            // subscribes. Over a key of ours too, which stands once the
+            // operator lets go.
+            if (radio.isTransmitting() && !radio.softwareKeyed())
                 break;
             radio.setOperatorPtt(true);
             m_operatorTold = readByBridge();
@@ -194,7 +196,7 @@ public:
     }
     bool keyOfOursStands() const override { return radio.softwareKeyed(); }
     bool cwOfOursStands() const override { return radio.keyerHolds(); }
-    bool operatorHolds() const override { return radio.isTransmitting() && !radio.softwareKeyed(); }
+    bool operatorHolds() const override { return radio.isTransmitting() && radio.latched(QStringLiteral("MIC")); }
     int operatorCuts() const override { return m_cuts; }
     qint64 written() const override
     {

@@ -394,7 +394,9 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
         return QStringLiteral("the bridge wrote after its stop ended");
     // A link the peer closed under the stop's last words ends its one pass:
     // what stands must then be said.
-    if (peer->keyOfOursStands() && !(peer->closedAtStop() && said("The radio did not confirm the last unkey")))
+    // The stop never cuts the operator's transmission, and says what of ours it left under it.
+    if (peer->keyOfOursStands() && !(peer->closedAtStop() && said("The radio did not confirm the last unkey"))
+        && !(peer->operatorHolds() && said("Unkey not sent at stop")))
         return withEvents("a key of the bridge's stands after the stop");
     if (peer->cwOfOursStands() && !(peer->closedAtStop() && said("The radio did not confirm the last CW clear")))
         return withEvents("CW of the bridge's stands after the stop");
