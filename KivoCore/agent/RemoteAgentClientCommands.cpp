@@ -311,7 +311,7 @@ QCoro::Task<void> RemoteAgentClient::fetchStateAfter(qint64 writes, qint64 attem
         state = co_await fetchState(inFlight.cancellation);
     } catch (...) {
         // Nothing counts as made after those writes then, until the next session.
-        qCDebug(lcRemoteAgent) << "state after a key:" << describeException(std::current_exception());
+        qCDebug(lcRemoteAgent) << "state after our writes:" << describeException(std::current_exception());
     }
     if (!self)
         co_return;

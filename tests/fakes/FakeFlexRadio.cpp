@@ -239,12 +239,12 @@ void FakeFlexRadio::key(const QString &source)
     // lists them hardware first.
     if (isTransmitting()) {
         if (source != QLatin1String("SW") && !latched(source)) {
-            m_interlockSource = source + QLatin1Char(',') + m_interlockSource;
+            m_interlockSources.prepend(source);
             tellInterlock();
         }
         return;
     }
-    m_interlockSource = source;
+    m_interlockSources = {source};
     m_interlock = QStringLiteral("PTT_REQUESTED");
     tellInterlock();
     m_interlock = QStringLiteral("TRANSMITTING");
@@ -262,15 +262,13 @@ void FakeFlexRadio::unkey()
     m_interlock = QStringLiteral("UNKEY_REQUESTED");
     tellInterlock();
     m_interlock = QStringLiteral("READY");
-    m_interlockSource.clear();
+    m_interlockSources.clear();
     tellInterlock();
 }
 
 void FakeFlexRadio::unlatch(const QString &source)
 {
-    QStringList sources = m_interlockSource.split(QLatin1Char(','));
-    if (sources.size() > 1 && sources.removeAll(source) > 0) {
-        m_interlockSource = sources.join(QLatin1Char(','));
+    if (m_interlockSources.size() > 1 && m_interlockSources.removeAll(source) > 0) {
         tellInterlock();
         return;
     }
@@ -279,7 +277,7 @@ void FakeFlexRadio::unlatch(const QString &source)
 
 bool FakeFlexRadio::latched(const QString &source) const
 {
-    return m_interlock != QLatin1String("READY") && m_interlockSource.split(QLatin1Char(',')).contains(source);
+    return m_interlock != QLatin1String("READY") && m_interlockSources.contains(source);
 }
 
 void FakeFlexRadio::reportAbnormal(const QString &state)
@@ -292,7 +290,7 @@ void FakeFlexRadio::reportAbnormal(const QString &state)
 
 void FakeFlexRadio::tellInterlock(int connection)
 {
-    const QString line = QStringLiteral("S0|interlock state=%1 reason= source=%2").arg(m_interlock, m_interlockSource);
+    const QString line = QStringLiteral("S0|interlock state=%1 reason= source=%2").arg(m_interlock, m_interlockSources.join(QLatin1Char(',')));
     if (connection >= 0) {
         sendLineTo(connection, line);
         return;

@@ -174,7 +174,8 @@ private:
     // Commands held back by a stall with their replies.
     QList<QPair<Command, QString>> m_held;
     QString m_interlock = QStringLiteral("READY");
-    QString m_interlockSource;
+    // Every source latched now, hardware first, as the radio lists them.
+    QStringList m_interlockSources;
     bool m_keyerHolds = false;
     bool m_announcesInterlock = true;
     std::function<void(const Command &)> m_handler;

@@ -266,9 +266,8 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
         const auto standing = [&peer] { return peer->keyOfOursStands() || peer->cwOfOursStands(); };
         if (peer->operatorHolds()) {
             // Our unkey waits for the operator, and says so.
-            const auto keyStands = [&peer] { return peer->keyOfOursStands(); };
-            waitUntil([&] { return !keyStands() || std::any_of(events.cbegin(), events.cend(), saysDebt); }, 1s);
-            if (keyStands() && std::none_of(events.cbegin(), events.cend(), saysDebt))
+            waitUntil([&] { return !peer->keyOfOursStands() || std::any_of(events.cbegin(), events.cend(), saysDebt); }, 1s);
+            if (peer->keyOfOursStands() && std::none_of(events.cbegin(), events.cend(), saysDebt))
                 return withEvents("a key left under the operator's transmission is not said");
             peer->act(LedgerStep::OperatorLetsGo, random());
         }
