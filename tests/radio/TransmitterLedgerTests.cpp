@@ -469,6 +469,7 @@ public:
     qint64 received() const override { return companion.received().size(); }
     int links() const override { return companion.connectionCount(); }
     bool closedAtStop() const override { return m_closedAtStop; }
+    bool holdsBack() const override { return companion.isStalled(); }
 
     FakeKIVOCompanion companion;
     std::unique_ptr<LegacyKIVOClient> client;

@@ -237,7 +237,7 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
     };
     // The peer acts on what reached it in its own time.
     const auto heldKeysStand = [&peer, &clients] {
-        return !clients.anyHolds() || waitUntil([&peer] { return peer->keyOfOursStands(); }, 1s);
+        return !clients.anyHolds() || peer->holdsBack() || waitUntil([&peer] { return peer->keyOfOursStands(); }, 1s);
     };
     // A failure, with what the events log said up to it.
     const auto withEvents = [&events](const char *failure) {

@@ -76,6 +76,9 @@ public:
     virtual int links() const { return 0; }
     // The peer closed the link as the stop's closing words arrived.
     virtual bool closedAtStop() const { return false; }
+    // The peer holds back what reached it: a key it took without a word
+    // (a Kenwood "TX;") and has yet to act on is neither standing nor undone.
+    virtual bool holdsBack() const { return false; }
     // Client unkeys under way: an unkey that arrives meanwhile may be one;
     // any other is on the bridge's own account.
     int clientUnkeying = 0;
