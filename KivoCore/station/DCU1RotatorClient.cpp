@@ -18,6 +18,7 @@ namespace kivo {
 namespace {
 const QString notConnectedText = QStringLiteral("Rotator is not connected.");
 const QString invalidBearingText = QStringLiteral("The rotator bearing is invalid.");
+const QString turningCaution = QStringLiteral(" \u00B7 the antenna may still be turning");
 
 // The compass fold: 0 up to 360, as fmod plus one turn for negative angles.
 bool isASCII(const QByteArray &bytes)
@@ -91,15 +92,17 @@ QString rawValue(DCU1RotatorClient::State state)
 }
 
 DCU1RotatorClient::DCU1RotatorClient(Options options, StateHandler onState, AzimuthHandler onAzimuth,
-                                     QObject *parent)
+                                     EventHandler onEvent, QObject *parent)
     : QObject(parent),
       m_host(std::move(options.host)),
       m_port(options.port),
       m_pollMilliseconds(std::clamp(options.pollMilliseconds, minimumPollMilliseconds, maximumPollMilliseconds)),
       m_onState(std::move(onState)),
       m_onAzimuth(std::move(onAzimuth)),
+      m_onEvent(std::move(onEvent)),
       m_timing(options.timing),
-      m_life(this, [this] { connectToController(true); })
+      m_life(this, [this] { connectToController(true); }),
+      m_rotationUnderWay(options.rotationUnderWay)
 {
     setObjectName(QString::fromLatin1(lcRotator().categoryName()));
     m_pollTimer.setInterval(m_pollMilliseconds);
@@ -192,7 +195,13 @@ void DCU1RotatorClient::handleConnected(QTcpSocket *socket)
         return;
     m_linkUp = true;
     m_life.clearFailures();
+    // Nothing newer can have been sent while the link was down.
+    const bool stopping = std::exchange(m_rotationUnderWay, false);
+    if (stopping)
+        writeBytes(DCU1Protocol::stopCommand);
     reportState(State::Connected, QStringLiteral("Connected to ") + endpointText());
+    if (stopping)
+        reportEvent(QStringLiteral("the link is back: stop sent to end the continuous rotation"));
     startPolling();
 }
 
@@ -222,6 +231,7 @@ void DCU1RotatorClient::handleClosed(QTcpSocket *socket)
 
 void DCU1RotatorClient::handleDisconnect(const QString &reason)
 {
+    const bool wasUp = m_linkUp;
     stopPolling();
     if (m_socket)
         failPendingSends(m_socket->error() == QAbstractSocket::UnknownSocketError ? notConnectedText
@@ -231,6 +241,8 @@ void DCU1RotatorClient::handleDisconnect(const QString &reason)
         return;
     const qint64 failures = m_life.countFailure();
     reportState(State::Reconnecting, reason + QStringLiteral(" \u2014 retrying"));
+    if (wasUp && m_rotationUnderWay)
+        reportEvent(QStringLiteral("the link dropped during a continuous rotation; the antenna may still be turning"));
     m_life.retryAfter(retryDelay(static_cast<int>(std::min<qint64>(failures, 1 << 20)), m_timing));
 }
 
@@ -331,13 +343,22 @@ QCoro::Task<void> DCU1RotatorClient::sendCommand(QByteArray command)
     co_await done;
 }
 
-void DCU1RotatorClient::reportState(State state, const QString &status)
+void DCU1RotatorClient::reportState(State state, const QString &reported)
 {
+    const bool cautious = m_rotationUnderWay && state != State::Connected && state != State::Stopped;
+    const QString status = cautious ? reported + turningCaution : reported;
     qCDebug(lcRotator).noquote() << rawValue(state) << status;
     if (!m_onState)
         return;
     QMetaObject::invokeMethod(
         this, [this, state, status] { m_onState(state, status); }, Qt::QueuedConnection);
+}
+
+void DCU1RotatorClient::reportEvent(const QString &line)
+{
+    qCDebug(lcRotator).noquote() << line;
+    if (m_onEvent)
+        QMetaObject::invokeMethod(this, [this, line] { m_onEvent(line); }, Qt::QueuedConnection);
 }
 
 QString DCU1RotatorClient::endpointText() const

@@ -65,6 +65,8 @@ struct DCU1RotatorClientOptions {
     // Clamped to 100...5000 by the client.
     int pollMilliseconds = 100;
     DCU1RotatorTiming timing{};
+    // A continuous rotation an earlier client began and could not stop.
+    bool rotationUnderWay = false;
 };
 
 class DCU1RotatorClient : public QObject {
@@ -74,6 +76,8 @@ public:
 
     using StateHandler = std::function<void(State state, const QString &status)>;
     using AzimuthHandler = std::function<void(double degrees)>;
+    // A line for the station's events log.
+    using EventHandler = std::function<void(const QString &line)>;
 
     using Timing = DCU1RotatorTiming;
     using Options = DCU1RotatorClientOptions;
@@ -82,16 +86,20 @@ public:
     static constexpr int maximumPollMilliseconds = 5000;
     static constexpr qsizetype receiveChunkBytes = 2048;
 
-    // Both callbacks are posted through the event loop, in order, never
+    // The callbacks are posted through the event loop, in order, never
     // called from inside a call on the client.
-    DCU1RotatorClient(Options options, StateHandler onState, AzimuthHandler onAzimuth, QObject *parent = nullptr);
+    DCU1RotatorClient(Options options, StateHandler onState, AzimuthHandler onAzimuth, EventHandler onEvent = {},
+                      QObject *parent = nullptr);
     ~DCU1RotatorClient() override;
 
     void start();
     // A continuous rotation this client began, and ended neither by a stop
     // nor by a turn, would run on to the end stop: the stop command goes out
-    // on the link before it closes.
+    // on the link before it closes, and as soon as a dropped link is back.
     void stop();
+    // Such a rotation may still be under way: the link went down before
+    // its stop could go out.
+    bool rotationMayBeUnderWay() const { return m_rotationUnderWay; }
 
     // Complete once the bytes were handed to the network; throw KivoError
     // ("Rotator is not connected." while the link is down).
@@ -124,6 +132,7 @@ private:
     void stopRotationBeforeClosing();
     QCoro::Task<void> sendCommand(QByteArray command);
     void reportState(State state, const QString &status);
+    void reportEvent(const QString &line);
     QString endpointText() const;
 
     const QString m_host;
@@ -131,6 +140,7 @@ private:
     const int m_pollMilliseconds;
     const StateHandler m_onState;
     const AzimuthHandler m_onAzimuth;
+    const EventHandler m_onEvent;
     const Timing m_timing;
 
     QPointer<QTcpSocket> m_socket;

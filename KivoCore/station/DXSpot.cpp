@@ -160,9 +160,9 @@ SpotBridgeConfiguration SpotBridgeConfiguration::fromJson(const QJsonValue &valu
     SpotBridgeConfiguration result;
     result.enabled = json::toBool(json::required(object, QStringLiteral("enabled")), QStringLiteral("enabled"));
     result.logbookPort =
-        json::toServerPort(json::required(object, QStringLiteral("logbookPort")), QStringLiteral("logbookPort"));
+        json::toPort(json::required(object, QStringLiteral("logbookPort")), QStringLiteral("logbookPort"));
     result.contestPort =
-        json::toServerPort(json::required(object, QStringLiteral("contestPort")), QStringLiteral("contestPort"));
+        json::toPort(json::required(object, QStringLiteral("contestPort")), QStringLiteral("contestPort"));
     const QJsonArray pairs =
         json::toArray(json::required(object, QStringLiteral("styles")), QStringLiteral("styles"));
     if (pairs.size() % 2 != 0)

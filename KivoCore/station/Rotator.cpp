@@ -172,9 +172,10 @@ std::optional<QString> rotorString(const QVariantMap &settings, const QString &k
 quint16 rotorPort(const QVariantMap &settings, const QString &key, quint16 fallback)
 {
     const auto value = rotorInteger(settings, key);
-    if (!value)
+    // A port that can never work is refused like a missing one, as a stored one would be.
+    if (!value || *value < json::lowestPort || *value > 65535)
         return fallback;
-    return static_cast<quint16>(std::clamp<qint64>(*value, 0, 65535));
+    return static_cast<quint16>(*value);
 }
 
 int rotorPollInterval(const QVariantMap &settings)

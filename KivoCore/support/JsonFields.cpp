@@ -69,12 +69,7 @@ int toInt(const QJsonValue &value, const QString &key)
 
 quint16 toPort(const QJsonValue &value, const QString &key)
 {
-    return quint16(toInt64(value, key, 0, 65535));
-}
-
-quint16 toServerPort(const QJsonValue &value, const QString &key)
-{
-    return quint16(toInt64(value, key, lowestServerPort, 65535));
+    return quint16(toInt64(value, key, lowestPort, 65535));
 }
 
 QJsonValue required(const QJsonObject &object, const QString &key)

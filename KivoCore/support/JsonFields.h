@@ -43,11 +43,11 @@ double toDouble(const QJsonValue &value, const QString &key);
 // Whole numbers only, exactly representable in the target range.
 qint64 toInt64(const QJsonValue &value, const QString &key, qint64 minimum, qint64 maximum);
 int toInt(const QJsonValue &value, const QString &key);
+// Port 0 is refused like any port out of range: listening there binds a
+// port the system picks, one no peer is told, and connecting there reaches
+// nothing.
+inline constexpr quint16 lowestPort = 1;
 quint16 toPort(const QJsonValue &value, const QString &key);
-// A port this computer listens on and peers are told: port 0, where the
-// system would choose one, is refused like any port out of range.
-inline constexpr quint16 lowestServerPort = 1;
-quint16 toServerPort(const QJsonValue &value, const QString &key);
 
 // Required members: missing or null fails.
 QJsonValue required(const QJsonObject &object, const QString &key);

@@ -199,9 +199,9 @@ QLineEdit *ConfigurationTab::secretField(const QString &name, const QString &pla
     return lineEdit;
 }
 
-NumberField *ConfigurationTab::portField(const QString &name, const QString &title, PortField field, quint16 lowest)
+NumberField *ConfigurationTab::portField(const QString &name, const QString &title, PortField field)
 {
-    auto *number = new NumberField({.minimum = lowest, .maximum = 65535});
+    auto *number = new NumberField({.minimum = AppConfiguration::lowestPort, .maximum = 65535});
     number->setObjectName(name);
     number->setPlaceholderText(QStringLiteral("Port"));
     number->setAccessibleName(title);
@@ -317,11 +317,9 @@ QWidget *ConfigurationTab::makeLocalServicesBox()
     box->setObjectName(QStringLiteral("configuration.localServices"));
     auto *grid = settingsGrid(box);
     addRow(grid, QStringLiteral("CAT port"),
-           portField(QStringLiteral("configuration.catPort"), QStringLiteral("CAT port"), &C::catPort,
-                     C::lowestServerPort));
+           portField(QStringLiteral("configuration.catPort"), QStringLiteral("CAT port"), &C::catPort));
     addRow(grid, QStringLiteral("RigCtlD port"),
-           portField(QStringLiteral("configuration.rigCtlPort"), QStringLiteral("RigCtlD port"), &C::rigCtlPort,
-                     C::lowestServerPort));
+           portField(QStringLiteral("configuration.rigCtlPort"), QStringLiteral("RigCtlD port"), &C::rigCtlPort));
     addRow(grid, QStringLiteral("Control"),
            toggle(QStringLiteral("configuration.allowCATTransmit"), QStringLiteral("Enable full CAT and station control"),
                   &C::allowCATTransmit),

@@ -49,7 +49,7 @@ private:
     QLineEdit *textField(const QString &name, const QString &placeholder, TextField field);
     QLineEdit *secretField(const QString &name, const QString &placeholder,
                            std::function<void(const QString &)> set, std::function<QString()> get);
-    NumberField *portField(const QString &name, const QString &title, PortField field, quint16 lowest = 0);
+    NumberField *portField(const QString &name, const QString &title, PortField field);
     QCheckBox *toggle(const QString &name, const QString &label, Switch field);
     QPushButton *button(const QString &name, const QString &title, std::function<void()> operation);
     void edit(const std::function<void(AppConfiguration &)> &change);

@@ -97,7 +97,7 @@ QWidget *SpotsTab::makeInputsBox()
     grid->addWidget(m_status, 0, 1, Qt::AlignVCenter);
 
     const auto portRow = [&](int row, const QString &label, const QString &name, quint16 SpotBridgeConfiguration::*port) {
-        auto *field = new NumberField({.minimum = AppConfiguration::lowestServerPort, .maximum = 65535});
+        auto *field = new NumberField({.minimum = AppConfiguration::lowestPort, .maximum = 65535});
         field->setObjectName(name);
         field->setPlaceholderText(QStringLiteral("Port"));
         field->setAccessibleName(label);
@@ -267,11 +267,7 @@ void SpotsTab::restart()
 {
     commitFocusedField();
     // The restart saves the settings first.
-    if (const QString problem = m_settingsCheck ? m_settingsCheck() : invalidNumberProblem(this); !problem.isEmpty()) {
-        m_model.record(QStringLiteral("Could not save settings: ") + problem);
-        return;
-    }
-    m_model.restartSpotBridge();
+    m_model.restartSpotBridge(m_settingsCheck ? m_settingsCheck() : invalidNumberProblem(this));
 }
 
 void SpotsTab::refresh()

@@ -62,9 +62,6 @@ AppConfiguration AppConfiguration::fromJson(const QJsonValue &value)
     auto port = [&object](const char *key, quint16 &field) {
         field = json::valueOr(object, QLatin1String(key), field, json::toPort);
     };
-    auto serverPort = [&object](const char *key, quint16 &field) {
-        field = json::valueOr(object, QLatin1String(key), field, json::toServerPort);
-    };
     auto flag = [&object](const char *key, bool &field) {
         field = json::valueOr(object, QLatin1String(key), field, json::toBool);
     };
@@ -85,8 +82,8 @@ AppConfiguration AppConfiguration::fromJson(const QJsonValue &value)
     string("smartLinkEmail", c.smartLinkEmail);
     string("smartLinkRadioSerial", c.smartLinkRadioSerial);
     string("remoteAgentBaseURL", c.remoteAgentBaseURL);
-    serverPort("catPort", c.catPort);
-    serverPort("rigCtlPort", c.rigCtlPort);
+    port("catPort", c.catPort);
+    port("rigCtlPort", c.rigCtlPort);
     string("legacyKIVOHost", c.legacyKIVOHost);
     port("legacyKIVOPort", c.legacyKIVOPort);
     flag("superviseLegacyKIVO", c.superviseLegacyKIVO);

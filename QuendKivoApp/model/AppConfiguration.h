@@ -21,10 +21,10 @@ struct AppConfiguration {
     QString smartLinkEmail;
     QString smartLinkRadioSerial;
     QString remoteAgentBaseURL;
-    // Logging software is told these ports, as it is the spot ports.
     quint16 catPort = 5002;
     quint16 rigCtlPort = 4532;
-    static constexpr quint16 lowestServerPort = json::lowestServerPort;
+    // Every port, here and in the sub-records, is 1 to 65535.
+    static constexpr quint16 lowestPort = json::lowestPort;
     QString legacyKIVOHost = QStringLiteral("127.0.0.1");
     quint16 legacyKIVOPort = 5002;
     bool superviseLegacyKIVO = true;

@@ -172,12 +172,23 @@ void AppModel::record(const QString &message)
 
 QCoro::Task<bool> AppModel::save()
 {
+    const QString failure = co_await saveSettings();
+    co_return failure.isEmpty();
+}
+
+QString AppModel::saveFailureText(const QString &reason)
+{
+    return QStringLiteral("Could not save settings: ") + reason;
+}
+
+QCoro::Task<QString> AppModel::saveSettings()
+{
     QPointer<AppModel> self(this);
     QString failure;
     // Nothing changes, not even the keyring, while the stored record is protected.
     if (!m_settingsWriteRefusal.isEmpty()) {
-        record(QStringLiteral("Could not save settings: ") + m_settingsWriteRefusal);
-        co_return false;
+        record(saveFailureText(m_settingsWriteRefusal));
+        co_return settingsWriteRefusal();
     }
     const QString token = m_remoteAgentToken.trimmed();
     if (descriptorOf(m_configuration.connectionKind).isRemoteAgent() && !token.isEmpty()) {
@@ -192,17 +203,33 @@ QCoro::Task<bool> AppModel::save()
                 failure = describeException(std::current_exception());
             }
             if (!self)
-                co_return false;
+                co_return failure.isEmpty() ? QStringLiteral("The settings were not saved.") : failure;
             if (failure.isEmpty())
                 setRemoteAgentToken(QString());
         }
     }
     if (failure.isEmpty() && persistConfiguration(&failure)) {
         record(QStringLiteral("Settings saved"));
-        co_return true;
+        co_return QString();
     }
-    record(QStringLiteral("Could not save settings: ") + failure);
-    co_return false;
+    record(saveFailureText(failure));
+    co_return failure;
+}
+
+QCoro::Task<bool> AppModel::saveAskedBy(QString problem, QString AppModel::*status, void (AppModel::*changed)())
+{
+    QPointer<AppModel> self(this);
+    QString failure = problem;
+    if (failure.isEmpty())
+        failure = co_await saveSettings();
+    else
+        record(saveFailureText(failure));
+    if (!self)
+        co_return false;
+    // What runs keeps the stored values, which the next start uses too.
+    if (!failure.isEmpty())
+        assign(this->*status, saveFailureText(failure), changed);
+    co_return failure.isEmpty();
 }
 
 QCoro::Task<void> AppModel::forgetSecret(QString success, QString failurePrefix,

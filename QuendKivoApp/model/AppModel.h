@@ -198,8 +198,12 @@ public:
     // Start-up: the bridge when it launches automatically, else only the rotator.
     void startAutomatically();
 
-    // Settings actions. save() reports whether the settings were written.
+    // Settings actions. save() reports whether the settings were written;
+    // saveSettings() says why they were not, and is empty once they were.
     QCoro::Task<bool> save();
+    QCoro::Task<QString> saveSettings();
+    // "Could not save settings: " and the reason.
+    static QString saveFailureText(const QString &reason);
     // Set when the stored settings could not be read at start: then nothing
     // writes the settings file in this run, window positions included, so
     // the stored record survives; it says why.
@@ -223,8 +227,11 @@ public:
     void saveRemoteConfiguration();
     void noteTelemetryRendered(const QString &surface);
 
-    // Station services.
-    void restartSpotBridge();
+    // Station services. The restart and the rotator's reconnect save first
+    // and go no further when the settings are not saved: `settingsProblem`
+    // is a reason found before saving (a field holding no number in range).
+    void restartSpotBridge(const QString &settingsProblem = {});
+    void saveAndReconnectRotator(const QString &settingsProblem = {});
     void refreshPropagationConditions();
     void startRotator();
     void startRotatorIfNeeded();
@@ -306,6 +313,10 @@ private:
     void loadConfiguration();
     bool writeSettings(const QList<std::pair<QString, QVariant>> &values, QString *failure);
     bool persistConfiguration(QString *failure = nullptr);
+    // Saves for a tab's button, or says why not in the events log and in
+    // the tab's status; a problem found before saving fails it as a failed
+    // write does. True once saved.
+    QCoro::Task<bool> saveAskedBy(QString problem, QString AppModel::*status, void (AppModel::*changed)());
 
     // Start and stop.
     // The agent's trimmed address and the token to present; empty for
@@ -453,6 +464,7 @@ private:
     std::unique_ptr<UDPSpotReceiver> makeSpotReceiver(SpotFeed feed, std::shared_ptr<RadioControlling> radio);
     void handleSpotDatagram(const QByteArray &data, SpotFeed feed, std::shared_ptr<RadioControlling> radio);
     QCoro::Task<void> forwardSpot(FlexSpot spot, std::shared_ptr<RadioControlling> radio, quint64 bridge);
+    QCoro::Task<void> restartSpotBridgeTask(QString settingsProblem);
     quint64 m_spotBridgeGeneration = 0;
 
     // Rotator: the generation tells the stored client's reports and command
@@ -467,9 +479,13 @@ private:
     // The map point 5000 km from home along the bearing; none without a home grid.
     std::optional<GeoCoordinate> rotatorMapPoint(double bearing) const;
     QCoro::Task<void> rotatorCommand(RotatorCommand command, QCoro::Task<void> sent, quint64 link, double bearing);
+    QCoro::Task<void> saveAndReconnectRotatorTask(QString settingsProblem);
     void handleRotatorDatagram(const QByteArray &data);
     void commandAutomaticTurnIfNeeded(double bearing);
     quint64 m_rotatorGeneration = 0;
+    // The stored client's controller, and one a stopped client may have left turning.
+    std::pair<QString, quint16> m_rotatorEndpoint;
+    std::optional<std::pair<QString, quint16>> m_rotatorLeftTurning;
 
     // Propagation.
     QCoro::Task<void> loadPropagationConditions();

@@ -57,12 +57,22 @@ void AppModel::startRotator()
         if (link == m_rotatorGeneration)
             applyRotatorAzimuth(azimuth);
     };
+    auto onEvent = [this, link](const QString &line) {
+        if (link == m_rotatorGeneration)
+            record(QStringLiteral("Rotator: ") + line);
+    };
+    // The controller an earlier client left turning gets its stop from this one.
+    const auto endpoint = std::pair(host, rotator.port);
+    const bool leftTurning = m_rotatorLeftTurning == endpoint;
+    m_rotatorLeftTurning.reset();
     m_rotatorClient = std::make_unique<DCU1RotatorClient>(
         DCU1RotatorClient::Options{.host = host,
                                    .port = rotator.port,
                                    .pollMilliseconds = rotator.pollIntervalMilliseconds,
-                                   .timing = m_dependencies.rotatorTiming},
-        onState, onAzimuth);
+                                   .timing = m_dependencies.rotatorTiming,
+                                   .rotationUnderWay = leftTurning},
+        onState, onAzimuth, onEvent);
+    m_rotatorEndpoint = endpoint;
     startRotatorFeed();
     m_rotatorClient->start();
     record(QStringLiteral("Rotator: connecting to ") + host + QLatin1Char(':') + QString::number(rotator.port));
@@ -72,14 +82,33 @@ void AppModel::stopRotator()
 {
     ++m_rotatorGeneration;
     stopRotatorFeed();
-    if (m_rotatorClient)
+    if (m_rotatorClient) {
         m_rotatorClient->stop();
+        if (m_rotatorClient->rotationMayBeUnderWay()) {
+            m_rotatorLeftTurning = m_rotatorEndpoint;
+            record(QStringLiteral("Rotator: the link is down: a continuous rotation may still be under way"));
+        }
+    }
     m_rotatorClient.reset();
     assign(m_rotatorConnectionState, DCU1RotatorClient::State::Stopped, &AppModel::rotatorConnectionStateChanged);
     assign(m_rotatorStatus, QStringLiteral("Disconnected"), &AppModel::rotatorStatusChanged);
     assign(m_rotatorFeedStatus, QStringLiteral("RUMlog feed stopped"), &AppModel::rotatorFeedStatusChanged);
     endRotatorMotion();
     m_activeRotatorTarget.reset();
+}
+
+void AppModel::saveAndReconnectRotator(const QString &settingsProblem)
+{
+    launch(saveAndReconnectRotatorTask(settingsProblem));
+}
+
+QCoro::Task<void> AppModel::saveAndReconnectRotatorTask(QString settingsProblem)
+{
+    if (!co_await saveAskedBy(settingsProblem, &AppModel::m_rotatorStatus, &AppModel::rotatorStatusChanged))
+        co_return;
+    stopRotator();
+    if (m_configuration.rotator.enabled)
+        startRotator();
 }
 
 void AppModel::endRotatorMotion()

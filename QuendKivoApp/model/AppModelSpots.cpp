@@ -88,14 +88,20 @@ void AppModel::refreshSpotBridgeStatus()
            &AppModel::spotBridgeStatusChanged);
 }
 
-void AppModel::restartSpotBridge()
+void AppModel::restartSpotBridge(const QString &settingsProblem)
 {
-    save();
+    launch(restartSpotBridgeTask(settingsProblem));
+}
+
+QCoro::Task<void> AppModel::restartSpotBridgeTask(QString settingsProblem)
+{
+    if (!co_await saveAskedBy(settingsProblem, &AppModel::m_spotBridgeStatus, &AppModel::spotBridgeStatusChanged))
+        co_return;
     stopSpotBridge();
     if (!m_configuration.spotBridge.enabled) {
         assign(m_spotBridgeStatus, QStringLiteral("Disabled"), &AppModel::spotBridgeStatusChanged);
         record(QStringLiteral("Spots: bridge disabled"));
-        return;
+        co_return;
     }
     if (m_isRunning && m_radio) {
         try {
@@ -104,7 +110,7 @@ void AppModel::restartSpotBridge()
             assign(m_spotBridgeStatus, QStringLiteral("Listener error"), &AppModel::spotBridgeStatusChanged);
             record(QStringLiteral("Spots: ") + describeException(std::current_exception()));
         }
-        return;
+        co_return;
     }
     assign(m_spotBridgeStatus, QStringLiteral("Starts with Quend-Kivo"), &AppModel::spotBridgeStatusChanged);
 }

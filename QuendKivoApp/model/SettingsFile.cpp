@@ -64,10 +64,26 @@ QString writeAll(int descriptor, QByteArrayView bytes)
     return ::fsync(descriptor) == 0 ? QString() : systemError(errno);
 }
 
+// Makes the folder of `path` as QSettings would; the system's reason when
+// a folder on the way cannot be made. A trial file in a missing folder
+// would only say that the folder is missing.
+QString folderProblem(const QString &path)
+{
+    QString folder;
+    for (const QString &part : QFileInfo(path).absolutePath().split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        folder += QLatin1Char('/') + part;
+        if (::mkdir(QFile::encodeName(folder).constData(), 0777) != 0 && errno != EEXIST)
+            return systemError(errno);
+    }
+    return {};
+}
+
 // Why a file of this size cannot be written next to `path`, found by
 // writing one; empty when the trial succeeds.
 QString trialWriteProblem(const QString &path, qint64 size)
 {
+    if (const QString problem = folderProblem(path); !problem.isEmpty())
+        return problem;
     // QSaveFile will not replace a file it could not write in place, even
     // where it could write beside it.
     if (QFileInfo::exists(path) && ::access(QFile::encodeName(path).constData(), W_OK) != 0)

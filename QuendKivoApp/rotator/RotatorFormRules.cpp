@@ -12,7 +12,7 @@ using State = DCU1RotatorClient::State;
 
 std::optional<qint64> parsedNumber(const QString &text, Range range)
 {
-    return NumberField::parse(text, range.minimum, range.maximum, true);
+    return NumberField::parse(text, range.minimum, range.maximum, range.clamped);
 }
 
 bool offersConnect(State state)

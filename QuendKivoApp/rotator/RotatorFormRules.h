@@ -14,14 +14,18 @@ namespace kivo::RotatorFormRules {
 struct Range {
     qint64 minimum;
     qint64 maximum;
+    // A number outside is clamped into the range, else refused.
+    bool clamped = true;
 };
-inline constexpr Range portRange{0, 65535};
+// Port 0 would bind a port the system picks, or connect nowhere.
+inline constexpr Range portRange{1, 65535, false};
 inline constexpr Range offsetRange{-180, 180};
 // The record's own ranges, so a reload gives back what was committed.
 inline constexpr Range minimumChangeRange{0, 180};
 inline constexpr Range beamWidthRange{1, 90};
 
-// A committed text clamped into the range; nothing when it is no number.
+// A committed text clamped into the range; nothing when it is no number,
+// or a number outside a range that is not clamped.
 std::optional<qint64> parsedNumber(const QString &text, Range range);
 
 // "Connect" while stopped or failed, else "Disconnect".

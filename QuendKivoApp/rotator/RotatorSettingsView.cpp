@@ -1,6 +1,5 @@
 #include "QuendKivoApp/rotator/RotatorSettingsView.h"
 
-#include "KivoCore/support/Async.h"
 #include "QuendKivoApp/kit/PageControls.h"
 #include "QuendKivoApp/kit/AdaptiveRow.h"
 #include "QuendKivoApp/kit/EntryField.h"
@@ -20,7 +19,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
-#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -30,16 +28,6 @@ namespace kivo {
 namespace {
 
 using RotatorFormRules::Range;
-
-QCoro::Task<void> saveAndReconnect(QPointer<AppModel> model)
-{
-    co_await model->save();
-    if (!model)
-        co_return;
-    model->stopRotator();
-    if (model->configuration().rotator.enabled)
-        model->startRotator();
-}
 
 QLabel *caption(const QString &text)
 {
@@ -155,11 +143,7 @@ QWidget *RotatorSettingsView::makeHeader()
     saveAndReconnectButton->setDefault(true);
     connect(saveAndReconnectButton, &QPushButton::clicked, this, [this] {
         commitFocusedField();
-        if (const QString problem = m_settingsCheck ? m_settingsCheck() : invalidNumberProblem(this); !problem.isEmpty()) {
-            m_model.record(QStringLiteral("Could not save settings: ") + problem);
-            return;
-        }
-        launch(saveAndReconnect(QPointer<AppModel>(&m_model)));
+        m_model.saveAndReconnectRotator(m_settingsCheck ? m_settingsCheck() : invalidNumberProblem(this));
     });
     row->addWidget(m_connect);
     row->addWidget(saveAndReconnectButton);
@@ -167,14 +151,14 @@ QWidget *RotatorSettingsView::makeHeader()
 }
 
 NumberField *RotatorSettingsView::numberField(const QString &name, const QString &placeholder, int width,
-                                              qint64 minimum, qint64 maximum,
+                                              Range range,
                                               const std::function<void(RotatorConfiguration &, qint64)> &write)
 {
-    auto *field = new NumberField({.minimum = minimum, .maximum = maximum});
+    auto *field = new NumberField({.minimum = range.minimum, .maximum = range.maximum});
     field->setObjectName(name);
     field->setPlaceholderText(placeholder);
     field->setFixedWidth(width);
-    field->setClamping(true);
+    field->setClamping(range.clamped);
     connect(field, &NumberField::valueCommitted, this,
             [this, write](qint64 value) { edit([&](RotatorConfiguration &rotator) { write(rotator, value); }); });
     return field;
@@ -209,7 +193,7 @@ QWidget *RotatorSettingsView::makeControllerBox()
     connect(m_host, &QLineEdit::textEdited, this,
             [this](const QString &text) { edit([&](RotatorConfiguration &r) { r.host = text; }); });
     const Range ports = RotatorFormRules::portRange;
-    m_port = numberField(QStringLiteral("rotator.port"), QStringLiteral("4001"), 76, ports.minimum, ports.maximum,
+    m_port = numberField(QStringLiteral("rotator.port"), QStringLiteral("4001"), 76, ports,
                          [](RotatorConfiguration &r, qint64 value) { r.port = quint16(value); });
     m_pollRate = picker(100, QStringLiteral("Poll rate"), QStringLiteral("rotator.pollRate"));
     for (const auto &[title, milliseconds] :
@@ -219,8 +203,7 @@ QWidget *RotatorSettingsView::makeControllerBox()
         const int milliseconds = m_pollRate->itemData(index).toInt();
         edit([&](RotatorConfiguration &r) { r.pollIntervalMilliseconds = milliseconds; });
     });
-    m_rumlogPort = numberField(QStringLiteral("rotator.rumlogPort"), QStringLiteral("12064"), 76, ports.minimum,
-                               ports.maximum,
+    m_rumlogPort = numberField(QStringLiteral("rotator.rumlogPort"), QStringLiteral("12064"), 76, ports,
                                [](RotatorConfiguration &r, qint64 value) { r.rumlogPort = quint16(value); });
     for (NumberField *port : {m_port, m_rumlogPort})
         port->setIdentifier(true);
@@ -340,12 +323,11 @@ QWidget *RotatorSettingsView::makeLocationBox()
     grid->addWidget(m_automatic, 1, 1, Qt::AlignLeft);
     grid->addWidget(m_automaticSource, 1, 2, Qt::AlignLeft);
 
-    const Range minimum = RotatorFormRules::minimumChangeRange;
-    m_minimumChange = numberField(QStringLiteral("rotator.minimumChange"), QStringLiteral("0"), 64, minimum.minimum,
-                                  minimum.maximum,
+    m_minimumChange = numberField(QStringLiteral("rotator.minimumChange"), QStringLiteral("0"), 64,
+                                  RotatorFormRules::minimumChangeRange,
                                   [](RotatorConfiguration &r, qint64 value) { r.minimumAutomaticTurnDegrees = int(value); });
-    const Range beam = RotatorFormRules::beamWidthRange;
-    m_beamWidth = numberField(QStringLiteral("rotator.beamWidth"), QStringLiteral("5"), 64, beam.minimum, beam.maximum,
+    m_beamWidth = numberField(QStringLiteral("rotator.beamWidth"), QStringLiteral("5"), 64,
+                              RotatorFormRules::beamWidthRange,
                               [](RotatorConfiguration &r, qint64 value) { r.beamWidthDegrees = int(value); });
     m_minimumChange->setAccessibleName(QStringLiteral("Minimum change"));
     m_beamWidth->setAccessibleName(QStringLiteral("Beam width"));
@@ -407,9 +389,8 @@ QWidget *RotatorSettingsView::makeBandColumn(const QStringList &bands)
         BandRow row;
         row.use = checkBox(prefix + band + QStringLiteral(".use"), QStringLiteral("Use ") + band,
                            setWriter(band, &RotatorConfiguration::enabledBands));
-        const Range offsets = RotatorFormRules::offsetRange;
-        row.offset = numberField(prefix + band + QStringLiteral(".offset"), QStringLiteral("0"), 44, offsets.minimum,
-                                 offsets.maximum,
+        row.offset = numberField(prefix + band + QStringLiteral(".offset"), QStringLiteral("0"), 44,
+                                 RotatorFormRules::offsetRange,
                                  [band](RotatorConfiguration &r, qint64 value) { r.bandOffsets[band] = int(value); });
         row.offset->setAccessibleName(QStringLiteral("Offset ") + band);
         row.offset->setCommitsUnchanged(true);

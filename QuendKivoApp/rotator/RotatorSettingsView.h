@@ -6,6 +6,7 @@
 // AppModel's configuration in place; every button calls one operation.
 
 #include "KivoCore/station/Rotator.h"
+#include "QuendKivoApp/rotator/RotatorFormRules.h"
 
 #include <QHash>
 #include <QWidget>
@@ -46,8 +47,8 @@ private:
     QWidget *makeLocationBox();
     QWidget *makeBandsBox();
     QWidget *makeBandColumn(const QStringList &bands);
-    NumberField *numberField(const QString &name, const QString &placeholder, int width, qint64 minimum,
-                             qint64 maximum, const std::function<void(RotatorConfiguration &, qint64)> &write);
+    NumberField *numberField(const QString &name, const QString &placeholder, int width, RotatorFormRules::Range range,
+                             const std::function<void(RotatorConfiguration &, qint64)> &write);
     QCheckBox *checkBox(const QString &name, const QString &accessibleName,
                         const std::function<void(RotatorConfiguration &, bool)> &write);
     void edit(const std::function<void(RotatorConfiguration &)> &change);

@@ -9,6 +9,7 @@
 #include "fakes/FakeDesktopTheme.h"
 #include "support/QtPrinters.h"
 #include "support/RawClient.h"
+#include "support/widgets/Typing.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -179,6 +180,16 @@ TEST_F(ConfigurationWindowTest, ANumberOutOfRangeRefusesSaveAndStartNamingFieldA
     QTest::keyClick(cat, Qt::Key_S, Qt::ControlModifier);
     EXPECT_TRUE(QTest::qWaitFor([&] { return eventsContaining("Settings saved") == 1; }, deadline));
     EXPECT_FALSE(cat->isInvalid() || model->configuration().catPort != 4600);
+}
+
+TEST_F(ConfigurationWindowTest, PortsRefuseZeroAndTheRotatorTabSaysWhyItSavedNothing)
+{
+    kivo::test::typeAndReturn(find<NumberField>("rotator.rumlogPort"), "0");
+    find<QPushButton>("rotator.saveAndReconnect")->click();
+    EXPECT_EQ(find<LineLimitedLabel>("rotator.status")->fullText(), "Could not save settings: RUMlog UDP must be a number from 1 to 65535.");
+    setKind(Kind::LegacyKIVO);
+    kivo::test::typeAndReturn(find<NumberField>("configuration.legacyKIVOPort"), "0");
+    EXPECT_EQ(find<NumberField>("configuration.legacyKIVOPort")->problem(), "KIVO CAT port must be a number from 1 to 65535.");
 }
 
 TEST(IdentifierFieldsTest, PortsSlicesAndBaudRatesShowPlainDigitsWhereTheLocaleGroups)

@@ -72,6 +72,10 @@ TEST(AppConfigurationDecoding, AWronglyTypedValueFailsTheWholeRecord)
     EXPECT_THROW(decode(R"({"spotBridge": {"enabled": true, "logbookPort": 0, "contestPort": 2, "styles": []}})"), DecodingError);
     EXPECT_THROW(decode(R"({"spotBridge": {"enabled": true, "logbookPort": 1, "contestPort": 0, "styles": []}})"), DecodingError);
     EXPECT_EQ(decode(R"({"catPort": 15002, "unknownKey": [1, 2]})").catPort, 15002);
+    QJsonObject rotator = RotatorConfiguration().toJson().toObject();
+    rotator.insert("rumlogPort", 0);
+    for (const QJsonObject &record : {QJsonObject{{"radioPort", 0}}, QJsonObject{{"legacyKIVOPort", 0}}, QJsonObject{{"rotator", rotator}}})
+        EXPECT_THROW(AppConfiguration::fromJson(record), DecodingError);
 }
 
 TEST(AppConfigurationDecoding, NestedRecordsMustBeComplete)

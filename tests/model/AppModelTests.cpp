@@ -457,6 +457,19 @@ TEST(AppModel, EveryFailedSaveNamesItsCause)
     EXPECT_EQ(f.model->configuration(), edited);
 }
 
+TEST(AppModel, ASaveThatFailsStopsTheRestartThatAskedAndTheTabSaysWhy)
+{
+    Fixture f;
+    const QString locked = f.dir.filePath("locked"), file = locked + "/Quend-Kivo/settings.conf";
+    ASSERT_TRUE(QDir(f.dir.path()).mkdir("locked") && setReadOnly(locked, true)); // its folder cannot be made
+    f.make(std::nullopt, file);
+    const QString why = "Could not save settings: " + file + " could not be written: " + (::geteuid() ? "Permission denied." : "Operation not permitted.");
+    f.model->restartSpotBridge();
+    f.model->saveAndReconnectRotator();
+    EXPECT_TRUE(waitUntil([&] { return f.model->spotBridgeStatus() == why && f.model->rotatorStatus() == why; }));
+    ASSERT_TRUE(setReadOnly(locked, false));
+}
+
 struct SlowSecretStore : InMemorySecretStore { // answers on a later turn of the event loop, as a keyring does
     QCoro::Task<std::optional<QString>> read(QString service, QString account) override
     {

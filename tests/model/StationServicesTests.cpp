@@ -192,6 +192,37 @@ TEST(StationServicesRotator, TurnsToResolvedGridsAndAutomaticallyForRumlogDatagr
     EXPECT_TRUE(waitUntil([&] { return station.turnsTo(controller, 20) == 2; }));
 }
 
+TEST(StationServicesRotator, AContinuousTurnALostLinkLeftIsSaidAndStoppedOnceTheLinkIsBack)
+{
+    const QString dropped = "Rotator: the link dropped during a continuous rotation; the antenna may still be turning",
+                  back = "Rotator: the link is back: stop sent to end the continuous rotation",
+                  down = "Rotator: the link is down: a continuous rotation may still be under way";
+    const struct { bool turn, saveAndReconnect; QByteArray commands; QStringList events; } rows[] = {
+        {false, false, "U;", {dropped, back}}, {true, false, "UAP1090;AM1;", {}}, // the turn replaced the rotation
+        {false, true, "U;", {dropped, down, back}}};
+    for (const auto &row : rows) {
+        FakeDCU1Controller controller;
+        Station station;
+        const auto lines = [&] { QStringList l; for (const QString &e : station.model->events().filter(" Rotator: the link")) l << e.mid(10); return l; };
+        ASSERT_TRUE(controller.listen());
+        station.setRotator({}, controller.port());
+        station.model->startRotator();
+        ASSERT_TRUE(waitUntil([&] { return station.model->rotatorConnectionState() == DCU1RotatorClient::State::Connected; }));
+        station.model->rotateRotator(true);
+        if (row.turn)
+            station.model->turnRotatorFromCompass(90);
+        ASSERT_TRUE(waitUntil([&] { return controller.commands() == (row.turn ? row.commands : "U"); }));
+        controller.stopListening();
+        controller.dropClients();
+        ASSERT_TRUE(waitUntil([&] { return station.model->rotatorStatus().contains("retrying") && lines().size() == !row.turn; }));
+        EXPECT_EQ(station.model->rotatorStatus().endsWith(" \u00B7 the antenna may still be turning"), !row.turn);
+        if (row.saveAndReconnect)
+            station.model->saveAndReconnectRotator();
+        ASSERT_TRUE(controller.listen(controller.port()));
+        EXPECT_TRUE(waitUntil([&] { return lines() == row.events && controller.pollCount() >= 2 && controller.commands() == row.commands; }));
+    }
+}
+
 TEST(StationServicesPropagation, FreshnessFollowsFetchesAndAWakeUpFetchesAtOnce)
 {
     Station station;

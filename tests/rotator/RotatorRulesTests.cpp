@@ -118,7 +118,7 @@ TEST(RotatorForm, NumbersAreClampedIntoTheirRanges)
 {
     using RotatorFormRules::parsedNumber;
     const struct { const char *text; RotatorFormRules::Range range; std::optional<qint64> stored; } cases[] = {
-        {"70000", RotatorFormRules::portRange, 65535}, {"-1", RotatorFormRules::portRange, 0},
+        {"70000", RotatorFormRules::portRange, std::nullopt}, {"-1", RotatorFormRules::portRange, std::nullopt},
         {"4001", RotatorFormRules::portRange, 4001},   {"abc", RotatorFormRules::portRange, std::nullopt},
         {"500", RotatorFormRules::offsetRange, 180},   {"-500", RotatorFormRules::offsetRange, -180},
         {"0", RotatorFormRules::offsetRange, 0},       {"-7", RotatorFormRules::beamWidthRange, 1},

@@ -112,15 +112,12 @@ TEST_F(RotatorViewsTest, NumbersAreClampedAtCommitAndReloadTheSame)
 {
     type(find<NumberField>(*view, "rotator.beamWidth"), QStringLiteral("-20"));
     type(find<NumberField>(*view, "rotator.minimumChange"), QStringLiteral("500"));
-    type(find<NumberField>(*view, "rotator.port"), QStringLiteral("70000"));
     type(find<NumberField>(*view, "rotator.band.20m.offset"), QStringLiteral("0"));
     type(find<NumberField>(*view, "rotator.band.40m.offset"), QStringLiteral("-500"));
     const RotatorConfiguration rotator = model->configuration().rotator;
     EXPECT_EQ(rotator.beamWidthDegrees, 1);
     EXPECT_EQ(rotator.minimumAutomaticTurnDegrees, 180);
-    EXPECT_EQ(rotator.port, 65535);
     EXPECT_EQ(rotator.bandOffsets, (QHash<QString, int>{{"20m", 0}, {"40m", -180}}));
-    EXPECT_EQ(find<NumberField>(*view, "rotator.port")->text(), "65535");
     EXPECT_EQ(find<NumberField>(*view, "rotator.rumlogPort")->text(), "12064");
     EXPECT_EQ(RotatorConfiguration::fromJson(rotator.toJson()), rotator);
 }

@@ -180,16 +180,16 @@ TEST_F(RotorImport, AnUnreadableSecondaryOnlyLosesTheHomeGrid)
     EXPECT_EQ(record->host, QStringLiteral("10.0.0.1"));
 }
 
-TEST_F(RotorImport, ClampsPortsAndRefusesNumbersThatDoNotFit)
+TEST_F(RotorImport, TakesPortsFrom1To65535AndRefusesNumbersThatDoNotFit)
 {
     auto portsFor = [this](const PlistValue &controller, const PlistValue &feed) {
         writePrimary({{QStringLiteral("tcpPortAz"), controller}, {QStringLiteral("LogUdpPort"), feed}});
         const auto record = imported();
         return record ? std::pair<int, int>(record->port, record->rumlogPort) : std::pair<int, int>(-1, -1);
     };
-    EXPECT_EQ(portsFor(qint64(70000), qint64(-5)), (std::pair<int, int>(65535, 0)));
+    EXPECT_EQ(portsFor(qint64(70000), qint64(-5)), (std::pair<int, int>(4001, 12064)));
     EXPECT_EQ(portsFor("4002", true), (std::pair<int, int>(4001, 12064)));
-    EXPECT_EQ(portsFor(4002.9, -0.5), (std::pair<int, int>(4002, 0)));
+    EXPECT_EQ(portsFor(4002.9, -0.5), (std::pair<int, int>(4002, 12064)));
     // Reals that fit no integer count as absent rather than reaching a conversion.
     EXPECT_EQ(portsFor(1e300, std::numeric_limits<double>::quiet_NaN()), (std::pair<int, int>(4001, 12064)));
     EXPECT_EQ(portsFor(-1e300, std::numeric_limits<double>::infinity()), (std::pair<int, int>(4001, 12064)));
