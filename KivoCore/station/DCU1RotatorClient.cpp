@@ -18,7 +18,8 @@ namespace kivo {
 namespace {
 const QString notConnectedText = QStringLiteral("Rotator is not connected.");
 const QString invalidBearingText = QStringLiteral("The rotator bearing is invalid.");
-const QString turningCaution = QStringLiteral(" \u00B7 the antenna may still be turning");
+// First, so that a status cut short still shows it.
+const QString turningCaution = QStringLiteral("The antenna may still be turning \u00B7 ");
 
 // The compass fold: 0 up to 360, as fmod plus one turn for negative angles.
 bool isASCII(const QByteArray &bytes)
@@ -346,7 +347,7 @@ QCoro::Task<void> DCU1RotatorClient::sendCommand(QByteArray command)
 void DCU1RotatorClient::reportState(State state, const QString &reported)
 {
     const bool cautious = m_rotationUnderWay && state != State::Connected && state != State::Stopped;
-    const QString status = cautious ? reported + turningCaution : reported;
+    const QString status = cautious ? turningCaution + reported : reported;
     qCDebug(lcRotator).noquote() << rawValue(state) << status;
     if (!m_onState)
         return;

@@ -90,7 +90,8 @@ QWidget *SpotsTab::makeInputsBox()
         m_model.setConfiguration(configuration);
         restart();
     });
-    m_status = new LineLimitedLabel(1);
+    // Lines enough for the reason a save failed.
+    m_status = new LineLimitedLabel(4);
     m_status->setObjectName(QStringLiteral("spots.status"));
     setSecondaryStyle(m_status);
     grid->addWidget(m_enabled, 0, 0);

@@ -123,7 +123,10 @@ QWidget *RotatorSettingsView::makeHeader()
     row->addWidget(m_dot);
     auto *lines = new QVBoxLayout;
     lines->setSpacing(1);
-    m_status = oneLineLabel(QStringLiteral("rotator.status"), styleFont(TextStyle::Headline));
+    // Lines enough for the reason a save failed.
+    m_status = new LineLimitedLabel(3);
+    m_status->setObjectName(QStringLiteral("rotator.status"));
+    m_status->setFont(styleFont(TextStyle::Headline));
     m_feedStatus = oneLineLabel(QStringLiteral("rotator.feedStatus"), styleFont(TextStyle::Caption));
     setSecondaryStyle(m_feedStatus);
     lines->addWidget(m_status);
