@@ -419,3 +419,16 @@ TEST_F(ConfigurationWindowTest, TheWheelChangesAChoiceOnlyOnceItHasTheFocus)
         }
     }
 }
+
+TEST_F(ConfigurationWindowTest, PlaceholdersReadOnTheirFieldsInEitherPalette)
+{
+    // As an enabled field shows it; a disabled one dims as the desktop's theme says.
+    for (const QPalette &desktop : {test::darkDesktopPalette(), QApplication::palette()}) {
+        test::reloadDesktopPalette(desktop);
+        for (const QLineEdit *field : window->findChildren<QLineEdit *>()) {
+            const QColor shown = field->palette().color(QPalette::Active, QPalette::PlaceholderText);
+            EXPECT_EQ(readableTextColor(shown, field->palette().color(QPalette::Active, QPalette::Base)), shown)
+                << field->placeholderText().toStdString();
+        }
+    }
+}
