@@ -7,9 +7,10 @@ namespace kivo {
 
 namespace {
 
-QString usage(const QCommandLineParser &parser, const QString &settingsFile)
+QString usage(const QCommandLineParser &parser, const QString &program, const QString &settingsFile)
 {
-    return parser.helpText()
+    // Read before the application object exists, Qt's text names no program.
+    return parser.helpText().replace(QStringLiteral("<executable_name>"), program)
            + QStringLiteral("\nSettings are read from %1 (INI, the JSON record under \"configuration\").\n"
                             "\nEnvironment:\n"
                             "  XDG_CONFIG_HOME   where the settings folder lives; another one is another profile\n"
@@ -42,11 +43,11 @@ CommandLineRequest parseCommandLine(const QStringList &arguments, const QString 
     const QCommandLineOption version = parser.addVersionOption();
     if (!parser.parse(arguments))
         return {.run = false,
-                .text = parser.errorText() + QStringLiteral("\n\n") + usage(parser, settingsFile),
+                .text = parser.errorText() + QStringLiteral("\n\n") + usage(parser, arguments.value(0), settingsFile),
                 .exitCode = 2,
                 .toStandardError = true};
     if (parser.isSet(help))
-        return {.run = false, .text = usage(parser, settingsFile)};
+        return {.run = false, .text = usage(parser, arguments.value(0), settingsFile)};
     if (parser.isSet(version))
         return {.run = false,
                 .text = QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion()
@@ -54,7 +55,7 @@ CommandLineRequest parseCommandLine(const QStringList &arguments, const QString 
     if (!parser.positionalArguments().isEmpty())
         return {.run = false,
                 .text = QStringLiteral("Unexpected argument: %1\n\n").arg(parser.positionalArguments().first())
-                        + usage(parser, settingsFile),
+                        + usage(parser, arguments.value(0), settingsFile),
                 .exitCode = 2,
                 .toStandardError = true};
     return {};

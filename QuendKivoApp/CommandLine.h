@@ -16,8 +16,9 @@ struct CommandLineRequest {
     bool toStandardError = false;
 };
 
-// `arguments` as QCoreApplication::arguments() gives them (Qt's own options
-// already taken out); `settingsFile` is named in the help text.
+// `arguments` as the program got them, or as QCoreApplication::arguments()
+// gives them (Qt's own options taken out); `settingsFile` is named in the
+// help text.
 CommandLineRequest parseCommandLine(const QStringList &arguments, const QString &settingsFile);
 
 } // namespace kivo

@@ -20,9 +20,11 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace kivo {
 
@@ -188,6 +190,43 @@ void print(std::FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
+// What Qt says while the display opens, held back: a display that cannot be
+// opened ends in a fatal message, which would abort, and the warnings before
+// it blame the platform plug-in.
+struct HeldMessage {
+    QtMsgType type;
+    QByteArray category;
+    QString text;
+};
+QList<HeldMessage> heldMessages;
+QtMessageHandler qtMessageHandler = nullptr;
+
+void holdWhileOpeningDisplay(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type != QtFatalMsg) {
+        heldMessages.append({type, context.category, text});
+        return;
+    }
+    QStringList named;
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        if (!qEnvironmentVariableIsEmpty(name))
+            named.append(QString::fromLatin1(name) + u'=' + qEnvironmentVariable(name));
+    print(stderr, QStringLiteral("quend-kivo: Start failed: the display cannot be opened (%1).\n")
+                      .arg(named.join(QStringLiteral(", "))));
+    std::_Exit(1);
+}
+
+std::unique_ptr<QApplication> openDisplay(int &argc, char **argv)
+{
+    qtMessageHandler = qInstallMessageHandler(holdWhileOpeningDisplay);
+    auto app = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(qtMessageHandler);
+    for (const HeldMessage &message : std::exchange(heldMessages, {}))
+        qtMessageHandler(message.type, QMessageLogContext(nullptr, 0, nullptr, message.category.constData()),
+                         message.text);
+    return app;
+}
+
 } // namespace
 
 int runDesktopApplication(int &argc, char **argv, const QString &settingsPath,
@@ -202,11 +241,24 @@ int runDesktopApplication(int &argc, char **argv, const QString &settingsPath,
     QApplication::setOrganizationDomain(QStringLiteral("tarnvale.com"));
     QApplication::setApplicationName(QStringLiteral("Quend-Kivo"));
     QApplication::setApplicationVersion(QStringLiteral(QK_VERSION));
-    QApplication app(argc, argv);
+    const QString settingsFile = settingsPath.isEmpty() ? QSettings().fileName() : settingsPath;
+
+    // Help and version answer where no display can be opened. Qt's own
+    // options (-platform …) are known only once it runs: what reads as an
+    // error here is decided then.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const CommandLineRequest answer = parseCommandLine(arguments, settingsFile);
+    if (!answer.run && answer.exitCode == 0) {
+        print(stdout, answer.text);
+        return 0;
+    }
+
+    const std::unique_ptr<QApplication> app = openDisplay(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("quend-kivo"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
-    const QString settingsFile = settingsPath.isEmpty() ? QSettings().fileName() : settingsPath;
     const CommandLineRequest request = parseCommandLine(QCoreApplication::arguments(), settingsFile);
     if (!request.run) {
         print(request.toStandardError ? stderr : stdout, request.text);
@@ -252,10 +304,10 @@ int runDesktopApplication(int &argc, char **argv, const QString &settingsPath,
         for (const int signal : {SIGINT, SIGTERM, SIGHUP})
             std::signal(signal, onSignal);
     }
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &desktop, &DesktopApplication::requestQuit);
+    QObject::connect(app.get(), &QGuiApplication::commitDataRequest, &desktop, &DesktopApplication::requestQuit);
 
     desktop.showConfigurationWindow();
-    return app.exec();
+    return QApplication::exec();
 }
 
 } // namespace kivo

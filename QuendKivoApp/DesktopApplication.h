@@ -71,7 +71,9 @@ private:
 // quit on last window off), hands over to the copy running this settings
 // profile or builds the
 // model with makeModel, shows the windows and runs the event loop. --help,
-// --version and unknown options answer without starting anything. SIGINT,
+// --version and unknown options answer without starting anything, help and
+// version before any display is opened; a display that cannot be opened
+// ends the start with status 1. SIGINT,
 // SIGTERM, SIGHUP and the session's end quit through the model's stop.
 int runDesktopApplication(int &argc, char **argv, const QString &settingsPath,
                           const std::function<std::unique_ptr<AppModel>()> &makeModel);

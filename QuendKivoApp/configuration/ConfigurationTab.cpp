@@ -167,6 +167,7 @@ QLineEdit *ConfigurationTab::textField(const QString &name, const QString &place
     auto *lineEdit = new QLineEdit;
     lineEdit->setObjectName(name);
     lineEdit->setPlaceholderText(placeholder);
+    setPlaceholderStyle(lineEdit);
     connect(lineEdit, &QLineEdit::textEdited, this,
             [this, field](const QString &text) { edit([&](AppConfiguration &c) { c.*field = text; }); });
     m_refreshers.append([this, lineEdit, field] {
@@ -185,6 +186,7 @@ QLineEdit *ConfigurationTab::secretField(const QString &name, const QString &pla
     auto *lineEdit = new QLineEdit;
     lineEdit->setObjectName(name);
     lineEdit->setPlaceholderText(placeholder);
+    setPlaceholderStyle(lineEdit);
     lineEdit->setEchoMode(QLineEdit::Password);
     connect(lineEdit, &QLineEdit::textEdited, this, std::move(set));
     m_refreshers.append([lineEdit, get = std::move(get)] {

@@ -7,6 +7,7 @@
 #include "QuendKivoApp/configuration/StatusTab.h"
 #include "QuendKivoApp/kit/ContentUnavailableNotice.h"
 #include "QuendKivoApp/kit/EntryField.h"
+#include "QuendKivoApp/kit/FocusedWheel.h"
 #include "QuendKivoApp/kit/Fonts.h"
 #include "QuendKivoApp/kit/Icons.h"
 #include "QuendKivoApp/kit/NumberField.h"
@@ -107,6 +108,8 @@ ContentView::ContentView(AppModel &model, QWidget *parent) : QWidget(parent), m_
     setFocusPolicy(Qt::ClickFocus);
     setMaximumWidth(1040);
     resize(900, 620);
+    // The settings of every tab, the Rotator form included.
+    changeByWheelOnlyWhenFocused(this);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);

@@ -1,9 +1,13 @@
 #include "QuendKivoApp/kit/EntryField.h"
 
+#include "QuendKivoApp/kit/TextColor.h"
+
 #include <QApplication>
 #include <QKeyEvent>
 
 namespace kivo {
+
+EntryField::EntryField(QWidget *parent) : QLineEdit(parent) { setPlaceholderStyle(this); }
 
 void EntryField::keyPressEvent(QKeyEvent *event)
 {

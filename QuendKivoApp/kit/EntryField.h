@@ -1,7 +1,8 @@
 #pragma once
 
 // A text field that keeps Return to itself: Return ends the edit and never
-// reaches a window-level default action.
+// reaches a window-level default action. Its placeholder is in the
+// secondary style.
 
 #include <QLineEdit>
 
@@ -10,7 +11,7 @@ namespace kivo {
 class EntryField : public QLineEdit {
     Q_OBJECT
 public:
-    using QLineEdit::QLineEdit;
+    explicit EntryField(QWidget *parent = nullptr);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QGroupBox>
 #include <QImage>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPalette>
 #include <QPointer>
@@ -21,13 +22,22 @@ namespace kivo {
 
 namespace {
 
-// What a keeper colours: a label's text on the window, or a button's title
-// on its face. A disabled button's title keeps the palette's dimmed colour.
-enum class TextPart { Label, ButtonTitle };
+// What a keeper colours: a label's text on the window, a button's title on
+// its face, or a field's placeholder on the field. A disabled button's title
+// and a disabled field's placeholder keep the palette's dimmed colour.
+enum class TextPart { Label, ButtonTitle, Placeholder };
 
 QString keeperName(TextPart part)
 {
-    return part == TextPart::Label ? QStringLiteral("kivo.textColor") : QStringLiteral("kivo.buttonTitleColor");
+    switch (part) {
+    case TextPart::Label:
+        return QStringLiteral("kivo.textColor");
+    case TextPart::ButtonTitle:
+        return QStringLiteral("kivo.buttonTitleColor");
+    case TextPart::Placeholder:
+        return QStringLiteral("kivo.placeholderColor");
+    }
+    return {};
 }
 
 void applyTextColor(QWidget *widget, const QColor &color, TextPart part)
@@ -36,7 +46,8 @@ void applyTextColor(QWidget *widget, const QColor &color, TextPart part)
     const QList<QPalette::ColorGroup> groups = label ? QList{QPalette::Active, QPalette::Inactive, QPalette::Disabled}
                                                      : QList{QPalette::Active, QPalette::Inactive};
     const QList<QPalette::ColorRole> roles = label ? QList{QPalette::WindowText, QPalette::Text}
-                                                   : QList{QPalette::ButtonText};
+                                             : part == TextPart::ButtonTitle ? QList{QPalette::ButtonText}
+                                                                             : QList{QPalette::PlaceholderText};
     QPalette palette = widget->palette();
     // An inherited colour that happens to match is not enough: it would follow the next parent.
     bool holds = true;
@@ -161,14 +172,26 @@ private:
     QColor resolved() const
     {
         // A label's text roles are this keeper's, so the rest comes from what
-        // it inherits; a title keeper owns none of the roles it reads. Always
-        // the enabled colours: a label keeps its colour on a disabled page.
+        // it inherits; a title or placeholder keeper owns none of the roles it
+        // reads. Always the enabled colours: a label keeps its colour on a
+        // disabled page.
         const QWidget *parent = m_widget->parentWidget();
-        const bool title = m_part == TextPart::ButtonTitle;
-        QPalette basis = title ? m_widget->palette() : parent ? parent->palette() : QApplication::palette(m_widget);
+        const bool label = m_part == TextPart::Label;
+        QPalette basis = !label ? m_widget->palette() : parent ? parent->palette() : QApplication::palette(m_widget);
         basis.setCurrentColorGroup(QPalette::Active);
-        basis.setColor(QPalette::Window, title ? m_widget->palette().color(QPalette::Active, QPalette::Button)
-                                               : backgroundBehind(m_widget));
+        switch (m_part) {
+        case TextPart::Label:
+            basis.setColor(QPalette::Window, backgroundBehind(m_widget));
+            break;
+        case TextPart::ButtonTitle:
+            basis.setColor(QPalette::Window, basis.color(QPalette::Button));
+            break;
+        case TextPart::Placeholder:
+            // Dimmed from the field's own text, on the field's own ground.
+            basis.setColor(QPalette::Window, basis.color(QPalette::Base));
+            basis.setColor(QPalette::WindowText, basis.color(QPalette::Text));
+            break;
+        }
         if (const auto *color = std::get_if<PlatformColor>(&m_source))
             return textColor(*color, basis);
         return readableTextColor(std::get<QColor>(m_source), basis.color(QPalette::Window));
@@ -197,6 +220,8 @@ void setForegroundColor(QWidget *widget, const QColor &hue) { keep(widget, hue);
 void setForegroundColor(QWidget *widget, PlatformColor color) { keep(widget, color); }
 
 void setButtonTitleColor(QAbstractButton *button, PlatformColor color) { keep(button, color, TextPart::ButtonTitle); }
+
+void setPlaceholderStyle(QLineEdit *field) { keep(field, PlatformColor::Secondary, TextPart::Placeholder); }
 
 void setFixedForegroundColor(QWidget *widget, const QColor &color)
 {

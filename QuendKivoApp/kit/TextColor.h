@@ -11,6 +11,7 @@
 #include <QColor>
 
 class QAbstractButton;
+class QLineEdit;
 class QWidget;
 
 namespace kivo {
@@ -24,6 +25,8 @@ void setForegroundColor(QWidget *widget, PlatformColor color);
 // The button's title in a platform colour, readable on its face while it
 // can be pressed; disabled, it dims as the palette's other titles do.
 void setButtonTitleColor(QAbstractButton *button, PlatformColor color);
+// The field's placeholder in the secondary style, readable on the field.
+void setPlaceholderStyle(QLineEdit *field);
 // Exactly this colour, whatever the palette, and again after a desktop
 // theme reload inside a held panel (FixedPalette.h); for fixed dark panels.
 void setFixedForegroundColor(QWidget *widget, const QColor &color);

@@ -7,6 +7,7 @@
 #include "support/ReadOnlyPath.h"
 
 #include <QApplication>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -132,5 +133,24 @@ TEST(CommandLine, AnswersWithoutStartingAnything)
         EXPECT_TRUE(request.text.contains(c.says)) << request.text.toStdString();
         EXPECT_EQ(request.toStandardError, c.exitCode != 0);
         EXPECT_FALSE(request.text.contains("--help-all")) << request.text.toStdString();
+    }
+}
+
+TEST(CommandLine, OptionsAnswerAndAStartSaysSoWhereNoDisplayOpens)
+{
+    const QList<std::tuple<QString, QStringList, int, QString>> cases{
+        {"DISPLAY=:7301", {"--help"}, 0, "QuendKivo.*.debug=true\n"},
+        {"WAYLAND_DISPLAY=wayland-nothing", {"--version"}, 0, "Quend-Kivo " QK_VERSION "\n"},
+        {"DISPLAY=:7301", {}, 1, "quend-kivo: Start failed: the display cannot be opened (DISPLAY=:7301).\n"},
+        {"WAYLAND_DISPLAY=wayland-9", {}, 1, "quend-kivo: Start failed: the display cannot be opened (WAYLAND_DISPLAY=wayland-9).\n"},
+    };
+    for (const auto &[display, arguments, exitCode, says] : cases) {
+        QProcess program;
+        program.setEnvironment({display});
+        program.start(QK_PROGRAM, arguments);
+        ASSERT_TRUE(program.waitForFinished(30000));
+        const QString out = program.readAllStandardOutput(), error = program.readAllStandardError();
+        EXPECT_EQ(program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1, exitCode) << error.toStdString();
+        EXPECT_TRUE(exitCode ? error == says && out.isEmpty() : out.endsWith(says) && error.isEmpty()) << error.toStdString();
     }
 }

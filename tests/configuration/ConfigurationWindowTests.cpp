@@ -409,3 +409,37 @@ TEST_F(ConfigurationWindowTest, StatusTabShowsTheAgentLinesOnlyForTheAgentKind)
     EXPECT_TRUE(shown("status.remoteControl"));
     EXPECT_EQ(find<QLabel>("status.connectionLabel")->text(), "Stopped");
 }
+
+TEST_F(ConfigurationWindowTest, TheWheelChangesAChoiceOnlyOnceItHasTheFocus)
+{
+    using Tab = ContentView::WorkspaceTab;
+    for (const Tab tab : {Tab::Spots, Tab::Rotator, Tab::Configuration}) {
+        window->selectTab(tab);
+        for (QComboBox *picker : window->findChildren<QComboBox *>()) {
+            if (!picker->isVisible() || picker->count() < 2)
+                continue;
+            // One notch as the desktop sends it, towards an entry that exists.
+            const int before = picker->currentIndex(), towards = before + 1 < picker->count() ? -120 : 120;
+            for (const bool focused : {false, true}) {
+                (focused ? static_cast<QWidget *>(picker) : window.get())->setFocus(Qt::TabFocusReason);
+                QWheelEvent notch({}, {}, {}, {0, towards}, {}, {}, Qt::NoScrollPhase, false);
+                QSpontaneKeyEvent::setSpontaneous(&notch);
+                QApplication::instance()->notify(picker, &notch);
+                EXPECT_EQ(picker->currentIndex() != before, focused) << picker->objectName().toStdString();
+            }
+        }
+    }
+}
+
+TEST_F(ConfigurationWindowTest, PlaceholdersReadOnTheirFieldsInEitherPalette)
+{
+    // As an enabled field shows it; a disabled one dims as the desktop's theme says.
+    for (const QPalette &desktop : {test::darkDesktopPalette(), QApplication::palette()}) {
+        test::reloadDesktopPalette(desktop);
+        for (const QLineEdit *field : window->findChildren<QLineEdit *>()) {
+            const QColor shown = field->palette().color(QPalette::Active, QPalette::PlaceholderText);
+            EXPECT_EQ(readableTextColor(shown, field->palette().color(QPalette::Active, QPalette::Base)), shown)
+                << field->placeholderText().toStdString();
+        }
+    }
+}
