@@ -154,7 +154,8 @@ protected:
     const QLoggingCategory &logCategory() const override;
     // Requests travel on several connections and may be acted on out of order.
     bool actsInOrder() const override { return false; }
-    bool askTransmitter() override;
+    bool canAskTransmitter() const override { return true; }
+    QCoro::Task<void> askTransmitter() override;
 
 private:
     struct Verification {
@@ -257,7 +258,6 @@ private:
     qint64 m_reportedRevision = 0;
     // Which of our writes it is known to be made after.
     qint64 m_reportedBehind = 0;
-    bool m_askingTransmitter = false;
     // Which revisions are known to be made after which of our writes: the
     // revision of a command's own answer, of the state asked for after a
     // key's answer without one, of a new connection's first state. A state

@@ -268,38 +268,25 @@ QCoro::Task<void> RemoteAgentClient::setMode(QString mode)
 
 QCoro::Task<void> RemoteAgentClient::executeTransmitChange(RemoteAgentCommand command, bool keys, bool closing)
 {
-    QPointer<RemoteAgentClient> self(this);
-    // The ledger numbered this key or unkey just now; only its own answer,
-    // or a state asked for after it, is known to be made after it. A key's
-    // own answer may carry the state from before the agent applied it: it
-    // never proves that key undone.
-    const qint64 number = transmitWrites();
+    // Only its own answer, or a state asked for after it, is known to be
+    // made after this write. A key's own answer may carry the state from
+    // before the agent applied it: it never shows that key undone.
+    const qint64 number = currentWrite();
     const qint64 proves = keys ? std::min(writesBehind(number), number - 1) : writesBehind(number);
     bool settled = false;
     try {
         co_await execute(std::move(command), {}, closing, proves, &settled);
     } catch (...) {
-        // Given up on without a word from the agent: it may still act on it.
-        if (self && keys && !settled)
-            keyGivenUp(number);
+        // Answered, or never sent: nothing of it can be acted on later.
+        if (settled)
+            throw KivoError::refusal(describeException(std::current_exception()));
         throw;
     }
-    const qint64 shown = keys ? number : proves;
-    const bool known = self && std::any_of(m_baselines.cbegin(), m_baselines.cend(),
-                                           [shown](const Baseline &b) { return b.writes >= shown; });
-    if (self && keys && !known && shouldRun())
-        launch(fetchStateAfter(writesBehind(number), generation()));
 }
 
-bool RemoteAgentClient::askTransmitter()
+QCoro::Task<void> RemoteAgentClient::askTransmitter()
 {
-    if (!std::exchange(m_askingTransmitter, true))
-        launch([](QPointer<RemoteAgentClient> self) -> QCoro::Task<void> {
-            co_await self->fetchStateAfter(self->writesBehind(), self->generation());
-            if (self)
-                self->m_askingTransmitter = false;
-        }(this));
-    return true;
+    co_await fetchStateAfter(writesBehind(), generation());
 }
 
 QCoro::Task<void> RemoteAgentClient::fetchStateAfter(qint64 writes, qint64 attempt)
@@ -362,10 +349,18 @@ QCoro::Task<void> RemoteAgentClient::setCWSpeed(int wordsPerMinute)
 QCoro::Task<void> RemoteAgentClient::queueCW(QString text)
 {
     if (!isCWText(text))
-        throw KivoError::server(
+        throw KivoError::refusal(
             QStringLiteral("CW text must contain 1 through 128 printable ASCII characters without |."));
     const RemoteAgentCommand command{QStringLiteral("send_cw"), {{QStringLiteral("text"), A::string(text)}}};
-    co_await execute(command);
+    bool settled = false;
+    try {
+        co_await execute(command, {}, false, std::nullopt, &settled);
+    } catch (...) {
+        // A send_cw never answered may still be played later.
+        if (settled)
+            throw KivoError::refusal(describeException(std::current_exception()));
+        throw;
+    }
 }
 
 QCoro::Task<void> RemoteAgentClient::clearKeyer()

@@ -308,8 +308,6 @@ void FlexRadioSession::resetSessionState()
     m_awaitingStation = false;
     m_transportReady = false;
     failAllPending();
-    // A new session says nothing made before our keys so far.
-    m_linesFollowWrites = transmitWrites();
 }
 
 void FlexRadioSession::dropConnection()

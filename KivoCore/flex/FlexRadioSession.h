@@ -162,10 +162,7 @@ private:
         QTimer *timeout = nullptr;
         // Where the command's line ends in the bytes handed to the connection.
         qint64 endOfLine = 0;
-        // A key or unkey: the ledger's count of writes when it was sent.
-        std::optional<qint64> transmitWrites;
     };
-    enum class Keying { No, Yes };
 
     // Session and transport.
     void transportConnected(qint64 attempt);
@@ -183,7 +180,7 @@ private:
     std::chrono::milliseconds keyingTimeout() const;
 
     // Command exchange.
-    QCoro::Task<void> sendCommand(QString command, std::chrono::milliseconds timeout, Keying keying = Keying::No);
+    QCoro::Task<void> sendCommand(QString command, std::chrono::milliseconds timeout);
     std::optional<PendingCommand> takePending(qint64 sequence);
     void completeCommand(QStringView line);
     void commandTimedOut(qint64 sequence);
@@ -236,9 +233,6 @@ private:
     // The followed station left after the session was ready; its return
     // makes the session ready again.
     bool m_awaitingStation = false;
-    // The radio answers in order: a line after the reply to a key or unkey
-    // is made after it. The ledger's count of writes the lines now follow.
-    qint64 m_linesFollowWrites = 0;
 };
 
 } // namespace kivo

@@ -72,7 +72,7 @@ std::optional<Response> parse(QStringView line)
 
 } // namespace FlexCommandResponseParser
 
-QCoro::Task<void> FlexRadioSession::sendCommand(QString command, std::chrono::milliseconds timeout, Keying keying)
+QCoro::Task<void> FlexRadioSession::sendCommand(QString command, std::chrono::milliseconds timeout)
 {
     // A line break would end the command early and smuggle in another.
     if (containsLineBreak(command))
@@ -89,8 +89,6 @@ QCoro::Task<void> FlexRadioSession::sendCommand(QString command, std::chrono::mi
     OneShot<> reply = pending.reply;
     const QByteArray line = QByteArrayLiteral("C") + QByteArray::number(sequence) + '|' + command.toUtf8() + '\n';
     pending.endOfLine = m_bytesQueued + line.size();
-    if (keying == Keying::Yes)
-        pending.transmitWrites = transmitWrites();
     m_pendingCommands.insert(sequence, pending);
 
     qCDebug(lcRadio) << "sent" << line.chopped(1);
@@ -124,9 +122,6 @@ void FlexRadioSession::completeCommand(QStringView line)
     auto pending = takePending(response->sequence);
     if (!pending)
         return;
-    // Accepted or refused, the radio has dealt with it.
-    if (pending->transmitWrites)
-        m_linesFollowWrites = std::max(m_linesFollowWrites, *pending->transmitWrites);
     if (response->code == 0) {
         pending->reply.resolve();
         return;
@@ -136,7 +131,7 @@ void FlexRadioSession::completeCommand(QStringView line)
         const QString code = QString::number(response->code, 16).toUpper().rightJustified(8, QLatin1Char('0'));
         text = QStringLiteral("Radio rejected command (0x%1).").arg(code);
     }
-    pending->reply.fail(KivoError::server(text));
+    pending->reply.fail(KivoError::refusal(text));
 }
 
 void FlexRadioSession::commandTimedOut(qint64 sequence)

@@ -63,8 +63,9 @@ QString FlexRadioSession::requireSelectedSlice() const
 
 void FlexRadioSession::requireReadyToKey() const
 {
+    // Refused before anything is written.
     if (state() != RadioConnectionState::Ready || !m_value.isConnected || !m_selectedSliceID)
-        throw KivoError::notConnected();
+        throw KivoError::refusal(KivoError::notConnected());
 }
 
 QCoro::Task<RadioSnapshot> FlexRadioSession::snapshot()
@@ -121,36 +122,27 @@ std::chrono::milliseconds FlexRadioSession::keyingTimeout() const
 QCoro::Task<void> FlexRadioSession::transmit(bool on)
 {
     QPointer<FlexRadioSession> self(this);
-    // The ledger numbered this key or unkey just now.
-    const qint64 number = transmitWrites();
+    const qint64 number = currentWrite();
     if (!m_transportReady)
-        throw KivoError::notConnected();
+        throw KivoError::refusal(KivoError::notConnected());
     if (on) {
         requireReadyToKey();
-        co_await sendCommand(QStringLiteral("xmit 1"), m_timing.commandTimeout, Keying::Yes);
+        co_await sendCommand(QStringLiteral("xmit 1"), m_timing.commandTimeout);
         co_return;
     }
     std::exception_ptr tuneFailure;
     try {
-        co_await sendCommand(QStringLiteral("transmit tune 0"), keyingTimeout(), Keying::Yes);
+        co_await sendCommand(QStringLiteral("transmit tune 0"), keyingTimeout());
     } catch (...) {
         tuneFailure = std::current_exception();
     }
     if (!self)
         throw KivoError::notConnected();
-    if (sparingOperator())
-        throw KivoError::server(QStringLiteral("The radio reports the operator's own transmission."));
-    // A key written since stands at the radio: "xmit 0" now would undo it.
-    if (keyBegunAfter(number)) {
-        if (tuneFailure)
-            std::rethrow_exception(tuneFailure);
-        co_return;
-    }
-    co_await sendCommand(QStringLiteral("xmit 0"), keyingTimeout(), Keying::Yes);
+    co_await sendCommand(QStringLiteral("xmit 0"), keyingTimeout());
     if (!self)
         throw KivoError::notConnected();
     if (tuneFailure) {
-        transmitterReleased(number);
+        unkeyConfirmed(number);
         std::rethrow_exception(tuneFailure);
     }
 }
@@ -210,10 +202,9 @@ QCoro::Task<void> FlexRadioSession::queueCW(QString text)
             mapped.append(c >= 0x20 && c <= 0x7E && c != U'|' ? QChar(char16_t(c)) : QChar(u' '));
     }
     if (trimmed(mapped).isEmpty() || mapped.size() > 128)
-        throw KivoError::server(QStringLiteral("CW text must contain 1 through 128 printable characters."));
+        throw KivoError::refusal(QStringLiteral("CW text must contain 1 through 128 printable characters."));
     // The radio reads a blank as the end of the text; quoted, DEL stands for one.
-    co_await sendCommand(QStringLiteral("cwx send \"%1\"").arg(blanksAsDel(mapped)), m_timing.commandTimeout,
-                         Keying::Yes);
+    co_await sendCommand(QStringLiteral("cwx send \"%1\"").arg(blanksAsDel(mapped)), m_timing.commandTimeout);
 }
 
 QCoro::Task<void> FlexRadioSession::clearKeyer()
@@ -225,7 +216,7 @@ QCoro::Task<void> FlexRadioSession::transmit(CATTransmitMode mode)
 {
     requireReadyToKey();
     if (mode == CATTransmitMode::Tune)
-        co_await sendCommand(QStringLiteral("transmit tune 1"), m_timing.commandTimeout, Keying::Yes);
+        co_await sendCommand(QStringLiteral("transmit tune 1"), m_timing.commandTimeout);
     else
         co_await transmit(true);
 }

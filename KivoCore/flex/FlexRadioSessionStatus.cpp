@@ -144,10 +144,12 @@ void FlexRadioSession::applyInterlock(const QString &state, const std::optional<
         from = name == QLatin1String("SW") || name == QLatin1String("TUNE") ? KeySource::Software
                                                                             : KeySource::Hardware;
     }
+    // The radio sends its interlock only on change, behind its replies: a
+    // line may be older than any write answered, so it follows none of them.
     if (m_value.isTransmitting || released.contains(state))
-        transmitterReported(m_value.isTransmitting, from, m_linesFollowWrites);
+        transmitterReported(m_value.isTransmitting, from, 0);
     else
-        transmitterReported(true, KeySource::Unknown, m_linesFollowWrites);
+        transmitterReported(true, KeySource::Unknown, 0);
     publish();
 }
 

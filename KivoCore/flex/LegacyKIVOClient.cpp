@@ -544,7 +544,7 @@ QCoro::Task<void> LegacyKIVOClient::transmit(bool on)
     if (!keyed)
         throw KivoError::server(QStringLiteral("KIVO did not say whether the transmitter is keyed."));
     if (*keyed)
-        throw KivoError::server(QStringLiteral("KIVO still reports the transmitter keyed."));
+        throw KivoError::refusal(QStringLiteral("KIVO still reports the transmitter keyed."));
 }
 
 QCoro::Task<std::optional<bool>> LegacyKIVOClient::sendAndConfirm(QByteArray command)
@@ -609,7 +609,7 @@ QCoro::Task<void> LegacyKIVOClient::queueCW(QString text)
 {
     const qsizetype characters = characterCount(text);
     if (characters < 1 || characters > 128 || text.contains(u';'))
-        throw KivoError::server(QStringLiteral("CW text must contain 1 through 128 safe characters."));
+        throw KivoError::refusal(QStringLiteral("CW text must contain 1 through 128 safe characters."));
     co_await send(QByteArrayLiteral("KY ") + text.toUtf8() + ';');
 }
 

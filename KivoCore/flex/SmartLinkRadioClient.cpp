@@ -213,7 +213,8 @@ QCoro::Task<int> SmartLinkRadioClient::cwSpeed()
 
 QCoro::Task<void> SmartLinkRadioClient::clearKeyer()
 {
-    if (!canSayGoodbye() && !keyerOutstanding())
+    // Without a radio session nothing of ours can wait in its keyer.
+    if (!canSayGoodbye() && !cwOutstanding())
         co_return;
     co_await FlexRadioSession::clearKeyer();
 }

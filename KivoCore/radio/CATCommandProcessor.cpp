@@ -167,6 +167,7 @@ QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::answer(QString req
     }
     if (command == QLatin1StringView("RX")) {
         // Unkeying is never refused.
+        radio->clientKeying(activity);
         co_await radio->setTransmit(false);
         activity->keyedTransmitter = false;
         activity->keyTaken = false;
@@ -204,7 +205,7 @@ QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::answerSet(QString 
     else if (prefix == QLatin1StringView("KY") && argument.isEmpty())
         co_return QStringLiteral("KY0;"); // asks for the keyer's state: never refused
     else if (prefix == QLatin1StringView("KY")) {
-        call = handleCW(argument);
+        call = handleCW(argument, activity);
         activity->startedCW |= call.has_value();
     }
     else if (prefix == QLatin1StringView("RT") && length == 3)
@@ -277,11 +278,13 @@ CATCommandProcessor::BackendCall CATCommandProcessor::setTransmitVFO(const QStri
     return m_radio->setSplitTransmit(*vfo == 1);
 }
 
-CATCommandProcessor::BackendCall CATCommandProcessor::handleCW(const QString &argument)
+CATCommandProcessor::BackendCall CATCommandProcessor::handleCW(const QString &argument,
+                                                              const std::shared_ptr<ClientActivity> &activity)
 {
     // The blank between "KY" and the text counts towards the limit.
     if (!m_allowTransmit || characterCount(argument) > maximumCWTextLength)
         return std::nullopt;
+    m_radio->clientKeying(activity);
     return m_radio->sendCW(withoutLeadingBlanks(argument));
 }
 

@@ -45,7 +45,7 @@ private:
     BackendCall setCWSpeed(const QString &argument);
     BackendCall setReceiveVFO(const QString &argument);
     BackendCall setTransmitVFO(const QString &argument);
-    BackendCall handleCW(const QString &argument);
+    BackendCall handleCW(const QString &argument, const std::shared_ptr<ClientActivity> &activity);
     BackendCall setRIT(const QString &argument, const RadioSnapshot &snapshot);
     BackendCall setXIT(const QString &argument, const RadioSnapshot &snapshot);
     BackendCall setRFPower(const QString &argument);

@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include <atomic>
 #include <limits>
 
 namespace kivo {
@@ -9,6 +10,8 @@ namespace kivo {
 // What one client of a command server has set going on the radio, so that
 // its going away undoes that and never the operator's own transmission.
 struct ClientActivity {
+    // Who the client is to the radio's ledger; copies keep it.
+    qint64 identity = newIdentity();
     bool keyedTransmitter = false;
     bool startedCW = false;
     // The number this client's newest key took: once the radio's keys are
@@ -39,6 +42,13 @@ struct ClientActivity {
     bool holdsKey(qint64 releasedThrough) const { return keyTaken && owesUnkey(releasedThrough); }
 
     bool operator==(const ClientActivity &) const = default;
+
+private:
+    static qint64 newIdentity()
+    {
+        static std::atomic<qint64> last{0};
+        return ++last;
+    }
 };
 
 } // namespace kivo

@@ -9,25 +9,11 @@ namespace kivo {
 
 namespace {
 
-const QString kUnkeyPaidLate = QStringLiteral("Unkey sent again after the radio answered");
-const QString kKeyerClearedLate = QStringLiteral("CW cleared after the radio answered");
-const QString kUnkeyHeldBack =
-    QStringLiteral("Owed unkey not sent: the radio reports the operator's own transmission");
-const QString kHeldUnkeySent = QStringLiteral("Owed unkey sent after the operator's transmission ended");
-const QString kKeyerClearOwed = QStringLiteral("CW clear not confirmed: %1 It is sent again when the radio answers");
-const QString kKeyerUnconfirmed =
-    QStringLiteral("The radio did not confirm the last CW clear; CW sent for a logging program may still be queued");
-const QString kUnkeyUnconfirmed =
-    QStringLiteral("The radio did not confirm the last unkey; check that the transmitter is not keyed");
-const QString kUnkeyOwed = QStringLiteral("Unkey not confirmed: %1 It is sent again when the radio answers");
-const QString kUnkeyNotRepeated =
-    QStringLiteral("The radio did not confirm the unkey sent again; it is not repeated until the radio reconnects");
-const QString kStoppedBesideOperator =
-    QStringLiteral("Unkey not sent at stop: the radio reports the operator's own transmission");
-const QString kLateKeyUndone =
-    QStringLiteral("The radio acted late on a key it had not answered; the transmitter is unkeyed");
-const QString kStoppedInDoubt =
-    QStringLiteral("A key request the radio did not answer may still key the transmitter after the stop");
+qint64 steadyMilliseconds()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 } // namespace
 
@@ -50,6 +36,11 @@ RadioBackendBase::RadioBackendBase(Reports reports, QObject *parent)
     m_tickTimer.setSingleShot(true);
     m_tickTimer.setInterval(0);
     connect(&m_tickTimer, &QTimer::timeout, this, [this] { launch(runTick(m_life.generation())); });
+    m_deadlineTimer.setSingleShot(true);
+    connect(&m_deadlineTimer, &QTimer::timeout, this, [this] {
+        ledger();
+        judged();
+    });
 }
 
 RadioBackendBase::~RadioBackendBase()
@@ -64,6 +55,8 @@ void RadioBackendBase::start()
     if (!m_life.begin())
         return;
     m_silenced = false;
+    ledger().resumed();
+    judged();
     attempt();
 }
 
@@ -97,29 +90,29 @@ QCoro::Task<void> RadioBackendBase::stop()
     // finds the backend stopping and ends without a word.
     m_tickTimer.stop();
     abandonWork();
+    QStringList warnings;
     if (wasRunning && canSayGoodbye()) {
         m_stopping = true;
-        // One pass over what the bridge still holds: its CW, if any, and
-        // a key that nothing has undone.
-        ClientActivity held = ClientActivity::everything();
-        held.startedCW = m_ledger.keyer() || keyerClearOwed();
-        co_await makeSafe(held);
-        if (!self)
+        // One pass over what the bridge still holds: every client is gone.
+        const qint64 through = ledger().sequence();
+        ledger().stopping();
+        judged();
+        if (!co_await settle(through))
             co_return;
         m_stopping = false;
+    } else {
+        ledger().stopping();
+        judged();
     }
+    warnings = m_ledger.stopWarnings();
     m_life.advance();
     co_await closeTransport();
     if (!self)
         co_return;
     sessionEnded();
     m_life.reportStopped();
-    if (m_ledger.keyed())
-        recordEvent(m_operatorHolds ? kStoppedBesideOperator : kUnkeyUnconfirmed);
-    if (m_ledger.keyer() || keyerClearOwed())
-        recordEvent(kKeyerUnconfirmed);
-    if (m_ledger.doubt && !m_ledger.keyed())
-        recordEvent(kStoppedInDoubt);
+    for (const QString &line : std::as_const(warnings))
+        recordEvent(line);
     m_silenced = true;
 }
 
@@ -128,10 +121,9 @@ void RadioBackendBase::attempt()
     if (!m_life.shouldRun() || m_transportOpen)
         return;
     const qint64 current = m_life.advance();
-    // What the radio said belongs to the session it said it in.
-    m_lastReportAttempt.reset();
-    m_operatorHolds = false;
     m_transportOpen = true;
+    ledger().sessionLost();
+    judged();
     try {
         openTransport(current);
     } catch (...) {
@@ -145,6 +137,9 @@ QCoro::Task<void> RadioBackendBase::closeTransport()
     if (!m_transportOpen)
         co_return;
     m_transportOpen = false;
+    // What the radio said belongs to the session it said it in.
+    ledger().sessionLost();
+    judged();
     co_await dropTransport();
 }
 
@@ -155,7 +150,8 @@ void RadioBackendBase::sessionReady(qint64 attempt, const QString &status)
     setState(RadioConnectionState::Ready, status);
     if (!isCurrent(attempt))
         return;
-    launch(payDebts(attempt, false));
+    ledger().sessionReady();
+    judged();
     if (m_tickTimer.interval() > 0 && isCurrent(attempt))
         m_tickTimer.start();
 }
@@ -198,9 +194,8 @@ QCoro::Task<void> RadioBackendBase::closeAfterFailure(qint64 attempt, QString re
 QCoro::Task<void> RadioBackendBase::runTick(qint64 attempt)
 {
     const AttemptGuard current = m_life.guard(attempt);
-    // A radio that never reported its transmitter gets the owed unkey by
-    // the first tick: a key of ours left standing is the greater harm.
-    co_await payDebts(attempt, true);
+    ledger().tick();
+    judged();
     if (!current || !shouldRun())
         co_return;
     std::optional<QString> failure;
@@ -266,288 +261,94 @@ QCoro::Task<void> RadioBackendBase::clearKeyer()
     co_return;
 }
 
-// Begun in the constructor, ended when the coroutine that holds it ends.
-class RadioBackendBase::Write {
-public:
-    explicit Write(RadioBackendBase *owner) : number(++owner->m_ledger.sequence), m_owner(owner)
-    {
-        owner->m_writesUnderWay.append(number);
-    }
-    ~Write()
-    {
-        if (m_owner)
-            m_owner->m_writesUnderWay.removeOne(number);
-    }
-    Write(const Write &) = delete;
-    Write &operator=(const Write &) = delete;
-
-    const qint64 number;
-
-private:
-    QPointer<RadioBackendBase> m_owner;
-};
-
-qint64 RadioBackendBase::transmitWritesEnded() const
+QCoro::Task<void> RadioBackendBase::askTransmitter()
 {
-    return m_writesUnderWay.isEmpty() ? m_ledger.sequence : m_writesUnderWay.constFirst() - 1;
+    throw KivoError::unsupported();
+    co_return;
 }
 
-QCoro::Task<void> RadioBackendBase::setTransmit(bool on)
+
+// --- The transmitter ledger ---------------------------------------------------------
+
+TransmitterLedger &RadioBackendBase::ledger()
 {
-    if (on)
-        co_await key(std::nullopt);
+    if (!std::exchange(m_traitsRead, true))
+        m_ledger.setTraits({.namesKeySource = reportsKeySource(),
+                            .actsInOrder = actsInOrder(),
+                            .keyerKeys = clearingKeyerUnkeys(),
+                            .canAsk = canAskTransmitter(),
+                            .reports = reportsTransmitter()});
+    m_ledger.timePassed(steadyMilliseconds());
+    return m_ledger;
+}
+
+void RadioBackendBase::judged()
+{
+    const QPointer<RadioBackendBase> self(this);
+    for (const QString &line : m_ledger.takeEvents())
+        recordEvent(line);
+    if (const auto deadline = m_ledger.nextDeadline())
+        m_deadlineTimer.start(std::chrono::milliseconds(std::max<qint64>(0, *deadline - steadyMilliseconds()) + 1));
     else
-        co_await unkey();
-}
-
-QCoro::Task<void> RadioBackendBase::setTransmit(CATTransmitMode mode)
-{
-    co_await key(mode);
-}
-
-QCoro::Task<void> RadioBackendBase::key(std::optional<CATTransmitMode> mode)
-{
-    QPointer<RadioBackendBase> self(this);
-    const Write write(this);
-    // A radio that may act on requests out of order could act on an older
-    // unkey after this key: the key goes once they have ended.
-    while (!actsInOrder()) {
-        const auto older = std::find_if(m_unkeysUnderWay.cbegin(), m_unkeysUnderWay.cend(),
-                                        [&write](const auto &unkey) { return unkey.first < write.number; });
-        if (older == m_unkeysUnderWay.cend())
+        m_deadlineTimer.stop();
+    // Only a session that may still speak to the radio carries out what is due.
+    if (canSayGoodbye() && (shouldRun() || m_stopping)) {
+        switch (m_ledger.due()) {
+        case Ledger::Action::Unkey:
+            launch(ownWrite(Ledger::Kind::Unkey));
             break;
-        OneShot<> ended = older->second;
-        co_await ended;
-        if (!self)
-            throw KivoError::notConnected();
-    }
-    // A key in flight may land: it is ours to undo from the moment it can
-    // reach the radio. One refused before that leaves nothing behind.
-    if (canSayGoodbye())
-        m_ledger.newestKey = write.number;
-    OneShot<> ended;
-    m_keysUnderWay.append({write.number, ended});
-    const auto end = [&] {
-        if (self)
-            m_keysUnderWay.removeIf([&write](const auto &key) { return key.first == write.number; });
-        ended.resolve();
-    };
-    try {
-        if (mode)
-            co_await transmit(*mode);
-        else
-            co_await transmit(true);
-    } catch (...) {
-        // A failed key is not what the station wants, and it may have
-        // reached the radio: an older unkey still owed covers it too.
-        if (Debt *unkey = self ? debt(Debt::Unkey) : nullptr; unkey && m_ledger.newestKey == write.number)
-            unkey->covers = write.number;
-        end();
-        throw;
-    }
-    if (self)
-        keyLanded(write.number);
-    end();
-}
-
-void RadioBackendBase::keyLanded(qint64 number)
-{
-    m_ledger.newestKey = std::max(m_ledger.newestKey, number);
-    // The newest key is what the station wants now: an older unkey is owed no more.
-    if (const Debt *unkey = debt(Debt::Unkey); unkey && unkey->owedAt < number)
-        forgive(Debt::Unkey);
-}
-
-QCoro::Task<void> RadioBackendBase::unkey()
-{
-    QPointer<RadioBackendBase> self(this);
-    const Write write(this);
-    // What its confirmation proves: the keys written before it, on a radio
-    // that acts in order; otherwise those that had ended before it began.
-    const qint64 covers = actsInOrder() ? write.number - 1 : transmitWritesEnded();
-    OneShot<> ended;
-    m_unkeysUnderWay.append({write.number, ended});
-    std::exception_ptr failure;
-    try {
-        co_await transmit(false);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (self) {
-        m_unkeysUnderWay.removeIf([&write](const auto &unkey) { return unkey.first == write.number; });
-        if (failure)
-            unkeyFailed(write.number, failure);
-        else
-            settleKeys(covers);
-    }
-    ended.resolve();
-    if (failure)
-        std::rethrow_exception(failure);
-}
-
-void RadioBackendBase::unkeyFailed(qint64 unkey, std::exception_ptr failure)
-{
-    // Owed only for a key of ours written before it and not known undone;
-    // a key begun after it is what the station wants now.
-    if (m_ledger.keyed() && m_ledger.newestKey < unkey)
-        oweUnkey(unkey, asSentence(describeException(failure)));
-}
-
-const RadioBackendBase::Debt *RadioBackendBase::debt(Debt::Kind kind) const
-{
-    const auto it = std::find_if(m_ledger.debts.cbegin(), m_ledger.debts.cend(),
-                                 [kind](const Debt &debt) { return debt.kind == kind; });
-    return it == m_ledger.debts.cend() ? nullptr : &*it;
-}
-
-RadioBackendBase::Debt *RadioBackendBase::debt(Debt::Kind kind)
-{
-    return const_cast<Debt *>(std::as_const(*this).debt(kind));
-}
-
-RadioBackendBase::Debt &RadioBackendBase::owe(Debt::Kind kind, qint64 number)
-{
-    const qint64 covers = kind == Debt::Unkey ? m_ledger.newestKey : m_ledger.newestCW;
-    Debt *open = debt(kind);
-    // A debt for an older key or CW is a new debt: its own words and its own resend.
-    if (open && open->covers != covers) {
-        forgive(kind);
-        open = nullptr;
-    }
-    if (!open) {
-        m_ledger.debts.append({.kind = kind, .owedAt = number, .covers = covers, .said = false, .heldSaid = false, .triedIn = std::nullopt});
-        open = &m_ledger.debts.last();
-    }
-    open->owedAt = std::max(open->owedAt, number);
-    return *open;
-}
-
-void RadioBackendBase::oweUnkey(qint64 number, const QString &reason)
-{
-    Debt &unkey = owe(Debt::Unkey, number);
-    if (m_stopping)
-        return;
-    if (m_operatorHolds) {
-        if (!std::exchange(unkey.heldSaid, true))
-            recordEvent(kUnkeyHeldBack);
-    } else if (!std::exchange(unkey.said, true)) {
-        recordEvent(kUnkeyOwed.arg(reason));
-    }
-}
-
-void RadioBackendBase::forgive(Debt::Kind kind)
-{
-    m_ledger.debts.removeIf([kind](const Debt &debt) { return debt.kind == kind; });
-}
-
-void RadioBackendBase::doubtfulKeyActed()
-{
-    m_ledger.doubt = 0;
-    // A key of its own number, newer than every settlement, so that the
-    // unkey that follows proves it undone.
-    m_ledger.newestKey = ++m_ledger.sequence;
-    recordEvent(kLateKeyUndone);
-    launch([](QPointer<RadioBackendBase> self) -> QCoro::Task<void> {
-        try {
-            co_await self->unkeyOnOwnAccount();
-        } catch (...) {
-            if (self)
-                self->trace("unkeying a key acted on late", std::current_exception());
+        case Ledger::Action::Clear:
+            launch(ownWrite(Ledger::Kind::Clear));
+            break;
+        case Ledger::Action::Ask:
+            launch(ask());
+            break;
+        case Ledger::Action::None:
+            break;
         }
-    }(this));
-}
-
-QCoro::Task<void> RadioBackendBase::unkeyOnOwnAccount()
-{
-    // The operator's own transmission is never cut for a key of ours: the
-    // unkey waits for the radio's next word once the operator let go.
-    if (m_operatorHolds) {
-        if (m_ledger.keyed())
-            oweUnkey(m_ledger.sequence, {});
-        co_return;
-    }
-    QPointer<RadioBackendBase> self(this);
-    ++m_unkeyingOnOwnAccount;
-    std::exception_ptr failure;
-    try {
-        co_await unkey();
-    } catch (...) {
-        failure = std::current_exception();
     }
     if (self)
-        --m_unkeyingOnOwnAccount;
-    if (failure)
-        std::rethrow_exception(failure);
+        std::exchange(m_changed, OneShot<>{}).resolve();
 }
 
-void RadioBackendBase::transmitterReleased(qint64 unkey)
-{
-    settleKeys(unkey - 1);
-}
-
-void RadioBackendBase::settleKeys(qint64 through)
-{
-    m_ledger.released = std::max(m_ledger.released, through);
-    if (!m_ledger.keyed())
-        forgive(Debt::Unkey);
-}
-
-void RadioBackendBase::transmitterReported(bool keyed, KeySource source, qint64 askedAt)
-{
-    m_operatorHolds = keyed && source == KeySource::Hardware;
-    const bool fresh = askedAt >= m_ledger.sequence;
-    if (fresh)
-        m_lastReportAttempt = generation();
-    if (!keyed) {
-        settleKeys(askedAt);
-        return;
-    }
-    // The operator's transmission holds our unkey back, and that is said;
-    // it forgives nothing.
-    if (source == KeySource::Hardware) {
-        if (const Debt *unkey = debt(Debt::Unkey))
-            oweUnkey(unkey->owedAt, {});
-        return;
-    }
-    if (m_ledger.doubt && !m_ledger.keyed() && state() == RadioConnectionState::Ready && !m_stopping) {
-        // One that may be older than our last unkey may show a key it has
-        // undone since: the doubt is spent only on one made after it.
-        if (fresh || !askTransmitter())
-            doubtfulKeyActed();
-        return;
-    }
-    if (fresh && unkeyOwed() && state() == RadioConnectionState::Ready)
-        launch(payDebts(generation(), false));
-}
-
-QCoro::Task<void> RadioBackendBase::sendCW(QString text)
+QCoro::Task<void> RadioBackendBase::numbered(Ledger::Kind kind, Ledger::Client client,
+                                             std::optional<CATTransmitMode> mode, QString text, qint64 begun,
+                                             qint64 *follow)
 {
     QPointer<RadioBackendBase> self(this);
-    const Write write(this);
-    const bool keys = clearingKeyerUnkeys();
-    if (canSayGoodbye()) {
-        m_ledger.newestCW = write.number;
-        if (keys)
-            m_ledger.newestKey = write.number;
+    const qint64 number = begun ? begun : ledger().begin(kind, client);
+    if (!begun)
+        judged();
+    while (self && !m_ledger.mayWrite(number)) {
+        OneShot<> changed = m_changed;
+        co_await changed;
     }
-    co_await queueCW(std::move(text));
     if (!self)
-        co_return;
-    m_ledger.newestCW = std::max(m_ledger.newestCW, write.number);
-    // As with a key: the newest CW is what the station wants now.
-    forgive(Debt::KeyerClear);
-    if (keys)
-        keyLanded(write.number);
-}
-
-QCoro::Task<void> RadioBackendBase::clearKeyerNumbered()
-{
-    QPointer<RadioBackendBase> self(this);
-    const Write write(this);
-    const qint64 covers = actsInOrder() ? write.number - 1 : transmitWritesEnded();
+        throw KivoError::notConnected();
+    // Without a session the backend refuses what cannot reach the radio.
+    const bool reachable = canSayGoodbye();
+    ledger().handed(number);
+    judged();
     std::exception_ptr failure;
     try {
-        co_await clearKeyer();
+        m_currentWrite = number;
+        switch (kind) {
+        case Ledger::Kind::Key:
+            if (mode)
+                co_await transmit(*mode);
+            else
+                co_await transmit(true);
+            break;
+        case Ledger::Kind::Unkey:
+            co_await transmit(false);
+            break;
+        case Ledger::Kind::CW:
+            co_await queueCW(std::move(text));
+            break;
+        case Ledger::Kind::Clear:
+            co_await clearKeyer();
+            break;
+        }
     } catch (...) {
         failure = std::current_exception();
     }
@@ -556,164 +357,140 @@ QCoro::Task<void> RadioBackendBase::clearKeyerNumbered()
             std::rethrow_exception(failure);
         co_return;
     }
-    if (!failure) {
-        m_ledger.cleared = std::max(m_ledger.cleared, covers);
-        if (!m_ledger.keyer())
-            forgive(Debt::KeyerClear);
+    Ledger::Outcome outcome = Ledger::Outcome::Answered;
+    if (failure && !m_confirmedUnkeys.removeOne(number)) {
+        outcome = Ledger::Outcome::NoAnswer;
+        try {
+            std::rethrow_exception(failure);
+        } catch (const KivoError &error) {
+            if (error.refused() || (!reachable && error.kind() == KivoError::Kind::NotConnected))
+                outcome = Ledger::Outcome::Refused;
+        } catch (...) {
+        }
+    }
+    ledger().ended(number, outcome, failure ? asSentence(describeException(failure)) : QString());
+    // Its unkey is begun before anything else is judged, so that no other
+    // unkey is written beside it.
+    if (follow && !failure && m_ledger.keyMayStand())
+        *follow = m_ledger.begin(Ledger::Kind::Unkey, client);
+    judged();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+QCoro::Task<void> RadioBackendBase::ownWrite(Ledger::Kind kind)
+{
+    QPointer<RadioBackendBase> self(this);
+    try {
+        co_await numbered(kind, Ledger::ownAccount);
+    } catch (...) {
+        if (self)
+            trace(kind == Ledger::Kind::Unkey ? "unkeying on the bridge's own account" : "clearing CW on the bridge's own account",
+                  std::current_exception());
+    }
+}
+
+QCoro::Task<void> RadioBackendBase::ask()
+{
+    QPointer<RadioBackendBase> self(this);
+    ledger().askBegun();
+    judged();
+    try {
+        co_await askTransmitter();
+    } catch (...) {
+        if (self)
+            trace("asking for the transmitter's state", std::current_exception());
+    }
+    if (!self)
         co_return;
-    }
-    // Owed only for CW of ours written before it and maybe still queued.
-    if (m_ledger.keyer() && m_ledger.newestCW < write.number) {
-        Debt &clear = owe(Debt::KeyerClear, write.number);
-        if (!m_stopping && !std::exchange(clear.said, true))
-            recordEvent(kKeyerClearOwed.arg(asSentence(describeException(failure))));
-    }
-    std::rethrow_exception(failure);
+    ledger().askEnded();
+    judged();
 }
 
-void RadioBackendBase::clientKeying(std::shared_ptr<const ClientActivity> activity)
+QCoro::Task<bool> RadioBackendBase::settle(qint64 through)
 {
-    m_keyingClients.removeIf([&activity](const std::weak_ptr<const ClientActivity> &client) {
-        const auto held = client.lock();
-        return !held || held == activity;
-    });
-    m_keyingClients.append(activity);
+    QPointer<RadioBackendBase> self(this);
+    while (self && !m_ledger.settled(through)) {
+        OneShot<> changed = m_changed;
+        co_await changed;
+    }
+    co_return bool(self);
 }
 
-bool RadioBackendBase::anotherClientHolds(qint64 except) const
+void RadioBackendBase::transmitterReported(bool keyed, KeySource source, qint64 follows)
 {
-    return std::any_of(m_keyingClients.cbegin(), m_keyingClients.cend(), [this, except](const auto &client) {
-        const auto activity = client.lock();
-        return activity && activity->keyNumber != except && activity->holdsKey(m_ledger.released);
-    });
+    const Ledger::Source from = source == KeySource::Hardware   ? Ledger::Source::Hardware
+                              : source == KeySource::Software ? Ledger::Source::Software
+                                                              : Ledger::Source::Unknown;
+    ledger().reported(keyed, from, follows);
+    judged();
+}
+
+QCoro::Task<void> RadioBackendBase::setTransmit(bool on)
+{
+    const Ledger::Client client = takeClient();
+    if (on)
+        co_await numbered(Ledger::Kind::Key, client);
+    else
+        co_await numbered(Ledger::Kind::Unkey, client);
+}
+
+QCoro::Task<void> RadioBackendBase::setTransmit(CATTransmitMode mode)
+{
+    co_await numbered(Ledger::Kind::Key, takeClient(), mode);
+}
+
+QCoro::Task<void> RadioBackendBase::sendCW(QString text)
+{
+    co_await numbered(Ledger::Kind::CW, takeClient(), std::nullopt, std::move(text));
 }
 
 QCoro::Task<void> RadioBackendBase::clearCW()
 {
-    co_await emptyKeyer(false);
-}
-
-QCoro::Task<void> RadioBackendBase::emptyKeyer(bool onOwnAccount)
-{
     QPointer<RadioBackendBase> self(this);
-    co_await clearKeyerNumbered();
-    // On the bridge's own account the keyer's transmission ends with it; a
-    // client's key, newer than the CW or held, stands until that client
-    // lets go. Asked for, the clear ends every key, as an unkey does.
-    const bool spared = onOwnAccount && !m_stopping
-        && (m_ledger.newestKey != m_ledger.newestCW || anotherClientHolds(0));
-    if (!self || !clearingKeyerUnkeys() || !m_ledger.keyed() || spared)
+    const Ledger::Client client = takeClient();
+    // Asked for, the clear ends every key too, as an unkey does.
+    qint64 unkey = 0;
+    co_await numbered(Ledger::Kind::Clear, client, std::nullopt, {}, 0, clearingKeyerUnkeys() ? &unkey : nullptr);
+    if (!self || !unkey)
         co_return;
     try {
-        co_await unkeyOnOwnAccount();
+        co_await numbered(Ledger::Kind::Unkey, client, std::nullopt, {}, unkey);
     } catch (...) {
-        trace("unkey after clearing the keyer", std::current_exception());
+        if (self)
+            trace("unkey after clearing the keyer", std::current_exception());
     }
+}
+
+void RadioBackendBase::clientKeying(std::shared_ptr<const ClientActivity> activity)
+{
+    m_nextClient = activity;
+}
+
+TransmitterLedger::Client RadioBackendBase::takeClient()
+{
+    const auto activity = std::exchange(m_nextClient, {}).lock();
+    return activity ? activity->identity : Ledger::window;
+}
+
+TransmitterLedger::Client RadioBackendBase::clientFor(const ClientActivity &activity)
+{
+    // A caller that never said who it is: what the windows' records hold of
+    // its key, and of CW when it sent some, is its own.
+    m_ledger.adopt(activity.keyedTransmitter ? activity.keyNumber : 0, activity.identity, activity.startedCW);
+    return activity.identity;
 }
 
 QCoro::Task<bool> RadioBackendBase::makeSafe(ClientActivity activity)
 {
     QPointer<RadioBackendBase> self(this);
-    if (activity.startedCW) {
-        try {
-            co_await emptyKeyer(true);
-        } catch (...) {
-            trace("clearing CW", std::current_exception());
-        }
-        if (!self)
-            co_return false;
-    }
-    // An unkey under way that was written after this client's key answers
-    // for it too: its outcome is awaited rather than another written. The
-    // transmitter is shared: while another client holds it, its own going
-    // (or a stop) undoes the key, and a key on its way may be the next one
-    // held: its outcome decides. Either may start while the other is awaited.
-    while (activity.keyedTransmitter) {
-        const auto covering = std::find_if(m_unkeysUnderWay.cbegin(), m_unkeysUnderWay.cend(),
-                                           [&activity](const auto &unkey) { return unkey.first > activity.keyNumber; });
-        const auto other = std::find_if(m_keysUnderWay.cbegin(), m_keysUnderWay.cend(),
-                                        [&activity](const auto &key) { return key.first != activity.keyNumber; });
-        OneShot<> ended;
-        if (covering != m_unkeysUnderWay.cend())
-            ended = covering->second;
-        else if (!m_stopping && other != m_keysUnderWay.cend())
-            ended = other->second;
-        else
-            break;
-        co_await ended;
-        if (!self)
-            co_return false;
-    }
-    // Only a key of ours that nothing has undone since this client keyed.
-    // An unkey of ours written after it that the radio did not confirm (the
-    // keyer's own just now, another departure's) is owed already, and
-    // written again only as a debt may be.
-    const Debt *unkey = debt(Debt::Unkey);
-    const bool owedAlready = unkey && unkey->owedAt > activity.keyNumber;
-    const bool heldByAnother = !m_stopping && anotherClientHolds(activity.keyNumber);
-    if (activity.owesUnkey(m_ledger.released) && m_ledger.keyed() && !owedAlready && !heldByAnother) {
-        try {
-            co_await unkeyOnOwnAccount();
-        } catch (...) {
-            trace("unkeying", std::current_exception());
-        }
-        if (!self)
-            co_return false;
-    }
-    co_return m_ledger.debts.isEmpty();
-}
-
-QCoro::Task<void> RadioBackendBase::payDebts(qint64 attempt, bool withoutReport)
-{
-    if (m_paying || m_ledger.debts.isEmpty())
-        co_return;
-    if (!isCurrent(attempt) || state() != RadioConnectionState::Ready)
-        co_return;
-    const AttemptGuard current = m_life.guard(attempt);
-    m_paying = true;
-    // A keyer clear cuts no one's transmission: it is sent again at every
-    // chance. On a keyer that holds the transmitter it undoes the key its
-    // CW made too, as a clear does.
-    if (keyerClearOwed()) {
-        bool cleared = true;
-        try {
-            co_await emptyKeyer(true);
-        } catch (...) {
-            cleared = false;
-            trace("clearing CW owed", std::current_exception());
-        }
-        if (!current.ownerAlive())
-            co_return;
-        if (cleared && !keyerClearOwed())
-            recordEvent(kKeyerClearedLate);
-    }
-    // Without a named key source an unkey sent again and again could cut
-    // the operator each time: each debt gets one resend a session. It is
-    // paid only while the radio shows a key that may be ours, or has said
-    // nothing since the session began (`withoutReport`, the first tick):
-    // a report of idle has settled it already.
-    const bool once = !reportsKeySource();
-    const bool reported = m_lastReportAttempt && isCurrent(*m_lastReportAttempt);
-    // A key begun since is what the station wants now.
-    if (Debt *unkey = debt(Debt::Unkey); unkey && unkey->covers >= m_ledger.newestKey
-        && !(once && unkey->triedIn == attempt) && !m_operatorHolds && current && (reported || withoutReport)) {
-        unkey->triedIn = attempt;
-        const bool wasHeld = unkey->heldSaid;
-        bool paid = true;
-        try {
-            co_await unkeyOnOwnAccount();
-        } catch (...) {
-            paid = false;
-            trace("unkey owed", std::current_exception());
-        }
-        if (!current.ownerAlive())
-            co_return;
-        if (paid && !unkeyOwed())
-            recordEvent(wasHeld ? kHeldUnkeySent : kUnkeyPaidLate);
-        else if (once && unkeyOwed())
-            recordEvent(kUnkeyNotRepeated);
-    }
-    m_paying = false;
+    const Ledger::Client client = clientFor(activity);
+    const qint64 through = ledger().sequence();
+    ledger().clientGone(client, KivoError::notConnected().message());
+    judged();
+    if (!co_await settle(through) || !self)
+        co_return false;
+    co_return !m_ledger.keyMayStand() && !m_ledger.inDoubt();
 }
 
 } // namespace kivo

@@ -12,6 +12,7 @@
 
 #include "KivoCore/radio/RadioBackend.h"
 #include "KivoCore/radio/RadioLifecycle.h"
+#include "KivoCore/radio/TransmitterLedger.h"
 #include "KivoCore/support/Async.h"
 
 #include <QList>
@@ -20,6 +21,8 @@
 #include <QTimer>
 
 #include <chrono>
+#include <functional>
+#include <optional>
 
 namespace kivo {
 
@@ -43,35 +46,30 @@ public:
     void reconnectNow() final;
     void setEventHandler(EventHandler handler) final { m_onEvent = std::move(handler); }
 
-    // Keying, CW and unkeying go through here so that the ledger sees each:
-    // every key, unkey, CW and keyer clear takes the next number of one
-    // sequence, and what settles carries the number it proves, so an older
-    // confirmation never undoes a newer key. An unkey or a keyer clear of
-    // ours that fails stays owed, and is paid at the next ready session
-    // unless the radio shows it settled.
+    // Keying, CW and unkeying go through here so that the ledger sees each
+    // write begin, go out and end; what it then finds due on the bridge's
+    // own account (an unkey, a keyer clear, a fresh report) is carried out
+    // at once. See TransmitterLedger.
     QCoro::Task<void> setTransmit(bool on) final;
     QCoro::Task<void> setTransmit(CATTransmitMode mode) final;
     QCoro::Task<void> sendCW(QString text) final;
-    // The keyer emptied; on backends whose keyer holds the transmitter a key
-    // of ours is released too, and a failure of that unkey stays owed
+    // The keyer emptied; on backends whose keyer holds the transmitter every
+    // key of ours is released too, and a failure of that unkey stays owed
     // without failing the clear.
     QCoro::Task<void> clearCW() final;
     QCoro::Task<bool> makeSafe(ClientActivity activity) final;
-    qint64 nextTransmitNumber() const final { return m_ledger.sequence + 1; }
-    qint64 releasedThrough() const final { return m_ledger.released; }
+    qint64 nextTransmitNumber() const final { return m_ledger.sequence() + 1; }
     void clientKeying(std::shared_ptr<const ClientActivity> activity) final;
 
     RadioConnectionState state() const { return m_life.state(); }
     // A key of this bridge may still hold the transmitter.
-    bool keyOutstanding() const { return m_ledger.keyed(); }
+    bool keyOutstanding() const { return m_ledger.keyMayStand(); }
     // CW of this bridge may still be queued at the keyer.
-    bool cwOutstanding() const { return m_ledger.keyer(); }
+    bool cwOutstanding() const { return m_ledger.cwMayStand(); }
     // An unkey of ours failed and nothing has settled it since.
-    bool unkeyOwed() const { return debt(Debt::Unkey) != nullptr; }
+    bool unkeyOwed() const { return m_ledger.unkeyOwed(); }
     // A keyer clear of ours failed and nothing has settled it since.
-    bool keyerClearOwed() const { return debt(Debt::KeyerClear) != nullptr; }
-    // A key request given up on may still be acted on by the radio.
-    bool keyInDoubt() const { return m_ledger.doubt != 0; }
+    bool keyerClearOwed() const { return m_ledger.clearOwed(); }
 
 protected:
     explicit RadioBackendBase(Reports reports, QObject *parent = nullptr);
@@ -116,9 +114,12 @@ protected:
     // (one stream). Otherwise a command still on its way may be acted on
     // after a later one, so a confirmation proves nothing of it.
     virtual bool actsInOrder() const { return true; }
-    // Asks the radio for a report made after every write so far, for when
-    // a report may be older than our last unkey; false: it cannot.
-    virtual bool askTransmitter() { return false; }
+    // Whether the radio can be asked for a report made after every write
+    // so far, and the asking: the answer comes through transmitterReported.
+    virtual bool canAskTransmitter() const { return false; }
+    virtual QCoro::Task<void> askTransmitter();
+    // Whether the radio reports its transmitter at all.
+    virtual bool reportsTransmitter() const { return true; }
 
     // --- Steps for the backend ------------------------------------------------
 
@@ -127,8 +128,6 @@ protected:
     bool shouldRun() const { return m_life.shouldRun(); }
     // Inside stop(): closing commands use their short time-outs.
     bool isStopping() const { return m_stopping; }
-    // CW this bridge queued may still be in the keyer.
-    bool keyerOutstanding() const { return m_ledger.keyer(); }
     qint64 generation() const { return m_life.generation(); }
     bool isCurrent(qint64 attempt) const { return m_life.isCurrent(attempt); }
     AttemptGuard guard(qint64 attempt) const { return m_life.guard(attempt); }
@@ -152,106 +151,49 @@ protected:
     void connectionRefused(qint64 attempt, const QString &status);
     // Who holds the transmitter, as far as the radio says.
     enum class KeySource { Unknown, Software, Hardware };
-    // The numbers given so far to keys, unkeys, CW and keyer clears. A
-    // backend notes it when it asks the radio something, so that the answer
-    // can be told apart from one made before a newer key or unkey.
-    qint64 transmitWrites() const { return m_ledger.sequence; }
-    // Every key, unkey, CW and keyer clear numbered up to this has ended.
-    qint64 transmitWritesEnded() const;
+    // Every key, unkey, CW and keyer clear up to this number has gone to
+    // the radio: a backend notes it with what it asks, so that the answer
+    // can be told apart from one made before a newer write.
+    qint64 transmitWrites() const { return m_ledger.handedThrough(); }
+    // Every key, unkey, CW and keyer clear up to this number has ended.
+    qint64 transmitWritesEnded() const { return m_ledger.endedThrough(); }
+    // The number of the write now handed to transmit(), queueCW() or
+    // clearKeyer(): read before their first suspension.
+    qint64 currentWrite() const { return m_currentWrite; }
     // The radio's own report of its transmitter, made after the writes
-    // numbered up to `askedAt` had reached it. Idle settles our keys
-    // numbered up to `askedAt`, and nothing newer. Keyed from a hardware
-    // source (the operator's microphone, a foot switch) settles nothing: it
-    // holds our unkey back until the operator lets go. Keyed by software or
-    // by no named source lets an owed unkey be paid. Every report tells who
-    // holds the transmitter now.
-    void transmitterReported(bool keyed, KeySource source, qint64 askedAt);
-    // The radio accepted the unkey numbered `unkey`, whatever else of it failed.
-    void transmitterReleased(qint64 unkey);
-    // An unkey on the bridge's own account is under way and the radio now
-    // reports the operator's own transmission: its last word must wait.
-    bool sparingOperator() const { return m_unkeyingOnOwnAccount > 0 && m_operatorHolds; }
-    // A key (or CW that keys) numbered after `number` has begun: an unkey
-    // numbered `number` must not undo it at the radio.
-    bool keyBegunAfter(qint64 number) const { return m_ledger.newestKey > number; }
-    // The key numbered `number` failed without an answer, on a radio that
-    // may still act on it later.
-    void keyGivenUp(qint64 number) { m_ledger.doubt = std::max(m_ledger.doubt, number); }
+    // numbered up to `follows` had reached it; `source` as far as it says.
+    void transmitterReported(bool keyed, KeySource source, qint64 follows);
+    // The radio confirmed the unkey numbered `number`, though the request
+    // as a whole failed.
+    void unkeyConfirmed(qint64 number) { m_confirmedUnkeys.append(number); }
 
 private:
-    // An unkey or a keyer clear of ours that failed: what it must undo and
-    // how far its paying has gone. Every debt is paid the same way.
-    struct Debt {
-        enum Kind { Unkey, KeyerClear };
-        Kind kind = Unkey;
-        // The newest failed write of this kind that it stands for.
-        qint64 owedAt = 0;
-        // The newest key (or CW) it must undo; a newer one forgives it.
-        qint64 covers = 0;
-        // The events log was told: unconfirmed, or held back for the operator.
-        bool said = false;
-        bool heldSaid = false;
-        // The session in which it was sent again; see reportsKeySource().
-        std::optional<qint64> triedIn;
-    };
-    // What this bridge started on the transmitter and still owes, by number.
-    struct Ledger {
-        qint64 sequence = 0;
-        // The newest key of ours (CW on a keyer that holds the transmitter
-        // included) that may have reached the radio; keys numbered up to
-        // `released` are known undone.
-        qint64 newestKey = 0;
-        qint64 released = 0;
-        // The same for CW of ours in the keyer and clears of it.
-        qint64 newestCW = 0;
-        qint64 cleared = 0;
-        QList<Debt> debts;
-        // The newest key given up on that the radio may still act on; 0: none.
-        qint64 doubt = 0;
-        bool keyed() const { return newestKey > released; }
-        bool keyer() const { return newestCW > cleared; }
-    };
-    // A numbered write under way: begun, not yet ended.
-    class Write;
+    using Ledger = TransmitterLedger;
 
     void attempt();
     QCoro::Task<void> closeTransport();
     QCoro::Task<void> closeAfterFailure(qint64 attempt, QString reason, bool retry);
     QCoro::Task<void> runTick(qint64 attempt);
     QCoro::Task<void> reopen(qint64 attempt);
-    QCoro::Task<void> unkey();
-    QCoro::Task<void> key(std::optional<CATTransmitMode> mode);
-    // An unkey on the bridge's own account (a client gone, a stop, a debt):
-    // while the radio reports the operator's own transmission it is owed
-    // (and said) instead of written.
-    QCoro::Task<void> unkeyOnOwnAccount();
-    // The keyer cleared, numbered; a failure stays owed and is said.
-    QCoro::Task<void> clearKeyerNumbered();
-    // clearCW(); `onOwnAccount` (a departure, a debt) spares a key that is
-    // not the CW's own.
-    QCoro::Task<void> emptyKeyer(bool onOwnAccount);
-    // Pays what is owed while attempt `attempt` is ready. Without a report
-    // of this session an unkey waits, unless `withoutReport`.
-    QCoro::Task<void> payDebts(qint64 attempt, bool withoutReport);
-    void keyLanded(qint64 number);
-    // Keys numbered up to `through` are undone.
-    void settleKeys(qint64 through);
-    // A client other than the one whose key is numbered `except` holds the transmitter.
-    bool anotherClientHolds(qint64 except) const;
-    void unkeyFailed(qint64 unkey, std::exception_ptr failure);
-    const Debt *debt(Debt::Kind kind) const;
-    Debt *debt(Debt::Kind kind);
-    // A write of `kind` numbered `number` failed and is owed for the newest
-    // key or CW before it; a debt for that same key or CW stays the one
-    // debt, with what it has said and tried.
-    Debt &owe(Debt::Kind kind, qint64 number);
-    // An unkey numbered up to `number` is owed, said once: `reason` why it
-    // failed, or held back while the operator transmits.
-    void oweUnkey(qint64 number, const QString &reason);
-    void forgive(Debt::Kind kind);
-    // A report of the transmitter keyed while no key of ours stands, with
-    // a key given up on: that key was acted on late, and is undone.
-    void doubtfulKeyActed();
+    // The ledger as of now; its traits read once from the hooks.
+    Ledger &ledger();
+    // After every event: the ledger's words said, its deadline armed, what
+    // it finds due begun, and every waiter woken.
+    void judged();
+    // One numbered write of `kind` for `client` (numbered `begun` already,
+    // if not 0), waiting its turn; `mode` for a key, `text` for CW. With
+    // `follow`, a clear that succeeded begins the unkey that ends what its
+    // keyer keyed and gives its number there.
+    QCoro::Task<void> numbered(Ledger::Kind kind, Ledger::Client client,
+                               std::optional<CATTransmitMode> mode = std::nullopt, QString text = {},
+                               qint64 begun = 0, qint64 *follow = nullptr);
+    QCoro::Task<void> ownWrite(Ledger::Kind kind);
+    QCoro::Task<void> ask();
+    // Until the ledger finds the writes up to `through` ended and nothing
+    // of ours due; false: the backend went away meanwhile.
+    QCoro::Task<bool> settle(qint64 through);
+    Ledger::Client takeClient();
+    Ledger::Client clientFor(const ClientActivity &activity);
     void trace(const char *step, std::exception_ptr failure) const;
 
     RadioLifecycle m_life;
@@ -261,21 +203,14 @@ private:
     bool m_stopping = false;
     // From the end of a stop until the next start nothing is reported.
     bool m_silenced = false;
-    bool m_paying = false;
     Ledger m_ledger;
-    // The session of the newest report made after our newest write.
-    std::optional<qint64> m_lastReportAttempt;
-    // The newest report of this session, whenever made, shows the operator's
-    // own transmission.
-    bool m_operatorHolds = false;
-    int m_unkeyingOnOwnAccount = 0;
-    // Numbered writes begun and not yet ended, in order; the unkeys among
-    // them, each with its end.
-    QList<qint64> m_writesUnderWay;
-    QList<std::pair<qint64, OneShot<>>> m_unkeysUnderWay;
-    QList<std::pair<qint64, OneShot<>>> m_keysUnderWay;
-    // The clients that keyed, while they are connected.
-    QList<std::weak_ptr<const ClientActivity>> m_keyingClients;
+    bool m_traitsRead = false;
+    QTimer m_deadlineTimer;
+    OneShot<> m_changed;
+    qint64 m_currentWrite = 0;
+    QList<qint64> m_confirmedUnkeys;
+    // The client the next write is for, when it said so.
+    std::weak_ptr<const ClientActivity> m_nextClient;
 };
 
 } // namespace kivo

@@ -53,7 +53,8 @@ public:
 
     // Undoes what `activity` set going: its CW cleared when it sent CW, the
     // transmitter unkeyed when its key is still undone. Errors are not
-    // thrown; the result says whether the transmitter is known to be unkeyed.
+    // thrown; the result says whether the transmitter is known to be
+    // unkeyed: no key of ours, nor any other client's, may stand.
     // Default: clearCW, then setTransmit(false), each once.
     virtual QCoro::Task<bool> makeSafe(ClientActivity activity);
     // Keys, unkeys and keyer clears take numbers of one sequence: the number
@@ -61,8 +62,8 @@ public:
     // see ClientActivity. Default: every key numbered 1, none known undone.
     virtual qint64 nextTransmitNumber() const { return 1; }
     virtual qint64 releasedThrough() const { return 0; }
-    // A client keys: while its activity lives, it tells whether that client
-    // holds the transmitter. Default: nothing kept.
+    // The next key, unkey or CW is this client's, so that its going undoes
+    // only what it set going. Default: nothing kept.
     virtual void clientKeying(std::shared_ptr<const ClientActivity>) {}
 };
 

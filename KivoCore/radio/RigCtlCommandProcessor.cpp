@@ -72,16 +72,26 @@ QCoro::Task<QString> RigCtlCommandProcessor::answer(QString line, RadioSnapshot 
         co_return succeeded;
     }
     if (line.startsWith(QLatin1StringView("T "))) {
-        const bool key = argument == QLatin1StringView("1");
+        // Hamlib's PTT values: 0 off, 1 on, 2 on from the microphone, 3 on for data.
+        static const QStringList values{QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"),
+                                        QStringLiteral("3")};
+        const qsizetype value = values.indexOf(argument);
+        if (value < 0)
+            co_return failed;
+        const bool key = value > 0;
         // Unkeying is never refused.
         if (key && !m_allowTransmit)
             co_return failed;
         // Noted before the call: a key still in flight when the client goes must be undone.
-        if (key) {
+        if (key)
             activity->noteKeyed(radio->nextTransmitNumber());
-            radio->clientKeying(activity);
-        }
-        co_await radio->setTransmit(key);
+        radio->clientKeying(activity);
+        if (value == 2)
+            co_await radio->setTransmit(CATTransmitMode::Microphone);
+        else if (value == 3)
+            co_await radio->setTransmit(CATTransmitMode::Data);
+        else
+            co_await radio->setTransmit(key);
         if (key)
             activity->keyTaken = true;
         else

@@ -41,6 +41,9 @@ protected:
     QCoro::Task<void> transmit(CATTransmitMode mode) override;
     QCoro::Task<void> queueCW(QString text) override;
     QCoro::Task<void> clearKeyer() override;
+    // Nothing but the bridge keys it, and it answers at once.
+    bool reportsKeySource() const override { return true; }
+    bool reportsTransmitter() const override { return false; }
 
 private:
     struct VFOOffset {

@@ -1006,6 +1006,7 @@ TEST_F(FlexRadioClientTest, TheBridgeUndoesOnlyWhatItStarted)
 {
     const QString paidLate = QStringLiteral("Unkey sent again after the radio answered");
     const QString leftAlone = QStringLiteral("Owed unkey not sent: the radio reports the operator's own transmission");
+    const QString heldSent = QStringLiteral("Owed unkey sent after the operator's transmission ended");
     const QString clearedLate = QStringLiteral("CW cleared after the radio answered");
     // The heartbeat's pings take sequence numbers too: any number will do.
     const QString clearOwed =
@@ -1049,29 +1050,33 @@ TEST_F(FlexRadioClientTest, TheBridgeUndoesOnlyWhatItStarted)
              leave(t, a);
          },
          {"xmit 1", "transmit tune 0", "xmit 0"}, {}},
+        // The radio's interlock lags its replies: an idle line proves no key
+        // of ours gone, but the operator's transmission holds the unkey back.
         {"the radio unkeyed on its own, then the operator keyed",
          [&](auto &t, auto &a) {
              key(t, a);
              t.radio.releaseTransmitter();
-             ASSERT_TRUE(settled(t));
+             ASSERT_TRUE(waitUntil([&t] { return !t.last().isTransmitting; }));
              t.radio.setOperatorPtt(true);
+             ASSERT_TRUE(waitUntil([&t] { return t.last().isTransmitting; }));
              leave(t, a);
          },
-         {"xmit 1"}, {}},
+         {"xmit 1"}, {leftAlone}},
         {"the station left and came back, then the operator keyed",
          [&](auto &t, auto &a) {
              key(t, a);
              t.radio.sendLine(FakeFlexRadio::clientDisconnectedLine(handle));
              t.radio.releaseTransmitter();
-             ASSERT_TRUE(settled(t));
+             ASSERT_TRUE(waitUntil([&t] { return !t.last().isTransmitting; }));
              t.radio.sendLine(FakeFlexRadio::clientLine(handle, QStringLiteral("CID-1"), QStringLiteral("Maestro")));
              t.radio.sendLine(FakeFlexRadio::sliceLine(0, handle, QStringLiteral("A"), QStringLiteral("14.074000"),
                                                        QStringLiteral("DIGU"), true, true));
              ASSERT_TRUE(waitUntil([&t] { return t.last().isConnected; }));
              t.radio.setOperatorPtt(true);
+             ASSERT_TRUE(waitUntil([&t] { return t.last().isTransmitting; }));
              leave(t, a);
          },
-         {"xmit 1"}, {}},
+         {"xmit 1"}, {leftAlone}},
         {"the link stalls: the unkey is paid when the radio answers",
          [&](auto &t, auto &a) {
              key(t, a);
@@ -1103,7 +1108,7 @@ TEST_F(FlexRadioClientTest, TheBridgeUndoesOnlyWhatItStarted)
              t.radio.setOperatorPtt(false);
              ASSERT_TRUE(settled(t));
          },
-         {"xmit 1", "transmit tune 0(, xmit 0)?"}, {owedAfterCut, leftAlone}},
+         {"xmit 1", "transmit tune 0(, xmit 0)?", "transmit tune 0", "xmit 0"}, {owedAfterCut, leftAlone, heldSent}},
         {"a never-keyed client's unkey over a cut link is no debt",
          [&](auto &t, auto &a) {
              t.radio.stall();
@@ -1131,7 +1136,8 @@ TEST_F(FlexRadioClientTest, TheBridgeUndoesOnlyWhatItStarted)
              leaveOverACutLink(t, a);
              ASSERT_TRUE(waitUntil([&t] { return !t.client->keyerClearOwed(); }));
          },
-         {"cwx send \"CQ\"", "cwx clear", "cwx clear"}, {clearOwed, clearedLate}},
+         // The keyer's CW keyed the transmitter: that key is undone with it.
+         {"cwx send \"CQ\"", "cwx clear", "cwx clear", "transmit tune 0", "xmit 0"}, {clearOwed, clearedLate}},
         {"a stop undoes our key and CW",
          [&](auto &t, auto &a) {
              runTask(t.client->sendCW(QStringLiteral("CQ")));

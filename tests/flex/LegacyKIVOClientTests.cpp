@@ -593,7 +593,7 @@ TEST_F(LegacyKIVOClientLifecycle, AKeyedClientLeavingWhileTheLinkFailsIsUnkeyedO
         companion.closesOnUnkey = false;
         companion.clearReceived();
         ASSERT_TRUE(companion.listen(port));
-        ASSERT_TRUE(waitUntil([&] { return recorder.events.size() == 2; }));
+        ASSERT_TRUE(waitUntil([&] { return recorder.events.size() == 2; })) << recorder.events.join(u"|").toStdString();
         EXPECT_EQ(companion.received().left(kPoll.size() + 6), kPoll + "RX;IF;");
         EXPECT_FALSE(companion.transmitting);
         EXPECT_EQ(recorder.events,

@@ -89,12 +89,17 @@ TEST_F(RigCtlCommandProcessorTest, ModeSetPassesTheRadiosNameAndIgnoresThePassba
     expectExchanges({{"M XYZ", failed, {"setMode(XYZ)"}}});
 }
 
-TEST_F(RigCtlCommandProcessorTest, PTTKeysOnlyForOneAndUnkeysOtherwise)
+TEST_F(RigCtlCommandProcessorTest, PTTKeysForOneToThreeUnkeysForZeroAndRefusesAnythingElse)
 {
     expectExchanges({{"T 1", ok, {"setTransmit(true)"}},
                      {"T 0", ok, {"setTransmit(false)"}},
-                     {"T 2", ok, {"setTransmit(false)"}},
-                     {"T x", ok, {"setTransmit(false)"}}});
+                     {"T 2", ok, {"setTransmit(microphone)"}},
+                     {"T 3", ok, {"setTransmit(data)"}},
+                     {"T x", failed, {}},
+                     {"T 01", failed, {}},
+                     {"T 4", failed, {}},
+                     {"T  1", failed, {}},
+                     {"T -1", failed, {}}});
     radio->failOn("setTransmit");
     expectExchanges({{"T 0", failed, {"setTransmit(false)"}}});
 }
@@ -102,7 +107,7 @@ TEST_F(RigCtlCommandProcessorTest, PTTKeysOnlyForOneAndUnkeysOtherwise)
 TEST_F(RigCtlCommandProcessorTest, WithoutTransmitPermissionKeyingIsRefusedButUnkeyingWorks)
 {
     RigCtlCommandProcessor guarded(radio, false);
-    expectExchanges(guarded, {{"T 1", failed, {}}, {"T 0", ok, {"setTransmit(false)"}}, {"F 7074000", ok, {"setFrequency(7074000)"}}});
+    expectExchanges(guarded, {{"T 1", failed, {}}, {"T 2", failed, {}}, {"T 3", failed, {}}, {"T 0", ok, {"setTransmit(false)"}}, {"F 7074000", ok, {"setFrequency(7074000)"}}});
 }
 
 TEST_F(RigCtlCommandProcessorTest, EverythingElseIsUnknown)

@@ -185,7 +185,8 @@ private:
                 safe = co_await m_peer.bridge().makeSafe(activity);
             } catch (...) {
             }
-            unsafeDepartures += !safe;
+            // Not known unkeyed may be another client's key: only a debt must be said.
+            unsafeDepartures += !safe && (m_peer.bridge().unkeyOwed() || m_peer.bridge().keyerClearOwed());
             --m_peer.leaving;
             break;
         }
