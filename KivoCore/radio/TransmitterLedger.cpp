@@ -109,6 +109,20 @@ void TransmitterLedger::ended(qint64 number, Outcome outcome, const QString &rea
                  : outcome == Outcome::Refused  ? State::Refused
                                                 : State::NoAnswer;
     const bool doubtful = outcome == Outcome::NoAnswer && !m_traits.actsInOrder;
+    // A radio that acts in order has acted on every older write of the
+    // session once it answers a newer one: an unkey or clear it never
+    // answered did its work.
+    if (outcome == Outcome::Answered && m_traits.actsInOrder) {
+        for (Write &w : m_writes) {
+            if (w.number >= number || w.session != write->session || w.state != State::NoAnswer)
+                continue;
+            if (w.kind == Kind::Unkey)
+                settleUnkey(w);
+            else if (w.kind == Kind::Clear)
+                settleClear(w);
+        }
+        write = find(number);
+    }
     switch (write->kind) {
     case Kind::Key:
     case Kind::CW:
@@ -460,13 +474,11 @@ bool TransmitterLedger::clearWanted(bool firstOnly) const
         return false;
     bool wanted = false;
     for (const Write &w : m_writes) {
-        // The keyer is one queue: a connected client's CW in it keeps what
-        // is older too.
-        if (claimedCW(w))
-            return false;
+        // The keyer is one queue: a departed client's CW is cleared with a
+        // connected one's beside it, which that client may send again.
         if (!m_traits.actsInOrder && w.kind == Kind::CW && w.state == State::UnderWay)
             return false;
-        if (!mayQueue(w))
+        if (!mayQueue(w) || claimedCW(w))
             continue;
         if (firstOnly && w.clearOwed)
             continue;
@@ -549,6 +561,10 @@ void TransmitterLedger::prune()
     m_writes.removeIf([this](const Write &w) {
         if (isOpen(int(w.state)) || doubtActive(w))
             return false;
+        // An unkey or clear never answered, on a radio that acts in order,
+        // is kept for its session: a newer answer shows it acted.
+        if ((w.kind == Kind::Unkey || w.kind == Kind::Clear) && w.state == State::NoAnswer && m_traits.actsInOrder)
+            return w.session != m_session || !m_ready;
         if (w.kind == Kind::Unkey || w.kind == Kind::Clear || w.state == State::Refused || w.state == State::Withdrawn)
             return true;
         return !mayKey(w) && !mayQueue(w);
@@ -670,6 +686,32 @@ bool TransmitterLedger::inDoubt() const
     return std::any_of(m_writes.cbegin(), m_writes.cend(), [this](const Write &w) { return doubtActive(w); });
 }
 
+QByteArray TransmitterLedger::fingerprint() const
+{
+    QByteArray out;
+    const auto put = [&out](qint64 value) { out.append(QByteArray::number(value)).append(','); };
+    // Times only as far as the doubts' bounds tell them apart.
+    for (const Write &w : m_writes) {
+        for (qint64 value : {w.number, qint64(w.kind), w.client, qint64(w.state), w.session, w.handedAt, w.endedAt,
+                             qint64(w.undone), qint64(w.cleared), qint64(w.owed), qint64(w.said), qint64(w.heldSaid),
+                             qint64(w.clearOwed), qint64(w.clearSaid), w.resentIn.value_or(-1), w.resentEpoch,
+                             w.clearResentEpoch, qint64(doubtActive(w)), qint64(w.clearTriedInDoubt),
+                             qint64(w.first), qint64(w.held)})
+            put(value);
+        out.append(';');
+    }
+    for (const ClientRecord &c : m_clients) {
+        for (qint64 value : {c.id, qint64(c.connected), c.releasedThrough, c.clearedThrough})
+            put(value);
+    }
+    for (qint64 value : {m_sequence, m_clock, m_session, m_epoch, qint64(m_ready), qint64(m_stopping),
+                         qint64(m_tickedThisSession), qint64(m_report.has_value()),
+                         qint64(m_report ? m_report->keyed : false), qint64(m_report ? int(m_report->source) : 0),
+                         m_report ? m_report->follows : 0, qint64(m_asking), m_askedAt, m_askEpoch})
+        put(value);
+    return out;
+}
+
 std::optional<TransmitterLedger::Client> TransmitterLedger::ownerOf(qint64 number) const
 {
     const Write *write = find(number);
@@ -689,7 +731,9 @@ void TransmitterLedger::adopt(qint64 number, Client who, bool keyerToo)
 
 TransmitterLedger::Write *TransmitterLedger::find(qint64 number)
 {
-    return const_cast<Write *>(std::as_const(*this).find(number));
+    // Through the list's own non-const access, so that a copied ledger detaches first.
+    const auto it = std::find_if(m_writes.begin(), m_writes.end(), [number](const Write &w) { return w.number == number; });
+    return it == m_writes.end() ? nullptr : &*it;
 }
 
 const TransmitterLedger::Write *TransmitterLedger::find(qint64 number) const

@@ -16,6 +16,7 @@
 // reports the operator's own transmission. A radio that does not name who
 // keyed gets an owed unkey again at most once per connection.
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -109,6 +110,8 @@ public:
     bool unkeyOwed() const;
     bool clearOwed() const;
     bool inDoubt() const;
+    // All the ledger holds, for a checker to tell repeated states apart.
+    QByteArray fingerprint() const;
     // Who the write numbered `number` is for, while the ledger keeps it.
     std::optional<Client> ownerOf(qint64 number) const;
     // Writes of the windows' handed to `client`: a caller that keyed

@@ -1,0 +1,525 @@
+// The transmitter ledger alone, against a model of the clients, the radio,
+// the operator and the link: every sequence of events up to a depth, repeated
+// states merged, with the station judged at every state.
+
+#include "KivoCore/radio/TransmitterLedger.h"
+
+#include <gtest/gtest.h>
+
+#include <QHash>
+#include <QSet>
+
+#include <deque>
+#include <functional>
+
+namespace kivo {
+namespace {
+
+using L = TransmitterLedger;
+constexpr int kClients = 2;
+
+struct Kind {
+    const char *name;
+    L::Traits traits;
+    // What a report follows, in the backend's own terms.
+    enum Follows { Nothing, ActedThrough, EndedThrough } follows;
+};
+
+const Kind kKinds[] = {
+    {"FlexRadio", {.namesKeySource = true, .actsInOrder = true, .keyerKeys = true, .canAsk = false, .reports = true},
+     Kind::Nothing},
+    {"LegacyKIVO", {.namesKeySource = false, .actsInOrder = true, .keyerKeys = true, .canAsk = false, .reports = true},
+     Kind::ActedThrough},
+    {"RemoteAgent", {.namesKeySource = false, .actsInOrder = false, .keyerKeys = false, .canAsk = true, .reports = true},
+     Kind::EndedThrough},
+    {"Simulator", {.namesKeySource = true, .actsInOrder = true, .keyerKeys = false, .canAsk = false, .reports = false},
+     Kind::Nothing},
+};
+
+struct Flight {
+    qint64 number = 0;
+    L::Kind kind = L::Kind::Key;
+    L::Client who = 0;
+    bool acted = false;
+    bool ended = false;
+};
+
+struct State {
+    L ledger;
+    // The radio.
+    bool up = true;
+    bool key = false;
+    bool cw = false;
+    bool cwKeys = false;
+    qint64 cwOwner = 0;
+    bool mic = false;
+    qint64 actedThrough = 0;
+    QList<Flight> flights;
+    // What the bridge's base has begun and not yet handed.
+    QList<std::pair<qint64, L::Kind>> waiting;
+    QList<L::Client> waitingWho;
+    std::optional<qint64> ask;
+    // The clients: connected, holding a key the radio took, a write open.
+    bool connected[kClients + 1] = {};
+    bool holds[kClients + 1] = {};
+    qint64 open[kClients + 1] = {};
+    // What the judgement needs.
+    bool reportHardware = false;
+    bool ownFailedThisSession = false;
+    int resends = 0;
+    bool lateKey = false;
+    bool boundPassed = true;
+    bool stopping = false;
+    qint64 stopThrough = 0;
+    qint64 now = 0;
+    QStringList said;
+    QString broken;
+
+    QByteArray fingerprint() const
+    {
+        QByteArray out = ledger.fingerprint();
+        for (qint64 v : {qint64(up), qint64(key), qint64(cw), qint64(cwKeys), cwOwner, qint64(mic), actedThrough,
+                         qint64(ask.value_or(-1)), qint64(reportHardware), qint64(ownFailedThisSession),
+                         qint64(resends), qint64(lateKey), qint64(boundPassed), qint64(stopping)})
+            out.append(QByteArray::number(v)).append(',');
+        for (const Flight &f : flights)
+            out.append(QByteArray::number(f.number) + char('a' + int(f.kind)) + char('0' + f.acted) + char('0' + f.ended));
+        for (int c = 1; c <= kClients; ++c)
+            out.append(char('0' + connected[c])).append(char('0' + holds[c])).append(QByteArray::number(open[c]));
+        for (const auto &[n, k] : waiting)
+            out.append(QByteArray::number(n));
+        return out;
+    }
+};
+
+class Checker {
+public:
+    explicit Checker(const Kind &kind) : m_kind(kind) {}
+
+    // The first broken rule found, with the shortest sequence that breaks it.
+    QString run(int depth, qint64 *explored)
+    {
+        State start;
+        start.ledger.setTraits(m_kind.traits);
+        for (int c = 1; c <= kClients; ++c)
+            start.connected[c] = true;
+        start.ledger.sessionReady();
+        start.ledger.tick();
+        std::deque<std::pair<State, QStringList>> queue{{start, {}}};
+        QSet<QByteArray> seen{start.fingerprint()};
+        while (!queue.empty()) {
+            auto [state, path] = std::move(queue.front());
+            queue.pop_front();
+            ++*explored;
+            if (path.size() >= depth)
+                continue;
+            for (const auto &[name, step] : steps(state)) {
+                State next = state;
+                step(next);
+                automate(next);
+                QStringList longer = path;
+                longer << name;
+                judge(next, name);
+                if (!next.broken.isEmpty())
+                    return next.broken + QStringLiteral("\n  steps: ") + longer.join(u", ");
+                if (!seen.contains(next.fingerprint()) && !stopEnded(next)) {
+                    seen.insert(next.fingerprint());
+                    queue.emplace_back(std::move(next), std::move(longer));
+                }
+            }
+        }
+        return {};
+    }
+
+private:
+    using Step = std::pair<QString, std::function<void(State &)>>;
+
+    const Kind &m_kind;
+
+    bool inOrder() const { return m_kind.traits.actsInOrder; }
+    bool keyerKeys() const { return m_kind.traits.keyerKeys; }
+
+    static void take(State &s) { s.said += s.ledger.takeEvents(); }
+
+    // The base: what may go is handed, what is due is begun, until nothing moves.
+    void automate(State &s) const
+    {
+        for (int round = 0; round < 20; ++round) {
+            bool moved = false;
+            for (int i = 0; i < s.waiting.size(); ++i) {
+                const auto [number, kind] = s.waiting.at(i);
+                if (!s.ledger.mayWrite(number))
+                    continue;
+                const L::Client who = s.waitingWho.at(i);
+                s.waiting.removeAt(i);
+                s.waitingWho.removeAt(i);
+                if (s.up) {
+                    s.ledger.handed(number);
+                    s.flights.append({.number = number, .kind = kind, .who = who, .acted = false, .ended = false});
+                } else {
+                    s.ledger.ended(number, L::Outcome::Refused);
+                    release(s, who, number);
+                }
+                moved = true;
+                break;
+            }
+            const L::Action due = s.up || s.stopping ? s.ledger.due() : L::Action::None;
+            if (due == L::Action::Unkey || due == L::Action::Clear) {
+                const L::Kind kind = due == L::Action::Unkey ? L::Kind::Unkey : L::Kind::Clear;
+                if (kind == L::Kind::Unkey) {
+                    if (s.reportHardware)
+                        s.broken = QStringLiteral("an unkey of the bridge's own went out over the operator's transmission");
+                    if (!m_kind.traits.namesKeySource && s.ownFailedThisSession && !s.stopping && ++s.resends > 1)
+                        s.broken = QStringLiteral("an owed unkey went again more than once on one connection");
+                }
+                const qint64 number = s.ledger.begin(kind, L::ownAccount);
+                s.waiting.append({number, kind});
+                s.waitingWho.append(L::ownAccount);
+                moved = true;
+            } else if (due == L::Action::Ask) {
+                s.ledger.askBegun();
+                s.ask = follows(s);
+                moved = true;
+            }
+            take(s);
+            if (!moved)
+                return;
+        }
+    }
+
+    qint64 follows(const State &s) const
+    {
+        switch (m_kind.follows) {
+        case Kind::Nothing:
+            return 0;
+        case Kind::ActedThrough:
+            return s.actedThrough;
+        case Kind::EndedThrough:
+            return s.ledger.endedThrough();
+        }
+        return 0;
+    }
+
+    void report(State &s, std::optional<qint64> after = std::nullopt) const
+    {
+        if (!m_kind.traits.reports || !s.up)
+            return;
+        const bool keyed = s.key || s.cwKeys || s.mic;
+        L::Source source = L::Source::Unknown;
+        if (m_kind.traits.namesKeySource && keyed)
+            source = s.mic ? L::Source::Hardware : L::Source::Software;
+        s.reportHardware = source == L::Source::Hardware;
+        s.ledger.reported(keyed, source, after.value_or(follows(s)));
+        take(s);
+        // A key acted on late is a debt of its own.
+        if (std::any_of(s.said.cbegin(), s.said.cend(), [](const QString &l) { return l.contains(QLatin1String("acted late")); }))
+            s.ownFailedThisSession = false, s.resends = 0;
+    }
+
+    static void release(State &s, L::Client who, qint64 number)
+    {
+        if (who > 0 && s.open[who] == number)
+            s.open[who] = 0;
+    }
+
+    void act(State &s, Flight &f) const
+    {
+        f.acted = true;
+        if (inOrder())
+            s.actedThrough = std::max(s.actedThrough, f.number);
+        switch (f.kind) {
+        case L::Kind::Key:
+            if (f.who == L::ownAccount)
+                break;
+            s.key = true;
+            s.lateKey |= f.ended;
+            break;
+        case L::Kind::Unkey:
+            if (f.who == L::ownAccount) {
+                for (int c = 1; c <= kClients; ++c) {
+                    if (s.connected[c] && s.holds[c] && !s.stopping)
+                        s.broken = QStringLiteral("an unkey of the bridge's own undid a key a connected client holds");
+                }
+            }
+            s.key = s.cwKeys = false;
+            s.lateKey = false;
+            for (bool &held : s.holds)
+                held = false;
+            break;
+        case L::Kind::CW:
+            s.cw = true;
+            s.cwKeys = keyerKeys();
+            s.cwOwner = f.who;
+            break;
+        case L::Kind::Clear:
+            s.cw = s.cwKeys = false;
+            break;
+        }
+    }
+
+    void end(State &s, int index, L::Outcome outcome) const
+    {
+        Flight &f = s.flights[index];
+        f.ended = true;
+        if (f.kind == L::Kind::Key && outcome == L::Outcome::Answered && f.who > 0 && s.connected[f.who])
+            s.holds[f.who] = true;
+        if (f.who == L::ownAccount && f.kind == L::Kind::Unkey && outcome != L::Outcome::Answered)
+            s.ownFailedThisSession = true;
+        if (f.kind == L::Kind::Key && f.who > 0 && outcome == L::Outcome::Answered)
+            s.ownFailedThisSession = false, s.resends = 0;
+        if (f.kind == L::Kind::Key && outcome == L::Outcome::NoAnswer && !inOrder())
+            s.boundPassed = false;
+        const L::Client who = f.who;
+        const qint64 number = f.number;
+        // A write acted on and answered, or refused, is gone from the radio;
+        // one never answered may still be acted on.
+        if (f.acted || outcome == L::Outcome::Refused)
+            s.flights.removeAt(index);
+        s.ledger.ended(number, outcome, QStringLiteral("The radio did not answer."));
+        release(s, who, number);
+    }
+
+    QList<Step> steps(const State &s) const
+    {
+        QList<Step> out;
+        if (s.stopping) {
+            radioSteps(s, out);
+            return out;
+        }
+        for (int c = 1; c <= kClients; ++c) {
+            if (!s.connected[c])
+                continue;
+            if (!s.open[c]) {
+                for (const auto &[name, kind] : {std::pair{"key", L::Kind::Key}, {"unkey", L::Kind::Unkey},
+                                                 {"CW", L::Kind::CW}, {"clear", L::Kind::Clear}}) {
+                    out.append({QStringLiteral("%1 %2").arg(QChar(u'A' + c - 1)).arg(QLatin1String(name)),
+                                [c, kind](State &t) {
+                                    const qint64 number = t.ledger.begin(kind, c);
+                                    t.waiting.append({number, kind});
+                                    t.waitingWho.append(c);
+                                    t.open[c] = number;
+                                    if (kind == L::Kind::Unkey)
+                                        t.holds[c] = false;
+                                }});
+                }
+            }
+            out.append({QStringLiteral("%1 leaves").arg(QChar(u'A' + c - 1)), [c](State &t) {
+                             t.connected[c] = t.holds[c] = false;
+                             t.ledger.clientGone(c, QStringLiteral("The radio is not connected."));
+                         }});
+        }
+        if (s.connected[1] && s.connected[2]) {
+            out.append({QStringLiteral("A and B leave at once"), [](State &t) {
+                             for (int c : {1, 2}) {
+                                 t.connected[c] = t.holds[c] = false;
+                                 t.ledger.clientGone(c, QStringLiteral("The radio is not connected."));
+                             }
+                         }});
+        }
+        radioSteps(s, out);
+        out.append({s.mic ? QStringLiteral("operator lets go") : QStringLiteral("operator keys"),
+                    [this](State &t) {
+                        t.mic = !t.mic;
+                        report(t);
+                    }});
+        if (s.up) {
+            out.append({QStringLiteral("link drops"), [this](State &t) {
+                             t.up = false;
+                             t.reportHardware = false;
+                             t.ledger.sessionLost();
+                             for (int i = t.flights.size() - 1; i >= 0; --i) {
+                                 if (!t.flights[i].ended)
+                                     end(t, i, L::Outcome::NoAnswer);
+                             }
+                             // Bytes not yet read by a radio that acts in order are lost with the link.
+                             if (inOrder())
+                                 t.flights.removeIf([](const Flight &f) { return !f.acted; });
+                             if (t.ask) {
+                                 t.ask.reset();
+                                 t.ledger.askEnded();
+                             }
+                         }});
+            out.append({QStringLiteral("tick"), [](State &t) { t.ledger.tick(); }});
+        } else {
+            out.append({QStringLiteral("link back"), [](State &t) {
+                             t.up = true;
+                             t.ownFailedThisSession = false;
+                             t.resends = 0;
+                             t.ledger.sessionReady();
+                         }});
+        }
+        if (!s.boundPassed || s.ledger.inDoubt()) {
+            out.append({QStringLiteral("a minute passes"), [](State &t) {
+                            t.now += L::doubtMilliseconds + 1;
+                            t.boundPassed = true;
+                            // What the bridge gave up on is dead by now: the radio acts on it no more.
+                            t.flights.removeIf([](const Flight &f) { return f.ended && !f.acted; });
+                            t.ledger.timePassed(t.now);
+                        }});
+        }
+        out.append({QStringLiteral("stop"), [](State &t) {
+                         t.stopping = true;
+                         t.stopThrough = t.ledger.sequence();
+                         t.ledger.stopping();
+                     }});
+        return out;
+    }
+
+    void radioSteps(const State &s, QList<Step> &out) const
+    {
+        const auto label = [](const Flight &f, const char *what) {
+            static const char *kinds[] = {"key", "unkey", "CW", "clear"};
+            return QStringLiteral("radio %1 %2 %3").arg(QLatin1String(what), QLatin1String(kinds[int(f.kind)])).arg(f.number);
+        };
+        bool earlierUnacted = false;
+        for (int i = 0; i < s.flights.size(); ++i) {
+            const Flight &f = s.flights.at(i);
+            if (!f.acted && (!inOrder() || !earlierUnacted) && s.up) {
+                out.append({label(f, "acts on"), [this, i](State &t) { act(t, t.flights[i]); }});
+                if (!f.ended)
+                    out.append({label(f, "refuses"), [this, i](State &t) { end(t, i, L::Outcome::Refused); }});
+            }
+            earlierUnacted |= !f.acted;
+            if (f.acted && !f.ended && s.up)
+                out.append({label(f, "answers"), [this, i](State &t) { end(t, i, L::Outcome::Answered); }});
+            if (!f.ended)
+                out.append({label(f, "never answers"), [this, i](State &t) { end(t, i, L::Outcome::NoAnswer); }});
+        }
+        if (s.up && m_kind.traits.reports)
+            out.append({QStringLiteral("radio reports"), [this](State &t) { report(t); }});
+        if (s.ask) {
+            out.append({QStringLiteral("radio answers the question"), [this](State &t) {
+                             report(t, t.ask);
+                             t.ask.reset();
+                             t.ledger.askEnded();
+                         }});
+        }
+    }
+
+    // The stop's pass is over: the ledger let it end and nothing it waits on is left.
+    static bool stopEnded(const State &s) { return s.stopping && s.ledger.settled(s.stopThrough); }
+
+    void judge(State &s, const QString &step) const
+    {
+        if (!s.broken.isEmpty())
+            return;
+        const auto saidNow = [&s](const char *text) {
+            return std::any_of(s.said.cbegin(), s.said.cend(), [text](const QString &l) { return l.contains(QLatin1String(text)); });
+        };
+        const bool mayAct = std::any_of(s.flights.cbegin(), s.flights.cend(), [](const Flight &f) {
+            return !f.acted && (f.kind == L::Kind::Key || f.kind == L::Kind::CW) && f.who != L::ownAccount;
+        });
+        for (const QString &line : std::as_const(s.said)) {
+            if (line.startsWith(QLatin1String("Owed unkey not sent")) && !s.reportHardware)
+                s.broken = QStringLiteral("\"held back\" said while the operator does not transmit");
+            if (line.startsWith(QLatin1String("Unkey sent again")) && !step.contains(QLatin1String("answers")))
+                s.broken = QStringLiteral("\"sent again\" said of no unkey answered");
+            if (line.startsWith(QLatin1String("Unkey not confirmed")) && !step.contains(QLatin1String("never answers"))
+                && !step.contains(QLatin1String("refuses")) && !step.contains(QLatin1String("drops"))
+                && !step.contains(QLatin1String("leave")) && !step.contains(QLatin1String("radio reports")))
+                s.broken = QStringLiteral("\"not confirmed\" said of an unkey not yet answered");
+            if (line.contains(QLatin1String("acted late")) && !s.lateKey && s.boundPassed)
+                s.broken = QStringLiteral("a late act said, and undone, where the radio acted on no key of ours");
+        }
+        if (stopEnded(s)) {
+            s.said += s.ledger.stopWarnings();
+            const bool keyStands = s.key || s.cwKeys;
+            const bool warnsKey = saidNow("did not confirm the last unkey") || saidNow("Unkey not sent at stop");
+            const bool warnsCW = saidNow("CW clear") || saidNow("CW the radio did not answer");
+            if (keyStands && !warnsKey && !saidNow("may still key"))
+                s.broken = QStringLiteral("a key of ours stands after the stop, unsaid");
+            else if (s.cw && !warnsCW)
+                s.broken = QStringLiteral("CW of ours is queued after the stop, unsaid");
+            else if (mayAct && !warnsKey && !warnsCW && !saidNow("may still key"))
+                s.broken = QStringLiteral("a request the radio may still act on after the stop, unsaid");
+            else if (saidNow("did not confirm the last unkey") && !s.ledger.keyMayStand())
+                s.broken = QStringLiteral("the stop warned of a key that does not stand");
+            else if (saidNow("Unkey not sent at stop") && !s.mic)
+                s.broken = QStringLiteral("the stop said the operator transmits");
+            return;
+        }
+        s.said.clear();
+        if (s.stopping)
+            return;
+        // Once no connected client holds a key and the radio answers again,
+        // nothing of ours stands after the ledger's next steps.
+        State healthy = s;
+        for (int round = 0; round < 5 && healthy.broken.isEmpty(); ++round) {
+            if (!healthy.up) {
+                healthy.up = true;
+                healthy.ownFailedThisSession = false;
+                healthy.resends = 0;
+                healthy.ledger.sessionReady();
+            }
+            for (int pass = 0; pass < 8 && !healthy.flights.isEmpty(); ++pass) {
+                automate(healthy);
+                if (healthy.flights.isEmpty())
+                    break;
+                int first = 0;
+                if (!healthy.flights.at(first).acted)
+                    act(healthy, healthy.flights[first]);
+                if (healthy.flights.at(first).ended)
+                    healthy.flights.removeAt(first);
+                else
+                    end(healthy, first, L::Outcome::Answered);
+                automate(healthy);
+            }
+            report(healthy);
+            automate(healthy);
+            if (healthy.ask) {
+                report(healthy, healthy.ask);
+                healthy.ask.reset();
+                healthy.ledger.askEnded();
+                automate(healthy);
+            }
+            healthy.ledger.tick();
+            automate(healthy);
+            if (round == 2) {
+                healthy.now += L::doubtMilliseconds + 1;
+                healthy.ledger.timePassed(healthy.now);
+                automate(healthy);
+            }
+            if (round == 1) {
+                // A radio that names no key source gets an owed unkey once a connection.
+                healthy.ledger.sessionLost();
+                healthy.up = false;
+            }
+        }
+        if (!healthy.broken.isEmpty()) {
+            s.broken = healthy.broken + QStringLiteral(" (once the radio answered again)");
+            return;
+        }
+        bool anyHolds = false;
+        for (int c = 1; c <= kClients; ++c)
+            anyHolds |= healthy.connected[c] && healthy.holds[c];
+        // A connected client's CW is its own, and on some keyers keys the transmitter.
+        const bool cwHeld = healthy.cwOwner > 0 && healthy.connected[healthy.cwOwner];
+        if (!anyHolds && !healthy.mic && (healthy.key || (healthy.cwKeys && !cwHeld)))
+            s.broken = QStringLiteral("a key of ours stands though no connected client holds one");
+        else if (healthy.cw && healthy.cwOwner != 0 && (healthy.cwOwner < 0 || !healthy.connected[healthy.cwOwner]))
+            s.broken = QStringLiteral("CW of a departed client stays queued");
+    }
+};
+
+int depthFromEnvironment()
+{
+    bool ok = false;
+    const int depth = qEnvironmentVariableIntValue("QK_CHECKER_DEPTH", &ok);
+    return ok && depth > 0 ? depth : 4;
+}
+
+class LedgerChecker : public ::testing::TestWithParam<Kind> {};
+
+TEST_P(LedgerChecker, NoSequenceLeavesTheStationKeyedOrTheLogFalse)
+{
+    qint64 explored = 0;
+    const QString failure = Checker(GetParam()).run(depthFromEnvironment(), &explored);
+    EXPECT_TRUE(failure.isEmpty()) << failure.toStdString();
+    std::printf("%s: %lld states to depth %d\n", GetParam().name, explored, depthFromEnvironment());
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryKind, LedgerChecker, ::testing::ValuesIn(kKinds),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace kivo
