@@ -188,6 +188,24 @@ TEST_F(SimulatedRadioTest, StationActionsAndSpotsAreUnsupported)
     expectFailure(radio.addSpot(spot), KivoError::Kind::Unsupported);
 }
 
+// A stop unkeys and clears the simulator like any radio, and says nothing of it.
+TEST_F(SimulatedRadioTest, AStopUndoesAClientsKeyAndCW)
+{
+    QStringList events;
+    radio.setEventHandler([&events](const QString &line) { events << line; });
+    radio.start();
+    const auto client = std::make_shared<ClientActivity>();
+    client->noteKeyed(radio.nextTransmitNumber());
+    radio.clientKeying(client);
+    runTask(radio.setTransmit(true), 2s);
+    radio.clientKeying(client);
+    runTask(radio.sendCW(QStringLiteral("CQ")), 2s);
+    runTask(radio.stop(), 2s);
+    EXPECT_FALSE(runTask(radio.snapshot(), 2s).isTransmitting);
+    EXPECT_FALSE(radio.keyOutstanding() || radio.cwOutstanding());
+    EXPECT_EQ(events, QStringList());
+}
+
 TEST(SimulatedRadioSeedTest, SeedOnSliceBMakesBothVFOs)
 {
     const RadioSnapshot seed(
