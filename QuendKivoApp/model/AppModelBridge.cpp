@@ -166,10 +166,14 @@ QCoro::Task<void> AppModel::startTask(quint64 generation)
         const bool simulator = kind.role == BackendRole::Simulator;
         assign(m_isRadioConnected, simulator, &AppModel::isRadioConnectedChanged);
         refreshSpotBridgeStatus();
-        if (simulator)
+        if (simulator) {
+            // Ready at once: its ledger then undoes what a departed client
+            // keyed, and the stop unkeys it, as on any radio.
+            m_radio->start();
             // The seed is the simulated radio until its first change: a window
             // opened before that change shows it like any later snapshot.
             handleSimulatorSnapshot(generation, initialSimulatorSnapshot(configuration));
+        }
         else
             setStatus(QStringLiteral("Connecting to radio"));
         record(QStringLiteral("Quend-Kivo started"));

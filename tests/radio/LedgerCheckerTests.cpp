@@ -290,8 +290,10 @@ private:
             if (!s.connected[c])
                 continue;
             if (!s.open[c]) {
-                for (const auto &[name, kind] : {std::pair{"key", L::Kind::Key}, {"unkey", L::Kind::Unkey},
-                                                 {"CW", L::Kind::CW}, {"clear", L::Kind::Clear}}) {
+                for (const auto &entry : {std::pair{"key", L::Kind::Key}, {"unkey", L::Kind::Unkey},
+                                          {"CW", L::Kind::CW}, {"clear", L::Kind::Clear}}) {
+                    const char *name = entry.first;
+                    const L::Kind kind = entry.second;
                     out.append({QStringLiteral("%1 %2").arg(QChar(u'A' + c - 1)).arg(QLatin1String(name)),
                                 [c, kind](State &t) {
                                     const qint64 number = t.ledger.begin(kind, c);

@@ -188,12 +188,18 @@ TEST_F(SimulatedRadioTest, StationActionsAndSpotsAreUnsupported)
     expectFailure(radio.addSpot(spot), KivoError::Kind::Unsupported);
 }
 
-// A stop unkeys and clears the simulator like any radio, and says nothing of it.
-TEST_F(SimulatedRadioTest, AStopUndoesAClientsKeyAndCW)
+// A departure and a stop unkey and clear the simulator like any radio, and say nothing of it.
+TEST_F(SimulatedRadioTest, ADepartureAndAStopUndoAClientsKeyAndCW)
 {
     QStringList events;
     radio.setEventHandler([&events](const QString &line) { events << line; });
     radio.start();
+    const auto leaving = std::make_shared<ClientActivity>();
+    leaving->noteKeyed(radio.nextTransmitNumber());
+    radio.clientKeying(leaving);
+    runTask(radio.setTransmit(CATTransmitMode::Microphone), 2s);
+    EXPECT_TRUE(runTask(radio.makeSafe(*leaving), 2s));
+    EXPECT_FALSE(runTask(radio.snapshot(), 2s).isTransmitting);
     const auto client = std::make_shared<ClientActivity>();
     client->noteKeyed(radio.nextTransmitNumber());
     radio.clientKeying(client);
