@@ -139,6 +139,25 @@ TEST(AppModel, SimulatorServesCATAndStaysStoppedAfterStop)
     EXPECT_TRUE(f.messages().filter(QRegularExpression("^Station configuration unavailable")).isEmpty());
 }
 
+// The simulator's ledger runs like any radio's: a client that keyed and
+// left is unkeyed.
+TEST(AppModel, SimulatorUnkeysAClientThatKeyedAndLeft)
+{
+    Fixture f;
+    AppConfiguration configuration = quiet(Kind::Simulator);
+    configuration.allowCATTransmit = true;
+    f.make(configuration);
+    f.model->start();
+    const auto keyed = [&f] { return f.model->radioSnapshot() && f.model->radioSnapshot()->isTransmitting; };
+    {
+        RawClient client(f.model->catServerPort());
+        client.send("TX;");
+        ASSERT_TRUE(waitUntil(keyed));
+    }
+    EXPECT_TRUE(waitUntil([&] { return !keyed(); }));
+    f.stopAndSettle();
+}
+
 TEST(AppModel, LocalRadioKindConnectsAndServesCAT)
 {
     FakeFlexRadio radio;
