@@ -162,7 +162,6 @@ QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::answer(QString req
         activity->noteKeyed(radio->nextTransmitNumber());
         radio->clientKeying(activity);
         co_await radio->setTransmit(mode);
-        activity->keyTaken = true;
         co_return noReply;
     }
     if (command == QLatin1StringView("RX")) {
@@ -170,7 +169,6 @@ QCoro::Task<CATCommandProcessor::Answer> CATCommandProcessor::answer(QString req
         radio->clientKeying(activity);
         co_await radio->setTransmit(false);
         activity->keyedTransmitter = false;
-        activity->keyTaken = false;
         co_return noReply;
     }
 

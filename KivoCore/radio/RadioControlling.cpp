@@ -109,7 +109,7 @@ QCoro::Task<bool> RadioControlling::makeSafe(ClientActivity activity)
             qCDebug(lcGeneral) << "clearing CW failed:" << describeException(std::current_exception());
         }
     }
-    if (!activity.owesUnkey(releasedThrough()))
+    if (!activity.keyedTransmitter || activity.keyNumber <= 0)
         co_return true;
     try {
         co_await setTransmit(false);

@@ -58,10 +58,8 @@ public:
     // Default: clearCW, then setTransmit(false), each once.
     virtual QCoro::Task<bool> makeSafe(ClientActivity activity);
     // Keys, unkeys and keyer clears take numbers of one sequence: the number
-    // the next one takes, and the number up to which keys are known undone;
-    // see ClientActivity. Default: every key numbered 1, none known undone.
+    // the next one takes. Default: every key numbered 1.
     virtual qint64 nextTransmitNumber() const { return 1; }
-    virtual qint64 releasedThrough() const { return 0; }
     // The next key, unkey or CW is this client's, so that its going undoes
     // only what it set going. Default: nothing kept.
     virtual void clientKeying(std::shared_ptr<const ClientActivity>) {}

@@ -92,10 +92,8 @@ QCoro::Task<QString> RigCtlCommandProcessor::answer(QString line, RadioSnapshot 
             co_await radio->setTransmit(CATTransmitMode::Data);
         else
             co_await radio->setTransmit(key);
-        if (key)
-            activity->keyTaken = true;
-        else
-            activity->keyedTransmitter = activity->keyTaken = false;
+        if (!key)
+            activity->keyedTransmitter = false;
         co_return succeeded;
     }
     co_return unknownCommand;

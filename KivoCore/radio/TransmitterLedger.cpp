@@ -28,11 +28,6 @@ const QString kStoppedInDoubt =
 const QString kStoppedCWInDoubt =
     QStringLiteral("CW the radio did not answer may still be sent after the stop");
 
-bool isOpen(int state)
-{
-    return state == 0 || state == 1;
-}
-
 } // namespace
 
 // --- Events -------------------------------------------------------------------
@@ -95,7 +90,7 @@ void TransmitterLedger::handed(qint64 number)
 void TransmitterLedger::ended(qint64 number, Outcome outcome, const QString &reason)
 {
     Write *write = find(number);
-    if (!write || !isOpen(int(write->state))) {
+    if (!write || !isOpen(write->state)) {
         judge();
         return;
     }
@@ -312,8 +307,7 @@ void TransmitterLedger::failUnkey(Write &undo, const QString &reason)
     }
     if (m_stopping)
         return;
-    const bool operatorHolds = m_report && m_report->keyed && m_report->source == Source::Hardware;
-    if (unsaid && !operatorHolds) {
+    if (unsaid && !operatorHolds()) {
         say(kUnkeyOwed.arg(reason));
         for (Write &w : m_writes) {
             if (w.owed)
@@ -405,8 +399,8 @@ bool TransmitterLedger::doubtActive(const Write &w) const
 // what it is about to hold, so the undo waits for its answer.
 bool TransmitterLedger::clientKeyPending() const
 {
-    return std::any_of(m_writes.cbegin(), m_writes.cend(), [this](const Write &w) {
-        return (w.kind == Kind::Key || w.kind == Kind::CW) && isOpen(int(w.state)) && connected(w.client)
+    return anyWrite([this](const Write &w) {
+        return (w.kind == Kind::Key || w.kind == Kind::CW) && isOpen(w.state) && connected(w.client)
             && w.number > (w.kind == Kind::Key ? clientIf(w.client)->releasedThrough
                                                : clientIf(w.client)->clearedThrough);
     });
@@ -414,15 +408,19 @@ bool TransmitterLedger::clientKeyPending() const
 
 bool TransmitterLedger::ownUnderWay() const
 {
-    return std::any_of(m_writes.cbegin(), m_writes.cend(),
-                       [](const Write &w) { return w.client == ownAccount && isOpen(int(w.state)); });
+    return anyWrite([](const Write &w) { return w.client == ownAccount && isOpen(w.state); });
 }
 
 // A client's own unkey or clear on its way decides first.
 bool TransmitterLedger::underWay(Kind kind) const
 {
-    return std::any_of(m_writes.cbegin(), m_writes.cend(),
-                       [kind](const Write &w) { return w.kind == kind && isOpen(int(w.state)); });
+    return anyWrite([kind](const Write &w) { return w.kind == kind && isOpen(w.state); });
+}
+
+// The radio's latest word shows the operator's own transmission.
+bool TransmitterLedger::operatorHolds() const
+{
+    return m_report && m_report->keyed && m_report->source == Source::Hardware;
 }
 
 bool TransmitterLedger::reportGate() const
@@ -451,9 +449,9 @@ bool TransmitterLedger::unkeyWanted(bool ignoreOperator, bool firstOnly) const
     if (!m_ready || ownUnderWay() || !reportGate() || clientKeyPending() || underWay(Kind::Unkey)
         || (m_traits.keyerKeys && underWay(Kind::Clear)))
         return false;
-    if (!ignoreOperator && m_report && m_report->keyed && m_report->source == Source::Hardware)
+    if (!ignoreOperator && operatorHolds())
         return false;
-    const bool cwHeld = std::any_of(m_writes.cbegin(), m_writes.cend(), [this](const Write &w) { return claimedCW(w); });
+    const bool cwHeld = anyWrite([this](const Write &w) { return claimedCW(w); });
     bool wanted = false;
     for (const Write &w : m_writes) {
         if (claimedKey(w))
@@ -559,7 +557,7 @@ void TransmitterLedger::judge()
 void TransmitterLedger::prune()
 {
     m_writes.removeIf([this](const Write &w) {
-        if (isOpen(int(w.state)) || doubtActive(w))
+        if (isOpen(w.state) || doubtActive(w))
             return false;
         // An unkey or clear never answered, on a radio that acts in order,
         // is kept for its session: a newer answer shows it acted.
@@ -611,13 +609,12 @@ bool TransmitterLedger::settled(qint64 through) const
     // The stop's one pass ends only once all it sent has ended.
     if (m_stopping && (due() != Action::None || ownUnderWay()))
         return false;
-    const bool firstUnderWay = std::any_of(m_writes.cbegin(), m_writes.cend(), [](const Write &w) {
-        return w.client == ownAccount && isOpen(int(w.state)) && (w.first || w.state == State::Waiting);
+    const bool firstUnderWay = anyWrite([](const Write &w) {
+        return w.client == ownAccount && isOpen(w.state) && (w.first || w.state == State::Waiting);
     });
     if (firstUnderWay)
         return false;
-    return std::none_of(m_writes.cbegin(), m_writes.cend(),
-                        [through](const Write &w) { return w.number <= through && isOpen(int(w.state)); });
+    return !anyWrite([through](const Write &w) { return w.number <= through && isOpen(w.state); });
 }
 
 QStringList TransmitterLedger::stopWarnings() const
@@ -625,18 +622,14 @@ QStringList TransmitterLedger::stopWarnings() const
     QStringList lines;
     const bool keyLeft = keyMayStand();
     if (keyLeft)
-        lines.append(m_report && m_report->keyed && m_report->source == Source::Hardware ? kStoppedBesideOperator
-                                                                                          : kUnkeyUnconfirmed);
-    const bool queued = std::any_of(m_writes.cbegin(), m_writes.cend(),
-                                    [this](const Write &w) { return mayQueue(w) && !doubtActive(w); });
-    const bool queuedInDoubt = std::any_of(m_writes.cbegin(), m_writes.cend(),
-                                           [this](const Write &w) { return mayQueue(w) && doubtActive(w); });
+        lines.append(operatorHolds() ? kStoppedBesideOperator : kUnkeyUnconfirmed);
+    const bool queued = anyWrite([this](const Write &w) { return mayQueue(w) && !doubtActive(w); });
+    const bool queuedInDoubt = anyWrite([this](const Write &w) { return mayQueue(w) && doubtActive(w); });
     if (queued)
         lines.append(kKeyerUnconfirmed);
     else if (queuedInDoubt)
         lines.append(kStoppedCWInDoubt);
-    const bool keyInDoubt = std::any_of(m_writes.cbegin(), m_writes.cend(),
-                                        [this](const Write &w) { return w.kind == Kind::Key && doubtActive(w); });
+    const bool keyInDoubt = anyWrite([this](const Write &w) { return w.kind == Kind::Key && doubtActive(w); });
     if (keyInDoubt && !keyLeft)
         lines.append(kStoppedInDoubt);
     return lines;
@@ -654,7 +647,7 @@ qint64 TransmitterLedger::handedThrough() const
 qint64 TransmitterLedger::endedThrough() const
 {
     for (const Write &w : m_writes) {
-        if (isOpen(int(w.state)))
+        if (isOpen(w.state))
             return w.number - 1;
     }
     return m_sequence;
@@ -662,28 +655,27 @@ qint64 TransmitterLedger::endedThrough() const
 
 bool TransmitterLedger::keyMayStand() const
 {
-    return std::any_of(m_writes.cbegin(), m_writes.cend(), [this](const Write &w) { return mayKey(w); });
+    return anyWrite([this](const Write &w) { return mayKey(w); });
 }
 
 bool TransmitterLedger::cwMayStand() const
 {
-    return std::any_of(m_writes.cbegin(), m_writes.cend(), [this](const Write &w) { return mayQueue(w); });
+    return anyWrite([this](const Write &w) { return mayQueue(w); });
 }
 
 bool TransmitterLedger::unkeyOwed() const
 {
-    return std::any_of(m_writes.cbegin(), m_writes.cend(), [this](const Write &w) { return mayKey(w) && w.owed; });
+    return anyWrite([this](const Write &w) { return mayKey(w) && w.owed; });
 }
 
 bool TransmitterLedger::clearOwed() const
 {
-    return std::any_of(m_writes.cbegin(), m_writes.cend(),
-                       [this](const Write &w) { return mayQueue(w) && w.clearOwed; });
+    return anyWrite([this](const Write &w) { return mayQueue(w) && w.clearOwed; });
 }
 
 bool TransmitterLedger::inDoubt() const
 {
-    return std::any_of(m_writes.cbegin(), m_writes.cend(), [this](const Write &w) { return doubtActive(w); });
+    return anyWrite([this](const Write &w) { return doubtActive(w); });
 }
 
 QByteArray TransmitterLedger::fingerprint() const
@@ -710,14 +702,6 @@ QByteArray TransmitterLedger::fingerprint() const
                          m_report ? m_report->follows : 0, qint64(m_asking), m_askedAt, m_askEpoch})
         put(value);
     return out;
-}
-
-std::optional<TransmitterLedger::Client> TransmitterLedger::ownerOf(qint64 number) const
-{
-    const Write *write = find(number);
-    if (!write)
-        return std::nullopt;
-    return write->client;
 }
 
 void TransmitterLedger::adopt(qint64 number, Client who, bool keyerToo)

@@ -21,6 +21,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <optional>
 
 namespace kivo {
@@ -112,8 +113,6 @@ public:
     bool inDoubt() const;
     // All the ledger holds, for a checker to tell repeated states apart.
     QByteArray fingerprint() const;
-    // Who the write numbered `number` is for, while the ledger keeps it.
-    std::optional<Client> ownerOf(qint64 number) const;
     // Writes of the windows' handed to `client`: a caller that keyed
     // without saying who it was.
     void adopt(qint64 number, Client client, bool keyerToo);
@@ -161,6 +160,12 @@ private:
         qint64 clearedThrough = 0;
     };
 
+    static bool isOpen(State state) { return state == State::Waiting || state == State::UnderWay; }
+    template <typename Predicate>
+    bool anyWrite(Predicate predicate) const
+    {
+        return std::any_of(m_writes.cbegin(), m_writes.cend(), predicate);
+    }
     void judge();
     Write *find(qint64 number);
     const Write *find(qint64 number) const;
@@ -179,6 +184,7 @@ private:
     bool clientKeyPending() const;
     bool ownUnderWay() const;
     bool underWay(Kind kind) const;
+    bool operatorHolds() const;
     bool reportGate() const;
     bool unkeyWanted(bool ignoreOperator, bool firstOnly) const;
     bool unkeyAllowed(const Write &w) const;
