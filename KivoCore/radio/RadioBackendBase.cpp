@@ -325,6 +325,12 @@ QCoro::Task<void> RadioBackendBase::numbered(Ledger::Kind kind, Ledger::Client c
     }
     if (!self)
         throw KivoError::notConnected();
+    if (m_ledger.barred(number)) {
+        ledger().ended(number, Ledger::Outcome::Refused);
+        judged();
+        throw KivoError::refusal(QStringLiteral(
+            "The radio never answered an unkey or CW clear and may still act on it; keying and CW are refused for up to a minute."));
+    }
     // Without a session the backend refuses what cannot reach the radio.
     const bool reachable = canSayGoodbye();
     ledger().handed(number);

@@ -60,6 +60,8 @@ void TransmitterLedger::handed(qint64 number)
     write->handedAt = ++m_clock;
     write->handedTime = m_now;
     write->session = m_session;
+    if (write->kind == Kind::Unkey && write->client != ownAccount)
+        release(*write);
     // An owed undo sent again: on a radio that names no key source, once a
     // connection; otherwise once a tick.
     if (write->client == ownAccount) {
@@ -103,6 +105,13 @@ void TransmitterLedger::ended(qint64 number, Outcome outcome, const QString &rea
     write->state = outcome == Outcome::Answered ? State::Answered
                  : outcome == Outcome::Refused  ? State::Refused
                                                 : State::NoAnswer;
+    // A refused unkey undid nothing: the keys it let go of are held again,
+    // unless another unkey still out lets go of them.
+    if (write->kind == Kind::Unkey && outcome == Outcome::Refused) {
+        for (Write &w : m_writes)
+            w.releasedBy.removeOne(number);
+        write = find(number);
+    }
     const bool doubtful = outcome == Outcome::NoAnswer && !m_traits.actsInOrder;
     // A radio that acts in order has acted on every older write of the
     // session once it answers a newer one: an unkey or clear it never
@@ -118,21 +127,32 @@ void TransmitterLedger::ended(qint64 number, Outcome outcome, const QString &rea
         }
         write = find(number);
     }
+    // An unkey or clear never answered may still act too, and would cut a
+    // key or CW written after it: those are refused until then (barred).
+    if (doubtful)
+        write->doubtUntil = m_now + doubtMilliseconds;
     switch (write->kind) {
     case Kind::Key:
     case Kind::CW:
-        if (doubtful)
-            write->doubtUntil = m_now + doubtMilliseconds;
         if (outcome == Outcome::Answered) {
             // The newest key (or CW) is what the station wants now: what an
-            // older failure owed is merged into it, to be undone with it.
+            // older failure owed is merged into it, to be undone with it, and
+            // sent again no more often than it is.
+            const Write newest = *write;
             for (Write &w : m_writes) {
-                if (w.number >= number || w.kind != write->kind)
+                if (w.number >= number || w.kind != newest.kind)
                     continue;
-                if (write->kind == Kind::Key)
-                    w.owed = w.said = w.heldSaid = false;
-                else
-                    w.clearOwed = w.clearSaid = false;
+                if (newest.kind == Kind::Key) {
+                    w.owed = newest.owed;
+                    w.said = newest.said;
+                    w.heldSaid = newest.heldSaid;
+                    w.resentIn = newest.resentIn;
+                    w.resentEpoch = newest.resentEpoch;
+                } else {
+                    w.clearOwed = newest.clearOwed;
+                    w.clearSaid = newest.clearSaid;
+                    w.clearResentEpoch = newest.clearResentEpoch;
+                }
             }
         }
         break;
@@ -181,6 +201,11 @@ void TransmitterLedger::clientGone(Client who, const QString &unreachable)
 void TransmitterLedger::reported(bool keyed, Source source, qint64 follows)
 {
     m_report = Report{.keyed = keyed, .source = source, .follows = follows};
+    if (!keyed)
+        m_lateSuspect = false;
+    else if (source != Source::Hardware && (m_doubtUnheard || keyInDoubt()))
+        m_lateSuspect = true;
+    m_doubtUnheard = false;
     if (!keyed) {
         // Idle after a key reached the radio: that key is gone. CW may not
         // have begun playing yet, so it proves nothing of the keyer.
@@ -206,6 +231,7 @@ void TransmitterLedger::sessionLost()
 {
     m_ready = false;
     m_report.reset();
+    m_doubtUnheard |= keyInDoubt();
     judge();
 }
 
@@ -349,6 +375,14 @@ void TransmitterLedger::failClear(Write &undo, const QString &reason)
 
 // --- Judgement ------------------------------------------------------------------
 
+void TransmitterLedger::release(const Write &unkey)
+{
+    for (Write &w : m_writes) {
+        if (w.kind == Kind::Key && w.number < unkey.number && w.client != unkey.client)
+            w.releasedBy.append(unkey.number);
+    }
+}
+
 bool TransmitterLedger::keyEffect(const Write &w) const
 {
     return w.kind == Kind::Key || (w.kind == Kind::CW && m_traits.keyerKeys);
@@ -380,7 +414,7 @@ bool TransmitterLedger::connected(Client id) const
 // A key the radio took for a connected client that has not let go since.
 bool TransmitterLedger::claimedKey(const Write &w) const
 {
-    return w.kind == Kind::Key && w.state == State::Answered && !w.undone && connected(w.client)
+    return w.kind == Kind::Key && w.state == State::Answered && !w.undone && w.releasedBy.isEmpty() && connected(w.client)
         && w.number > clientIf(w.client)->releasedThrough;
 }
 
@@ -499,7 +533,7 @@ bool TransmitterLedger::askWanted() const
             return false;
         doubt |= w.kind == Kind::Key && doubtActive(w);
     }
-    return doubt;
+    return doubt || m_lateSuspect;
 }
 
 TransmitterLedger::Action TransmitterLedger::due() const
@@ -520,11 +554,10 @@ void TransmitterLedger::judge()
     // (or one that cannot be asked again). It becomes a key of ours with a
     // number of its own, so that the unkey that follows proves it undone.
     if (askWanted() && (m_report->follows >= handedThrough() || !m_traits.canAsk)) {
+        // What was in doubt stays so: the station may not have heard from
+        // the key that was given up on, only from another transmission.
         say(kLateKeyUndone);
-        for (Write &w : m_writes) {
-            if (w.kind == Kind::Key)
-                w.doubtUntil.reset();
-        }
+        m_lateSuspect = false;
         Write late;
         late.number = ++m_sequence;
         late.kind = Kind::Key;
@@ -600,6 +633,18 @@ bool TransmitterLedger::mayWrite(qint64 number) const
     return true;
 }
 
+bool TransmitterLedger::barred(qint64 number) const
+{
+    const Write *write = find(number);
+    if (!write || write->client == ownAccount || (write->kind != Kind::Key && write->kind != Kind::CW))
+        return false;
+    const bool key = write->kind == Kind::Key;
+    return anyWrite([this, number, key](const Write &w) {
+        const bool cuts = w.kind == Kind::Unkey ? key || m_traits.keyerKeys : w.kind == Kind::Clear && !key;
+        return w.number < number && cuts && doubtActive(w);
+    });
+}
+
 bool TransmitterLedger::settled(qint64 through) const
 {
     // What is owed already is paid on the ledger's own time: a departure
@@ -607,7 +652,7 @@ bool TransmitterLedger::settled(qint64 through) const
     if (clearWanted(true) || unkeyWanted(false, true))
         return false;
     // The stop's one pass ends only once all it sent has ended.
-    if (m_stopping && (due() != Action::None || ownUnderWay()))
+    if (m_stopping && (due() != Action::None || ownUnderWay() || m_asking))
         return false;
     const bool firstUnderWay = anyWrite([](const Write &w) {
         return w.client == ownAccount && isOpen(w.state) && (w.first || w.state == State::Waiting);
@@ -629,8 +674,7 @@ QStringList TransmitterLedger::stopWarnings() const
         lines.append(kKeyerUnconfirmed);
     else if (queuedInDoubt)
         lines.append(kStoppedCWInDoubt);
-    const bool keyInDoubt = anyWrite([this](const Write &w) { return w.kind == Kind::Key && doubtActive(w); });
-    if (keyInDoubt && !keyLeft)
+    if ((keyInDoubt() || m_lateSuspect || m_doubtUnheard) && !keyLeft)
         lines.append(kStoppedInDoubt);
     return lines;
 }
@@ -673,9 +717,14 @@ bool TransmitterLedger::clearOwed() const
     return anyWrite([this](const Write &w) { return mayQueue(w) && w.clearOwed; });
 }
 
+bool TransmitterLedger::keyInDoubt() const
+{
+    return anyWrite([this](const Write &w) { return w.kind == Kind::Key && doubtActive(w); });
+}
+
 bool TransmitterLedger::inDoubt() const
 {
-    return anyWrite([this](const Write &w) { return doubtActive(w); });
+    return anyWrite([this](const Write &w) { return (w.kind == Kind::Key || w.kind == Kind::CW) && doubtActive(w); });
 }
 
 QByteArray TransmitterLedger::fingerprint() const
@@ -690,6 +739,8 @@ QByteArray TransmitterLedger::fingerprint() const
                              w.clearResentEpoch, qint64(doubtActive(w)), qint64(w.clearTriedInDoubt),
                              qint64(w.first), qint64(w.held)})
             put(value);
+        for (qint64 value : w.releasedBy)
+            put(value);
         out.append(';');
     }
     for (const ClientRecord &c : m_clients) {
@@ -699,7 +750,7 @@ QByteArray TransmitterLedger::fingerprint() const
     for (qint64 value : {m_sequence, m_clock, m_session, m_epoch, qint64(m_ready), qint64(m_stopping),
                          qint64(m_tickedThisSession), qint64(m_report.has_value()),
                          qint64(m_report ? m_report->keyed : false), qint64(m_report ? int(m_report->source) : 0),
-                         m_report ? m_report->follows : 0, qint64(m_asking), m_askedAt, m_askEpoch})
+                         m_report ? m_report->follows : 0, qint64(m_lateSuspect), qint64(m_doubtUnheard), qint64(m_asking), m_askedAt, m_askEpoch})
         put(value);
     return out;
 }

@@ -94,6 +94,10 @@ public:
     // When the time next matters, for the base's timer.
     std::optional<qint64> nextDeadline() const;
     bool mayWrite(qint64 number) const;
+    // A client's key or CW that must be refused rather than written: an
+    // unkey or clear the radio never answered may still act on a radio that
+    // acts out of order, and would cut it.
+    bool barred(qint64 number) const;
     // The writes up to `through` have ended and nothing of ours is due or
     // under way: a departure made then may end.
     bool settled(qint64 through) const;
@@ -133,6 +137,9 @@ private:
         // A key (or CW that keys) proven undone; CW proven cleared.
         bool undone = false;
         bool cleared = false;
+        // Other clients' unkeys that went after this key and were not
+        // refused: while any is left, it is no longer held.
+        QList<qint64> releasedBy;
         // An undo of it failed; the events log was told (on an undo: what
         // it was sent for was); held back said.
         bool owed = false;
@@ -191,10 +198,12 @@ private:
     bool clearWanted(bool firstOnly) const;
     bool askWanted() const;
     bool doubtActive(const Write &w) const;
+    bool keyInDoubt() const;
     void settleUnkey(Write &undo);
     void failUnkey(Write &undo, const QString &reason);
     void settleClear(Write &undo);
     void failClear(Write &undo, const QString &reason);
+    void release(const Write &unkey);
     void prune();
     void say(const QString &line) { m_events.append(line); }
 
@@ -216,6 +225,11 @@ private:
         qint64 follows = 0;
     };
     std::optional<Report> m_report;
+    // A keyed report made while a key was in doubt (or the first after a
+    // link lost in doubt, which may show a late act it could not report
+    // then) is judged as such past the doubt's bound, until one says idle.
+    bool m_doubtUnheard = false;
+    bool m_lateSuspect = false;
     bool m_asking = false;
     qint64 m_askedAt = -1;
     qint64 m_askEpoch = -1;
