@@ -203,7 +203,7 @@ void TransmitterLedger::reported(bool keyed, Source source, qint64 follows)
     m_report = Report{.keyed = keyed, .source = source, .follows = follows};
     if (!keyed)
         m_lateSuspect = false;
-    else if (source != Source::Hardware && (m_doubtUnheard || keyInDoubt()))
+    else if (source != Source::Hardware && (m_doubtUnheard || keyDoubtful()))
         m_lateSuspect = true;
     m_doubtUnheard = false;
     if (!keyed) {
@@ -231,7 +231,7 @@ void TransmitterLedger::sessionLost()
 {
     m_ready = false;
     m_report.reset();
-    m_doubtUnheard |= keyInDoubt();
+    m_doubtUnheard |= keyDoubtful();
     judge();
 }
 
@@ -674,7 +674,7 @@ QStringList TransmitterLedger::stopWarnings() const
         lines.append(kKeyerUnconfirmed);
     else if (queuedInDoubt)
         lines.append(kStoppedCWInDoubt);
-    if ((keyInDoubt() || m_lateSuspect || m_doubtUnheard) && !keyLeft)
+    if ((keyDoubtful() || m_lateSuspect || m_doubtUnheard) && !keyLeft)
         lines.append(kStoppedInDoubt);
     return lines;
 }
@@ -717,7 +717,7 @@ bool TransmitterLedger::clearOwed() const
     return anyWrite([this](const Write &w) { return mayQueue(w) && w.clearOwed; });
 }
 
-bool TransmitterLedger::keyInDoubt() const
+bool TransmitterLedger::keyDoubtful() const
 {
     return anyWrite([this](const Write &w) { return w.kind == Kind::Key && doubtActive(w); });
 }

@@ -198,7 +198,7 @@ private:
     bool clearWanted(bool firstOnly) const;
     bool askWanted() const;
     bool doubtActive(const Write &w) const;
-    bool keyInDoubt() const;
+    bool keyDoubtful() const;
     void settleUnkey(Write &undo);
     void failUnkey(Write &undo, const QString &reason);
     void settleClear(Write &undo);

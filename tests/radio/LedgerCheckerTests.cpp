@@ -9,7 +9,6 @@
 #include <QHash>
 #include <QSet>
 
-#include <deque>
 #include <functional>
 
 namespace kivo {
@@ -116,6 +115,8 @@ public:
     explicit Checker(const Kind &kind) : m_kind(kind) {}
 
     // The first broken rule found, with the shortest sequence that breaks it.
+    // Depth first, so that only the path is held, not the frontier; a state
+    // seen before is explored again only with more steps left than then.
     QString run(int depth, qint64 *explored)
     {
         State start;
@@ -124,34 +125,54 @@ public:
             start.connected[c] = true;
         start.ledger.sessionReady();
         start.ledger.tick();
-        std::deque<std::pair<State, QStringList>> queue{{start, {}}};
-        QSet<QByteArray> seen{start.fingerprint()};
-        while (!queue.empty()) {
-            auto [state, path] = std::move(queue.front());
-            queue.pop_front();
-            ++*explored;
-            if (path.size() >= depth)
-                continue;
-            for (const auto &[name, step] : steps(state)) {
-                State next = state;
-                step(next);
-                automate(next);
-                QStringList longer = path;
-                longer << name;
-                judge(next, name);
-                if (!next.broken.isEmpty())
-                    return next.broken + QStringLiteral("\n  steps: ") + longer.join(u", ");
-                if (!seen.contains(next.fingerprint()) && !stopEnded(next)) {
-                    seen.insert(next.fingerprint());
-                    queue.emplace_back(std::move(next), std::move(longer));
-                }
-            }
+        QStringList path;
+        Seen seen;
+        QString failure = explore(start, depth, path, seen, explored);
+        // A shorter sequence may break a rule too: deepen until one does.
+        for (int shorter = 1; !failure.isEmpty() && shorter < path.size(); ++shorter) {
+            QStringList again;
+            Seen fresh;
+            qint64 ignored = 0;
+            const QString found = explore(start, shorter, again, fresh, &ignored);
+            if (!found.isEmpty())
+                return found;
         }
-        return {};
+        return failure;
     }
 
 private:
     using Step = std::pair<QString, std::function<void(State &)>>;
+    // States by two hashes of their fingerprint, with the steps left when last explored.
+    using Seen = QHash<std::pair<size_t, size_t>, int>;
+
+    QString explore(const State &state, int left, QStringList &path, Seen &seen, qint64 *explored) const
+    {
+        ++*explored;
+        if (left == 0)
+            return {};
+        for (const auto &[name, step] : steps(state)) {
+            State next = state;
+            step(next);
+            automate(next);
+            path << name;
+            judge(next, name);
+            if (!next.broken.isEmpty())
+                return next.broken + QStringLiteral("\n  steps: ") + path.join(u", ");
+            if (!stopEnded(next)) {
+                const QByteArray print = next.fingerprint();
+                const std::pair key{qHash(print, 0), qHash(print, size_t(0x9e3779b97f4a7c15))};
+                const auto it = seen.constFind(key);
+                if (it == seen.cend() || *it < left - 1) {
+                    seen.insert(key, left - 1);
+                    const QString failure = explore(next, left - 1, path, seen, explored);
+                    if (!failure.isEmpty())
+                        return failure;
+                }
+            }
+            path.removeLast();
+        }
+        return {};
+    }
 
     const Kind &m_kind;
 
