@@ -15,7 +15,8 @@ namespace kivo {
 namespace {
 
 using L = TransmitterLedger;
-constexpr int kClients = 2;
+// At most this many clients; each run chooses how many take part.
+constexpr int kClients = 3;
 
 struct Kind {
     const char *name;
@@ -112,7 +113,7 @@ struct State {
 
 class Checker {
 public:
-    explicit Checker(const Kind &kind) : m_kind(kind) {}
+    Checker(const Kind &kind, int clients) : m_kind(kind), m_clients(clients) {}
 
     // The first broken rule found, with the shortest sequence that breaks it.
     // Depth first, so that only the path is held, not the frontier; a state
@@ -121,7 +122,7 @@ public:
     {
         State start;
         start.ledger.setTraits(m_kind.traits);
-        for (int c = 1; c <= kClients; ++c)
+        for (int c = 1; c <= m_clients; ++c)
             start.connected[c] = true;
         start.ledger.sessionReady();
         start.ledger.tick();
@@ -175,6 +176,7 @@ private:
     }
 
     const Kind &m_kind;
+    const int m_clients;
 
     bool inOrder() const { return m_kind.traits.actsInOrder; }
     bool keyerKeys() const { return m_kind.traits.keyerKeys; }
@@ -371,9 +373,22 @@ private:
                              t.ledger.clientGone(c, QStringLiteral("The radio is not connected."));
                          }});
         }
-        if (s.connected[1] && s.connected[2]) {
-            out.append({QStringLiteral("A and B leave at once"), [](State &t) {
-                             for (int c : {1, 2}) {
+        // Several clients leaving in one pass: every pair, and all three.
+        QList<QList<int>> together;
+        for (int a = 1; a <= m_clients; ++a) {
+            for (int b = a + 1; b <= m_clients; ++b)
+                together.append({a, b});
+        }
+        if (m_clients == 3)
+            together.append({1, 2, 3});
+        for (const QList<int> &group : std::as_const(together)) {
+            if (!std::all_of(group.cbegin(), group.cend(), [&s](int c) { return s.connected[c]; }))
+                continue;
+            QString name;
+            for (int c : group)
+                name += (name.isEmpty() ? QString() : QStringLiteral(" and ")) + QChar(u'A' + c - 1);
+            out.append({name + QStringLiteral(" leave at once"), [group](State &t) {
+                             for (int c : group) {
                                  t.connected[c] = false;
                                  t.heldKey[c] = 0;
                                  t.ledger.clientGone(c, QStringLiteral("The radio is not connected."));
@@ -579,21 +594,26 @@ private:
     }
 };
 
-int depthFromEnvironment()
+int depthFromEnvironment(const char *name, int otherwise)
 {
     bool ok = false;
-    const int depth = qEnvironmentVariableIntValue("QK_CHECKER_DEPTH", &ok);
-    return ok && depth > 0 ? depth : 6;
+    const int depth = qEnvironmentVariableIntValue(name, &ok);
+    return ok && depth > 0 ? depth : otherwise;
 }
 
 class LedgerChecker : public ::testing::TestWithParam<Kind> {};
 
 TEST_P(LedgerChecker, NoSequenceLeavesTheStationKeyedOrTheLogFalse)
 {
-    qint64 explored = 0;
-    const QString failure = Checker(GetParam()).run(depthFromEnvironment(), &explored);
-    EXPECT_TRUE(failure.isEmpty()) << failure.toStdString();
-    std::printf("%s: %lld states to depth %d\n", GetParam().name, explored, depthFromEnvironment());
+    // Two clients deep, three a few steps shallower: a third is what it takes
+    // for one client's key to wait behind another's unkey while a third leaves.
+    for (const auto &[clients, depth] : {std::pair{2, depthFromEnvironment("QK_CHECKER_DEPTH", 6)},
+                                         std::pair{3, depthFromEnvironment("QK_CHECKER_DEPTH3", 5)}}) {
+        qint64 explored = 0;
+        const QString failure = Checker(GetParam(), clients).run(depth, &explored);
+        EXPECT_TRUE(failure.isEmpty()) << clients << " clients: " << failure.toStdString();
+        std::printf("%s, %d clients: %lld states to depth %d\n", GetParam().name, clients, explored, depth);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryKind, LedgerChecker, ::testing::ValuesIn(kKinds),
