@@ -79,6 +79,8 @@ struct State {
     bool unheard = false;
     bool boundPassed = true;
     bool stopping = false;
+    // The radio refused or missed something the stop sent.
+    bool stopFailed = false;
     qint64 stopThrough = 0;
     qint64 now = 0;
     QStringList said;
@@ -89,7 +91,7 @@ struct State {
         QByteArray out = ledger.fingerprint();
         for (qint64 v : {qint64(up), qint64(key), qint64(cw), qint64(cwKeys), cwOwner, qint64(mic), actedThrough,
                          qint64(ask.value_or(-1)), qint64(reportHardware), qint64(ownFailedThisSession),
-                         qint64(resends), qint64(lateKey), qint64(unreported), qint64(unheard), qint64(boundPassed), qint64(stopping)})
+                         qint64(resends), qint64(lateKey), qint64(unreported), qint64(unheard), qint64(boundPassed), qint64(stopping), qint64(stopFailed)})
             out.append(QByteArray::number(v)).append(',');
         for (const Flight &f : flights)
             out.append(QByteArray::number(f.number) + char('a' + int(f.kind)) + char('0' + f.acted) + char('0' + f.ended));
@@ -314,7 +316,8 @@ private:
             s.cwOwner = f.who;
             break;
         case L::Kind::Clear:
-            s.cw = s.cwKeys = false;
+            // A keyer's clear empties its queue; what its CW keyed drops only with an unkey.
+            s.cw = false;
             break;
         }
     }
@@ -323,6 +326,7 @@ private:
     {
         Flight &f = s.flights[index];
         f.ended = true;
+        s.stopFailed |= s.stopping && outcome != L::Outcome::Answered;
         if (f.kind == L::Kind::Key && outcome == L::Outcome::Answered && f.who > 0 && s.connected[f.who])
             s.heldKey[f.who] = f.number;
         if (f.kind == L::Kind::Unkey && outcome == L::Outcome::Refused)
@@ -529,6 +533,8 @@ private:
                 s.broken = QStringLiteral("the stop warned of a key that does not stand");
             else if (saidNow("Unkey not sent at stop") && !s.mic)
                 s.broken = QStringLiteral("the stop said the operator transmits");
+            else if (s.up && !s.stopFailed && !s.mic && !mayAct && !saidNow("may still key") && !saidNow("CW the radio did not answer") && (keyStands || s.cw))
+                s.broken = QStringLiteral("the stop left ours standing though the radio took all it sent");
             return;
         }
         s.said.clear();
