@@ -79,6 +79,14 @@ struct State {
     bool unheard = false;
     bool boundPassed = true;
     bool stopping = false;
+    // A report the radio made before its latest change, still on its way
+    // behind the replies that came after it.
+    struct Stale {
+        bool keyed = false;
+        L::Source source = L::Source::Unknown;
+        qint64 follows = 0;
+    };
+    std::optional<Stale> stale;
     // The radio refused or missed something the stop sent.
     bool stopFailed = false;
     qint64 stopThrough = 0;
@@ -91,7 +99,8 @@ struct State {
         QByteArray out = ledger.fingerprint();
         for (qint64 v : {qint64(up), qint64(key), qint64(cw), qint64(cwKeys), cwOwner, qint64(mic), actedThrough,
                          qint64(ask.value_or(-1)), qint64(reportHardware), qint64(ownFailedThisSession),
-                         qint64(resends), qint64(lateKey), qint64(unreported), qint64(unheard), qint64(boundPassed), qint64(stopping), qint64(stopFailed)})
+                         qint64(resends), qint64(lateKey), qint64(unreported), qint64(unheard), qint64(boundPassed), qint64(stopping), qint64(stopFailed), qint64(stale ? 1 + stale->keyed : 0),
+                         stale ? qint64(stale->source) * 1000 + stale->follows : -1})
             out.append(QByteArray::number(v)).append(',');
         for (const Flight &f : flights)
             out.append(QByteArray::number(f.number) + char('a' + int(f.kind)) + char('0' + f.acted) + char('0' + f.ended));
@@ -252,21 +261,38 @@ private:
         return 0;
     }
 
-    void report(State &s, std::optional<qint64> after = std::nullopt) const
+    // The report the radio would make now.
+    State::Stale now(const State &s) const
     {
-        if (!m_kind.traits.reports || !s.up)
-            return;
         const bool keyed = s.key || s.cwKeys || s.mic;
         L::Source source = L::Source::Unknown;
         if (m_kind.traits.namesKeySource && keyed)
             source = s.mic ? L::Source::Hardware : L::Source::Software;
-        s.reportHardware = source == L::Source::Hardware;
+        return {.keyed = keyed, .source = source, .follows = follows(s)};
+    }
+
+    void report(State &s, std::optional<qint64> after = std::nullopt) const
+    {
+        if (!m_kind.traits.reports || !s.up)
+            return;
+        State::Stale made = now(s);
+        if (after)
+            made.follows = *after;
+        // Reports come in the order made: an older one still due came first.
         s.unreported = false;
+        s.stale.reset();
+        deliver(s, made);
+    }
+
+    void deliver(State &s, const State::Stale &made) const
+    {
+        const auto [keyed, source, follows] = made;
+        s.reportHardware = source == L::Source::Hardware;
         if (!keyed)
             s.unheard = false;
         else if (!s.boundPassed && source != L::Source::Hardware)
             s.unheard = true;
-        s.ledger.reported(keyed, source, after.value_or(follows(s)));
+        s.ledger.reported(keyed, source, follows);
         take(s);
         // A key acted on late is a debt of its own.
         if (std::any_of(s.said.cbegin(), s.said.cend(), [](const QString &l) { return l.contains(QLatin1String("acted late")); }))
@@ -282,8 +308,13 @@ private:
     void act(State &s, Flight &f) const
     {
         const bool keyedBefore = s.key || s.cwKeys;
+        const State::Stale before = now(s);
         actOn(s, f);
-        s.unreported |= keyedBefore != (s.key || s.cwKeys);
+        if (keyedBefore != (s.key || s.cwKeys)) {
+            s.unreported = true;
+            if (m_kind.traits.reports)
+                s.stale = before;
+        }
     }
 
     void actOn(State &s, Flight &f) const
@@ -483,6 +514,12 @@ private:
         }
         if (s.up && m_kind.traits.reports)
             out.append({QStringLiteral("radio reports"), [this](State &t) { report(t); }});
+        if (s.up && s.stale) {
+            out.append({QStringLiteral("radio reports late"), [this](State &t) {
+                             deliver(t, *t.stale);
+                             t.stale.reset();
+                         }});
+        }
         if (s.ask) {
             out.append({QStringLiteral("radio answers the question"), [this](State &t) {
                              report(t, t.ask);
