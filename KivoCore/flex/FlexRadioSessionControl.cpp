@@ -138,6 +138,9 @@ QCoro::Task<void> FlexRadioSession::transmit(bool on)
     }
     if (!self)
         throw KivoError::notConnected();
+    // The operator may have keyed while the tune was answered.
+    if (unkeyHeldBack())
+        throw KivoError::refusal(QStringLiteral("The radio reports the operator's own transmission."));
     co_await sendCommand(QStringLiteral("xmit 0"), keyingTimeout());
     if (!self)
         throw KivoError::notConnected();

@@ -160,6 +160,9 @@ protected:
     // The number of the write now handed to transmit(), queueCW() or
     // clearKeyer(): read before their first suspension.
     qint64 currentWrite() const { return m_currentWrite; }
+    // The current write, an unkey of the bridge's own, must stop where it
+    // is: the radio now reports the operator's own transmission.
+    bool unkeyHeldBack() const { return m_ledger.heldBack(m_currentWrite); }
     // The radio's own report of its transmitter, made after the writes
     // numbered up to `follows` had reached it; `source` as far as it says.
     void transmitterReported(bool keyed, KeySource source, qint64 follows);

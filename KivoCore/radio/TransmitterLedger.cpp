@@ -633,6 +633,12 @@ bool TransmitterLedger::mayWrite(qint64 number) const
     return true;
 }
 
+bool TransmitterLedger::heldBack(qint64 number) const
+{
+    const Write *write = find(number);
+    return write && write->client == ownAccount && write->kind == Kind::Unkey && operatorHolds();
+}
+
 bool TransmitterLedger::barred(qint64 number) const
 {
     const Write *write = find(number);

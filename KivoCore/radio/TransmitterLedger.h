@@ -98,6 +98,10 @@ public:
     // unkey or clear the radio never answered may still act on a radio that
     // acts out of order, and would cut it.
     bool barred(qint64 number) const;
+    // An unkey of the bridge's own that the radio's latest report, read
+    // while it was under way, says would go over the operator's transmission:
+    // what is left of it is not written.
+    bool heldBack(qint64 number) const;
     // The writes up to `through` have ended and nothing of ours is due or
     // under way: a departure made then may end.
     bool settled(qint64 through) const;

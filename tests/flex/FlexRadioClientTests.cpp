@@ -1052,6 +1052,18 @@ TEST_F(FlexRadioClientTest, TheBridgeUndoesOnlyWhatItStarted)
          {"xmit 1", "transmit tune 0", "xmit 0"}, {}},
         // The radio's interlock lags its replies: an idle line proves no key
         // of ours gone, but the operator's transmission holds the unkey back.
+        {"the operator keyed while our unkey's tune was answered",
+         [&](auto &t, auto &a) {
+             key(t, a);
+             t.radio.setReply(QStringLiteral("transmit tune 0"), FakeFlexRadio::Reply::accept(50ms));
+             t.radio.setCommandHandler([&t](const FakeFlexRadio::Command &command) {
+                 if (command.text == QLatin1String("transmit tune 0"))
+                     t.radio.setOperatorPtt(true);
+             });
+             leave(t, a);
+             t.radio.setCommandHandler({});
+         },
+         {"xmit 1", "transmit tune 0"}, {leftAlone}},
         {"the radio unkeyed on its own, then the operator keyed",
          [&](auto &t, auto &a) {
              key(t, a);
