@@ -153,6 +153,8 @@ void FakeFlexRadio::readFrom(Connection *connection)
         connection->buffer.remove(0, end + 1);
         m_receivedLines.append(line);
         answer(connection, line);
+        if (!connection->socket || connection->socket->state() != QAbstractSocket::ConnectedState)
+            return;
     }
 }
 
@@ -165,6 +167,10 @@ void FakeFlexRadio::answer(Connection *connection, const QString &line)
     if (!sequence)
         return;
     const Command command{connection->index, *sequence, line.mid(bar + 1)};
+    if (closesOn && closesOn(command)) {
+        dropConnection(command.connection);
+        return;
+    }
     m_commands.append(command);
 
     Reply reply;
@@ -204,8 +210,12 @@ void FakeFlexRadio::answer(Connection *connection, const QString &line)
 
 void FakeFlexRadio::actOn(const Command &command)
 {
-    if (command.text == QLatin1String("xmit 1") || command.text == QLatin1String("transmit tune 1"))
+    if (command.text == QLatin1String("xmit 1"))
         key(QStringLiteral("SW"));
+    else if (command.text == QLatin1String("transmit tune 1"))
+        key(namesTune && !isTransmitting() ? QStringLiteral("TUNE") : QStringLiteral("SW"));
+    else if (command.text == QLatin1String("transmit tune 0") && latched(QStringLiteral("TUNE")))
+        unlatch(QStringLiteral("TUNE"));
     else if (command.text == QLatin1String("xmit 0"))
         unlatch(QStringLiteral("SW"));
     else if (command.text == QLatin1String("sub radio all") && m_announcesInterlock)
@@ -249,7 +259,7 @@ void FakeFlexRadio::key(const QString &source)
     tellInterlock();
     m_interlock = QStringLiteral("TRANSMITTING");
     tellInterlock();
-    if (source == QLatin1String("SW")) {
+    if (source != QLatin1String("MIC")) {
         for (const QString &state : std::exchange(faultsOnNextKey, {}))
             reportAbnormal(state);
     }
@@ -268,7 +278,9 @@ void FakeFlexRadio::unkey()
 
 void FakeFlexRadio::unlatch(const QString &source)
 {
-    if (m_interlockSources.size() > 1 && m_interlockSources.removeAll(source) > 0) {
+    // "xmit 0" ends a tune too.
+    const QString tune = source == QLatin1String("SW") ? QStringLiteral("TUNE") : source;
+    if (m_interlockSources.size() > 1 && m_interlockSources.removeAll(source) + m_interlockSources.removeAll(tune) > 0) {
         tellInterlock();
         return;
     }
@@ -291,6 +303,25 @@ void FakeFlexRadio::reportAbnormal(const QString &state)
 void FakeFlexRadio::tellInterlock(int connection)
 {
     const QString line = QStringLiteral("S0|interlock state=%1 reason= source=%2").arg(m_interlock, m_interlockSources.join(QLatin1Char(',')));
+    if (interlockLag.count() > 0) {
+        QList<int> to{connection};
+        if (connection < 0) {
+            to.clear();
+            for (const auto &each : std::as_const(m_connections))
+                to.append(each->index);
+        }
+        // Never before a line told earlier.
+        const QDeadlineTimer due(interlockLag);
+        if (due.deadlineNSecs() > m_lastLagged.deadlineNSecs())
+            m_lastLagged = due;
+        m_lagged.append({to, line});
+        QTimer::singleShot(std::chrono::milliseconds(m_lastLagged.remainingTime()), Qt::PreciseTimer, this, [this] {
+            const auto [to, line] = m_lagged.takeFirst();
+            for (int index : to)
+                sendLineTo(index, line);
+        });
+        return;
+    }
     if (connection >= 0) {
         sendLineTo(connection, line);
         return;

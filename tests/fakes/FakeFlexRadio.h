@@ -8,6 +8,7 @@
 #include "support/RunTask.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -85,11 +86,12 @@ public:
     // Ends every stall: the held commands reach the radio and their replies
     // go out, in order; those of a connection since closed are lost.
     void release();
+    bool isStalled() const { return !m_stalls.isEmpty(); }
     bool isTransmitting() const { return m_interlock == QLatin1String("TRANSMITTING"); }
     // A key made through the API ("xmit 1", a tune) still holds the
     // transmitter, in a fault state too, until "xmit 0" or the radio's own
     // release; the microphone keyed over it does not end it.
-    bool softwareKeyed() const { return latched(QStringLiteral("SW")); }
+    bool softwareKeyed() const { return latched(QStringLiteral("SW")) || latched(QStringLiteral("TUNE")); }
     bool latched(const QString &source) const;
     // "cwx send" text that no "cwx clear" has emptied since.
     bool keyerHolds() const { return m_keyerHolds; }
@@ -105,6 +107,16 @@ public:
     // States the interlock goes through right after the next software key
     // lands, each told in turn, as when the amplifier faults as it keys.
     QStringList faultsOnNextKey;
+    // A tune that starts a transmission is "source=TUNE" ("transmit tune 0"
+    // or "xmit 0" ends it), not "SW".
+    bool namesTune = false;
+    // Interlock lines go out this long after the change, in order, to the
+    // connections open when it happened: behind the replies sent meanwhile.
+    std::chrono::milliseconds interlockLag{0};
+    bool interlockOnItsWay() const { return !m_lagged.isEmpty(); }
+    // Asked as each command arrives: true closes the link there, before
+    // the command is acted on or anything after it is read.
+    std::function<bool(const Command &)> closesOn;
     // Whether the interlock state is told to a client that subscribes;
     // some radios announce it only on transitions.
     void setAnnouncesInterlock(bool announces) { m_announcesInterlock = announces; }
@@ -178,6 +190,8 @@ private:
     QStringList m_interlockSources;
     bool m_keyerHolds = false;
     bool m_announcesInterlock = true;
+    QList<QPair<QList<int>, QString>> m_lagged;
+    QDeadlineTimer m_lastLagged;
     std::function<void(const Command &)> m_handler;
     QList<std::shared_ptr<Connection>> m_connections;
     QStringList m_receivedLines;

@@ -305,7 +305,7 @@ void FakeRemoteAgent::answer(QSslSocket *socket, const Request &request)
                                                     {QStringLiteral("state"), state}}));
     } else if (path == QLatin1String("/api/v1/commands") && request.method == "POST") {
         if (stallCommands) {
-            if (keepsStalled && (request.command() == QLatin1String("set_ptt") || request.command() == QLatin1String("station_tune")))
+            if (keepsStalled && m_commandHandlers.contains(request.command()))
                 m_stalled.append(request);
             return;
         }

@@ -98,7 +98,7 @@ public:
     void setStateHandler(Handler handler) { m_stateHandler = std::move(handler); }
     void setConfigHandler(Handler handler) { m_configHandler = std::move(handler); }
     void setCommandHandler(const QString &command, Handler handler) { m_commandHandlers[command] = std::move(handler); }
-    // Stalled commands kept for actOnStalled(); otherwise they are lost.
+    // Stalled commands that have a handler, kept for actOnStalled(); otherwise they are lost.
     bool keepsStalled = false;
 
     // Every request in arrival order, stream upgrades included.

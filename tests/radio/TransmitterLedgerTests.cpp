@@ -73,6 +73,11 @@ public:
         if (!radio.listen())
             return;
         radio.setCommandHandler([this](const FakeFlexRadio::Command &command) { heard(command); });
+        // Once asked to: as an owed unkey arrives, the link closes under it.
+        radio.closesOn = [this](const FakeFlexRadio::Command &command) {
+            return m_dropsOwedUnkey && command.text == QLatin1String("xmit 0") && clientUnkeying == 0 && leaving == 0
+                && !stopping && !std::exchange(m_dropsOwedUnkey, false);
+        };
         FlexRadioTiming timing;
         timing.commandTimeout = 150ms;
         timing.closingCommandTimeout = 60ms;
@@ -102,9 +107,12 @@ public:
     RadioBackendBase &bridge() override { return *client; }
     QList<LedgerStep> peerSteps() const override
     {
-        return kPeerSteps + QList{StaleStates, RefuseClear, RefuseTune, CWKeys};
+        return kPeerSteps + QList{StaleStates, RefuseClear, RefuseTune, CWKeys, LagsStates, NamesTune, DropsOwedUnkey};
     }
-    QList<LedgerStep> modes() const override { return {Slow, StaleStates, RefuseTune, CWKeys, Unannounced, OperatorKeys}; }
+    QList<LedgerStep> modes() const override
+    {
+        return {Slow, StaleStates, RefuseTune, CWKeys, Unannounced, OperatorKeys, LagsStates, NamesTune, DropsOwedUnkey};
+    }
     void act(LedgerStep step, quint32 random) override
     {
         switch (step) {
@@ -181,6 +189,15 @@ public:
             m_announces = false;
             radio.setAnnouncesInterlock(false);
             break;
+        case LagsStates:
+            radio.interlockLag = std::chrono::milliseconds(50 + random % 251);
+            break;
+        case NamesTune:
+            radio.namesTune = true;
+            break;
+        case DropsOwedUnkey:
+            m_dropsOwedUnkey = true;
+            break;
         default:
             break;
         }
@@ -197,6 +214,7 @@ public:
     bool keyOfOursStands() const override { return radio.softwareKeyed(); }
     bool cwOfOursStands() const override { return radio.keyerHolds(); }
     bool operatorHolds() const override { return radio.isTransmitting() && radio.latched(QStringLiteral("MIC")); }
+    bool answers() const override { return radio.hasClient() && !radio.isStalled() && !m_refusing; }
     int operatorCuts() const override { return m_cuts; }
     qint64 written() const override
     {
@@ -215,7 +233,7 @@ private:
     // them, it has read what the radio told before.
     bool readByBridge()
     {
-        if (!radio.hasClient())
+        if (!waitUntil([this] { return !radio.interlockOnItsWay(); }, 1s) || !radio.hasClient())
             return false;
         const qint64 marker = 14074000 + ++m_markers;
         radio.sendLine(QStringLiteral("S0|slice 0 RF_frequency=%1").arg(double(marker) / 1e6, 0, 'f', 6));
@@ -269,6 +287,7 @@ private:
     bool m_refusingClear = false;
     bool m_refusingTune = false;
     bool m_slow = false;
+    bool m_dropsOwedUnkey = false;
     int m_cuts = 0;
     int m_markers = 0;
     int m_bootstrapped = -1;
@@ -297,6 +316,7 @@ TEST(TransmitterLedger, FlexRadioNamedSequences)
                         {Slow, SendCW, Leave, NextClient, NextClient, SendCW, Wait}, true},
                        {"a held key stands while another client's CW is cleared at its going",
                         {Key, NextClient, NextClient, SendCW, Leave, Wait}, true},
+                       {"a tune the radio names TUNE is ours to unkey", {NamesTune, NextClient, NextClient, Key, Leave}},
                    });
 }
 
@@ -353,7 +373,7 @@ public:
     RadioBackendBase &bridge() override { return *client; }
     QList<LedgerStep> peerSteps() const override
     {
-        return kPeerSteps + QList{RefuseClear, RefuseTune, CWKeys, LoseAnswer, Steady};
+        return kPeerSteps + QList{RefuseClear, RefuseTune, CWKeys, LoseAnswer, Steady, RefuseUnkey};
     }
     QList<LedgerStep> modes() const override { return {Slow, Steady, Abnormal, RefuseTune, CWKeys}; }
     void act(LedgerStep step, quint32) override
@@ -424,6 +444,10 @@ public:
         case RefuseTune:
             companion.refusedCommands.insert("TX2");
             break;
+        case RefuseUnkey:
+            // "?;" to "RX;": the transmitter stays keyed.
+            companion.refusedCommands.insert("RX");
+            break;
         case CWKeys:
             companion.cwKeys = true;
             break;
@@ -443,6 +467,7 @@ public:
         companion.setDelay(0ms);
         companion.setPace(0ms);
         companion.answersToLose = 0;
+        companion.refusedCommands.remove("RX");
         // Kenwood answers carry no request: once some went unanswered, those
         // that follow on that link cannot be told apart. The companion is
         // restarted.
@@ -470,6 +495,11 @@ public:
     int links() const override { return companion.connectionCount(); }
     bool closedAtStop() const override { return m_closedAtStop; }
     bool holdsBack() const override { return companion.isStalled(); }
+    bool answers() const override
+    {
+        return companion.hasClient() && !companion.isStalled() && companion.isAnswering()
+            && !companion.refusedCommands.contains("RX");
+    }
 
     FakeKIVOCompanion companion;
     std::unique_ptr<LegacyKIVOClient> client;
@@ -599,9 +629,9 @@ public:
     RadioBackendBase &bridge() override { return *h.client; }
     QList<LedgerStep> peerSteps() const override
     {
-        return kPeerSteps + QList{StaleStates, RefuseClear, LoseAnswer, ActsLate};
+        return kPeerSteps + QList{StaleStates, RefuseClear, LoseAnswer, ActsLate, RefuseKeys};
     }
-    QList<LedgerStep> modes() const override { return {Slow, StaleStates, Unannounced, ActsLate}; }
+    QList<LedgerStep> modes() const override { return {Slow, StaleStates, Unannounced, ActsLate, RefuseKeys}; }
     void act(LedgerStep step, quint32 random) override
     {
         // What the agent sent before is read before it does anything else.
@@ -624,17 +654,21 @@ public:
             readByBridge();
             break;
         case Stall:
-            h.agent.stallCommands = true;
+            h.agent.stallCommands = m_mayActLate = true;
             break;
         case Release:
             h.agent.stallCommands = false;
-            h.agent.actOnStalled();
+            actOnStalled();
             reopen();
             break;
         case ActsLate:
-            h.agent.keepsStalled = true;
+            h.agent.keepsStalled = m_mayActLate = true;
+            break;
+        case RefuseKeys:
+            m_refusingKeys = true;
             break;
         case Cut:
+            m_mayActLate = true;
             ++m_epoch;
             h.agent.close();
             m_down = true;
@@ -661,7 +695,7 @@ public:
             m_refusingClear = true;
             break;
         case LoseAnswer:
-            m_loseAnswer = true;
+            m_loseAnswer = m_mayActLate = true;
             break;
         case Unannounced:
             m_announces = false;
@@ -672,7 +706,7 @@ public:
     }
     bool restore() override
     {
-        m_refusing = m_slow = m_streamDropArmed = m_refusingClear = m_loseAnswer = false;
+        m_refusing = m_slow = m_streamDropArmed = m_refusingClear = m_loseAnswer = m_refusingKeys = false;
         h.agent.stallCommands = false;
         // What it kept is acted on once the last clients have gone, long
         // after what it sent before was read and the bridge's unkeys ended.
@@ -680,7 +714,7 @@ public:
             if (m_unread)
                 readByBridge();
             waitUntil([this] { return !h.client->keyOutstanding(); }, 1s);
-            h.agent.actOnStalled();
+            actOnStalled();
         }
         reopen();
         return ready();
@@ -688,6 +722,9 @@ public:
     bool keyOfOursStands() const override { return m_ours && mox(); }
     bool cwOfOursStands() const override { return m_cw; }
     bool operatorHolds() const override { return mox() && !m_ours; }
+    bool answers() const override { return !h.agent.stallCommands && !m_down && !m_refusing; }
+    bool cwPlayedLate() const override { return m_cwLate; }
+    bool mayActLate() const override { return m_mayActLate; }
     int operatorCuts() const override { return m_cuts; }
     // The network runs in a thread of its own: a request given up at the
     // stop may still reach the agent after it. What the bridge began is
@@ -763,6 +800,13 @@ private:
         }
         return read;
     }
+    // What it kept from a stall, long after the bridge gave up on it.
+    void actOnStalled()
+    {
+        m_late = true;
+        h.agent.actOnStalled();
+        m_late = false;
+    }
     // A restarted agent counts its revisions from 1 again.
     void reopen()
     {
@@ -789,7 +833,9 @@ private:
     }
     Reply answer(const Request &request)
     {
-        const bool refused = m_refusing || (m_refusingClear && request.command() == "clear_cw");
+        const bool keys = request.command() == "station_tune"
+            || (request.command() == "set_ptt" && request.arguments().value("enabled").toBool());
+        const bool refused = m_refusing || (m_refusingClear && request.command() == "clear_cw") || (m_refusingKeys && keys);
         Reply reply;
         // One that acts late may refuse a key, then leave its retry unanswered.
         if (h.agent.keepsStalled && m_refused.remove(request.requestID())) {
@@ -838,6 +884,7 @@ private:
                 m_ownSinceKey.clear();
         } else {
             m_cw = command == "send_cw";
+            m_cwLate = m_cw && m_late;
             change();
         }
         if (std::exchange(m_streamDropArmed, false)) {
@@ -869,6 +916,10 @@ private:
     bool m_lateUnkey = false;
     bool m_refusingClear = false;
     bool m_loseAnswer = false;
+    bool m_refusingKeys = false;
+    bool m_mayActLate = false;
+    bool m_late = false;
+    bool m_cwLate = false;
     QHash<int, int> m_ownSinceKey;
     // Keys refused that it will leave unanswered when asked again.
     QSet<QString> m_refused;
@@ -908,6 +959,8 @@ TEST(TransmitterLedger, RemoteAgentNamedSequences)
                         {Key, NextClient, Stall, Unkey, Key, Slow, Leave}, true},
                        {"a keyed state from before our unkey is no sign of a key acted on late",
                         {StaleStates, Unannounced, ActsLate, Key, Stall, Leave, NextClient, Key}},
+                       {"CW given up on and played once its client left is the bridge's", {ActsLate, Stall, SendCW}},
+                       {"a key refused with an answer is not in doubt", {RefuseKeys, Key, OperatorKeys, Leave}},
                    });
 }
 

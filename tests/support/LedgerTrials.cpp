@@ -30,7 +30,8 @@ QList<LedgerStep> randomSteps(const QList<LedgerStep> &peerSteps, const QList<Le
         pool += {LedgerStep::Key,    LedgerStep::Key,   LedgerStep::Key,        LedgerStep::Unkey,
                  LedgerStep::Unkey,  LedgerStep::SendCW, LedgerStep::Leave,     LedgerStep::Leave,
                  LedgerStep::NextClient, LedgerStep::NextClient, LedgerStep::NextClient};
-    pool += {LedgerStep::Wait, LedgerStep::UnkeyAsNextKeys, LedgerStep::LeaveAsNextKeys, LedgerStep::KeyAsNextKeys};
+    pool += {LedgerStep::Wait, LedgerStep::UnkeyAsNextKeys, LedgerStep::LeaveAsNextKeys, LedgerStep::KeyAsNextKeys,
+             LedgerStep::LeaveWithNext};
     pool += peerSteps;
     const int length = std::uniform_int_distribution<int>(3, 20)(random);
     std::uniform_int_distribution<qsizetype> pick(0, pool.size() - 1);
@@ -109,6 +110,11 @@ public:
         return std::any_of(m_clients.begin(), m_clients.end(),
                            [this](const Client &c) { return c.holds && c.link == m_peer.links(); });
     }
+    // A client that may hold a key the radio took: a tune, or one under the operator's, too.
+    bool anyMayHold() const
+    {
+        return std::any_of(m_clients.begin(), m_clients.end(), [](const Client &c) { return c.keyed || c.keying; });
+    }
     // The peer may have ended every key of its own accord.
     void peerReleased()
     {
@@ -116,8 +122,9 @@ public:
         for (Client &c : m_clients)
             c.holds = false;
     }
-    // Departures that left a debt behind.
+    // Departures that left a debt behind, and those ended.
     int unsafeDepartures = 0;
+    int departures = 0;
 
 private:
     struct Client {
@@ -125,6 +132,8 @@ private:
         QList<LedgerStep> queue;
         bool busy = false;
         bool holds = false;
+        bool keyed = false;
+        bool keying = false;
         int link = 0;
     };
 
@@ -147,6 +156,7 @@ private:
             // A key taken under the operator's microphone is the operator's transmission.
             const bool operatorHeld = m_peer.operatorHolds();
             c.link = m_peer.links();
+            c.keying = true;
             bool taken = false;
             if (rigCtl)
                 taken = co_await m_rigCtl.handle(QStringLiteral("T 1"), c.activity) == QLatin1String("RPRT 0\n");
@@ -155,6 +165,8 @@ private:
             // A tune ends of its own accord on some radios.
             c.holds = taken && client != 2 && releases == m_releases && unkeys == m_unkeys && !operatorHeld
                 && !m_peer.operatorHolds();
+            c.keyed = c.keyed || (taken && unkeys == m_unkeys);
+            c.keying = false;
             break;
         }
         case LedgerStep::Unkey:
@@ -163,10 +175,12 @@ private:
             for (Client &each : m_clients)
                 each.holds = false;
             ++m_peer.clientUnkeying;
-            if (rigCtl)
-                co_await m_rigCtl.handle(QStringLiteral("T 0"), c.activity);
-            else
-                co_await m_cat.handle(QStringLiteral("RX"), c.activity);
+            // A refused unkey lets go of nothing.
+            if (rigCtl ? co_await m_rigCtl.handle(QStringLiteral("T 0"), c.activity) == QLatin1String("RPRT 0\n")
+                       : !(co_await m_cat.handle(QStringLiteral("RX"), c.activity))) {
+                for (Client &each : m_clients)
+                    each.keyed = false;
+            }
             --m_peer.clientUnkeying;
             break;
         case LedgerStep::SendCW:
@@ -176,7 +190,7 @@ private:
             break;
         case LedgerStep::Leave: {
             // As the server does once the connection's requests are answered.
-            c.holds = false;
+            c.holds = c.keyed = false;
             ++m_peer.leaving;
             const ClientActivity activity = *c.activity;
             c.activity = std::make_shared<ClientActivity>();
@@ -188,6 +202,7 @@ private:
             // Not known unkeyed may be another client's key: only a debt must be said.
             unsafeDepartures += !safe && (m_peer.bridge().unkeyOwed() || m_peer.bridge().keyerClearOwed());
             --m_peer.leaving;
+            ++departures;
             break;
         }
         default:
@@ -210,10 +225,11 @@ const char *ledgerStepName(LedgerStep step)
 {
     static const char *const names[] = {
         "Key",    "Unkey",       "SendCW",     "Leave",        "NextClient", "Wait",      "UnkeyAsNextKeys",
-        "LeaveAsNextKeys", "KeyAsNextKeys", "OperatorKeys",
+        "LeaveAsNextKeys", "KeyAsNextKeys", "LeaveWithNext", "OperatorKeys",
         "OperatorLetsGo", "RadioReleases", "Stall", "Release", "Cut",        "Refuse",    "Comply",
         "Slow",   "Prompt",      "Abnormal",   "StaleStates",  "Unannounced", "RefuseClear", "RefuseTune",
-        "CWKeys", "LoseAnswer", "ActsLate", "Steady"};
+        "CWKeys", "LoseAnswer", "LagsStates", "NamesTune", "RefuseUnkey", "RefuseKeys", "DropsOwedUnkey",
+        "ActsLate", "Steady"};
     return names[int(step)];
 }
 
@@ -247,6 +263,19 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
     const auto said = [&events](const char *warning) {
         return std::any_of(events.cbegin(), events.cend(),
                            [warning](const QString &line) { return line.startsWith(QLatin1String(warning)); });
+    };
+    // After each departure, not only the last.
+    int judgedDepartures = 0;
+    const auto departureLeftKey = [&]() -> QString {
+        if (std::exchange(judgedDepartures, clients.departures) == clients.departures || !peer->keyOfOursStands())
+            return {};
+        const auto excused = [&] {
+            return clients.anyMayHold() || !peer->answers() || peer->operatorHolds()
+                || said("The radio did not confirm the unkey sent again; it is not repeated until");
+        };
+        if (waitUntil([&] { return !peer->keyOfOursStands() || excused(); }, 2s))
+            return {};
+        return withEvents("a departed client's key stands while no client holds one");
     };
     // A quit may come at any moment: what of ours stands must be what the
     // stop would undo.
@@ -284,7 +313,7 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
         if (peer->keyOfOursStands())
             return withEvents("a key of the bridge's stands after the last departure");
         if (peer->cwOfOursStands())
-            return withEvents("CW of the bridge's stands after the last departure");
+            return peer->cwPlayedLate() ? stopWouldMiss() : withEvents("CW of the bridge's stands after the last departure");
         return {};
     };
     for (LedgerStep step : steps) {
@@ -313,6 +342,12 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
             if (!together && !clients.waitIdle())
                 return hung();
             break;
+        case LedgerStep::LeaveWithNext:
+            clients.add(client, LedgerStep::Leave);
+            clients.add((client + 1) % 3, LedgerStep::Leave);
+            if (!together && !clients.waitIdle())
+                return hung();
+            break;
         case LedgerStep::NextClient:
             client = (client + 1) % 3;
             break;
@@ -329,6 +364,8 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
                 clients.peerReleased();
             peer->act(step, random());
         }
+        if (const QString failure = departureLeftKey(); !failure.isEmpty())
+            return failure;
     }
     if (!clients.waitIdle())
         return hung();
@@ -353,6 +390,8 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
                 clients.add(each, LedgerStep::Leave);
             if (!clients.waitIdle())
                 return hung();
+            if (const QString failure = departureLeftKey(); !failure.isEmpty())
+                return failure;
         }
     }
     if (!peer->restore())
@@ -375,9 +414,13 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
                 return hung();
             if (inTurn && !heldKeysStand())
                 return withEvents("a key a client still holds was undone");
+            if (const QString failure = departureLeftKey(); inTurn && !failure.isEmpty())
+                return failure;
         }
         if (!clients.waitIdle())
             return hung();
+        if (const QString failure = departureLeftKey(); !failure.isEmpty())
+            return failure;
         if (const QString failure = judgeDeparted(); !failure.isEmpty())
             return failure;
     }
@@ -398,7 +441,8 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
     if (peer->keyOfOursStands() && !(peer->closedAtStop() && said("The radio did not confirm the last unkey"))
         && !(peer->operatorHolds() && said("Unkey not sent at stop")))
         return withEvents("a key of the bridge's stands after the stop");
-    if (peer->cwOfOursStands() && !(peer->closedAtStop() && said("The radio did not confirm the last CW clear")))
+    if (peer->cwOfOursStands() && !(peer->closedAtStop() && said("The radio did not confirm the last CW clear"))
+        && !(peer->cwPlayedLate() && said("CW the radio did not answer may still be sent after the stop")))
         return withEvents("CW of the bridge's stands after the stop");
     if (peer->operatorCuts() > 0)
         return QStringLiteral("the operator's own transmission was cut");
@@ -411,6 +455,8 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
             return QStringLiteral("the stop warned of a key that does not stand");
         if (line.startsWith(QLatin1String("Unkey not sent at stop")) && !peer->operatorHolds())
             return QStringLiteral("the stop spoke of the operator's transmission, which does not stand");
+        if (line.startsWith(QLatin1String("The radio acted late on a key")) && !peer->mayActLate())
+            return withEvents("the events log told of a late act on a key the radio answered");
     }
     return {};
 }
@@ -452,7 +498,8 @@ void exploreEveryTwoSteps(const LedgerPeerFactory &makePeer)
 {
     QList<LedgerStep> each{LedgerStep::Key,  LedgerStep::Unkey,           LedgerStep::SendCW,
                            LedgerStep::Leave, LedgerStep::NextClient,     LedgerStep::Wait,
-                           LedgerStep::UnkeyAsNextKeys, LedgerStep::LeaveAsNextKeys, LedgerStep::KeyAsNextKeys};
+                           LedgerStep::UnkeyAsNextKeys, LedgerStep::LeaveAsNextKeys, LedgerStep::KeyAsNextKeys,
+                           LedgerStep::LeaveWithNext};
     if (const auto probe = makePeer())
         each += probe->peerSteps();
     QList<QList<LedgerStep>> sequences;

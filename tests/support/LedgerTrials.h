@@ -6,7 +6,8 @@
 // the peer and its link do, always ending with the link restored, every
 // client gone (some seeds leave while the peer stalls or refuses, three
 // times on one link, or quit with clients connected) and a stop. A key a
-// client still holds must stand throughout. Once the last client left and the link
+// client still holds must stand throughout; after each departure, while no
+// client holds or is keying and the peer answers, none of ours may. Once the last client left and the link
 // works, nothing of the bridge's may stand in the peer, before any stop, and
 // what waits for the operator must be said. After the stop nothing of the
 // bridge's may stand in the peer either, the operator's own transmission must never have been cut on the
@@ -32,11 +33,15 @@ enum class LedgerStep {
     // Whom the client steps that follow are for: the next of three clients
     // (CAT, rigctld, CAT keying a tune). Wait: until every client's steps ended.
     NextClient, Wait,
-    // Two clients at once: this one unkeys, leaves or keys, as the next one keys.
-    UnkeyAsNextKeys, LeaveAsNextKeys, KeyAsNextKeys,
+    // Two clients at once: this one unkeys, leaves or keys, as the next one
+    // keys; or this one and the next leave in the same pass of the event loop.
+    UnkeyAsNextKeys, LeaveAsNextKeys, KeyAsNextKeys, LeaveWithNext,
     // What the peer does; each peer offers those it can.
     OperatorKeys, OperatorLetsGo, RadioReleases, Stall, Release, Cut, Refuse, Comply, Slow, Prompt, Abnormal,
     StaleStates, Unannounced, RefuseClear, RefuseTune, CWKeys, LoseAnswer,
+    // Reports lag behind the replies; a tune is named as such; an unkey, or
+    // only keys, refused with an answer; the link closes as an owed unkey arrives.
+    LagsStates, NamesTune, RefuseUnkey, RefuseKeys, DropsOwedUnkey,
     // Requests stalled meanwhile are acted on long after the bridge gave up on them.
     ActsLate,
     // One batch of commands at a time, each answered after a while.
@@ -79,6 +84,13 @@ public:
     // The peer holds back what reached it: a key it took without a word
     // (a Kenwood "TX;") and has yet to act on is neither standing nor undone.
     virtual bool holdsBack() const { return false; }
+    // It would take and answer an unkey now.
+    virtual bool answers() const { return true; }
+    // The CW of ours that stands was played after the bridge gave up on it:
+    // the bridge may hold it in doubt for the bound it states.
+    virtual bool cwPlayedLate() const { return false; }
+    // It may have acted on a key request it left unanswered.
+    virtual bool mayActLate() const { return true; }
     // Client unkeys under way: an unkey that arrives meanwhile may be one;
     // any other is on the bridge's own account.
     int clientUnkeying = 0;
