@@ -376,6 +376,22 @@ private:
         release(s, who, number);
     }
 
+    static void leave(State &s, int c)
+    {
+        s.connected[c] = false;
+        s.heldKey[c] = 0;
+        s.ledger.clientGone(c, QStringLiteral("The radio is not connected."));
+    }
+
+    // Every write still under way goes unanswered.
+    void timeOut(State &s) const
+    {
+        for (int i = s.flights.size() - 1; i >= 0; --i) {
+            if (!s.flights[i].ended)
+                end(s, i, L::Outcome::NoAnswer);
+        }
+    }
+
     QList<Step> steps(const State &s) const
     {
         QList<Step> out;
@@ -402,11 +418,7 @@ private:
                                 }});
                 }
             }
-            out.append({QStringLiteral("%1 leaves").arg(QChar(u'A' + c - 1)), [c](State &t) {
-                             t.connected[c] = false;
-                             t.heldKey[c] = 0;
-                             t.ledger.clientGone(c, QStringLiteral("The radio is not connected."));
-                         }});
+            out.append({QStringLiteral("%1 leaves").arg(QChar(u'A' + c - 1)), [c](State &t) { leave(t, c); }});
         }
         // Several clients leaving in one pass: every pair, and all three.
         QList<QList<int>> together;
@@ -423,11 +435,8 @@ private:
             for (int c : group)
                 name += (name.isEmpty() ? QString() : QStringLiteral(" and ")) + QChar(u'A' + c - 1);
             out.append({name + QStringLiteral(" leave at once"), [group](State &t) {
-                             for (int c : group) {
-                                 t.connected[c] = false;
-                                 t.heldKey[c] = 0;
-                                 t.ledger.clientGone(c, QStringLiteral("The radio is not connected."));
-                             }
+                             for (int c : group)
+                                 leave(t, c);
                          }});
         }
         radioSteps(s, out);
@@ -441,10 +450,7 @@ private:
                              t.up = false;
                              t.reportHardware = false;
                              t.ledger.sessionLost();
-                             for (int i = t.flights.size() - 1; i >= 0; --i) {
-                                 if (!t.flights[i].ended)
-                                     end(t, i, L::Outcome::NoAnswer);
-                             }
+                             timeOut(t);
                              // Bytes not yet read by a radio that acts in order are lost with the link.
                              if (inOrder())
                                  t.flights.removeIf([](const Flight &f) { return !f.acted; });
@@ -468,10 +474,7 @@ private:
             out.append({QStringLiteral("a minute passes"), [this](State &t) {
                             // Every write under way timed out long before, and a radio
                             // that reports on change has said what changed.
-                            for (int i = t.flights.size() - 1; i >= 0; --i) {
-                                if (!t.flights[i].ended)
-                                    end(t, i, L::Outcome::NoAnswer);
-                            }
+                            timeOut(t);
                             automate(t);
                             if (t.unreported)
                                 report(t);
