@@ -23,13 +23,16 @@ struct Kind {
     L::Traits traits;
     // What a report follows, in the backend's own terms.
     enum Follows { Nothing, ActedThrough, EndedThrough } follows;
+    // Asked for its state at every poll; the others speak on change, at a
+    // new session, or when asked.
+    bool polled = false;
 };
 
 const Kind kKinds[] = {
     {"FlexRadio", {.namesKeySource = true, .actsInOrder = true, .keyerKeys = true, .canAsk = false, .reports = true},
      Kind::Nothing},
     {"LegacyKIVO", {.namesKeySource = false, .actsInOrder = true, .keyerKeys = true, .canAsk = false, .reports = true},
-     Kind::ActedThrough},
+     Kind::ActedThrough, true},
     {"RemoteAgent", {.namesKeySource = false, .actsInOrder = false, .keyerKeys = false, .canAsk = true, .reports = true},
      Kind::EndedThrough},
     {"Simulator", {.namesKeySource = true, .actsInOrder = true, .keyerKeys = false, .canAsk = false, .reports = false},
@@ -192,13 +195,21 @@ private:
     bool inOrder() const { return m_kind.traits.actsInOrder; }
     bool keyerKeys() const { return m_kind.traits.keyerKeys; }
 
-    static void take(State &s) { s.said += s.ledger.takeEvents(); }
+    // What the ledger said. A key acted on late is a debt of its own.
+    static void take(State &s)
+    {
+        const QStringList lines = s.ledger.takeEvents();
+        if (std::any_of(lines.cbegin(), lines.cend(), [](const QString &l) { return l.contains(QLatin1String("acted late")); }))
+            s.ownFailedThisSession = false, s.resends = 0;
+        s.said += lines;
+    }
 
     // The base: what may go is handed, what is due is begun, until nothing moves.
     void automate(State &s) const
     {
         for (int round = 0; round < 20; ++round) {
             bool moved = false;
+            take(s);
             for (int i = 0; i < s.waiting.size(); ++i) {
                 const auto [number, kind] = s.waiting.at(i);
                 if (!s.ledger.mayWrite(number))
@@ -294,9 +305,6 @@ private:
             s.unheard = true;
         s.ledger.reported(keyed, source, follows);
         take(s);
-        // A key acted on late is a debt of its own.
-        if (std::any_of(s.said.cbegin(), s.said.cend(), [](const QString &l) { return l.contains(QLatin1String("acted late")); }))
-            s.ownFailedThisSession = false, s.resends = 0;
     }
 
     static void release(State &s, L::Client who, qint64 number)
@@ -510,8 +518,22 @@ private:
                     out.append({label(f, "refuses"), [this, i](State &t) { end(t, i, L::Outcome::Refused); }});
             }
             earlierUnacted |= !f.acted;
-            if (f.acted && !f.ended && s.up)
+            if (f.acted && !f.ended && s.up) {
                 out.append({label(f, "answers"), [this, i](State &t) { end(t, i, L::Outcome::Answered); }});
+                // The agent's answer carries its state, read before the answer
+                // ends the write: it follows that write only once every older
+                // one has ended, and a key's own never shows that key undone.
+                if (m_kind.follows == Kind::EndedThrough)
+                    out.append({label(f, "answers with its state"), [this, i](State &t) {
+                                    const Flight &g = t.flights.at(i);
+                                    const qint64 ended = t.ledger.endedThrough();
+                                    qint64 after = ended == g.number - 1 ? g.number : ended;
+                                    if (g.kind == L::Kind::Key)
+                                        after = std::min(after, g.number - 1);
+                                    report(t, after);
+                                    end(t, i, L::Outcome::Answered);
+                                }});
+            }
             if (!f.ended)
                 out.append({label(f, "never answers"), [this, i](State &t) { end(t, i, L::Outcome::NoAnswer); }});
         }
@@ -584,7 +606,9 @@ private:
         // nothing of ours stands after the ledger's next steps.
         State healthy = s;
         for (int round = 0; round < 5 && healthy.broken.isEmpty(); ++round) {
+            bool fresh = m_kind.polled;
             if (!healthy.up) {
+                fresh = true;
                 healthy.up = true;
                 healthy.ownFailedThisSession = false;
                 healthy.resends = 0;
@@ -603,7 +627,8 @@ private:
                     end(healthy, first, L::Outcome::Answered);
                 automate(healthy);
             }
-            report(healthy);
+            if (fresh || healthy.unreported)
+                report(healthy);
             automate(healthy);
             if (healthy.ask) {
                 report(healthy, healthy.ask);
