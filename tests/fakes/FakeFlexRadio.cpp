@@ -303,13 +303,13 @@ void FakeFlexRadio::reportAbnormal(const QString &state)
 void FakeFlexRadio::tellInterlock(int connection)
 {
     const QString line = QStringLiteral("S0|interlock state=%1 reason= source=%2").arg(m_interlock, m_interlockSources.join(QLatin1Char(',')));
+    QList<int> to{connection};
+    if (connection < 0) {
+        to.clear();
+        for (const auto &each : std::as_const(m_connections))
+            to.append(each->index);
+    }
     if (interlockLag.count() > 0) {
-        QList<int> to{connection};
-        if (connection < 0) {
-            to.clear();
-            for (const auto &each : std::as_const(m_connections))
-                to.append(each->index);
-        }
         // Never before a line told earlier.
         const QDeadlineTimer due(interlockLag);
         if (due.deadlineNSecs() > m_lastLagged.deadlineNSecs())
@@ -322,12 +322,8 @@ void FakeFlexRadio::tellInterlock(int connection)
         });
         return;
     }
-    if (connection >= 0) {
-        sendLineTo(connection, line);
-        return;
-    }
-    for (const auto &each : std::as_const(m_connections))
-        sendLineTo(each->index, line);
+    for (int index : to)
+        sendLineTo(index, line);
 }
 
 void FakeFlexRadio::stall(const QString &commandPrefix)

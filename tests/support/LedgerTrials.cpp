@@ -335,16 +335,11 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
         case LedgerStep::UnkeyAsNextKeys:
         case LedgerStep::LeaveAsNextKeys:
         case LedgerStep::KeyAsNextKeys:
-            clients.add(client, step == LedgerStep::UnkeyAsNextKeys ? LedgerStep::Unkey
-                                : step == LedgerStep::LeaveAsNextKeys ? LedgerStep::Leave
-                                                                      : LedgerStep::Key);
-            clients.add((client + 1) % 3, LedgerStep::Key);
-            if (!together && !clients.waitIdle())
-                return hung();
-            break;
         case LedgerStep::LeaveWithNext:
-            clients.add(client, LedgerStep::Leave);
-            clients.add((client + 1) % 3, LedgerStep::Leave);
+            clients.add(client, step == LedgerStep::UnkeyAsNextKeys ? LedgerStep::Unkey
+                                : step == LedgerStep::KeyAsNextKeys ? LedgerStep::Key
+                                                                    : LedgerStep::Leave);
+            clients.add((client + 1) % 3, step == LedgerStep::LeaveWithNext ? LedgerStep::Leave : LedgerStep::Key);
             if (!together && !clients.waitIdle())
                 return hung();
             break;
@@ -414,7 +409,7 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
                 return hung();
             if (inTurn && !heldKeysStand())
                 return withEvents("a key a client still holds was undone");
-            if (const QString failure = departureLeftKey(); inTurn && !failure.isEmpty())
+            if (const QString failure = inTurn ? departureLeftKey() : QString(); !failure.isEmpty())
                 return failure;
         }
         if (!clients.waitIdle())
