@@ -212,7 +212,7 @@ private:
     void noteBaseline(qint64 writes, qint64 revision);
     // A key or unkey goes out: until the agent shows it landed, its states
     // may be older than it.
-    QCoro::Task<void> executeTransmitChange(RemoteAgentCommand command, bool keys, bool closing);
+    QCoro::Task<void> executeTransmitChange(RemoteAgentCommand command, bool closing);
     // The state asked for once a key was answered without one, or when a
     // report may be older than our writes: the first known to be made after
     // them, with `writes` its baseline.

@@ -266,13 +266,13 @@ QCoro::Task<void> RemoteAgentClient::setMode(QString mode)
     publishPendingWrites();
 }
 
-QCoro::Task<void> RemoteAgentClient::executeTransmitChange(RemoteAgentCommand command, bool keys, bool closing)
+QCoro::Task<void> RemoteAgentClient::executeTransmitChange(RemoteAgentCommand command, bool closing)
 {
-    // Only its own answer, or a state asked for after it, is known to be
-    // made after this write. A key's own answer may carry the state from
-    // before the agent applied it: it never shows that key undone.
+    // A write's own answer may carry the state from before the agent applied
+    // it, so it is known to follow only the writes before this one: it never
+    // shows a key undone, nor an unkey's transmitter still keyed.
     const qint64 number = currentWrite();
-    const qint64 proves = keys ? std::min(writesBehind(number), number - 1) : writesBehind(number);
+    const qint64 proves = std::min(writesBehind(number), number - 1);
     bool settled = false;
     try {
         co_await execute(std::move(command), {}, closing, proves, &settled);
@@ -309,15 +309,15 @@ QCoro::Task<void> RemoteAgentClient::fetchStateAfter(qint64 writes, qint64 attem
 QCoro::Task<void> RemoteAgentClient::transmit(bool on)
 {
     // A confirmed unkey is the agent's success answer to it.
-    co_await executeTransmitChange(pttCommand(on), on, !on && isStopping());
+    co_await executeTransmitChange(pttCommand(on), !on && isStopping());
 }
 
 QCoro::Task<void> RemoteAgentClient::transmit(CATTransmitMode mode)
 {
     if (mode == CATTransmitMode::Tune)
-        co_await executeTransmitChange(RemoteAgentCommand::station(RemoteStationAction::Tune), true, false);
+        co_await executeTransmitChange(RemoteAgentCommand::station(RemoteStationAction::Tune), false);
     else
-        co_await executeTransmitChange(pttCommand(true), true, false);
+        co_await executeTransmitChange(pttCommand(true), false);
 }
 
 QCoro::Task<void> RemoteAgentClient::setSplitTransmit(bool on)

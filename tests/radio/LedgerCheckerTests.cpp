@@ -521,16 +521,11 @@ private:
             if (f.acted && !f.ended && s.up) {
                 out.append({label(f, "answers"), [this, i](State &t) { end(t, i, L::Outcome::Answered); }});
                 // The agent's answer carries its state, read before the answer
-                // ends the write: it follows that write only once every older
-                // one has ended, and a key's own never shows that key undone.
+                // ends the write. It may be the state from before the write, so
+                // it follows only the writes before it that have all ended.
                 if (m_kind.follows == Kind::EndedThrough)
                     out.append({label(f, "answers with its state"), [this, i](State &t) {
-                                    const Flight &g = t.flights.at(i);
-                                    const qint64 ended = t.ledger.endedThrough();
-                                    qint64 after = ended == g.number - 1 ? g.number : ended;
-                                    if (g.kind == L::Kind::Key)
-                                        after = std::min(after, g.number - 1);
-                                    report(t, after);
+                                    report(t, std::min(t.ledger.endedThrough(), t.flights.at(i).number - 1));
                                     end(t, i, L::Outcome::Answered);
                                 }});
             }
