@@ -386,3 +386,42 @@ TEST(RemoteAgentCommands, DestroyingTheClientEndsCommandsInFlight)
     ASSERT_TRUE(waitUntil([&] { return !outcomes.isEmpty(); }));
     EXPECT_EQ(outcomes, QStringList({"The radio is not connected."}));
 }
+
+// An answer may carry the state the agent read before applying the write:
+// an unkey's then shows the key it undid. While a key given up on is still
+// in doubt, that is no late act; a fresh state is asked for instead.
+TEST(RemoteAgentCommands, AnUnkeysAnswerWithTheStateFromBeforeItIsNoLateAct)
+{
+    RemoteAgentTiming timing = RemoteAgentHarness::quickTiming();
+    timing.requestTimeout = 1s;
+    RemoteAgentHarness h({}, timing);
+    ASSERT_TRUE(h.startAndWaitForStream());
+    QString lost;
+    bool keyed = false;
+    int unkeysAfterKey = 0;
+    h.agent.setCommandHandler("set_ptt", [&](const Request &request) {
+        if (lost.isEmpty() || request.requestID() == lost) {
+            lost = request.requestID();
+            return Reply::silent();
+        }
+        const QJsonObject before = h.agent.state;
+        Reply reply = h.agent.applyCommand(request);
+        keyed |= request.arguments().value("enabled").toBool();
+        if (keyed && !request.arguments().value("enabled").toBool() && ++unkeysAfterKey == 1)
+            reply = Reply::json({{"success", true}, {"state", before}});
+        return reply;
+    });
+
+    // A key never answered: the bridge's own unkey follows it, and it stays in doubt.
+    EXPECT_NE(failureOf(h.client->setTransmit(true)), "succeeded");
+    EXPECT_EQ(failureOf(h.client->setTransmit(true)), "succeeded");
+    const int asked = h.agent.requestCount("GET", "/api/v1/state");
+    EXPECT_EQ(failureOf(h.client->setTransmit(false)), "succeeded");
+    const QString lateAct = QStringLiteral("The radio acted late on a key it had not answered; the transmitter is unkeyed");
+    ASSERT_TRUE(waitUntil([&] {
+        return h.events.contains(lateAct)
+            || (h.agent.requestCount("GET", "/api/v1/state") > asked && !h.lastSnapshot().isTransmitting);
+    }));
+    EXPECT_FALSE(h.events.contains(lateAct));
+    EXPECT_EQ(unkeysAfterKey, 1);
+}
