@@ -72,6 +72,8 @@ struct State {
     // What the judgement needs.
     bool reportHardware = false;
     bool ownFailedThisSession = false;
+    // An unkey of ours failed on this connection, whatever debt came since.
+    bool ownUnkeyFailedHere = false;
     int resends = 0;
     bool lateKey = false;
     // The transmitter changed since the radio last reported it.
@@ -101,7 +103,7 @@ struct State {
     {
         QByteArray out = ledger.fingerprint();
         for (qint64 v : {qint64(up), qint64(key), qint64(cw), qint64(cwKeys), cwOwner, qint64(mic), actedThrough,
-                         qint64(ask.value_or(-1)), qint64(reportHardware), qint64(ownFailedThisSession),
+                         qint64(ask.value_or(-1)), qint64(reportHardware), qint64(ownFailedThisSession), qint64(ownUnkeyFailedHere),
                          qint64(resends), qint64(lateKey), qint64(unreported), qint64(unheard), qint64(boundPassed), qint64(stopping), qint64(stopFailed), qint64(stale ? 1 + stale->keyed : 0),
                          stale ? qint64(stale->source) * 1000 + stale->follows : -1})
             out.append(QByteArray::number(v)).append(',');
@@ -122,6 +124,14 @@ struct State {
             && std::none_of(unkeysOut.cbegin(), unkeysOut.cend(), [this, c](const auto &u) {
                    return u.second != c && u.first > heldKey[c];
                });
+    }
+    bool anyHolds() const
+    {
+        for (int c = 1; c <= kClients; ++c) {
+            if (holds(c))
+                return true;
+        }
+        return false;
     }
 };
 
@@ -371,7 +381,7 @@ private:
         if (f.kind == L::Kind::Unkey && outcome == L::Outcome::Refused)
             s.unkeysOut.removeIf([&f](const auto &u) { return u.first == f.number; });
         if (f.who == L::ownAccount && f.kind == L::Kind::Unkey && outcome != L::Outcome::Answered)
-            s.ownFailedThisSession = true;
+            s.ownFailedThisSession = s.ownUnkeyFailedHere = true;
         if (f.kind == L::Kind::Key && outcome == L::Outcome::NoAnswer && !inOrder())
             s.boundPassed = false;
         const L::Client who = f.who;
@@ -471,7 +481,7 @@ private:
         } else {
             out.append({QStringLiteral("link back"), [this](State &t) {
                              t.up = true;
-                             t.ownFailedThisSession = false;
+                             t.ownFailedThisSession = t.ownUnkeyFailedHere = false;
                              t.resends = 0;
                              t.ledger.sessionReady();
                              // A new session hears the transmitter's state first.
@@ -552,6 +562,49 @@ private:
     // The stop's pass is over: the ledger let it end and nothing it waits on is left.
     static bool stopEnded(const State &s) { return s.stopping && s.ledger.settled(s.stopThrough); }
 
+    // The radio answers what is under way, in order, reports what changed
+    // unasked, answers the question, and a tick passes.
+    void answerRound(State &h) const
+    {
+        bool fresh = m_kind.polled;
+        if (!h.up) {
+            fresh = true;
+            h.up = true;
+            h.ownFailedThisSession = h.ownUnkeyFailedHere = false;
+            h.resends = 0;
+            h.ledger.sessionReady();
+        }
+        for (int pass = 0; pass < 8 && !h.flights.isEmpty(); ++pass) {
+            automate(h);
+            if (h.flights.isEmpty())
+                break;
+            int first = 0;
+            if (!h.flights.at(first).acted)
+                act(h, h.flights[first]);
+            if (h.flights.at(first).ended)
+                h.flights.removeAt(first);
+            else
+                end(h, first, L::Outcome::Answered);
+            automate(h);
+        }
+        if (fresh || h.unreported)
+            report(h);
+        automate(h);
+        if (h.ask) {
+            report(h, h.ask);
+            h.ask.reset();
+            h.ledger.askEnded();
+            automate(h);
+        }
+        h.ledger.tick();
+        automate(h);
+    }
+
+    static bool lateKeyStands(const State &h)
+    {
+        return h.key && h.lateKey && !h.boundPassed && !h.mic && !h.anyHolds() && !h.ownUnkeyFailedHere;
+    }
+
     void judge(State &s, const QString &step) const
     {
         if (!s.broken.isEmpty())
@@ -601,44 +654,22 @@ private:
         // nothing of ours stands after the ledger's next steps.
         State healthy = s;
         for (int round = 0; round < 5 && healthy.broken.isEmpty(); ++round) {
-            bool fresh = m_kind.polled;
-            if (!healthy.up) {
-                fresh = true;
-                healthy.up = true;
-                healthy.ownFailedThisSession = false;
-                healthy.resends = 0;
-                healthy.ledger.sessionReady();
-            }
-            for (int pass = 0; pass < 8 && !healthy.flights.isEmpty(); ++pass) {
-                automate(healthy);
-                if (healthy.flights.isEmpty())
-                    break;
-                int first = 0;
-                if (!healthy.flights.at(first).acted)
-                    act(healthy, healthy.flights[first]);
-                if (healthy.flights.at(first).ended)
-                    healthy.flights.removeAt(first);
-                else
-                    end(healthy, first, L::Outcome::Answered);
-                automate(healthy);
-            }
-            if (fresh || healthy.unreported)
-                report(healthy);
-            automate(healthy);
-            if (healthy.ask) {
-                report(healthy, healthy.ask);
-                healthy.ask.reset();
-                healthy.ledger.askEnded();
-                automate(healthy);
-            }
-            healthy.ledger.tick();
-            automate(healthy);
+            answerRound(healthy);
             if (round == 2) {
                 healthy.now += L::doubtMilliseconds + 1;
                 healthy.ledger.timePassed(healthy.now);
                 automate(healthy);
             }
             if (round == 1) {
+                // A key acted on late is undone while the radio answers, not
+                // once it connects again and first reports; unless an unkey
+                // of ours failed on this connection.
+                if (lateKeyStands(healthy)) {
+                    State staying = healthy;
+                    answerRound(staying);
+                    if (lateKeyStands(staying) && staying.broken.isEmpty())
+                        healthy.broken = QStringLiteral("a key acted on late stands until the radio connects again");
+                }
                 // A radio that names no key source gets an owed unkey once a connection.
                 healthy.ledger.sessionLost();
                 healthy.up = false;
@@ -648,12 +679,9 @@ private:
             s.broken = healthy.broken + QStringLiteral(" (once the radio answered again)");
             return;
         }
-        bool anyHolds = false;
-        for (int c = 1; c <= kClients; ++c)
-            anyHolds |= healthy.holds(c);
         // A connected client's CW is its own, and on some keyers keys the transmitter.
         const bool cwHeld = healthy.cwOwner > 0 && healthy.connected[healthy.cwOwner];
-        if (!anyHolds && !healthy.mic && (healthy.key || (healthy.cwKeys && !cwHeld)))
+        if (!healthy.anyHolds() && !healthy.mic && (healthy.key || (healthy.cwKeys && !cwHeld)))
             s.broken = QStringLiteral("a key of ours stands though no connected client holds one");
         else if (healthy.cw && healthy.cwOwner != 0 && (healthy.cwOwner < 0 || !healthy.connected[healthy.cwOwner]))
             s.broken = QStringLiteral("CW of a departed client stays queued");
