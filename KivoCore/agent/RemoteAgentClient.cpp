@@ -232,8 +232,9 @@ QCoro::Task<void> RemoteAgentClient::connectToAgent(qint64 attempt)
 
     const auto cancellation = std::make_shared<RemoteAgentCancellation>();
     m_stateRequest = cancellation;
-    // The state asked for now is made after every key and unkey that has ended.
-    const qint64 settledAt = writesBehind();
+    // The state asked for now is made after every key and unkey that has
+    // ended: the agent may act on requests out of order.
+    const qint64 settledAt = transmitWritesEnded();
     std::optional<RemoteAgentDecodedState> state;
     QString failure;
     try {
@@ -396,12 +397,6 @@ void RemoteAgentClient::reportTransmitter(const RadioSnapshot &snapshot, qint64 
     m_reportedRevision = revision;
     m_reportedBehind = behind;
     transmitterReported(snapshot.isTransmitting, KeySource::Unknown, behind);
-}
-
-qint64 RemoteAgentClient::writesBehind(qint64 command) const
-{
-    const qint64 ended = transmitWritesEnded();
-    return command > 0 && ended == command - 1 ? command : ended;
 }
 
 void RemoteAgentClient::noteBaseline(qint64 writes, qint64 revision)

@@ -203,11 +203,6 @@ private:
     // Tells the ledger of a newer revision, and which of our writes it is
     // known to be made after.
     void reportTransmitter(const RadioSnapshot &snapshot, qint64 revision, std::optional<qint64> answersWrites);
-    // What a state asked for now, or the answer to the write numbered
-    // `command`, is known to be made after: the agent may act on requests
-    // out of order, so only writes that had ended, and the command itself
-    // when none older is still on its way.
-    qint64 writesBehind(qint64 command = 0) const;
     // Revisions from `revision` on were made after writes up to `writes`.
     void noteBaseline(qint64 writes, qint64 revision);
     // A key or unkey goes out: until the agent shows it landed, its states

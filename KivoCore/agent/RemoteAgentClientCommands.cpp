@@ -269,10 +269,10 @@ QCoro::Task<void> RemoteAgentClient::setMode(QString mode)
 QCoro::Task<void> RemoteAgentClient::executeTransmitChange(RemoteAgentCommand command, bool closing)
 {
     // A write's own answer may carry the state from before the agent applied
-    // it, so it is known to follow only the writes before this one: it never
-    // shows a key undone, nor an unkey's transmitter still keyed.
+    // it, so it is known to follow only the writes before this one that have
+    // ended: it never shows a key undone, nor an unkey's transmitter still keyed.
     const qint64 number = currentWrite();
-    const qint64 proves = std::min(writesBehind(number), number - 1);
+    const qint64 proves = std::min(transmitWritesEnded(), number - 1);
     bool settled = false;
     try {
         co_await execute(std::move(command), {}, closing, proves, &settled);
@@ -286,7 +286,7 @@ QCoro::Task<void> RemoteAgentClient::executeTransmitChange(RemoteAgentCommand co
 
 QCoro::Task<void> RemoteAgentClient::askTransmitter()
 {
-    co_await fetchStateAfter(writesBehind(), generation());
+    co_await fetchStateAfter(transmitWritesEnded(), generation());
 }
 
 QCoro::Task<void> RemoteAgentClient::fetchStateAfter(qint64 writes, qint64 attempt)

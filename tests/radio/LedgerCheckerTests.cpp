@@ -394,6 +394,15 @@ private:
         release(s, who, number);
     }
 
+    // A new connection: what was spent on the last one counts no more.
+    static void connectAgain(State &s)
+    {
+        s.up = true;
+        s.ownFailedThisSession = s.ownUnkeyFailedHere = false;
+        s.resends = 0;
+        s.ledger.sessionReady();
+    }
+
     static void leave(State &s, int c)
     {
         s.connected[c] = false;
@@ -480,10 +489,7 @@ private:
             out.append({QStringLiteral("tick"), [](State &t) { t.ledger.tick(); }});
         } else {
             out.append({QStringLiteral("link back"), [this](State &t) {
-                             t.up = true;
-                             t.ownFailedThisSession = t.ownUnkeyFailedHere = false;
-                             t.resends = 0;
-                             t.ledger.sessionReady();
+                             connectAgain(t);
                              // A new session hears the transmitter's state first.
                              report(t);
                          }});
@@ -569,10 +575,7 @@ private:
         bool fresh = m_kind.polled;
         if (!h.up) {
             fresh = true;
-            h.up = true;
-            h.ownFailedThisSession = h.ownUnkeyFailedHere = false;
-            h.resends = 0;
-            h.ledger.sessionReady();
+            connectAgain(h);
         }
         for (int pass = 0; pass < 8 && !h.flights.isEmpty(); ++pass) {
             automate(h);
