@@ -275,6 +275,7 @@ TransmitterLedger &RadioBackendBase::ledger()
     if (!std::exchange(m_traitsRead, true))
         m_ledger.setTraits({.namesKeySource = reportsKeySource(),
                             .actsInOrder = actsInOrder(),
+                            .answersSets = answersSetCommands(),
                             .keyerKeys = clearingKeyerUnkeys(),
                             .canAsk = canAskTransmitter(),
                             .reports = reportsTransmitter()});
