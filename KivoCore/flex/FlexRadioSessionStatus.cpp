@@ -160,6 +160,7 @@ void FlexRadioSession::applyInterlock(const FlexInterlockReading &reading)
     const KeySource from = reading.source == TransmitterLedger::Source::Hardware   ? KeySource::Hardware
                          : reading.source == TransmitterLedger::Source::Software ? KeySource::Software
                                                                                  : KeySource::Unknown;
+    // Sent only on change and behind the replies: it follows none of our writes.
     transmitterReported(reading.keyed, from, 0);
     publish();
 }
