@@ -176,6 +176,9 @@ protected:
 private:
     using Ledger = TransmitterLedger;
 
+    // Whichever way it starts after a stop: reports flow again, and the
+    // ledger's clients hold their keys again.
+    void resume();
     void attempt();
     QCoro::Task<void> closeTransport();
     QCoro::Task<void> closeAfterFailure(qint64 attempt, QString reason, bool retry);
