@@ -517,7 +517,7 @@ bool TransmitterLedger::unkeyWanted(bool ignoreOperator, bool firstOnly) const
     return wanted;
 }
 
-bool TransmitterLedger::clearWanted(bool firstOnly) const
+bool TransmitterLedger::clearWanted(bool firstOnly, bool periodic) const
 {
     if (!m_ready || ownUnderWay() || clientKeyPending() || underWay(Kind::Clear))
         return false;
@@ -535,7 +535,7 @@ bool TransmitterLedger::clearWanted(bool firstOnly) const
         // CW the radio may still begin to play is cleared at once and at
         // every departure, and again every tick while no connected client's
         // CW would be cut with it, so that it stops soon after it starts.
-        if (doubtActive(w) ? w.clearResentEpoch == -1 || (!cwHeld && w.clearResentEpoch != m_epoch)
+        if (doubtActive(w) ? w.clearResentEpoch == -1 || (periodic && !cwHeld && w.clearResentEpoch != m_epoch)
                            : (!w.clearOwed || w.clearResentEpoch != m_epoch))
             wanted = true;
     }
@@ -560,13 +560,18 @@ bool TransmitterLedger::askWanted() const
 
 TransmitterLedger::Action TransmitterLedger::due() const
 {
-    if (clearWanted(false))
+    if (clearWanted(false, false))
         return Action::Clear;
     if (unkeyWanted(false, false))
         return Action::Unkey;
-    if (m_traits.canAsk && !m_asking && !ownUnderWay() && askWanted() && m_report->follows < handedThrough()
+    const bool asks = m_traits.canAsk && askWanted();
+    if (asks && !m_asking && !ownUnderWay() && m_report->follows < handedThrough()
         && (m_askedAt < handedThrough() || m_askEpoch != m_epoch))
         return Action::Ask;
+    // A clear sent again while a question is open would leave its answer
+    // older than our newest write, and the question would never end.
+    if (!asks && !m_asking && clearWanted(false, true))
+        return Action::Clear;
     return Action::None;
 }
 
@@ -677,7 +682,7 @@ bool TransmitterLedger::settled(qint64 through) const
 {
     // What is owed already is paid on the ledger's own time: a departure
     // waits for the first try at what it leaves, not for the radio to give in.
-    if (clearWanted(true) || unkeyWanted(false, true))
+    if (clearWanted(true, false) || unkeyWanted(false, true))
         return false;
     // The stop's one pass ends only once all it sent has ended.
     if (m_stopping && (due() != Action::None || ownUnderWay() || m_asking))

@@ -201,7 +201,9 @@ private:
     bool reportGate() const;
     bool unkeyWanted(bool ignoreOperator, bool firstOnly) const;
     bool unkeyAllowed(const Write &w) const;
-    bool clearWanted(bool firstOnly) const;
+    // `periodic`: CW the radio may still begin to play is cleared again
+    // every tick, which waits for what else is due.
+    bool clearWanted(bool firstOnly, bool periodic) const;
     bool askWanted() const;
     bool doubtActive(const Write &w) const;
     bool keyDoubtful() const;

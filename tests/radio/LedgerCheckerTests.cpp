@@ -2,6 +2,8 @@
 // the operator and the link: every sequence of events up to a depth, repeated
 // states merged, with the station judged at every state.
 
+#include "KivoCore/agent/RemoteAgentReading.h"
+#include "KivoCore/flex/FlexRadioSession.h"
 #include "KivoCore/flex/LegacyKIVOReading.h"
 #include "KivoCore/radio/TransmitterLedger.h"
 
@@ -293,7 +295,7 @@ private:
         case Kind::ActedThrough:
             return s.actedThrough;
         case Kind::EndedThrough:
-            return s.ledger.endedThrough();
+            return agent::askFollows(s.ledger.endedThrough());
         }
         return 0;
     }
@@ -302,10 +304,14 @@ private:
     State::Stale now(const State &s) const
     {
         const bool keyed = s.key || s.cwKeys || s.mic;
-        L::Source source = L::Source::Unknown;
-        if (m_kind.traits.namesKeySource && keyed)
-            source = s.mic ? L::Source::Hardware : L::Source::Software;
-        return {.keyed = keyed, .source = source, .follows = follows(s)};
+        if (!m_kind.traits.namesKeySource)
+            return {.keyed = keyed, .source = L::Source::Unknown, .follows = follows(s)};
+        // The interlock line a FlexRadio sends, read as its session reads it.
+        const QString source = QLatin1String(s.mic ? (s.key || s.cwKeys ? "MIC,SW" : "MIC") : keyed ? "SW" : "");
+        const auto reading = readFlexInterlock(
+            {{QStringLiteral("state"), keyed ? QStringLiteral("TRANSMITTING") : QStringLiteral("READY")},
+             {QStringLiteral("source"), source}});
+        return {.keyed = reading->keyed, .source = reading->source, .follows = follows(s)};
     }
 
     void report(State &s, std::optional<qint64> after = std::nullopt) const
@@ -551,18 +557,13 @@ private:
             const bool set = f.kind == L::Kind::Key || f.kind == L::Kind::CW;
             if (!f.acted && (!inOrder() || !earlierUnacted) && s.up) {
                 out.append({label(f, "acts on"), [this, i](State &t) { act(t, t.flights[i]); }});
-                if (!f.ended && !(set && takesUnseen()))
+                if (!f.ended && !(set && takesOnWrite()))
                     out.append({label(f, "refuses"), [this, i](State &t) { refuse(t, i); }});
             }
             earlierUnacted |= !f.acted;
-            // The companion takes a key or CW once written, before it acts,
-            // and a refusal that follows is never seen.
-            if (set && takesUnseen() && s.up) {
-                if (!f.ended)
-                    out.append({label(f, "takes"), [this, i](State &t) { end(t, i, L::Outcome::Answered); }});
-                else if (!f.acted && !f.lost)
-                    out.append({label(f, "refuses unseen"), [i](State &t) { t.flights.removeAt(i); }});
-            }
+            // The companion takes a key or CW once written, before it acts.
+            if (set && takesOnWrite() && s.up && !f.ended)
+                out.append({label(f, "takes"), [this, i](State &t) { end(t, i, L::Outcome::Answered); }});
             if (f.acted && !f.ended && s.up) {
                 out.append({label(f, "answers"), [this, i](State &t) { answer(t, i); }});
                 // The agent's answer carries its state, read before the answer
@@ -570,7 +571,7 @@ private:
                 // it follows only the writes before it that have all ended.
                 if (m_kind.follows == Kind::EndedThrough)
                     out.append({label(f, "answers with its state"), [this, i](State &t) {
-                                    report(t, std::min(t.ledger.endedThrough(), t.flights.at(i).number - 1));
+                                    report(t, agent::answerFollows(t.ledger.endedThrough(), t.flights.at(i).number));
                                     end(t, i, L::Outcome::Answered);
                                 }});
             }
@@ -599,7 +600,7 @@ private:
         }
     }
 
-    bool takesUnseen() const { return !m_kind.traits.answersSets; }
+    bool takesOnWrite() const { return !m_kind.traits.answersSets; }
 
     // What came back for an unkey or clear on the companion: its answers
     // and the information asked after it, read as its client reads them.
@@ -695,7 +696,9 @@ private:
             if (line.startsWith(QLatin1String("Unkey not confirmed")) && !step.contains(QLatin1String("never answers"))
                 && !step.contains(QLatin1String("refuses")) && !step.contains(QLatin1String("drops"))
                 && !step.contains(QLatin1String("leave")) && !step.contains(QLatin1String("radio reports"))
-                && !step.contains(QLatin1String("minute")))
+                && !step.contains(QLatin1String("minute"))
+                // The companion's answer to an unkey may show it still keyed.
+                && !(m_kind.confirmsByReport && step.contains(QLatin1String("answers")) && s.mic))
                 s.broken = QStringLiteral("\"not confirmed\" said of an unkey not yet answered");
             if (line.contains(QLatin1String("acted late")) && !s.lateKey && s.boundPassed && !s.unheard)
                 s.broken = QStringLiteral("a late act said, and undone, where the radio acted on no key of ours");
