@@ -396,15 +396,17 @@ private:
         }
     }
 
-    void end(State &s, int index, L::Outcome outcome) const
+    // `refused`: what the radio did, whatever its client read from it.
+    void end(State &s, int index, L::Outcome outcome, std::optional<bool> refused = std::nullopt) const
     {
+        const bool radioRefused = refused.value_or(outcome == L::Outcome::Refused);
         Flight &f = s.flights[index];
         f.ended = true;
         f.lost = outcome == L::Outcome::NoAnswer;
         s.stopFailed |= s.stopping && outcome != L::Outcome::Answered;
         if (f.kind == L::Kind::Key && outcome == L::Outcome::Answered && f.who > 0 && s.connected[f.who])
             s.heldKey[f.who] = f.number;
-        if (f.kind == L::Kind::Unkey && outcome == L::Outcome::Refused)
+        if (f.kind == L::Kind::Unkey && radioRefused)
             s.unkeysOut.removeIf([&f](const auto &u) { return u.first == f.number; });
         if (f.who == L::ownAccount && f.kind == L::Kind::Unkey && outcome != L::Outcome::Answered)
             s.ownFailedThisSession = s.ownUnkeyFailedHere = true;
@@ -414,7 +416,7 @@ private:
         const qint64 number = f.number;
         // A write acted on and answered, or refused, is gone from the radio;
         // one never answered, or taken before it was acted on, may still be.
-        if (f.acted || outcome == L::Outcome::Refused)
+        if (f.acted || radioRefused)
             s.flights.removeAt(index);
         s.ledger.ended(number, outcome, QStringLiteral("The radio did not answer."));
         release(s, who, number);
@@ -610,7 +612,7 @@ private:
         if (reply.informed)
             reply.keyed = now(s).keyed;
         report(s);
-        end(s, index, companion::outcome(kind, reply));
+        end(s, index, companion::outcome(kind, reply), reply.refused);
     }
 
     bool confirmsByReport(const State &s, int index) const
