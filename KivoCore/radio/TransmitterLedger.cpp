@@ -81,6 +81,7 @@ void TransmitterLedger::handed(qint64 number)
             if (write->kind == Kind::Clear && mayQueue(w) && covers(*write, w)) {
                 write->clearSaid |= w.clearSaid;
                 w.clearResentEpoch = m_epoch;
+                w.clearAtOnce = false;
             }
         }
     }
@@ -128,8 +129,10 @@ void TransmitterLedger::ended(qint64 number, Outcome outcome, const QString &rea
     }
     // An unkey or clear never answered may still act too, and would cut a
     // key or CW written after it: those are refused until then (barred).
-    if (doubtful)
+    if (doubtful) {
         write->doubtUntil = m_now + doubtMilliseconds;
+        write->clearAtOnce = true;
+    }
     switch (write->kind) {
     case Kind::Key:
     case Kind::CW:
@@ -202,7 +205,7 @@ void TransmitterLedger::clientGone(Client who, const QString &unreachable)
     // CW the radio may still begin to play is cleared again at every departure.
     for (Write &w : m_writes) {
         if (mayQueue(w) && doubtActive(w))
-            w.clearResentEpoch = -1;
+            w.clearAtOnce = true;
     }
     judge();
 }
@@ -535,7 +538,7 @@ bool TransmitterLedger::clearWanted(bool firstOnly, bool periodic) const
         // CW the radio may still begin to play is cleared at once and at
         // every departure, and again every tick while no connected client's
         // CW would be cut with it, so that it stops soon after it starts.
-        if (doubtActive(w) ? w.clearResentEpoch == -1 || (periodic && !cwHeld && w.clearResentEpoch != m_epoch)
+        if (doubtActive(w) ? w.clearAtOnce || (periodic && !cwHeld && w.clearResentEpoch != m_epoch)
                            : (!w.clearOwed || w.clearResentEpoch != m_epoch))
             wanted = true;
     }
@@ -769,7 +772,7 @@ QByteArray TransmitterLedger::fingerprint() const
         for (qint64 value : {w.number, qint64(w.kind), w.client, qint64(w.state), w.session, w.handedAt, w.endedAt,
                              qint64(w.undone), qint64(w.cleared), qint64(w.owed), qint64(w.said), qint64(w.heldSaid),
                              qint64(w.clearOwed), qint64(w.clearSaid), w.resentIn.value_or(-1), w.resentEpoch,
-                             w.clearResentEpoch, qint64(doubtActive(w)), qint64(w.first), qint64(w.held)})
+                             w.clearResentEpoch, qint64(doubtActive(w)), qint64(w.clearAtOnce), qint64(w.first), qint64(w.held)})
             put(value);
         for (qint64 value : w.releasedBy)
             put(value);

@@ -159,8 +159,10 @@ private:
         qint64 resentEpoch = -1;
         qint64 clearResentEpoch = -1;
         // Never answered on a radio that acts out of order: it may still
-        // act until then.
+        // act until then; CW of it is to be cleared at once (first, and
+        // after each departure).
         std::optional<qint64> doubtUntil;
+        bool clearAtOnce = false;
         // An own undo that is the first try at something of ours; one
         // sent for what was said unconfirmed or held back.
         bool first = false;
