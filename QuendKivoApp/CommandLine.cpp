@@ -28,6 +28,47 @@ QString usage(const QCommandLineParser &parser, const QString &program, const QS
 
 } // namespace
 
+QStringList withoutQtOptions(const QStringList &arguments)
+{
+    // As Qt 6 and its X11 and Wayland plug-ins read them, with one dash or two.
+    static const QStringList withValue{
+        QStringLiteral("platform"),   QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
+        QStringLiteral("plugin"),     QStringLiteral("qwindowgeometry"),    QStringLiteral("geometry"),
+        QStringLiteral("qwindowicon"), QStringLiteral("icon"),              QStringLiteral("qwindowtitle"),
+        QStringLiteral("title"),      QStringLiteral("session"),            QStringLiteral("display"),
+        QStringLiteral("name"),       QStringLiteral("style"),              QStringLiteral("stylesheet")};
+    static const QStringList withEquals{QStringLiteral("style"), QStringLiteral("stylesheet"),
+                                        QStringLiteral("qmljsdebugger"), QStringLiteral("dialogs"),
+                                        QStringLiteral("fontengine")};
+    static const QStringList flags{QStringLiteral("reverse"), QStringLiteral("widgetcount"),
+                                   QStringLiteral("testability"), QStringLiteral("nograb"),
+                                   QStringLiteral("dograb"), QStringLiteral("sync")};
+    QStringList kept = arguments.mid(0, 1);
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        QStringView name(argument);
+        if (name.startsWith(QLatin1String("--")))
+            name = name.sliced(2);
+        else if (name.startsWith(u'-'))
+            name = name.sliced(1);
+        else {
+            kept.append(argument);
+            continue;
+        }
+        const qsizetype equals = name.indexOf(u'=');
+        if (equals > 0 && withEquals.contains(name.first(equals)))
+            continue;
+        if (equals < 0 && withValue.contains(name)) {
+            ++i;
+            continue;
+        }
+        if (equals < 0 && flags.contains(name))
+            continue;
+        kept.append(argument);
+    }
+    return kept;
+}
+
 CommandLineRequest parseCommandLine(const QStringList &arguments, const QString &settingsFile)
 {
     QCommandLineParser parser;

@@ -21,4 +21,9 @@ struct CommandLineRequest {
 // help text.
 CommandLineRequest parseCommandLine(const QStringList &arguments, const QString &settingsFile);
 
+// The arguments without the options Qt takes for itself once the display
+// is open (-platform xcb, -style=Fusion, --reverse …), for reading them
+// before it is.
+QStringList withoutQtOptions(const QStringList &arguments);
+
 } // namespace kivo

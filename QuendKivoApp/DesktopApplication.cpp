@@ -22,6 +22,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstdio>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
@@ -200,12 +201,18 @@ struct HeldMessage {
 };
 QList<HeldMessage> heldMessages;
 QtMessageHandler qtMessageHandler = nullptr;
+// What the command line was refused with, said instead when no display opens.
+std::optional<CommandLineRequest> refusedCommandLine;
 
 void holdWhileOpeningDisplay(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
     if (type != QtFatalMsg) {
         heldMessages.append({type, context.category, text});
         return;
+    }
+    if (refusedCommandLine) {
+        print(stderr, refusedCommandLine->text);
+        std::_Exit(refusedCommandLine->exitCode);
     }
     QStringList named;
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
@@ -243,17 +250,19 @@ int runDesktopApplication(int &argc, char **argv, const QString &settingsPath,
     QApplication::setApplicationVersion(QStringLiteral(QK_VERSION));
     const QString settingsFile = settingsPath.isEmpty() ? QSettings().fileName() : settingsPath;
 
-    // Help and version answer where no display can be opened. Qt's own
-    // options (-platform …) are known only once it runs: what reads as an
-    // error here is decided then.
+    // Help and version answer where no display can be opened. Qt itself
+    // takes out its options once the display is open, and decides then what
+    // reads as an error; where none opens, the refusal read here is said.
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
-    const CommandLineRequest answer = parseCommandLine(arguments, settingsFile);
+    const CommandLineRequest answer = parseCommandLine(withoutQtOptions(arguments), settingsFile);
     if (!answer.run && answer.exitCode == 0) {
         print(stdout, answer.text);
         return 0;
     }
+    if (!answer.run)
+        refusedCommandLine = answer;
 
     const std::unique_ptr<QApplication> app = openDisplay(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("quend-kivo"));

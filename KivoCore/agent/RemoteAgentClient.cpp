@@ -2,6 +2,7 @@
 // reconnection, and the one routine through which every HTTP request goes.
 
 #include "KivoCore/agent/RemoteAgentClient.h"
+#include "KivoCore/agent/RemoteAgentReading.h"
 
 #include "KivoCore/support/Async.h"
 #include "KivoCore/support/KivoError.h"
@@ -234,7 +235,7 @@ QCoro::Task<void> RemoteAgentClient::connectToAgent(qint64 attempt)
     m_stateRequest = cancellation;
     // The state asked for now is made after every key and unkey that has
     // ended: the agent may act on requests out of order.
-    const qint64 settledAt = transmitWritesEnded();
+    const qint64 settledAt = agent::askFollows(transmitWritesEnded());
     std::optional<RemoteAgentDecodedState> state;
     QString failure;
     try {

@@ -3,6 +3,7 @@
 // successful frequency or mode write.
 
 #include "KivoCore/agent/RemoteAgentClient.h"
+#include "KivoCore/agent/RemoteAgentReading.h"
 
 #include "KivoCore/support/Async.h"
 #include "KivoCore/support/KivoError.h"
@@ -272,7 +273,7 @@ QCoro::Task<void> RemoteAgentClient::executeTransmitChange(RemoteAgentCommand co
     // it, so it is known to follow only the writes before this one that have
     // ended: it never shows a key undone, nor an unkey's transmitter still keyed.
     const qint64 number = currentWrite();
-    const qint64 proves = std::min(transmitWritesEnded(), number - 1);
+    const qint64 proves = agent::answerFollows(transmitWritesEnded(), number);
     bool settled = false;
     try {
         co_await execute(std::move(command), {}, closing, proves, &settled);
@@ -286,7 +287,7 @@ QCoro::Task<void> RemoteAgentClient::executeTransmitChange(RemoteAgentCommand co
 
 QCoro::Task<void> RemoteAgentClient::askTransmitter()
 {
-    co_await fetchStateAfter(transmitWritesEnded(), generation());
+    co_await fetchStateAfter(agent::askFollows(transmitWritesEnded()), generation());
 }
 
 QCoro::Task<void> RemoteAgentClient::fetchStateAfter(qint64 writes, qint64 attempt)

@@ -58,6 +58,21 @@ struct FlexStatusLine {
 // Nothing for a line without "|" or without an object name.
 std::optional<FlexStatusLine> parseFlexStatusLine(QStringView line);
 
+// What an "interlock" status line says of the transmitter: whether it is on
+// the air, for the snapshot, and for the ledger whether it may be keyed and
+// who keyed it. The interlock lags the replies, so it follows none of our
+// writes.
+struct FlexInterlockReading {
+    bool transmitting = false;
+    bool keyed = false;
+    TransmitterLedger::Source source = TransmitterLedger::Source::Unknown;
+
+    bool operator==(const FlexInterlockReading &) const = default;
+};
+
+// Nothing for properties without "state".
+std::optional<FlexInterlockReading> readFlexInterlock(const QHash<QString, QString> &properties);
+
 // Every duration of the client, shortened by tests.
 struct FlexRadioTiming {
     std::chrono::milliseconds commandTimeout{5000};
@@ -194,7 +209,7 @@ private:
     void applyStatus(const QString &line);
     void applyClient(const std::optional<QString> &identifier, const QHash<QString, QString> &properties);
     void applySlice(const std::optional<QString> &identifier, const QHash<QString, QString> &properties);
-    void applyInterlock(const QString &state, const std::optional<QString> &source);
+    void applyInterlock(const FlexInterlockReading &reading);
     void selectBestSlice();
     std::optional<SliceState> stationSlice(const QString &letter) const;
     // What the ready state says: the followed slice, or what is awaited.

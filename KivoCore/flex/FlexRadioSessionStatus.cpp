@@ -118,8 +118,8 @@ void FlexRadioSession::applyStatus(const QString &line)
     } else if (object == QLatin1String("slice")) {
         applySlice(status->identifier, status->properties);
     } else if (object == QLatin1String("interlock")) {
-        if (const auto state = valueOf(status->properties, QStringLiteral("state")))
-            applyInterlock(upperCased(*state), valueOf(status->properties, QStringLiteral("source")));
+        if (const auto reading = readFlexInterlock(status->properties))
+            applyInterlock(*reading);
     } else if (object == QLatin1String("cwx")) {
         const auto wpm = parseStrictInteger(status->properties.value(QStringLiteral("wpm")));
         if (wpm && *wpm >= 5 && *wpm <= 100)
@@ -127,29 +127,41 @@ void FlexRadioSession::applyStatus(const QString &line)
     }
 }
 
-void FlexRadioSession::applyInterlock(const QString &state, const std::optional<QString> &source)
+std::optional<FlexInterlockReading> readFlexInterlock(const QHash<QString, QString> &properties)
 {
+    const auto state = valueOf(properties, QStringLiteral("state"));
+    if (!state)
+        return std::nullopt;
     static const QSet<QString> keyed{QStringLiteral("PTT_REQUESTED"), QStringLiteral("TRANSMITTING")};
     // Only these say the transmitter let go. A fault, a time-out or a stuck
     // input may leave our transmit request standing, so for the ledger it
     // is a key of no named source: "xmit 0" still goes out for a key of ours.
     static const QSet<QString> released{QStringLiteral("UNKEY_REQUESTED"), QStringLiteral("READY"),
                                         QStringLiteral("RECEIVE"), QStringLiteral("NOT_READY")};
-    m_value.isTransmitting = keyed.contains(state);
+    const QString name = upperCased(*state);
+    FlexInterlockReading reading{.transmitting = keyed.contains(name), .keyed = true};
+    if (!reading.transmitting && !released.contains(name))
+        return reading;
+    reading.keyed = reading.transmitting;
     // A key made through the API reads "SW" (a tune "TUNE"); the microphone,
-    // the accessory and RCA jacks are the operator's own.
-    KeySource from = KeySource::Unknown;
-    if (source && !trimmed(*source).isEmpty()) {
-        const QString name = upperCased(trimmed(*source));
-        from = name == QLatin1String("SW") || name == QLatin1String("TUNE") ? KeySource::Software
-                                                                            : KeySource::Hardware;
-    }
-    // The radio sends its interlock only on change, behind its replies: a
-    // line may be older than any write answered, so it follows none of them.
-    if (m_value.isTransmitting || released.contains(state))
-        transmitterReported(m_value.isTransmitting, from, 0);
-    else
-        transmitterReported(true, KeySource::Unknown, 0);
+    // the accessory and RCA jacks, VOX and whatever else the radio names are
+    // the operator's own.
+    const QString source = upperCased(trimmed(valueOf(properties, QStringLiteral("source")).value_or(QString())));
+    if (!source.isEmpty())
+        reading.source = source == QLatin1String("SW") || source == QLatin1String("TUNE")
+                             ? TransmitterLedger::Source::Software
+                             : TransmitterLedger::Source::Hardware;
+    return reading;
+}
+
+void FlexRadioSession::applyInterlock(const FlexInterlockReading &reading)
+{
+    m_value.isTransmitting = reading.transmitting;
+    const KeySource from = reading.source == TransmitterLedger::Source::Hardware   ? KeySource::Hardware
+                         : reading.source == TransmitterLedger::Source::Software ? KeySource::Software
+                                                                                 : KeySource::Unknown;
+    // Sent only on change and behind the replies: it follows none of our writes.
+    transmitterReported(reading.keyed, from, 0);
     publish();
 }
 

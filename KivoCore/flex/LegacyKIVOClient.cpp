@@ -1,6 +1,5 @@
 #include "KivoCore/flex/LegacyKIVOClient.h"
 
-#include "KivoCore/radio/CATCommandProcessor.h"
 #include "KivoCore/support/LogCategories.h"
 #include "KivoCore/support/Numbers.h"
 #include "KivoCore/support/ReconnectBackoff.h"
@@ -273,10 +272,22 @@ void LegacyKIVOClient::parse(const QString &answer)
             m_pollAnsweredAt = m_clock.elapsed();
         for (Request request : skipped) {
             if (request.read && request.confirmation)
-                request.confirmation->resolve(std::nullopt);
+                request.confirmation->resolve({});
         }
-        if (asked->confirmation && !answer.startsWith(u"IF"))
-            asked->confirmation->resolve(std::nullopt);
+        if (answer == u"?") {
+            // A set taken says nothing, so a refusal may belong to any set
+            // up to the next read: an unkey or clear among them may be the
+            // one refused.
+            const companion::Reply refused{.refused = true, .informed = false, .keyed = std::nullopt};
+            if (asked->confirmation)
+                asked->confirmation->resolve(refused);
+            for (Request request : m_unanswered) {
+                if (request.read)
+                    break;
+                if (request.confirmation)
+                    request.confirmation->resolve(refused);
+            }
+        }
     }
     const QStringView rest = QStringView(answer).mid(2);
     bool recognised = true;
@@ -308,24 +319,17 @@ void LegacyKIVOClient::parse(const QString &answer)
     refreshSnapshot();
 }
 
-// Only Kenwood's whole layout is read: a shorter answer may hold anything
-// where the transmit flag belongs.
 void LegacyKIVOClient::readInformation(const QString &answer, std::optional<Request> asked)
 {
-    std::optional<bool> keyed;
-    if (answer.size() == CATCommandProcessor::informationLength) {
-        const QChar flag = answer.at(CATCommandProcessor::informationTransmitFlag);
-        if (flag == u'0' || flag == u'1')
-            keyed = flag == u'1';
-    }
+    const std::optional<bool> keyed = companion::transmitFlag(answer);
     if (asked && asked->confirmation)
-        asked->confirmation->resolve(keyed);
+        asked->confirmation->resolve({.refused = false, .informed = true, .keyed = keyed});
     if (!keyed)
         return;
     m_value.isTransmitting = *keyed;
     // An answer nobody asked for on this connection tells the ledger nothing.
     if (asked)
-        transmitterReported(*keyed, KeySource::Unknown, asked->transmitWrites);
+        transmitterReported(*keyed, KeySource::Unknown, companion::reportFollows);
 }
 
 const QLoggingCategory &LegacyKIVOClient::logCategory() const
@@ -346,7 +350,6 @@ QCoro::Task<void> LegacyKIVOClient::send(QByteArray command, std::optional<Confi
     for (const auto &[name, read] : commandsOf(command))
         m_unanswered.append({.name = name,
                              .read = read,
-                             .transmitWrites = transmitWrites(),
                              .confirmation = confirmation,
                              .poll = command == kPollBatch ? m_polls : 0});
     watchSilence(false);
@@ -540,14 +543,10 @@ QCoro::Task<void> LegacyKIVOClient::transmit(bool on)
         publishValue();
         co_return;
     }
-    const std::optional<bool> keyed = co_await sendAndConfirm(kReceiveCommand);
-    if (!keyed)
-        throw KivoError::server(QStringLiteral("KIVO did not say whether the transmitter is keyed."));
-    if (*keyed)
-        throw KivoError::refusal(QStringLiteral("KIVO still reports the transmitter keyed."));
+    co_await sendAndConfirm(TransmitterLedger::Kind::Unkey, kReceiveCommand);
 }
 
-QCoro::Task<std::optional<bool>> LegacyKIVOClient::sendAndConfirm(QByteArray command)
+QCoro::Task<void> LegacyKIVOClient::sendAndConfirm(TransmitterLedger::Kind kind, QByteArray command)
 {
     QPointer<LegacyKIVOClient> self(this);
     // Asked at once rather than at the next poll, so the answer is quick.
@@ -556,8 +555,16 @@ QCoro::Task<std::optional<bool>> LegacyKIVOClient::sendAndConfirm(QByteArray com
     co_await send(command + kInformationRequest, confirmation);
     if (!self)
         throw KivoError::notConnected();
-    co_return co_await awaitWithin(confirmation, answerTime(),
-                                   KivoError::server(QStringLiteral("KIVO did not answer after the command.")));
+    const companion::Reply reply = co_await awaitWithin(
+        confirmation, answerTime(), KivoError::server(QStringLiteral("KIVO did not answer after the command.")));
+    switch (companion::outcome(kind, reply)) {
+    case TransmitterLedger::Outcome::Answered:
+        co_return;
+    case TransmitterLedger::Outcome::Refused:
+        throw KivoError::refusal(companion::failure(kind, reply));
+    case TransmitterLedger::Outcome::NoAnswer:
+        throw KivoError::server(companion::failure(kind, reply));
+    }
 }
 
 QCoro::Task<void> LegacyKIVOClient::transmit(CATTransmitMode mode)
@@ -617,7 +624,7 @@ QCoro::Task<void> LegacyKIVOClient::clearKeyer()
 {
     // Bytes written into a link that is closing prove nothing; an answer
     // asked after them does.
-    co_await sendAndConfirm(kBlankKeyerCommand);
+    co_await sendAndConfirm(TransmitterLedger::Kind::Clear, kBlankKeyerCommand);
 }
 
 } // namespace kivo

@@ -4,6 +4,7 @@
 // program: its Kenwood-style CAT port over TCP, polled once a second, no
 // faster than it answers.
 
+#include "KivoCore/flex/LegacyKIVOReading.h"
 #include "KivoCore/support/Async.h"
 #include "KivoCore/radio/Models.h"
 #include "KivoCore/radio/RadioBackendBase.h"
@@ -88,6 +89,7 @@ protected:
     QCoro::Task<void> clearKeyer() override;
     // The companion's keyer holds the transmitter while it sends.
     bool clearingKeyerUnkeys() const override { return true; }
+    bool answersSetCommands() const override { return companion::answersSetCommands; }
     const QLoggingCategory &logCategory() const override;
 
 private:
@@ -95,17 +97,14 @@ private:
         qint64 endOffset = 0;
         OneShot<> done;
     };
-    // The transmit flag of an information answer, if it has a readable one.
-    using Confirmation = OneShot<std::optional<bool>>;
+    // What came back for a command followed by "IF;".
+    using Confirmation = OneShot<companion::Reply>;
     // A command written on this connection and not yet answered. The
     // companion answers in order: a read ("FA;", "IF;", ...) once, a set
     // only when it refuses it ("?").
     struct Request {
         QByteArray name;
         bool read = false;
-        // The ledger's numbers given when it was written: its answer shows
-        // nothing older.
-        qint64 transmitWrites = 0;
         // An unkey or keyer clear awaiting its command's information answer,
         // which a refusal of the command itself fails.
         std::optional<Confirmation> confirmation;
@@ -125,8 +124,9 @@ private:
     void parse(const QString &answer);
     void readInformation(const QString &answer, std::optional<Request> asked);
     QCoro::Task<void> send(QByteArray command, std::optional<Confirmation> confirmation = std::nullopt);
-    // Sends `command` followed by "IF;" and waits for that request's answer.
-    QCoro::Task<std::optional<bool>> sendAndConfirm(QByteArray command);
+    // Sends `command` of `kind` followed by "IF;" and throws unless the
+    // companion's answers show it taken.
+    QCoro::Task<void> sendAndConfirm(TransmitterLedger::Kind kind, QByteArray command);
     QCoro::Task<void> firstPoll(qint64 generation);
     bool readsOutstanding() const;
     // The newest poll batch still awaits answers: none came yet, or the

@@ -52,25 +52,29 @@ RadioBackendBase::~RadioBackendBase()
 
 void RadioBackendBase::start()
 {
-    if (!m_life.begin())
-        return;
-    m_silenced = false;
-    ledger().resumed();
-    judged();
-    attempt();
+    if (m_life.begin())
+        resume();
 }
 
 void RadioBackendBase::reconnectNow()
 {
-    m_silenced = false;
     if (m_life.begin()) {
-        attempt();
+        resume();
         return;
     }
+    m_silenced = false;
     m_life.clearFailures();
     m_life.cancelRetry();
     m_tickTimer.stop();
     launch(reopen(m_life.advance()));
+}
+
+void RadioBackendBase::resume()
+{
+    m_silenced = false;
+    ledger().resumed();
+    judged();
+    attempt();
 }
 
 QCoro::Task<void> RadioBackendBase::reopen(qint64 attempt)
@@ -275,6 +279,7 @@ TransmitterLedger &RadioBackendBase::ledger()
     if (!std::exchange(m_traitsRead, true))
         m_ledger.setTraits({.namesKeySource = reportsKeySource(),
                             .actsInOrder = actsInOrder(),
+                            .answersSets = answersSetCommands(),
                             .keyerKeys = clearingKeyerUnkeys(),
                             .canAsk = canAskTransmitter(),
                             .reports = reportsTransmitter()});

@@ -114,6 +114,9 @@ protected:
     // (one stream). Otherwise a command still on its way may be acted on
     // after a later one, so a confirmation proves nothing of it.
     virtual bool actsInOrder() const { return true; }
+    // Whether its answer to a key or CW comes once it has acted on what was
+    // written before (otherwise only an unkey's or clear's answer shows that).
+    virtual bool answersSetCommands() const { return true; }
     // Whether the radio can be asked for a report made after every write
     // so far, and the asking: the answer comes through transmitterReported.
     virtual bool canAskTransmitter() const { return false; }
@@ -173,6 +176,9 @@ protected:
 private:
     using Ledger = TransmitterLedger;
 
+    // Whichever way it starts after a stop: reports flow again, and the
+    // ledger's clients hold their keys again.
+    void resume();
     void attempt();
     QCoro::Task<void> closeTransport();
     QCoro::Task<void> closeAfterFailure(qint64 attempt, QString reason, bool retry);

@@ -80,8 +80,6 @@ void TransmitterLedger::handed(qint64 number)
             }
             if (write->kind == Kind::Clear && mayQueue(w) && covers(*write, w)) {
                 write->clearSaid |= w.clearSaid;
-                if (doubtActive(w))
-                    w.clearTriedInDoubt = true;
                 w.clearResentEpoch = m_epoch;
             }
         }
@@ -116,7 +114,8 @@ void TransmitterLedger::ended(qint64 number, Outcome outcome, const QString &rea
     // A radio that acts in order has acted on every older write of the
     // session once it answers a newer one: an unkey or clear it never
     // answered did its work.
-    if (outcome == Outcome::Answered && m_traits.actsInOrder) {
+    if (outcome == Outcome::Answered && m_traits.actsInOrder
+        && (m_traits.answersSets || write->kind == Kind::Unkey || write->kind == Kind::Clear)) {
         for (Write &w : m_writes) {
             if (w.number >= number || w.session != write->session || w.state != State::NoAnswer)
                 continue;
@@ -176,12 +175,17 @@ void TransmitterLedger::clientGone(Client who, const QString &unreachable)
 {
     if (who != window && who != ownAccount)
         client(who).connected = false;
-    // What it leaves cannot be undone now: owed, and said so, as a failed undo is.
+    // What it leaves cannot be undone now: owed, and said so once, as a
+    // failed undo is. While another client holds its key nothing is owed:
+    // that key stands anyway, and goes when its client lets go.
     if (!m_ready && !m_stopping) {
+        const bool keyHeld = anyWrite([this](const Write &w) { return claimedKey(w); });
+        const bool keySaid = anyWrite([this](const Write &w) { return mayKey(w) && w.owed && w.said; });
+        const bool cwSaid = anyWrite([this](const Write &w) { return mayQueue(w) && w.clearOwed && w.clearSaid; });
         bool keyUnsaid = false;
         bool cwUnsaid = false;
         for (Write &w : m_writes) {
-            if (mayKey(w) && !claimedKey(w) && !(w.kind == Kind::CW && claimedCW(w))) {
+            if (!keyHeld && mayKey(w) && !claimedKey(w) && !(w.kind == Kind::CW && claimedCW(w))) {
                 keyUnsaid |= !w.said;
                 w.owed = w.said = true;
             }
@@ -190,10 +194,15 @@ void TransmitterLedger::clientGone(Client who, const QString &unreachable)
                 w.clearOwed = w.clearSaid = true;
             }
         }
-        if (cwUnsaid)
+        if (cwUnsaid && !cwSaid)
             say(kKeyerClearOwed.arg(unreachable));
-        if (keyUnsaid)
+        if (keyUnsaid && !keySaid)
             say(kUnkeyOwed.arg(unreachable));
+    }
+    // CW the radio may still begin to play is cleared again at every departure.
+    for (Write &w : m_writes) {
+        if (mayQueue(w) && doubtActive(w))
+            w.clearResentEpoch = -1;
     }
     judge();
 }
@@ -312,12 +321,15 @@ void TransmitterLedger::settleUnkey(Write &undo)
         said |= w.said;
         w.owed = false;
     }
-    if (undo.client != ownAccount)
+    if (undo.client != ownAccount || !(held || said))
         return;
-    if (held)
-        say(kHeldUnkeySent);
-    else if (said)
-        say(kUnkeyPaidLate);
+    say(held ? kHeldUnkeySent : kUnkeyPaidLate);
+    // One payment said, however many of our unkeys the radio is found to
+    // have taken for it.
+    for (Write &w : m_writes) {
+        if (w.kind == Kind::Unkey && w.client == ownAccount)
+            w.held = w.said = false;
+    }
 }
 
 void TransmitterLedger::failUnkey(Write &undo, const QString &reason)
@@ -355,8 +367,13 @@ void TransmitterLedger::settleClear(Write &undo)
         w.cleared = true;
         w.clearOwed = false;
     }
-    if (undo.client == ownAccount && said)
-        say(kKeyerClearedLate);
+    if (undo.client != ownAccount || !said)
+        return;
+    say(kKeyerClearedLate);
+    for (Write &w : m_writes) {
+        if (w.kind == Kind::Clear && w.client == ownAccount)
+            w.clearSaid = false;
+    }
 }
 
 void TransmitterLedger::failClear(Write &undo, const QString &reason)
@@ -500,10 +517,11 @@ bool TransmitterLedger::unkeyWanted(bool ignoreOperator, bool firstOnly) const
     return wanted;
 }
 
-bool TransmitterLedger::clearWanted(bool firstOnly) const
+bool TransmitterLedger::clearWanted(bool firstOnly, bool periodic) const
 {
     if (!m_ready || ownUnderWay() || clientKeyPending() || underWay(Kind::Clear))
         return false;
+    const bool cwHeld = anyWrite([this](const Write &w) { return claimedCW(w); });
     bool wanted = false;
     for (const Write &w : m_writes) {
         // The keyer is one queue: a departed client's CW is cleared with a
@@ -514,7 +532,11 @@ bool TransmitterLedger::clearWanted(bool firstOnly) const
             continue;
         if (firstOnly && w.clearOwed)
             continue;
-        if (doubtActive(w) ? !w.clearTriedInDoubt : (!w.clearOwed || w.clearResentEpoch != m_epoch))
+        // CW the radio may still begin to play is cleared at once and at
+        // every departure, and again every tick while no connected client's
+        // CW would be cut with it, so that it stops soon after it starts.
+        if (doubtActive(w) ? w.clearResentEpoch == -1 || (periodic && !cwHeld && w.clearResentEpoch != m_epoch)
+                           : (!w.clearOwed || w.clearResentEpoch != m_epoch))
             wanted = true;
     }
     return wanted;
@@ -538,13 +560,18 @@ bool TransmitterLedger::askWanted() const
 
 TransmitterLedger::Action TransmitterLedger::due() const
 {
-    if (clearWanted(false))
+    if (clearWanted(false, false))
         return Action::Clear;
     if (unkeyWanted(false, false))
         return Action::Unkey;
-    if (m_traits.canAsk && !m_asking && !ownUnderWay() && askWanted() && m_report->follows < handedThrough()
+    const bool asks = m_traits.canAsk && askWanted();
+    if (asks && !m_asking && !ownUnderWay() && m_report->follows < handedThrough()
         && (m_askedAt < handedThrough() || m_askEpoch != m_epoch))
         return Action::Ask;
+    // A clear sent again while a question is open would leave its answer
+    // older than our newest write, and the question would never end.
+    if (!asks && !m_asking && clearWanted(false, true))
+        return Action::Clear;
     return Action::None;
 }
 
@@ -655,7 +682,7 @@ bool TransmitterLedger::settled(qint64 through) const
 {
     // What is owed already is paid on the ledger's own time: a departure
     // waits for the first try at what it leaves, not for the radio to give in.
-    if (clearWanted(true) || unkeyWanted(false, true))
+    if (clearWanted(true, false) || unkeyWanted(false, true))
         return false;
     // The stop's one pass ends only once all it sent has ended.
     if (m_stopping && (due() != Action::None || ownUnderWay() || m_asking))
@@ -742,8 +769,7 @@ QByteArray TransmitterLedger::fingerprint() const
         for (qint64 value : {w.number, qint64(w.kind), w.client, qint64(w.state), w.session, w.handedAt, w.endedAt,
                              qint64(w.undone), qint64(w.cleared), qint64(w.owed), qint64(w.said), qint64(w.heldSaid),
                              qint64(w.clearOwed), qint64(w.clearSaid), w.resentIn.value_or(-1), w.resentEpoch,
-                             w.clearResentEpoch, qint64(doubtActive(w)), qint64(w.clearTriedInDoubt),
-                             qint64(w.first), qint64(w.held)})
+                             w.clearResentEpoch, qint64(doubtActive(w)), qint64(w.first), qint64(w.held)})
             put(value);
         for (qint64 value : w.releasedBy)
             put(value);

@@ -34,6 +34,9 @@ public:
         bool namesKeySource = false;
         // It acts on our writes in the order they were written.
         bool actsInOrder = true;
+        // Its answer to a key or CW shows it has acted on the writes before:
+        // otherwise only an unkey's or a clear's answer does.
+        bool answersSets = true;
         // Its keyer's CW keys the transmitter while it plays.
         bool keyerKeys = false;
         // It can be asked for a report made after every write so far.
@@ -156,9 +159,8 @@ private:
         qint64 resentEpoch = -1;
         qint64 clearResentEpoch = -1;
         // Never answered on a radio that acts out of order: it may still
-        // act until then; a clear tried while in doubt.
+        // act until then.
         std::optional<qint64> doubtUntil;
-        bool clearTriedInDoubt = false;
         // An own undo that is the first try at something of ours; one
         // sent for what was said unconfirmed or held back.
         bool first = false;
@@ -199,7 +201,9 @@ private:
     bool reportGate() const;
     bool unkeyWanted(bool ignoreOperator, bool firstOnly) const;
     bool unkeyAllowed(const Write &w) const;
-    bool clearWanted(bool firstOnly) const;
+    // `periodic`: CW the radio may still begin to play is cleared again
+    // every tick, which waits for what else is due.
+    bool clearWanted(bool firstOnly, bool periodic) const;
     bool askWanted() const;
     bool doubtActive(const Write &w) const;
     bool keyDoubtful() const;

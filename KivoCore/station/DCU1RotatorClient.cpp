@@ -347,7 +347,7 @@ QCoro::Task<void> DCU1RotatorClient::sendCommand(QByteArray command)
 void DCU1RotatorClient::reportState(State state, const QString &reported)
 {
     const bool cautious = m_rotationUnderWay && state != State::Connected && state != State::Stopped;
-    const QString status = cautious ? turningCaution + reported : reported;
+    const QString status = cautious ? withTurningCaution(reported) : reported;
     qCDebug(lcRotator).noquote() << rawValue(state) << status;
     if (!m_onState)
         return;
@@ -360,6 +360,11 @@ void DCU1RotatorClient::reportEvent(const QString &line)
     qCDebug(lcRotator).noquote() << line;
     if (m_onEvent)
         QMetaObject::invokeMethod(this, [this, line] { m_onEvent(line); }, Qt::QueuedConnection);
+}
+
+QString DCU1RotatorClient::withTurningCaution(const QString &status)
+{
+    return turningCaution + status;
 }
 
 QString DCU1RotatorClient::endpointText() const

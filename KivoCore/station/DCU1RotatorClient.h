@@ -100,6 +100,8 @@ public:
     // Such a rotation may still be under way: the link went down before
     // its stop could go out.
     bool rotationMayBeUnderWay() const { return m_rotationUnderWay; }
+    // A status with the caution such a rotation puts before it.
+    static QString withTurningCaution(const QString &status);
 
     // Complete once the bytes were handed to the network; throw KivoError
     // ("Rotator is not connected." while the link is down).

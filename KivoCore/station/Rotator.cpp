@@ -100,7 +100,7 @@ RotatorConfiguration RotatorConfiguration::fromJson(const QJsonValue &value)
     result.enabled = json::toBool(member("enabled"), QStringLiteral("enabled"));
     result.name = json::toString(member("name"), QStringLiteral("name"));
     result.host = json::toString(member("host"), QStringLiteral("host"));
-    result.port = json::toPort(member("port"), QStringLiteral("port"));
+    result.port = json::toPort(member("port"), QStringLiteral("rotator.port"));
     result.pollIntervalMilliseconds = json::toInt(member("pollIntervalMilliseconds"),
                                                   QStringLiteral("pollIntervalMilliseconds"));
     result.connectAtLaunch = json::toBool(member("connectAtLaunch"), QStringLiteral("connectAtLaunch"));

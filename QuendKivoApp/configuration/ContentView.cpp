@@ -155,6 +155,11 @@ ContentView::ContentView(AppModel &model, QWidget *parent) : QWidget(parent), m_
     m_configurationTab->setSettingsCheck(settingsCheck);
     m_spotsTab->setSettingsCheck(settingsCheck);
     m_rotatorSettings->setSettingsCheck(settingsCheck);
+    // A number being typed reaches the settings only once it is one: the
+    // failure it caused no longer holds as soon as it is edited.
+    for (QWidget *tab : std::initializer_list<QWidget *>{m_configurationTab, m_spotsTab, m_rotatorSettings})
+        for (NumberField *field : tab->findChildren<NumberField *>())
+            connect(field, &QLineEdit::textEdited, &model, &AppModel::noteSettingsEdited);
 
     const auto refresh = [this] {
         refreshHeader();

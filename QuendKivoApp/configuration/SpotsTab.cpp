@@ -67,6 +67,7 @@ SpotsTab::SpotsTab(AppModel &model, QWidget *parent) : QWidget(parent), m_model(
     layout->addLayout(footer);
 
     for (auto signal : {&AppModel::configurationChanged, &AppModel::spotBridgeStatusChanged,
+                        &AppModel::spotBridgeSaveFailureChanged,
                         &AppModel::spotsReceivedChanged, &AppModel::spotsForwardedChanged,
                         &AppModel::spotsRejectedChanged, &AppModel::lastSpotSummaryChanged,
                         &AppModel::isRunningChanged})
@@ -275,7 +276,7 @@ void SpotsTab::refresh()
 {
     const SpotBridgeConfiguration spots = m_model.configuration().spotBridge;
     m_enabled->setChecked(spots.enabled);
-    showFullText(m_status, m_model.spotBridgeStatus());
+    showFullText(m_status, statusUnderSaveFailure(m_model.spotBridgeSaveFailure(), m_model.spotBridgeStatus()));
     m_logbookPort->setValue(spots.logbookPort);
     m_contestPort->setValue(spots.contestPort);
     m_received->setText(counterText(m_model.spotsReceived()));

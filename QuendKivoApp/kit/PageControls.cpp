@@ -112,6 +112,13 @@ void showFullText(LineLimitedLabel *label, const QString &text)
     label->setToolTip(text);
 }
 
+QString statusUnderSaveFailure(const QString &failure, const QString &status)
+{
+    if (failure.isEmpty())
+        return status;
+    return status.isEmpty() || status == failure ? failure : failure + u'\n' + status;
+}
+
 QLineEdit *textField(const QString &placeholder, int width, const QString &name)
 {
     auto *field = new EntryField;

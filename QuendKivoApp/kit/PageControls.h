@@ -40,6 +40,9 @@ QWidget *separatorLine(Qt::Orientation orientation = Qt::Horizontal);
 QScrollArea *scrollingPart(QWidget *content);
 // Shows a text that may be cut; hovering shows all of it.
 void showFullText(LineLimitedLabel *label, const QString &text);
+// A tab's status while its last save failed: the failure first, then the
+// status as it goes on, so the next update does not wipe out why.
+QString statusUnderSaveFailure(const QString &failure, const QString &status);
 QLineEdit *textField(const QString &placeholder, int width, const QString &name);
 QComboBox *picker(int width, const QString &accessibleName, const QString &name);
 

@@ -11,7 +11,9 @@
 #include <QPainter>
 #include <QPalette>
 #include <QPointer>
+#include <QPushButton>
 #include <QStyle>
+#include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
 #include <QStyleOptionTabWidgetFrame>
 #include <QTabWidget>
@@ -116,6 +118,33 @@ QColor backgroundBehind(const QWidget *widget)
     return widget->palette().color(QPalette::Active, QPalette::Window);
 }
 
+// The colours the style paints a button's face with where its title sits,
+// resting and under the mouse: Fusion's face is a gradient lighter than the
+// palette's Button colour, and a default button's is tinted.
+QList<QColor> buttonFaceColors(const QAbstractButton *button)
+{
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.palette.setCurrentColorGroup(QPalette::Active);
+    option.state |= QStyle::State_Enabled | QStyle::State_Raised;
+    option.state &= ~(QStyle::State_HasFocus | QStyle::State_Sunken | QStyle::State_On);
+    if (const auto *push = qobject_cast<const QPushButton *>(button); push && push->isDefault())
+        option.features |= QStyleOptionButton::DefaultButton;
+    option.rect = QRect(0, 0, 64, 24);
+    QList<QColor> faces;
+    for (const bool hovered : {false, true}) {
+        option.state.setFlag(QStyle::State_MouseOver, hovered);
+        QImage face(option.rect.size(), QImage::Format_RGB32);
+        face.fill(backgroundBehind(button));
+        QPainter painter(&face);
+        button->style()->drawPrimitive(QStyle::PE_PanelButtonCommand, &option, &painter, button);
+        painter.end();
+        for (int y = option.rect.height() / 4; y <= option.rect.height() * 3 / 4; ++y)
+            faces.append(face.pixelColor(option.rect.width() / 2, y));
+    }
+    return faces;
+}
+
 // Lives as a child of the widget and works its colour out again from the
 // palette the widget inherits, each time that palette changes.
 class TextColorKeeper : public QObject {
@@ -183,15 +212,26 @@ private:
         case TextPart::Label:
             basis.setColor(QPalette::Window, backgroundBehind(m_widget));
             break;
-        case TextPart::ButtonTitle:
-            basis.setColor(QPalette::Window, basis.color(QPalette::Button));
-            break;
+        case TextPart::ButtonTitle: {
+            const QList<QColor> faces = buttonFaceColors(static_cast<const QAbstractButton *>(m_widget));
+            basis.setColor(QPalette::Window, faces.first());
+            QColor title = colorOn(basis);
+            // Lighter or darker away from every face, it still reads on those before.
+            for (const QColor &face : faces)
+                title = readableTextColor(title, face);
+            return title;
+        }
         case TextPart::Placeholder:
             // Dimmed from the field's own text, on the field's own ground.
             basis.setColor(QPalette::Window, basis.color(QPalette::Base));
             basis.setColor(QPalette::WindowText, basis.color(QPalette::Text));
             break;
         }
+        return colorOn(basis);
+    }
+
+    QColor colorOn(const QPalette &basis) const
+    {
         if (const auto *color = std::get_if<PlatformColor>(&m_source))
             return textColor(*color, basis);
         return readableTextColor(std::get<QColor>(m_source), basis.color(QPalette::Window));

@@ -209,6 +209,7 @@ QCoro::Task<QString> AppModel::saveSettings()
         }
     }
     if (failure.isEmpty() && persistConfiguration(&failure)) {
+        noteSettingsEdited();
         record(QStringLiteral("Settings saved"));
         co_return QString();
     }
@@ -216,7 +217,7 @@ QCoro::Task<QString> AppModel::saveSettings()
     co_return failure;
 }
 
-QCoro::Task<bool> AppModel::saveAskedBy(QString problem, QString AppModel::*status, void (AppModel::*changed)())
+QCoro::Task<bool> AppModel::saveAskedBy(QString problem, SavingTab tab)
 {
     QPointer<AppModel> self(this);
     QString failure = problem;
@@ -227,8 +228,10 @@ QCoro::Task<bool> AppModel::saveAskedBy(QString problem, QString AppModel::*stat
     if (!self)
         co_return false;
     // What runs keeps the stored values, which the next start uses too.
-    if (!failure.isEmpty())
-        assign(this->*status, saveFailureText(failure), changed);
+    if (!failure.isEmpty()) {
+        assign(this->*tab.status, saveFailureText(failure), tab.statusChanged);
+        assign(this->*tab.failure, saveFailureText(failure), tab.failureChanged);
+    }
     co_return failure.isEmpty();
 }
 
@@ -289,7 +292,20 @@ QCoro::Task<void> AppModel::waitForStop()
         co_await qCoro(this, &AppModel::stopTaskFinished);
 }
 
-void AppModel::setConfiguration(const AppConfiguration &value) { assign(m_configuration, value, &AppModel::configurationChanged); }
+void AppModel::setConfiguration(const AppConfiguration &value)
+{
+    if (value == m_configuration)
+        return;
+    noteSettingsEdited();
+    assign(m_configuration, value, &AppModel::configurationChanged);
+}
+
+void AppModel::noteSettingsEdited()
+{
+    assign(m_spotBridgeSaveFailure, QString(), &AppModel::spotBridgeSaveFailureChanged);
+    assign(m_rotatorSaveFailure, QString(), &AppModel::rotatorSaveFailureChanged);
+}
+
 void AppModel::setSmartLinkPassword(const QString &value) { assign(m_smartLinkPassword, value, &AppModel::smartLinkPasswordChanged); }
 void AppModel::setRemoteAgentToken(const QString &value) { assign(m_remoteAgentToken, value, &AppModel::remoteAgentTokenChanged); }
 void AppModel::setRemoteRITEnabled(bool value) { assign(m_remoteRITEnabled, value, &AppModel::remoteRITEnabledChanged); }

@@ -94,6 +94,7 @@ class AppModel : public QObject {
     Q_PROPERTY(int remoteXITOffsetHz READ remoteXITOffsetHz WRITE setRemoteXITOffsetHz NOTIFY remoteXITOffsetHzChanged)
     Q_PROPERTY(int remoteRFPowerWatts READ remoteRFPowerWatts WRITE setRemoteRFPowerWatts NOTIFY remoteRFPowerWattsChanged)
     Q_PROPERTY(QString spotBridgeStatus READ spotBridgeStatus NOTIFY spotBridgeStatusChanged)
+    Q_PROPERTY(QString spotBridgeSaveFailure READ spotBridgeSaveFailure NOTIFY spotBridgeSaveFailureChanged)
     Q_PROPERTY(int spotsReceived READ spotsReceived NOTIFY spotsReceivedChanged)
     Q_PROPERTY(int spotsForwarded READ spotsForwarded NOTIFY spotsForwardedChanged)
     Q_PROPERTY(int spotsRejected READ spotsRejected NOTIFY spotsRejectedChanged)
@@ -104,6 +105,7 @@ class AppModel : public QObject {
     Q_PROPERTY(bool remoteConfigurationBusy READ remoteConfigurationBusy NOTIFY remoteConfigurationBusyChanged)
     Q_PROPERTY(kivo::DCU1RotatorClient::State rotatorConnectionState READ rotatorConnectionState NOTIFY rotatorConnectionStateChanged)
     Q_PROPERTY(QString rotatorStatus READ rotatorStatus NOTIFY rotatorStatusChanged)
+    Q_PROPERTY(QString rotatorSaveFailure READ rotatorSaveFailure NOTIFY rotatorSaveFailureChanged)
     Q_PROPERTY(QString rotatorFeedStatus READ rotatorFeedStatus NOTIFY rotatorFeedStatusChanged)
     Q_PROPERTY(std::optional<double> rotatorAzimuth READ rotatorAzimuth NOTIFY rotatorAzimuthChanged)
     Q_PROPERTY(std::optional<double> rotatorTargetBearing READ rotatorTargetBearing NOTIFY rotatorTargetBearingChanged)
@@ -146,6 +148,9 @@ public:
     int remoteXITOffsetHz() const { return m_remoteXITOffsetHz; }
     int remoteRFPowerWatts() const { return m_remoteRFPowerWatts; }
     QString spotBridgeStatus() const { return m_spotBridgeStatus; }
+    // Why the tab's last save failed, until a save succeeds or the settings
+    // are edited; empty otherwise.
+    QString spotBridgeSaveFailure() const { return m_spotBridgeSaveFailure; }
     int spotsReceived() const { return m_spotsReceived; }
     int spotsForwarded() const { return m_spotsForwarded; }
     int spotsRejected() const { return m_spotsRejected; }
@@ -156,6 +161,7 @@ public:
     bool remoteConfigurationBusy() const { return m_remoteConfigurationBusy; }
     DCU1RotatorClient::State rotatorConnectionState() const { return m_rotatorConnectionState; }
     QString rotatorStatus() const { return m_rotatorStatus; }
+    QString rotatorSaveFailure() const { return m_rotatorSaveFailure; }
     QString rotatorFeedStatus() const { return m_rotatorFeedStatus; }
     std::optional<double> rotatorAzimuth() const { return m_rotatorAzimuth; }
     std::optional<double> rotatorTargetBearing() const { return m_rotatorTargetBearing; }
@@ -232,6 +238,9 @@ public:
     // is a reason found before saving (a field holding no number in range).
     void restartSpotBridge(const QString &settingsProblem = {});
     void saveAndReconnectRotator(const QString &settingsProblem = {});
+    // A settings field was edited, also to text that reaches no setting:
+    // the tabs' save failures may no longer hold.
+    void noteSettingsEdited();
     void refreshPropagationConditions();
     void startRotator();
     void startRotatorIfNeeded();
@@ -270,6 +279,7 @@ signals:
     void remoteXITOffsetHzChanged();
     void remoteRFPowerWattsChanged();
     void spotBridgeStatusChanged();
+    void spotBridgeSaveFailureChanged();
     void spotsReceivedChanged();
     void spotsForwardedChanged();
     void spotsRejectedChanged();
@@ -280,6 +290,7 @@ signals:
     void remoteConfigurationBusyChanged();
     void rotatorConnectionStateChanged();
     void rotatorStatusChanged();
+    void rotatorSaveFailureChanged();
     void rotatorFeedStatusChanged();
     void rotatorAzimuthChanged();
     void rotatorTargetBearingChanged();
@@ -316,7 +327,13 @@ private:
     // Saves for a tab's button, or says why not in the events log and in
     // the tab's status; a problem found before saving fails it as a failed
     // write does. True once saved.
-    QCoro::Task<bool> saveAskedBy(QString problem, QString AppModel::*status, void (AppModel::*changed)());
+    struct SavingTab {
+        QString AppModel::*status;
+        void (AppModel::*statusChanged)();
+        QString AppModel::*failure;
+        void (AppModel::*failureChanged)();
+    };
+    QCoro::Task<bool> saveAskedBy(QString problem, SavingTab tab);
 
     // Start and stop.
     // The agent's trimmed address and the token to present; empty for
@@ -383,6 +400,7 @@ private:
     int m_remoteXITOffsetHz = 0;
     int m_remoteRFPowerWatts = 0;
     QString m_spotBridgeStatus = QStringLiteral("Stopped");
+    QString m_spotBridgeSaveFailure;
     int m_spotsReceived = 0;
     int m_spotsForwarded = 0;
     int m_spotsRejected = 0;
@@ -393,6 +411,7 @@ private:
     bool m_remoteConfigurationBusy = false;
     DCU1RotatorClient::State m_rotatorConnectionState = DCU1RotatorClient::State::Stopped;
     QString m_rotatorStatus = QStringLiteral("Not connected");
+    QString m_rotatorSaveFailure;
     QString m_rotatorFeedStatus = QStringLiteral("RUMlog feed stopped");
     std::optional<double> m_rotatorAzimuth;
     std::optional<double> m_rotatorTargetBearing;
@@ -483,9 +502,11 @@ private:
     void handleRotatorDatagram(const QByteArray &data);
     void commandAutomaticTurnIfNeeded(double bearing);
     quint64 m_rotatorGeneration = 0;
-    // The stored client's controller, and one a stopped client may have left turning.
-    std::pair<QString, quint16> m_rotatorEndpoint;
-    std::optional<std::pair<QString, quint16>> m_rotatorLeftTurning;
+    // A stopped client left a continuous rotation it could not stop: whatever
+    // controller the next client reaches may be that one, so it gets the stop.
+    bool m_rotatorLeftTurning = false;
+    // A status of the rotator while no client holds that caution.
+    void setStoppedRotatorStatus(const QString &status);
 
     // Propagation.
     QCoro::Task<void> loadPropagationConditions();

@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <utility>
 
 namespace kivo {
 
@@ -35,13 +36,13 @@ void AppModel::startRotator()
         return;
     const RotatorConfiguration &rotator = m_configuration.rotator;
     if (!rotator.enabled) {
-        assign(m_rotatorStatus, QStringLiteral("Disabled in Rotator settings"), &AppModel::rotatorStatusChanged);
+        setStoppedRotatorStatus(QStringLiteral("Disabled in Rotator settings"));
         return;
     }
     const QString host = trimmed(rotator.host);
     if (host.isEmpty()) {
         assign(m_rotatorConnectionState, DCU1RotatorClient::State::Failed, &AppModel::rotatorConnectionStateChanged);
-        assign(m_rotatorStatus, QStringLiteral("Enter the rotator TCP host"), &AppModel::rotatorStatusChanged);
+        setStoppedRotatorStatus(QStringLiteral("Enter the rotator TCP host"));
         return;
     }
     const quint64 link = ++m_rotatorGeneration;
@@ -61,10 +62,8 @@ void AppModel::startRotator()
         if (link == m_rotatorGeneration)
             record(QStringLiteral("Rotator: ") + line);
     };
-    // The controller an earlier client left turning gets its stop from this one.
-    const auto endpoint = std::pair(host, rotator.port);
-    const bool leftTurning = m_rotatorLeftTurning == endpoint;
-    m_rotatorLeftTurning.reset();
+    // A new host or port may name the same controller: this client stops it first.
+    const bool leftTurning = std::exchange(m_rotatorLeftTurning, false);
     m_rotatorClient = std::make_unique<DCU1RotatorClient>(
         DCU1RotatorClient::Options{.host = host,
                                    .port = rotator.port,
@@ -72,7 +71,6 @@ void AppModel::startRotator()
                                    .timing = m_dependencies.rotatorTiming,
                                    .rotationUnderWay = leftTurning},
         onState, onAzimuth, onEvent);
-    m_rotatorEndpoint = endpoint;
     startRotatorFeed();
     m_rotatorClient->start();
     record(QStringLiteral("Rotator: connecting to ") + host + QLatin1Char(':') + QString::number(rotator.port));
@@ -84,17 +82,23 @@ void AppModel::stopRotator()
     stopRotatorFeed();
     if (m_rotatorClient) {
         m_rotatorClient->stop();
-        if (m_rotatorClient->rotationMayBeUnderWay()) {
-            m_rotatorLeftTurning = m_rotatorEndpoint;
-            record(QStringLiteral("Rotator: the link is down: a continuous rotation may still be under way"));
-        }
+        m_rotatorLeftTurning = m_rotatorClient->rotationMayBeUnderWay();
     }
+    // Said at every stop until a controller got the stop, the one on quitting too.
+    if (m_rotatorLeftTurning)
+        record(QStringLiteral("Rotator: the link is down: a continuous rotation may still be under way"));
     m_rotatorClient.reset();
     assign(m_rotatorConnectionState, DCU1RotatorClient::State::Stopped, &AppModel::rotatorConnectionStateChanged);
-    assign(m_rotatorStatus, QStringLiteral("Disconnected"), &AppModel::rotatorStatusChanged);
+    setStoppedRotatorStatus(QStringLiteral("Disconnected"));
     assign(m_rotatorFeedStatus, QStringLiteral("RUMlog feed stopped"), &AppModel::rotatorFeedStatusChanged);
     endRotatorMotion();
     m_activeRotatorTarget.reset();
+}
+
+void AppModel::setStoppedRotatorStatus(const QString &status)
+{
+    assign(m_rotatorStatus, m_rotatorLeftTurning ? DCU1RotatorClient::withTurningCaution(status) : status,
+           &AppModel::rotatorStatusChanged);
 }
 
 void AppModel::saveAndReconnectRotator(const QString &settingsProblem)
@@ -104,7 +108,8 @@ void AppModel::saveAndReconnectRotator(const QString &settingsProblem)
 
 QCoro::Task<void> AppModel::saveAndReconnectRotatorTask(QString settingsProblem)
 {
-    if (!co_await saveAskedBy(settingsProblem, &AppModel::m_rotatorStatus, &AppModel::rotatorStatusChanged))
+    if (!co_await saveAskedBy(settingsProblem, {&AppModel::m_rotatorStatus, &AppModel::rotatorStatusChanged,
+                                                   &AppModel::m_rotatorSaveFailure, &AppModel::rotatorSaveFailureChanged}))
         co_return;
     stopRotator();
     if (m_configuration.rotator.enabled)

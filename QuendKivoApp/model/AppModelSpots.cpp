@@ -95,7 +95,8 @@ void AppModel::restartSpotBridge(const QString &settingsProblem)
 
 QCoro::Task<void> AppModel::restartSpotBridgeTask(QString settingsProblem)
 {
-    if (!co_await saveAskedBy(settingsProblem, &AppModel::m_spotBridgeStatus, &AppModel::spotBridgeStatusChanged))
+    if (!co_await saveAskedBy(settingsProblem, {&AppModel::m_spotBridgeStatus, &AppModel::spotBridgeStatusChanged,
+                                                   &AppModel::m_spotBridgeSaveFailure, &AppModel::spotBridgeSaveFailureChanged}))
         co_return;
     stopSpotBridge();
     if (!m_configuration.spotBridge.enabled) {

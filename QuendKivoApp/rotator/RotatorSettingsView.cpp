@@ -7,6 +7,7 @@
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
 #include "QuendKivoApp/kit/NumberField.h"
 #include "QuendKivoApp/kit/Palette.h"
+#include "QuendKivoApp/kit/ProminentButton.h"
 #include "QuendKivoApp/kit/TextColor.h"
 #include "QuendKivoApp/model/AppModel.h"
 #include "QuendKivoApp/rotator/RotatorFormRules.h"
@@ -98,6 +99,7 @@ RotatorSettingsView::RotatorSettingsView(AppModel &model, QWidget *parent) : QWi
 
     for (auto signal : {&AppModel::configurationChanged, &AppModel::rotatorConnectionStateChanged,
                         &AppModel::rotatorStatusChanged, &AppModel::rotatorFeedStatusChanged,
+                        &AppModel::rotatorSaveFailureChanged,
                         &AppModel::rotatorTargetInputChanged, &AppModel::rotatorTargetLabelChanged,
                         &AppModel::rotatorTargetBearingChanged, &AppModel::rotatorTargetSourceChanged})
         connect(&model, signal, this, &RotatorSettingsView::refresh);
@@ -123,8 +125,8 @@ QWidget *RotatorSettingsView::makeHeader()
     row->addWidget(m_dot);
     auto *lines = new QVBoxLayout;
     lines->setSpacing(1);
-    // Lines enough for the reason a save failed.
-    m_status = new LineLimitedLabel(3);
+    // Lines enough for the reason a save failed and the status after it.
+    m_status = new LineLimitedLabel(4);
     m_status->setObjectName(QStringLiteral("rotator.status"));
     m_status->setFont(styleFont(TextStyle::Headline));
     m_feedStatus = oneLineLabel(QStringLiteral("rotator.feedStatus"), styleFont(TextStyle::Caption));
@@ -141,9 +143,8 @@ QWidget *RotatorSettingsView::makeHeader()
         else
             m_model.stopRotator();
     });
-    auto *saveAndReconnectButton = new QPushButton(literal(QStringLiteral("Save & Reconnect")));
+    auto *saveAndReconnectButton = new ProminentButton(literal(QStringLiteral("Save & Reconnect")));
     saveAndReconnectButton->setObjectName(QStringLiteral("rotator.saveAndReconnect"));
-    saveAndReconnectButton->setDefault(true);
     connect(saveAndReconnectButton, &QPushButton::clicked, this, [this] {
         commitFocusedField();
         m_model.saveAndReconnectRotator(m_settingsCheck ? m_settingsCheck() : invalidNumberProblem(this));
@@ -246,8 +247,9 @@ QWidget *RotatorSettingsView::makeTargetBox()
     buttons->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     auto *buttonRow = new QHBoxLayout(buttons);
     buttonRow->setContentsMargins(0, 0, 0, 0);
-    const auto button = [&](const QString &title, const QString &name, std::function<void()> action) {
-        auto *press = new QPushButton(title);
+    const auto button = [&](const QString &title, const QString &name, std::function<void()> action,
+                            bool prominent = false) {
+        QPushButton *press = prominent ? new ProminentButton(title) : new QPushButton(title);
         press->setObjectName(name);
         press->setAutoDefault(false);
         connect(press, &QPushButton::clicked, this, std::move(action));
@@ -255,9 +257,9 @@ QWidget *RotatorSettingsView::makeTargetBox()
         return press;
     };
     button(QStringLiteral("Resolve"), QStringLiteral("rotator.resolve"), [this] { m_model.resolveRotatorTarget(); });
-    m_turn = button(QStringLiteral("Turn"), QStringLiteral("rotator.turn"), [this] { m_model.turnRotatorToTarget(); });
     // The prominent button, drawn like "Save & Reconnect".
-    m_turn->setDefault(true);
+    m_turn = button(QStringLiteral("Turn"), QStringLiteral("rotator.turn"), [this] { m_model.turnRotatorToTarget(); },
+                    true);
     m_longPath = button(QStringLiteral("Long path"), QStringLiteral("rotator.longPath"),
                         [this] { m_model.toggleRotatorPath(); });
     m_stop = button(QStringLiteral("Stop"), QStringLiteral("rotator.stop"), [this] { m_model.stopRotatorMotion(); });
@@ -427,7 +429,7 @@ void RotatorSettingsView::refresh()
         painter.drawEllipse(QRectF(0, 0, 9, 9));
     }
     m_dot->setPixmap(dot);
-    showFullText(m_status, m_model.rotatorStatus());
+    showFullText(m_status, statusUnderSaveFailure(m_model.rotatorSaveFailure(), m_model.rotatorStatus()));
     showFullText(m_feedStatus, m_model.rotatorFeedStatus());
     m_connect->setText(RotatorFormRules::offersConnect(state) ? QStringLiteral("Connect")
                                                               : QStringLiteral("Disconnect"));

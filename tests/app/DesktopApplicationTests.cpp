@@ -143,6 +143,8 @@ TEST(CommandLine, OptionsAnswerAndAStartSaysSoWhereNoDisplayOpens)
         {"WAYLAND_DISPLAY=wayland-nothing", {"--version"}, 0, "Quend-Kivo " QK_VERSION "\n"},
         {"DISPLAY=:7301", {}, 1, "quend-kivo: Start failed: the display cannot be opened (DISPLAY=:7301).\n"},
         {"WAYLAND_DISPLAY=wayland-9", {}, 1, "quend-kivo: Start failed: the display cannot be opened (WAYLAND_DISPLAY=wayland-9).\n"},
+        {"DISPLAY=:7301", {"--bogus"}, 2, "Unknown option 'bogus'.\n\nUsage: "},
+        {"DISPLAY=:7301", {"-style", "Fusion", "--reverse"}, 1, "quend-kivo: Start failed: the display cannot be opened (DISPLAY=:7301).\n"},
     };
     for (const auto &[display, arguments, exitCode, says] : cases) {
         QProcess program;
@@ -151,6 +153,6 @@ TEST(CommandLine, OptionsAnswerAndAStartSaysSoWhereNoDisplayOpens)
         ASSERT_TRUE(program.waitForFinished(30000));
         const QString out = program.readAllStandardOutput(), error = program.readAllStandardError();
         EXPECT_EQ(program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1, exitCode) << error.toStdString();
-        EXPECT_TRUE(exitCode ? error == says && out.isEmpty() : out.endsWith(says) && error.isEmpty()) << error.toStdString();
+        EXPECT_TRUE(exitCode ? error.startsWith(says) && out.isEmpty() : out.endsWith(says) && error.isEmpty()) << error.toStdString();
     }
 }

@@ -26,6 +26,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace kivo;
@@ -190,6 +191,23 @@ TEST_F(ConfigurationWindowTest, PortsRefuseZeroAndTheRotatorTabSaysWhyItSavedNot
     setKind(Kind::LegacyKIVO);
     kivo::test::typeAndReturn(find<NumberField>("configuration.legacyKIVOPort"), "0");
     EXPECT_EQ(find<NumberField>("configuration.legacyKIVOPort")->problem(), "KIVO CAT port must be a number from 1 to 65535.");
+}
+
+TEST_F(ConfigurationWindowTest, AFailedSaveStaysOnItsTabThroughStatusUpdatesUntilTheFieldIsEdited)
+{
+    const struct { const char *field, *save, *status, *named, *valid; std::function<void()> update; } tabs[] = {
+        {"rotator.rumlogPort", "rotator.saveAndReconnect", "rotator.status", "RUMlog UDP", "12064", [&] { model->startRotator(); }},
+        {"spots.logbookPort", "spots.restart", "spots.status", "Logbook UDP", "12062", [&] { model->stop(); }}};
+    for (const auto &tab : tabs) {
+        const QString why = QStringLiteral("Could not save settings: %1 must be a number from 1 to 65535.").arg(tab.named);
+        const auto shown = [&] { return find<LineLimitedLabel>(tab.status)->fullText(); };
+        kivo::test::typeAndReturn(find<NumberField>(tab.field), "0");
+        find<QPushButton>(tab.save)->click();
+        tab.update();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return shown().startsWith(why + "\n") && shown().size() > why.size() + 1; }, deadline)) << shown().toStdString();
+        kivo::test::typeAndReturn(find<NumberField>(tab.field), tab.valid);
+        EXPECT_FALSE(shown().contains(why)) << shown().toStdString();
+    }
 }
 
 TEST(IdentifierFieldsTest, PortsSlicesAndBaudRatesShowPlainDigitsWhereTheLocaleGroups)

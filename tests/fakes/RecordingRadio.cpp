@@ -57,8 +57,15 @@ void RecordingRadio::record(const QString &operation, const QStringList &argumen
         throw KivoError::server(failureMessage(operation));
 }
 
+void RecordingRadio::takeClient()
+{
+    const auto activity = std::exchange(m_nextClient, {}).lock();
+    keyedFor.append(activity ? activity->identity : 0);
+}
+
 QCoro::Task<void> RecordingRadio::transmit(QString operation, QString argument, bool on)
 {
+    takeClient();
     calls.append(operation + QLatin1Char('(') + argument + QLatin1Char(')'));
     if (transmitDelay.count() > 0)
         co_await sleepFor(transmitDelay);
@@ -141,12 +148,14 @@ QCoro::Task<void> RecordingRadio::setCWSpeed(int wordsPerMinute)
 
 QCoro::Task<void> RecordingRadio::sendCW(QString cw)
 {
+    takeClient();
     record(QStringLiteral("sendCW"), {cw});
     co_return;
 }
 
 QCoro::Task<void> RecordingRadio::clearCW()
 {
+    takeClient();
     record(QStringLiteral("clearCW"));
     co_return;
 }

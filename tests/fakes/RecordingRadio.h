@@ -35,6 +35,9 @@ public:
     // Transmit changes that have landed (after their delay).
     int transmitsLanded = 0;
     QStringList calls;
+    // For each key, unkey, CW and clear, the client named for it since the
+    // one before (0: none, the windows'), as the backend base takes it.
+    QList<qint64> keyedFor;
 
     QCoro::Task<RadioSnapshot> snapshot() override;
     QCoro::Task<std::optional<qint64>> primaryFrequency() override;
@@ -56,9 +59,13 @@ public:
     QCoro::Task<void> setRFPower(int watts) override;
     QCoro::Task<void> performStationAction(RemoteStationAction action) override;
     QCoro::Task<void> addSpot(FlexSpot spot) override;
+    void clientKeying(std::shared_ptr<const ClientActivity> activity) override { m_nextClient = activity; }
 
 private:
     QSet<QString> failing;
+    std::weak_ptr<const ClientActivity> m_nextClient;
+
+    void takeClient();
 
     // Records the call and throws when the operation is scripted to fail.
     void record(const QString &operation, const QStringList &arguments = {});

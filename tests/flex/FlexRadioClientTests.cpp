@@ -215,6 +215,31 @@ TEST(FlexStatusLineTest, ReadsARealSliceStatusLine)
     EXPECT_EQ(status->properties.value(QStringLiteral("tx_ant_list")), QStringLiteral("ANT1,ANT2,XVTA,XVTB"));
 }
 
+// Only the API's own key and tune are software: a key from any jack the
+// operator can press holds an unkey of ours back.
+TEST(FlexInterlockTest, ReadsWhoKeyedFromRealInterlockLines)
+{
+    using Source = TransmitterLedger::Source;
+    const auto keyed = [](Source source) { return FlexInterlockReading{true, true, source}; };
+    const QList<std::pair<const char *, std::optional<FlexInterlockReading>>> rows{
+        {"S0|interlock state=PTT_REQUESTED reason= source=SW", keyed(Source::Software)},
+        {"S0|interlock state=TRANSMITTING source=TUNE tx_client_handle=0x1A2B3C4D", keyed(Source::Software)},
+        {"S0|interlock state=TRANSMITTING reason= source=MIC", keyed(Source::Hardware)},
+        {"S0|interlock state=PTT_REQUESTED reason= source=PTT", keyed(Source::Hardware)},
+        {"S0|interlock state=TRANSMITTING reason= source=ACC", keyed(Source::Hardware)},
+        {"S0|interlock state=PTT_REQUESTED reason= source=RCA", keyed(Source::Hardware)},
+        {"S0|interlock state=TRANSMITTING reason= source=VOX", keyed(Source::Hardware)},
+        {"S0|interlock state=TRANSMITTING reason= source=MIC,VOX,SW", keyed(Source::Hardware)},
+        {"S0|interlock state=UNKEY_REQUESTED reason= source=SW", FlexInterlockReading{false, false, Source::Software}},
+        {"S0|interlock state=READY reason= source=", FlexInterlockReading{}},
+        // A fault may leave our request standing: a key of no named source.
+        {"S0|interlock state=TX_FAULT reason= source=SW", FlexInterlockReading{false, true, Source::Unknown}},
+        {"S0|interlock tx_allowed=1", std::nullopt},
+    };
+    for (const auto &[line, reading] : rows)
+        EXPECT_EQ(readFlexInterlock(parseFlexStatusLine(QString::fromLatin1(line))->properties), reading) << line;
+}
+
 TEST(FlexHandleTest, NormalizesHandles)
 {
     const auto normalized = [](const char *text) { return FlexRadioClient::normalizedHandle(QString::fromLatin1(text)); };

@@ -364,6 +364,47 @@ TEST_F(LegacyKIVOClientControl, ARefusalShiftsNoInformationAnswerOntoANewerKey)
     }
 }
 
+// An unkey or keyer clear ends as the companion's answers after it say:
+// taken, refused (acted on by nobody), or not known.
+TEST_F(LegacyKIVOClientControl, AConfirmedWriteEndsAsTheCompanionAnswered)
+{
+    struct Row {
+        const char *exchange;
+        std::function<void()> before;
+        bool unkey;
+        const char *error;
+        bool refused;
+    };
+    const Row rows[] = {
+        {"RX;IF; answered idle", {}, true, "", false},
+        {"RX;IF; answered ?;", [this] { companion.refusedCommands = {"RX"}; }, true, "KIVO refused the unkey.", true},
+        {"RX;IF; answered keyed by the keyer", [this] {
+             companion.cwKeys = true;
+             runTask(client->sendCW(QStringLiteral("CQ")));
+         }, true, "KIVO still reports the transmitter keyed.", true},
+        {"RX;IF; answered without a transmit flag", [this] { companion.shortInformation = true; }, true,
+         "KIVO did not say whether the transmitter is keyed.", false},
+        {"KY;IF; answered", {}, false, "", false},
+        {"KY;IF; answered ?;", [this] { companion.refusedCommands = {"KY"}; }, false, "KIVO refused the CW clear.", true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.exchange);
+        companion.refusedCommands.clear();
+        companion.cwKeys = companion.shortInformation = false;
+        recorder = {};
+        connectClient();
+        runTask(client->setTransmit(true));
+        if (row.before)
+            row.before();
+        const auto error = errorOf(row.unkey ? client->setTransmit(false) : client->clearCW());
+        EXPECT_EQ((error ? error->message() : QString()).toStdString(), row.error);
+        EXPECT_EQ(error && error->refused(), row.refused);
+        errorOf(client->stop());
+        client.reset();
+        companion.stopListening();
+    }
+}
+
 // Polls go at the pace of the answers: a slow companion, or one that never
 // answers "IF", keeps its link though an unkey it cannot confirm in time
 // fails; a silent one gets no more polls and is dropped once nothing came

@@ -501,6 +501,22 @@ TEST_F(SmartLinkRadioClientTest, AnUnkeyTheRadioDidNotConfirmIsSentInTheNextSess
     EXPECT_TRUE(second.contains(QStringLiteral("xmit 0")));
 }
 
+// Between sessions a clear cannot reach CW of ours still queued at the
+// radio: it fails and stays owed.
+TEST_F(SmartLinkRadioClientTest, AClearWithoutASessionKeepsQueuedCWOwed)
+{
+    startReady();
+    follow();
+    client->setEventHandler([this](const QString &line) { events << line; });
+    runTask(client->sendCW(QStringLiteral("CQ")));
+    peers.identity.setSilent(true);
+    peers.radio.dropClient();
+    ASSERT_TRUE(waitFor(disconnected, 2));
+    EXPECT_EQ(thrownMessage([this] { runTask(client->clearCW()); }), QStringLiteral("The radio is not connected."));
+    EXPECT_TRUE(client->keyerClearOwed());
+    EXPECT_TRUE(events.contains("CW clear not confirmed: The radio is not connected. It is sent again when the radio answers"));
+}
+
 // ---------------------------------------------------------------- control
 
 TEST_F(SmartLinkRadioClientTest, WithoutARadioSessionOnlyTheQuietOperationsSucceed)

@@ -5,6 +5,7 @@
 #include "QuendKivoApp/kit/LineLimitedLabel.h"
 #include "QuendKivoApp/kit/NumberField.h"
 #include "QuendKivoApp/kit/NumberedChoices.h"
+#include "QuendKivoApp/kit/ProminentButton.h"
 #include "QuendKivoApp/kit/SymbolLabel.h"
 #include "QuendKivoApp/kit/TextColor.h"
 #include "fakes/FakeDesktopTheme.h"
@@ -137,12 +138,33 @@ TEST(SymbolLabelTest, TintAndARedButtonTitleReadBeforeAndAfterEachDesktopThemeCh
         for (const SymbolLabel *symbol : {&secondary, &green})
             EXPECT_GE(contrastRatio(symbol->tint(), desktop.color(QPalette::Window)), readableContrast);
         const QColor title = stop.palette().color(QPalette::Active, QPalette::ButtonText);
-        EXPECT_GE(contrastRatio(title, desktop.color(QPalette::Button)), readableContrast) << title.name().toStdString();
+        // On the face the style paints, beside the title, not on the palette's Button colour.
+        const QImage face = stop.grab().toImage();
+        for (int y = face.height() / 4; y <= face.height() * 3 / 4; ++y)
+            EXPECT_GE(contrastRatio(title, face.pixelColor(3, y)), readableContrast) << face.pixelColor(3, y).name().toStdString();
         EXPECT_NEAR(title.hsvHueF(), platformColor(PlatformColor::Red).hsvHueF(), 0.02) << title.name().toStdString();
         // Disabled, it dims like every other title.
         EXPECT_EQ(stop.palette().color(QPalette::Disabled, QPalette::ButtonText),
                   desktop.color(QPalette::Disabled, QPalette::ButtonText));
     }
+}
+
+TEST(ProminentButtonTest, TheKeyboardFocusShowsThoughTheDefaultFrameLooksLikeIt)
+{
+    QWidget window;
+    auto *layout = new QHBoxLayout(&window);
+    QPushButton before("Resolve");
+    ProminentButton prominent("Turn");
+    layout->addWidget(&before);
+    layout->addWidget(&prominent);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    before.setFocus(Qt::TabFocusReason);
+    const QImage resting = prominent.grab().toImage();
+    QTest::keyClick(&before, Qt::Key_Tab);
+    ASSERT_TRUE(prominent.hasFocus());
+    EXPECT_NE(prominent.grab().toImage(), resting);
 }
 
 TEST(ElidedLabelTest, ATextTooWideEndsInAnEllipsisAndShowsWholeAsTooltip)

@@ -72,10 +72,19 @@ TEST(AppConfigurationDecoding, AWronglyTypedValueFailsTheWholeRecord)
     EXPECT_THROW(decode(R"({"spotBridge": {"enabled": true, "logbookPort": 0, "contestPort": 2, "styles": []}})"), DecodingError);
     EXPECT_THROW(decode(R"({"spotBridge": {"enabled": true, "logbookPort": 1, "contestPort": 0, "styles": []}})"), DecodingError);
     EXPECT_EQ(decode(R"({"catPort": 15002, "unknownKey": [1, 2]})").catPort, 15002);
-    QJsonObject rotator = RotatorConfiguration().toJson().toObject();
-    rotator.insert("rumlogPort", 0);
-    for (const QJsonObject &record : {QJsonObject{{"radioPort", 0}}, QJsonObject{{"legacyKIVOPort", 0}}, QJsonObject{{"rotator", rotator}}})
-        EXPECT_THROW(AppConfiguration::fromJson(record), DecodingError);
+    QJsonObject feed = RotatorConfiguration().toJson().toObject(), controller = feed;
+    feed.insert("rumlogPort", 0);
+    controller.insert("port", 0);
+    const std::pair<QJsonObject, QString> ports[] = {{{{"radioPort", 0}}, "radioPort"}, {{{"legacyKIVOPort", 0}}, "legacyKIVOPort"},
+                                                     {{{"rotator", feed}}, "rumlogPort"}, {{{"rotator", controller}}, "rotator.port"}};
+    for (const auto &[record, named] : ports) {
+        try {
+            AppConfiguration::fromJson(record);
+            ADD_FAILURE() << named.toStdString();
+        } catch (const DecodingError &error) {
+            EXPECT_EQ(error.message(), "Could not decode \"" + named + "\": the number is out of range.");
+        }
+    }
 }
 
 TEST(AppConfigurationDecoding, NestedRecordsMustBeComplete)

@@ -197,11 +197,15 @@ TEST(StationServicesRotator, AContinuousTurnALostLinkLeftIsSaidAndStoppedOnceThe
     const QString dropped = "Rotator: the link dropped during a continuous rotation; the antenna may still be turning",
                   back = "Rotator: the link is back: stop sent to end the continuous rotation",
                   down = "Rotator: the link is down: a continuous rotation may still be under way";
-    const struct { bool turn, saveAndReconnect; QByteArray commands; QStringList events; } rows[] = {
-        {false, false, "U;", {dropped, back}}, {true, false, "UAP1090;AM1;", {}}, // the turn replaced the rotation
-        {false, true, "U;", {dropped, down, back}}};
+    enum class Then { Wait, SaveAndReconnect, SaveElsewhere, Disconnect };
+    const struct { bool turn; Then then; QByteArray commands; QStringList events; } rows[] = {
+        {false, Then::Wait, "U;", {dropped, back}}, {true, Then::Wait, "UAP1090;AM1;", {}}, // the turn replaced the rotation
+        {false, Then::SaveAndReconnect, "U;", {dropped, down, back}},
+        {false, Then::SaveElsewhere, "U;", {dropped, down, back}}, // a new port may reach the same controller
+        {false, Then::Disconnect, "U;", {dropped, down, back}}};
     for (const auto &row : rows) {
-        FakeDCU1Controller controller;
+        FakeDCU1Controller controller, elsewhere;
+        ASSERT_TRUE(elsewhere.listen());
         Station station;
         const auto lines = [&] { QStringList l; for (const QString &e : station.model->events().filter(" Rotator: the link")) l << e.mid(10); return l; };
         ASSERT_TRUE(controller.listen());
@@ -216,10 +220,17 @@ TEST(StationServicesRotator, AContinuousTurnALostLinkLeftIsSaidAndStoppedOnceThe
         controller.dropClients();
         ASSERT_TRUE(waitUntil([&] { return station.model->rotatorStatus().contains("retrying") && lines().size() == !row.turn; }));
         EXPECT_EQ(station.model->rotatorStatus().startsWith("The antenna may still be turning \u00B7 "), !row.turn);
-        if (row.saveAndReconnect)
+        if (row.then == Then::SaveElsewhere)
+            station.setRotator({}, elsewhere.port());
+        if (row.then == Then::SaveAndReconnect || row.then == Then::SaveElsewhere)
             station.model->saveAndReconnectRotator();
+        if (row.then == Then::Disconnect) {
+            station.model->stopRotator();
+            EXPECT_EQ(station.model->rotatorStatus(), "The antenna may still be turning \u00B7 Disconnected");
+            station.model->startRotator();
+        }
         ASSERT_TRUE(controller.listen(controller.port()));
-        EXPECT_TRUE(waitUntil([&] { return lines() == row.events && controller.pollCount() >= 2 && controller.commands() == row.commands; }));
+        EXPECT_TRUE(waitUntil([&] { return lines() == row.events && controller.pollCount() + elsewhere.pollCount() >= 2 && (row.then == Then::SaveElsewhere ? "U" + elsewhere.commands() : controller.commands()) == row.commands; }));
     }
 }
 

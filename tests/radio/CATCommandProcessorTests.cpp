@@ -1,4 +1,5 @@
 #include "KivoCore/radio/CATCommandProcessor.h"
+#include "KivoCore/radio/RigCtlCommandProcessor.h"
 #include "KivoCore/radio/SimulatedRadio.h"
 #include "fakes/RecordingRadio.h"
 #include "support/QtPrinters.h"
@@ -300,6 +301,23 @@ TEST_F(CATCommandProcessorTest, CWTextLimitCountsTheBlankAfterKY)
     expectExchanges({{"KY " + text127, noAnswer, {"sendCW(" + text127 + ")"}},
                      {"KY " + text128, refused, {}},
                      {"KY" + text128, noAnswer, {"sendCW(" + text128 + ")"}}});
+}
+
+// Both servers name the client before every key, unkey and CW: one left
+// unnamed would be the windows', and undoing it would never be that client's.
+TEST_F(CATCommandProcessorTest, EveryKeyingRequestOfBothServersNamesItsClient)
+{
+    RigCtlCommandProcessor rigctl{radio, true};
+    for (const QString request : {"TX", "TX0", "TX1", "TX2", "RX", "KY CQ", "KYCQ", "T 0", "T 1", "T 2", "T 3"}) {
+        SCOPED_TRACE(request.toStdString());
+        const auto client = std::make_shared<ClientActivity>();
+        radio->keyedFor.clear();
+        if (request.startsWith(QLatin1String("T ")))
+            runTask(rigctl.handle(request, client), 2s);
+        else
+            runTask(processor.handle(request, client), 2s);
+        EXPECT_EQ(radio->keyedFor, QList<qint64>{client->identity});
+    }
 }
 
 // The processor on the simulator: what a logging program sees of a radio.

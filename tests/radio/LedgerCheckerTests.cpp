@@ -2,6 +2,9 @@
 // the operator and the link: every sequence of events up to a depth, repeated
 // states merged, with the station judged at every state.
 
+#include "KivoCore/agent/RemoteAgentReading.h"
+#include "KivoCore/flex/FlexRadioSession.h"
+#include "KivoCore/flex/LegacyKIVOReading.h"
 #include "KivoCore/radio/TransmitterLedger.h"
 
 #include <gtest/gtest.h>
@@ -26,13 +29,20 @@ struct Kind {
     // Asked for its state at every poll; the others speak on change, at a
     // new session, or when asked.
     bool polled = false;
+    // An unkey or clear is answered by the information asked after it, read
+    // as the companion's client reads it; and it relays a radio whose
+    // transmitter lags: an answer made after our writes may show it as it
+    // was before them.
+    bool confirmsByReport = false;
 };
 
 const Kind kKinds[] = {
     {"FlexRadio", {.namesKeySource = true, .actsInOrder = true, .keyerKeys = true, .canAsk = false, .reports = true},
      Kind::Nothing},
-    {"LegacyKIVO", {.namesKeySource = false, .actsInOrder = true, .keyerKeys = true, .canAsk = false, .reports = true},
-     Kind::ActedThrough, true},
+    {"LegacyKIVO",
+     {.namesKeySource = false, .actsInOrder = true, .answersSets = companion::answersSetCommands, .keyerKeys = true,
+      .canAsk = false, .reports = true},
+     companion::reportFollows == 0 ? Kind::Nothing : Kind::ActedThrough, true, true},
     {"RemoteAgent", {.namesKeySource = false, .actsInOrder = false, .keyerKeys = false, .canAsk = true, .reports = true},
      Kind::EndedThrough},
     {"Simulator", {.namesKeySource = true, .actsInOrder = true, .keyerKeys = false, .canAsk = false, .reports = false},
@@ -45,6 +55,8 @@ struct Flight {
     L::Client who = 0;
     bool acted = false;
     bool ended = false;
+    // Ended without an answer: acting on it now is acting late.
+    bool lost = false;
 };
 
 struct State {
@@ -108,7 +120,8 @@ struct State {
                          stale ? qint64(stale->source) * 1000 + stale->follows : -1})
             out.append(QByteArray::number(v)).append(',');
         for (const Flight &f : flights)
-            out.append(QByteArray::number(f.number) + char('a' + int(f.kind)) + char('0' + f.acted) + char('0' + f.ended));
+            out.append(QByteArray::number(f.number) + char('a' + int(f.kind)) + char('0' + f.acted) + char('0' + f.ended)
+                       + char('0' + f.lost));
         for (int c = 1; c <= kClients; ++c)
             out.append(char('0' + connected[c])).append(QByteArray::number(heldKey[c]) + '/').append(QByteArray::number(open[c]));
         for (const auto &[n, who] : unkeysOut)
@@ -124,6 +137,11 @@ struct State {
             && std::none_of(unkeysOut.cbegin(), unkeysOut.cend(), [this, c](const auto &u) {
                    return u.second != c && u.first > heldKey[c];
                });
+    }
+    // Taken by the radio but not yet acted on.
+    bool pending(qint64 number) const
+    {
+        return std::any_of(flights.cbegin(), flights.cend(), [number](const Flight &f) { return f.number == number && !f.acted; });
     }
     bool anyHolds() const
     {
@@ -237,7 +255,7 @@ private:
                     // A client's key that reaches the radio is a debt of its own.
                     if ((kind == L::Kind::Key || (kind == L::Kind::CW && keyerKeys())) && who > 0)
                         s.ownFailedThisSession = false, s.resends = 0;
-                    s.flights.append({.number = number, .kind = kind, .who = who, .acted = false, .ended = false});
+                    s.flights.append({.number = number, .kind = kind, .who = who, .acted = false, .ended = false, .lost = false});
                 } else {
                     s.ledger.ended(number, L::Outcome::Refused);
                     release(s, who, number);
@@ -277,7 +295,7 @@ private:
         case Kind::ActedThrough:
             return s.actedThrough;
         case Kind::EndedThrough:
-            return s.ledger.endedThrough();
+            return agent::askFollows(s.ledger.endedThrough());
         }
         return 0;
     }
@@ -286,10 +304,14 @@ private:
     State::Stale now(const State &s) const
     {
         const bool keyed = s.key || s.cwKeys || s.mic;
-        L::Source source = L::Source::Unknown;
-        if (m_kind.traits.namesKeySource && keyed)
-            source = s.mic ? L::Source::Hardware : L::Source::Software;
-        return {.keyed = keyed, .source = source, .follows = follows(s)};
+        if (!m_kind.traits.namesKeySource)
+            return {.keyed = keyed, .source = L::Source::Unknown, .follows = follows(s)};
+        // The interlock line a FlexRadio sends, read as its session reads it.
+        const QString source = QLatin1String(s.mic ? (s.key || s.cwKeys ? "MIC,SW" : "MIC") : keyed ? "SW" : "");
+        const auto reading = readFlexInterlock(
+            {{QStringLiteral("state"), keyed ? QStringLiteral("TRANSMITTING") : QStringLiteral("READY")},
+             {QStringLiteral("source"), source}});
+        return {.keyed = reading->keyed, .source = reading->source, .follows = follows(s)};
     }
 
     void report(State &s, std::optional<qint64> after = std::nullopt) const
@@ -345,19 +367,22 @@ private:
             if (f.who == L::ownAccount)
                 break;
             s.key = true;
-            s.lateKey |= f.ended;
+            s.lateKey |= f.lost;
             break;
         case L::Kind::Unkey:
             if (f.who == L::ownAccount) {
                 for (int c = 1; c <= kClients; ++c) {
-                    if (s.holds(c) && !s.stopping)
+                    if (s.holds(c) && !s.stopping && !s.pending(s.heldKey[c]))
                         s.broken = QStringLiteral("an unkey of the bridge's own undid a key a connected client holds");
                 }
             }
             s.key = s.cwKeys = false;
             s.lateKey = false;
-            for (qint64 &held : s.heldKey)
-                held = 0;
+            // A key taken but not yet acted on is keyed after this unkey.
+            for (qint64 &held : s.heldKey) {
+                if (!s.pending(held))
+                    held = 0;
+            }
             break;
         case L::Kind::CW:
             s.cw = true;
@@ -371,14 +396,17 @@ private:
         }
     }
 
-    void end(State &s, int index, L::Outcome outcome) const
+    // `refused`: what the radio did, whatever its client read from it.
+    void end(State &s, int index, L::Outcome outcome, std::optional<bool> refused = std::nullopt) const
     {
+        const bool radioRefused = refused.value_or(outcome == L::Outcome::Refused);
         Flight &f = s.flights[index];
         f.ended = true;
+        f.lost = outcome == L::Outcome::NoAnswer;
         s.stopFailed |= s.stopping && outcome != L::Outcome::Answered;
         if (f.kind == L::Kind::Key && outcome == L::Outcome::Answered && f.who > 0 && s.connected[f.who])
             s.heldKey[f.who] = f.number;
-        if (f.kind == L::Kind::Unkey && outcome == L::Outcome::Refused)
+        if (f.kind == L::Kind::Unkey && radioRefused)
             s.unkeysOut.removeIf([&f](const auto &u) { return u.first == f.number; });
         if (f.who == L::ownAccount && f.kind == L::Kind::Unkey && outcome != L::Outcome::Answered)
             s.ownFailedThisSession = s.ownUnkeyFailedHere = true;
@@ -387,8 +415,8 @@ private:
         const L::Client who = f.who;
         const qint64 number = f.number;
         // A write acted on and answered, or refused, is gone from the radio;
-        // one never answered may still be acted on.
-        if (f.acted || outcome == L::Outcome::Refused)
+        // one never answered, or taken before it was acted on, may still be.
+        if (f.acted || radioRefused)
             s.flights.removeAt(index);
         s.ledger.ended(number, outcome, QStringLiteral("The radio did not answer."));
         release(s, who, number);
@@ -528,20 +556,24 @@ private:
         bool earlierUnacted = false;
         for (int i = 0; i < s.flights.size(); ++i) {
             const Flight &f = s.flights.at(i);
+            const bool set = f.kind == L::Kind::Key || f.kind == L::Kind::CW;
             if (!f.acted && (!inOrder() || !earlierUnacted) && s.up) {
                 out.append({label(f, "acts on"), [this, i](State &t) { act(t, t.flights[i]); }});
-                if (!f.ended)
-                    out.append({label(f, "refuses"), [this, i](State &t) { end(t, i, L::Outcome::Refused); }});
+                if (!f.ended && !(set && takesOnWrite()))
+                    out.append({label(f, "refuses"), [this, i](State &t) { refuse(t, i); }});
             }
             earlierUnacted |= !f.acted;
+            // The companion takes a key or CW once written, before it acts.
+            if (set && takesOnWrite() && s.up && !f.ended)
+                out.append({label(f, "takes"), [this, i](State &t) { end(t, i, L::Outcome::Answered); }});
             if (f.acted && !f.ended && s.up) {
-                out.append({label(f, "answers"), [this, i](State &t) { end(t, i, L::Outcome::Answered); }});
+                out.append({label(f, "answers"), [this, i](State &t) { answer(t, i); }});
                 // The agent's answer carries its state, read before the answer
                 // ends the write. It may be the state from before the write, so
                 // it follows only the writes before it that have all ended.
                 if (m_kind.follows == Kind::EndedThrough)
                     out.append({label(f, "answers with its state"), [this, i](State &t) {
-                                    report(t, std::min(t.ledger.endedThrough(), t.flights.at(i).number - 1));
+                                    report(t, agent::answerFollows(t.ledger.endedThrough(), t.flights.at(i).number));
                                     end(t, i, L::Outcome::Answered);
                                 }});
             }
@@ -555,6 +587,11 @@ private:
                              deliver(t, *t.stale);
                              t.stale.reset();
                          }});
+            if (m_kind.confirmsByReport)
+                out.append({QStringLiteral("radio reports its lagging transmitter"), [this](State &t) {
+                                deliver(t, {.keyed = t.stale->keyed, .source = t.stale->source, .follows = follows(t)});
+                                t.stale.reset();
+                            }});
         }
         if (s.ask) {
             out.append({QStringLiteral("radio answers the question"), [this](State &t) {
@@ -563,6 +600,41 @@ private:
                              t.ledger.askEnded();
                          }});
         }
+    }
+
+    bool takesOnWrite() const { return !m_kind.traits.answersSets; }
+
+    // What came back for an unkey or clear on the companion: its answers
+    // and the information asked after it, read as its client reads them.
+    void confirm(State &s, int index, companion::Reply reply) const
+    {
+        const L::Kind kind = s.flights.at(index).kind;
+        if (reply.informed)
+            reply.keyed = now(s).keyed;
+        report(s);
+        end(s, index, companion::outcome(kind, reply), reply.refused);
+    }
+
+    bool confirmsByReport(const State &s, int index) const
+    {
+        const L::Kind kind = s.flights.at(index).kind;
+        return m_kind.confirmsByReport && (kind == L::Kind::Unkey || kind == L::Kind::Clear);
+    }
+
+    void answer(State &s, int index) const
+    {
+        if (confirmsByReport(s, index))
+            confirm(s, index, {.refused = false, .informed = true, .keyed = std::nullopt});
+        else
+            end(s, index, L::Outcome::Answered);
+    }
+
+    void refuse(State &s, int index) const
+    {
+        if (confirmsByReport(s, index))
+            confirm(s, index, {.refused = true, .informed = true, .keyed = std::nullopt});
+        else
+            end(s, index, L::Outcome::Refused);
     }
 
     // The stop's pass is over: the ledger let it end and nothing it waits on is left.
@@ -587,7 +659,7 @@ private:
             if (h.flights.at(first).ended)
                 h.flights.removeAt(first);
             else
-                end(h, first, L::Outcome::Answered);
+                answer(h, first);
             automate(h);
         }
         if (fresh || h.unreported)
@@ -626,7 +698,9 @@ private:
             if (line.startsWith(QLatin1String("Unkey not confirmed")) && !step.contains(QLatin1String("never answers"))
                 && !step.contains(QLatin1String("refuses")) && !step.contains(QLatin1String("drops"))
                 && !step.contains(QLatin1String("leave")) && !step.contains(QLatin1String("radio reports"))
-                && !step.contains(QLatin1String("minute")))
+                && !step.contains(QLatin1String("minute"))
+                // The companion's answer to an unkey may show it still keyed.
+                && !(m_kind.confirmsByReport && step.contains(QLatin1String("answers")) && s.mic))
                 s.broken = QStringLiteral("\"not confirmed\" said of an unkey not yet answered");
             if (line.contains(QLatin1String("acted late")) && !s.lateKey && s.boundPassed && !s.unheard)
                 s.broken = QStringLiteral("a late act said, and undone, where the radio acted on no key of ours");

@@ -212,6 +212,25 @@ TEST_F(SimulatedRadioTest, ADepartureAndAStopUndoAClientsKeyAndCW)
     EXPECT_EQ(events, QStringList());
 }
 
+// However the radio starts again after a stop, a client's key is its own
+// until it leaves, and then undone.
+TEST_F(SimulatedRadioTest, AfterARestartAClientsKeyStandsUntilItLeaves)
+{
+    for (const auto restart : {&RadioBackendBase::start, &RadioBackendBase::reconnectNow}) {
+        radio.start();
+        runTask(radio.stop(), 2s);
+        (radio.*restart)();
+        const auto client = std::make_shared<ClientActivity>();
+        client->noteKeyed(radio.nextTransmitNumber());
+        radio.clientKeying(client);
+        runTask(radio.setTransmit(true), 2s);
+        EXPECT_TRUE(runTask(radio.snapshot(), 2s).isTransmitting);
+        EXPECT_TRUE(runTask(radio.makeSafe(*client), 2s));
+        EXPECT_FALSE(runTask(radio.snapshot(), 2s).isTransmitting);
+        runTask(radio.stop(), 2s);
+    }
+}
+
 TEST(SimulatedRadioSeedTest, SeedOnSliceBMakesBothVFOs)
 {
     const RadioSnapshot seed(
