@@ -55,6 +55,16 @@ int environmentNumber(const char *name, int fallback)
     return ok ? value : fallback;
 }
 
+// QK_LEDGER_SHARD=k/n: every n-th trial from the k-th, so that shards run
+// side by side.
+std::pair<qsizetype, qsizetype> shard()
+{
+    const QStringList shard = qEnvironmentVariable("QK_LEDGER_SHARD").split(u'/');
+    if (shard.size() != 2)
+        return {0, 1};
+    return {shard.at(0).toInt(), std::max(1, shard.at(1).toInt())};
+}
+
 // Peer steps after which a key of a client's may be gone at the peer's own will.
 bool mayEndKeys(LedgerStep step)
 {
@@ -102,7 +112,8 @@ public:
     {
         return std::none_of(m_clients.begin(), m_clients.end(), [](const Client &c) { return c.busy; });
     }
-    bool waitIdle() { return waitUntil([this] { return idle(); }, 10s); }
+    // Only a request that hangs outlasts this: every time-out of the bridge's ends one far sooner.
+    bool waitIdle() { return waitUntil([this] { return idle(); }, 4 * patience); }
     // A client whose key was taken and not undone since, by itself or by
     // the peer: it must stand whatever the others, a departure or a debt do.
     bool anyHolds() const
@@ -254,7 +265,7 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
     };
     // The peer acts on what reached it in its own time.
     const auto heldKeysStand = [&peer, &clients] {
-        return !clients.anyHolds() || peer->holdsBack() || waitUntil([&peer] { return peer->keyOfOursStands(); }, 1s);
+        return !clients.anyHolds() || peer->holdsBack() || waitUntil([&peer] { return peer->keyOfOursStands(); });
     };
     // A failure, with what the events log said up to it.
     const auto withEvents = [&events](const char *failure) {
@@ -273,7 +284,7 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
             return clients.anyMayHold() || !peer->answers() || peer->operatorHolds()
                 || said("The radio did not confirm the unkey sent again; it is not repeated until");
         };
-        if (waitUntil([&] { return !peer->keyOfOursStands() || excused(); }, 2s))
+        if (waitUntil([&] { return !peer->keyOfOursStands() || excused(); }))
             return {};
         return withEvents("a departed client's key stands while no client holds one");
     };
@@ -284,7 +295,7 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
             return (peer->keyOfOursStands() && !bridge.keyOutstanding())
                 || (peer->cwOfOursStands() && !bridge.cwOutstanding() && !bridge.keyerClearOwed());
         };
-        if (!missed() || waitUntil([&] { return !missed(); }, 1s))
+        if (!missed() || waitUntil([&] { return !missed(); }))
             return {};
         return withEvents("the bridge forgot a key or CW of its own that stands");
     };
@@ -296,19 +307,22 @@ QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep
         const auto standing = [&peer] { return peer->keyOfOursStands() || peer->cwOfOursStands(); };
         if (peer->operatorHolds()) {
             // Our unkey waits for the operator, and says so.
-            waitUntil([&] { return !peer->keyOfOursStands() || std::any_of(events.cbegin(), events.cend(), saysDebt); }, 1s);
+            waitUntil([&] { return !peer->keyOfOursStands() || std::any_of(events.cbegin(), events.cend(), saysDebt); });
             if (peer->keyOfOursStands() && std::none_of(events.cbegin(), events.cend(), saysDebt))
                 return withEvents("a key left under the operator's transmission is not said");
             peer->act(LedgerStep::OperatorLetsGo, random());
         }
-        waitUntil([&] { return !standing(); }, 2s);
         // Without a key source an owed unkey is sent again once a link; one
         // spent on a link that was not answering waits, as said, for the next.
-        if (peer->keyOfOursStands() && said("The radio did not confirm the unkey sent again; it is not repeated until")) {
+        const auto waitsForLink = [&] {
+            return said("The radio did not confirm the unkey sent again; it is not repeated until");
+        };
+        waitUntil([&] { return !standing() || (peer->keyOfOursStands() ? waitsForLink() : peer->cwPlayedLate()); });
+        if (peer->keyOfOursStands() && waitsForLink()) {
             peer->act(LedgerStep::Cut, random());
             if (!peer->restore())
                 return QStringLiteral("the bridge was not ready again after the link was cut");
-            waitUntil([&] { return !standing(); }, 2s);
+            waitUntil([&] { return !peer->keyOfOursStands() && (!peer->cwOfOursStands() || peer->cwPlayedLate()); });
         }
         if (peer->keyOfOursStands())
             return withEvents("a key of the bridge's stands after the last departure");
@@ -467,7 +481,8 @@ void exploreLedger(const LedgerPeerFactory &makePeer, int seeds)
     ASSERT_FALSE(peerSteps.isEmpty());
     const int only = environmentNumber("QK_LEDGER_SEED", 0);
     const int count = only ? 1 : environmentNumber("QK_LEDGER_SEEDS", seeds);
-    for (int i = 0; i < count; ++i) {
+    const auto [first, shards] = only ? std::pair<qsizetype, qsizetype>{0, 1} : shard();
+    for (qsizetype i = first; i < count; i += shards) {
         const quint32 seed = only ? quint32(only) : quint32(i + 1);
         QList<LedgerStep> steps = randomSteps(peerSteps, modes, seed);
         QString failure = runLedgerTrial(makePeer, steps, true, seed);
@@ -503,11 +518,7 @@ void exploreEveryTwoSteps(const LedgerPeerFactory &makePeer)
         for (LedgerStep second : std::as_const(each))
             sequences.append({first, second});
     }
-    // QK_LEDGER_SHARD=k/n runs every n-th sequence from the k-th, so that
-    // shards run side by side.
-    const QStringList shard = qEnvironmentVariable("QK_LEDGER_SHARD").split(u'/');
-    const qsizetype shards = shard.size() == 2 ? std::max(1, shard.at(1).toInt()) : 1;
-    const qsizetype first = shard.size() == 2 ? shard.at(0).toInt() : 0;
+    const auto [first, shards] = shard();
     for (qsizetype i = first; i < sequences.size(); i += shards) {
         // Both ends of a trial, the last departures or a quit, come up for each.
         const QString failure = runLedgerTrial(makePeer, sequences.at(i), true, quint32(i + 1));

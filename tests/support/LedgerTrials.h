@@ -109,8 +109,9 @@ using LedgerPeerFactory = std::function<std::unique_ptr<LedgerPeer>()>;
 QString runLedgerTrial(const LedgerPeerFactory &makePeer, const QList<LedgerStep> &steps, bool together = false,
                        quint32 seed = 1);
 
-// Runs `seeds` random trials (QK_LEDGER_SEEDS overrides how many, and
-// QK_LEDGER_SEED picks one); a failure is reported with its seed and the
+// Runs `seeds` random trials (QK_LEDGER_SEEDS overrides how many,
+// QK_LEDGER_SEED picks one, QK_LEDGER_SHARD=k/n runs every n-th from the
+// k-th); a failure is reported with its seed and the
 // shortest sequence still failing, to become a named row.
 void exploreLedger(const LedgerPeerFactory &makePeer, int seeds);
 
