@@ -62,8 +62,8 @@ void TransmitterLedger::handed(qint64 number)
     write->session = m_session;
     if (write->kind == Kind::Unkey && write->client != ownAccount)
         release(*write);
-    // An owed undo sent again: on a radio that names no key source, once a
-    // connection; otherwise once a tick.
+    // An undo of ours, first try or sent again: on a radio that names no key
+    // source each key gets one a connection; otherwise one a tick.
     if (write->client == ownAccount) {
         for (const Write &w : m_writes) {
             if ((write->kind == Kind::Unkey && mayKey(w) && !w.owed && proves(*write, w))
@@ -72,8 +72,7 @@ void TransmitterLedger::handed(qint64 number)
         }
         for (Write &w : m_writes) {
             if (write->kind == Kind::Unkey && mayKey(w) && proves(*write, w)) {
-                if (w.owed)
-                    w.resentIn = m_session;
+                w.resentIn = m_session;
                 w.resentEpoch = m_epoch;
                 write->held |= w.heldSaid;
                 write->said |= w.said;
