@@ -20,9 +20,6 @@ namespace {
 using L = TransmitterLedger;
 // At most this many clients; each run chooses how many take part.
 constexpr int kClients = 3;
-// How long the agent may still act on a request it never answered: the
-// radio's own bound, which the ledger must know as the same.
-constexpr qint64 kActsLateFor = 60'000;
 
 struct Kind {
     const char *name;
@@ -58,23 +55,8 @@ struct Flight {
     L::Client who = 0;
     bool acted = false;
     bool ended = false;
-    // An unkey handed once every key before it had ended, or on a radio that
-    // acts in order: it is for them all.
-    bool coversAll = false;
-    // When the bridge gave up on it, on a radio that acts out of order.
-    qint64 givenUpAt = -1;
     // Ended without an answer: acting on it now is acting late.
     bool lost = false;
-};
-
-// An own unkey or clear written for a debt the events log told of: its
-// answer may be said as paid, once.
-struct Resend {
-    qint64 number = 0;
-    bool clear = false;
-    bool afterHeld = false;
-    bool afterOwed = false;
-    bool unanswered = false;
 };
 
 struct State {
@@ -101,34 +83,10 @@ struct State {
     QList<std::pair<qint64, qint64>> unkeysOut;
     // What the judgement needs.
     bool reportHardware = false;
-    // An unkey for this debt failed, on this connection or an earlier one.
-    bool debtOwed = false;
-    // An owed unkey sent again failed on this connection: for this debt, for any.
-    bool resendFailedHere = false;
-    bool resendFailedOnLink = false;
-    qint64 resendNumber = 0;
-    // An unkey failed, of any debt, and no own unkey has been answered since.
-    bool anyOwed = false;
-    qint64 linkResendNumber = 0;
+    bool ownFailedThisSession = false;
+    // An unkey of ours failed on this connection, whatever debt came since.
+    bool ownUnkeyFailedHere = false;
     int resends = 0;
-    // Own unkeys in this tick for this debt; no key of ours has reached the
-    // radio since an own unkey was answered.
-    int ownThisTick = 0;
-    bool paid = true;
-    // What the events log has told of a debt, and the resends since.
-    bool owedSaid = false;
-    bool owedSaidThisDebt = false;
-    bool heldSaid = false;
-    bool clearOwedSaid = false;
-    QList<Resend> resent;
-    // Writes the radio answered in this step, and an own clear that failed in it.
-    QList<qint64> answeredNow;
-    qint64 clearFailedNow = 0;
-    // The latest own clear went with no doubt left to keep it from proving the CW cleared.
-    bool clearProves = false;
-    qint64 cwNumber = 0;
-    // When the bridge gave up on writes, on a radio that acts out of order.
-    QList<std::pair<qint64, bool>> doubts;
     bool lateKey = false;
     // The transmitter changed since the radio last reported it.
     bool unreported = false;
@@ -157,20 +115,13 @@ struct State {
     {
         QByteArray out = ledger.fingerprint();
         for (qint64 v : {qint64(up), qint64(key), qint64(cw), qint64(cwKeys), cwOwner, qint64(mic), actedThrough,
-                         qint64(ask.value_or(-1)), qint64(reportHardware), qint64(debtOwed), qint64(resendFailedHere), qint64(resendFailedOnLink), qint64(anyOwed), linkResendNumber,
-                         resendNumber, qint64(resends), qint64(ownThisTick), qint64(paid), qint64(owedSaid), qint64(owedSaidThisDebt),
-                         qint64(heldSaid), qint64(clearOwedSaid), qint64(clearProves), cwNumber, qint64(lateKey), qint64(unreported), qint64(unheard), qint64(boundPassed), qint64(stopping), qint64(stopFailed), qint64(stale ? 1 + stale->keyed : 0),
+                         qint64(ask.value_or(-1)), qint64(reportHardware), qint64(ownFailedThisSession), qint64(ownUnkeyFailedHere),
+                         qint64(resends), qint64(lateKey), qint64(unreported), qint64(unheard), qint64(boundPassed), qint64(stopping), qint64(stopFailed), qint64(stale ? 1 + stale->keyed : 0),
                          stale ? qint64(stale->source) * 1000 + stale->follows : -1})
             out.append(QByteArray::number(v)).append(',');
-        // Times only as far from the doubts' bounds as tells them apart.
-        const auto left = [this](qint64 at) { return at < 0 ? -1 : at + kActsLateFor - now; };
         for (const Flight &f : flights)
             out.append(QByteArray::number(f.number) + char('a' + int(f.kind)) + char('0' + f.acted) + char('0' + f.ended)
-                       + QByteArray::number(left(f.givenUpAt)) + char('0' + f.lost));
-        for (const auto &[at, key] : doubts)
-            out.append(QByteArray::number(left(at)) + char('0' + key));
-        for (const Resend &r : resent)
-            out.append(QByteArray::number(r.number) + char('0' + r.clear + 2 * r.afterHeld + 4 * r.afterOwed + 8 * r.unanswered));
+                       + char('0' + f.lost));
         for (int c = 1; c <= kClients; ++c)
             out.append(char('0' + connected[c])).append(QByteArray::number(heldKey[c]) + '/').append(QByteArray::number(open[c]));
         for (const auto &[n, who] : unkeysOut)
@@ -272,41 +223,12 @@ private:
     bool inOrder() const { return m_kind.traits.actsInOrder; }
     bool keyerKeys() const { return m_kind.traits.keyerKeys; }
 
-    // A key of ours reaches the radio, or one acted on late: a debt of its own.
-    static void newDebt(State &s)
-    {
-        s.debtOwed = s.resendFailedHere = s.paid = s.owedSaidThisDebt = false;
-        s.resends = s.ownThisTick = 0;
-    }
-
-    // What the ledger said, judged by what the model knows when it is said.
+    // What the ledger said. A key acted on late is a debt of its own.
     static void take(State &s)
     {
         const QStringList lines = s.ledger.takeEvents();
-        for (const QString &line : lines) {
-            if (line.contains(QLatin1String("acted late")))
-                newDebt(s);
-            if (line.startsWith(QLatin1String("Unkey not confirmed"))) {
-                if (s.anyHolds())
-                    s.broken = QStringLiteral("\"not confirmed\" said while a connected client holds a key");
-                else if (s.owedSaidThisDebt)
-                    s.broken = QStringLiteral("\"not confirmed\" said twice for one debt");
-                // Said of a departure while the link is down, everything of ours is owed.
-                s.owedSaid = s.owedSaidThisDebt = s.anyOwed = true;
-                s.debtOwed |= !s.up;
-            }
-            if (line.startsWith(QLatin1String("Owed unkey not sent"))) {
-                if (!s.reportHardware)
-                    s.broken = QStringLiteral("\"held back\" said while the operator does not transmit");
-                else if (s.paid || s.anyHolds())
-                    s.broken = QStringLiteral("\"held back\" said where no unkey was wanted");
-                s.heldSaid = true;
-            }
-            if (line.startsWith(QLatin1String("CW clear not confirmed")))
-                s.clearOwedSaid = true;
-            if (line.contains(QLatin1String("not repeated until")) && !s.resendFailedOnLink)
-                s.broken = QStringLiteral("\"not repeated\" said though no unkey sent again failed on this connection");
-        }
+        if (std::any_of(lines.cbegin(), lines.cend(), [](const QString &l) { return l.contains(QLatin1String("acted late")); }))
+            s.ownFailedThisSession = false, s.resends = 0;
         s.said += lines;
     }
 
@@ -327,24 +249,13 @@ private:
                     s.ledger.ended(number, L::Outcome::Refused);
                     release(s, who, number);
                 } else if (s.up) {
-                    // A resend: written while the ledger owes what it undoes, or after the log said so.
-                    const bool owed = kind == L::Kind::Clear ? s.ledger.clearOwed() || s.clearOwedSaid
-                                                             : s.ledger.unkeyOwed() || s.owedSaid;
                     s.ledger.handed(number);
                     if (kind == L::Kind::Unkey && who > 0)
                         s.unkeysOut.append({number, who});
+                    // A client's key that reaches the radio is a debt of its own.
                     if ((kind == L::Kind::Key || (kind == L::Kind::CW && keyerKeys())) && who > 0)
-                        newDebt(s);
-                    const bool clear = kind == L::Kind::Clear;
-                    if (who == L::ownAccount && (owed || (!clear && s.heldSaid)))
-                        s.resent.append({.number = number, .clear = clear, .afterHeld = !clear && s.heldSaid,
-                                         .afterOwed = !clear && owed, .unanswered = false});
-                    const bool coversAll = inOrder() || std::none_of(s.flights.cbegin(), s.flights.cend(), [](const Flight &f) {
-                        return !f.ended && (f.kind == L::Kind::Key || f.kind == L::Kind::CW);
-                    });
-                    s.flights.append({.number = number, .kind = kind, .who = who, .acted = false, .ended = false, .coversAll = coversAll, .givenUpAt = -1, .lost = false});
-                    if (clear && who == L::ownAccount)
-                        s.clearProves = inOrder() || s.doubts.isEmpty();
+                        s.ownFailedThisSession = false, s.resends = 0;
+                    s.flights.append({.number = number, .kind = kind, .who = who, .acted = false, .ended = false, .lost = false});
                 } else {
                     s.ledger.ended(number, L::Outcome::Refused);
                     release(s, who, number);
@@ -358,18 +269,10 @@ private:
                 if (kind == L::Kind::Unkey) {
                     if (s.reportHardware)
                         s.broken = QStringLiteral("an unkey of the bridge's own went out over the operator's transmission");
-                    if (!m_kind.traits.namesKeySource && s.debtOwed && !s.stopping && ++s.resends > 1)
+                    if (!m_kind.traits.namesKeySource && s.ownFailedThisSession && !s.stopping && ++s.resends > 1)
                         s.broken = QStringLiteral("an owed unkey went again more than once on one connection");
-                    if (s.paid && !s.stopping)
-                        s.broken = QStringLiteral("an unkey of the bridge's own went though no key of ours reached the radio since one was answered");
-                    if (++s.ownThisTick > 1 && !s.stopping)
-                        s.broken = QStringLiteral("an unkey of the bridge's own went twice in one tick for one debt");
                 }
                 const qint64 number = s.ledger.begin(kind, L::ownAccount);
-                if (kind == L::Kind::Unkey && s.debtOwed)
-                    s.resendNumber = number;
-                if (kind == L::Kind::Unkey && s.anyOwed)
-                    s.linkResendNumber = number;
                 s.waiting.append({number, kind});
                 s.waitingWho.append(L::ownAccount);
                 moved = true;
@@ -483,7 +386,6 @@ private:
             break;
         case L::Kind::CW:
             s.cw = true;
-            s.cwNumber = f.number;
             s.cwKeys = keyerKeys();
             s.cwOwner = f.who;
             break;
@@ -506,31 +408,10 @@ private:
             s.heldKey[f.who] = f.number;
         if (f.kind == L::Kind::Unkey && radioRefused)
             s.unkeysOut.removeIf([&f](const auto &u) { return u.first == f.number; });
-        // An unkey that failed makes what it went after owed: an own one after it is a resend.
-        if (f.kind == L::Kind::Unkey && outcome != L::Outcome::Answered) {
-            s.resendFailedHere |= f.number == s.resendNumber;
-            s.resendFailedOnLink |= f.number == s.linkResendNumber;
-            s.debtOwed |= f.who == L::ownAccount || f.coversAll;
-            s.anyOwed = true;
-        }
-        if (f.who == L::ownAccount && f.kind == L::Kind::Unkey && outcome == L::Outcome::Answered && f.coversAll)
-            s.paid = true, s.anyOwed = s.debtOwed = false;
-        if (f.who == L::ownAccount && f.kind == L::Kind::Clear && outcome != L::Outcome::Answered && s.clearProves)
-            s.clearFailedNow = f.number;
-        if (f.kind == L::Kind::CW && outcome == L::Outcome::Answered)
-            s.clearOwedSaid = false;
-        if (outcome == L::Outcome::Answered)
-            s.answeredNow.append(f.number);
-        // An own write refused, or unanswered on a radio whose newer answers prove nothing of it, is never paid.
-        for (Resend &r : s.resent)
-            r.unanswered |= r.number == f.number && outcome == L::Outcome::NoAnswer;
-        if (outcome == L::Outcome::Refused || (outcome == L::Outcome::NoAnswer && !inOrder()))
-            s.resent.removeIf([&f](const Resend &r) { return r.number == f.number; });
-        if (outcome == L::Outcome::NoAnswer && !inOrder()) {
-            f.givenUpAt = s.now;
-            s.doubts.append({s.now, f.kind == L::Kind::Key});
-            s.boundPassed &= f.kind != L::Kind::Key;
-        }
+        if (f.who == L::ownAccount && f.kind == L::Kind::Unkey && outcome != L::Outcome::Answered)
+            s.ownFailedThisSession = s.ownUnkeyFailedHere = true;
+        if (f.kind == L::Kind::Key && outcome == L::Outcome::NoAnswer && !inOrder())
+            s.boundPassed = false;
         const L::Client who = f.who;
         const qint64 number = f.number;
         // A write acted on and answered, or refused, is gone from the radio;
@@ -545,20 +426,9 @@ private:
     static void connectAgain(State &s)
     {
         s.up = true;
-        s.resendFailedHere = s.resendFailedOnLink = false;
-        s.resends = s.ownThisTick = 0;
+        s.ownFailedThisSession = s.ownUnkeyFailedHere = false;
+        s.resends = 0;
         s.ledger.sessionReady();
-    }
-
-    static qint64 write(State &s, int c, L::Kind kind)
-    {
-        const qint64 number = s.ledger.begin(kind, c);
-        s.waiting.append({number, kind});
-        s.waitingWho.append(c);
-        s.open[c] = number;
-        if (kind == L::Kind::Unkey)
-            s.heldKey[c] = 0;
-        return number;
     }
 
     static void leave(State &s, int c)
@@ -566,31 +436,6 @@ private:
         s.connected[c] = false;
         s.heldKey[c] = 0;
         s.ledger.clientGone(c, QStringLiteral("The radio is not connected."));
-    }
-
-    static void tick(State &s)
-    {
-        s.ownThisTick = 0;
-        s.ledger.tick();
-    }
-
-    void passTime(State &t, qint64 to) const
-    {
-        // Every write under way timed out long before, and a radio that
-        // reports on change has said what changed.
-        timeOut(t);
-        automate(t);
-        if (t.unreported)
-            report(t);
-        const auto past = [to](qint64 at) { return at >= 0 && at + kActsLateFor < to; };
-        if (!t.up && std::any_of(t.doubts.cbegin(), t.doubts.cend(), [&past](const auto &d) { return past(d.first); }))
-            t.unheard = true;
-        t.now = to;
-        // What the bridge gave up on is dead past its bound: the radio acts on it no more.
-        t.flights.removeIf([&past](const Flight &f) { return f.ended && !f.acted && past(f.givenUpAt); });
-        t.doubts.removeIf([&past](const auto &d) { return past(d.first); });
-        t.boundPassed = std::none_of(t.doubts.cbegin(), t.doubts.cend(), [](const auto &d) { return d.second; });
-        t.ledger.timePassed(t.now);
     }
 
     // Every write still under way goes unanswered.
@@ -618,7 +463,14 @@ private:
                     const char *name = entry.first;
                     const L::Kind kind = entry.second;
                     out.append({QStringLiteral("%1 %2").arg(QChar(u'A' + c - 1)).arg(QLatin1String(name)),
-                                [c, kind](State &t) { write(t, c, kind); }});
+                                [c, kind](State &t) {
+                                    const qint64 number = t.ledger.begin(kind, c);
+                                    t.waiting.append({number, kind});
+                                    t.waitingWho.append(c);
+                                    t.open[c] = number;
+                                    if (kind == L::Kind::Unkey)
+                                        t.heldKey[c] = 0;
+                                }});
                 }
             }
             out.append({QStringLiteral("%1 leaves").arg(QChar(u'A' + c - 1)), [c](State &t) { leave(t, c); }});
@@ -661,10 +513,8 @@ private:
                                  t.ask.reset();
                                  t.ledger.askEnded();
                              }
-                             // A newer answer proves nothing of the last connection's writes.
-                             t.resent.clear();
                          }});
-            out.append({QStringLiteral("tick"), [](State &t) { tick(t); }});
+            out.append({QStringLiteral("tick"), [](State &t) { t.ledger.tick(); }});
         } else {
             out.append({QStringLiteral("link back"), [this](State &t) {
                              connectAgain(t);
@@ -672,12 +522,22 @@ private:
                              report(t);
                          }});
         }
-        // Just before and just after the bound of the oldest doubt.
-        if (!s.doubts.isEmpty()) {
-            const qint64 bound = std::min_element(s.doubts.cbegin(), s.doubts.cend())->first + kActsLateFor;
-            if (s.now < bound - 1)
-                out.append({QStringLiteral("time nears the doubt's bound"), [this, bound](State &t) { passTime(t, bound - 1); }});
-            out.append({QStringLiteral("time passes the doubt's bound"), [this, bound](State &t) { passTime(t, bound + 1); }});
+        if (!s.boundPassed || s.ledger.inDoubt()) {
+            out.append({QStringLiteral("a minute passes"), [this](State &t) {
+                            // Every write under way timed out long before, and a radio
+                            // that reports on change has said what changed.
+                            timeOut(t);
+                            automate(t);
+                            if (t.unreported)
+                                report(t);
+                            if (!t.up)
+                                t.unheard = true;
+                            t.now += L::doubtMilliseconds + 1;
+                            t.boundPassed = true;
+                            // What the bridge gave up on is dead by now: the radio acts on it no more.
+                            t.flights.removeIf([](const Flight &f) { return f.ended && !f.acted; });
+                            t.ledger.timePassed(t.now);
+                        }});
         }
         out.append({QStringLiteral("stop"), [](State &t) {
                          t.stopping = true;
@@ -811,99 +671,13 @@ private:
             h.ledger.askEnded();
             automate(h);
         }
-        tick(h);
+        h.ledger.tick();
         automate(h);
-        judgePayments(h);
-        h.said.clear();
     }
 
-    // What of ours stands while no connected client holds a key.
-    static QString standing(const State &h)
+    static bool lateKeyStands(const State &h)
     {
-        // A connected client's CW is its own, and on some keyers keys the transmitter.
-        const bool cwHeld = h.cwOwner > 0 && h.connected[h.cwOwner];
-        if (!h.anyHolds() && !h.mic && (h.key || (h.cwKeys && !cwHeld)))
-            return QStringLiteral("a key of ours stands though no connected client holds one");
-        if (h.cw && h.cwOwner != 0 && (h.cwOwner < 0 || !h.connected[h.cwOwner]))
-            return QStringLiteral("CW of a departed client stays queued");
-        return {};
-    }
-
-    // With a healthy radio, no doubt and no operator, a connected client's key
-    // and CW are written and stand, and once it has left nothing of ours does.
-    QString live(State h) const
-    {
-        if (h.mic) {
-            h.mic = false;
-            report(h);
-        }
-        int c = 1;
-        while (c <= m_clients && !h.connected[c])
-            ++c;
-        if (c > m_clients)
-            return {};
-        const qint64 key = write(h, c, L::Kind::Key);
-        const qint64 cw = write(h, c, L::Kind::CW);
-        automate(h);
-        answerRound(h);
-        if (h.heldKey[c] != key || !h.holds(c) || !h.key)
-            return QStringLiteral("a connected client's key was not written, or did not stand");
-        if (!h.cw || h.cwNumber != cw)
-            return QStringLiteral("a connected client's CW was not written, or did not stand");
-        leave(h, c);
-        automate(h);
-        answerRound(h);
-        answerRound(h);
-        if (!h.broken.isEmpty())
-            return h.broken;
-        const QString stands = standing(h);
-        return stands.isEmpty() ? QString() : stands + QStringLiteral(" after it left");
-    }
-
-    // The lines of what was paid, and of a clear that failed, since the last
-    // look: a payment is said once for each resend that the radio answered
-    // since, or that a newer answer proves on a radio acting in order.
-    void judgePayments(State &s) const
-    {
-        int paidLines = 0;
-        int heldLines = 0;
-        int clearedLines = 0;
-        for (const QString &line : std::as_const(s.said)) {
-            paidLines += line.startsWith(QLatin1String("Unkey sent again"));
-            heldLines += line.startsWith(QLatin1String("Owed unkey sent after"));
-            clearedLines += line.startsWith(QLatin1String("CW cleared after"));
-        }
-        int owedProven = 0;
-        int heldProven = 0;
-        int unkeysProven = 0;
-        int clearsProven = 0;
-        s.resent.removeIf([&](const Resend &r) {
-            const bool proven = s.answeredNow.contains(r.number)
-                || (inOrder() && r.unanswered
-                    && std::any_of(s.answeredNow.cbegin(), s.answeredNow.cend(), [&r](qint64 n) { return n > r.number; }));
-            owedProven += proven && r.afterOwed;
-            heldProven += proven && r.afterHeld;
-            unkeysProven += proven && !r.clear;
-            clearsProven += proven && r.clear;
-            return proven;
-        });
-        if (heldLines > heldProven)
-            s.broken = QStringLiteral("\"owed unkey sent\" said of no unkey held back, sent and answered");
-        else if (paidLines > owedProven || paidLines + heldLines > unkeysProven)
-            s.broken = QStringLiteral("\"sent again\" said of no unkey sent again and answered, or twice for one");
-        else if (clearedLines > clearsProven)
-            s.broken = QStringLiteral("\"CW cleared\" said of no clear sent again and answered, or twice for one");
-        // A debt said paid is over once nothing of it stands.
-        if (paidLines + heldLines > 0 && !s.key && !s.cwKeys)
-            s.owedSaid = s.heldSaid = false;
-        if (clearedLines > 0 && !s.cw)
-            s.clearOwedSaid = false;
-        // A clear of ours that failed while a departed client's CW is queued is said.
-        if (s.clearFailedNow && !s.stopping && s.cw && s.cwNumber < s.clearFailedNow && !s.clearOwedSaid
-            && !(s.cwOwner > 0 && s.connected[s.cwOwner]))
-            s.broken = QStringLiteral("a clear of ours failed with CW queued, and the events log was not told");
-        s.answeredNow.clear();
-        s.clearFailedNow = 0;
+        return h.key && h.lateKey && !h.boundPassed && !h.mic && !h.anyHolds() && !h.ownUnkeyFailedHere;
     }
 
     void judge(State &s, const QString &step) const
@@ -917,19 +691,20 @@ private:
             return !f.acted && (f.kind == L::Kind::Key || f.kind == L::Kind::CW) && f.who != L::ownAccount;
         });
         for (const QString &line : std::as_const(s.said)) {
-            if (line.contains(QLatin1String("not confirmed:")) && !step.contains(QLatin1String("never answers"))
+            if (line.startsWith(QLatin1String("Owed unkey not sent")) && !s.reportHardware)
+                s.broken = QStringLiteral("\"held back\" said while the operator does not transmit");
+            if (line.startsWith(QLatin1String("Unkey sent again")) && !step.contains(QLatin1String("answers")))
+                s.broken = QStringLiteral("\"sent again\" said of no unkey answered");
+            if (line.startsWith(QLatin1String("Unkey not confirmed")) && !step.contains(QLatin1String("never answers"))
                 && !step.contains(QLatin1String("refuses")) && !step.contains(QLatin1String("drops"))
                 && !step.contains(QLatin1String("leave")) && !step.contains(QLatin1String("radio reports"))
-                && !step.contains(QLatin1String("bound"))
+                && !step.contains(QLatin1String("minute"))
                 // The companion's answer to an unkey may show it still keyed.
                 && !(m_kind.confirmsByReport && step.contains(QLatin1String("answers")) && s.mic))
-                s.broken = QStringLiteral("\"not confirmed\" said of an undo not yet answered");
+                s.broken = QStringLiteral("\"not confirmed\" said of an unkey not yet answered");
             if (line.contains(QLatin1String("acted late")) && !s.lateKey && s.boundPassed && !s.unheard)
                 s.broken = QStringLiteral("a late act said, and undone, where the radio acted on no key of ours");
         }
-        judgePayments(s);
-        if (!s.broken.isEmpty())
-            return;
         if (stopEnded(s)) {
             s.said += s.ledger.stopWarnings();
             const bool keyStands = s.key || s.cwKeys;
@@ -952,35 +727,41 @@ private:
         s.said.clear();
         if (s.stopping)
             return;
-        // Once the radio answers again, on the same connection and after a
-        // reconnect, nothing of ours stands while no connected client holds a key.
-        State again = s;
-        answerRound(again);
-        answerRound(again);
-        State staying = again;
-        again.ledger.sessionLost();
-        again.up = false;
-        for (State *h : {&again, &staying}) {
-            for (int round = 2; round < 5 && h->broken.isEmpty(); ++round) {
-                answerRound(*h);
-                if (round == 2) {
-                    h->now += kActsLateFor + 1;
-                    h->ledger.timePassed(h->now);
-                    automate(*h);
+        // Once no connected client holds a key and the radio answers again,
+        // nothing of ours stands after the ledger's next steps.
+        State healthy = s;
+        for (int round = 0; round < 5 && healthy.broken.isEmpty(); ++round) {
+            answerRound(healthy);
+            if (round == 2) {
+                healthy.now += L::doubtMilliseconds + 1;
+                healthy.ledger.timePassed(healthy.now);
+                automate(healthy);
+            }
+            if (round == 1) {
+                // A key acted on late is undone while the radio answers, not
+                // once it connects again and first reports; unless an unkey
+                // of ours failed on this connection.
+                if (lateKeyStands(healthy)) {
+                    State staying = healthy;
+                    answerRound(staying);
+                    if (lateKeyStands(staying) && staying.broken.isEmpty())
+                        healthy.broken = QStringLiteral("a key acted on late stands until the radio connects again");
                 }
+                // A radio that names no key source gets an owed unkey once a connection.
+                healthy.ledger.sessionLost();
+                healthy.up = false;
             }
         }
-        // A radio that names no key source gets an owed unkey once a connection.
-        const bool spent = !m_kind.traits.namesKeySource && staying.resendFailedHere;
-        QString failure = again.broken.isEmpty() ? standing(again) : again.broken;
-        if (!failure.isEmpty())
-            failure += QStringLiteral(" (after the radio connected again)");
-        else if (!staying.broken.isEmpty() || (!spent && !standing(staying).isEmpty()))
-            failure = (staying.broken.isEmpty() ? standing(staying) : staying.broken)
-                + QStringLiteral(" (with the radio answering again on the same connection)");
-        else
-            failure = live(staying);
-        s.broken = failure;
+        if (!healthy.broken.isEmpty()) {
+            s.broken = healthy.broken + QStringLiteral(" (once the radio answered again)");
+            return;
+        }
+        // A connected client's CW is its own, and on some keyers keys the transmitter.
+        const bool cwHeld = healthy.cwOwner > 0 && healthy.connected[healthy.cwOwner];
+        if (!healthy.anyHolds() && !healthy.mic && (healthy.key || (healthy.cwKeys && !cwHeld)))
+            s.broken = QStringLiteral("a key of ours stands though no connected client holds one");
+        else if (healthy.cw && healthy.cwOwner != 0 && (healthy.cwOwner < 0 || !healthy.connected[healthy.cwOwner]))
+            s.broken = QStringLiteral("CW of a departed client stays queued");
     }
 };
 
