@@ -341,7 +341,7 @@ void TransmitterLedger::failUnkey(Write &undo, const QString &reason)
     for (Write &w : m_writes) {
         if (!mayKey(w) || claimedKey(w) || !proves(undo, w))
             continue;
-        resent |= w.owed && w.resentIn == undo.session && undo.client == ownAccount;
+        resent |= w.resentIn == undo.session && undo.client == ownAccount;
         w.owed = true;
         unsaid |= !w.said && !w.heldSaid;
     }
