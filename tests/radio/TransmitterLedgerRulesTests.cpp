@@ -79,6 +79,24 @@ TEST(TransmitterLedgerRules, EachDebtAndEachPaymentIsSaidOnce)
     }
 }
 
+// On a radio that acts in order a newer answer shows an older unkey acted
+// on; the companion's taking of a key or CW, once written, shows nothing.
+TEST(TransmitterLedgerRules, OnlyARealAnswerProvesAnOlderUnkeyActedOn)
+{
+    for (const bool answersSets : {true, false}) {
+        SCOPED_TRACE(answersSets ? "answers its set commands" : "takes its set commands once written");
+        L ledger({.namesKeySource = false, .actsInOrder = true, .answersSets = answersSets, .keyerKeys = true,
+                  .canAsk = false, .reports = true});
+        ledger.sessionReady();
+        ledger.reported(false, L::Source::Unknown, 0);
+        write(ledger, L::Kind::Key, 1, L::Outcome::Answered);
+        ledger.clientGone(1);
+        carryOut(ledger, L::Outcome::NoAnswer);
+        write(ledger, L::Kind::CW, 2, L::Outcome::Answered);
+        EXPECT_EQ(ledger.unkeyOwed(), !answersSets);
+    }
+}
+
 // CW the agent never answered may begin to play at any time within the
 // doubt: it is cleared at once, at every departure and at every tick,
 // but a tick spares a connected client's CW.
