@@ -557,13 +557,14 @@ QCoro::Task<void> LegacyKIVOClient::sendAndConfirm(TransmitterLedger::Kind kind,
         throw KivoError::notConnected();
     const companion::Reply reply = co_await awaitWithin(
         confirmation, answerTime(), KivoError::server(QStringLiteral("KIVO did not answer after the command.")));
-    switch (companion::outcome(kind, reply)) {
+    const companion::Ending ending = companion::ending(kind, reply);
+    switch (ending.outcome) {
     case TransmitterLedger::Outcome::Answered:
         co_return;
     case TransmitterLedger::Outcome::Refused:
-        throw KivoError::refusal(companion::failure(kind, reply));
+        throw KivoError::refusal(ending.reason);
     case TransmitterLedger::Outcome::NoAnswer:
-        throw KivoError::server(companion::failure(kind, reply));
+        throw KivoError::server(ending.reason);
     }
 }
 

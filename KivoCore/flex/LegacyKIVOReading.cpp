@@ -19,29 +19,19 @@ std::optional<bool> transmitFlag(QStringView answer)
     return flag == u'1';
 }
 
-Outcome outcome(Kind kind, const Reply &reply)
+Ending ending(Kind kind, const Reply &reply)
 {
     if (reply.refused)
-        return Outcome::Refused;
+        return {Outcome::Refused,
+                kind == Kind::Unkey ? QStringLiteral("KIVO refused the unkey.") : QStringLiteral("KIVO refused the CW clear.")};
     if (!reply.informed)
-        return Outcome::NoAnswer;
+        return {Outcome::NoAnswer, QStringLiteral("KIVO did not answer after the command.")};
     if (kind != Kind::Unkey)
-        return Outcome::Answered;
+        return {};
     if (!reply.keyed)
-        return Outcome::NoAnswer;
-    return *reply.keyed ? Outcome::Refused : Outcome::Answered;
-}
-
-QString failure(Kind kind, const Reply &reply)
-{
-    if (reply.refused)
-        return kind == Kind::Unkey ? QStringLiteral("KIVO refused the unkey.") : QStringLiteral("KIVO refused the CW clear.");
-    if (!reply.informed)
-        return QStringLiteral("KIVO did not answer after the command.");
-    if (kind == Kind::Unkey && !reply.keyed)
-        return QStringLiteral("KIVO did not say whether the transmitter is keyed.");
-    if (kind == Kind::Unkey && *reply.keyed)
-        return QStringLiteral("KIVO still reports the transmitter keyed.");
+        return {Outcome::NoAnswer, QStringLiteral("KIVO did not say whether the transmitter is keyed.")};
+    if (*reply.keyed)
+        return {Outcome::Refused, QStringLiteral("KIVO still reports the transmitter keyed.")};
     return {};
 }
 

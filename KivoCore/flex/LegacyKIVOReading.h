@@ -33,11 +33,13 @@ struct Reply {
 // The transmit flag of an information answer ("IF…", without ";").
 std::optional<bool> transmitFlag(QStringView answer);
 
-// How an unkey ("RX;IF;") or a keyer clear ("KY" and blanks, "IF;") ended.
-TransmitterLedger::Outcome outcome(TransmitterLedger::Kind kind, const Reply &reply);
-
-// Why it did not end answered, for the events log.
-QString failure(TransmitterLedger::Kind kind, const Reply &reply);
+// How an unkey ("RX;IF;") or a keyer clear ("KY" and blanks, "IF;") ended,
+// and why, when not answered, for the events log.
+struct Ending {
+    TransmitterLedger::Outcome outcome = TransmitterLedger::Outcome::Answered;
+    QString reason;
+};
+Ending ending(TransmitterLedger::Kind kind, const Reply &reply);
 
 // A key or CW is taken once written: its answer says nothing of what the
 // companion did with the writes before it.

@@ -612,7 +612,7 @@ private:
         if (reply.informed)
             reply.keyed = now(s).keyed;
         report(s);
-        end(s, index, companion::outcome(kind, reply), reply.refused);
+        end(s, index, companion::ending(kind, reply).outcome, reply.refused);
     }
 
     bool confirmsByReport(const State &s, int index) const
